@@ -1,0 +1,52 @@
+#include "batches/batch_list.h"
+
+#include "control/context.h"
+#include "net/pages.h"
+#include "net/xml_reader.h"
+#include "tables/field_lists.h"
+#include "text/text_forms.h"
+
+namespace eft {
+
+void LoadBatchList(Context& ctx) {
+    try {
+        PointerGuard pointer(ctx);
+        ctx.setMousePointer(ui::MousePointer::Hourglass);
+        ctx.screen.lstBatchDetails.clear();
+        ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.limits);
+    } catch (const std::exception&) {
+        return;  // quiet: the box keeps the batches of the previous load
+    }
+    FillBatchCombo(ctx);
+}
+
+void FillBatchCombo(Context& ctx) {
+    namespace F = batch_field;
+    ui::ComboBox& box = ctx.screen.cmbBatches;
+    Table& t = ctx.rsBatch;
+    try {
+        box.clear();
+        std::int32_t lastBatch = 0;
+        box.addEntry(" Please Select Batch Number : ");
+        if (!t.bof() && !t.eof()) {
+            t.moveFirst();
+            while (!t.eof()) {
+                const auto batch = t.integer(F::BatchControl);
+                if (!batch) throw EftError("a batch item has no BatchControl");
+                if (*batch != lastBatch) {
+                    lastBatch = *batch;
+                    const auto exported = t.timestamp(F::ExportedDate);
+                    const int entry = box.addEntry(" Batch # : " + text::wholeNumber(*batch) + "     Exported : " +
+                                                   (exported ? text::dateMonDY(exported->date()) : ""));
+                    box.setItemData(entry, *batch);
+                }
+                t.moveNext();
+            }
+        }
+        box.select(0);
+    } catch (const std::exception&) {
+        // Quiet: the entries so far stay and the prompt is not selected.
+    }
+}
+
+}  // namespace eft

@@ -1,0 +1,94 @@
+#include "batches/reply_handling.h"
+
+#include <string>
+
+#include "batches/batch_list.h"
+#include "control/context.h"
+#include "net/transfer.h"
+#include "sweep/center_list.h"
+
+namespace eft {
+namespace {
+
+constexpr std::size_t kPieceBytes = 1024;
+
+void showError(Context& ctx, const std::string& text) {
+    ctx.messageBox({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+}
+
+// Reads the whole body in pieces, letting events run after each, as the transfer reports it.
+std::string readReply(Context& ctx) {
+    std::string reply;
+    std::string piece = ctx.Inet1.getChunk(kPieceBytes);
+    ctx.doEvents();
+    do {
+        reply += piece;
+        piece = ctx.Inet1.getChunk(kPieceBytes);
+        ctx.doEvents();
+    } while (!piece.empty());
+    return reply;
+}
+
+void savedRowsAccepted(Context& ctx) {
+    ui::Screen& s = ctx.screen;
+    s.lstEFTMember.clear();
+    Table& t = ctx.sweep();
+    // The save left the member filter in place: it lets through exactly the posted rows.
+    if (!t.bof()) t.moveFirst();
+    while (t.rowCount() != 0) {
+        t.deleteCurrent();
+        t.moveNext();
+    }
+    t.setFilter("");
+    s.tabEFT.setVisible(kTabCenters, true);
+    s.tabEFT.setVisible(kTabMembers, false);
+    s.tabEFT.select(kTabCenters);
+    FillCenterList(ctx);
+}
+
+void commitAccepted(Context& ctx) {
+    ctx.screen.lstBatchDetails.clear();
+    ctx.screen.lblIstr.setVisible(false);
+    LoadBatchList(ctx);
+}
+
+}  // namespace
+
+bool isBlankReply(std::string_view reply) { return reply.find_first_not_of(' ') == std::string_view::npos; }
+
+void Inet1_StateChanged(Context& ctx, std::int16_t State) {
+    try {
+        if (State == Transfer::kStateError) {
+            showError(ctx, " Error !  ");
+            return;
+        }
+        if (State != Transfer::kStateResponseCompleted) return;
+
+        const std::string reply = readReply(ctx);
+        const bool blank = isBlankReply(reply);
+        switch (ctx.screen.tabEFT.selected()) {
+            case kTabMembers:
+                ctx.setMousePointer(ui::MousePointer::Normal);
+                if (blank) savedRowsAccepted(ctx);
+                else showError(ctx, reply);
+                break;
+            case kTabExport:
+                ctx.setMousePointer(ui::MousePointer::Normal);
+                if (blank)
+                    ctx.messageBox({"\r\n", "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+                else showError(ctx, reply);
+                break;
+            case kTabBatchStatus:
+                ctx.setMousePointer(ui::MousePointer::Normal);
+                if (blank) commitAccepted(ctx);
+                else showError(ctx, reply);
+                break;
+            default: break;  // read and dropped
+        }
+    } catch (const std::exception&) {
+        // A step of the refresh failed; the lists keep what they show and the sender's wait
+        // ends as usual.
+    }
+}
+
+}  // namespace eft

@@ -1,0 +1,71 @@
+#pragma once
+// Everything a handler works on: the host's services, the screen, the control's state values,
+// the two working tables and the transfer component. One Context lives inside each EFTMemb.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "control/host_services.h"
+#include "net/http.h"
+#include "net/transfer.h"
+#include "tables/table.h"
+#include "ui/screen.h"
+
+namespace eft {
+
+// The state values the control keeps from creation to destruction.
+struct ControlState {
+    std::string ptServerName;
+    std::int32_t PersonID = 0;
+    std::int16_t PersonType = 0;
+    std::int16_t CountryID = 0;
+    bool AllCentersSelected = false;
+    bool AllMembersSelected = false;
+    std::string CenterFilter;
+    float EligibleAmount = 0;
+    float SelectedAmount = 0;
+};
+
+inline constexpr int kTabCenters = 0;
+inline constexpr int kTabMembers = 1;
+inline constexpr int kTabExport = 2;
+inline constexpr int kTabBatchStatus = 3;
+
+class Context {
+public:
+    Context(HostServices& host, const HttpLimits& limits);
+
+    HostServices& host;
+    HttpLimits limits;
+    ui::Screen screen;
+    ControlState state;
+    std::optional<Table> rsSweep;
+    Table rsBatch;
+    Transfer Inet1;
+
+    // Host services, with the screen brought up to date first so the operator sees the
+    // state the control is in while the host runs its event loop.
+    MsgAnswer messageBox(const MessageBoxRequest& request);
+    void doEvents();
+    void setMousePointer(ui::MousePointer pointer);
+
+    Table& sweep();
+
+    // Starts a form post through Inet1 and waits until it is over, letting pending events run
+    // and sleeping in the transfer's poll between turns. The reply handler runs in this wait.
+    void postFormAndWait(const std::string& address, std::string body);
+};
+
+// Restores the normal pointer when a handler's failure path leaves early.
+class PointerGuard {
+public:
+    explicit PointerGuard(Context& ctx) : ctx_(ctx) {}
+    ~PointerGuard() { ctx_.setMousePointer(ui::MousePointer::Normal); }
+    PointerGuard(const PointerGuard&) = delete;
+    PointerGuard& operator=(const PointerGuard&) = delete;
+
+private:
+    Context& ctx_;
+};
+
+}  // namespace eft

@@ -1,0 +1,28 @@
+#pragma once
+// Synchronous HTTP GET with bounded time and reply size (libcurl).
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace eft {
+
+struct HttpLimits {
+    std::chrono::milliseconds connectTimeout{10'000};
+    std::chrono::milliseconds getTimeout{120'000};   // a GET's whole transfer
+    std::chrono::milliseconds postTimeout{120'000};  // a POST's whole transfer
+    std::size_t maxReplyBytes = std::size_t{1} << 30;
+};
+
+struct HttpReply {
+    bool ok = false;      // the transfer completed (whatever the HTTP status)
+    long status = 0;      // the HTTP status, for descriptions only
+    std::string body;
+    std::string error;    // why the transfer did not complete
+};
+
+HttpReply httpGet(const std::string& address, const HttpLimits& limits);
+
+// libcurl's process-wide set-up, done once before the first transfer.
+void ensureCurlReady();
+
+}  // namespace eft

@@ -1,0 +1,68 @@
+#include "net/pages.h"
+
+#include "net/url_encode.h"
+
+namespace eft::pages {
+namespace {
+
+std::string join(std::string_view base, std::string_view page) {
+    std::string out(base);
+    out += page;
+    return out;
+}
+
+void appendPair(std::string& body, std::string_view key, std::string_view value) {
+    body += key;
+    body += '=';
+    body += urlEncode(value);
+    body += '&';
+}
+
+}  // namespace
+
+std::string sweepRowsAddress(std::string_view base, std::int16_t countryId) {
+    return join(base, kMemberPage) + "?countryID=" + std::to_string(countryId) + "&Load=1";
+}
+
+std::string saveAddress(std::string_view base) { return join(base, kMemberPage); }
+
+std::string batchListAddress(std::string_view base) { return join(base, kBatchPage) + "?TSQL=BatchList"; }
+
+std::string statusAddress(std::string_view base) { return join(base, kBatchPage); }
+
+std::string exportAddress(std::string_view base, std::int32_t personId, std::int16_t personType) {
+    return join(base, kBatchPage) + "?ProcessExport=True&PersonID=" + std::to_string(personId) +
+           "&PersonTypeID=" + std::to_string(personType);
+}
+
+std::string saveBody(const std::vector<std::string>& records) {
+    std::size_t size = 32;
+    for (const auto& r : records) size += r.size() * 3 + 16;
+    std::string body;
+    body.reserve(size);
+    std::size_t k = 0;
+    for (const auto& record : records) {
+        body += kSaveRecordKey;
+        body += std::to_string(++k);
+        body += '=';
+        body += urlEncode(record);
+        body += '&';
+    }
+    body += kRecordCountKey;
+    body += '=';
+    body += std::to_string(records.size());
+    return body;
+}
+
+std::string statusBody(const std::vector<std::string>& clearedIds, const std::vector<std::string>& failedIds,
+                       std::int32_t personId, std::int16_t personType, std::int32_t batchNo) {
+    std::string body;
+    for (const auto& id : clearedIds) appendPair(body, kGoodMemberKey, id);
+    for (const auto& id : failedIds) appendPair(body, kBadMemberKey, id);
+    appendPair(body, kPersonIdKey, std::to_string(personId));
+    appendPair(body, kPersonTypeKey, std::to_string(personType));
+    appendPair(body, kBatchNoKey, std::to_string(batchNo));
+    return body;
+}
+
+}  // namespace eft::pages

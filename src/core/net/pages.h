@@ -1,0 +1,45 @@
+#pragma once
+// The two server pages and the five requests the control sends them: every address and the
+// framing of both POST bodies are formed here and nowhere else. The reference server reads
+// the same names from here.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace eft::pages {
+
+inline constexpr std::string_view kMemberPage = "EFTMember.asp";
+inline constexpr std::string_view kBatchPage = "EFTMemberBatch.asp";
+inline constexpr std::string_view kPostVerb = "Post";
+inline constexpr std::string_view kFormHeader = "Content-Type: application/x-www-form-urlencoded";
+
+// Keys of the POST bodies.
+inline constexpr std::string_view kSaveRecordKey = "SQL";
+inline constexpr std::string_view kRecordCountKey = "RecordCount";
+inline constexpr std::string_view kGoodMemberKey = "GoodMemb";
+inline constexpr std::string_view kBadMemberKey = "BadMemb";
+inline constexpr std::string_view kPersonIdKey = "PersonID";
+inline constexpr std::string_view kPersonTypeKey = "PersonType";
+inline constexpr std::string_view kBatchNoKey = "BatchNo";
+
+// GET: the sweep rows of a country (1 United States, 2 Canada).
+std::string sweepRowsAddress(std::string_view base, std::int16_t countryId);
+// POST: save the chosen member rows.
+std::string saveAddress(std::string_view base);
+// GET: the batch list.
+std::string batchListAddress(std::string_view base);
+// POST: the cleared/failed status of a batch.
+std::string statusAddress(std::string_view base);
+// GET: export the batch files.
+std::string exportAddress(std::string_view base, std::int32_t personId, std::int16_t personType);
+
+// The save body: "SQL<k>=" + the encoded record + "&" for each record, then "RecordCount=<n>".
+std::string saveBody(const std::vector<std::string>& records);
+
+// The status body: one "GoodMemb=" pair per cleared id, one "BadMemb=" pair per failed id,
+// then PersonID, PersonType and BatchNo; every pair ends with "&".
+std::string statusBody(const std::vector<std::string>& clearedIds, const std::vector<std::string>& failedIds,
+                       std::int32_t personId, std::int16_t personType, std::int32_t batchNo);
+
+}  // namespace eft::pages

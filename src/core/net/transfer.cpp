@@ -1,0 +1,116 @@
+#include "net/transfer.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "base/error.h"
+#include "net/curl_common.h"
+
+namespace eft {
+
+struct Transfer::Impl {
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    curl_slist* headers = nullptr;
+    std::string body;
+    BodySink sink{nullptr, 0};
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    Impl() {
+        ensureCurlReady();
+        multi = curl_multi_init();
+    }
+    ~Impl() {
+        release();
+        if (multi) curl_multi_cleanup(multi);
+    }
+    void release() {
+        if (easy) {
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_cleanup(easy);
+            easy = nullptr;
+        }
+        if (headers) {
+            curl_slist_free_all(headers);
+            headers = nullptr;
+        }
+    }
+};
+
+Transfer::Transfer(HttpLimits limits) : limits_(limits), impl_(std::make_unique<Impl>()) {}
+
+Transfer::~Transfer() = default;
+
+void Transfer::execute(const std::string& address, std::string_view verb, std::string body, std::string_view header) {
+    if (executing_) throw EftError("the transfer control is still executing the previous request");
+    if (!impl_->multi) throw EftError("the HTTP client could not be created");
+    impl_->release();
+    reply_.clear();
+    readPos_ = 0;
+    error_.clear();
+    impl_->easy = curl_easy_init();
+    if (!impl_->easy) throw EftError("the HTTP client could not be created");
+    impl_->body = std::move(body);
+    impl_->sink = BodySink{&reply_, limits_.maxReplyBytes};
+    impl_->errorText[0] = '\0';
+    configureTransfer(impl_->easy, address, limits_.connectTimeout, limits_.postTimeout, impl_->sink,
+                      impl_->errorText);
+    // The control's verb "Post" is the standard POST; any other verb goes as written.
+    std::string method(verb);
+    for (auto& c : method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (method == "POST") {
+        curl_easy_setopt(impl_->easy, CURLOPT_POSTFIELDS, impl_->body.data());
+        curl_easy_setopt(impl_->easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(impl_->body.size()));
+    } else if (method != "GET") {
+        curl_easy_setopt(impl_->easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    impl_->headers = curl_slist_append(impl_->headers, std::string(header).c_str());
+    impl_->headers = curl_slist_append(impl_->headers, "Expect:");  // no 100-continue round trip
+    curl_easy_setopt(impl_->easy, CURLOPT_HTTPHEADER, impl_->headers);
+    if (curl_multi_add_handle(impl_->multi, impl_->easy) != CURLM_OK) {
+        impl_->release();
+        throw EftError("the transfer control could not start the request to " + address);
+    }
+    executing_ = true;
+}
+
+bool Transfer::stillExecuting() {
+    if (!executing_) return false;
+    int running = 0;
+    curl_multi_perform(impl_->multi, &running);
+    if (running > 0) return true;
+    finish();
+    return false;
+}
+
+void Transfer::finish() {
+    CURLcode result = CURLE_OK;
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(impl_->multi, &queued))
+        if (msg->msg == CURLMSG_DONE) result = msg->data.result;
+    executing_ = false;
+    std::int16_t state = kStateResponseCompleted;
+    if (result != CURLE_OK) {
+        error_ = describeCurlFailure(result, impl_->errorText, impl_->sink);
+        reply_.clear();
+        state = kStateError;
+    }
+    impl_->release();
+    if (onStateChanged) onStateChanged(state);
+}
+
+void Transfer::waitForActivity(std::chrono::milliseconds timeout) {
+    if (!executing_) return;
+    curl_multi_poll(impl_->multi, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+}
+
+std::string Transfer::getChunk(std::size_t maxBytes) {
+    const std::size_t n = std::min(maxBytes, reply_.size() - readPos_);
+    std::string piece = reply_.substr(readPos_, n);
+    readPos_ += n;
+    return piece;
+}
+
+}  // namespace eft

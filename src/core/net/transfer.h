@@ -1,0 +1,58 @@
+#pragma once
+// The control's transfer component for its two form posts, Inet1: a request is started and
+// then driven by the sender's wait loop. When it ends, StateChanged reports 11 (error) or 12
+// (response completed) from inside that loop, and the reply body is read in pieces.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "net/http.h"
+
+namespace eft {
+
+class Transfer {
+public:
+    static constexpr std::int16_t kStateError = 11;
+    static constexpr std::int16_t kStateResponseCompleted = 12;
+
+    explicit Transfer(HttpLimits limits = {});
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    void setLimits(const HttpLimits& limits) { limits_ = limits; }
+
+    // Starts a request; throws EftError when one is still executing or it cannot start.
+    // `header` is one "Name: value" line.
+    void execute(const std::string& address, std::string_view verb, std::string body, std::string_view header);
+
+    // Advances the request; when it has just ended, raises StateChanged before answering false.
+    bool stillExecuting();
+
+    // Sleeps until the request has something to do, at most `timeout`: the wait loop's pause.
+    void waitForActivity(std::chrono::milliseconds timeout);
+
+    // The next piece of the reply body, at most maxBytes; empty once the body is exhausted.
+    std::string getChunk(std::size_t maxBytes);
+
+    // Why the last request failed (state 11), for logs and tests.
+    const std::string& lastError() const { return error_; }
+
+    std::function<void(std::int16_t state)> onStateChanged;
+
+private:
+    struct Impl;
+    void finish();
+
+    HttpLimits limits_;
+    std::unique_ptr<Impl> impl_;
+    std::string reply_;
+    std::size_t readPos_ = 0;
+    std::string error_;
+    bool executing_ = false;
+};
+
+}  // namespace eft

@@ -1,0 +1,144 @@
+#include "net/xml_reader.h"
+
+#include <pugixml.hpp>
+
+#include <cctype>
+#include <string>
+#include <unordered_map>
+
+#include "base/error.h"
+
+namespace eft {
+namespace {
+
+// Comments and processing instructions are nodes (records, values); whitespace-only text
+// between elements is not. No DOCTYPE is processed and only the predefined and numeric
+// entities are known, so a reply cannot pull in anything from elsewhere.
+constexpr unsigned kParseOptions =
+    pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol | pugi::parse_comments | pugi::parse_pi;
+
+constexpr int kMaxFieldsPerRecord = 32767;  // the field position counter is 16-bit
+
+bool isCharacterData(const pugi::xml_node& n) {
+    return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
+}
+
+void appendText(const pugi::xml_node& node, std::string& out) {
+    if (isCharacterData(node)) {
+        out += node.value();
+        return;
+    }
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
+        if (child.type() != pugi::node_comment && child.type() != pugi::node_pi) appendText(child, out);
+}
+
+// The text of a node: its character data and that of every node below it. A comment or
+// processing instruction stands for its own content.
+std::string nodeText(const pugi::xml_node& node) {
+    if (node.type() == pugi::node_comment || node.type() == pugi::node_pi) return node.value();
+    std::string out;
+    appendText(node, out);
+    return out;
+}
+
+// Field lookup by element name, letter case not significant, cached per spelling seen.
+class FieldLookup {
+public:
+    explicit FieldLookup(const Table& table) : table_(table) {}
+    int index(const char* name) {
+        auto it = cache_.find(name);
+        if (it != cache_.end()) return it->second;
+        auto found = table_.findField(name);
+        if (!found) throw EftError(std::string("the element <") + name + "> is not a field of " + table_.name());
+        cache_.emplace(name, *found);
+        return *found;
+    }
+
+private:
+    const Table& table_;
+    std::unordered_map<std::string, int> cache_;
+};
+
+std::string describeParseFailure(const pugi::xml_parse_result& r, bool blank, long httpStatus) {
+    std::string why = blank ? "the reply is empty"
+                            : std::string("the reply is not XML (") + r.description() + " at byte " +
+                                  std::to_string(r.offset) + ")";
+    if (httpStatus != 0 && httpStatus != 200) why += "; the server answered HTTP " + std::to_string(httpStatus);
+    return why;
+}
+
+void readRows(Table& table, std::string& reply, std::string_view sortKey, std::string_view address, long httpStatus) {
+    const std::string where = "Reading " + std::string(address) + ": ";
+    pugi::xml_document doc;
+    const bool blank = reply.find_first_not_of(" \t\r\n") == std::string::npos;
+    const pugi::xml_parse_result parsed = doc.load_buffer_inplace(reply.data(), reply.size(), kParseOptions);
+
+    // A new reply replaces the whole content: no filter may hide rows of the old one.
+    if (table.isOpen() && !table.filter().empty()) table.setFilter("");
+    table.emptyAndSort(sortKey);
+
+    const pugi::xml_node root = parsed ? doc.document_element() : pugi::xml_node();
+    if (!root) {
+        const std::string why =
+            parsed ? "the reply has no document element" : describeParseFailure(parsed, blank, httpStatus);
+        throw EftError(where + why);
+    }
+
+    FieldLookup fields(table);
+    long recordNo = 0;
+    std::string value;
+    for (pugi::xml_node record = root.first_child(); record; record = record.next_sibling()) {
+        ++recordNo;
+        table.addRow();
+        int position = 0;
+        for (pugi::xml_node field = record.first_child(); field; field = field.next_sibling()) {
+            if (++position > kMaxFieldsPerRecord)
+                throw EftError(where + "record " + std::to_string(recordNo) + " has more than " +
+                               std::to_string(kMaxFieldsPerRecord) + " child nodes");
+            for (pugi::xml_node v = field.first_child(); v; v = v.next_sibling()) {
+                if (isCharacterData(v)) {
+                    if (*v.value() == '\0') continue;
+                    value.assign(v.value());
+                } else {
+                    value = nodeText(v);
+                    if (value.empty()) continue;
+                }
+                try {
+                    table.setFromText(fields.index(field.name()), value);
+                } catch (const EftError& e) {
+                    throw EftError(where + "record " + std::to_string(recordNo) + ": " + e.description());
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void readXmlRowsFromBuffer(Table& table, std::string& reply, std::string_view sortKey, std::string_view address) {
+    readRows(table, reply, sortKey, address, 0);
+}
+
+void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const HttpLimits& limits) {
+    HttpReply reply = httpGet(address, limits);
+    if (!reply.ok) {
+        // Like a document that failed to load: the table is still emptied before the failure.
+        if (table.isOpen() && !table.filter().empty()) table.setFilter("");
+        table.emptyAndSort(sortKey);
+        throw EftError("Reading " + address + ": the page could not be fetched (" + reply.error + ")");
+    }
+    readRows(table, reply.body, sortKey, address, reply.status);
+}
+
+std::string loadDocumentText(const std::string& address, const HttpLimits& limits) {
+    HttpReply reply = httpGet(address, limits);
+    if (!reply.ok) return {};
+    pugi::xml_document doc;
+    if (!doc.load_buffer_inplace(reply.body.data(), reply.body.size(), kParseOptions)) return {};
+    if (!doc.document_element()) return {};
+    std::string out;
+    appendText(doc, out);
+    return out;
+}
+
+}  // namespace eft

@@ -1,0 +1,85 @@
+#include "sweep/center_list.h"
+
+#include <cmath>
+
+#include "control/context.h"
+#include "tables/field_lists.h"
+#include "text/text_forms.h"
+
+namespace eft {
+namespace {
+
+template <typename T>
+T required(std::optional<T> v, const char* field) {
+    if (!v) throw EftError(std::string("a sweep row has no ") + field);
+    return *v;
+}
+
+}  // namespace
+
+void FillCenterList(Context& ctx) {
+    namespace F = sweep_field;
+    ui::ListView& list = ctx.screen.lstEFTCenter;
+    try {
+        list.clear();
+        // Every rebuilt line is unticked, so a "select all" made on the old lines is over.
+        ctx.state.AllCentersSelected = false;
+        Table& t = ctx.sweep();
+        t.setFilter("");
+        list.reserve(256);
+
+        float grandTotal = 0;
+        std::int32_t marker = 0;
+        float inSum = 0;
+        float outSum = 0;
+        int line = -1;
+        while (!t.eof()) {
+            const std::int32_t center = required(t.integer(F::CenterID), "CenterID");
+            if (center != marker) {
+                marker = center;
+                inSum = 0;
+                outSum = 0;
+                line = list.addLine();
+                list.setSubItem(line, 1, text::centerNumber(center));
+                list.setSubItem(line, 2, t.text(F::CenterName).value_or(""));
+            }
+            if (line < 0) throw EftError("a sweep row has the center id 0");
+            list.setChecked(line, false);
+
+            const float in = required(t.single(F::INRowTotal), "INRowTotal");
+            const float out = required(t.single(F::OUTRowTotal), "OUTRowTotal");
+            const bool subscription = t.boolean(F::SubscriptionMembership).value_or(false);
+
+            inSum += in;
+            list.setSubItem(line, 3, text::amount(inSum));
+            outSum += out;
+            float rowTotal;
+            if (subscription) {
+                list.setSubItem(line, 4, text::amount(outSum));
+                rowTotal = outSum < 0 ? text::roundHalfEven2(out) : text::roundHalfEven2(in + out);
+            } else {
+                list.setSubItem(line, 4, text::amount(std::fabs(outSum)));
+                rowTotal = text::roundHalfEven2(in + out);
+            }
+            t.set(F::RowTotal, rowTotal);
+
+            const float net = inSum + outSum;
+            const std::string zero = text::amount(0);
+            if (subscription) {
+                list.setSubItem(line, 5, net > 0 ? zero : text::amount(inSum));
+                list.setSubItem(line, 6, net > 0 ? text::amount(net) : zero);
+            } else {
+                list.setSubItem(line, 5, net > 0 ? text::amount(net) : zero);
+                list.setSubItem(line, 6, net > 0 ? zero : text::amount(std::fabs(net)));
+            }
+            grandTotal += (subscription && outSum < 0) ? out : in + out;
+            t.moveNext();
+        }
+        ctx.screen.lblGrandTotal.setCaption("Amount Eligible (Total): $ " + text::money(grandTotal));
+        list.resort();
+    } catch (const std::exception&) {
+        // Quiet by design: what was listed so far stays for the operator to see.
+    }
+}
+
+}  // namespace eft

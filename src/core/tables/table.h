@@ -1,0 +1,129 @@
+#pragma once
+// The working table: a compact in-memory record set with typed fields, a filter of
+// "Field = number" terms, a sort field and a cursor over the visible rows.
+//
+// Rows are kept in insertion order and never move; the visible rows (those the filter lets
+// through, in sort order) are an index over them, rebuilt when a walk starts after rows were
+// added or the sort key changed. Deleted rows are marked dead and skipped, so emptying a
+// table row by row is linear. Every failed operation throws EftError.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/error.h"
+#include "tables/value.h"
+
+namespace eft {
+
+struct FieldDef {
+    std::string name;
+    FieldType type;
+    int size;  // declared size; 0 for the type's natural size
+};
+
+class Table {
+public:
+    explicit Table(std::string name);
+    ~Table();
+    Table(Table&&) noexcept;
+    Table& operator=(Table&&) noexcept;
+
+    const std::string& name() const { return name_; }
+
+    // Appends a field; only before the table is first opened.
+    void defineField(std::string fieldName, FieldType type, int size = 0);
+    const std::vector<FieldDef>& fields() const { return fields_; }
+    // The index of a field by name, letter case not significant; throws for an unknown name.
+    int fieldIndex(std::string_view fieldName) const;
+    std::optional<int> findField(std::string_view fieldName) const;
+
+    void open();
+    bool isOpen() const { return open_; }
+
+    // Appends a row with no values and makes it the current row.
+    void addRow();
+
+    // Field access on the current row. Reading yields no value (std::monostate) for an
+    // unwritten field; writing converts to the field's type.
+    Value value(int field) const;
+    Value value(std::string_view fieldName) const { return value(fieldIndex(fieldName)); }
+    void set(int field, const Value& v);
+    void set(std::string_view fieldName, const Value& v) { set(fieldIndex(fieldName), v); }
+    // Converts a value text to the field's type (the form the server's replies carry).
+    void setFromText(int field, std::string_view text);
+    void setNull(int field);
+
+    // Typed reads with conversion; nothing when the field holds no value.
+    std::optional<std::int32_t> integer(int field) const;
+    std::optional<float> single(int field) const;
+    std::optional<bool> boolean(int field) const;
+    std::optional<Timestamp> timestamp(int field) const;
+    std::optional<std::string> text(int field) const;
+    std::optional<std::int32_t> integer(std::string_view n) const { return integer(fieldIndex(n)); }
+    std::optional<float> single(std::string_view n) const { return single(fieldIndex(n)); }
+    std::optional<bool> boolean(std::string_view n) const { return boolean(fieldIndex(n)); }
+    std::optional<Timestamp> timestamp(std::string_view n) const { return timestamp(fieldIndex(n)); }
+    std::optional<std::string> text(std::string_view n) const { return text(fieldIndex(n)); }
+
+    // "" removes the filter; otherwise terms "Field = number" joined by " OR ". Puts the
+    // cursor on the first visible row, or at EOF when none is visible.
+    void setFilter(std::string_view expression);
+    const std::string& filter() const { return filterText_; }
+    void setSort(std::string_view fieldName);
+
+    void moveFirst();
+    void moveNext();
+    bool eof() const;
+    bool bof() const;
+    std::size_t rowCount() const;  // visible rows
+    void deleteCurrent();
+
+    // Opens a closed table, or deletes every visible row of an open one, then sets the sort.
+    void emptyAndSort(std::string_view sortField);
+
+    // Bytes held by the rows (for the memory benchmark).
+    std::size_t memoryBytes() const;
+
+private:
+    struct Cell;
+    struct FilterTerms;
+
+    std::size_t cellIndex(int field) const;
+    const Cell& currentCell(int field) const;
+    Cell& writableCell(int field);
+    void storeText(Cell& cell, std::string_view text);
+    void markKeyWritten(int field);
+    void ensureView() const;
+    bool passesFilter(std::uint32_t row) const;
+    int compareRows(std::uint32_t a, std::uint32_t b) const;
+    [[noreturn]] void fail(const std::string& what) const;
+
+    enum class Where { Bof, Row, Eof };
+
+    std::string name_;
+    std::vector<FieldDef> fields_;
+    std::vector<std::string> lowerNames_;
+    bool open_ = false;
+
+    std::vector<Cell> cells_;          // rows * fields
+    std::vector<std::string> texts_;   // text values, referenced by cells
+    std::vector<std::uint8_t> alive_;  // per row
+    std::size_t liveRows_ = 0;
+
+    std::string filterText_;
+    std::unique_ptr<FilterTerms> filter_;
+    int sortField_ = -1;
+
+    mutable std::vector<std::uint32_t> view_;  // visible rows in visiting order, dead ones skipped
+    mutable bool viewDirty_ = true;
+    mutable std::size_t visibleLive_ = 0;
+    mutable std::size_t pos_ = 0;
+    mutable Where where_ = Where::Bof;
+    std::uint32_t row_ = 0;  // the current row when where_ == Row
+};
+
+}  // namespace eft

@@ -1,0 +1,43 @@
+#pragma once
+// Every text form the control writes or reads back: amounts, money totals, center numbers,
+// dates, and the number text of a single. Amounts are single-precision throughout, so each
+// form takes a float and works on its exact binary value.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/calendar.h"
+
+namespace eft::text {
+
+// "0.00": two decimals, no thousands separator, "-" for negatives, an exact half away from zero.
+std::string amount(float value);
+
+// "##,##0.00": as amount(), with a thousands separator.
+std::string money(float value);
+
+// "0000": at least four digits, leading zeros.
+std::string centerNumber(std::int32_t id);
+
+// "mm/dd/yyyy".
+std::string dateMDY(const Date& date);
+
+// "mmm dd, yyyy" with English month abbreviations.
+std::string dateMonDY(const Date& date);
+
+// Rounds to two decimals, an exact half to the even neighbour, and stores in single precision.
+float roundHalfEven2(float value);
+
+// The number text of a single: the shortest decimal text with at most seven significant
+// digits that reads back as the same single; no trailing zeros, no point for whole numbers.
+std::string singleText(float value);
+
+// Plain decimal text of a whole number.
+std::string wholeNumber(std::int64_t value);
+
+// Reads a decimal number text (optional blanks around it, optional sign, a point as decimal
+// separator, optional thousands separators) as a single; nothing when it is not a number.
+std::optional<float> parseSingle(std::string_view text);
+
+}  // namespace eft::text

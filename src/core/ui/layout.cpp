@@ -1,0 +1,82 @@
+#include "ui/layout.h"
+
+#include "control/version.h"
+
+namespace eft::ui {
+namespace {
+
+constexpr Font kSans{"MS Sans Serif", 8.25, false};
+constexpr Font kSansBold{"MS Sans Serif", 8.25, true};
+constexpr Font kTahoma{"Tahoma", 8.25, false};
+constexpr Font kTahomaBold{"Tahoma", 8.25, true};
+constexpr Font kInstruction{"MS Sans Serif", 9.75, true};
+
+constexpr Column kCenterColumns[] = {
+    {"", 300, Align::Left},        {"Center", 746, Align::Left},   {"Name of Center", 2701, Align::Left},
+    {"Due In", 1001, Align::Right}, {"Due Out", 1001, Align::Right}, {"Net In", 1001, Align::Right},
+    {"Net Out", 1001, Align::Right},
+};
+
+constexpr Column kMemberColumns[] = {
+    {"", 300, Align::Left},         {"Date ", 1070, Align::Left},        {"Center", 800, Align::Center},
+    {"Member", 800, Align::Center}, {"Source", 2800, Align::Left},       {"Total", 900, Align::Right},
+    {"Royalty", 900, Align::Right}, {"NAC", 900, Align::Right},          {"Franchise Fee", 1500, Align::Right},
+    {"GST", 900, Align::Right},     {"PST", 900, Align::Right},          {"NMC Payments", 1500, Align::Right},
+    {"Member Name", 1440, Align::Left},
+};
+
+constexpr Column kBatchColumns[] = {
+    {"X", 300, Align::Left},   {"Center", 1000, Align::Left}, {"Center Name", 5850, Align::Left},
+    {"Amount", 1000, Align::Right}, {"", 0, Align::Right},   {"", 0, Align::Right},
+};
+
+using K = LayoutKind;
+
+constexpr ElementLayout kLayout[] = {
+    {"tabEFT", -1, K::TabControl, "", kSans, {60, 60, 8655, 6075}, 4, -1, "", {}},
+    // List of Centers
+    {"fraCenterList", -1, K::Frame, "", kSans, {120, 360, 8415, 4665}, 12, 0, "", {}},
+    {"lblCenterListTitle", -1, K::Label, "Premium Center(s) Ready For EFT", kTahomaBold, {120, 480, 2850, 195}, 15, 0, "fraCenterList", {}},
+    {"lstEFTCenter", -1, K::ListView, "", kTahoma, {120, 240, 8175, 4000}, 13, 0, "fraCenterList", kCenterColumns},
+    {"lblGrandTotal", -1, K::Label, "Grand Total: $0.00", kSans, {120, 4320, 1335, 195}, 14, 0, "fraCenterList", {}},
+    {"cmdLoadData", -1, K::Button, "&Load Data", kTahomaBold, {120, 5040, 1335, 375}, 0, 0, "", {}},
+    {"cmdSelectAllCenters", -1, K::Button, "&Select All", kTahoma, {2385, 5100, 1335, 375}, 1, 0, "", {}},
+    {"cmdDeSelectAllCenters", -1, K::Button, "DeSelect &All", kTahoma, {2400, 5550, 1335, 375}, 2, 0, "", {}},
+    {"optCountry", 1, K::OptionButton, "United States", kSansBold, {4770, 5205, 1695, 375}, 22, 0, "", {}},
+    {"optCountry", 2, K::OptionButton, "Canada", kSansBold, {4770, 5625, 1335, 195}, 24, 0, "", {}},
+    {"cmdViewCenterDetails", -1, K::Button, "&Details", kTahoma, {7170, 5325, 1335, 375}, 3, 0, "", {}},
+    {"lblVersionCentertab", -1, K::Label, "", kSans, {180, 5715, 3270, 255}, 25, 0, "", {}},
+    // Membership Sweep
+    {"fraCenterDetails", -1, K::Frame, "", kSans, {120, 360, 8415, 4995}, 6, 1, "", {}},
+    {"lstEFTMember", -1, K::ListView, "", kTahoma, {120, 240, 8175, 4275}, 7, 1, "fraCenterDetails", kMemberColumns},
+    {"lblMerchandiseEligible", -1, K::Label, "Amount Eligible: $0.00", kSans, {120, 4635, 1575, 195}, 8, 1, "fraCenterDetails", {}},
+    {"lblMerchandiseSelected", -1, K::Label, "Amount Selected: $0.00", kSans, {4365, 4635, 1710, 195}, 9, 1, "fraCenterDetails", {}},
+    {"cmdSelectAllMerchandise", -1, K::Button, "S&elect All", kTahoma, {1710, 5520, 1335, 375}, 11, 1, "", {}},
+    {"cmdDeSelectAllMerchandise", -1, K::Button, "DeSelec&t All", kTahoma, {3120, 5520, 1335, 375}, 17, 1, "", {}},
+    {"cmdSaveMerchandise", -1, K::Button, "&Save", kTahoma, {5700, 5550, 1335, 375}, 10, 1, "", {}},
+    {"cmdCancelMerchandiseList", -1, K::Button, "&Cancel", kTahoma, {7200, 5535, 1335, 375}, 5, 1, "", {}},
+    {"lblVersionMerchandise", -1, K::Label, "", kSans, {120, 5580, 1455, 255}, 16, 1, "", {}},
+    // Update Batch Status
+    {"cmbBatches", -1, K::ComboBox, "", kSans, {180, 435, 4905, 315}, 18, 3, "", {}},
+    {"lblIstr", -1, K::Label, "Please set / check  centers which have cleared:", kInstruction, {165, 825, 7515, 300}, 23, 3, "", {}},
+    {"Frame2", -1, K::Frame, "", kSans, {165, 1050, 8370, 4845}, 19, 3, "", {}},
+    {"lstBatchDetails", -1, K::ListView, "", kTahoma, {45, 210, 8220, 3870}, 21, 3, "Frame2", kBatchColumns},
+    {"cmdPassedFailed", -1, K::Button, "Commit", kSans, {6960, 4320, 1305, 360}, 20, 3, "Frame2", {}},
+};
+
+}  // namespace
+
+std::span<const ElementLayout> screenLayout() { return kLayout; }
+
+const ElementLayout* findLayout(std::string_view name, int index) {
+    for (const auto& e : kLayout)
+        if (e.name == name && e.index == index) return &e;
+    return nullptr;
+}
+
+std::string versionCaption() {
+    return "Version: " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+           std::to_string(kVersionRevision);
+}
+
+}  // namespace eft::ui

@@ -1,0 +1,240 @@
+#include "ui/models.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "ui/screen.h"
+
+namespace eft::ui {
+
+void Element::changed() { screen_->markChanged(this); }
+
+// Label ---------------------------------------------------------------------------------------
+
+void Label::setCaption(std::string caption) {
+    if (caption == caption_) return;
+    caption_ = std::move(caption);
+    changed();
+}
+
+void Label::setVisible(bool visible) {
+    if (visible == visible_) return;
+    visible_ = visible;
+    changed();
+}
+
+// Button --------------------------------------------------------------------------------------
+
+void Button::setEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    changed();
+}
+
+bool Button::operatorClick() {
+    if (!enabled_) return false;
+    if (onClick) onClick();
+    return true;
+}
+
+// OptionGroup ---------------------------------------------------------------------------------
+
+const std::string& OptionGroup::caption(std::int16_t index) const {
+    for (const auto& o : options_)
+        if (o.index == index) return o.caption;
+    static const std::string none;
+    return none;
+}
+
+bool OptionGroup::operatorChoose(std::int16_t index) {
+    if (std::none_of(options_.begin(), options_.end(), [&](const Option& o) { return o.index == index; }))
+        return false;
+    if (chosen_ != index) {
+        chosen_ = index;
+        changed();
+    }
+    if (onClick) onClick(index);
+    return true;
+}
+
+// TabStrip ------------------------------------------------------------------------------------
+
+TabStrip::TabStrip(Screen& s, std::string name, std::vector<std::string> captions)
+    : Element(s, std::move(name), ElementKind::TabStrip) {
+    for (auto& c : captions) tabs_.push_back(Tab{std::move(c), true, true});
+}
+
+void TabStrip::select(int index) {
+    if (index < 0 || index >= count() || index == selected_) return;
+    const int previous = selected_;
+    selected_ = index;
+    changed();
+    if (onClick) onClick(static_cast<std::int16_t>(previous));
+}
+
+bool TabStrip::operatorSelect(int index) {
+    if (index < 0 || index >= count()) return false;
+    const Tab& t = tabs_[static_cast<std::size_t>(index)];
+    if (!t.visible || !t.enabled) return false;
+    select(index);
+    return true;
+}
+
+void TabStrip::setVisible(int index, bool visible) {
+    Tab& t = tabs_.at(static_cast<std::size_t>(index));
+    if (t.visible == visible) return;
+    t.visible = visible;
+    changed();
+}
+
+void TabStrip::setEnabled(int index, bool enabled) {
+    Tab& t = tabs_.at(static_cast<std::size_t>(index));
+    if (t.enabled == enabled) return;
+    t.enabled = enabled;
+    changed();
+}
+
+void TabStrip::setCaptionOfSelected(std::string caption) {
+    tabs_.at(static_cast<std::size_t>(selected_)).caption = std::move(caption);
+    changed();
+}
+
+// ListView ------------------------------------------------------------------------------------
+
+void ListView::structureChanged() {
+    pending_.reset = true;
+    changed();
+}
+
+void ListView::lineChanged(int line) {
+    if (pending_.reset) return;
+    pending_.firstLine = pending_.firstLine < 0 ? line : std::min(pending_.firstLine, line);
+    pending_.lastLine = std::max(pending_.lastLine, line);
+    changed();
+}
+
+ListView::Pending ListView::takePending() {
+    Pending p = pending_;
+    pending_ = Pending{};
+    return p;
+}
+
+void ListView::clear() {
+    if (lines_.empty()) return;
+    lines_.clear();
+    structureChanged();
+}
+
+int ListView::addLine() {
+    Line line;
+    line.sub.resize(static_cast<std::size_t>(subItems_));
+    lines_.push_back(std::move(line));
+    structureChanged();
+    return lineCount() - 1;
+}
+
+void ListView::setSubItem(int line, int k, std::string text) {
+    Line& l = lines_.at(static_cast<std::size_t>(line));
+    l.sub.at(static_cast<std::size_t>(k - 1)) = std::move(text);
+    lineChanged(line);
+}
+
+const std::string& ListView::subItem(int line, int k) const {
+    return lines_.at(static_cast<std::size_t>(line)).sub.at(static_cast<std::size_t>(k - 1));
+}
+
+void ListView::setChecked(int line, bool checked) {
+    Line& l = lines_.at(static_cast<std::size_t>(line));
+    if (l.checked == checked) return;
+    l.checked = checked;
+    lineChanged(line);
+}
+
+void ListView::setAllChecked(bool checked) {
+    for (auto& l : lines_) l.checked = checked;
+    if (!lines_.empty()) {
+        lineChanged(0);
+        lineChanged(lineCount() - 1);
+    }
+}
+
+bool ListView::operatorSetChecked(int line, bool checked) {
+    if (line < 0 || line >= lineCount()) return false;
+    Line& l = lines_[static_cast<std::size_t>(line)];
+    if (l.checked == checked) return true;  // no change, no event
+    l.checked = checked;
+    lineChanged(line);
+    if (onItemCheck) onItemCheck(line);
+    return true;
+}
+
+bool ListView::operatorColumnClick(int position) {
+    if (!sortable_ || position < 1 || position > subItems_ + 1) return false;
+    if (onColumnClick) onColumnClick(position);
+    return true;
+}
+
+void ListView::setSortKey(int key) {
+    if (key < 0 || key > subItems_) return;
+    sortKey_ = key;  // takes effect at the next setSorted(true) or resort()
+    changed();
+}
+
+void ListView::setSorted(bool sorted) {
+    sorted_ = sorted;
+    if (sorted_) resort();
+    changed();
+}
+
+void ListView::resort() {
+    if (!sorted_ || lines_.size() < 2) return;
+    const int key = sortKey_;
+    auto keyText = [key](const Line& l) -> const std::string& {
+        return key == 0 ? l.text : l.sub[static_cast<std::size_t>(key - 1)];
+    };
+    std::stable_sort(lines_.begin(), lines_.end(), [&](const Line& a, const Line& b) {
+        const std::string& x = keyText(a);
+        const std::string& y = keyText(b);
+        return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](char c, char d) {
+            return std::tolower(static_cast<unsigned char>(c)) < std::tolower(static_cast<unsigned char>(d));
+        });
+    });
+    structureChanged();
+}
+
+// ComboBox ------------------------------------------------------------------------------------
+
+void ComboBox::setEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    changed();
+}
+
+void ComboBox::clear() {
+    entries_.clear();
+    selected_ = -1;
+    changed();
+}
+
+int ComboBox::addEntry(std::string text) {
+    entries_.push_back(Entry{std::move(text), 0});
+    changed();
+    return static_cast<int>(entries_.size()) - 1;
+}
+
+void ComboBox::setItemData(int index, std::int32_t data) { entries_.at(static_cast<std::size_t>(index)).data = data; }
+
+void ComboBox::select(int index) {
+    if (index < -1 || index >= static_cast<int>(entries_.size())) return;
+    selected_ = index;
+    changed();
+    if (onClick) onClick();
+}
+
+bool ComboBox::operatorChoose(int index) {
+    if (!enabled_ || index < 0 || index >= static_cast<int>(entries_.size())) return false;
+    select(index);
+    return true;
+}
+
+}  // namespace eft::ui

@@ -1,0 +1,186 @@
+#pragma once
+// The state models of the screen's elements. Methods named operator* stand for the operator's
+// own input and raise the element's event; the plain setters are the control's changes and
+// raise nothing (except where selecting raises Click whoever selects, as for tabs and combos).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/element.h"
+
+namespace eft::ui {
+
+class Label : public Element {
+public:
+    Label(Screen& s, std::string name, std::string caption)
+        : Element(s, std::move(name), ElementKind::Label), caption_(std::move(caption)) {}
+    const std::string& caption() const { return caption_; }
+    void setCaption(std::string caption);
+    bool visible() const { return visible_; }
+    void setVisible(bool visible);
+
+private:
+    std::string caption_;
+    bool visible_ = true;
+};
+
+class Button : public Element {
+public:
+    Button(Screen& s, std::string name, std::string caption)
+        : Element(s, std::move(name), ElementKind::Button), caption_(std::move(caption)) {}
+    const std::string& caption() const { return caption_; }
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+    // The operator presses the button; ignored while it is disabled.
+    bool operatorClick();
+
+    std::function<void()> onClick;
+
+private:
+    std::string caption_;
+    bool enabled_ = true;
+};
+
+// The option-button array optCountry: indexes 1 and 2.
+class OptionGroup : public Element {
+public:
+    struct Option {
+        std::int16_t index;
+        std::string caption;
+    };
+    OptionGroup(Screen& s, std::string name, std::vector<Option> options, std::int16_t chosen)
+        : Element(s, std::move(name), ElementKind::OptionGroup), options_(std::move(options)), chosen_(chosen) {}
+    const std::vector<Option>& options() const { return options_; }
+    std::int16_t chosen() const { return chosen_; }
+    const std::string& caption(std::int16_t index) const;
+    // The operator chooses an option: it becomes the chosen one and Click runs with its index.
+    bool operatorChoose(std::int16_t index);
+
+    std::function<void(std::int16_t)> onClick;
+
+private:
+    std::vector<Option> options_;
+    std::int16_t chosen_;
+};
+
+class TabStrip : public Element {
+public:
+    struct Tab {
+        std::string caption;
+        bool visible = true;
+        bool enabled = true;
+    };
+    TabStrip(Screen& s, std::string name, std::vector<std::string> captions);
+
+    int count() const { return static_cast<int>(tabs_.size()); }
+    const Tab& tab(int index) const { return tabs_.at(static_cast<std::size_t>(index)); }
+    int selected() const { return selected_; }
+
+    // Selecting another tab, by the control or the operator, raises Click with the tab left.
+    void select(int index);
+    // The operator picks a tab; refused (false) when it is hidden or disabled.
+    bool operatorSelect(int index);
+    void setVisible(int index, bool visible);
+    void setEnabled(int index, bool enabled);
+    void setCaptionOfSelected(std::string caption);
+
+    std::function<void(std::int16_t previousTab)> onClick;
+
+private:
+    std::vector<Tab> tabs_;
+    int selected_ = 0;
+};
+
+class ListView : public Element {
+public:
+    struct Line {
+        bool checked = false;
+        std::string text;
+        std::vector<std::string> sub;  // sub-item k at index k - 1
+    };
+
+    ListView(Screen& s, std::string name, int subItemCount, bool sortable)
+        : Element(s, std::move(name), ElementKind::ListView), subItems_(subItemCount), sortable_(sortable) {}
+
+    int subItemCount() const { return subItems_; }
+    int lineCount() const { return static_cast<int>(lines_.size()); }
+    const Line& line(int index) const { return lines_.at(static_cast<std::size_t>(index)); }
+    const std::vector<Line>& lines() const { return lines_; }
+
+    void clear();
+    // Appends an empty, unchecked line and returns its index.
+    int addLine();
+    void reserve(std::size_t lines) { lines_.reserve(lines); }
+    void setSubItem(int line, int k, std::string text);
+    const std::string& subItem(int line, int k) const;
+    // A change of the check box by the control itself: raises nothing.
+    void setChecked(int line, bool checked);
+    void setAllChecked(bool checked);
+    // The operator changes a check box: the list keeps the new state, then ItemCheck runs.
+    bool operatorSetChecked(int line, bool checked);
+    // The operator clicks a column header (1-based position, 1 is the check-box column).
+    bool operatorColumnClick(int position);
+
+    int sortKey() const { return sortKey_; }
+    bool sorted() const { return sorted_; }
+    void setSortKey(int key);
+    // Switches sorting on and sorts at once (ascending by the sort key's texts, letter case
+    // ignored, equal texts keeping their order).
+    void setSorted(bool sorted);
+    // Puts lines added since sorting was switched on into their sorted place.
+    void resort();
+
+    std::function<void(int line)> onItemCheck;
+    std::function<void(int position)> onColumnClick;
+
+    // Change tracking for the screen's coalesced notices.
+    struct Pending {
+        bool reset = false;
+        int firstLine = -1;
+        int lastLine = -1;
+    };
+    Pending takePending();
+
+private:
+    void lineChanged(int line);
+    void structureChanged();
+
+    std::vector<Line> lines_;
+    int subItems_;
+    bool sortable_;
+    int sortKey_ = 0;
+    bool sorted_ = false;
+    Pending pending_;
+};
+
+class ComboBox : public Element {
+public:
+    struct Entry {
+        std::string text;
+        std::int32_t data = 0;
+    };
+    ComboBox(Screen& s, std::string name) : Element(s, std::move(name), ElementKind::ComboBox) {}
+
+    const std::vector<Entry>& entries() const { return entries_; }
+    int selected() const { return selected_; }
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+
+    void clear();
+    int addEntry(std::string text);
+    void setItemData(int index, std::int32_t data);
+    std::int32_t itemData(int index) const { return entries_.at(static_cast<std::size_t>(index)).data; }
+    // Selecting an entry, by the control or the operator, raises Click.
+    void select(int index);
+    bool operatorChoose(int index);
+
+    std::function<void()> onClick;
+
+private:
+    std::vector<Entry> entries_;
+    int selected_ = -1;
+    bool enabled_ = true;
+};
+
+}  // namespace eft::ui

@@ -1,0 +1,75 @@
+#include "driver/screen_json.h"
+
+namespace eft::driver {
+namespace {
+
+const char* iconName(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::Information: return "information";
+        case MsgIcon::Exclamation: return "exclamation";
+        case MsgIcon::None: break;
+    }
+    return "none";
+}
+
+const char* answerName(MsgAnswer a) {
+    switch (a) {
+        case MsgAnswer::Yes: return "yes";
+        case MsgAnswer::No: return "no";
+        case MsgAnswer::Ok: break;
+    }
+    return "ok";
+}
+
+nlohmann::json listJson(const ui::ListView& list) {
+    nlohmann::json lines = nlohmann::json::array();
+    for (const auto& l : list.lines())
+        lines.push_back({{"checked", l.checked}, {"text", l.text}, {"sub", l.sub}});
+    return {{"sortKey", list.sortKey()}, {"sorted", list.sorted()}, {"lines", std::move(lines)}};
+}
+
+}  // namespace
+
+nlohmann::json dumpScreen(ui::Screen& s) {
+    nlohmann::json tabs = nlohmann::json::array();
+    for (int i = 0; i < s.tabEFT.count(); ++i) {
+        const auto& t = s.tabEFT.tab(i);
+        tabs.push_back({{"caption", t.caption}, {"visible", t.visible}, {"enabled", t.enabled}});
+    }
+    nlohmann::json labels = nlohmann::json::object();
+    for (auto* l : s.labels()) labels[l->name()] = l->caption();
+    nlohmann::json hiddenLabels = nlohmann::json::array();
+    for (auto* l : s.labels())
+        if (!l->visible()) hiddenLabels.push_back(l->name());
+    nlohmann::json buttons = nlohmann::json::object();
+    for (auto* b : s.buttons()) buttons[b->name()] = {{"enabled", b->enabled()}};
+    nlohmann::json lists = nlohmann::json::object();
+    for (auto* l : s.lists()) lists[l->name()] = listJson(*l);
+    nlohmann::json entries = nlohmann::json::array();
+    for (const auto& e : s.cmbBatches.entries()) entries.push_back({{"text", e.text}, {"data", e.data}});
+    return {
+        {"event", "dump"},
+        {"tabs", std::move(tabs)},
+        {"selectedTab", s.tabEFT.selected()},
+        {"labels", std::move(labels)},
+        {"hiddenLabels", std::move(hiddenLabels)},
+        {"buttons", std::move(buttons)},
+        {"lists", std::move(lists)},
+        {"combo", {{"entries", std::move(entries)}, {"selected", s.cmbBatches.selected()},
+                   {"enabled", s.cmbBatches.enabled()}}},
+        {"options", {{s.optCountry.name(), s.optCountry.chosen()}}},
+        {"mousePointer", s.mousePointer() == ui::MousePointer::Hourglass ? "hourglass" : "normal"},
+        {"focus", s.focus() ? nlohmann::json(*s.focus()) : nlohmann::json(nullptr)},
+    };
+}
+
+nlohmann::json messageBoxEvent(const ShownBox& box) {
+    return {{"event", "msgbox"},
+            {"text", box.request.text},
+            {"title", box.request.title},
+            {"icon", iconName(box.request.icon)},
+            {"buttons", box.request.buttons == MsgButtons::Ok ? "ok" : "yesno"},
+            {"answer", answerName(box.answer)}};
+}
+
+}  // namespace eft::driver

@@ -1,0 +1,46 @@
+#pragma once
+// Host services with a scripted operator: queued answers for message boxes (the box's default
+// button when none is queued), a fixed date, and a record of what the operator was shown.
+// The driver and the tests use it; pending events are none, since a script is one sequence.
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "control/host_services.h"
+
+namespace eft::driver {
+
+struct ShownBox {
+    MessageBoxRequest request;
+    MsgAnswer answer;
+};
+
+class ScriptedHost : public HostServices {
+public:
+    explicit ScriptedHost(Date today) : today_(today) {}
+
+    void queueAnswer(MsgAnswer answer) { answers_.push_back(answer); }
+    const std::vector<ShownBox>& shown() const { return shown_; }
+    void clearShown() { shown_.clear(); }
+    void setShown(bool shown) { controlShown_ = shown; }
+    int processEventsCalls() const { return processEventsCalls_; }
+
+    // Called after each box is answered, for output as it happens.
+    std::function<void(const ShownBox&)> onMessageBox;
+
+    MsgAnswer messageBox(const MessageBoxRequest& request) override;
+    void setMousePointer(ui::MousePointer) override {}
+    void processEvents() override { ++processEventsCalls_; }
+    bool setFocus(const std::string&) override { return controlShown_; }
+    Date today() override { return today_; }
+
+private:
+    Date today_;
+    std::deque<MsgAnswer> answers_;
+    std::vector<ShownBox> shown_;
+    bool controlShown_ = true;
+    int processEventsCalls_ = 0;
+};
+
+}  // namespace eft::driver

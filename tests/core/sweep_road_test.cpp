@@ -1,0 +1,333 @@
+// The sweep road through the control: load, center summary, center commands, member review
+// and selection, against a canned-reply server.
+#include <gtest/gtest.h>
+
+#include "support/control_fixture.h"
+
+namespace eft::test {
+namespace {
+
+using SweepLoad = ControlTest;
+
+TEST_F(SweepLoad, RequestsTheCountryChosenAndDisablesLoadData) {
+    serveSweep({sweepRow(1, 7, 10, 0)}, 1);
+    serveSweep({sweepRow(2, 9, 5, 0)}, 2);
+    screen().cmdLoadData.operatorClick();
+    EXPECT_FALSE(screen().cmdLoadData.enabled());
+    EXPECT_FALSE(screen().cmdLoadData.operatorClick());  // stays disabled
+    screen().optCountry.operatorChoose(2);
+    screen().optCountry.operatorChoose(1);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].target, "EFTMember.asp?countryID=1&Load=1");
+    EXPECT_EQ(requests[1].target, "EFTMember.asp?countryID=2&Load=1");
+    EXPECT_EQ(requests[2].target, "EFTMember.asp?countryID=1&Load=1");
+    EXPECT_EQ(column(screen().lstEFTCenter, 1), std::vector<std::string>{"0007"});
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+}
+
+TEST_F(SweepLoad, DerivesAmountsRowByRowAndKeepsOtherTypesAsSent) {
+    load({sweepRow(1, 7, 10, 0, {{"ConversionRate", "1.25"}, {"Royalty", "100"}, {"RoyaltyReserve", "20"}}),
+          sweepRow(2, 7, 1, 0, {{"Type", "4"}, {"RoyShow", "3.5"}}),
+          sweepRow(3, 7, 1, 0, {{"Type", "3"}, {"ConversionRate", "1.3"}})});
+    EXPECT_EQ(sweepColumn("RoyShow"), (std::vector<std::string>{"100", "3.5", "10"}));
+    EXPECT_EQ(sweepColumn("ConversionRate"), (std::vector<std::string>{"1.25", "1", "1"}));
+}
+
+TEST_F(SweepLoad, AReplyThatIsNotXmlShowsOneBoxAndKeepsLoadDisabled) {
+    server.on("EFTMember.asp?countryID=1&Load=1", {"<html>Server Error</html", 500});
+    screen().cmdLoadData.operatorClick();
+    ASSERT_EQ(host.shown().size(), 1u);
+    const auto& box = host.shown()[0].request;
+    EXPECT_NE(box.text.find("EFTMember.asp?countryID=1&Load=1"), std::string::npos) << box.text;
+    EXPECT_EQ(box.icon, MsgIcon::None);
+    EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    EXPECT_EQ(box.title, "");
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+    EXPECT_FALSE(screen().cmdLoadData.enabled());
+}
+
+TEST_F(SweepLoad, AFailedLoadKeepsTheEarlierCenterList) {
+    load({sweepRow(1, 7, 10, 0)});
+    serveSweep({sweepRow(1, 8, 10, 0, {{"Royalty", "ten"}})}, 2);
+    screen().optCountry.operatorChoose(2);
+    ASSERT_EQ(host.shown().size(), 1u);
+    EXPECT_NE(host.shown()[0].request.text.find("ten"), std::string::npos);
+    // The country choice emptied the list before the load; the failed load does not refill it.
+    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 0);
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "");
+}
+
+TEST_F(SweepLoad, AnEmptyReplyAfterACountryChoiceLeavesAnEmptyList) {
+    load({sweepRow(1, 7, 10, 0)});
+    serveSweep({}, 2);
+    screen().optCountry.operatorChoose(2);
+    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 0);
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "");
+    EXPECT_TRUE(host.shown().empty());
+}
+
+struct SummaryCase {
+    const char* name;
+    std::vector<Row> rows;
+    std::vector<std::vector<std::string>> lines;  // Center, Name, Due In, Due Out, Net In, Net Out
+    std::string grandTotal;
+    std::vector<std::string> rowTotals;
+};
+
+class CenterSummary : public ControlTest, public ::testing::WithParamInterface<SummaryCase> {};
+
+TEST_P(CenterSummary, ListsOneLinePerCenter) {
+    const SummaryCase& c = GetParam();
+    load(c.rows);
+    std::vector<std::vector<std::string>> got;
+    for (const auto& l : screen().lstEFTCenter.lines()) {
+        EXPECT_FALSE(l.checked);
+        got.push_back(l.sub);
+    }
+    EXPECT_EQ(got, c.lines);
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "Amount Eligible (Total): $ " + c.grandTotal);
+    EXPECT_EQ(sweepColumn("RowTotal"), c.rowTotals);
+}
+
+Row sub(Row r) {
+    r["SubscriptionMembership"] = "true";
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CenterSummary,
+    ::testing::Values(
+        SummaryCase{"twoRowsOfOneCenter",
+                    {sweepRow(1, 7, 10, 0), sweepRow(2, 7, 5.5, 0)},
+                    {{"0007", "Center 7", "15.50", "0.00", "15.50", "0.00"}},
+                    "15.50",
+                    {"10", "5.5"}},
+        SummaryCase{"netOut",
+                    {sweepRow(1, 7, 10, -22.5)},
+                    {{"0007", "Center 7", "10.00", "22.50", "0.00", "12.50"}},
+                    "-12.50",
+                    {"-12.5"}},
+        SummaryCase{"subscriptionOut",
+                    {sub(sweepRow(1, 7, 0, 20))},
+                    {{"0007", "Center 7", "0.00", "20.00", "0.00", "20.00"}},
+                    "20.00",
+                    {"20"}},
+        SummaryCase{"subscriptionNetNotAbove0",
+                    {sub(sweepRow(1, 7, 5, -8))},
+                    {{"0007", "Center 7", "5.00", "-8.00", "5.00", "0.00"}},
+                    "-8.00",
+                    {"-8"}},
+        SummaryCase{"fiveDigitCentersSortedAndRoundedHalfEven",
+                    {sweepRow(1, 12345, 0.125, 0), sweepRow(2, 9, 0.375, 0)},
+                    {{"0009", "Center 9", "0.38", "0.00", "0.38", "0.00"},
+                     {"12345", "Center 12345", "0.13", "0.00", "0.13", "0.00"}},
+                    "0.50",
+                    {"0.38", "0.12"}},
+        SummaryCase{"thousands",
+                    {sweepRow(1, 7, 1234567.5, 0)},
+                    {{"0007", "Center 7", "1234567.50", "0.00", "1234567.50", "0.00"}},
+                    "1,234,567.50",
+                    {"1234568"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SweepLoad, ARowWithoutItsInAmountEndsTheSummaryQuietly) {
+    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"INRowTotal", ""}}), sweepRow(3, 11, 1, 0)});
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(column(screen().lstEFTCenter, 1), (std::vector<std::string>{"0007", "0009"}));
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");  // kept from creation
+}
+
+using CenterCommands = ControlTest;
+
+TEST_F(CenterCommands, SelectAllListsEveryRowWithoutAFilter) {
+    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 5, 0)});
+    screen().cmdSelectAllCenters.operatorClick();
+    EXPECT_TRUE(state().AllCentersSelected);
+    for (const auto& l : screen().lstEFTCenter.lines()) EXPECT_TRUE(l.checked);
+    screen().cmdViewCenterDetails.operatorClick();
+    EXPECT_EQ(state().CenterFilter, "");
+    EXPECT_EQ(column(screen().lstEFTMember, 3), (std::vector<std::string>{"1", "2"}));
+}
+
+TEST_F(CenterCommands, ASingleTickClearsTheFlagAndOnlyTickedCentersAreListed) {
+    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 5, 0), sweepRow(3, 12, 5, 0)});
+    screen().cmdSelectAllCenters.operatorClick();
+    screen().lstEFTCenter.operatorSetChecked(1, false);
+    EXPECT_FALSE(state().AllCentersSelected);
+    screen().cmdViewCenterDetails.operatorClick();
+    EXPECT_EQ(state().CenterFilter, " CenterID = 0007 OR CenterID = 0012");
+    EXPECT_EQ(column(screen().lstEFTMember, 3), (std::vector<std::string>{"1", "3"}));
+}
+
+TEST_F(CenterCommands, DeselectAllThenDetailsWarnsAndChangesNothing) {
+    load({sweepRow(1, 7, 10, 0)});
+    screen().cmdSelectAllCenters.operatorClick();
+    screen().cmdDeSelectAllCenters.operatorClick();
+    screen().cmdViewCenterDetails.operatorClick();
+    ASSERT_EQ(titles(), std::vector<std::string>{
+                            "Information Validation|At least one center must be selected in order to see the "
+                            "detail entries."});
+    EXPECT_EQ(host.shown()[0].request.icon, MsgIcon::Information);
+    EXPECT_EQ(screen().tabEFT.selected(), kTabCenters);
+    EXPECT_TRUE(screen().tabEFT.tab(kTabExport).enabled);
+}
+
+TEST_F(CenterCommands, ColumnsSortAsText) {
+    load({sweepRow(1, 7, 20, 0), sweepRow(2, 9, 100, 0), sweepRow(3, 12, 3, 0)});
+    screen().lstEFTCenter.operatorColumnClick(4);  // "Due In"
+    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"100.00", "20.00", "3.00"}));
+    screen().lstEFTCenter.operatorColumnClick(4);  // again: same order, still ascending
+    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"100.00", "20.00", "3.00"}));
+    screen().lstEFTCenter.operatorColumnClick(2);  // "Center"
+    EXPECT_EQ(column(screen().lstEFTCenter, 1), (std::vector<std::string>{"0007", "0009", "0012"}));
+    EXPECT_EQ(screen().lstEFTCenter.sortKey(), 1);
+    // The filter of "&Details" follows the order on screen.
+    screen().lstEFTCenter.operatorColumnClick(4);
+    details({"0007", "0009"});
+    EXPECT_EQ(state().CenterFilter, " CenterID = 0009 OR CenterID = 0007");
+}
+
+TEST_F(CenterCommands, SelectAllOnAnEmptyListOnlySetsTheFlag) {
+    screen().cmdSelectAllCenters.operatorClick();
+    EXPECT_TRUE(state().AllCentersSelected);
+    screen().cmdDeSelectAllCenters.operatorClick();
+    EXPECT_FALSE(state().AllCentersSelected);
+}
+
+TEST_F(CenterCommands, ARefilledListNoLongerCountsAsAllSelected) {
+    // Without clearing the flag, "&Details" after a refill would list centers nobody ticked.
+    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 5, 0)});
+    serveSweep({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 5, 0)}, 2);
+    screen().cmdSelectAllCenters.operatorClick();
+    screen().optCountry.operatorChoose(2);
+    EXPECT_FALSE(state().AllCentersSelected);
+    screen().cmdViewCenterDetails.operatorClick();
+    EXPECT_EQ(host.shown().size(), 1u);  // the warning: nothing is ticked
+    EXPECT_EQ(screen().tabEFT.selected(), kTabCenters);
+}
+
+using MemberDetails = ControlTest;
+
+TEST_F(MemberDetails, ListsTheTickedCentersOnTheMemberTab) {
+    load({sweepRow(5, 15, 0.25, 0, {{"Type", "3"}, {"SweepDate", "2011-03-04T10:00:00"}}),
+          sweepRow(4, 12, 1234.5, 0, {{"MemberName", "Ann Lee"}, {"SourceDescription", "Monthly dues"}}),
+          sweepRow(6, 20, 1, 0)});
+    details({"0012", "0015"});
+    EXPECT_EQ(state().CenterFilter, " CenterID = 0012 OR CenterID = 0015");
+    const ui::TabStrip& tabs = screen().tabEFT;
+    EXPECT_EQ(tabs.selected(), kTabMembers);
+    EXPECT_EQ(tabs.tab(kTabMembers).caption, "Membership Sweep (United States)");
+    EXPECT_FALSE(tabs.tab(kTabCenters).visible);
+    EXPECT_FALSE(tabs.tab(kTabExport).enabled);
+    EXPECT_FALSE(tabs.tab(kTabBatchStatus).enabled);
+    const auto& list = screen().lstEFTMember;
+    ASSERT_EQ(list.lineCount(), 2);
+    EXPECT_EQ(list.line(0).sub, (std::vector<std::string>{"12/06/2026", "0012", "4", "Monthly dues", "1234.50", "10.00",
+                                                          "0.00", "0.00", "0.00", "0.00", "0.00", "Ann Lee"}));
+    EXPECT_EQ(list.subItem(1, 1), "03/04/2011");  // type 3 shows its sweep date
+    EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 1,234.75");
+    EXPECT_EQ(screen().lblMerchandiseSelected.caption(), "Amount Selected (Total): $ 0.00");
+    EXPECT_FLOAT_EQ(state().EligibleAmount, 1234.75f);
+    EXPECT_EQ(control->sweepTable()->filter(), "");
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+    EXPECT_TRUE(host.shown().empty());  // no export question on the way
+}
+
+TEST_F(MemberDetails, CanadaInTheCaption) {
+    serveSweep({sweepRow(1, 7, 1, 0)}, 2);
+    screen().optCountry.operatorChoose(2);
+    details({"0007"});
+    EXPECT_EQ(screen().tabEFT.tab(kTabMembers).caption, "Membership Sweep (Canada)");
+}
+
+TEST_F(MemberDetails, ARowWithAMissingShownValueEndsTheFillQuietly) {
+    load({sweepRow(1, 7, 1, 0), sweepRow(2, 7, 2, 0, {{"Type", "4"}}), sweepRow(3, 7, 3, 0)});
+    details({"0007"});
+    const auto& list = screen().lstEFTMember;
+    ASSERT_EQ(list.lineCount(), 2);
+    EXPECT_EQ(list.subItem(0, 12), "Member 1");
+    EXPECT_EQ(list.subItem(1, 5), "2.00");  // written before the missing royalty
+    EXPECT_EQ(list.subItem(1, 6), "");
+    EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 0.00");
+    EXPECT_EQ(control->sweepTable()->filter(), " CenterID = 0007");
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+    EXPECT_TRUE(host.shown().empty());
+}
+
+TEST_F(MemberDetails, ANewListIsUntickedAndNoLongerAllSelected) {
+    // Without the clear, a save after a new "&Details" would send rows nobody ticked.
+    load({sweepRow(1, 7, 1, 0), sweepRow(2, 7, 2, 0)});
+    details({"0007"});
+    screen().cmdSelectAllMerchandise.operatorClick();
+    EXPECT_TRUE(state().AllMembersSelected);
+    screen().cmdCancelMerchandiseList.operatorClick();
+    screen().cmdViewCenterDetails.operatorClick();
+    EXPECT_FALSE(state().AllMembersSelected);
+    for (const auto& l : screen().lstEFTMember.lines()) EXPECT_FALSE(l.checked);
+    EXPECT_EQ(screen().lblMerchandiseSelected.caption(), "Amount Selected (Total): $ 0.00");
+}
+
+class MemberSelection : public ControlTest {
+protected:
+    void SetUp() override {
+        load({sweepRow(1, 7, 12.5, 0), sweepRow(2, 7, 7.25, 0), sweepRow(3, 7, 100, 0), sweepRow(4, 7, 20, 0),
+              sweepRow(5, 7, 3, 0), sweepRow(6, 7, 0.25, 0)});
+        details({"0007"});
+    }
+    std::string selected() { return screen().lblMerchandiseSelected.caption(); }
+    ui::ListView& list() { return screen().lstEFTMember; }
+};
+
+TEST_F(MemberSelection, TicksKeepARunningTotal) {
+    list().operatorSetChecked(0, true);
+    list().operatorSetChecked(1, true);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 19.75");
+    list().operatorSetChecked(0, false);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 7.25");
+    list().operatorSetChecked(1, false);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
+}
+
+TEST_F(MemberSelection, SelectAllTakesTheEligibleTotalAndATickClearsTheFlag) {
+    screen().cmdSelectAllMerchandise.operatorClick();
+    EXPECT_TRUE(state().AllMembersSelected);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 143.00");
+    EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 143.00");
+    list().operatorSetChecked(5, false);
+    EXPECT_FALSE(state().AllMembersSelected);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 142.75");
+    list().operatorSetChecked(5, true);
+    EXPECT_FALSE(state().AllMembersSelected);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 143.00");
+    screen().cmdDeSelectAllMerchandise.operatorClick();
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
+    for (const auto& l : list().lines()) EXPECT_FALSE(l.checked);
+}
+
+TEST_F(MemberSelection, TotalSortsAsTextAndTicksMoveWithTheirLines) {
+    list().operatorSetChecked(2, true);  // the 100.00 line
+    list().operatorColumnClick(6);
+    EXPECT_EQ(column(list(), 5), (std::vector<std::string>{"0.25", "100.00", "12.50", "20.00", "3.00", "7.25"}));
+    EXPECT_TRUE(list().line(1).checked);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 100.00");
+}
+
+TEST_F(MemberSelection, CancelReturnsToTheCentersKeepingEverything) {
+    list().operatorSetChecked(0, true);
+    screen().lstEFTCenter.operatorSetChecked(0, true);
+    screen().cmdCancelMerchandiseList.operatorClick();
+    const ui::TabStrip& tabs = screen().tabEFT;
+    EXPECT_EQ(tabs.selected(), kTabCenters);
+    EXPECT_TRUE(tabs.tab(kTabCenters).visible);
+    EXPECT_FALSE(tabs.tab(kTabMembers).visible);
+    EXPECT_TRUE(tabs.tab(kTabExport).enabled);
+    EXPECT_TRUE(tabs.tab(kTabBatchStatus).enabled);
+    EXPECT_TRUE(screen().lstEFTCenter.line(0).checked);
+    EXPECT_TRUE(list().line(0).checked);
+    EXPECT_TRUE(host.shown().empty());  // no export question
+    EXPECT_EQ(server.countOf("POST"), 0u);
+}
+
+}  // namespace
+}  // namespace eft::test

@@ -1,0 +1,97 @@
+#include "support/canned_server.h"
+
+#include <httplib.h>
+
+namespace eft::test {
+
+struct CannedServer::Impl {
+    httplib::Server server;
+    std::thread thread;
+    mutable std::mutex mutex;
+    std::map<std::string, Reply> replies;
+    std::vector<Request> requests;
+};
+
+namespace {
+constexpr const char* kBasePath = "/eft/";
+}
+
+CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
+    auto handle = [this](const httplib::Request& req, httplib::Response& res) {
+        std::string target = req.target.substr(0, std::string(kBasePath).size()) == kBasePath
+                                 ? req.target.substr(std::string(kBasePath).size())
+                                 : req.target;
+        Reply reply;
+        bool found = false;
+        {
+            std::lock_guard lock(impl_->mutex);
+            impl_->requests.push_back(Request{req.method, target, req.body, req.get_header_value("Content-Type")});
+            const std::string key = req.method == "POST" ? target.substr(0, target.find('?')) : target;
+            auto it = impl_->replies.find(key);
+            if (it != impl_->replies.end()) {
+                reply = it->second;
+                found = true;
+            }
+        }
+        if (!found) {
+            res.status = 404;
+            res.set_content("no canned reply", "text/plain");
+            return;
+        }
+        if (reply.delay.count() > 0) std::this_thread::sleep_for(reply.delay);
+        res.status = reply.status;
+        if (reply.cutMidway) {
+            auto body = std::make_shared<std::string>(reply.body);
+            res.set_content_provider(body->size(), "text/xml",
+                                     [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                         if (offset > 0) return false;  // close with the rest missing
+                                         sink.write(body->data(), body->size() / 2);
+                                         return true;
+                                     });
+        } else {
+            res.set_content(reply.body, "text/xml");
+        }
+    };
+    impl_->server.Get(".*", handle);
+    impl_->server.Post(".*", handle);
+    const int port = impl_->server.bind_to_any_port("127.0.0.1");
+    base_ = "http://127.0.0.1:" + std::to_string(port) + kBasePath;
+    // The socket listens from bind_to_any_port on, so requests queue until the loop runs.
+    impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+    // stop() before the loop has started would be lost, and the join would never return.
+    while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+CannedServer::~CannedServer() {
+    impl_->server.stop();
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+void CannedServer::on(const std::string& target, Reply reply) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->replies[target] = std::move(reply);
+}
+
+std::vector<CannedServer::Request> CannedServer::requests() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->requests;
+}
+
+std::size_t CannedServer::countOf(const std::string& method) const {
+    std::lock_guard lock(impl_->mutex);
+    std::size_t n = 0;
+    for (const auto& r : impl_->requests) n += r.method == method;
+    return n;
+}
+
+std::string sweepReply(const std::vector<std::map<std::string, std::string>>& rows) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<rows>\n";
+    for (const auto& row : rows) {
+        xml += "  <row>";
+        for (const auto& [field, value] : row) xml += "<" + field + ">" + value + "</" + field + ">";
+        xml += "</row>\n";
+    }
+    return xml + "</rows>\n";
+}
+
+}  // namespace eft::test
