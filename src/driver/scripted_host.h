@@ -28,10 +28,15 @@ public:
 
     // Called after each box is answered, for output as it happens.
     std::function<void(const ShownBox&)> onMessageBox;
+    // Called whenever the control lets pending events run (tests act "during" a wait here).
+    std::function<void()> onProcessEvents;
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void setMousePointer(ui::MousePointer) override {}
-    void processEvents() override { ++processEventsCalls_; }
+    void processEvents() override {
+        ++processEventsCalls_;
+        if (onProcessEvents) onProcessEvents();
+    }
     bool setFocus(const std::string&) override { return controlShown_; }
     Date today() override { return today_; }
 

@@ -32,9 +32,10 @@ protected:
     void serveSweep(const std::vector<Row>& rows, int country = 1) {
         server.on("EFTMember.asp?countryID=" + std::to_string(country) + "&Load=1", {sweepReply(rows)});
     }
+    // Loads the United States sweep: "&Load Data" the first time, the country option later.
     void load(const std::vector<Row>& rows) {
         serveSweep(rows);
-        screen().cmdLoadData.operatorClick();
+        if (!screen().cmdLoadData.operatorClick()) screen().optCountry.operatorChoose(1);
     }
     // The operator ticks the center lines whose "Center" text is given, then presses "&Details".
     void details(const std::vector<std::string>& centers) {
@@ -49,17 +50,18 @@ protected:
         for (const auto& l : list.lines()) out.push_back(k == 0 ? l.text : l.sub[static_cast<std::size_t>(k - 1)]);
         return out;
     }
-    // The sweep table's values of one field over all rows, in table order.
+    // The sweep table's values of one field over all rows, in table order, whatever filter
+    // the control left in place (which is put back afterwards).
     std::vector<std::string> sweepColumn(const std::string& field) {
         std::vector<std::string> out;
-        const Table* t = control->sweepTable();
-        auto& table = const_cast<Table&>(*t);
-        if (table.rowCount() == 0) return out;
-        table.moveFirst();
+        auto& table = const_cast<Table&>(*control->sweepTable());
+        const std::string filter = table.filter();
+        table.setFilter("");
         while (!table.eof()) {
             out.push_back(table.text(field).value_or("<none>"));
             table.moveNext();
         }
+        table.setFilter(filter);
         return out;
     }
     std::vector<std::string> titles() {

@@ -1,0 +1,55 @@
+#pragma once
+// The save post: its body of numbered, form-encoded save records and the record itself, a
+// line of 17 key=value pairs in a fixed order. Parsing is strict; every way a record can be
+// malformed is refused with a one-line reason, so nothing doubtful is ever saved.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "row_amounts.h"
+
+namespace eft::server {
+
+// A charge is one member's charge at one center from one source in one sweep sequence.
+struct ChargeKey {
+    std::int32_t memberId = 0;
+    std::int32_t centerId = 0;
+    std::int16_t source = 0;
+    std::int16_t sweepSequence = 0;
+    friend bool operator==(const ChargeKey&, const ChargeKey&) = default;
+};
+
+struct SaveRecord {
+    ChargeKey key;
+    std::int32_t personId = 0;
+    std::int16_t personType = 0;
+    float conversionRate = 1;
+    PostedAmounts amounts;
+    bool trust = false;
+};
+
+// The 17 keys in the order a record carries them.
+inline constexpr std::string_view kSaveRecordKeys[] = {
+    "MemberID",     "Status",         "PersonID",    "PersonType",          "ConversionRate", "CenterID",
+    "Source",       "Royalty",        "NAC",         "RoyaltyReserve",      "FranchiseFee",   "FranchiseFeeReserve",
+    "GSTshow",      "PSTShow",        "NMCshow",     "SweepSequence",       "Trust"};
+
+// One decoded record. Throws RequestError naming the fault (without the record's name).
+SaveRecord parseSaveRecord(std::string_view record);
+
+// The whole body: SQL1..SQLn and RecordCount=n, in any order. Throws RequestError whose text
+// names the record ("Record SQL3: ...") or the body fault.
+std::vector<SaveRecord> parseSaveBody(std::string_view body);
+
+// The record text the control sends for a sweep row it derived from these stored values,
+// made by the control's own code so the server and the control can never drift apart.
+std::string controlRecordText(const ChargeKey& key, std::int16_t type, const Amounts& amounts, bool salesTaxExempt,
+                              bool subscription, std::int32_t trustId, std::int32_t personId,
+                              std::int16_t personType);
+
+// The same record, decoded.
+SaveRecord controlRecordFor(const ChargeKey& key, std::int16_t type, const Amounts& amounts, bool salesTaxExempt,
+                            bool subscription, std::int32_t trustId, std::int32_t personId, std::int16_t personType);
+
+}  // namespace eft::server

@@ -1,0 +1,268 @@
+#include "seed.h"
+
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "net/pages.h"
+#include "store.h"
+#include "text/text_forms.h"
+
+namespace eft::server {
+namespace {
+
+// SplitMix64: tiny, and the same numbers on every platform and library, unlike the
+// standard distributions.
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
+    int between(int lo, int hi) { return lo + below(hi - lo + 1); }
+    bool chance(int percent) { return below(100) < percent; }
+    // An amount in whole cents between lo and hi dollars.
+    float dollars(int lo, int hi) { return static_cast<float>(between(lo * 100, hi * 100)) / 100.0f; }
+    template <typename T, std::size_t N>
+    const T& pick(const T (&items)[N]) { return items[below(static_cast<int>(N))]; }
+
+private:
+    std::uint64_t state_;
+};
+
+struct City {
+    const char* name;
+    float pstRate = 0;  // 0 for the United States and provinces without one
+    bool french = false;
+};
+
+constexpr City kUsCities[] = {
+    {"Albany"},     {"Atlanta"},      {"Austin"},       {"Baltimore"},    {"Birmingham"},  {"Boise"},
+    {"Boston"},     {"Buffalo"},      {"Charlotte"},    {"Chicago"},      {"Cincinnati"},  {"Cleveland"},
+    {"Columbus"},   {"Dallas"},       {"Denver"},       {"Des Moines"},   {"Detroit"},     {"El Paso"},
+    {"Fresno"},     {"Hartford"},     {"Houston"},      {"Indianapolis"}, {"Jacksonville"}, {"Kansas City"},
+    {"Las Vegas"},  {"Louisville"},   {"Memphis"},      {"Miami"},        {"Milwaukee"},   {"Minneapolis"},
+    {"Nashville"},  {"Omaha"},        {"Orlando"},      {"Philadelphia"}, {"Phoenix"},     {"Pittsburgh"},
+    {"Portland"},   {"Raleigh"},      {"Sacramento"},   {"San Antonio"},
+};
+
+constexpr City kCanadianCities[] = {
+    {"Calgary", 0},          {"Edmonton", 0},        {"Halifax", 0.08f},   {"Hamilton", 0.08f},
+    {"Kelowna", 0.07f},      {"Laval", 0.075f, true}, {"L\u00e9vis", 0.075f, true}, {"London", 0.08f},
+    {"Montr\u00e9al", 0.075f, true}, {"Ottawa", 0.08f}, {"Qu\u00e9bec", 0.075f, true}, {"Regina", 0.05f},
+    {"Saskatoon", 0.05f},    {"Trois-Rivi\u00e8res", 0.075f, true}, {"Winnipeg", 0.07f},
+};
+
+constexpr const char* kDistricts[] = {"Downtown", "North", "South", "East", "West", "Midtown", "Lakeside", "Riverside"};
+
+constexpr const char* kFirstNames[] = {
+    "James", "Mary", "Robert", "Patricia", "John", "Jennifer", "Michael", "Linda", "David", "Elizabeth",
+    "William", "Barbara", "Richard", "Susan", "Joseph", "Jessica", "Thomas", "Sarah", "Carlos", "Maria",
+    "Daniel", "Karen", "Matthew", "Nancy", "Anthony", "Lisa", "Mark", "Betty", "Kevin", "Angela"};
+constexpr const char* kLastNames[] = {
+    "Smith", "Johnson", "Williams", "Brown", "Jones", "Garcia", "Miller", "Davis", "Rodriguez", "Martinez",
+    "Wilson", "Anderson", "Taylor", "Thomas", "Moore", "Jackson", "Martin", "Lee", "Thompson", "White",
+    "Harris", "Clark", "Lewis", "Robinson", "Walker", "O'Brien", "Young", "Allen", "King", "Wright"};
+constexpr const char* kFrenchFirstNames[] = {"H\u00e9l\u00e8ne", "Fran\u00e7ois", "Ren\u00e9e", "J\u00e9r\u00f4me",
+                                             "Genevi\u00e8ve", "Luc", "Marie-\u00c8ve", "St\u00e9phane",
+                                             "Chlo\u00e9", "No\u00ebl", "Isabelle", "Mathieu"};
+constexpr const char* kFrenchLastNames[] = {"Tremblay", "Gagnon", "Roy", "C\u00f4t\u00e9", "Bouchard",
+                                            "Gauthier", "Morin", "Lavoie", "Fortin", "Gagn\u00e9",
+                                            "Ouellet", "B\u00e9langer"};
+
+constexpr float kGstRate = 0.05f;
+
+std::string isoDate(int year, int month, int day, int hour = 0) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:00:00", year, month, day, hour);
+    return buf;
+}
+
+// A contract date between 2007 and 2010.
+std::string contractDate(Random& rng) {
+    return isoDate(rng.between(2007, 2010), rng.between(1, 12), rng.between(1, 28), 0);
+}
+
+float cents(float v) { return text::roundHalfEven2(v); }
+
+struct CenterPlan {
+    CenterRow row;
+    float rate;     // conversion rate of the country's sweep for this center
+    float pstRate;  // provincial rate
+    bool paysOut;   // a center whose NMC payments outweigh what it brings in
+    bool french;
+};
+
+void addMemberCharges(Store& store, Random& rng, const CenterPlan& c, const MemberRow& m, std::int32_t trustId) {
+    const bool canada = c.row.country == 2;
+    const std::string sweep1 = isoDate(2011, 3, 1, 6);
+    const std::string sweep2 = isoDate(2011, 3, 15, 6);
+
+    auto taxes = [&](ChargeRow& ch) {
+        if (!canada) return;
+        if (ch.type == 1 && !m.subscription) {
+            ch.amounts.gst = kGstRate;  // rates on the converted royalty
+            ch.amounts.pst = c.pstRate;
+        } else {
+            const float base = ch.type == 1 ? ch.amounts.conversionRate * ch.amounts.royalty : ch.amounts.royalty;
+            ch.amounts.gst = cents(kGstRate * base);  // amounts, as billed
+            ch.amounts.pst = cents(c.pstRate * base);
+        }
+    };
+
+    // Monthly dues: one or two sweep sequences, usually converted (type 1), sometimes
+    // billed in the center's own currency (type 3).
+    const int dueSequences = rng.chance(30) ? 2 : 1;
+    for (int seq = 1; seq <= dueSequences; ++seq) {
+        ChargeRow ch;
+        ch.key = {m.id, c.row.id, 1, static_cast<std::int16_t>(seq)};
+        ch.sourceDescription = "Membership dues";
+        ch.sweepDate = seq == 1 ? sweep1 : sweep2;
+        ch.type = rng.chance(85) ? 1 : 3;
+        ch.amounts.conversionRate = c.rate;
+        ch.amounts.royalty = rng.dollars(19, 149);
+        if (rng.chance(50)) ch.amounts.royaltyReserve = cents(ch.amounts.royalty * (rng.chance(50) ? 0.05f : 0.10f));
+        taxes(ch);
+        ch.trustId = trustId;
+        store.insertCharge(ch);
+    }
+    // Enrollment: the NAC and the franchise fee of a new contract.
+    if (rng.chance(20)) {
+        ChargeRow ch;
+        ch.key = {m.id, c.row.id, 3, 1};
+        ch.sourceDescription = "Enrollment (NAC and franchise fee)";
+        ch.sweepDate = sweep1;
+        ch.type = 1;
+        ch.amounts.conversionRate = c.rate;
+        ch.amounts.royalty = rng.dollars(5, 25);
+        ch.amounts.nac = rng.dollars(25, 99);
+        ch.amounts.franchiseFee = rng.dollars(50, 250);
+        if (rng.chance(40)) ch.amounts.franchiseFeeReserve = cents(ch.amounts.franchiseFee * 0.10f);
+        taxes(ch);
+        ch.trustId = trustId;
+        store.insertCharge(ch);
+    }
+    // NMC payments go out to the center.
+    if (rng.chance(c.paysOut ? 75 : 12)) {
+        ChargeRow ch;
+        ch.key = {m.id, c.row.id, 2, 1};
+        ch.sourceDescription = "NMC payment";
+        ch.sweepDate = sweep1;
+        ch.type = 2;
+        ch.amounts.conversionRate = c.rate;
+        ch.amounts.nmcPayment = c.paysOut ? rng.dollars(250, 900) : rng.dollars(40, 400);
+        ch.trustId = trustId;
+        store.insertCharge(ch);
+    }
+}
+
+}  // namespace
+
+bool seedDemo(Store& store) {
+    Transaction t(store.db(), Transaction::Mode::Write);
+    if (!store.isEmpty()) return false;
+    Random rng(20110301);
+
+    std::vector<CenterPlan> centers;
+    int index = 0;
+    for (const City& city : kUsCities) {
+        CenterRow row{101 + 7 * index, std::string(city.name) + " " + rng.pick(kDistricts), 1};
+        centers.push_back({row, 1.0f, 0.0f, index % 6 == 4, false});
+        ++index;
+    }
+    index = 0;
+    for (const City& city : kCanadianCities) {
+        CenterRow row{501 + 11 * index, std::string(city.name) + " " + rng.pick(kDistricts), 2};
+        const float rate = 1.25f + static_cast<float>(rng.below(9)) / 100.0f;
+        centers.push_back({row, rate, city.pstRate, index % 5 == 2, city.french});
+        ++index;
+    }
+
+    std::int32_t memberId = 10001;
+    for (const CenterPlan& c : centers) {
+        store.insertCenter(c.row);
+                const int members = rng.between(4, 12);
+        for (int i = 0; i < members; ++i) {
+            MemberRow m;
+            m.id = memberId++;
+            m.name = c.french ? std::string(rng.pick(kFrenchFirstNames)) + " " + rng.pick(kFrenchLastNames)
+                            : std::string(rng.pick(kFirstNames)) + " " + rng.pick(kLastNames);
+            m.centerId = c.row.id;
+            m.memberType = static_cast<std::int16_t>(rng.between(1, 3));
+            m.subscription = rng.chance(20);
+            m.salesTaxExempt = rng.chance(10);
+            m.downPayment = rng.chance(35);
+            m.contractSigned = contractDate(rng);
+            store.insertMember(m);
+            const std::int32_t trustId = rng.chance(25) ? rng.between(100, 999) : 0;
+            addMemberCharges(store, rng, c, m, trustId);
+        }
+    }
+    t.commit();
+    return true;
+}
+
+void seedSynthetic(Store& store, std::size_t charges, int country) {
+    constexpr std::size_t kPerCenter = 1000;
+    Transaction t(store.db(), Transaction::Mode::Write);
+    if (!store.isEmpty()) throw StoreError("synthetic data goes into an empty database only");
+    Random rng(42);
+    const bool canada = country == 2;
+    std::int32_t centerId = 0;
+    std::int32_t memberId = 100000;
+    for (std::size_t n = 0; n < charges; ++n) {
+        if (n % kPerCenter == 0) {
+            ++centerId;
+            store.insertCenter({centerId, "Synthetic Center " + std::to_string(centerId), country});
+        }
+        const bool first = n % 2 == 0;
+        if (first) {
+            MemberRow m;
+            m.id = ++memberId;
+            m.name = std::string(rng.pick(kFirstNames)) + " " + rng.pick(kLastNames);
+            m.centerId = centerId;
+            m.memberType = static_cast<std::int16_t>(rng.between(1, 3));
+            m.subscription = rng.chance(20);
+            m.salesTaxExempt = rng.chance(10);
+            m.contractSigned = contractDate(rng);
+            store.insertMember(m);
+        }
+        ChargeRow ch;
+        const bool nmc = rng.chance(10);
+        ch.key = {memberId, centerId, static_cast<std::int16_t>(nmc ? 2 : 1), static_cast<std::int16_t>(first ? 1 : 2)};
+        ch.sourceDescription = nmc ? "NMC payment" : "Membership dues";
+        ch.sweepDate = isoDate(2011, 3, first ? 1 : 15, 6);
+        ch.type = static_cast<std::int16_t>(nmc ? 2 : (rng.chance(85) ? 1 : 3));
+        ch.amounts.conversionRate = canada ? 1.3f : 1.0f;
+        if (nmc) {
+            ch.amounts.nmcPayment = rng.dollars(40, 400);
+        } else {
+            ch.amounts.royalty = rng.dollars(19, 149);
+            ch.amounts.royaltyReserve = cents(ch.amounts.royalty * 0.05f);
+            if (canada) {
+                ch.amounts.gst = kGstRate;
+                ch.amounts.pst = 0.08f;
+            }
+        }
+        ch.trustId = rng.chance(25) ? rng.between(100, 999) : 0;
+        store.insertCharge(ch);
+    }
+    t.commit();
+}
+
+std::string controlSaveBody(Store& store, int country, std::size_t maxRecords, std::int32_t personId,
+                            std::int16_t personType) {
+    std::vector<std::string> records;
+    store.forEachSweepRow(country, [&](const SweepRowView& r) {
+        if (records.size() >= maxRecords) return;
+        records.push_back(controlRecordText(r.key, r.type, r.amounts, r.salesTaxExempt,
+                                                            r.subscription, r.trustId, personId, personType));
+    });
+    return pages::saveBody(records);
+}
+
+}  // namespace eft::server

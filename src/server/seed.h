@@ -1,0 +1,29 @@
+#pragma once
+// Data to run against: the demo sweep for people trying the control, synthetic sweeps of any
+// size for benchmarks, and the save body the control would post for a country's rows.
+// Everything is deterministic: the same call fills the same rows.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace eft::server {
+
+class Store;
+
+// About 40 United States and 15 Canadian centers with a few hundred members and their
+// charges of types 1, 2 and 3: converted and unconverted rows, reserves, Canadian GST and
+// PST, tax-exempt and subscription members, trust ids, and centers whose net is due in as
+// well as centers whose net is due out. Does nothing and answers false unless the database
+// is empty.
+bool seedDemo(Store& store);
+
+// `charges` charges in the sweep of one country, 1,000 to a center and two to a member.
+// Throws StoreError unless the database is empty.
+void seedSynthetic(Store& store, std::size_t charges, int country = 1);
+
+// The save body the control posts after ticking the first `maxRecords` sweep rows of the
+// country (all of them when there are fewer), in the control's own record text.
+std::string controlSaveBody(Store& store, int country, std::size_t maxRecords, std::int32_t personId,
+                            std::int16_t personType);
+
+}  // namespace eft::server

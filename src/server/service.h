@@ -1,0 +1,81 @@
+#pragma once
+// The two pages' work, free of HTTP: the sweep rows of a country, saving a selection, the
+// batch list, the export and the status of a batch. Safe to call from many threads at once:
+// each call borrows a connection of its own, and every change runs alone in one IMMEDIATE
+// transaction, so a check made inside it (is the charge still in the sweep?) holds until
+// commit. Two servers on one database file are kept apart by SQLite's own lock.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "clock.h"
+
+namespace eft::server {
+
+class Store;
+
+struct ServiceOptions {
+    std::filesystem::path dbPath;
+    std::filesystem::path exportDir;  // empty: "<db name>-export" beside the database
+    Clock clock;                      // empty: localNow
+};
+
+class Service {
+public:
+    // Opens (and creates when missing) the database and its tables. Throws StoreError.
+    explicit Service(ServiceOptions options);
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    const std::filesystem::path& exportDir() const { return exportDir_; }
+
+    // Fills an empty database with the demo sweep; false, changing nothing, when it has data.
+    bool seedDemo();
+
+    // The XML document of the country's charges still in the sweep (1 or 2).
+    std::string sweepXml(int country);
+    // The XML document of every exported item still waiting for its status.
+    std::string batchListXml();
+
+    // The reply texts of the two posts: empty when done, otherwise one line saying why
+    // nothing was changed. A malformed body throws RequestError naming the fault.
+    std::string save(std::string_view body);
+    std::string commitStatus(std::string_view body);
+
+    // The export report as an XML document whose text the control shows.
+    std::string exportBatches(std::int32_t personId, std::int16_t personType);
+
+private:
+    // A connection borrowed for one call and handed back when the lease ends.
+    class Lease {
+    public:
+        Lease(Service& owner, std::unique_ptr<Store> store);
+        ~Lease();
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        Store* operator->() const { return store_.get(); }
+        Store& operator*() const { return *store_; }
+
+    private:
+        Service& owner_;
+        std::unique_ptr<Store> store_;
+    };
+
+    Lease borrow();
+
+    std::filesystem::path dbPath_;
+    std::filesystem::path exportDir_;
+    Clock clock_;
+    std::mutex poolMutex_;
+    std::vector<std::unique_ptr<Store>> idle_;
+    // Changes are made one at a time; SQLite would serialize them anyway, but waiting here
+    // costs no busy-timeout polling.
+    std::mutex writeMutex_;
+};
+
+}  // namespace eft::server

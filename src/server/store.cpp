@@ -1,0 +1,318 @@
+#include "store.h"
+
+#include <cmath>
+
+namespace eft::server {
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS centers (
+  id      INTEGER PRIMARY KEY CHECK (id > 0),
+  name    TEXT NOT NULL,
+  country INTEGER NOT NULL CHECK (country IN (1, 2)));
+CREATE TABLE IF NOT EXISTS members (
+  id              INTEGER PRIMARY KEY CHECK (id > 0),
+  name            TEXT NOT NULL,
+  center_id       INTEGER NOT NULL REFERENCES centers(id),
+  member_type     INTEGER NOT NULL,
+  subscription    INTEGER NOT NULL DEFAULT 0,
+  tax_exempt      INTEGER NOT NULL DEFAULT 0,
+  down_payment    INTEGER NOT NULL DEFAULT 0,
+  contract_signed TEXT);
+CREATE TABLE IF NOT EXISTS charges (
+  id                    INTEGER PRIMARY KEY,
+  member_id             INTEGER NOT NULL REFERENCES members(id),
+  center_id             INTEGER NOT NULL REFERENCES centers(id),
+  source                INTEGER NOT NULL,
+  source_description    TEXT NOT NULL,
+  sweep_sequence        INTEGER NOT NULL,
+  sweep_date            TEXT NOT NULL,
+  type                  INTEGER NOT NULL,
+  conversion_rate       REAL NOT NULL,
+  royalty               REAL NOT NULL,
+  nac                   REAL NOT NULL,
+  royalty_reserve       REAL NOT NULL,
+  franchise_fee         REAL NOT NULL,
+  franchise_fee_reserve REAL NOT NULL,
+  gst                   REAL NOT NULL,
+  pst                   REAL NOT NULL,
+  nmc_payment           REAL NOT NULL,
+  trust_id              INTEGER NOT NULL DEFAULT 0,
+  state                 INTEGER NOT NULL DEFAULT 0 CHECK (state IN (0, 14, 20, 30)),
+  posted_rate REAL, posted_royalty REAL, posted_nac REAL, posted_royalty_reserve REAL,
+  posted_franchise_fee REAL, posted_franchise_fee_reserve REAL, posted_gst REAL, posted_pst REAL,
+  posted_nmc REAL, posted_trust INTEGER, posted_amount REAL,
+  saved_by INTEGER, saved_by_type INTEGER, saved_at TEXT,
+  UNIQUE (member_id, center_id, source, sweep_sequence));
+CREATE INDEX IF NOT EXISTS charges_by_state ON charges (state, center_id);
+CREATE TABLE IF NOT EXISTS batches (
+  batch_no    INTEGER PRIMARY KEY CHECK (batch_no > 0),
+  country     INTEGER NOT NULL,
+  exported_at TEXT NOT NULL,
+  person_id   INTEGER NOT NULL,
+  person_type INTEGER NOT NULL,
+  file_name   TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS batch_items (
+  batch_no        INTEGER NOT NULL REFERENCES batches(batch_no),
+  charge_id       INTEGER NOT NULL REFERENCES charges(id),
+  amount          REAL NOT NULL,
+  outcome         INTEGER CHECK (outcome IN (1, 2)),
+  outcome_at      TEXT,
+  outcome_by      INTEGER,
+  outcome_by_type INTEGER,
+  PRIMARY KEY (batch_no, charge_id));
+CREATE INDEX IF NOT EXISTS batch_items_pending ON batch_items (outcome, batch_no);
+)sql";
+
+constexpr int kCleared = 1;
+constexpr int kFailed = 2;
+
+float single(const Statement& s, int column) { return static_cast<float>(s.real(column)); }
+
+}  // namespace
+
+Store::Store(const std::filesystem::path& file) : db_(file) {
+    createSchema();
+    insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
+    insertMember_ = db_.prepare(
+        "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
+        "contract_signed) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    insertCharge_ = db_.prepare(
+        "INSERT INTO charges (member_id, center_id, source, sweep_sequence, source_description, sweep_date, type, "
+        "conversion_rate, royalty, nac, royalty_reserve, franchise_fee, franchise_fee_reserve, gst, pst, "
+        "nmc_payment, trust_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
+    sweepRows_ = db_.prepare(
+        "SELECT ch.member_id, m.name, ch.center_id, ce.name, m.contract_signed, ch.conversion_rate, ch.royalty, "
+        "ch.nac, ch.royalty_reserve, ch.franchise_fee, ch.franchise_fee_reserve, m.tax_exempt, ch.source, "
+        "ch.source_description, ch.gst, ch.pst, ch.nmc_payment, ch.sweep_sequence, ch.sweep_date, ch.type, "
+        "ch.trust_id, m.member_type, m.subscription, m.down_payment "
+        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id JOIN members m ON m.id = ch.member_id "
+        "WHERE ch.state = 0 AND ce.country = ?1 "
+        "ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    countSweep_ = db_.prepare(
+        "SELECT COUNT(*) FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE ch.state = 0 AND ce.country = ?1");
+    chargeState_ = db_.prepare(
+        "SELECT id, type, state FROM charges "
+        "WHERE member_id = ?1 AND center_id = ?2 AND source = ?3 AND sweep_sequence = ?4");
+    saveCharge_ = db_.prepare(
+        "UPDATE charges SET state = 14, posted_rate = ?2, posted_royalty = ?3, posted_nac = ?4, "
+        "posted_royalty_reserve = ?5, posted_franchise_fee = ?6, posted_franchise_fee_reserve = ?7, "
+        "posted_gst = ?8, posted_pst = ?9, posted_nmc = ?10, posted_trust = ?11, posted_amount = ?12, "
+        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15 WHERE id = ?1 AND state = 0");
+    nextBatch_ = db_.prepare("SELECT COALESCE(MAX(batch_no), 0) + 1 FROM batches");
+    savedCharges_ = db_.prepare(
+        "SELECT ch.id, ch.center_id, ce.name, ch.posted_amount "
+        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE ch.state = 14 AND ce.country = ?1 "
+        "ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    insertBatch_ = db_.prepare(
+        "INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, '')");
+    insertItem_ = db_.prepare("INSERT INTO batch_items (batch_no, charge_id, amount) VALUES (?1, ?2, ?3)");
+    markExported_ = db_.prepare(
+        "UPDATE charges SET state = 20 WHERE state = 14 "
+        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
+    setFile_ = db_.prepare("UPDATE batches SET file_name = ?2 WHERE batch_no = ?1");
+    pendingItems_ = db_.prepare(
+        "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount "
+        "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
+        "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE bi.outcome IS NULL "
+        "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
+    recordItems_ = db_.prepare(
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
+        "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
+        "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = ?7 AND state = 20)");
+    clearCharges_ = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND member_id = ?2 AND (source = 2) = ?3 "
+        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 1)");
+    // A failed charge is collected afresh by a later sweep, so what was posted for it goes.
+    failCharges_ = db_.prepare(
+        "UPDATE charges SET state = 0, posted_rate = NULL, posted_royalty = NULL, posted_nac = NULL, "
+        "posted_royalty_reserve = NULL, posted_franchise_fee = NULL, posted_franchise_fee_reserve = NULL, "
+        "posted_gst = NULL, posted_pst = NULL, posted_nmc = NULL, posted_trust = NULL, posted_amount = NULL, "
+        "saved_by = NULL, saved_by_type = NULL, saved_at = NULL "
+        "WHERE state = 20 AND member_id = ?2 AND (source = 2) = ?3 "
+        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 2)");
+}
+
+void Store::createSchema() {
+    Transaction t(db_, Transaction::Mode::Write);
+    db_.exec(kSchema);
+    t.commit();
+}
+
+bool Store::isEmpty() {
+    Statement s = db_.prepare(
+        "SELECT NOT EXISTS (SELECT 1 FROM centers) AND NOT EXISTS (SELECT 1 FROM members) "
+        "AND NOT EXISTS (SELECT 1 FROM charges) AND NOT EXISTS (SELECT 1 FROM batches)");
+    s.step();
+    return s.integer(0) != 0;
+}
+
+void Store::insertCenter(const CenterRow& c) {
+    insertCenter_.reuse().bind(1, c.id).bind(2, c.name).bind(3, c.country).run();
+}
+
+void Store::insertMember(const MemberRow& m) {
+    auto& s = insertMember_.reuse();
+    s.bind(1, m.id).bind(2, m.name).bind(3, m.centerId).bind(4, int{m.memberType});
+    s.bind(5, int{m.subscription}).bind(6, int{m.salesTaxExempt}).bind(7, int{m.downPayment});
+    if (m.contractSigned.empty()) s.bindNull(8);
+    else s.bind(8, m.contractSigned);
+    s.run();
+}
+
+void Store::insertCharge(const ChargeRow& c) {
+    const Amounts& a = c.amounts;
+    auto& s = insertCharge_.reuse();
+    s.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
+    s.bind(5, c.sourceDescription).bind(6, c.sweepDate).bind(7, int{c.type});
+    s.bind(8, double{a.conversionRate}).bind(9, double{a.royalty}).bind(10, double{a.nac});
+    s.bind(11, double{a.royaltyReserve}).bind(12, double{a.franchiseFee}).bind(13, double{a.franchiseFeeReserve});
+    s.bind(14, double{a.gst}).bind(15, double{a.pst}).bind(16, double{a.nmcPayment}).bind(17, c.trustId);
+    s.run();
+}
+
+void Store::forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit) {
+    auto& s = sweepRows_.reuse().bind(1, country);
+    SweepRowView r;
+    while (s.step()) {
+        r.key.memberId = static_cast<std::int32_t>(s.integer(0));
+        r.memberName = s.text(1);
+        r.key.centerId = static_cast<std::int32_t>(s.integer(2));
+        r.centerName = s.text(3);
+        r.contractSigned = s.isNull(4) ? std::string_view{} : s.text(4);
+        r.amounts.conversionRate = single(s, 5);
+        r.amounts.royalty = single(s, 6);
+        r.amounts.nac = single(s, 7);
+        r.amounts.royaltyReserve = single(s, 8);
+        r.amounts.franchiseFee = single(s, 9);
+        r.amounts.franchiseFeeReserve = single(s, 10);
+        r.salesTaxExempt = s.integer(11) != 0;
+        r.key.source = static_cast<std::int16_t>(s.integer(12));
+        r.sourceDescription = s.text(13);
+        r.amounts.gst = single(s, 14);
+        r.amounts.pst = single(s, 15);
+        r.amounts.nmcPayment = single(s, 16);
+        r.key.sweepSequence = static_cast<std::int16_t>(s.integer(17));
+        r.sweepDate = s.text(18);
+        r.type = static_cast<std::int16_t>(s.integer(19));
+        r.trustId = static_cast<std::int32_t>(s.integer(20));
+        r.memberType = static_cast<std::int16_t>(s.integer(21));
+        r.subscription = s.integer(22) != 0;
+        r.downPayment = s.integer(23) != 0;
+        visit(r);
+    }
+}
+
+std::int64_t Store::countSweepRows(int country) {
+    auto& s = countSweep_.reuse().bind(1, country);
+    s.step();
+    const std::int64_t n = s.integer(0);
+    s.reuse();
+    return n;
+}
+
+SaveRefusal Store::saveCharge(const SaveRecord& r, std::string_view savedAt) {
+    auto& find = chargeState_.reuse();
+    find.bind(1, r.key.memberId).bind(2, r.key.centerId).bind(3, int{r.key.source}).bind(4, int{r.key.sweepSequence});
+    if (!find.step()) return SaveRefusal::Unknown;
+    const std::int64_t id = find.integer(0);
+    const auto type = static_cast<std::int16_t>(find.integer(1));
+    const auto state = static_cast<ChargeState>(find.integer(2));
+    find.reuse();
+    switch (state) {
+        case ChargeState::InSweep: break;
+        case ChargeState::Saved: return SaveRefusal::AlreadySaved;
+        case ChargeState::Exported: return SaveRefusal::Exported;
+        case ChargeState::Cleared: return SaveRefusal::Cleared;
+    }
+    const PostedAmounts& p = r.amounts;
+    auto& s = saveCharge_.reuse();
+    s.bind(1, id).bind(2, double{r.conversionRate}).bind(3, double{p.royalty}).bind(4, double{p.nac});
+    s.bind(5, double{p.royaltyReserve}).bind(6, double{p.franchiseFee}).bind(7, double{p.franchiseFeeReserve});
+    s.bind(8, double{p.gst}).bind(9, double{p.pst}).bind(10, double{p.nmc}).bind(11, int{r.trust});
+    s.bind(12, double{batchAmount(type, p)}).bind(13, r.personId).bind(14, int{r.personType}).bind(15, savedAt);
+    s.run();
+    // The caller holds the write lock, so the state read above still stands.
+    return db_.changes() == 1 ? SaveRefusal::None : SaveRefusal::AlreadySaved;
+}
+
+std::optional<ExportBatch> Store::formBatch(int country, const Timestamp& at, std::string_view atText,
+                                            std::int32_t personId, std::int16_t personType) {
+    struct Item {
+        std::int64_t chargeId;
+        float amount;
+    };
+    std::vector<Item> items;
+    ExportBatch batch;
+    auto& saved = savedCharges_.reuse().bind(1, country);
+    while (saved.step()) {
+        const auto centerId = static_cast<std::int32_t>(saved.integer(1));
+        const float amount = single(saved, 3);
+        items.push_back({saved.integer(0), amount});
+        if (batch.centers.empty() || batch.centers.back().centerId != centerId)
+            batch.centers.push_back({centerId, std::string(saved.text(2)), 0, 0});
+        ExportCenter& c = batch.centers.back();
+        ++c.itemCount;
+        c.cents += std::llround(static_cast<double>(amount) * 100.0);
+    }
+    saved.reuse();
+    if (items.empty()) return std::nullopt;
+
+    auto& next = nextBatch_.reuse();
+    next.step();
+    batch.batchNo = static_cast<std::int32_t>(next.integer(0));
+    next.reuse();
+    batch.country = country;
+    batch.exportedAt = at;
+    batch.personId = personId;
+    batch.personType = personType;
+
+    insertBatch_.reuse().bind(1, batch.batchNo).bind(2, country).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
+    for (const Item& item : items)
+        insertItem_.reuse().bind(1, batch.batchNo).bind(2, item.chargeId).bind(3, double{item.amount}).run();
+    markExported_.reuse().bind(1, batch.batchNo).run();
+    return batch;
+}
+
+void Store::setBatchFile(std::int32_t batchNo, std::string_view fileName) {
+    setFile_.reuse().bind(1, batchNo).bind(2, fileName).run();
+}
+
+void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& visit) {
+    auto& s = pendingItems_.reuse();
+    BatchItemView v;
+    while (s.step()) {
+        v.batchNo = static_cast<std::int32_t>(s.integer(0));
+        v.centerId = static_cast<std::int32_t>(s.integer(1));
+        v.centerName = s.text(2);
+        v.memberId = static_cast<std::int32_t>(s.integer(3));
+        v.exportedAt = s.text(4);
+        v.source = static_cast<std::int16_t>(s.integer(5));
+        v.amount = single(s, 6);
+        visit(v);
+    }
+}
+
+bool Store::batchExists(std::int32_t batchNo) {
+    auto& s = batchExists_.reuse().bind(1, batchNo);
+    const bool found = s.step();
+    s.reuse();
+    return found;
+}
+
+std::int64_t Store::recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
+                                  std::string_view at, std::int32_t personId, std::int16_t personType) {
+    auto& items = recordItems_.reuse();
+    items.bind(1, batchNo).bind(2, cleared ? kCleared : kFailed).bind(3, at).bind(4, personId).bind(5, int{personType});
+    items.bind(6, memberId).bind(7, int{sourceTwo}).run();
+    const std::int64_t changed = db_.changes();
+    if (changed > 0) (cleared ? clearCharges_ : failCharges_).reuse().bind(1, batchNo).bind(2, memberId).bind(3, int{sourceTwo}).run();
+    return changed;
+}
+
+}  // namespace eft::server

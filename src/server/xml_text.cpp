@@ -1,0 +1,109 @@
+#include "xml_text.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "text/text_forms.h"
+
+namespace eft::server::xml {
+
+void appendEscaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                    out += '?';
+                else
+                    out += c;
+        }
+    }
+}
+
+void appendSingle(std::string& out, float value) {
+    // std::to_chars gives the shortest text that reads back as the same single. When that
+    // text has at most seven significant digits it is the control's number text too; longer
+    // ones go the slow way, which caps the digits at seven.
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    if (ec == std::errc() && value != 0.0f && std::isfinite(value)) {
+        int significant = 0;
+        int pendingZeros = 0;
+        bool started = false;
+        for (const char* p = buf; p != end; ++p) {
+            if (*p < '0' || *p > '9') continue;
+            if (*p != '0') started = true;
+            if (!started) continue;
+            if (*p == '0') {
+                ++pendingZeros;
+            } else {
+                significant += pendingZeros + 1;
+                pendingZeros = 0;
+            }
+        }
+        if (significant <= 7) {
+            out.append(buf, end);
+            return;
+        }
+    }
+    out += text::singleText(value);
+}
+
+void appendInteger(std::string& out, std::int64_t value) {
+    char buf[24];
+    const auto result = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, result.ptr);
+}
+
+namespace {
+
+void open(std::string& out, std::string_view name) {
+    out += '<';
+    out += name;
+    out += '>';
+}
+
+void close(std::string& out, std::string_view name) {
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+}  // namespace
+
+void appendElement(std::string& out, std::string_view name, std::string_view text) {
+    open(out, name);
+    appendEscaped(out, text);
+    close(out, name);
+}
+
+void appendElement(std::string& out, std::string_view name, std::int64_t value) {
+    open(out, name);
+    appendInteger(out, value);
+    close(out, name);
+}
+
+void appendSingleElement(std::string& out, std::string_view name, float value) {
+    open(out, name);
+    appendSingle(out, value);
+    close(out, name);
+}
+
+void appendBoolElement(std::string& out, std::string_view name, bool value) {
+    open(out, name);
+    out += value ? "true" : "false";
+    close(out, name);
+}
+
+std::string messageDocument(std::string_view root, std::string_view text) {
+    std::string out(kDeclaration);
+    appendElement(out, root, text);
+    out += '\n';
+    return out;
+}
+
+}  // namespace eft::server::xml

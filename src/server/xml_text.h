@@ -1,0 +1,32 @@
+#pragma once
+// Writing the XML replies straight into one string: escaping, numbers and elements. The
+// replies are UTF-8 and carry no DOM; a reply of 100,000 rows is one reserved string.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace eft::server::xml {
+
+inline constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+inline constexpr std::string_view kContentType = "text/xml; charset=UTF-8";
+
+// Escapes the five markup characters; control characters that XML 1.0 cannot carry become '?'.
+void appendEscaped(std::string& out, std::string_view text);
+
+// A single in the control's number text: plain decimal, a point, no exponent, at most seven
+// significant digits (the same text as eft::text::singleText, reached quickly for the common
+// values).
+void appendSingle(std::string& out, float value);
+
+void appendInteger(std::string& out, std::int64_t value);
+
+// <name>escaped text</name>
+void appendElement(std::string& out, std::string_view name, std::string_view text);
+void appendElement(std::string& out, std::string_view name, std::int64_t value);
+void appendSingleElement(std::string& out, std::string_view name, float value);
+void appendBoolElement(std::string& out, std::string_view name, bool value);
+
+// A whole document whose root element holds one line of text.
+std::string messageDocument(std::string_view root, std::string_view text);
+
+}  // namespace eft::server::xml

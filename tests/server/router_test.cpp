@@ -1,0 +1,91 @@
+// Which requests the pages answer, and how everything else is turned away.
+#include <gtest/gtest.h>
+
+#include "server/router.h"
+#include "server_fixture.h"
+
+namespace eft::server::testing {
+namespace {
+
+class RouterTest : public ServerFixture {};
+
+TEST_F(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
+    const struct {
+        const char* method;
+        const char* path;
+        const char* query;
+        const char* body;
+        int status;
+        const char* reply;  // the start of the reply body
+    } cases[] = {
+        {"GET", "/eft/EFTMember.asp", "countryID=1&Load=1", "", 200, "<?xml"},
+        {"HEAD", "/eft/EFTMember.asp", "countryID=2&Load=1", "", 200, "<?xml"},
+        {"GET", "/EFT/eftmember.ASP", "COUNTRYID=2&load=1", "", 200, "<?xml"},
+        {"GET", "/eft/EFTMember.asp", "countryID=3&Load=1", "", 400,
+         "countryID must be 1 (United States) or 2 (Canada), not '3'\n"},
+        {"GET", "/eft/EFTMember.asp", "countryID=01&Load=1", "", 400, "countryID must be 1"},
+        {"GET", "/eft/EFTMember.asp", "countryID=1", "", 400, "Load is missing\n"},
+        {"GET", "/eft/EFTMember.asp", "Load=1", "", 400, "countryID is missing\n"},
+        {"GET", "/eft/EFTMember.asp", "countryID=1&Load=2", "", 400, "Load must be 1\n"},
+        {"GET", "/eft/EFTMember.asp", "countryID=1&Load=1&x=1", "", 400, "Unexpected query key 'x'\n"},
+        {"GET", "/eft/EFTMember.asp", "countryID=1&countryid=2&Load=1", "", 400,
+         "Query key 'countryid' appears twice\n"},
+        {"GET", "/eft/EFTMember.asp", "countryID=%ZZ&Load=1", "", 400, "Bad escape '%ZZ'\n"},
+        {"GET", "/eft/EFTMember.asp", "", "", 400, "countryID is missing\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "TSQL=BatchList", "", 200, "<?xml"},
+        {"GET", "/eft/EFTMemberBatch.asp", "tsql=batchlist", "", 200, "<?xml"},
+        {"GET", "/eft/EFTMemberBatch.asp", "TSQL=Drop", "", 400, "TSQL must be BatchList\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "TSQL=BatchList&PersonID=1", "", 400, "Unexpected query key 'personid'\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "", "", 400, "The batch page needs TSQL=BatchList or ProcessExport=True\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9&PersonTypeID=2", "", 200, "<?xml"},
+        {"GET", "/eft/EFTMemberBatch.asp", "ProcessExport=False&PersonID=9&PersonTypeID=2", "", 400,
+         "ProcessExport must be True\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9", "", 400, "PersonTypeID is missing\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=-9&PersonTypeID=2", "", 400,
+         "PersonID '-9' is not a valid number\n"},
+        {"GET", "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9&PersonTypeID=70000", "", 400,
+         "PersonTypeID '70000' is not a valid number\n"},
+        {"POST", "/eft/EFTMember.asp", "", "RecordCount=0", 200, ""},
+        {"POST", "/eft/eftmember.asp", "", "RecordCount=x", 400, "RecordCount 'x' is not a count\n"},
+        {"POST", "/eft/EFTMember.asp", "", "", 400, "RecordCount is missing\n"},
+        {"POST", "/eft/EFTMember.asp", "Load=1", "RecordCount=0", 400, "A post takes no query\n"},
+        {"POST", "/eft/EFTMemberBatch.asp", "", "GoodMemb=1001&PersonID=9&PersonType=2&BatchNo=4&", 200,
+         "Batch 4 does not exist"},
+        {"POST", "/eft/EFTMemberBatch.asp", "", "", 400, "PersonID is missing\n"},
+        {"GET", "/eft/Other.asp", "", "", 404, "Not found: /eft/Other.asp\n"},
+        {"GET", "/EFTMember.asp", "countryID=1&Load=1", "", 404, "Not found"},
+        {"GET", "/eft/EFTMember.asp/more", "countryID=1&Load=1", "", 404, "Not found"},
+        {"GET", "/eft/", "", "", 404, "Not found"},
+        {"DELETE", "/eft/EFTMember.asp", "", "", 404, "Not found"},
+        {"PUT", "/eft/EFTMemberBatch.asp", "", "", 404, "Not found"},
+    };
+    for (const auto& c : cases) {
+        const HttpReply reply = route(*service, {c.method, c.path, c.query, c.body});
+        const std::string what = std::string(c.method) + " " + c.path + "?" + c.query;
+        EXPECT_EQ(reply.status, c.status) << what << ": " << reply.body;
+        EXPECT_EQ(reply.body.substr(0, std::string_view(c.reply).size()), c.reply) << what;
+        if (reply.status != 200) {
+            EXPECT_EQ(reply.body.find('\n'), reply.body.size() - 1) << what << ": not one line";
+            EXPECT_EQ(reply.contentType, "text/plain; charset=UTF-8") << what;
+        }
+        if (std::string_view(c.reply) == "<?xml") {
+            EXPECT_EQ(reply.contentType, "text/xml; charset=UTF-8") << what;
+        }
+    }
+}
+
+TEST_F(RouterTest, ASuccessfulPostAnswersWithAnEmptyBody) {
+    const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", bodyFor({kDues1001})});
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "");
+}
+
+TEST_F(RouterTest, ABodyOverTheLimitIsRefusedUnread) {
+    const std::string huge(kMaxBodyBytes + 1, 'x');
+    const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", huge});
+    EXPECT_EQ(reply.status, 413);
+    EXPECT_EQ(reply.body, "The request body is over the 16 MiB limit\n");
+}
+
+}  // namespace
+}  // namespace eft::server::testing

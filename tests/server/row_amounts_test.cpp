@@ -1,0 +1,140 @@
+// The amounts the server derives for the control: show amounts, IN/OUT row totals, the batch
+// amount of a saved charge, the record the control would send, and the number text of XML.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "server/row_amounts.h"
+#include "server/save_record.h"
+#include "server/xml_text.h"
+#include "text/text_forms.h"
+
+namespace eft::server {
+namespace {
+
+constexpr Amounts kExampleRow{1.25f, 100, 10, 20, 50, 5, 0.05f, 0.08f, 0};
+
+TEST(ShowAmounts, FollowTheTypeRules) {
+    const struct {
+        const char* what;
+        std::int16_t type;
+        Amounts a;
+        bool exempt, subscription;
+        ShowAmounts want;
+    } cases[] = {
+        {"type 1", 1, kExampleRow, false, false, {1.25f, 100, 12.5f, 56.25f, 6.25f, 10, 0}},
+        {"type 1 exempt", 1, kExampleRow, true, false, {1.25f, 100, 12.5f, 56.25f, 0, 0, 0}},
+        {"type 1 subscription", 1, kExampleRow, false, true, {1.25f, 100, 12.5f, 56.25f, 0.05f, 0.08f, 0}},
+        {"type 1 exempt wins", 1, kExampleRow, true, true, {1.25f, 100, 12.5f, 56.25f, 0, 0, 0}},
+        {"type 2", 2, {1.3f, 100, 10, 20, 50, 5, 0.05f, 0.08f, 200}, false, false, {1.3f, 0, 0, 0, 0, 0, 260}},
+        {"type 3", 3, {1.3f, 100, 10, 20, 50, 5, 2, 3, 40}, false, false, {1, 80, 10, 45, 2, 3, 40}},
+        {"type 4", 4, kExampleRow, false, false, {1.25f, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        const ShowAmounts s = showAmounts(c.type, c.a, c.exempt, c.subscription);
+        EXPECT_FLOAT_EQ(s.conversionRate, c.want.conversionRate) << c.what;
+        EXPECT_FLOAT_EQ(s.royalty, c.want.royalty) << c.what;
+        EXPECT_FLOAT_EQ(s.nac, c.want.nac) << c.what;
+        EXPECT_FLOAT_EQ(s.franchiseFee, c.want.franchiseFee) << c.what;
+        EXPECT_FLOAT_EQ(s.gst, c.want.gst) << c.what;
+        EXPECT_FLOAT_EQ(s.pst, c.want.pst) << c.what;
+        EXPECT_FLOAT_EQ(s.nmc, c.want.nmc) << c.what;
+    }
+}
+
+TEST(RowTotals, InAndOutKeepTheirSignsAndAddUpToTheNet) {
+    const struct {
+        const char* what;
+        std::int16_t type;
+        Amounts a;
+        float in, out;
+    } cases[] = {
+        {"type 1 brings in every show amount", 1, kExampleRow, 185, 0},
+        {"type 2 pays its converted NMC out", 2, {1.3f, 0, 0, 0, 0, 0, 0, 0, 200}, 0, -260},
+        {"type 3 in and out at once", 3, {1.3f, 50, 0, 5, 0, 0, 2.25f, 3.6f, 30}, 50.85f, -30},
+        {"a reserve above the royalty goes out", 1, {1, 10, 0, 15, 0, 0, 0, 0, 0}, 0, -5},
+        {"a negative NMC payment comes in", 3, {1, 0, 0, 0, 0, 0, 0, 0, -12}, 12, 0},
+        {"cents round half to even", 1, {1, 0.125f, 0, 0, 0, 0, 0, 0, 0}, 0.12f, 0},
+        {"nothing at all", 1, {1, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const RowTotals t = rowTotals(c.type, c.a, false, false);
+        EXPECT_FLOAT_EQ(t.in, c.in) << c.what;
+        EXPECT_FLOAT_EQ(t.out, c.out) << c.what;
+        EXPECT_GE(t.in, 0) << c.what;
+        EXPECT_LE(t.out, 0) << c.what;
+    }
+}
+
+TEST(BatchAmount, IsThePostedNetAndTypeTwoCarriesOnlyItsPayment) {
+    const PostedAmounts p{25, 10, 5, 40, 8, 1.75f, 0.5f, 0};
+    EXPECT_FLOAT_EQ(batchAmount(1, p), 64.25f);
+    EXPECT_FLOAT_EQ(batchAmount(3, PostedAmounts{25, 10, 5, 40, 8, 1.75f, 0.5f, 30}), 34.25f);
+    // A type-2 row posts its converted raw fields too, but only its NMC payment moves money.
+    EXPECT_FLOAT_EQ(batchAmount(2, PostedAmounts{30, 0, 0, 0, 0, 0, 0, 260}), -260);
+    EXPECT_FLOAT_EQ(batchAmount(1, PostedAmounts{0.125f, 0, 0, 0, 0, 0, 0, 0}), 0.12f);
+}
+
+TEST(ControlRecord, MatchesTheWorkedExampleRecords) {
+    // Subscription rows, so that GSTshow and PSTshow are the stored GST and PST amounts.
+    const std::string r1 =
+        controlRecordText({1001, 12, 1, 1}, 1, {1, 25, 10, 5, 40, 8, 1.75f, 0, 0}, false, true, 0, 7, 2);
+    const std::string r2 =
+        controlRecordText({1002, 15, 2, 2}, 1, {0.75f, 30, 12, 4, 50, 10, 1.25f, 0.5f, 0}, false, true, 57, 7, 2);
+    EXPECT_EQ(r1,
+              "MemberID=1001;Status=14;PersonID=7;PersonType=2;ConversionRate=1;CenterID=12;Source=1;Royalty=25;"
+              "NAC=10;RoyaltyReserve=5;FranchiseFee=40;FranchiseFeeReserve=8;GSTshow=1.75;PSTShow=0;NMCshow=0;"
+              "SweepSequence=1;Trust=False");
+    EXPECT_EQ(r2,
+              "MemberID=1002;Status=14;PersonID=7;PersonType=2;ConversionRate=0.75;CenterID=15;Source=2;"
+              "Royalty=22.5;NAC=9;RoyaltyReserve=3;FranchiseFee=37.5;FranchiseFeeReserve=7.5;GSTshow=1.25;"
+              "PSTShow=0.5;NMCshow=0;SweepSequence=2;Trust=True");
+}
+
+TEST(ControlRecord, TypeThreeSendsRateOneAndTrustNeedsAPositiveId) {
+    const SaveRecord r = controlRecordFor({1, 2, 1, 1}, 3, {1.3f, 50, 0, 5, 0, 0, 2.25f, 3.6f, 0}, false, false, -4, 1, 1);
+    EXPECT_EQ(r.conversionRate, 1.0f);
+    EXPECT_EQ(r.amounts.royalty, 50.0f);
+    EXPECT_EQ(r.amounts.gst, 2.25f);
+    EXPECT_FALSE(r.trust);
+}
+
+std::string single(float v) {
+    std::string out;
+    xml::appendSingle(out, v);
+    return out;
+}
+
+TEST(XmlNumbers, SinglesReadAsTheControlWritesThem) {
+    const struct {
+        float value;
+        const char* text;
+    } cases[] = {
+        {0, "0"},          {1, "1"},           {0.75f, "0.75"},        {37.5f, "37.5"},  {12.35f, "12.35"},
+        {1.3f, "1.3"},     {0.05f, "0.05"},    {-260.5f, "-260.5"},    {1e-7f, "0.0000001"},
+        {1200000, "1200000"}, {123456.78f, "123456.8"}, {1234567.8f, "1234568"}, {3e9f, "3000000000"},
+        {16777217.0f, "16777220"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(single(c.value), c.text) << c.text;
+}
+
+TEST(XmlNumbers, TheQuickPathAgreesWithTheControlsNumberText) {
+    // Every cent amount up to 20,000.00 and products with the usual rates: the values a
+    // sweep is made of.
+    for (int cents = -100000; cents <= 2000000; cents += 13) {
+        const float v = static_cast<float>(cents) / 100.0f;
+        ASSERT_EQ(single(v), text::singleText(v)) << cents;
+        ASSERT_EQ(single(v * 1.3f), text::singleText(v * 1.3f)) << cents;
+        ASSERT_EQ(single(v * 0.075f), text::singleText(v * 0.075f)) << cents;
+    }
+}
+
+TEST(XmlText, MarkupIsEscapedAndControlCharactersReplaced) {
+    std::string out;
+    xml::appendElement(out, "Name", "Boise & Sons <West> \"O'Brien\"\x01\tMontr\u00e9al");
+    EXPECT_EQ(out, "<Name>Boise &amp; Sons &lt;West&gt; &quot;O&apos;Brien&quot;?\tMontr\u00e9al</Name>");
+}
+
+}  // namespace
+}  // namespace eft::server

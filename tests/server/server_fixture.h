@@ -1,0 +1,97 @@
+#pragma once
+// A small hand-made sweep in a temporary database, and ways to look inside it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "server/service.h"
+#include "server/store.h"
+
+namespace eft::server::testing {
+
+// A fresh directory under the system's temporary folder, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "eft-server-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline Timestamp fixedNow() { return Timestamp::from(Date{2011, 3, 5}, 10, 20, 30); }
+
+// Keys of the fixture's charges.
+inline constexpr ChargeKey kDues1001{1001, 12, 1, 1};       // US, type 1
+inline constexpr ChargeKey kDues1001Second{1001, 12, 1, 2};  // US, type 1
+inline constexpr ChargeKey kNmc1002{1002, 15, 2, 2};        // US, type 2, trust
+inline constexpr ChargeKey kDues1003{1003, 15, 1, 1};       // US, type 1
+inline constexpr ChargeKey kDues2001{2001, 34, 1, 1};       // Canada, type 1, subscription
+inline constexpr ChargeKey kNmc2002{2002, 34, 2, 1};        // Canada, type 2
+inline constexpr ChargeKey kDues2002{2002, 34, 1, 1};       // Canada, type 3, exempt
+
+// Centers 12 and 15 (United States) and 34 (Canada).
+inline void fillFixture(Store& store) {
+    Transaction t(store.db(), Transaction::Mode::Write);
+    store.insertCenter({12, "Austin North", 1});
+    store.insertCenter({15, "Boise & Sons <West>", 1});
+    store.insertCenter({34, "Montr\u00e9al Plateau", 2});
+    store.insertMember({1001, "Mary Smith", 12, 1, false, false, true, "2009-05-03T00:00:00"});
+    store.insertMember({1002, "John O'Brien", 15, 2, false, false, false, ""});
+    store.insertMember({1003, "Linda Clark", 15, 1, false, false, false, "2010-01-02T00:00:00"});
+    store.insertMember({2001, "H\u00e9l\u00e8ne Tremblay", 34, 1, true, false, false, "2008-02-01T00:00:00"});
+    store.insertMember({2002, "Luc Roy", 34, 3, false, true, false, "2008-02-01T00:00:00"});
+    const std::string sweep = "2011-03-01T06:00:00";
+    store.insertCharge({kDues1001, "Membership dues", sweep, 1, {1, 25, 10, 5, 40, 8, 0, 0, 0}, 0});
+    store.insertCharge({kDues1001Second, "Membership dues", sweep, 1, {1, 30, 0, 0, 0, 0, 0, 0, 0}, 0});
+    store.insertCharge({kNmc1002, "NMC payment", sweep, 2, {1, 0, 0, 0, 0, 0, 0, 0, 150}, 57});
+    store.insertCharge({kDues1003, "Membership dues", sweep, 1, {1, 20, 0, 0, 0, 0, 0, 0, 0}, 0});
+    store.insertCharge({kDues2001, "Membership dues", sweep, 1, {1.3f, 100, 0, 0, 0, 0, 6.5f, 10.4f, 0}, 0});
+    store.insertCharge({kNmc2002, "NMC payment", sweep, 2, {1.3f, 0, 0, 0, 0, 0, 0, 0, 200}, 0});
+    store.insertCharge({kDues2002, "Membership dues", sweep, 3, {1.3f, 50, 0, 5, 0, 0, 2.25f, 3.6f, 0}, 0});
+    t.commit();
+}
+
+class ServerFixture : public ::testing::Test {
+protected:
+    ServerFixture() : inspect(dbPath()) {
+        fillFixture(inspect);
+        service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow});
+    }
+
+    std::filesystem::path dbPath() const { return dir.path() / "eft.db"; }
+
+    // The state of a charge; -1 when there is no such charge.
+    int stateOf(const ChargeKey& k) {
+        Statement s = inspect.db().prepare(
+            "SELECT state FROM charges WHERE member_id = ?1 AND center_id = ?2 AND source = ?3 AND sweep_sequence = ?4");
+        s.bind(1, k.memberId).bind(2, k.centerId).bind(3, int{k.source}).bind(4, int{k.sweepSequence});
+        return s.step() ? static_cast<int>(s.integer(0)) : -1;
+    }
+
+    std::int64_t count(const char* sql) {
+        Statement s = inspect.db().prepare(sql);
+        s.step();
+        return s.integer(0);
+    }
+
+    // The save body of these charges exactly as the control would post it.
+    std::string bodyFor(std::initializer_list<ChargeKey> keys, std::int32_t personId = 7, std::int16_t personType = 2);
+
+    TempDir dir;
+    Store inspect;
+    std::unique_ptr<Service> service;
+};
+
+}  // namespace eft::server::testing
