@@ -59,6 +59,24 @@ private:
     std::unordered_map<std::string, int> cache_;
 };
 
+// pugixml lets a second top-level element, or text before or after the document element,
+// pass unnoticed, yet such a reply is not XML (a page that writes an error after its rows).
+// Parsed as a fragment those stay nodes and can be refused. The in-place fragment parse takes
+// the buffer's last byte as its end, so the reply gets a terminating zero first.
+pugi::xml_parse_result parseReply(pugi::xml_document& doc, std::string& reply, bool& singleRoot) {
+    reply.push_back('\0');
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer_inplace(reply.data(), reply.size(), kParseOptions | pugi::parse_fragment);
+    int elements = 0;
+    bool strayText = false;
+    for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
+        elements += n.type() == pugi::node_element;
+        strayText = strayText || isCharacterData(n);
+    }
+    singleRoot = elements == 1 && !strayText;
+    return parsed;
+}
+
 std::string describeParseFailure(const pugi::xml_parse_result& r, bool blank, long httpStatus) {
     std::string why = blank ? "the reply is empty"
                             : std::string("the reply is not XML (") + r.description() + " at byte " +
@@ -71,16 +89,19 @@ void readRows(Table& table, std::string& reply, std::string_view sortKey, std::s
     const std::string where = "Reading " + std::string(address) + ": ";
     pugi::xml_document doc;
     const bool blank = reply.find_first_not_of(" \t\r\n") == std::string::npos;
-    const pugi::xml_parse_result parsed = doc.load_buffer_inplace(reply.data(), reply.size(), kParseOptions);
+    bool singleRoot = false;
+    const pugi::xml_parse_result parsed = parseReply(doc, reply, singleRoot);
 
     // A new reply replaces the whole content: no filter may hide rows of the old one.
     if (table.isOpen() && !table.filter().empty()) table.setFilter("");
     table.emptyAndSort(sortKey);
 
-    const pugi::xml_node root = parsed ? doc.document_element() : pugi::xml_node();
+    const pugi::xml_node root = parsed && singleRoot ? doc.document_element() : pugi::xml_node();
     if (!root) {
-        const std::string why =
-            parsed ? "the reply has no document element" : describeParseFailure(parsed, blank, httpStatus);
+        const std::string why = blank || !parsed ? describeParseFailure(parsed, blank, httpStatus)
+                                : doc.document_element()
+                                    ? "the reply is not XML (text or another element outside its document element)"
+                                    : "the reply has no document element";
         throw EftError(where + why);
     }
 
@@ -134,8 +155,8 @@ std::string loadDocumentText(const std::string& address, const HttpLimits& limit
     HttpReply reply = httpGet(address, limits);
     if (!reply.ok) return {};
     pugi::xml_document doc;
-    if (!doc.load_buffer_inplace(reply.body.data(), reply.body.size(), kParseOptions)) return {};
-    if (!doc.document_element()) return {};
+    bool singleRoot = false;
+    if (!parseReply(doc, reply.body, singleRoot) || !singleRoot) return {};
     std::string out;
     appendText(doc, out);
     return out;

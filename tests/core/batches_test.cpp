@@ -1,0 +1,289 @@
+// Batches: the batch list, a batch's centers and their commit, the export, and replies that
+// complete on each tab.
+#include <gtest/gtest.h>
+
+#include "batches/reply_handling.h"
+#include "support/control_fixture.h"
+
+namespace eft::test {
+namespace {
+
+Row item(int batch, int center, int member, const std::string& amount, int source = 1,
+         const std::string& exported = "2009-03-05T09:30:00") {
+    Row r{{"BatchControl", std::to_string(batch)},
+          {"CenterID", std::to_string(center)},
+          {"Name", "Center " + std::to_string(center)},
+          {"MemberID", std::to_string(member)},
+          {"Source", std::to_string(source)},
+          {"Amount", amount}};
+    if (!exported.empty()) r["ExportedDate"] = exported;
+    return r;
+}
+
+const char* kBatchList = "EFTMemberBatch.asp?TSQL=BatchList";
+const char* kExport = "EFTMemberBatch.asp?ProcessExport=True&PersonID=7&PersonTypeID=2";
+
+class BatchTest : public ControlTest {
+protected:
+    void serveBatches(const std::vector<Row>& items) { server.on(kBatchList, {sweepReply(items)}); }
+    std::vector<std::string> entries() {
+        std::vector<std::string> out;
+        for (const auto& e : screen().cmbBatches.entries()) out.push_back(e.text + "|" + std::to_string(e.data));
+        return out;
+    }
+    std::size_t fetches(const std::string& target) {
+        std::size_t n = 0;
+        for (const auto& r : server.requests()) n += r.target == target;
+        return n;
+    }
+    void enterBatchStatus() { ASSERT_TRUE(screen().tabEFT.operatorSelect(kTabBatchStatus)); }
+};
+
+TEST_F(BatchTest, OneEntryPerBatchInBatchOrder) {
+    serveBatches({item(15, 3, 9, "1", 1, "2010-12-31"), item(12, 34, 1, "1", 1, "3/5/2009 9:30 AM"),
+                  item(12, 12, 2, "1", 1, "2011-01-01"), item(12, 12, 3, "1"), item(0, 5, 4, "1"),
+                  item(16, 5, 5, "1", 1, "")});
+    enterBatchStatus();
+    EXPECT_EQ(entries(), (std::vector<std::string>{" Please Select Batch Number : |0",
+                                                   " Batch # : 12     Exported : Mar 05, 2009|12",
+                                                   " Batch # : 15     Exported : Dec 31, 2010|15",
+                                                   " Batch # : 16     Exported : |16"}));
+    EXPECT_EQ(screen().cmbBatches.selected(), 0);
+    EXPECT_FALSE(screen().lblIstr.visible());
+    EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0);
+}
+
+TEST_F(BatchTest, EveryEntryToTheTabFetchesTheListAgain) {
+    serveBatches({item(12, 12, 1, "1")});
+    enterBatchStatus();
+    screen().tabEFT.operatorSelect(kTabCenters);
+    enterBatchStatus();
+    EXPECT_EQ(fetches(kBatchList), 2u);
+    EXPECT_EQ(entries().size(), 2u);
+}
+
+TEST_F(BatchTest, AFailedFetchKeepsTheBoxAndEmptiesTheDetails) {
+    serveBatches({item(12, 12, 1, "1")});
+    enterBatchStatus();
+    screen().cmbBatches.operatorChoose(1);
+    ASSERT_EQ(screen().lstBatchDetails.lineCount(), 1);
+    server.on(kBatchList, {"not xml"});
+    screen().tabEFT.operatorSelect(kTabCenters);
+    enterBatchStatus();
+    EXPECT_EQ(entries().size(), 2u);
+    EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0);
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+}
+
+TEST_F(BatchTest, ABatchListsItsCentersWithAmountsAndMemberIds) {
+    serveBatches({item(57, 34, 2001, "1234.5"), item(57, 12, 1001, "10.5"), item(57, 12, 1002, "20.25", 2),
+                  item(57, 12, 1003, "0.25"), item(58, 77, 77, "5", 2)});
+    enterBatchStatus();
+    screen().cmbBatches.operatorChoose(1);
+    EXPECT_TRUE(screen().lblIstr.visible());
+    const auto& list = screen().lstBatchDetails;
+    ASSERT_EQ(list.lineCount(), 2);
+    EXPECT_EQ(list.line(0).sub, (std::vector<std::string>{"0012", "Center 12", "31.00", "", "1001,-1002,1003"}));
+    EXPECT_EQ(list.line(1).sub, (std::vector<std::string>{"0034", "Center 34", "1234.50", "", "2001"}));
+    EXPECT_EQ(control->batchTable().filter(), "");
+    screen().cmbBatches.operatorChoose(2);
+    EXPECT_EQ(list.line(0).sub[4], "-77");
+    screen().cmbBatches.operatorChoose(0);
+    EXPECT_EQ(list.lineCount(), 0);
+    EXPECT_TRUE(screen().lblIstr.visible());  // the prompt leaves the label as it was
+}
+
+class CommitTest : public BatchTest {
+protected:
+    void SetUp() override {
+        serveBatches({item(57, 12, 1001, "10"), item(57, 12, 1002, "5", 2), item(57, 34, 2001, "7")});
+        enterBatchStatus();
+        screen().cmbBatches.operatorChoose(1);
+    }
+    std::vector<std::string> posts() {
+        std::vector<std::string> out;
+        for (const auto& r : server.requests())
+            if (r.method == "POST") out.push_back(r.target + " " + r.body);
+        return out;
+    }
+    void commit(MsgAnswer answer = MsgAnswer::Yes) {
+        host.queueAnswer(answer);
+        screen().cmdPassedFailed.operatorClick();
+    }
+};
+
+TEST_F(CommitTest, TheWorkedExampleBody) {
+    control->SetVariables(server.base(), 9, 2);
+    server.on("EFTMemberBatch.asp", {""});
+    screen().lstBatchDetails.operatorSetChecked(0, true);
+    commit();
+    ASSERT_EQ(posts(), std::vector<std::string>{
+                           "EFTMemberBatch.asp GoodMemb=1001&GoodMemb=-1002&BadMemb=2001&PersonID=9&PersonType=2&"
+                           "BatchNo=57&"});
+    EXPECT_EQ(titles().front(),
+              "Information Validation|Do you want to set selected items as \"Cleared\" and unselected as Failed ? ");
+    // Accepted: the list is fetched again and the box is back on its prompt.
+    EXPECT_EQ(fetches(kBatchList), 2u);
+    EXPECT_EQ(screen().cmbBatches.selected(), 0);
+    EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0);
+    EXPECT_FALSE(screen().lblIstr.visible());
+    EXPECT_TRUE(screen().cmdPassedFailed.enabled());
+    EXPECT_TRUE(screen().cmbBatches.enabled());
+    EXPECT_TRUE(screen().tabEFT.tab(kTabCenters).enabled);
+}
+
+TEST_F(CommitTest, AllTickedSendsNoFailedIdsAndNoneTickedNoClearedIds) {
+    server.on("EFTMemberBatch.asp", {"refused"});
+    screen().lstBatchDetails.operatorSetChecked(0, true);
+    screen().lstBatchDetails.operatorSetChecked(1, true);
+    commit();
+    screen().lstBatchDetails.operatorSetChecked(0, false);
+    screen().lstBatchDetails.operatorSetChecked(1, false);
+    commit();
+    const auto p = posts();
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].find("BadMemb"), std::string::npos);
+    EXPECT_NE(p[0].find("GoodMemb=2001&"), std::string::npos);
+    EXPECT_EQ(p[1].find("GoodMemb"), std::string::npos);
+}
+
+TEST_F(CommitTest, ARefusedCommitShowsTheTextAndKeepsTheTicks) {
+    server.on("EFTMemberBatch.asp", {"Batch 57: member 2001 is not in the batch"});
+    screen().lstBatchDetails.operatorSetChecked(1, true);
+    commit();
+    EXPECT_EQ(titles().back(), "ERROR|Batch 57: member 2001 is not in the batch");
+    EXPECT_TRUE(screen().lstBatchDetails.line(1).checked);
+    EXPECT_EQ(screen().cmbBatches.selected(), 1);
+    EXPECT_TRUE(screen().cmdPassedFailed.enabled());
+}
+
+TEST_F(CommitTest, NoAndAnEmptyListSendNothing) {
+    commit(MsgAnswer::No);
+    EXPECT_TRUE(posts().empty());
+    EXPECT_TRUE(screen().cmdPassedFailed.enabled());
+    screen().cmbBatches.operatorChoose(0);
+    host.clearShown();
+    screen().cmdPassedFailed.operatorClick();
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_TRUE(posts().empty());
+}
+
+TEST_F(CommitTest, CommitIsUsableAgainAfterAFailedTransfer) {
+    control->SetVariables("http://127.0.0.1:9/eft/", 7, 2);
+    commit();
+    EXPECT_EQ(titles().back(), "ERROR| Error !  ");
+    EXPECT_TRUE(screen().cmdPassedFailed.enabled());
+    EXPECT_EQ(screen().lstBatchDetails.lineCount(), 2);
+}
+
+TEST_F(CommitTest, TheTabAndTheBatchStayWhileTheCommitWaits) {
+    // Leaving the tab would make a refusal look like a reply to drop, unseen by the operator.
+    server.on("EFTMemberBatch.asp", {"refused", 200, std::chrono::milliseconds(300)});
+    int attempts = 0;
+    host.onProcessEvents = [&] {
+        ++attempts;
+        EXPECT_FALSE(screen().tabEFT.operatorSelect(kTabCenters));
+        EXPECT_FALSE(screen().tabEFT.operatorSelect(kTabExport));
+        EXPECT_FALSE(screen().cmbBatches.operatorChoose(0));
+        EXPECT_FALSE(screen().cmdPassedFailed.operatorClick());
+    };
+    commit();
+    host.onProcessEvents = nullptr;
+    EXPECT_GT(attempts, 0);
+    EXPECT_EQ(titles().back(), "ERROR|refused");
+    EXPECT_TRUE(screen().tabEFT.operatorSelect(kTabCenters));
+}
+
+using ExportTest = BatchTest;
+
+TEST_F(ExportTest, NoReturnsToTheTabLeftWithoutARequest) {
+    serveBatches({});
+    host.queueAnswer(MsgAnswer::No);
+    ASSERT_TRUE(screen().tabEFT.operatorSelect(kTabExport));
+    EXPECT_EQ(titles(), std::vector<std::string>{
+                            "EFT Batch Generation|Do you want to export eligible items to two ASCII files (USA/Canada) ? "});
+    EXPECT_EQ(screen().tabEFT.selected(), kTabCenters);
+    EXPECT_EQ(fetches(kExport), 0u);
+
+    enterBatchStatus();
+    host.queueAnswer(MsgAnswer::No);
+    screen().tabEFT.operatorSelect(kTabExport);
+    EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
+    EXPECT_EQ(fetches(kBatchList), 2u);  // coming back reloads the list
+    EXPECT_EQ(fetches(kExport), 0u);
+}
+
+TEST_F(ExportTest, YesExportsShowsTheReportAndMovesToBatchStatus) {
+    serveBatches({item(3, 12, 1, "1")});
+    server.on(kExport, {"<?xml version=\"1.0\"?><Export>Batch 3: 12 items, 1,234.00 USD, EFT_US.txt</Export>"});
+    host.queueAnswer(MsgAnswer::Yes);
+    screen().tabEFT.operatorSelect(kTabExport);
+    EXPECT_EQ(fetches(kExport), 1u);
+    EXPECT_EQ(titles().back(), "EFT Batch Generation|Batch 3: 12 items, 1,234.00 USD, EFT_US.txt");
+    EXPECT_EQ(host.shown().back().request.icon, MsgIcon::Information);
+    EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
+    EXPECT_EQ(fetches(kBatchList), 1u);
+    EXPECT_EQ(screen().cmbBatches.selected(), 0);
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+}
+
+TEST_F(ExportTest, AnEmptyOrBrokenReportShowsNoBox) {
+    serveBatches({});
+    for (const char* reply : {"<Export/>", "not xml at all"}) {
+        server.on(kExport, {reply});
+        host.clearShown();
+        screen().tabEFT.operatorSelect(kTabCenters);
+        host.queueAnswer(MsgAnswer::Yes);
+        screen().tabEFT.operatorSelect(kTabExport);
+        EXPECT_EQ(host.shown().size(), 1u) << reply;  // only the question
+        EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
+    }
+}
+
+TEST_F(ExportTest, MovingOffAHiddenCentersTabAsksNothing) {
+    ui::TabStrip& tabs = screen().tabEFT;
+    tabs.setVisible(kTabCenters, false);  // as "&Details" does, with the centers tab showing
+    tabs.select(kTabExport);
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(fetches(kExport), 0u);
+}
+
+// Replies that complete while each tab is showing, driven through the transfer directly.
+class ReplyOnTab : public ControlTest {
+protected:
+    void post(int tab, const std::string& reply) {
+        server.on("EFTMember.asp", {reply});
+        ctx = std::make_unique<Context>(host, HttpLimits{});
+        ctx->Inet1.onStateChanged = [this](std::int16_t s) { Inet1_StateChanged(*ctx, s); };
+        ctx->screen.tabEFT.select(tab);
+        ctx->setMousePointer(ui::MousePointer::Hourglass);
+        ctx->postFormAndWait(server.base() + "EFTMember.asp", "x=1");
+    }
+    std::unique_ptr<Context> ctx;
+};
+
+TEST_F(ReplyOnTab, ExportTabShowsALineBreakForABlankReply) {
+    post(kTabExport, "");
+    ASSERT_EQ(titles(), std::vector<std::string>{"EFT Batch Generation|\r\n"});
+    EXPECT_EQ(ctx->screen.mousePointer(), ui::MousePointer::Normal);
+    post(kTabExport, "oops");
+    EXPECT_EQ(titles().back(), "ERROR|oops");
+}
+
+TEST_F(ReplyOnTab, CentersTabDropsTheReply) {
+    post(kTabCenters, "any text");
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(ctx->screen.mousePointer(), ui::MousePointer::Hourglass);  // left as it was
+}
+
+TEST(ReplyHandling, OnlySpacesAreBlank) {
+    const struct {
+        const char* reply;
+        bool blank;
+    } cases[] = {{"", true}, {"   ", true}, {"\r\n", false}, {"\t", false}, {" x ", false}, {" \n ", false}};
+    for (const auto& c : cases) EXPECT_EQ(isBlankReply(c.reply), c.blank) << '"' << c.reply << '"';
+}
+
+}  // namespace
+}  // namespace eft::test

@@ -1,0 +1,186 @@
+// The number and date text forms, checked against the exact binary value of each single.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "text/text_forms.h"
+
+namespace eft::text {
+namespace {
+
+struct FloatText {
+    float value;
+    const char* text;
+};
+
+// The exact binary values matter here: 0.125 and 0.375 are exact halves, while 0.005f, 2.675f
+// and 1.005f lie just below the half and 12.345f, 1.115f and 0.045f just above it.
+TEST(TextForms, AmountRoundsHalfAwayFromZero) {
+    const FloatText cases[] = {
+        {0.0f, "0.00"},          {1.0f, "1.00"},        {0.125f, "0.13"},        {-0.125f, "-0.13"},
+        {0.375f, "0.38"},        {-0.375f, "-0.38"},    {1234.5f, "1234.50"},    {-1234.5f, "-1234.50"},
+        {0.005f, "0.00"},        {2.675f, "2.67"},      {1.005f, "1.00"},        {12.345f, "12.35"},
+        {1.115f, "1.12"},        {0.045f, "0.05"},      {-12.345f, "-12.35"},    {15.5f, "15.50"},
+        {0.25f, "0.25"},         {99.995f, "100.00"},   {1234567.5f, "1234567.50"},
+        {16777216.0f, "16777216.00"}, {-0.75f, "-0.75"}, {0.1f, "0.10"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(amount(c.value), c.text) << "value " << c.value;
+}
+
+TEST(TextForms, MoneyGroupsThousands) {
+    const FloatText cases[] = {
+        {0.0f, "0.00"},
+        {0.125f, "0.13"},
+        {999.5f, "999.50"},
+        {1000.0f, "1,000.00"},
+        {1234.5f, "1,234.50"},
+        {-1234.5f, "-1,234.50"},
+        {12345.25f, "12,345.25"},
+        {123456.75f, "123,456.75"},
+        {1234567.5f, "1,234,567.50"},
+        {-1234567.5f, "-1,234,567.50"},
+        {1000000.0f, "1,000,000.00"},
+        {1.0e9f, "1,000,000,000.00"},
+        {-999.0f, "-999.00"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(money(c.value), c.text) << "value " << c.value;
+}
+
+TEST(TextForms, CenterNumberPadsToFourDigits) {
+    const struct {
+        std::int32_t id;
+        const char* text;
+    } cases[] = {
+        {0, "0000"},      {7, "0007"},       {12, "0012"},         {123, "0123"},
+        {1234, "1234"},   {12345, "12345"},  {2147483647, "2147483647"}, {-7, "-0007"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(centerNumber(c.id), c.text) << "id " << c.id;
+}
+
+TEST(TextForms, Dates) {
+    const struct {
+        Date date;
+        const char* mdy;
+        const char* monDY;
+    } cases[] = {
+        {{2011, 3, 4}, "03/04/2011", "Mar 04, 2011"},  {{2009, 3, 5}, "03/05/2009", "Mar 05, 2009"},
+        {{1999, 12, 31}, "12/31/1999", "Dec 31, 1999"}, {{2000, 1, 1}, "01/01/2000", "Jan 01, 2000"},
+        {{2012, 2, 29}, "02/29/2012", "Feb 29, 2012"}, {{2020, 4, 10}, "04/10/2020", "Apr 10, 2020"},
+        {{2020, 5, 20}, "05/20/2020", "May 20, 2020"}, {{2020, 6, 1}, "06/01/2020", "Jun 01, 2020"},
+        {{2020, 7, 1}, "07/01/2020", "Jul 01, 2020"},  {{2020, 8, 1}, "08/01/2020", "Aug 01, 2020"},
+        {{2020, 9, 1}, "09/01/2020", "Sep 01, 2020"},  {{2020, 10, 1}, "10/01/2020", "Oct 01, 2020"},
+        {{2020, 11, 30}, "11/30/2020", "Nov 30, 2020"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dateMDY(c.date), c.mdy);
+        EXPECT_EQ(dateMonDY(c.date), c.monDY);
+    }
+}
+
+TEST(TextForms, RoundHalfEven2) {
+    const struct {
+        float value;
+        float rounded;
+    } cases[] = {
+        {0.125f, 0.12f},   {0.375f, 0.38f},    {-0.125f, -0.12f},  {-0.375f, -0.38f},
+        {0.625f, 0.62f},   {0.875f, 0.88f},    {12.345f, 12.35f},  {2.675f, 2.67f},
+        {1.005f, 1.0f},    {0.045f, 0.05f},    {12.5f, 12.5f},     {22.5f, 22.5f},
+        {0.0f, 0.0f},      {1.0f, 1.0f},       {37.5f, 37.5f},     {0.004f, 0.0f},
+        {-12.345f, -12.35f}, {1234.5678f, 1234.57f},
+    };
+    for (const auto& c : cases) EXPECT_EQ(roundHalfEven2(c.value), c.rounded) << "value " << c.value;
+}
+
+// Every single nearest to a two-decimal number stays that number: rounding must not move it
+// to a neighbouring float (double rounding) nor to a neighbouring cent.
+TEST(TextForms, RoundHalfEven2KeepsTwoDecimalNumbers) {
+    char buf[32];
+    int wrong = 0;
+    for (long cents = -2000000; cents <= 2000000 && wrong < 5; cents += 3) {
+        std::snprintf(buf, sizeof buf, "%ld.%02ld", cents / 100, std::labs(cents % 100));
+        if (cents < 0 && cents > -100) std::snprintf(buf, sizeof buf, "-0.%02ld", -cents);
+        const float f = std::strtof(buf, nullptr);
+        if (roundHalfEven2(f) != f) {
+            ADD_FAILURE() << buf << " became " << roundHalfEven2(f);
+            ++wrong;
+        }
+    }
+}
+
+TEST(TextForms, SingleText) {
+    const FloatText cases[] = {
+        {1.0f, "1"},          {0.75f, "0.75"},          {37.5f, "37.5"},     {0.0f, "0"},
+        {-0.0f, "0"},         {22.5f, "22.5"},          {1.25f, "1.25"},     {0.12f, "0.12"},
+        {12.35f, "12.35"},    {0.1f, "0.1"},            {100.0f, "100"},     {-12.5f, "-12.5"},
+        {-0.75f, "-0.75"},    {1e-3f, "0.001"},         {1e-7f, "0.0000001"},
+        {123456.78f, "123456.8"}, {-123456.78f, "-123456.8"}, {1234567.0f, "1234567"},
+        {12345678.0f, "12345680"}, {16777216.0f, "16777220"}, {1.0e9f, "1000000000"},
+        {3.1415927f, "3.141593"}, {0.3f, "0.3"},          {7.5f, "7.5"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(singleText(c.value), c.text) << "value " << c.value;
+}
+
+// The number text of any single that is the nearest one to a decimal of at most seven
+// significant digits is that decimal, written without trailing zeros.
+TEST(TextForms, SingleTextIsTheShortDecimal) {
+    char buf[32];
+    int wrong = 0;
+    for (long cents = -9999999; cents <= 9999999 && wrong < 5; cents += 211) {
+        const long whole = std::labs(cents) / 100;
+        const long frac = std::labs(cents) % 100;
+        std::string expected = (cents < 0 ? "-" : "") + std::to_string(whole);
+        if (frac != 0) {
+            std::snprintf(buf, sizeof buf, ".%02ld", frac);
+            expected += buf;
+            if (expected.back() == '0') expected.pop_back();
+        }
+        const float f = std::strtof(expected.c_str(), nullptr);
+        if (singleText(f) != expected) {
+            ADD_FAILURE() << expected << " was written " << singleText(f);
+            ++wrong;
+        }
+    }
+}
+
+TEST(TextForms, WholeNumber) {
+    EXPECT_EQ(wholeNumber(0), "0");
+    EXPECT_EQ(wholeNumber(-1002), "-1002");
+    EXPECT_EQ(wholeNumber(2147483647), "2147483647");
+    EXPECT_EQ(wholeNumber(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808");
+}
+
+TEST(TextForms, ParseSingle) {
+    const struct {
+        const char* text;
+        std::optional<float> value;
+    } cases[] = {
+        {"0.00", 0.0f},       {"1.5", 1.5f},        {" 2.25 ", 2.25f},   {"-3", -3.0f},
+        {"+4", 4.0f},         {"1234.50", 1234.5f}, {"1,234.50", 1234.5f}, {"-1,234,567.50", -1234567.5f},
+        {"12.35", 12.35f},    {"0.13", 0.13f},      {"", std::nullopt},  {"   ", std::nullopt},
+        {"abc", std::nullopt}, {"1.2.3", std::nullopt}, {"-", std::nullopt}, {"12a", std::nullopt},
+        {"1 2", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseSingle(c.text), c.value) << "text \"" << c.text << "\"";
+}
+
+// The "Total" text of a list line is read back as a number: the amount form must read back as
+// the amount rounded to cents.
+TEST(TextForms, AmountAndMoneyReadBack) {
+    const float values[] = {0.0f, 0.125f, -0.125f, 15.5f, 1234.5f, -98765.43f, 1234567.5f, 0.01f};
+    for (float v : values) {
+        const auto a = parseSingle(amount(v));
+        const auto m = parseSingle(money(v));
+        ASSERT_TRUE(a.has_value()) << amount(v);
+        ASSERT_TRUE(m.has_value()) << money(v);
+        EXPECT_EQ(*a, *m) << v;
+        EXPECT_NEAR(*a, v, 0.0051f) << v;
+    }
+}
+
+}  // namespace
+}  // namespace eft::text

@@ -1,0 +1,544 @@
+// ReadXmlRows against a canned HTTP server on 127.0.0.1: records, values, conversions, the
+// failures that end a read, and replies that must never reach anything but the address given.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/xml_reader.h"
+#include "support/canned_server.h"
+#include "tables/field_lists.h"
+
+namespace eft {
+namespace {
+
+using namespace std::chrono_literals;
+using test::CannedServer;
+
+// A base address on 127.0.0.1 whose port nobody listens on: bound once, then closed.
+std::string closedPortBase() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        ADD_FAILURE() << "no free port";
+    ::close(fd);
+    return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/eft/";
+}
+
+class XmlReaderTest : public ::testing::Test {
+protected:
+    XmlReaderTest() {
+        // Bounds only, so that a broken reader fails instead of hanging.
+        limits.connectTimeout = 5s;
+        limits.getTimeout = 30s;
+    }
+
+    // Serves the body at a fresh target and returns its full address.
+    std::string serve(const std::string& body, int status = 200, bool cutMidway = false) {
+        const std::string target = "EFTMember.asp?countryID=1&Load=1&n=" + std::to_string(++served_);
+        CannedServer::Reply reply;
+        reply.body = body;
+        reply.status = status;
+        reply.cutMidway = cutMidway;
+        server.on(target, reply);
+        return server.base() + target;
+    }
+
+    void read(const std::string& address) { ReadXmlRows(sweep, address, "CenterID", limits); }
+    void readBody(const std::string& body) { read(serve(body)); }
+
+    // The description of the failure that ends the read; empty when the read succeeded.
+    std::string failureOf(const std::string& address) {
+        try {
+            read(address);
+        } catch (const EftError& e) {
+            return e.description();
+        }
+        return {};
+    }
+
+    // Every visible row in visiting order, each field as text or "-" for no value.
+    std::vector<std::string> dump() {
+        std::vector<std::string> rows;
+        if (sweep.rowCount() == 0) return rows;
+        for (sweep.moveFirst(); !sweep.eof(); sweep.moveNext()) {
+            std::string row;
+            for (int f = 0; f < sweep_field::Count; ++f) row += sweep.text(f).value_or("-") + "|";
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    std::vector<int> centers() {
+        std::vector<int> out;
+        if (sweep.rowCount() == 0) return out;
+        for (sweep.moveFirst(); !sweep.eof(); sweep.moveNext()) out.push_back(sweep.integer("CenterID").value_or(-1));
+        return out;
+    }
+
+    bool allEmpty() {
+        for (int f = 0; f < sweep_field::Count; ++f)
+            if (hasValue(sweep.value(f))) return false;
+        return true;
+    }
+
+    CannedServer server;
+    HttpLimits limits;
+    Table sweep = makeTable("rsSweep", sweepFields());
+
+private:
+    int served_ = 0;
+};
+
+std::string rows(const std::string& inner) { return "<?xml version=\"1.0\"?><rows>" + inner + "</rows>"; }
+
+TEST_F(XmlReaderTest, ReadsRowsAndConvertsTheirValues) {
+    const std::string address = serve(rows(
+        "<row><MemberID>1001</MemberID><MemberName>Ann &amp; Bob</MemberName><CenterID>0012</CenterID>"
+        "<CenterName>Caf&#233;</CenterName><ConversionRate>0.75</ConversionRate><Royalty>-25.5</Royalty>"
+        "<SalesTaxExempt>true</SalesTaxExempt><Source>2</Source><SweepDate>2011-03-04T10:20:30</SweepDate>"
+        "<ContractSigned>3/4/2011 1:05 PM</ContractSigned><SubscriptionMembership>-1</SubscriptionMembership>"
+        "<DownPayment>FALSE</DownPayment><TrustID>57</TrustID>"
+        "<SourceDescription><![CDATA[<Card> & cash]]></SourceDescription></row>"
+        "<row><MemberID>1002</MemberID><CenterID>7</CenterID></row>"));
+    read(address);
+
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].method, "GET");
+    EXPECT_EQ(server.base() + server.requests()[0].target, address);
+
+    ASSERT_TRUE(sweep.isOpen());
+    ASSERT_EQ(sweep.rowCount(), 2u);
+    sweep.moveFirst();  // sorted by CenterID: 7 comes first
+    EXPECT_EQ(sweep.integer("MemberID"), 1002);
+    EXPECT_FALSE(sweep.text("MemberName").has_value());
+    sweep.moveNext();
+    EXPECT_EQ(sweep.integer("MemberID"), 1001);
+    EXPECT_EQ(sweep.text("MemberName"), "Ann & Bob");
+    EXPECT_EQ(sweep.integer("CenterID"), 12);
+    EXPECT_EQ(sweep.text("CenterName"), "Caf\xC3\xA9");
+    EXPECT_EQ(sweep.single("ConversionRate"), 0.75f);
+    EXPECT_EQ(sweep.single("Royalty"), -25.5f);
+    EXPECT_EQ(sweep.boolean("SalesTaxExempt"), true);
+    EXPECT_EQ(sweep.integer("Source"), 2);
+    EXPECT_EQ(sweep.timestamp("SweepDate"), Timestamp::from(Date{2011, 3, 4}, 10, 20, 30));
+    EXPECT_EQ(sweep.timestamp("ContractSigned"), Timestamp::from(Date{2011, 3, 4}, 13, 5, 0));
+    EXPECT_EQ(sweep.boolean("SubscriptionMembership"), true);
+    EXPECT_EQ(sweep.boolean("DownPayment"), false);
+    EXPECT_EQ(sweep.integer("TrustID"), 57);
+    EXPECT_EQ(sweep.text("SourceDescription"), "<Card> & cash");
+    EXPECT_FALSE(sweep.single("NAC").has_value());
+    sweep.moveNext();
+    EXPECT_TRUE(sweep.eof());
+}
+
+TEST_F(XmlReaderTest, ValuesOfEachType) {
+    const struct {
+        const char* field;
+        const char* text;
+        Value stored;
+    } cases[] = {
+        {"SalesTaxExempt", "true", true},   {"SalesTaxExempt", "FALSE", false},
+        {"SalesTaxExempt", "True", true},   {"SalesTaxExempt", "0", false},
+        {"SalesTaxExempt", "1", true},      {"SalesTaxExempt", "-1", true},
+        {"SweepDate", "2011-03-04", Timestamp::from(Date{2011, 3, 4})},
+        {"SweepDate", "2011-03-04T23:59:59", Timestamp::from(Date{2011, 3, 4}, 23, 59, 59)},
+        {"SweepDate", "3/4/2011", Timestamp::from(Date{2011, 3, 4})},
+        {"SweepDate", "12/31/2010 11:30:15 PM", Timestamp::from(Date{2010, 12, 31}, 23, 30, 15)},
+        {"SweepDate", "2/29/2012 0:05", Timestamp::from(Date{2012, 2, 29}, 0, 5, 0)},
+        {"Royalty", "12.345", 12.345f},     {"Royalty", "-0.5", -0.5f},
+        {"Royalty", "100", 100.0f},         {"Type", "3", std::int32_t{3}},
+        {"MemberID", "-77", std::int32_t{-77}},
+        {"MemberName", "  padded  ", std::string("  padded  ")},
+    };
+    for (const auto& c : cases) {
+        readBody(rows(std::string("<row><CenterID>1</CenterID><") + c.field + ">" + c.text + "</" + c.field +
+                      "></row>"));
+        ASSERT_EQ(sweep.rowCount(), 1u) << c.field << " " << c.text;
+        sweep.moveFirst();
+        EXPECT_EQ(sweep.value(c.field), c.stored) << c.field << " = \"" << c.text << '"';
+    }
+}
+
+TEST_F(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
+    readBody(rows("<row><CenterID>15</CenterID><MemberID>2</MemberID><MemberName>Bo</MemberName></row>"
+                  "<row><CenterID>12</CenterID><MemberID>1</MemberID><Royalty>1.5</Royalty></row>"));
+    const auto compact = dump();
+    ASSERT_EQ(compact.size(), 2u);
+    readBody("<?xml version=\"1.0\"?>\r\n<rows>\r\n"
+             "\t<row>\r\n\t\t<CenterID>15</CenterID>\r\n\t\t<MemberID>2</MemberID>\r\n"
+             "\t\t<MemberName>Bo</MemberName>\r\n\t</row>\r\n"
+             "  <row>\n    <CenterID>12</CenterID>\n\n    <MemberID>1</MemberID>\n"
+             "    <Royalty>1.5</Royalty>\n  </row>\n\n</rows>\n");
+    EXPECT_EQ(dump(), compact);
+}
+
+TEST_F(XmlReaderTest, EveryNodeUnderTheRootIsARecord) {
+    readBody(rows("<!-- a note --><row><CenterID>5</CenterID></row><?marker x?>stray text<row/>"
+                  "<row>   </row>"));
+    ASSERT_EQ(sweep.rowCount(), 6u);
+    int empty = 0;
+    for (sweep.moveFirst(); !sweep.eof(); sweep.moveNext()) empty += allEmpty();
+    EXPECT_EQ(empty, 5);
+    EXPECT_EQ(centers(), (std::vector<int>{-1, -1, -1, -1, -1, 5}));
+}
+
+TEST_F(XmlReaderTest, AttributesAreIgnored) {
+    readBody("<rows CenterID=\"9\"><row CenterID=\"7\" MemberID=\"3\"><CenterID kind=\"x\" MemberID=\"4\">5"
+             "</CenterID><MemberName Bogus=\"1\">Al</MemberName></row></rows>");
+    ASSERT_EQ(sweep.rowCount(), 1u);
+    sweep.moveFirst();
+    EXPECT_EQ(sweep.integer("CenterID"), 5);
+    EXPECT_FALSE(sweep.integer("MemberID").has_value());
+    EXPECT_EQ(sweep.text("MemberName"), "Al");
+}
+
+TEST_F(XmlReaderTest, EmptyFieldElementsLeaveTheFieldEmpty) {
+    readBody(rows("<row><CenterID>3</CenterID><MemberName/><CenterName></CenterName>"
+                  "<SourceDescription><![CDATA[]]></SourceDescription><Royalty><x/></Royalty>"
+                  "<NAC>   </NAC><SweepDate><!----></SweepDate><TrustID><a></a><b/></TrustID></row>"));
+    ASSERT_EQ(sweep.rowCount(), 1u);
+    sweep.moveFirst();
+    EXPECT_EQ(sweep.integer("CenterID"), 3);
+    for (const char* f : {"MemberName", "CenterName", "SourceDescription", "Royalty", "NAC", "SweepDate", "TrustID"})
+        EXPECT_FALSE(hasValue(sweep.value(f))) << f;
+}
+
+TEST_F(XmlReaderTest, ZeroIsAValue) {
+    readBody(rows("<row><CenterID>0</CenterID><Royalty>0</Royalty><SalesTaxExempt>0</SalesTaxExempt>"
+                  "<MemberName>0</MemberName><Type>0</Type></row>"));
+    sweep.moveFirst();
+    EXPECT_EQ(sweep.value("CenterID"), Value{std::int32_t{0}});
+    EXPECT_EQ(sweep.value("Royalty"), Value{0.0f});
+    EXPECT_EQ(sweep.value("SalesTaxExempt"), Value{false});
+    EXPECT_EQ(sweep.value("MemberName"), Value{std::string("0")});
+    EXPECT_EQ(sweep.value("Type"), Value{std::int32_t{0}});
+}
+
+TEST_F(XmlReaderTest, ElementNamesIgnoreLetterCase) {
+    readBody(rows("<row><centerid>12</centerid><MEMBERID>3</MEMBERID><gstshow>1.5</gstshow>"
+                  "<Centername>Oak</Centername></row>"));
+    sweep.moveFirst();
+    EXPECT_EQ(sweep.integer("CenterID"), 12);
+    EXPECT_EQ(sweep.integer("MemberID"), 3);
+    EXPECT_EQ(sweep.single("GSTshow"), 1.5f);
+    EXPECT_EQ(sweep.text("CenterName"), "Oak");
+}
+
+TEST_F(XmlReaderTest, SeveralValuesForOneField) {
+    const struct {
+        const char* inner;
+        const char* field;
+        std::optional<std::string> text;
+    } cases[] = {
+        {"<MemberName>A<b>B</b>C</MemberName>", "MemberName", "C"},
+        {"<MemberName>A<b>B</b></MemberName>", "MemberName", "B"},
+        {"<MemberName><x>inner</x></MemberName>", "MemberName", "inner"},
+        {"<MemberName><x><y>deep</y>er</x></MemberName>", "MemberName", "deeper"},
+        {"<MemberName>first</MemberName><MemberName>second</MemberName>", "MemberName", "second"},
+        {"<MemberName>kept</MemberName><MemberName></MemberName>", "MemberName", "kept"},
+        {"<MemberName>kept</MemberName><MemberName/>", "MemberName", "kept"},
+        {"<TrustID>5</TrustID><trustid>6</trustid>", "TrustID", "6"},
+    };
+    for (const auto& c : cases) {
+        readBody(rows(std::string("<row><CenterID>1</CenterID>") + c.inner + "</row>"));
+        ASSERT_EQ(sweep.rowCount(), 1u) << c.inner;
+        sweep.moveFirst();
+        EXPECT_EQ(sweep.text(c.field), c.text) << c.inner;
+    }
+}
+
+TEST_F(XmlReaderTest, UnknownElementEndsTheReadKeepingWhatCameBefore) {
+    const std::string address =
+        serve(rows("<row><CenterID>1</CenterID><MemberID>10</MemberID></row>"
+                   "<row><CenterID>2</CenterID><MemberID>20</MemberID><Bogus>x</Bogus><TrustID>5</TrustID></row>"
+                   "<row><CenterID>3</CenterID></row>"));
+    const std::string why = failureOf(address);
+    ASSERT_FALSE(why.empty()) << "the read did not fail";
+    EXPECT_NE(why.find(address), std::string::npos) << why;
+    EXPECT_NE(why.find("Bogus"), std::string::npos) << why;
+    EXPECT_EQ(centers(), (std::vector<int>{1, 2}));
+    sweep.moveFirst();
+    sweep.moveNext();
+    EXPECT_EQ(sweep.integer("MemberID"), 20);
+    EXPECT_FALSE(sweep.integer("TrustID").has_value());
+}
+
+TEST_F(XmlReaderTest, UnconvertibleValueEndsTheRead) {
+    const struct {
+        const char* field;
+        const char* text;
+    } cases[] = {
+        {"CenterID", "12x"},         {"MemberID", "1.5"},         {"Source", "40000"},
+        {"Royalty", "1,5"},          {"ConversionRate", "abc"},   {"SalesTaxExempt", "yes"},
+        {"SweepDate", "2011-02-30"}, {"ContractSigned", "soon"},  {"TrustID", "99999999999"},
+    };
+    for (const auto& c : cases) {
+        const std::string address = serve(rows(
+            std::string("<row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row>"
+                        "<row><CenterID>3</CenterID><MemberName>M</MemberName><") +
+            c.field + ">" + c.text + "</" + c.field + "><MemberID>30</MemberID></row><row><CenterID>4</CenterID></row>"));
+        const std::string why = failureOf(address);
+        ASSERT_FALSE(why.empty()) << c.field << " = " << c.text << " was accepted";
+        for (const std::string& part : {address, std::string("record 3"), std::string(c.field), std::string(c.text)})
+            EXPECT_NE(why.find(part), std::string::npos) << "\"" << part << "\" missing from: " << why;
+        EXPECT_EQ(sweep.rowCount(), 3u) << why;
+        sweep.moveFirst();
+        sweep.moveNext();
+        sweep.moveNext();
+        EXPECT_EQ(sweep.text("MemberName"), "M") << why;
+        EXPECT_FALSE(sweep.integer("MemberID").has_value()) << why;
+    }
+}
+
+TEST_F(XmlReaderTest, ReplyThatIsNotXmlFails) {
+    const struct {
+        const char* name;
+        std::string body;
+        int status;
+    } cases[] = {
+        {"HTML error page",
+         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>500 Internal Server Error</title></head>"
+         "<body><h1>Internal Server Error</h1><p>The server met an error.<br></p></body></html>",
+         500},
+        {"empty body", "", 200},
+        {"blank body", "  \r\n\t ", 200},
+        {"plain text", "Microsoft VBScript runtime error '800a000d'", 200},
+        {"truncated document", "<rows><row><CenterID>1</CenterID></row>", 200},
+        {"mismatched tags", "<rows><row></rows></row>", 200},
+        {"declaration only", "<?xml version=\"1.0\"?>", 200},
+        {"comment only", "<!-- nothing -->", 200},
+        {"two document elements", "<rows><row><CenterID>1</CenterID></row></rows><rows/>", 200},
+        {"an error written after the rows",
+         "<rows><row><CenterID>1</CenterID></row></rows>\nMicrosoft VBScript runtime error '800a0009'", 200},
+        {"text before the rows", "Warning<rows><row><CenterID>1</CenterID></row></rows>", 200},
+        {"CDATA after the rows", "<rows/><![CDATA[x]]>", 200},
+    };
+    for (const auto& c : cases) {
+        readBody(rows("<row><CenterID>8</CenterID></row>"));  // rows of an earlier reply
+        const std::string address = serve(c.body, c.status);
+        const std::string why = failureOf(address);
+        ASSERT_FALSE(why.empty()) << c.name << " was read as XML";
+        EXPECT_NE(why.find(address), std::string::npos) << c.name << ": " << why;
+        // The table was emptied before the failure and stays open.
+        EXPECT_TRUE(sweep.isOpen()) << c.name;
+        EXPECT_EQ(sweep.rowCount(), 0u) << c.name;
+    }
+}
+
+TEST_F(XmlReaderTest, HalfABodyFails) {
+    const std::string address = serve(rows("<row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row>"),
+                                      200, /*cutMidway=*/true);
+    const std::string why = failureOf(address);
+    ASSERT_FALSE(why.empty());
+    EXPECT_NE(why.find(address), std::string::npos) << why;
+}
+
+TEST_F(XmlReaderTest, ServerThatIsDownFails) {
+    const std::string deadBase = closedPortBase();
+    readBody(rows("<row><CenterID>8</CenterID></row>"));
+    const std::string address = deadBase + "EFTMember.asp?countryID=2&Load=1";
+    const std::string why = failureOf(address);
+    ASSERT_FALSE(why.empty());
+    EXPECT_NE(why.find(address), std::string::npos) << why;
+    EXPECT_TRUE(sweep.isOpen());
+    EXPECT_EQ(sweep.rowCount(), 0u);
+}
+
+TEST_F(XmlReaderTest, HttpStatusIsNotLookedAt) {
+    read(serve(rows("<row><CenterID>4</CenterID></row>"), 404));
+    EXPECT_EQ(centers(), (std::vector<int>{4}));
+}
+
+TEST_F(XmlReaderTest, ReplyLargerThanTheCapFails) {
+    const std::string body = rows("<row><CenterID>1</CenterID><MemberName>" + std::string(900, 'x') +
+                                  "</MemberName></row>");
+    limits.maxReplyBytes = body.size() - 1;
+    const std::string address = serve(body);
+    const std::string why = failureOf(address);
+    ASSERT_FALSE(why.empty());
+    EXPECT_NE(why.find(address), std::string::npos) << why;
+    EXPECT_NE(why.find(std::to_string(limits.maxReplyBytes) + " bytes"), std::string::npos) << why;
+    EXPECT_EQ(sweep.rowCount(), 0u);
+
+    // A reply of exactly the cap is read.
+    limits.maxReplyBytes = body.size();
+    read(address);
+    EXPECT_EQ(centers(), (std::vector<int>{1}));
+}
+
+TEST_F(XmlReaderTest, ReadingTheSameReplyTwiceLeavesItsRowsOnce) {
+    const std::string address = serve(rows("<row><CenterID>2</CenterID></row><row><CenterID>1</CenterID></row>"
+                                           "<row><CenterID>2</CenterID></row>"));
+    read(address);
+    const auto first = dump();
+    read(address);
+    EXPECT_EQ(dump(), first);
+    EXPECT_EQ(centers(), (std::vector<int>{1, 2, 2}));
+}
+
+// A filter left on the table must not hide old rows from the emptying.
+TEST_F(XmlReaderTest, RowsOfTwoRepliesNeverMix) {
+    readBody(rows("<row><CenterID>12</CenterID></row><row><CenterID>15</CenterID></row>"
+                  "<row><CenterID>7</CenterID></row><row><CenterID>12</CenterID></row>"));
+    sweep.setFilter(" CenterID = 0012");
+    ASSERT_EQ(sweep.rowCount(), 2u);
+    readBody(rows("<row><CenterID>31</CenterID></row><row><CenterID>30</CenterID></row>"));
+    sweep.setFilter("");
+    EXPECT_EQ(centers(), (std::vector<int>{30, 31}));
+
+    // The same when the second read fails.
+    sweep.setFilter("CenterID = 30");
+    read(serve(rows(""), 200));
+    sweep.setFilter("");
+    EXPECT_EQ(sweep.rowCount(), 0u);
+    readBody(rows("<row><CenterID>5</CenterID></row>"));
+    sweep.setFilter("CenterID = 99");
+    EXPECT_FALSE(failureOf(serve("not xml")).empty());
+    sweep.setFilter("");
+    EXPECT_EQ(sweep.rowCount(), 0u);
+}
+
+TEST_F(XmlReaderTest, ReplyWithoutRecordsLeavesTheTableOpenEmptyAndSorted) {
+    readBody(rows("<row><CenterID>8</CenterID></row>"));
+    readBody("<rows/>");
+    EXPECT_TRUE(sweep.isOpen());
+    EXPECT_EQ(sweep.rowCount(), 0u);
+    for (int c : {9, 3, 6}) {
+        sweep.addRow();
+        sweep.setFromText(sweep_field::CenterID, std::to_string(c));
+    }
+    EXPECT_EQ(centers(), (std::vector<int>{3, 6, 9}));
+}
+
+TEST_F(XmlReaderTest, RowsAreSortedByTheKeyAndTheLastOneIsCurrent) {
+    readBody(rows("<row><CenterID>15</CenterID><MemberID>1</MemberID></row>"
+                  "<row><CenterID>7</CenterID><MemberID>2</MemberID></row>"
+                  "<row><CenterID>15</CenterID><MemberID>3</MemberID></row>"
+                  "<row><CenterID>12</CenterID><MemberID>4</MemberID></row>"));
+    EXPECT_EQ(sweep.integer("MemberID"), 4);  // the last row appended
+    std::vector<int> members;
+    for (sweep.moveFirst(); !sweep.eof(); sweep.moveNext()) members.push_back(*sweep.integer("MemberID"));
+    EXPECT_EQ(members, (std::vector<int>{2, 4, 1, 3}));
+}
+
+TEST_F(XmlReaderTest, BatchTableSortedByBatchControl) {
+    Table batch = makeTable("rsBatch", batchFields());
+    const std::string target = "EFTMemberBatch.asp?TSQL=BatchList";
+    server.on(target, {"<batches><item><BatchControl>15</BatchControl><CenterID>3</CenterID><Name>C</Name>"
+                       "<MemberID>77</MemberID><ExportedDate>2009-03-05</ExportedDate><Source>2</Source>"
+                       "<Amount>10.5</Amount></item><item><BatchControl>12</BatchControl><Amount>1</Amount></item>"
+                       "</batches>"});
+    ReadXmlRows(batch, server.base() + target, "BatchControl", limits);
+    ASSERT_EQ(batch.rowCount(), 2u);
+    batch.moveFirst();
+    EXPECT_EQ(batch.integer("BatchControl"), 12);
+    batch.moveNext();
+    EXPECT_EQ(batch.integer("BatchControl"), 15);
+    EXPECT_EQ(batch.text("Name"), "C");
+    EXPECT_EQ(batch.timestamp("ExportedDate"), Timestamp::from(Date{2009, 3, 5}));
+    EXPECT_EQ(batch.integer("Source"), 2);
+    EXPECT_EQ(batch.single("Amount"), 10.5f);
+    // A sweep-only field is not a batch field.
+    server.on(target, {"<batches><item><BatchControl>1</BatchControl><Royalty>1</Royalty></item></batches>"});
+    EXPECT_THROW(ReadXmlRows(batch, server.base() + target, "BatchControl", limits), EftError);
+}
+
+std::string fileStart(const char* path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// Entities declared by the reply are never expanded: nothing is read from a file or fetched
+// from another address, and nested entities cannot blow up.
+TEST_F(XmlReaderTest, DeclaredEntitiesAreNeverExpanded) {
+    const std::string passwd = fileStart("/etc/passwd");
+    const std::string bodies[] = {
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE rows [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
+        "<rows><row><CenterID>1</CenterID><MemberName>&x;</MemberName></row></rows>",
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE rows [<!ENTITY x SYSTEM \"" + server.base() + "leak\">]>\n"
+        "<rows><row><CenterID>1</CenterID><MemberName>&x;</MemberName></row></rows>",
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE rows [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">"
+        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]>\n"
+        "<rows><row><CenterID>1</CenterID><MemberName>&c;</MemberName></row></rows>",
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE rows SYSTEM \"" + server.base() + "leak.dtd\">\n"
+        "<rows><row><CenterID>1</CenterID><MemberName>plain</MemberName></row></rows>",
+    };
+    for (const auto& body : bodies) {
+        const std::string address = serve(body);
+        const std::string why = failureOf(address);
+        if (!why.empty()) {
+            EXPECT_NE(why.find(address), std::string::npos) << why;
+            continue;
+        }
+        if (sweep.rowCount() == 0) continue;
+        sweep.moveFirst();
+        const std::string name = sweep.text("MemberName").value_or("");
+        EXPECT_LT(name.size(), 40u) << "an entity was expanded: " << name.substr(0, 80);
+        if (!passwd.empty()) {
+            EXPECT_EQ(name.find(passwd), std::string::npos) << name;
+        }
+        EXPECT_EQ(name.find("root:"), std::string::npos) << name;
+    }
+    for (const auto& r : server.requests()) EXPECT_EQ(r.target.find("leak"), std::string::npos) << r.target;
+}
+
+// A record is limited to 32767 child nodes, the range of the field position counter.
+TEST(XmlReaderBuffer, RecordWithTooManyChildNodes) {
+    Table sweep = makeTable("rsSweep", sweepFields());
+    for (int children : {32767, 32768}) {
+        std::string body = "<rows><row><CenterID>1</CenterID>";
+        for (int i = 1; i < children; ++i) body += "<MemberName/>";
+        body += "</row><row><CenterID>2</CenterID></row></rows>";
+        if (children <= 32767) {
+            readXmlRowsFromBuffer(sweep, body, "CenterID", "memory");
+            EXPECT_EQ(sweep.rowCount(), 2u);
+        } else {
+            try {
+                readXmlRowsFromBuffer(sweep, body, "CenterID", "memory");
+                ADD_FAILURE() << "a record of " << children << " child nodes was read";
+            } catch (const EftError& e) {
+                EXPECT_NE(std::string(e.description()).find("memory"), std::string::npos) << e.description();
+            }
+            EXPECT_EQ(sweep.rowCount(), 1u);  // the record being filled stays
+        }
+    }
+}
+
+TEST_F(XmlReaderTest, LoadDocumentText) {
+    server.on("a", {"<?xml version=\"1.0\"?><report>US file: 3 rows &amp; CA file: 0 rows</report>"});
+    server.on("b", {"<report><us>US file: 3 rows</us><!-- skip --><ca><![CDATA[CA <file>: 0 rows]]></ca></report>"});
+    server.on("c", {"<html><head><meta charset=\"utf-8\"><title>Error</title></head><body>Oops<br></body></html>", 500});
+    server.on("d", {""});
+    server.on("e", {"<report/>"});
+    server.on("f", {"<report>done</report>\n<report>again</report>"});
+    EXPECT_EQ(loadDocumentText(server.base() + "a", limits), "US file: 3 rows & CA file: 0 rows");
+    const std::string b = loadDocumentText(server.base() + "b", limits);
+    EXPECT_NE(b.find("US file: 3 rows"), std::string::npos) << b;
+    EXPECT_NE(b.find("CA <file>: 0 rows"), std::string::npos) << b;
+    EXPECT_EQ(b.find("skip"), std::string::npos) << b;
+    EXPECT_EQ(loadDocumentText(server.base() + "c", limits), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "d", limits), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "e", limits), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "f", limits), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "missing", limits), "");  // 404 "no canned reply"
+
+    EXPECT_EQ(loadDocumentText(closedPortBase() + "a", limits), "");
+}
+
+}  // namespace
+}  // namespace eft
