@@ -1,0 +1,160 @@
+// The whole cycle against the reference server over loopback: load, review, save, export,
+// commit, and the refusals, as eft-driver scripts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <set>
+
+#include "server/embedded_server.h"
+#include "support/driver_session.h"
+
+namespace eft::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FullCycle : public ::testing::Test {
+protected:
+    FullCycle() {
+        dir = fs::temp_directory_path() / ("eft-e2e-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        server::EmbeddedOptions options;
+        options.dbPath = dir / "eft.sqlite";
+        options.exportDir = dir / "export";
+        options.seedDemo = true;
+        srv = server::EmbeddedServer::start(options);
+    }
+    ~FullCycle() override {
+        srv.reset();
+        fs::remove_all(dir);
+    }
+    std::unique_ptr<DriverSession> session() {
+        auto s = std::make_unique<DriverSession>();
+        s->define("SERVER", srv->baseAddress());
+        EXPECT_EQ(s->run("set-variables $SERVER 7 2"), 0);
+        return s;
+    }
+    // Every member id shown in the member list after "&Details" of the centers at these lines.
+    static std::set<std::string> membersOf(const nlohmann::json& dump) {
+        const auto ids = dumpColumn(dump, "lstEFTMember", 3);
+        return {ids.begin(), ids.end()};
+    }
+
+    fs::path dir;
+    std::unique_ptr<server::EmbeddedServer> srv;
+};
+
+TEST_F(FullCycle, SaveExportAndCommitMoveChargesThroughTheirStates) {
+    auto op = session();
+    ASSERT_EQ(op->run("click cmdLoadData\ndump"), 0);
+    const auto loaded = op->last("dump");
+    const auto centers = dumpColumn(loaded, "lstEFTCenter", 1);
+    ASSERT_GE(centers.size(), 30u);
+    EXPECT_TRUE(op->all("msgbox").empty());
+    EXPECT_EQ(loaded["buttons"]["cmdLoadData"]["enabled"], false);
+    EXPECT_NE(loaded["labels"]["lblGrandTotal"].get<std::string>().find("Amount Eligible (Total): $ "), std::string::npos);
+
+    // Review the first two centers and save every row of them.
+    ASSERT_EQ(op->run("tick lstEFTCenter 0\ntick lstEFTCenter 1\nclick cmdViewCenterDetails\n"
+                      "click cmdSelectAllMerchandise\ndump\nanswer yes\nclick cmdSaveMerchandise\ndump"),
+              0);
+    const auto reviewed = op->all("dump").front();
+    EXPECT_EQ(reviewed["selectedTab"], 1);
+    EXPECT_EQ(reviewed["tabs"][1]["caption"], "Membership Sweep (United States)");
+    const auto saved = op->last("dump");
+    ASSERT_EQ(op->all("msgbox").size(), 1u) << op->events.back();  // only the question
+    EXPECT_EQ(saved["selectedTab"], 0);
+    const auto left = dumpColumn(saved, "lstEFTCenter", 1);
+    EXPECT_EQ(left.size(), centers.size() - 2);
+    EXPECT_EQ(std::count(left.begin(), left.end(), centers[0]), 0);
+    EXPECT_EQ(std::count(left.begin(), left.end(), centers[1]), 0);
+
+    // Export: the report names the batch; the batch list offers it.
+    ASSERT_EQ(op->run("answer yes\ntab 2\ndump"), 0);
+    const auto boxes = op->all("msgbox");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1]["title"], "EFT Batch Generation");
+    EXPECT_FALSE(boxes[1]["text"].get<std::string>().empty());
+    const auto exported = op->last("dump");
+    EXPECT_EQ(exported["selectedTab"], 3);
+    ASSERT_EQ(exported["combo"]["entries"].size(), 2u);
+    EXPECT_EQ(exported["combo"]["selected"], 0);
+    EXPECT_FALSE(fs::is_empty(dir / "export"));
+
+    // Commit: the first center cleared, the second failed.
+    ASSERT_EQ(op->run("choose cmbBatches 1\ndump\ntick lstBatchDetails 0\nanswer yes\nclick cmdPassedFailed\ndump"), 0);
+    const auto batch = op->all("dump").front();
+    EXPECT_EQ(dumpColumn(batch, "lstBatchDetails", 1), (std::vector<std::string>{centers[0], centers[1]}));
+    const auto committed = op->last("dump");
+    EXPECT_EQ(committed["combo"]["entries"].size(), 1u);  // the batch left the list
+    EXPECT_EQ(committed["lists"]["lstBatchDetails"]["lines"].size(), 0u);
+    ASSERT_EQ(op->all("msgbox").size(), 1u);  // only the question: the server accepted
+
+    // The failed center's charges are back in the sweep; the cleared one's are not.
+    ASSERT_EQ(op->run("tab 0\nclick optCountry 1\ndump"), 0);
+    const auto reloaded = dumpColumn(op->last("dump"), "lstEFTCenter", 1);
+    EXPECT_EQ(std::count(reloaded.begin(), reloaded.end(), centers[0]), 0);
+    EXPECT_EQ(std::count(reloaded.begin(), reloaded.end(), centers[1]), 1);
+}
+
+TEST_F(FullCycle, ASecondSaveOfTheSameChargesIsRefusedAndKeepsTheRows) {
+    auto first = session();
+    auto second = session();
+    const std::string review = "click cmdLoadData\ntick lstEFTCenter 0\nclick cmdViewCenterDetails\n"
+                               "click cmdSelectAllMerchandise\n";
+    ASSERT_EQ(first->run(review), 0);
+    ASSERT_EQ(second->run(review + "dump"), 0);
+    const auto before = second->last("dump");
+
+    ASSERT_EQ(first->run("answer yes\nclick cmdSaveMerchandise"), 0);
+    ASSERT_EQ(second->run("answer yes\nclick cmdSaveMerchandise\ndump"), 0);
+    const auto boxes = second->all("msgbox");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1]["title"], "ERROR");
+    EXPECT_EQ(boxes[1]["icon"], "exclamation");
+    EXPECT_NE(boxes[1]["text"].get<std::string>().find("SQL1"), std::string::npos) << boxes[1]["text"];
+    const auto after = second->last("dump");
+    EXPECT_EQ(after["selectedTab"], 1);
+    EXPECT_EQ(membersOf(after), membersOf(before));
+    EXPECT_EQ(after["buttons"]["cmdSaveMerchandise"]["enabled"], true);
+}
+
+TEST_F(FullCycle, CanadaHasItsOwnCentersAndTaxes) {
+    auto op = session();
+    ASSERT_EQ(op->run("click optCountry 2\nclick cmdSelectAllCenters\nclick cmdViewCenterDetails\ndump"), 0);
+    const auto dump = op->last("dump");
+    EXPECT_EQ(dump["tabs"][1]["caption"], "Membership Sweep (Canada)");
+    const auto gst = dumpColumn(dump, "lstEFTMember", 9);
+    EXPECT_TRUE(std::any_of(gst.begin(), gst.end(), [](const std::string& g) { return g != "0.00"; }));
+    EXPECT_EQ(dump["labels"]["lblMerchandiseEligible"].get<std::string>().rfind("Amount Eligible (Total): $ ", 0), 0u);
+}
+
+TEST(DriverProgram, RunsAScriptAgainstItsEmbeddedServer) {
+    const fs::path script = fs::temp_directory_path() / ("eft-e2e-script-" + std::to_string(::getpid()));
+    {
+        std::ofstream out(script);
+        out << "set-variables $SERVER 7 2\nclick cmdLoadData\ndump\n";
+    }
+    const std::string command =
+        std::string(EFT_DRIVER_PATH) + " --embedded-server --seed-demo " + script.string() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[65536];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    const int status = pclose(pipe);
+    fs::remove(script);
+    ASSERT_EQ(WEXITSTATUS(status), 0) << output;
+    const auto dump = nlohmann::json::parse(output.substr(0, output.find('\n')));
+    EXPECT_EQ(dump["event"], "dump");
+    EXPECT_GE(dump["lists"]["lstEFTCenter"]["lines"].size(), 30u);
+}
+
+}  // namespace
+}  // namespace eft::test

@@ -1,0 +1,205 @@
+// Both directions of the binding: the operator's input through the widgets reaches the core
+// as the element's event, and the core's changes reach the widgets. Moves that the widgets
+// make on their own never reach the core.
+#include <QComboBox>
+#include <QRadioButton>
+#include <QStyleOptionViewItem>
+#include <QTest>
+
+#include "widget_fixture.h"
+
+namespace eft::qt::test {
+namespace {
+
+using BindingTest = WidgetTest;
+
+int count(const std::vector<std::string>& v, const std::string& s) {
+    return static_cast<int>(std::count(v.begin(), v.end(), s));
+}
+
+TEST_F(BindingTest, AClickOnACheckBoxTicksTheLineInTheCore) {
+    serveDemo();
+    click("cmdLoadData");
+    QTreeView* v = view("lstEFTCenter");
+    ASSERT_EQ(v->model()->rowCount(), 3);
+    QApplication::processEvents();
+
+    // Where the view's delegate draws the box of line 1.
+    QStyleOptionViewItem option;
+    option.initFrom(v);
+    option.rect = v->visualRect(v->model()->index(1, 0));
+    option.features = QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box = v->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, v);
+    QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, box.center());
+
+    const auto& lines = widget.control().screen().lstEFTCenter.lines();
+    EXPECT_EQ((std::vector<bool>{lines[0].checked, lines[1].checked, lines[2].checked}),
+              (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(v->model()->index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+}
+
+TEST_F(BindingTest, TickingMemberLinesKeepsTheSelectedTotal) {
+    serveDemo();
+    click("cmdLoadData");
+    EXPECT_FALSE(element("cmdLoadData")->isEnabled()) << "the core disables it after a load";
+    EXPECT_EQ(labelText("lblGrandTotal"), QStringLiteral("Amount Eligible (Total): $ 134.75"));
+    tick("lstEFTCenter", 0);  // 0012
+    click("cmdViewCenterDetails");
+    ASSERT_EQ(tabBar()->currentIndex(), 1);
+    ASSERT_EQ(column("lstEFTMember", 3), (QStringList{"1001", "1002"}));
+
+    struct Step {
+        int row;
+        bool checked;
+        const char* selected;
+    };
+    for (const Step& s : {Step{0, true, "10.50"}, Step{1, true, "30.50"}, Step{0, false, "20.00"}}) {
+        tick("lstEFTMember", s.row, s.checked);
+        EXPECT_EQ(labelText("lblMerchandiseSelected"), QStringLiteral("Amount Selected (Total): $ ") + s.selected);
+        EXPECT_EQ(model("lstEFTMember")->index(s.row, 0).data(Qt::CheckStateRole).toInt(),
+                  s.checked ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+TEST_F(BindingTest, TheCoresChangesReachTheViews) {
+    serveDemo();
+    click("cmdLoadData");
+    ui::Screen& s = widget.control().screen();
+
+    s.cmdSelectAllCenters.operatorClick();
+    EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0012", "0015", "0034"}));
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(model("lstEFTCenter")->index(r, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked) << r;
+
+    s.cmdViewCenterDetails.operatorClick();
+    EXPECT_EQ(tabBar()->tabText(1), QStringLiteral("Membership Sweep (United States)"));
+    EXPECT_EQ(tabs()->currentPage(), 1);
+    EXPECT_FALSE(tabBar()->isTabVisible(0));
+    EXPECT_FALSE(tabBar()->isTabEnabled(2));
+    EXPECT_FALSE(tabBar()->isTabEnabled(3));
+    EXPECT_EQ(model("lstEFTMember")->rowCount(), 4);
+
+    s.cmdCancelMerchandiseList.operatorClick();
+    EXPECT_EQ(tabBar()->currentIndex(), 0);
+    EXPECT_FALSE(tabBar()->isTabVisible(1));
+    EXPECT_TRUE(tabBar()->isTabEnabled(2));
+}
+
+TEST_F(BindingTest, AHeaderClickHasTheCoreSortTheList) {
+    serveDemo();
+    click("cmdLoadData");
+    QHeaderView* header = view("lstEFTCenter")->header();
+    const int dueIn = 3;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(dueIn) + header->sectionSize(dueIn) / 2,
+                             header->height() / 2));
+    // Text order, as the core sorts: "100.00" before "30.50" before "7.25".
+    EXPECT_EQ(column("lstEFTCenter", dueIn), (QStringList{"100.00", "30.50", "7.25"}));
+    EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0034", "0012", "0015"}));
+    EXPECT_EQ(widget.control().screen().lstEFTCenter.sortKey(), dueIn);
+}
+
+TEST_F(BindingTest, ChoosingACountryReloadsForThatCountry) {
+    serveDemo();
+    element<QRadioButton>("optCountry", 2)->click();
+    EXPECT_EQ(count(targets("GET"), "EFTMember.asp?countryID=2&Load=1"), 1);
+    EXPECT_TRUE(element<QRadioButton>("optCountry", 2)->isChecked());
+    EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0020"}));
+    EXPECT_EQ(widget.control().state().CountryID, 2);
+}
+
+// The operator picks "Export Batch" and answers the question.
+class ExportChoiceTest : public WidgetTest, public ::testing::WithParamInterface<MsgAnswer> {};
+
+TEST_P(ExportChoiceTest, TheExportIsAskedOverTheExportTab) {
+    const bool yes = GetParam() == MsgAnswer::Yes;
+    serveDemo();
+    answers = {GetParam()};
+    int pageDuringQuestion = -1;
+    onBox = [&](const MessageBoxRequest&) {
+        if (pageDuringQuestion < 0) pageDuringQuestion = tabs()->currentPage();
+    };
+    clickTab(2);
+
+    EXPECT_EQ(pageDuringQuestion, 2);
+    const std::vector<std::string> asked(yes ? 2 : 1, "EFT Batch Generation");
+    EXPECT_EQ(titles(), asked);
+    const auto gets = targets("GET");
+    EXPECT_EQ(count(gets, "EFTMemberBatch.asp?ProcessExport=True&PersonID=9&PersonTypeID=2"), yes ? 1 : 0);
+    EXPECT_EQ(count(gets, "EFTMemberBatch.asp?TSQL=BatchList"), yes ? 1 : 0);
+    EXPECT_EQ(tabBar()->currentIndex(), yes ? 3 : 0);
+    EXPECT_EQ(tabs()->currentPage(), yes ? 3 : 0);
+    if (yes) {
+        EXPECT_EQ(boxes.back().text, "2 batch items exported");
+        EXPECT_EQ(element<QComboBox>("cmbBatches")->currentText(), QStringLiteral(" Please Select Batch Number : "));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ExportChoiceTest, ::testing::Values(MsgAnswer::No, MsgAnswer::Yes),
+                         [](const auto& info) { return std::string(info.param == MsgAnswer::Yes ? "Yes" : "No"); });
+
+TEST_F(BindingTest, HidingTheTabShowingNeverReachesTheCoreAsAChoice) {
+    serveDemo();
+    ui::Screen& s = widget.control().screen();
+
+    // The core hides the tab showing and selects nothing: the strip moves by itself.
+    s.tabEFT.setVisible(0, false);
+    s.flush();
+    EXPECT_EQ(s.tabEFT.selected(), 0);
+    EXPECT_TRUE(targets("GET").empty()) << "no batch list, no export";
+    EXPECT_TRUE(boxes.empty());
+    s.tabEFT.setVisible(0, true);
+    s.flush();
+    EXPECT_EQ(tabBar()->currentIndex(), 0);
+
+    // "&Details" hides "List of Centers" while it shows.
+    click("cmdLoadData");
+    tick("lstEFTCenter", 1);
+    click("cmdViewCenterDetails");
+    EXPECT_EQ(s.tabEFT.selected(), 1);
+    EXPECT_EQ(tabBar()->currentIndex(), 1);
+    EXPECT_EQ(tabs()->currentPage(), 1);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes.front().text);
+    EXPECT_EQ(targets("GET"), (std::vector<std::string>{"EFTMember.asp?countryID=1&Load=1"}));
+}
+
+TEST_F(BindingTest, ARefusedTabChoicePutsTheStripBack) {
+    serveDemo();
+    click("cmdLoadData");
+    tick("lstEFTCenter", 0);
+    click("cmdViewCenterDetails");
+    ASSERT_FALSE(tabBar()->isTabEnabled(3));
+    tabBar()->setCurrentIndex(3);  // as a stray choice of a disabled tab would
+    EXPECT_EQ(widget.control().screen().tabEFT.selected(), 1);
+    EXPECT_EQ(tabBar()->currentIndex(), 1);
+    EXPECT_EQ(tabs()->currentPage(), 1);
+}
+
+TEST_F(BindingTest, ABatchIsChosenTickedAndCommitted) {
+    serveDemo();
+    clickTab(3);
+    EXPECT_FALSE(element("lblIstr")->isVisibleTo(tabs()->page(3)));
+    QComboBox* batches = element<QComboBox>("cmbBatches");
+    ASSERT_EQ(batches->count(), 3);
+    EXPECT_EQ(batches->itemText(1).left(14), QStringLiteral(" Batch # : 57 "));
+    emit batches->activated(1);
+    EXPECT_TRUE(element("lblIstr")->isVisibleTo(tabs()->page(3)));
+    ASSERT_EQ(column("lstBatchDetails", 1), (QStringList{"0012", "0034"}));
+
+    // The batch list has no ItemCheck handler; the tick must still show.
+    tick("lstBatchDetails", 0);
+    EXPECT_EQ(model("lstBatchDetails")->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    answers = {MsgAnswer::Yes};
+    click("cmdPassedFailed");
+    std::vector<std::string> bodies;
+    for (const auto& r : server.requests())
+        if (r.method == "POST") bodies.push_back(r.body);
+    EXPECT_EQ(bodies, (std::vector<std::string>{"GoodMemb=1001&GoodMemb=-1002&BadMemb=3401&PersonID=9&PersonType=2&BatchNo=57&"}));
+    // An accepted commit reloads the list: the box is back on its prompt, the details empty.
+    EXPECT_EQ(batches->currentIndex(), 0);
+    EXPECT_EQ(model("lstBatchDetails")->rowCount(), 0);
+    EXPECT_TRUE(element("cmdPassedFailed")->isEnabled());
+}
+
+}  // namespace
+}  // namespace eft::qt::test

@@ -1,0 +1,182 @@
+// The Qt host services: real modal boxes (answered by a scripted click once they are up),
+// the wait cursor kept balanced, focus only for widgets on screen, and the date.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDate>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "qt/qt_host_services.h"
+#include "widget_fixture.h"
+
+namespace eft::qt {
+namespace {
+
+struct ShownBox {
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    Qt::TextFormat format = Qt::AutoText;
+};
+
+// Shows the box through the services and, once it is up, notes what it shows and presses
+// `press` (or the default button when `press` is NoButton).
+MsgAnswer showAndPress(QtHostServices& services, const MessageBoxRequest& request, QMessageBox::StandardButton press,
+                       ShownBox& shown) {
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = {box->windowTitle(),     box->text(),
+                 box->icon(),            box->standardButtons(),
+                 box->standardButton(box->defaultButton()), box->textFormat()};
+        QAbstractButton* b = press == QMessageBox::NoButton ? box->defaultButton() : box->button(press);
+        ASSERT_NE(b, nullptr);
+        b->click();
+    });
+    return services.messageBox(request);
+}
+
+TEST(QtHostServicesTest, MessageBoxesShowWhatTheControlAsksFor) {
+    QApplication::setApplicationDisplayName(QStringLiteral("EFTMemb Test Host"));
+    QWidget owner;
+    owner.show();
+    QtHostServices services(&owner);
+    using B = QMessageBox;
+    struct Case {
+        MessageBoxRequest request;
+        B::StandardButton press;
+        QString title;
+        B::Icon icon;
+        B::StandardButtons buttons;
+        B::StandardButton defaultButton;
+        MsgAnswer answer;
+    };
+    const Case cases[] = {
+        {{"At least one center", "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok},
+         B::NoButton, "Information Validation", B::Information, B::Ok, B::Ok, MsgAnswer::Ok},
+        {{"Export?", "EFT Batch Generation", MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::Yes},
+         B::NoButton, "EFT Batch Generation", B::Information, B::Yes | B::No, B::Yes, MsgAnswer::Yes},
+        {{"Export?", "EFT Batch Generation", MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::No},
+         B::Yes, "EFT Batch Generation", B::Information, B::Yes | B::No, B::No, MsgAnswer::Yes},
+        {{"Export?", "EFT Batch Generation", MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::Yes},
+         B::No, "EFT Batch Generation", B::Information, B::Yes | B::No, B::Yes, MsgAnswer::No},
+        {{" Error !  ", "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok},
+         B::NoButton, "ERROR", B::Warning, B::Ok, B::Ok, MsgAnswer::Ok},
+        // No title of its own: the application's name stands in.
+        {{"<b>not XML</b>", "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok},
+         B::NoButton, "EFTMemb Test Host", B::NoIcon, B::Ok, B::Ok, MsgAnswer::Ok},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request.title + "|" + c.request.text);
+        ShownBox shown;
+        EXPECT_EQ(showAndPress(services, c.request, c.press, shown), c.answer);
+        EXPECT_EQ(shown.title, c.title);
+        EXPECT_EQ(shown.text, QString::fromStdString(c.request.text));
+        EXPECT_EQ(shown.format, Qt::PlainText) << "server text is never rendered as markup";
+        EXPECT_EQ(shown.icon, c.icon);
+        EXPECT_EQ(shown.buttons, c.buttons);
+        EXPECT_EQ(shown.defaultButton, c.defaultButton);
+    }
+}
+
+TEST(QtHostServicesTest, AHandlerAnswersInsteadOfABox) {
+    QtHostServices services;
+    std::vector<std::string> asked;
+    services.setMessageBoxHandler([&](const MessageBoxRequest& r) {
+        asked.push_back(r.text);
+        return MsgAnswer::No;
+    });
+    EXPECT_EQ(services.messageBox({"Export?", "T", MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::Yes}),
+              MsgAnswer::No);
+    EXPECT_EQ(asked, std::vector<std::string>{"Export?"});
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(QtHostServicesTest, TheWaitCursorStaysBalanced) {
+    // A cursor the host pushed itself must survive whatever the control does.
+    QGuiApplication::setOverrideCursor(Qt::CrossCursor);
+    {
+        QtHostServices services;
+        using P = ui::MousePointer;
+        struct Step {
+            P pointer;
+            Qt::CursorShape expected;
+        };
+        for (const Step& s : {Step{P::Normal, Qt::CrossCursor}, Step{P::Hourglass, Qt::WaitCursor},
+                              Step{P::Hourglass, Qt::WaitCursor}, Step{P::Normal, Qt::CrossCursor},
+                              Step{P::Normal, Qt::CrossCursor}, Step{P::Hourglass, Qt::WaitCursor}}) {
+            services.setMousePointer(s.pointer);
+            ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+            EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), s.expected);
+            EXPECT_EQ(services.hourglassShown(), s.pointer == P::Hourglass);
+        }
+        // Destroyed while the hourglass shows.
+    }
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::CrossCursor);
+    QGuiApplication::restoreOverrideCursor();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtHostServicesTest, FocusGoesOnlyToWidgetsOnScreen) {
+    QWidget owner;
+    auto* button = new QPushButton(QStringLiteral("&Load Data"), &owner);
+    button->setObjectName(QStringLiteral("cmdLoadData"));
+    QtHostServices services(&owner);
+    EXPECT_FALSE(services.setFocus("cmdLoadData")) << "not shown yet";
+    owner.show();
+    EXPECT_FALSE(services.setFocus("noSuchElement"));
+    button->setEnabled(false);
+    EXPECT_FALSE(services.setFocus("cmdLoadData"));
+    button->setEnabled(true);
+    EXPECT_TRUE(services.setFocus("cmdLoadData"));
+    EXPECT_EQ(owner.focusWidget(), button);
+}
+
+TEST(QtHostServicesTest, SetVariablesStoresEvenWhenTheFocusCannotBeGiven) {
+    EftMembWidget widget;
+    widget.setVariables(QStringLiteral("http://example.invalid/eft/"), 70'000, 3);
+    EXPECT_EQ(widget.serverAddress(), QStringLiteral("http://example.invalid/eft/"));
+    EXPECT_EQ(widget.personId(), 70'000);
+    EXPECT_EQ(widget.personType(), 3);
+    EXPECT_FALSE(widget.control().screen().focus().has_value());
+
+    widget.show();
+    widget.setProperty("serverAddress", QStringLiteral("http://other.invalid/"));
+    EXPECT_EQ(widget.control().state().ptServerName, "http://other.invalid/");
+    EXPECT_EQ(widget.control().state().PersonID, 70'000) << "a property keeps the other values";
+    EXPECT_EQ(widget.focusWidget(), widget.elementWidget(QStringLiteral("cmdLoadData")));
+}
+
+TEST(QtHostServicesTest, TodayIsTheLocalDate) {
+    QtHostServices services;
+    const QDate before = QDate::currentDate();
+    const Date d = services.today();
+    const QDate after = QDate::currentDate();
+    const QDate got(d.year, d.month, d.day);
+    EXPECT_TRUE(got == before || got == after);
+}
+
+TEST(QtHostServicesTest, TheHourglassShowsDuringALoadAndIsGoneAfterIt) {
+    eft::test::CannedServer server;
+    server.on("EFTMember.asp?countryID=1&Load=1", {"this is not XML"});
+    EftMembWidget widget;
+    std::vector<bool> waitCursorAtBox;
+    widget.setMessageBoxHandler([&](const MessageBoxRequest&) {
+        waitCursorAtBox.push_back(QGuiApplication::overrideCursor() &&
+                                  QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
+        return MsgAnswer::Ok;
+    });
+    widget.show();
+    widget.setVariables(QString::fromStdString(server.base()), 1, 1);
+    qobject_cast<QAbstractButton*>(widget.elementWidget(QStringLiteral("cmdLoadData")))->click();
+    EXPECT_EQ(waitCursorAtBox, std::vector<bool>{true}) << "the failure box comes before the pointer is reset";
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+}  // namespace
+}  // namespace eft::qt
