@@ -237,6 +237,25 @@ TEST_F(XmlReaderTest, ElementNamesIgnoreLetterCase) {
     EXPECT_EQ(sweep.text("CenterName"), "Oak");
 }
 
+TEST_F(XmlReaderTest, DeclaredCodePagesBecomeUtf8) {
+    const struct {
+        std::string declaration;
+        std::string name;  // as sent, in the declared code page
+        std::string stored;
+    } cases[] = {
+        {"windows-1252", "Caf\xE9 \x80 \x93", "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9C"},
+        {"Windows-1252", "\x9F", "\xC5\xB8"},
+        {"ISO-8859-1", "Caf\xE9", "Caf\xC3\xA9"},
+        {"UTF-8", "Caf\xC3\xA9", "Caf\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        readBody("<?xml version=\"1.0\" encoding=\"" + c.declaration + "\"?><rows><row><CenterName>" + c.name +
+                 "</CenterName></row></rows>");
+        sweep.moveFirst();
+        EXPECT_EQ(sweep.text("CenterName"), c.stored) << c.declaration;
+    }
+}
+
 TEST_F(XmlReaderTest, SeveralValuesForOneField) {
     const struct {
         const char* inner;

@@ -2,11 +2,13 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <unordered_map>
 
 #include "base/error.h"
+#include "text/windows1252.h"
 
 namespace eft {
 namespace {
@@ -59,11 +61,27 @@ private:
     std::unordered_map<std::string, int> cache_;
 };
 
+// Servers on Windows often declare their own code page; pugixml knows Latin-1 but not
+// Windows-1252, and would keep such bytes as broken UTF-8 in names and descriptions.
+bool declaresWindows1252(std::string_view reply) {
+    const std::string_view head = reply.substr(0, std::min<std::size_t>(reply.size(), 256));
+    const std::size_t start = head.find("<?xml");
+    const std::size_t end = head.find("?>");
+    if (start == std::string_view::npos || end == std::string_view::npos || end < start) return false;
+    std::string declaration(head.substr(start, end - start));
+    for (auto& c : declaration) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* name : {"windows-1252", "cp1252", "x-cp1252"})
+        for (const char quote : {'"', '\''})
+            if (declaration.find(std::string("encoding=") + quote + name + quote) != std::string::npos) return true;
+    return false;
+}
+
 // pugixml lets a second top-level element, or text before or after the document element,
 // pass unnoticed, yet such a reply is not XML (a page that writes an error after its rows).
 // Parsed as a fragment those stay nodes and can be refused. The in-place fragment parse takes
 // the buffer's last byte as its end, so the reply gets a terminating zero first.
 pugi::xml_parse_result parseReply(pugi::xml_document& doc, std::string& reply, bool& singleRoot) {
+    if (declaresWindows1252(reply)) reply = text::windows1252ToUtf8(reply);
     reply.push_back('\0');
     const pugi::xml_parse_result parsed =
         doc.load_buffer_inplace(reply.data(), reply.size(), kParseOptions | pugi::parse_fragment);
