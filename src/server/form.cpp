@@ -1,38 +1,11 @@
 #include "form.h"
 
 #include <algorithm>
-#include <array>
+
+#include "text/windows1252.h"
 
 namespace eft::server {
 namespace {
-
-// Windows-1252 bytes 0x80..0x9F; 0 marks the five bytes the code page leaves unassigned.
-constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-void appendCodePageByte(std::string& out, unsigned char byte) {
-    if (byte < 0x80 || byte >= 0xA0) {
-        appendUtf8(out, byte);
-    } else {
-        const char32_t cp = kHighControls[byte - 0x80];
-        appendUtf8(out, cp != 0 ? cp : U'?');
-    }
-}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -55,6 +28,7 @@ std::string quote(std::string_view text) {
     return out;
 }
 
+// Form bytes are the control's code page; the database holds UTF-8.
 std::string decodeComponent(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -68,13 +42,13 @@ std::string decodeComponent(std::string_view text) {
             if (lo < 0) {
                 throw RequestError("Bad escape " + quote(text.substr(i, 3)));
             }
-            appendCodePageByte(out, static_cast<unsigned char>(hi * 16 + lo));
+            out += static_cast<char>(hi * 16 + lo);
             i += 2;
         } else {
-            appendCodePageByte(out, static_cast<unsigned char>(c));
+            out += c;
         }
     }
-    return out;
+    return text::windows1252ToUtf8(out);
 }
 
 std::vector<FormPair> decodeForm(std::string_view text) {

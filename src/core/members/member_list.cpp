@@ -1,6 +1,7 @@
 #include "members/member_list.h"
 
 #include "control/context.h"
+#include "members/ticked_filter.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 
@@ -8,17 +9,6 @@ namespace eft {
 namespace {
 
 constexpr int kCenterColumn = 1;  // "Center" of the center list
-
-// " CenterID = 0012 OR CenterID = 0015" from the ticked center lines, in list order.
-std::string tickedCenterFilter(const ui::ListView& centers) {
-    std::string filter;
-    for (const auto& line : centers.lines()) {
-        if (!line.checked) continue;
-        filter += filter.empty() ? " CenterID = " : " OR CenterID = ";
-        filter += line.sub[kCenterColumn - 1];
-    }
-    return filter;
-}
 
 std::string amountText(const Table& t, int field) {
     auto v = t.single(field);
@@ -36,7 +26,7 @@ void cmdViewCenterDetails_Click(Context& ctx) {
 
     st.CenterFilter.clear();
     if (!st.AllCentersSelected) {
-        st.CenterFilter = tickedCenterFilter(s.lstEFTCenter);
+        st.CenterFilter = tickedLinesFilter(s.lstEFTCenter, kCenterColumn, "CenterID");
         if (st.CenterFilter.empty()) {
             ctx.messageBox({"At least one center must be selected in order to see the detail entries.",
                             "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "control/context.h"
+#include "members/ticked_filter.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
@@ -21,17 +22,6 @@ std::string roundedText(Amount v) { return v ? text::singleText(text::roundHalfE
 Amount times(Amount v, float rate) {
     if (!v) return std::nullopt;
     return *v * rate;
-}
-
-// " MemberID = 1001 OR MemberID = 1002" from the ticked member lines, in list order.
-std::string tickedMemberFilter(const ui::ListView& members) {
-    std::string filter;
-    for (const auto& line : members.lines()) {
-        if (!line.checked) continue;
-        filter += filter.empty() ? " MemberID = " : " OR MemberID = ";
-        filter += line.sub[kMemberColumn - 1];
-    }
-    return filter;
 }
 
 }  // namespace
@@ -79,7 +69,7 @@ void cmdSaveMerchandise_Click(Context& ctx) {
 
     std::string memberFilter = st.CenterFilter;
     if (!st.AllMembersSelected) {
-        memberFilter = tickedMemberFilter(s.lstEFTMember);
+        memberFilter = tickedLinesFilter(s.lstEFTMember, kMemberColumn, "MemberID");
         if (memberFilter.empty()) {
             ctx.messageBox({"At least one member must be selected in order to save the detail entries.",
                             "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
