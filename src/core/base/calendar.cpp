@@ -57,6 +57,25 @@ struct Scanner {
 
 bool validTime(int h, int m, int s) { return h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 60; }
 
+struct Clock {
+    int hour = 0, minute = 0, second = 0;
+};
+
+// "h:mm" or "h:mm:ss", the hour with hourDigits..2 digits.
+std::optional<Clock> clockTime(Scanner& sc, int hourDigits) {
+    auto hh = sc.number(hourDigits, 2);
+    if (!hh || !sc.take(':')) return std::nullopt;
+    auto mm = sc.number(2, 2);
+    if (!mm) return std::nullopt;
+    Clock c{*hh, *mm, 0};
+    if (sc.take(':')) {
+        auto ss = sc.number(2, 2);
+        if (!ss) return std::nullopt;
+        c.second = *ss;
+    }
+    return c;
+}
+
 std::optional<Timestamp> parseIso(std::string_view text) {
     Scanner sc{text};
     auto y = sc.number(4, 4);
@@ -68,19 +87,13 @@ std::optional<Timestamp> parseIso(std::string_view text) {
     int h = 0, mi = 0, se = 0;
     if (!sc.atEnd()) {
         if (!sc.take('T') && !sc.take(' ')) return std::nullopt;
-        auto hh = sc.number(2, 2);
-        if (!hh || !sc.take(':')) return std::nullopt;
-        auto mm = sc.number(2, 2);
-        if (!mm) return std::nullopt;
-        h = *hh;
-        mi = *mm;
-        if (sc.take(':')) {
-            auto ss = sc.number(2, 2);
-            if (!ss) return std::nullopt;
-            se = *ss;
-            if (sc.take('.') || sc.take(',')) {
-                if (!sc.number(1, 9)) return std::nullopt;
-            }
+        const auto clock = clockTime(sc, 2);
+        if (!clock) return std::nullopt;
+        h = clock->hour;
+        mi = clock->minute;
+        se = clock->second;
+        if (sc.take('.') || sc.take(',')) {
+            if (!sc.number(1, 9)) return std::nullopt;
         }
         if (sc.take('Z')) {
         } else if (sc.take('+') || sc.take('-')) {
@@ -104,17 +117,11 @@ std::optional<Timestamp> parseUs(std::string_view text) {
     int h = 0, mi = 0, se = 0;
     sc.skipBlanks();
     if (!sc.atEnd()) {
-        auto hh = sc.number(1, 2);
-        if (!hh || !sc.take(':')) return std::nullopt;
-        auto mm = sc.number(2, 2);
-        if (!mm) return std::nullopt;
-        h = *hh;
-        mi = *mm;
-        if (sc.take(':')) {
-            auto ss = sc.number(2, 2);
-            if (!ss) return std::nullopt;
-            se = *ss;
-        }
+        const auto clock = clockTime(sc, 1);
+        if (!clock) return std::nullopt;
+        h = clock->hour;
+        mi = clock->minute;
+        se = clock->second;
         sc.skipBlanks();
         if (!sc.atEnd()) {
             std::string_view rest = text.substr(sc.i);
