@@ -111,7 +111,7 @@ int Table::fieldIndex(std::string_view fieldName) const {
 void Table::open() {
     if (open_) fail("the table is already open");
     open_ = true;
-    viewDirty_ = true;
+    orderDirty_ = viewDirty_ = true;
     where_ = Where::Bof;
 }
 
@@ -129,7 +129,7 @@ void Table::addRow() {
     ++liveRows_;
     row_ = static_cast<std::uint32_t>(alive_.size() - 1);
     where_ = Where::Row;
-    viewDirty_ = true;
+    orderDirty_ = viewDirty_ = true;
 }
 
 std::size_t Table::cellIndex(int field) const {
@@ -171,7 +171,7 @@ void Table::storeText(Cell& cell, std::string_view text) {
 }
 
 void Table::markKeyWritten(int field) {
-    if (field == sortField_) viewDirty_ = true;
+    if (field == sortField_) orderDirty_ = viewDirty_ = true;
 }
 
 void Table::setNull(int field) {
@@ -364,7 +364,7 @@ void Table::setFilter(std::string_view expression) {
 
 void Table::setSort(std::string_view fieldName) {
     sortField_ = fieldIndex(fieldName);
-    viewDirty_ = true;
+    orderDirty_ = viewDirty_ = true;
 }
 
 bool Table::passesFilter(std::uint32_t row) const {
@@ -413,13 +413,21 @@ int Table::compareRows(std::uint32_t a, std::uint32_t b) const {
 
 void Table::ensureView() const {
     if (!viewDirty_) return;
+    // The sorted order of all rows survives filter changes, so a new filter costs O(rows + terms).
+    if (orderDirty_) {
+        order_.clear();
+        order_.reserve(liveRows_);
+        for (std::uint32_t r = 0; r < alive_.size(); ++r)
+            if (alive_[r]) order_.push_back(r);
+        if (sortField_ >= 0)
+            std::stable_sort(order_.begin(), order_.end(),
+                             [this](std::uint32_t a, std::uint32_t b) { return compareRows(a, b) < 0; });
+        orderDirty_ = false;
+    }
     view_.clear();
-    view_.reserve(liveRows_);
-    for (std::uint32_t r = 0; r < alive_.size(); ++r)
+    view_.reserve(order_.size());
+    for (const std::uint32_t r : order_)
         if (alive_[r] && passesFilter(r)) view_.push_back(r);
-    if (sortField_ >= 0)
-        std::stable_sort(view_.begin(), view_.end(),
-                         [this](std::uint32_t a, std::uint32_t b) { return compareRows(a, b) < 0; });
     visibleLive_ = view_.size();
     viewDirty_ = false;
     if (where_ == Where::Row) {
@@ -495,7 +503,7 @@ void Table::emptyAndSort(std::string_view sortField) {
 }
 
 std::size_t Table::memoryBytes() const {
-    std::size_t bytes = cells_.capacity() * sizeof(Cell) + alive_.capacity() + view_.capacity() * 4 +
+    std::size_t bytes = cells_.capacity() * sizeof(Cell) + alive_.capacity() + (view_.capacity() + order_.capacity()) * 4 +
                         texts_.capacity() * sizeof(std::string);
     for (const auto& t : texts_)
         if (t.capacity() > 15) bytes += t.capacity() + 1;

@@ -118,6 +118,8 @@ private:
     std::unique_ptr<FilterTerms> filter_;
     int sortField_ = -1;
 
+    mutable std::vector<std::uint32_t> order_;  // every row in sort order (dead ones skipped)
+    mutable bool orderDirty_ = true;
     mutable std::vector<std::uint32_t> view_;  // visible rows in visiting order, dead ones skipped
     mutable bool viewDirty_ = true;
     mutable std::size_t visibleLive_ = 0;
