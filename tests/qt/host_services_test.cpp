@@ -4,7 +4,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDate>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -83,19 +82,6 @@ TEST(QtHostServicesTest, MessageBoxesShowWhatTheControlAsksFor) {
     }
 }
 
-TEST(QtHostServicesTest, AHandlerAnswersInsteadOfABox) {
-    QtHostServices services;
-    std::vector<std::string> asked;
-    services.setMessageBoxHandler([&](const MessageBoxRequest& r) {
-        asked.push_back(r.text);
-        return MsgAnswer::No;
-    });
-    EXPECT_EQ(services.messageBox({"Export?", "T", MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::Yes}),
-              MsgAnswer::No);
-    EXPECT_EQ(asked, std::vector<std::string>{"Export?"});
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
-
 TEST(QtHostServicesTest, TheWaitCursorStaysBalanced) {
     // A cursor the host pushed itself must survive whatever the control does.
     QGuiApplication::setOverrideCursor(Qt::CrossCursor);
@@ -150,15 +136,6 @@ TEST(QtHostServicesTest, SetVariablesStoresEvenWhenTheFocusCannotBeGiven) {
     EXPECT_EQ(widget.control().state().ptServerName, "http://other.invalid/");
     EXPECT_EQ(widget.control().state().PersonID, 70'000) << "a property keeps the other values";
     EXPECT_EQ(widget.focusWidget(), widget.elementWidget(QStringLiteral("cmdLoadData")));
-}
-
-TEST(QtHostServicesTest, TodayIsTheLocalDate) {
-    QtHostServices services;
-    const QDate before = QDate::currentDate();
-    const Date d = services.today();
-    const QDate after = QDate::currentDate();
-    const QDate got(d.year, d.month, d.day);
-    EXPECT_TRUE(got == before || got == after);
 }
 
 TEST(QtHostServicesTest, TheHourglassShowsDuringALoadAndIsGoneAfterIt) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <numeric>
 
 #include "ui/screen.h"
 
@@ -188,17 +189,23 @@ void ListView::setSorted(bool sorted) {
 
 void ListView::resort() {
     if (!sorted_ || lines_.size() < 2) return;
-    const int key = sortKey_;
-    auto keyText = [key](const Line& l) -> const std::string& {
-        return key == 0 ? l.text : l.sub[static_cast<std::size_t>(key - 1)];
-    };
-    std::stable_sort(lines_.begin(), lines_.end(), [&](const Line& a, const Line& b) {
-        const std::string& x = keyText(a);
-        const std::string& y = keyText(b);
-        return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), [](char c, char d) {
-            return std::tolower(static_cast<unsigned char>(c)) < std::tolower(static_cast<unsigned char>(d));
-        });
-    });
+    // Fold each key once and move each line once: comparing folded copies gives the same
+    // order as a case-blind comparison, without folding inside every comparison.
+    const std::size_t key = static_cast<std::size_t>(sortKey_);
+    std::vector<std::string> folded(lines_.size());
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const std::string& text = key == 0 ? lines_[i].text : lines_[i].sub[key - 1];
+        folded[i].resize(text.size());
+        std::transform(text.begin(), text.end(), folded[i].begin(),
+                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    }
+    std::vector<std::size_t> order(lines_.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return folded[a] < folded[b]; });
+    std::vector<Line> sortedLines;
+    sortedLines.reserve(lines_.size());
+    for (const std::size_t i : order) sortedLines.push_back(std::move(lines_[i]));
+    lines_.swap(sortedLines);
     structureChanged();
 }
 

@@ -1,0 +1,101 @@
+#include "qt/list_model_p.h"
+
+#include <algorithm>
+
+#include "qt/layout_metrics_p.h"
+
+namespace eft::qt {
+namespace {
+
+QString toQString(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+ListModel::ListModel(ui::Screen& screen, ui::ListView& list, std::span<const ui::Column> columns, QObject* parent)
+    : QAbstractTableModel(parent), screen_(screen), list_(list), columns_(columns), rows_(list.lineCount()) {}
+
+int ListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int ListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+const ui::ListView::Line* ListModel::lineAt(int row) const {
+    // A row the views know of may be gone in the core until the pending reset arrives.
+    if (row < 0 || row >= rows_ || row >= list_.lineCount()) return nullptr;
+    return &list_.line(row);
+}
+
+QVariant ListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
+    const ui::ListView::Line* line = lineAt(index.row());
+    if (!line) return {};
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        if (column == 0) return toQString(line->text);
+        if (static_cast<std::size_t>(column - 1) < line->sub.size())
+            return toQString(line->sub[static_cast<std::size_t>(column - 1)]);
+        return {};
+    case Qt::CheckStateRole:
+        if (column == 0) return line->checked ? Qt::Checked : Qt::Unchecked;
+        return {};
+    case Qt::TextAlignmentRole:
+        return static_cast<int>(alignmentOf(columns_[static_cast<std::size_t>(column)].align));
+    default:
+        return {};
+    }
+}
+
+bool ListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::CheckStateRole || index.column() != 0 || !lineAt(index.row())) return false;
+    const bool checked = value.toInt() == Qt::Checked;
+    const bool accepted = list_.operatorSetChecked(index.row(), checked);
+    // A list without an ItemCheck handler raises no event, so nothing else would flush the
+    // changed tick to the views.
+    screen_.flush();
+    return accepted;
+}
+
+Qt::ItemFlags ListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+    const ui::Column& c = columns_[static_cast<std::size_t>(section)];
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromUtf8(c.caption.data(), static_cast<qsizetype>(c.caption.size()));
+    case Qt::TextAlignmentRole:
+        return static_cast<int>(alignmentOf(c.align));
+    default:
+        return {};
+    }
+}
+
+void ListModel::linesReset() {
+    beginResetModel();
+    rows_ = list_.lineCount();
+    endResetModel();
+}
+
+void ListModel::linesChanged(int first, int last) {
+    last = std::min(last, rows_ - 1);
+    if (first < 0 || first > last) return;
+    emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+}
+
+bool ListModel::isColumnHidden(int column) const { return columnWidthTwips(column) == 0; }
+
+int ListModel::columnWidthTwips(int column) const {
+    if (column < 0 || column >= columnCount()) return 0;
+    return columns_[static_cast<std::size_t>(column)].width;
+}
+
+}  // namespace eft::qt

@@ -1,0 +1,93 @@
+#include "qt/qt_host_services.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDate>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+namespace eft::qt {
+namespace {
+
+QString toQString(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QMessageBox::Icon iconOf(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::Information: return QMessageBox::Information;
+    case MsgIcon::Exclamation: return QMessageBox::Warning;
+    case MsgIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButton buttonOf(MsgAnswer answer) {
+    switch (answer) {
+    case MsgAnswer::Yes: return QMessageBox::Yes;
+    case MsgAnswer::No: return QMessageBox::No;
+    case MsgAnswer::Ok: break;
+    }
+    return QMessageBox::Ok;
+}
+
+}  // namespace
+
+QtHostServices::QtHostServices(QWidget* owner) : owner_(owner) {}
+
+QtHostServices::~QtHostServices() {
+    if (cursorPushed_) QGuiApplication::restoreOverrideCursor();
+}
+
+MsgAnswer QtHostServices::showMessageBox(QWidget* parent, const MessageBoxRequest& request) {
+    QMessageBox box(parent);
+    // Server replies are shown verbatim: text that looks like markup must not be rendered.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(toQString(request.text));
+    box.setWindowTitle(request.title.empty() ? QGuiApplication::applicationDisplayName() : toQString(request.title));
+    box.setIcon(iconOf(request.icon));
+    const bool yesNo = request.buttons == MsgButtons::YesNo;
+    box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    MsgAnswer preferred = request.defaultAnswer;
+    if (yesNo && preferred == MsgAnswer::Ok) preferred = MsgAnswer::Yes;
+    if (!yesNo) preferred = MsgAnswer::Ok;
+    box.setDefaultButton(buttonOf(preferred));
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Yes: return MsgAnswer::Yes;
+    case QMessageBox::No: return MsgAnswer::No;
+    default: return yesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    }
+}
+
+MsgAnswer QtHostServices::messageBox(const MessageBoxRequest& request) {
+    if (messageBoxHandler_) return messageBoxHandler_(request);
+    return showMessageBox(owner_, request);
+}
+
+void QtHostServices::setMousePointer(ui::MousePointer pointer) {
+    const bool hourglass = pointer == ui::MousePointer::Hourglass;
+    if (hourglass == cursorPushed_) return;
+    if (hourglass) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else QGuiApplication::restoreOverrideCursor();
+    cursorPushed_ = hourglass;
+}
+
+void QtHostServices::processEvents() { QCoreApplication::processEvents(); }
+
+bool QtHostServices::setFocus(const std::string& element) {
+    QWidget* w = nullptr;
+    if (resolver_) w = resolver_(element);
+    else if (owner_) w = owner_->findChild<QWidget*>(toQString(element));
+    // As with any control that is not on screen yet, the focus cannot be given.
+    if (!w || !w->isVisible() || !w->isEnabled()) return false;
+    w->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+Date QtHostServices::today() {
+    const QDate d = QDate::currentDate();
+    return Date{d.year(), d.month(), d.day()};
+}
+
+}  // namespace eft::qt

@@ -1,0 +1,312 @@
+#include "qt/screen_view_p.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTreeView>
+#include <algorithm>
+
+#include "control/eftmemb.h"
+#include "qt/list_model_p.h"
+#include "qt/tab_control_p.h"
+#include "ui/layout.h"
+
+namespace eft::qt {
+namespace {
+
+QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string keyOf(std::string_view name, int index) {
+    std::string key(name);
+    if (index >= 0) key += "(" + std::to_string(index) + ")";
+    return key;
+}
+
+}  // namespace
+
+ScreenView::ScreenView(EFTMemb& control, QWidget* host)
+    : screen_(control.screen()), scale_(host->logicalDpiX()) {
+    build(host);
+    // The core's own construction left notices nobody needs: the widgets are read in full below.
+    screen_.flush();
+    syncAll();
+    screen_.addObserver(this);
+}
+
+ScreenView::~ScreenView() {
+    screen_.removeObserver(this);
+    // The views may outlive this binding by a moment while their parent is torn down; they
+    // must not read lines through adapters that are about to go.
+    for (auto& [list, binding] : lists_) binding.view->setModel(nullptr);
+}
+
+QWidget* ScreenView::widget(const std::string& name, int index) const {
+    auto it = byName_.find(keyOf(name, index));
+    return it == byName_.end() ? nullptr : it->second;
+}
+
+QTreeView* ScreenView::listView(const std::string& name) const {
+    for (const auto& [list, binding] : lists_)
+        if (list->name() == name) return binding.view;
+    return nullptr;
+}
+
+ListModel* ScreenView::listModel(const std::string& name) const {
+    for (const auto& [list, binding] : lists_)
+        if (list->name() == name) return binding.model;
+    return nullptr;
+}
+
+// Building ---------------------------------------------------------------------------------
+
+void ScreenView::build(QWidget* host) {
+    const ui::ElementLayout* tab = ui::findLayout("tabEFT");
+    tabs_ = new TabControl(ui::kTabCaptions, host);
+    tabs_->setObjectName(QStringLiteral("tabEFT"));
+    if (tab) {
+        tabs_->setFont(designFont(tab->font));
+        tabs_->setGeometry(scale_.rect(tab->rect));
+        focusable_.emplace_back(tab->focusOrder, tabs_->bar());
+    }
+    byName_["tabEFT"] = tabs_;
+    connect(tabs_, &TabControl::tabChosen, this, [this](int index) {
+        screen_.tabEFT.operatorSelect(index);
+        operatorInputDone();
+        // A refused choice puts the strip back where the model stands.
+        tabs_->sync(screen_.tabEFT);
+    });
+
+    // Frames first, so that every element finds its container whatever the order of the data.
+    std::map<std::string_view, QWidget*> frames;
+    for (const ui::ElementLayout& e : ui::screenLayout()) {
+        if (e.kind != ui::LayoutKind::Frame) continue;
+        QWidget* page = tabs_->page(e.tab);
+        auto* frame = new QGroupBox(page ? page : host);
+        frame->setObjectName(toQString(e.name));
+        frame->setFont(designFont(e.font));
+        frame->setGeometry(scale_.rect(e.rect));
+        frames[e.name] = frame;
+        byName_[std::string(e.name)] = frame;
+    }
+    for (const ui::ElementLayout& e : ui::screenLayout()) {
+        if (e.kind == ui::LayoutKind::Frame || e.kind == ui::LayoutKind::TabControl) continue;
+        QWidget* parent = tabs_->page(e.tab);
+        if (!e.container.empty()) {
+            auto it = frames.find(e.container);
+            if (it != frames.end()) parent = it->second;
+        }
+        QWidget* w = buildElement(e, parent ? parent : host);
+        if (!w) continue;
+        w->setObjectName(toQString(keyOf(e.name, e.index)));
+        w->setFont(designFont(e.font));
+        w->setGeometry(scale_.rect(e.rect));
+        byName_[keyOf(e.name, e.index)] = w;
+    }
+    // Option buttons keep their caption and indicator whole when the font in use runs taller
+    // than the design's: they grow about their design centre.
+    for (QAbstractButton* b : options_->buttons()) {
+        const QRect r = b->geometry();
+        const QSize hint = b->sizeHint();
+        const int h = std::max(r.height(), hint.height());
+        b->setGeometry(r.x(), r.center().y() - (h - 1) / 2, std::max(r.width(), hint.width()), h);
+    }
+    chainFocus();
+}
+
+QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
+    const std::string name(e.name);
+    switch (e.kind) {
+    case ui::LayoutKind::Label: {
+        auto* model = dynamic_cast<ui::Label*>(screen_.find(name));
+        if (!model) return nullptr;
+        auto* label = new QLabel(parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        labels_[model] = label;
+        return label;
+    }
+    case ui::LayoutKind::Button: {
+        auto* model = dynamic_cast<ui::Button*>(screen_.find(name));
+        if (!model) return nullptr;
+        auto* button = new QPushButton(toQString(model->caption()), parent);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, [this, model] {
+            model->operatorClick();
+            operatorInputDone();
+        });
+        buttons_[model] = button;
+        focusable_.emplace_back(e.focusOrder, button);
+        return button;
+    }
+    case ui::LayoutKind::OptionButton: {
+        if (!options_) options_ = new QButtonGroup(this);
+        auto* option = new QRadioButton(toQString(e.caption), parent);
+        options_->addButton(option, e.index);
+        const auto index = static_cast<std::int16_t>(e.index);
+        connect(option, &QRadioButton::clicked, this, [this, index] {
+            screen_.optCountry.operatorChoose(index);
+            operatorInputDone();
+            syncOptions();
+        });
+        focusable_.emplace_back(e.focusOrder, option);
+        return option;
+    }
+    case ui::LayoutKind::ComboBox: {
+        combo_ = new QComboBox(parent);
+        combo_->setEditable(false);
+        connect(combo_, &QComboBox::activated, this, [this](int index) {
+            screen_.cmbBatches.operatorChoose(index);
+            operatorInputDone();
+            syncCombo();
+        });
+        focusable_.emplace_back(e.focusOrder, combo_);
+        return combo_;
+    }
+    case ui::LayoutKind::ListView: {
+        auto* view = new QTreeView(parent);
+        buildList(e, view);
+        focusable_.emplace_back(e.focusOrder, view);
+        return view;
+    }
+    case ui::LayoutKind::TabControl:
+    case ui::LayoutKind::Frame:
+        break;
+    }
+    return nullptr;
+}
+
+void ScreenView::buildList(const ui::ElementLayout& e, QTreeView* view) {
+    auto* list = dynamic_cast<ui::ListView*>(screen_.find(std::string(e.name)));
+    if (!list) return;
+    auto* model = new ListModel(screen_, *list, e.columns, this);
+    view->setModel(model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The core sorts; Qt's own sorting would show an order the core does not know.
+    view->setSortingEnabled(false);
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    header->setMinimumSectionSize(0);
+    for (int c = 0; c < model->columnCount(); ++c) {
+        view->setColumnWidth(c, scale_.px(model->columnWidthTwips(c)));
+        view->setColumnHidden(c, model->isColumnHidden(c));
+    }
+    connect(header, &QHeaderView::sectionClicked, this, [this, list](int section) {
+        list->operatorColumnClick(section + 1);
+        operatorInputDone();
+    });
+    lists_[list] = ListBinding{view, model};
+}
+
+void ScreenView::chainFocus() {
+    std::stable_sort(focusable_.begin(), focusable_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < focusable_.size(); ++i)
+        QWidget::setTabOrder(focusable_[i - 1].second, focusable_[i].second);
+}
+
+// Reading the models -----------------------------------------------------------------------
+
+void ScreenView::syncAll() {
+    tabs_->sync(screen_.tabEFT);
+    for (const auto& [model, label] : labels_) syncLabel(*model);
+    for (const auto& [model, button] : buttons_) button->setEnabled(model->enabled());
+    syncOptions();
+    syncCombo();
+    for (auto& [list, binding] : lists_) binding.model->linesReset();
+}
+
+void ScreenView::syncLabel(const ui::Label& model) {
+    auto it = labels_.find(&model);
+    if (it == labels_.end()) return;
+    QLabel* label = it->second;
+    label->setText(toQString(model.caption()));
+    label->setHidden(!model.visible());
+    // Totals outgrow their design width; a label widens to its caption instead of cutting
+    // the amount off, and never shrinks below the design.
+    if (const ui::ElementLayout* e = ui::findLayout(model.name())) {
+        QRect r = scale_.rect(e->rect);
+        const QSize hint = label->sizeHint();
+        r.setSize(r.size().expandedTo(hint));
+        label->setGeometry(r);
+    }
+}
+
+void ScreenView::syncOptions() {
+    if (!options_) return;
+    if (QAbstractButton* chosen = options_->button(screen_.optCountry.chosen())) chosen->setChecked(true);
+}
+
+void ScreenView::syncCombo() {
+    if (!combo_) return;
+    const ui::ComboBox& model = screen_.cmbBatches;
+    const QSignalBlocker block(combo_);
+    const auto& entries = model.entries();
+    bool same = combo_->count() == static_cast<int>(entries.size());
+    for (int i = 0; same && i < combo_->count(); ++i)
+        same = combo_->itemText(i) == toQString(entries[static_cast<std::size_t>(i)].text) &&
+               combo_->itemData(i).toInt() == entries[static_cast<std::size_t>(i)].data;
+    if (!same) {
+        combo_->clear();
+        for (const auto& entry : entries) combo_->addItem(toQString(entry.text), entry.data);
+    }
+    combo_->setCurrentIndex(model.selected());
+    combo_->setEnabled(model.enabled());
+}
+
+void ScreenView::operatorInputDone() { screen_.flush(); }
+
+// The core's notices --------------------------------------------------------------------------
+
+void ScreenView::listReset(ui::ListView& list) {
+    auto it = lists_.find(&list);
+    if (it != lists_.end()) it->second.model->linesReset();
+}
+
+void ScreenView::listLinesChanged(ui::ListView& list, int first, int last) {
+    auto it = lists_.find(&list);
+    if (it != lists_.end()) it->second.model->linesChanged(first, last);
+}
+
+void ScreenView::elementChanged(ui::Element& element) {
+    switch (element.kind()) {
+    case ui::ElementKind::TabStrip:
+        tabs_->sync(screen_.tabEFT);
+        break;
+    case ui::ElementKind::Label:
+        syncLabel(static_cast<const ui::Label&>(element));
+        break;
+    case ui::ElementKind::Button: {
+        auto it = buttons_.find(&static_cast<const ui::Button&>(element));
+        if (it != buttons_.end()) it->second->setEnabled(it->first->enabled());
+        break;
+    }
+    case ui::ElementKind::OptionGroup:
+        syncOptions();
+        break;
+    case ui::ElementKind::ComboBox:
+        syncCombo();
+        break;
+    case ui::ElementKind::ListView:
+    case ui::ElementKind::Frame:
+        // Sorting switched on or a new key: the lines follow with their own reset.
+        break;
+    }
+}
+
+}  // namespace eft::qt
