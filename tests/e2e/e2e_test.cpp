@@ -125,6 +125,17 @@ TEST_F(FullCycle, ASecondSaveOfTheSameChargesIsRefusedAndKeepsTheRows) {
     EXPECT_EQ(after["buttons"]["cmdSaveMerchandise"]["enabled"], true);
 }
 
+TEST_F(FullCycle, EveryRowOfTheCountryGoesInOnePost) {
+    auto op = session();
+    ASSERT_EQ(op->run("click cmdLoadData\nclick cmdSelectAllCenters\nclick cmdViewCenterDetails\n"
+                      "click cmdSelectAllMerchandise\ndump\nanswer yes\nclick cmdSaveMerchandise\ndump"),
+              0);
+    const auto reviewed = op->all("dump").front();
+    ASSERT_GE(reviewed["lists"]["lstEFTMember"]["lines"].size(), 100u);  // a body of many kilobytes
+    EXPECT_EQ(op->all("msgbox").size(), 1u) << op->events.back();
+    EXPECT_EQ(op->last("dump")["lists"]["lstEFTCenter"]["lines"].size(), 0u);
+}
+
 TEST_F(FullCycle, CanadaHasItsOwnCentersAndTaxes) {
     auto op = session();
     ASSERT_EQ(op->run("click optCountry 2\nclick cmdSelectAllCenters\nclick cmdViewCenterDetails\ndump"), 0);

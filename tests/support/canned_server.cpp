@@ -17,7 +17,7 @@ constexpr const char* kBasePath = "/eft/";
 }
 
 CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
-    auto handle = [this](const httplib::Request& req, httplib::Response& res) {
+    auto handle = [this](const httplib::Request& req, httplib::Response& res, const std::string& body) {
         std::string target = req.target.substr(0, std::string(kBasePath).size()) == kBasePath
                                  ? req.target.substr(std::string(kBasePath).size())
                                  : req.target;
@@ -25,7 +25,7 @@ CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
         bool found = false;
         {
             std::lock_guard lock(impl_->mutex);
-            impl_->requests.push_back(Request{req.method, target, req.body, req.get_header_value("Content-Type")});
+            impl_->requests.push_back(Request{req.method, target, body, req.get_header_value("Content-Type")});
             const std::string key = req.method == "POST" ? target.substr(0, target.find('?')) : target;
             auto it = impl_->replies.find(key);
             if (it != impl_->replies.end()) {
@@ -52,8 +52,17 @@ CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
             res.set_content(reply.body, "text/xml");
         }
     };
-    impl_->server.Get(".*", handle);
-    impl_->server.Post(".*", handle);
+    impl_->server.Get(".*", [handle](const httplib::Request& req, httplib::Response& res) { handle(req, res, ""); });
+    // A content reader, since httplib reads at most 8 KiB of a form body by itself.
+    impl_->server.Post(".*", [handle](const httplib::Request& req, httplib::Response& res,
+                                      const httplib::ContentReader& content) {
+        std::string body;
+        content([&](const char* data, std::size_t length) {
+            body.append(data, length);
+            return true;
+        });
+        handle(req, res, body);
+    });
     const int port = impl_->server.bind_to_any_port("127.0.0.1");
     base_ = "http://127.0.0.1:" + std::to_string(port) + kBasePath;
     // The socket listens from bind_to_any_port on, so requests queue until the loop runs.

@@ -18,9 +18,12 @@ std::string centsText(long long cents, bool thousands) {
     const bool negative = cents < 0;
     const unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(cents)
                                                   : static_cast<unsigned long long>(cents);
-    std::string whole = std::to_string(magnitude / 100);
-    if (thousands) {
-        for (int pos = static_cast<int>(whole.size()) - 3; pos > 0; pos -= 3) whole.insert(pos, ",");
+    const std::string digits = std::to_string(magnitude / 100);
+    std::string whole;
+    whole.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (thousands && i > 0 && (digits.size() - i) % 3 == 0) whole += ',';
+        whole += digits[i];
     }
     const unsigned frac = static_cast<unsigned>(magnitude % 100);
     std::string out;
