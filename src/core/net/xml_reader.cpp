@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "base/error.h"
 #include "text/windows1252.h"
@@ -43,22 +43,32 @@ std::string nodeText(const pugi::xml_node& node) {
     return out;
 }
 
-// Field lookup by element name, letter case not significant, cached per spelling seen.
+// Field lookup by element name, letter case not significant. Replies repeat the same field
+// order in every record, so the field at a position is first guessed from the record before;
+// only a miss searches the table's fields.
 class FieldLookup {
 public:
     explicit FieldLookup(const Table& table) : table_(table) {}
-    int index(const char* name) {
-        auto it = cache_.find(name);
-        if (it != cache_.end()) return it->second;
+    int index(int position, const char* name) {
+        if (static_cast<std::size_t>(position) < guesses_.size()) {
+            const Guess& g = guesses_[static_cast<std::size_t>(position)];
+            if (g.name == name) return g.field;
+        }
         auto found = table_.findField(name);
         if (!found) throw EftError(std::string("the element <") + name + "> is not a field of " + table_.name());
-        cache_.emplace(name, *found);
+        if (static_cast<std::size_t>(position) >= guesses_.size())
+            guesses_.resize(static_cast<std::size_t>(position) + 1);
+        guesses_[static_cast<std::size_t>(position)] = Guess{name, *found};
         return *found;
     }
 
 private:
+    struct Guess {
+        std::string name;
+        int field = -1;
+    };
     const Table& table_;
-    std::unordered_map<std::string, int> cache_;
+    std::vector<Guess> guesses_;
 };
 
 // Servers on Windows often declare their own code page; pugixml knows Latin-1 but not
@@ -123,9 +133,13 @@ void readRows(Table& table, std::string& reply, std::string_view sortKey, std::s
         throw EftError(where + why);
     }
 
+    std::size_t records = 0;
+    for (pugi::xml_node record = root.first_child(); record; record = record.next_sibling()) ++records;
+    table.reserveRows(records);
+
     FieldLookup fields(table);
     long recordNo = 0;
-    std::string value;
+    std::string composite;
     for (pugi::xml_node record = root.first_child(); record; record = record.next_sibling()) {
         ++recordNo;
         table.addRow();
@@ -135,15 +149,16 @@ void readRows(Table& table, std::string& reply, std::string_view sortKey, std::s
                 throw EftError(where + "record " + std::to_string(recordNo) + " has more than " +
                                std::to_string(kMaxFieldsPerRecord) + " child nodes");
             for (pugi::xml_node v = field.first_child(); v; v = v.next_sibling()) {
+                std::string_view value;
                 if (isCharacterData(v)) {
-                    if (*v.value() == '\0') continue;
-                    value.assign(v.value());
+                    value = v.value();
                 } else {
-                    value = nodeText(v);
-                    if (value.empty()) continue;
+                    composite = nodeText(v);
+                    value = composite;
                 }
+                if (value.empty()) continue;
                 try {
-                    table.setFromText(fields.index(field.name()), value);
+                    table.setFromText(fields.index(position, field.name()), value);
                 } catch (const EftError& e) {
                     throw EftError(where + "record " + std::to_string(recordNo) + ": " + e.description());
                 }

@@ -24,19 +24,20 @@ const char* typeName(FieldType type) {
     return "?";
 }
 
-// One stored value: 16 bytes whatever the type; texts live in texts_.
+// One stored value in 8 bytes whatever the type: texts and timestamps live beside the cells
+// (texts_, stamps_) and the cell holds their slot.
 struct Table::Cell {
     union {
         std::int32_t i;
         float f;
         bool b;
-        std::int64_t ts;
-        std::uint32_t text;
+        std::uint32_t slot;
     };
     bool null = true;
-    bool hasTextSlot = false;
-    Cell() : ts(0) {}
+    bool hasSlot = false;
+    Cell() : i(0) {}
 };
+static_assert(sizeof(Table::Cell) == 8);
 
 // One lookup set per field named in the filter, so a row is tested in O(fields named).
 struct Table::FilterTerms {
@@ -121,6 +122,7 @@ void Table::addRow() {
         // Every earlier row is gone: start the storage afresh instead of keeping dead rows.
         cells_.clear();
         texts_.clear();
+        stamps_.clear();
         alive_.clear();
     }
     if (alive_.size() >= std::numeric_limits<std::uint32_t>::max()) fail("too many rows");
@@ -130,6 +132,19 @@ void Table::addRow() {
     row_ = static_cast<std::uint32_t>(alive_.size() - 1);
     where_ = Where::Row;
     orderDirty_ = viewDirty_ = true;
+}
+
+void Table::reserveRows(std::size_t rows) {
+    const std::size_t live = liveRows_ == 0 ? 0 : alive_.size();  // addRow starts afresh when all are gone
+    cells_.reserve((live + rows) * fields_.size());
+    alive_.reserve(live + rows);
+    std::size_t textFields = 0, stampFields = 0;
+    for (const auto& f : fields_) {
+        textFields += f.type == FieldType::Text;
+        stampFields += f.type == FieldType::Timestamp;
+    }
+    texts_.reserve(texts_.size() + rows * textFields);
+    stamps_.reserve(stamps_.size() + rows * stampFields);
 }
 
 std::size_t Table::cellIndex(int field) const {
@@ -154,19 +169,29 @@ Value Table::value(int field) const {
         case FieldType::Int16: return c.i;
         case FieldType::Single: return c.f;
         case FieldType::Boolean: return c.b;
-        case FieldType::Timestamp: return Timestamp{c.ts};
-        case FieldType::Text: return texts_[c.text];
+        case FieldType::Timestamp: return Timestamp{stamps_[c.slot]};
+        case FieldType::Text: return texts_[c.slot];
     }
     return std::monostate{};
 }
 
 void Table::storeText(Cell& cell, std::string_view text) {
-    if (cell.hasTextSlot) {
-        texts_[cell.text].assign(text);
+    if (cell.hasSlot) {
+        texts_[cell.slot].assign(text);
     } else {
-        cell.text = static_cast<std::uint32_t>(texts_.size());
+        cell.slot = static_cast<std::uint32_t>(texts_.size());
         texts_.emplace_back(text);
-        cell.hasTextSlot = true;
+        cell.hasSlot = true;
+    }
+}
+
+void Table::storeStamp(Cell& cell, std::int64_t seconds) {
+    if (cell.hasSlot) {
+        stamps_[cell.slot] = seconds;
+    } else {
+        cell.slot = static_cast<std::uint32_t>(stamps_.size());
+        stamps_.push_back(seconds);
+        cell.hasSlot = true;
     }
 }
 
@@ -207,7 +232,7 @@ void Table::set(int field, const Value& v) {
         case FieldType::Single: c.f = static_cast<float>(number()); break;
         case FieldType::Boolean: c.b = number() != 0; break;
         case FieldType::Timestamp:
-            if (auto p = std::get_if<Timestamp>(&v)) c.ts = p->seconds;
+            if (auto p = std::get_if<Timestamp>(&v)) storeStamp(c, p->seconds);
             else badValue("(a number)");
             break;
         case FieldType::Text:
@@ -263,7 +288,7 @@ void Table::setFromText(int field, std::string_view raw) {
         case FieldType::Timestamp: {
             auto ts = parseTimestamp(t);
             if (!ts) badValue();
-            c.ts = ts->seconds;
+            storeStamp(c, ts->seconds);
             break;
         }
         case FieldType::Text: storeText(c, t); break;
@@ -383,7 +408,7 @@ bool Table::passesFilter(std::uint32_t row) const {
                 break;
             case FieldType::Boolean: key = c.b ? -1 : 0; break;
             case FieldType::Text: {
-                auto w = parseWhole(texts_[c.text]);
+                auto w = parseWhole(texts_[c.slot]);
                 if (!w) continue;
                 key = *w;
                 break;
@@ -405,8 +430,8 @@ int Table::compareRows(std::uint32_t a, std::uint32_t b) const {
         case FieldType::Int16: return (x.i > y.i) - (x.i < y.i);
         case FieldType::Single: return (x.f > y.f) - (x.f < y.f);
         case FieldType::Boolean: return (x.b > y.b) - (x.b < y.b);
-        case FieldType::Timestamp: return (x.ts > y.ts) - (x.ts < y.ts);
-        case FieldType::Text: return lower(texts_[x.text]).compare(lower(texts_[y.text]));
+        case FieldType::Timestamp: return (stamps_[x.slot] > stamps_[y.slot]) - (stamps_[x.slot] < stamps_[y.slot]);
+        case FieldType::Text: return lower(texts_[x.slot]).compare(lower(texts_[y.slot]));
     }
     return 0;
 }
@@ -503,8 +528,9 @@ void Table::emptyAndSort(std::string_view sortField) {
 }
 
 std::size_t Table::memoryBytes() const {
-    std::size_t bytes = cells_.capacity() * sizeof(Cell) + alive_.capacity() + (view_.capacity() + order_.capacity()) * 4 +
-                        texts_.capacity() * sizeof(std::string);
+    std::size_t bytes = cells_.capacity() * sizeof(Cell) + alive_.capacity() +
+                        (view_.capacity() + order_.capacity()) * sizeof(std::uint32_t) +
+                        texts_.capacity() * sizeof(std::string) + stamps_.capacity() * sizeof(std::int64_t);
     for (const auto& t : texts_)
         if (t.capacity() > 15) bytes += t.capacity() + 1;
     return bytes;

@@ -46,6 +46,8 @@ public:
 
     // Appends a row with no values and makes it the current row.
     void addRow();
+    // Room for this many more rows, so that a load of known size allocates once.
+    void reserveRows(std::size_t rows);
 
     // Field access on the current row. Reading yields no value (std::monostate) for an
     // unwritten field; writing converts to the field's type.
@@ -88,14 +90,16 @@ public:
     // Bytes held by the rows (for the memory benchmark).
     std::size_t memoryBytes() const;
 
-private:
     struct Cell;
+
+private:
     struct FilterTerms;
 
     std::size_t cellIndex(int field) const;
     const Cell& currentCell(int field) const;
     Cell& writableCell(int field);
     void storeText(Cell& cell, std::string_view text);
+    void storeStamp(Cell& cell, std::int64_t seconds);
     void markKeyWritten(int field);
     void ensureView() const;
     bool passesFilter(std::uint32_t row) const;
@@ -111,6 +115,7 @@ private:
 
     std::vector<Cell> cells_;          // rows * fields
     std::vector<std::string> texts_;   // text values, referenced by cells
+    std::vector<std::int64_t> stamps_; // timestamp values, referenced by cells
     std::vector<std::uint8_t> alive_;  // per row
     std::size_t liveRows_ = 0;
 
