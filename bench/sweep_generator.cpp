@@ -6,29 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "server/random.h"
+
 namespace eft::bench {
 namespace {
 
-// splitmix64: tiny, fast and the same on every platform, unlike the standard distributions.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    int between(int lo, int hi) { return lo + static_cast<int>(next() % static_cast<std::uint64_t>(hi - lo + 1)); }
-    bool chance(int percent) { return between(1, 100) <= percent; }
-    template <typename T, std::size_t N>
-    const T& pick(const std::array<T, N>& from) {
-        return from[next() % N];
-    }
-
-private:
-    std::uint64_t state_;
-};
+using server::Random;
 
 using Names = std::array<std::string_view, 16>;
 
