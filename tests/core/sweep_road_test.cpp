@@ -138,6 +138,15 @@ TEST_F(SweepLoad, ARowWithoutItsInAmountEndsTheSummaryQuietly) {
     EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");  // kept from creation
 }
 
+TEST_F(SweepLoad, ARowWithoutCenterIdEndsTheSummaryAtOnce) {
+    // Rows without a center sort first, so the summary ends before its first line.
+    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"CenterID", ""}})});
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 0);
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+}
+
 using CenterCommands = ControlTest;
 
 TEST_F(CenterCommands, SelectAllListsEveryRowWithoutAFilter) {

@@ -1,0 +1,100 @@
+// Saving through eft-driver scripts against a canned-reply server: what the server receives,
+// and that a transfer that fails in any way removes nothing from the sweep.
+#include <gtest/gtest.h>
+
+#include "support/canned_server.h"
+#include "support/control_fixture.h"
+#include "support/driver_session.h"
+
+namespace eft::test {
+namespace {
+
+const std::string kReview =
+    "set-variables $SERVER 7 2\nclick cmdLoadData\ntick lstEFTCenter 0\nclick cmdViewCenterDetails\n"
+    "click cmdSelectAllMerchandise\ndump\n";
+
+struct PostCase {
+    const char* name;
+    CannedServer::Reply reply;
+    bool serverDown;
+    const char* shown;     // the text of the box after the question
+    bool rowsRemoved;
+};
+
+class SaveScript : public ::testing::TestWithParam<PostCase> {};
+
+TEST_P(SaveScript, EndsAsTheReplySays) {
+    const PostCase& c = GetParam();
+    CannedServer server;
+    server.on("EFTMember.asp?countryID=1&Load=1",
+              {sweepReply({sweepRow(1, 7, 10, 0), sweepRow(2, 7, 5, 0), sweepRow(3, 9, 1, 0)})});
+    server.on("EFTMember.asp", c.reply);
+    ControlOptions options;
+    options.limits.postTimeout = std::chrono::milliseconds(500);
+    DriverSession s(Date{2026, 12, 6}, options);
+    s.define("SERVER", server.base());
+    s.define("DOWN", "http://127.0.0.1:9/eft/");  // nothing listens there
+
+    ASSERT_EQ(s.run(kReview + (c.serverDown ? "set-variables $DOWN 7 2\n" : "") +
+                    "answer yes\nclick cmdSaveMerchandise\ndump\n"),
+              0);
+    const auto dumps = s.all("dump");
+    const auto boxes = s.all("msgbox");
+    ASSERT_EQ(dumps.size(), 2u);
+    ASSERT_GE(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0]["text"], "Do you want to save ? ");
+    if (c.shown) {
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[1]["text"], c.shown);
+        EXPECT_EQ(boxes[1]["title"], "ERROR");
+    } else {
+        EXPECT_EQ(boxes.size(), 1u);
+    }
+    const auto& after = dumps[1];
+    if (c.rowsRemoved) {
+        EXPECT_EQ(dumpColumn(after, "lstEFTCenter", 1), std::vector<std::string>{"0009"});
+        EXPECT_EQ(after["selectedTab"], 0);
+    } else {
+        EXPECT_EQ(dumpColumn(after, "lstEFTMember", 3), dumpColumn(dumps[0], "lstEFTMember", 3));
+        EXPECT_EQ(dumpColumn(after, "lstEFTCenter", 1), (std::vector<std::string>{"0007", "0009"}));
+        EXPECT_EQ(after["selectedTab"], 1);
+    }
+    EXPECT_EQ(after["buttons"]["cmdSaveMerchandise"]["enabled"], true);
+    EXPECT_EQ(after["mousePointer"], "normal");
+    if (!c.serverDown) {
+        ASSERT_EQ(server.countOf("POST"), 1u);
+        const auto post = server.requests().back();
+        EXPECT_EQ(post.contentType, "application/x-www-form-urlencoded");
+        EXPECT_EQ(post.body.rfind("SQL1=MemberID%3D1%3BStatus%3D14%3BPersonID%3D7%3BPersonType%3D2", 0), 0u);
+        EXPECT_NE(post.body.find("&RecordCount=2"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SaveScript,
+    ::testing::Values(PostCase{"accepted", {""}, false, nullptr, true},
+                      PostCase{"threeSpaces", {"   "}, false, nullptr, true},
+                      PostCase{"exactly1024Spaces", {std::string(1024, ' ')}, false, nullptr, true},
+                      PostCase{"refused", {"Record SQL1: not in the sweep"}, false, "Record SQL1: not in the sweep",
+                               false},
+                      PostCase{"lineBreak", {"\r\n"}, false, "\r\n", false},
+                      PostCase{"serverDown", {""}, true, " Error !  ", false},
+                      PostCase{"answersAfterTheTimeout", {"", 200, std::chrono::milliseconds(1500)}, false,
+                               " Error !  ", false},
+                      PostCase{"closesMidReply", {std::string(4000, 'z'), 200, {}, true}, false, " Error !  ",
+                               false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SaveScriptReply, AReplyOfExactly1024BytesIsShownWhole) {
+    CannedServer server;
+    server.on("EFTMember.asp?countryID=1&Load=1", {sweepReply({sweepRow(1, 7, 10, 0)})});
+    const std::string reply(1024, 'x');
+    server.on("EFTMember.asp", {reply});
+    DriverSession s;
+    s.define("SERVER", server.base());
+    ASSERT_EQ(s.run(kReview + "answer yes\nclick cmdSaveMerchandise\n"), 0);
+    EXPECT_EQ(s.last("msgbox")["text"], reply);
+}
+
+}  // namespace
+}  // namespace eft::test
