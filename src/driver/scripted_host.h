@@ -23,8 +23,8 @@ public:
     void queueAnswer(MsgAnswer answer) { answers_.push_back(answer); }
     const std::vector<ShownBox>& shown() const { return shown_; }
     void clearShown() { shown_.clear(); }
+    // Whether the host shows the control yet: focus can only be given to a shown control.
     void setShown(bool shown) { controlShown_ = shown; }
-    int processEventsCalls() const { return processEventsCalls_; }
 
     // Called after each box is answered, for output as it happens.
     std::function<void(const ShownBox&)> onMessageBox;
@@ -34,7 +34,6 @@ public:
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void setMousePointer(ui::MousePointer) override {}
     void processEvents() override {
-        ++processEventsCalls_;
         if (onProcessEvents) onProcessEvents();
     }
     bool setFocus(const std::string&) override { return controlShown_; }
@@ -45,7 +44,6 @@ private:
     std::deque<MsgAnswer> answers_;
     std::vector<ShownBox> shown_;
     bool controlShown_ = true;
-    int processEventsCalls_ = 0;
 };
 
 }  // namespace eft::driver
