@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "net/http.h"
 #include "net/xml_reader.h"
 #include "support/canned_server.h"
 #include "tables/field_lists.h"
@@ -56,7 +57,7 @@ protected:
         return server.base() + target;
     }
 
-    void read(const std::string& address) { ReadXmlRows(sweep, address, "CenterID", limits); }
+    void read(const std::string& address) { ReadXmlRows(sweep, address, "CenterID", blockingFetch(limits)); }
     void readBody(const std::string& body) { read(serve(body)); }
 
     // The description of the failure that ends the read; empty when the read succeeded.
@@ -460,7 +461,7 @@ TEST_F(XmlReaderTest, BatchTableSortedByBatchControl) {
                        "<MemberID>77</MemberID><ExportedDate>2009-03-05</ExportedDate><Source>2</Source>"
                        "<Amount>10.5</Amount></item><item><BatchControl>12</BatchControl><Amount>1</Amount></item>"
                        "</batches>"});
-    ReadXmlRows(batch, server.base() + target, "BatchControl", limits);
+    ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits));
     ASSERT_EQ(batch.rowCount(), 2u);
     batch.moveFirst();
     EXPECT_EQ(batch.integer("BatchControl"), 12);
@@ -472,7 +473,7 @@ TEST_F(XmlReaderTest, BatchTableSortedByBatchControl) {
     EXPECT_EQ(batch.single("Amount"), 10.5f);
     // A sweep-only field is not a batch field.
     server.on(target, {"<batches><item><BatchControl>1</BatchControl><Royalty>1</Royalty></item></batches>"});
-    EXPECT_THROW(ReadXmlRows(batch, server.base() + target, "BatchControl", limits), EftError);
+    EXPECT_THROW(ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits)), EftError);
 }
 
 std::string fileStart(const char* path) {
@@ -545,18 +546,18 @@ TEST_F(XmlReaderTest, LoadDocumentText) {
     server.on("d", {""});
     server.on("e", {"<report/>"});
     server.on("f", {"<report>done</report>\n<report>again</report>"});
-    EXPECT_EQ(loadDocumentText(server.base() + "a", limits), "US file: 3 rows & CA file: 0 rows");
-    const std::string b = loadDocumentText(server.base() + "b", limits);
+    EXPECT_EQ(loadDocumentText(server.base() + "a", blockingFetch(limits)), "US file: 3 rows & CA file: 0 rows");
+    const std::string b = loadDocumentText(server.base() + "b", blockingFetch(limits));
     EXPECT_NE(b.find("US file: 3 rows"), std::string::npos) << b;
     EXPECT_NE(b.find("CA <file>: 0 rows"), std::string::npos) << b;
     EXPECT_EQ(b.find("skip"), std::string::npos) << b;
-    EXPECT_EQ(loadDocumentText(server.base() + "c", limits), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "d", limits), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "e", limits), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "f", limits), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "missing", limits), "");  // 404 "no canned reply"
+    EXPECT_EQ(loadDocumentText(server.base() + "c", blockingFetch(limits)), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "d", blockingFetch(limits)), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "e", blockingFetch(limits)), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "f", blockingFetch(limits)), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "missing", blockingFetch(limits)), "");  // 404 "no canned reply"
 
-    EXPECT_EQ(loadDocumentText(closedPortBase() + "a", limits), "");
+    EXPECT_EQ(loadDocumentText(closedPortBase() + "a", blockingFetch(limits)), "");
 }
 
 }  // namespace

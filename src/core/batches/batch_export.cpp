@@ -38,7 +38,7 @@ void ExportBatchFiles(Context& ctx) {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         const ControlState& st = ctx.state;
         const std::string report =
-            loadDocumentText(pages::exportAddress(st.ptServerName, st.PersonID, st.PersonType), ctx.limits);
+            loadDocumentText(pages::exportAddress(st.ptServerName, st.PersonID, st.PersonType), ctx.fetch());
         if (!report.empty())
             ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception&) {

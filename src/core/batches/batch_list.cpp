@@ -13,7 +13,7 @@ void LoadBatchList(Context& ctx) {
         PointerGuard pointer(ctx);
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.screen.lstBatchDetails.clear();
-        ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.limits);
+        ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.fetch());
     } catch (const std::exception&) {
         return;  // quiet: the box keeps the batches of the previous load
     }

@@ -25,6 +25,8 @@ void Context::setMousePointer(ui::MousePointer pointer) {
     host.setMousePointer(pointer);
 }
 
+Fetch Context::fetch() const { return blockingFetch(limits); }
+
 Table& Context::sweep() {
     if (!rsSweep) throw EftError("the sweep table has been released");
     return *rsSweep;

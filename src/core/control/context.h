@@ -51,6 +51,9 @@ public:
 
     Table& sweep();
 
+    // How the control's GETs are run: with this control's limits.
+    Fetch fetch() const;
+
     // Starts a form post through Inet1 and waits until it is over, letting pending events run
     // and sleeping in the transfer's poll between turns. The reply handler runs in this wait.
     void postFormAndWait(const std::string& address, std::string body);

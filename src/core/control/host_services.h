@@ -30,6 +30,12 @@ public:
     // Gives the keyboard focus to an element; false when it cannot (the control is not shown).
     virtual bool setFocus(const std::string& element) = 0;
     virtual Date today() = 0;
+
+    // Notices for hosts that show them; a host that does not care ignores them.
+    // The control is waiting for a transfer and ignores the operator's input (true), or no longer.
+    virtual void busyChanged(bool /*busy*/) {}
+    // Bytes of the current transfer's reply received so far; total is -1 while unknown.
+    virtual void transferProgress(long long /*received*/, long long /*total*/) {}
 };
 
 }  // namespace eft

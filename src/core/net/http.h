@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "net/fetch.h"
+
 namespace eft {
 
 struct HttpLimits {
@@ -20,7 +22,12 @@ struct HttpReply {
     std::string error;    // why the transfer did not complete
 };
 
+// A blocking GET, the body handed to `consume` as it arrives.
+FetchResult httpGet(const std::string& address, const HttpLimits& limits, const BodyConsumer& consume);
+// A blocking GET collected whole, for tools and tests.
 HttpReply httpGet(const std::string& address, const HttpLimits& limits);
+// httpGet as a Fetch.
+Fetch blockingFetch(const HttpLimits& limits);
 
 // libcurl's process-wide set-up, done once before the first transfer.
 void ensureCurlReady();

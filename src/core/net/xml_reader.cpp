@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "net/http.h"
 #include "text/windows1252.h"
 
 namespace eft {
@@ -173,8 +174,24 @@ void readXmlRowsFromBuffer(Table& table, std::string& reply, std::string_view so
     readRows(table, reply, sortKey, address, 0);
 }
 
-void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const HttpLimits& limits) {
-    HttpReply reply = httpGet(address, limits);
+namespace {
+
+HttpReply fetchWhole(const std::string& address, const Fetch& fetch) {
+    HttpReply reply;
+    const FetchResult r = fetch(address, [&](std::string_view piece) {
+        reply.body.append(piece);
+        return true;
+    });
+    reply.ok = r.ok;
+    reply.status = r.status;
+    reply.error = r.error;
+    return reply;
+}
+
+}  // namespace
+
+void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch) {
+    HttpReply reply = fetchWhole(address, fetch);
     if (!reply.ok) {
         // Like a document that failed to load: the table is still emptied before the failure.
         if (table.isOpen() && !table.filter().empty()) table.setFilter("");
@@ -184,8 +201,8 @@ void ReadXmlRows(Table& table, const std::string& address, const std::string& so
     readRows(table, reply.body, sortKey, address, reply.status);
 }
 
-std::string loadDocumentText(const std::string& address, const HttpLimits& limits) {
-    HttpReply reply = httpGet(address, limits);
+std::string loadDocumentText(const std::string& address, const Fetch& fetch) {
+    HttpReply reply = fetchWhole(address, fetch);
     if (!reply.ok) return {};
     pugi::xml_document doc;
     bool singleRoot = false;

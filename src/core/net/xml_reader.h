@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "net/http.h"
+#include "net/fetch.h"
 #include "tables/table.h"
 
 namespace eft {
 
-void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const HttpLimits& limits);
+void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch);
 
 // The same read over a reply already in memory; `address` only names it in descriptions.
 // The buffer is parsed in place and left changed.
@@ -20,6 +20,6 @@ void readXmlRowsFromBuffer(Table& table, std::string& reply, std::string_view so
 
 // The text of a whole XML document fetched by GET: the character data of all its nodes.
 // Empty when the document cannot be fetched or parsed.
-std::string loadDocumentText(const std::string& address, const HttpLimits& limits);
+std::string loadDocumentText(const std::string& address, const Fetch& fetch);
 
 }  // namespace eft

@@ -33,7 +33,7 @@ void LoadSweepData(Context& ctx) {
         st.AllCentersSelected = false;
         st.AllMembersSelected = false;
         Table& sweep = ctx.sweep();
-        ReadXmlRows(sweep, pages::sweepRowsAddress(st.ptServerName, st.CountryID), "CenterID", ctx.limits);
+        ReadXmlRows(sweep, pages::sweepRowsAddress(st.ptServerName, st.CountryID), "CenterID", ctx.fetch());
         if (sweep.rowCount() != 0) {
             sweep.moveFirst();
             while (!sweep.eof()) {

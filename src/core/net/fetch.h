@@ -1,0 +1,24 @@
+#pragma once
+// One GET whose reply body is handed on piece by piece as it arrives, so a reader can parse
+// while the transfer runs and no whole reply needs to be held. How the wait is spent (a
+// blocking transfer, or one that lets the host repaint) is the fetcher's business.
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace eft {
+
+// Takes the next piece of a reply body; answers false to stop the transfer (the consumer
+// keeps its own reason).
+using BodyConsumer = std::function<bool(std::string_view piece)>;
+
+struct FetchResult {
+    bool ok = false;     // the transfer completed (whatever the HTTP status)
+    long status = 0;     // the HTTP status of the final reply
+    std::string error;   // why the transfer did not complete
+};
+
+// Runs one GET of `address`, handing each piece of the reply body to `consume`.
+using Fetch = std::function<FetchResult(const std::string& address, const BodyConsumer& consume)>;
+
+}  // namespace eft
