@@ -358,7 +358,7 @@ Figures measure(const Options& o, std::size_t rows) {
     Scratch scratch;
     Figures f;
     f.rows = rows;
-    const double timeout = o.timeout > 0 ? o.timeout : 60 + static_cast<double>(rows) * 2e-4;
+    const double timeout = o.timeout > 0 ? o.timeout : 60 + static_cast<double>(rows) * 5e-4;
     const fs::path db = scratch.path / "sweep.sqlite";
     {
         const auto t0 = Clock::now();
