@@ -258,6 +258,7 @@ DriverRun runDriver(const Options& o, const std::vector<std::string>& args, cons
 
 struct Sink {
     CURL* curl = nullptr;
+    std::size_t sizeHint = 0;  // for a reply without Content-Length (a chunked one)
     std::unique_ptr<char[]> buffer;
     std::size_t capacity = 0, size = 0;
 };
@@ -267,22 +268,27 @@ std::size_t onBody(char* data, std::size_t, std::size_t n, void* user) {
     if (!s.buffer) {
         curl_off_t length = -1;
         curl_easy_getinfo(s.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (length < 0) return 0;  // the anchor is defined for a known length only
-        s.capacity = static_cast<std::size_t>(length);
+        s.capacity = length >= 0 ? static_cast<std::size_t>(length) : std::max<std::size_t>(s.sizeHint, 1 << 20);
         s.buffer.reset(new char[s.capacity]);  // fresh pages, as a control's first load gets
     }
-    if (s.size + n > s.capacity) return 0;
+    if (s.size + n > s.capacity) {  // only when the length was not told, or was wrong
+        s.capacity = std::max(2 * s.capacity, s.size + n);
+        std::unique_ptr<char[]> bigger(new char[s.capacity]);
+        std::memcpy(bigger.get(), s.buffer.get(), s.size);
+        s.buffer = std::move(bigger);
+    }
     std::memcpy(s.buffer.get() + s.size, data, n);
     s.size += n;
     return n;
 }
 
-// A GET on a fresh connection into a buffer sized from Content-Length; returns the body
-// when `keep` is set, and the time in `spent` (CPU: this whole process, server included
-// when it runs here).
-std::string timedGet(const std::string& url, double timeout, Time& spent, bool keep) {
+// A GET on a fresh connection into a buffer sized from Content-Length (from `sizeHint`
+// when the reply is chunked); returns the body when `keep` is set, and the time in `spent`
+// (CPU: this whole process, server included when it runs here).
+std::string timedGet(const std::string& url, double timeout, Time& spent, bool keep, std::size_t sizeHint = 0) {
     Sink s;
     s.curl = curl_easy_init();
+    s.sizeHint = sizeHint;
     curl_easy_setopt(s.curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(s.curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(s.curl, CURLOPT_WRITEDATA, &s);
@@ -296,7 +302,7 @@ std::string timedGet(const std::string& url, double timeout, Time& spent, bool k
     long status = 0;
     curl_easy_getinfo(s.curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(s.curl);
-    if (rc != CURLE_OK || status != 200 || s.size != s.capacity)
+    if (rc != CURLE_OK || status != 200 || s.size == 0)
         throw std::runtime_error("GET " + url + " failed: " + curl_easy_strerror(rc) + ", status " +
                                  std::to_string(status));
     return keep ? std::string(s.buffer.get(), s.size) : std::string();
@@ -391,7 +397,7 @@ Figures measure(const Options& o, std::size_t rows) {
         Time anchor, serverGet;
         timedGet(staticUrl, timeout, anchor, false);
         const Time pugi = pugixmlCold(reply, timeout);
-        timedGet(sweepUrl, timeout, serverGet, false);
+        timedGet(sweepUrl, timeout, serverGet, false, reply.size());
         const DriverRun idle = runDriver(o, embedded, idleEmbedded, timeout);
         const DriverRun loaded = runDriver(o, embedded, loadEmbedded, timeout);
         const DriverRun idleS = runDriver(o, external, idleStatic, timeout);
