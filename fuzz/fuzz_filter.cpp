@@ -71,13 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     eft::fuzz::require(t.filter() == lines[0]);
+    // The filter put the cursor on the first row it shows (or at EOF when it shows none).
     std::size_t walked = 0;
-    for (t.moveFirst(); !t.eof(); t.moveNext(), ++walked) readAll(t);
+    for (; !t.eof(); t.moveNext(), ++walked) readAll(t);
     eft::fuzz::require(walked == t.rowCount() && walked <= rows);
 
     // Deleting what the filter shows leaves exactly the rows it hid.
     const std::size_t shown = walked;
-    for (t.moveFirst(); !t.eof(); t.moveNext()) t.deleteCurrent();
+    if (shown != 0)
+        for (t.moveFirst(); !t.eof(); t.moveNext()) t.deleteCurrent();
     t.setFilter("");
     eft::fuzz::require(t.rowCount() == rows - shown);
     return 0;

@@ -46,9 +46,15 @@ void checkNumberForms(float v) {
         const double back = std::strtod(s.c_str(), nullptr);
         require(std::strtof(s.c_str(), nullptr) == v || std::fabs(back - v) <= std::fabs(static_cast<double>(v)) * 5e-7);
         if (std::fabs(v) < 1e15f) {
-            // Two decimals of the exact binary value: off by at most half a cent.
-            const long double shown = std::strtold(a.c_str(), nullptr);
-            require(std::fabs(shown - static_cast<long double>(v)) <= 0.005L);
+            // Whole cents of the exact binary value (a float times 100 is exact in a long
+            // double): off by at most half a cent, and an exact half away from zero.
+            std::string digits;
+            for (char c : a)
+                if (c != '.') digits += c;
+            const auto cents = static_cast<long double>(std::strtoll(digits.c_str(), nullptr, 10));
+            const long double exact = static_cast<long double>(v) * 100.0L;
+            const long double off = std::fabs(cents - exact);
+            require(off < 0.5L || (off == 0.5L && std::fabs(cents) > std::fabs(exact)));
         }
     }
 }

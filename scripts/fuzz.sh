@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and libFuzzer (ASan+UBSan) into build-fuzz/ (or
 # $EFT_FUZZ_BUILD_DIR) and runs each target for SECONDS (default 60) on a copy of its seed
-# corpus. Needs clang and libclang-rt-14-dev (install-deps.sh --fuzz installs them). Extra arguments
-# name the targets to run (default: all of them).
+# corpus. Needs clang and libclang-rt-14-dev (install-deps.sh --fuzz installs them). Extra
+# arguments name the targets to run (default: all of them).
 #
 # A target that finds a fault stops with its crashing input saved as
-# $build/findings/<target>/crash-*; once the fault is mended, copy that input into
-# fuzz/regressions/<target>/ so every build's tests replay it from then on.
+# $build/findings/<target>/crash-* (with EFT_FUZZ_KEEP_GOING=1 it runs on in libFuzzer's fork
+# mode and collects every fault it meets for the whole time); once the fault is mended, copy that
+# input into fuzz/regressions/<target>/ so every build's tests replay it from then on.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${EFT_FUZZ_BUILD_DIR:-$root/build-fuzz}"
@@ -31,8 +32,10 @@ for t in "${targets[@]}"; do
   cp -n "$root/fuzz/corpus/$t/"* "$work/corpus/" 2>/dev/null || true
   echo "== $t for ${seconds}s"
   # -rss_limit_mb: the reader targets parse replies of a few MB; more than 2 GB is a fault.
-  if ! (cd "$work" && "$build/fuzz/eft_fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
-        -print_final_stats=1 corpus 2>&1 | tee "$work/last-run.log" | tail -n 25); then
+  keep_going=()
+  [ "${EFT_FUZZ_KEEP_GOING:-0}" = 1 ] && keep_going=(-fork=1 -ignore_crashes=1 -ignore_ooms=1 -ignore_timeouts=1)
+  if ! (cd "$work" && "$build/fuzz/eft_fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
+        -print_final_stats=1 "${keep_going[@]}" corpus 2>&1 | tee "$work/last-run.log" | tail -n 25); then
     status=1
   fi
   if ls "$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* >/dev/null 2>&1; then
