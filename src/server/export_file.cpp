@@ -93,21 +93,17 @@ std::string exportFileText(const ExportBatch& batch) {
 
     std::string text;
     text.reserve((batch.centers.size() + 2) * (kExportRecordLength + 2));
-    // Each record starts from a named string: GCC 12 takes `"H" + temporary` (an insert at the
-    // front) for an overlapping copy at -O2 and warns (-Wrestrict, GCC bug 105329).
-    const std::string batchNo = zeroPadded(batch.batchNo, 10, "batch number");
-    text += record("H" + batchNo + date + time + (canada ? "CA" : "US") +
+    text += record("H" + zeroPadded(batch.batchNo, 10, "batch number") + date + time + (canada ? "CA" : "US") +
                    (canada ? "CAD" : "USD") + zeroPadded(batch.personId, 10, "person id") +
                    zeroPadded(batch.personType, 5, "person type"));
     for (const ExportCenter& c : batch.centers) {
         const std::int64_t magnitude = c.cents < 0 ? -c.cents : c.cents;
-        const std::string centerId = zeroPadded(c.centerId, 10, "center id");
-        text += record("D" + centerId + blankPadded(asciiText(c.name), 35) +
+        text += record("D" + zeroPadded(c.centerId, 10, "center id") + blankPadded(asciiText(c.name), 35) +
                        zeroPadded(c.itemCount, 7, "item count") + (c.cents < 0 ? "-" : "+") +
                        zeroPadded(magnitude, 14, "amount"));
     }
     const std::int64_t net = totals.netCents();
-    text += record("T" + batchNo +
+    text += record("T" + zeroPadded(batch.batchNo, 10, "batch number") +
                    zeroPadded(static_cast<std::int64_t>(batch.centers.size()), 6, "center count") +
                    zeroPadded(totals.items, 7, "item count") + zeroPadded(totals.inCents, 14, "total due in") +
                    zeroPadded(totals.outCents, 14, "total due out") + (net < 0 ? "-" : "+") +

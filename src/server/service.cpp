@@ -27,14 +27,8 @@ std::string countryName(int country) { return country == 2 ? "Canada" : "United 
 std::string moneyText(std::int64_t cents) {
     const bool negative = cents < 0;
     std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cents) : static_cast<std::uint64_t>(cents);
-    // Built front to back: GCC 12 mistakes an insert into the middle of a string for an
-    // overlapping copy at -O2 and warns (-Wrestrict, GCC bug 105329).
-    const std::string digits = std::to_string(magnitude / 100);
-    std::string whole;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) whole += ',';
-        whole += digits[i];
-    }
+    std::string whole = std::to_string(magnitude / 100);
+    for (int at = static_cast<int>(whole.size()) - 3; at > 0; at -= 3) whole.insert(static_cast<std::size_t>(at), ",");
     const unsigned fraction = static_cast<unsigned>(magnitude % 100);
     return (negative ? "-" : "") + whole + "." + (fraction < 10 ? "0" : "") + std::to_string(fraction);
 }

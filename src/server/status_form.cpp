@@ -35,9 +35,7 @@ std::int64_t refKey(const MemberRef& ref) { return ref.sourceTwo ? -std::int64_t
 }  // namespace
 
 std::string memberRefText(const MemberRef& ref) {
-    std::string text = ref.sourceTwo ? "-" : "";
-    text += std::to_string(ref.memberId);  // appended: a prefix insert trips GCC 12's -Wrestrict (bug 105329)
-    return text;
+    return (ref.sourceTwo ? "-" : "") + std::to_string(ref.memberId);
 }
 
 StatusForm parseStatusBody(std::string_view body) {
