@@ -12,8 +12,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   list(APPEND EFT_WARNING_FLAGS -Wno-restrict)
 endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT EFTMEMB_SANITIZE STREQUAL "")
-  # With sanitizers GCC's flow analysis sees through their checks wrongly and reports
-  # variables in libstdc++'s <regex> (std::function of its matcher) as maybe used
+  # With sanitizers GCC's flow analysis reports members of libstdc++'s <regex> automaton
+  # states (the std::function matcher moved in bits/regex_automaton.h) as maybe used
   # uninitialized; GCC's manual warns that -fsanitize can cause such false positives.
   list(APPEND EFT_WARNING_FLAGS -Wno-maybe-uninitialized)
 endif()
