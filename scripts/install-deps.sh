@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages EFTMemb needs; installs only what is missing, so it is cheap
-# to run before every build.
+# to run before every build. With --fuzz it adds clang and libFuzzer for scripts/fuzz.sh.
 set -euo pipefail
 
 packages=(
@@ -10,6 +10,10 @@ packages=(
   libcpp-httplib-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
+# scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,23 @@
+// The server's save post body: numbered, form-encoded save records. A body either parses
+// into records the server may store or is refused with a one-line reason.
+#include <cmath>
+#include <string>
+
+#include "fuzz_entry.h"
+#include "server/form.h"
+#include "server/save_record.h"
+
+using eft::fuzz::require;
+namespace server = eft::server;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    try {
+        // Nothing doubtful is saved: an accepted rate is a finite number above zero.
+        for (const server::SaveRecord& r : server::parseSaveBody(eft::fuzz::asText(data, size)))
+            require(std::isfinite(r.conversionRate) && r.conversionRate > 0);
+    } catch (const server::RequestError& e) {
+        const std::string_view why = e.what();
+        require(!why.empty() && why.find('\n') == std::string_view::npos);
+    }
+    return 0;
+}
