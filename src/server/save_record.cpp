@@ -61,7 +61,7 @@ float amountValue(int key, std::string_view value) {
     // later export.
     if (ec != std::errc() || ptr != value.data() + value.size() || !std::isfinite(v) || !(std::fabs(v) < kMaxAmount))
         throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) +
-                           " is out of range (amounts stay below 1,000,000,000)");
+                           " is out of range");
     return v;
 }
 
