@@ -9,6 +9,7 @@ packages=(
   libpugixml-dev libcurl4-openssl-dev nlohmann-json3-dev
   libcpp-httplib-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  nodejs npm
 )
 
 missing=()
@@ -24,4 +25,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+fi
+
+# The independent bank-file readers the server tests use, pinned by tests/oracle's lockfile.
+oracle_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/oracle"
+if command -v npm >/dev/null 2>&1 && [ -f "$oracle_dir/package-lock.json" ]; then
+  if [ ! -d "$oracle_dir/node_modules" ] || [ "$oracle_dir/package-lock.json" -nt "$oracle_dir/node_modules" ]; then
+    (cd "$oracle_dir" && npm ci --no-audit --no-fund --loglevel=error && touch node_modules)
+  fi
 fi
