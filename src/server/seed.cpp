@@ -215,11 +215,18 @@ bool seedDemo(Store& store) {
 void seedSynthetic(Store& store, std::size_t charges, int country, std::size_t perCenter) {
     const std::size_t perCenterCount = perCenter == 0 ? 1 : perCenter;
     Transaction t(store.db(), Transaction::Mode::Write);
-    if (!store.isEmpty()) throw StoreError("synthetic data goes into an empty database only");
+    // Ids go on from those already there, so both countries can share one database.
+    Statement existing = store.db().prepare(
+        "SELECT (SELECT COUNT(*) FROM centers WHERE country = ?1), (SELECT COALESCE(MAX(id), 0) FROM centers), "
+        "(SELECT COALESCE(MAX(id), 100000) FROM members)");
+    existing.bind(1, country);
+    existing.step();
+    if (existing.integer(0) != 0) throw StoreError("synthetic data goes into a database without centers of the country");
+    auto centerId = static_cast<std::int32_t>(existing.integer(1));
+    auto memberId = static_cast<std::int32_t>(existing.integer(2));
+    existing = Statement();
     Random rng(42);
     const bool canada = country == 2;
-    std::int32_t centerId = 0;
-    std::int32_t memberId = 100000;
     for (std::size_t n = 0; n < charges; ++n) {
         if (n % perCenterCount == 0) {
             ++centerId;

@@ -20,7 +20,8 @@ class Store;
 bool seedDemo(Store& store);
 
 // `charges` charges in the sweep of one country, `perCenter` to a center and two to a member;
-// every center has a bank account. Throws StoreError unless the database is empty.
+// every center has a bank account. Ids go on from those in the database, so both countries
+// can be seeded into one. Throws StoreError when the country already has centers.
 void seedSynthetic(Store& store, std::size_t charges, int country = 1, std::size_t perCenter = 1000);
 
 // A fictitious bank account for a center of the country: a routing number with a valid check
