@@ -110,7 +110,7 @@ Database::Database(const std::filesystem::path& file) {
         // FULL: a commit is on disk before it returns, so an export's files are never published
         // for a batch that a power cut could still take back; the same holds for saves and
         // status commits.
-        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA cache_size=-65536;");
     } catch (...) {
         sqlite3_close(db_);
         throw;

@@ -142,9 +142,8 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "INSERT INTO batch_items (batch_no, charge_id, amount) "
         "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
         "ORDER BY member_id, source, sweep_sequence");
-    markExported_ = db_.prepare(
-        "UPDATE charges SET state = 20 WHERE state = 14 "
-        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
+    // Center by center along the (state, center) index: no search of the batch's items.
+    markExported_ = db_.prepare("UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1");
     pendingItems_ = db_.prepare(
         "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount "
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
@@ -366,8 +365,10 @@ std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& cent
     const auto batchNo = static_cast<std::int32_t>(next.integer(0));
     next.reuse();
     insertBatch_.reuse().bind(1, batchNo).bind(2, country).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
-    for (const std::int32_t center : centers) insertItem_.reuse().bind(1, batchNo).bind(2, center).run();
-    markExported_.reuse().bind(1, batchNo).run();
+    for (const std::int32_t center : centers) {
+        insertItem_.reuse().bind(1, batchNo).bind(2, center).run();
+        markExported_.reuse().bind(1, center).run();
+    }
     return batchNo;
 }
 
