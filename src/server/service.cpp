@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include <cstdio>
 #include <exception>
 
 #include "export_file.h"
@@ -94,7 +95,9 @@ Service::Service(ServiceOptions options)
       originator_(bank::loadOriginator(options.originatorFile)) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
-    finishExports(*idle_.back(), exportDir_);
+    // What a crash left half done is finished before the first request; the operator may want to
+    // know that it happened.
+    for (const std::string& line : finishExports(*idle_.back(), exportDir_)) std::fprintf(stderr, "export: %s\n", line.c_str());
 }
 
 Service::~Service() = default;

@@ -3,6 +3,9 @@
 // Julian dates, names in ASCII).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -10,6 +13,7 @@
 #include "server/bank/bank_text.h"
 #include "server/bank/cpa005.h"
 #include "server/bank/nacha.h"
+#include "server/bank/originator.h"
 #include "server/seed.h"
 
 namespace eft::server::bank {
@@ -221,6 +225,44 @@ TEST(BankText, NamesBecomeUpperCaseAscii) {
     };
     for (const auto& c : cases) EXPECT_EQ(nameField(c.in, 20), std::string(c.out) + blanks(20 - std::string(c.out).size())) << c.in;
     EXPECT_EQ(nameField("A center name far longer than its field", 10), "A CENTER N");
+}
+
+TEST(OriginatorFile, FieldsReplaceTheDefaultsAndFaultsNameTheField) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "eft-originator-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::filesystem::path file = dir / "originator.json";
+    const struct {
+        const char* json;
+        const char* error;  // empty: loads
+    } cases[] = {
+        {R"({"companyName": "Franchisor Inc", "odfiRouting": "021000021"})", ""},
+        {R"({"odfiRouting": "021000022"})", "odfiRouting \"021000022\" must be a routing number (9 digits, check digit)"},
+        {R"({"cpaDataCentre": "330"})", "cpaDataCentre \"330\" must be 5 digits"},
+        {R"({"companyName": 12})", "field \"companyName\" must be a text"},
+        {R"({"companyNmae": "x"})", "unknown field \"companyNmae\""},
+        {R"({"companyShortName": "A NAME OF SIXTEEN"})", "companyShortName \"A NAME OF SIXTEEN\" must be 1 to 15 ASCII characters"},
+        {R"(["not", "an object"])", "must hold one JSON object"},
+        {R"({"companyName": )", "is not JSON"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(file, std::ios::trunc) << c.json;
+        try {
+            const Originator o = loadOriginator(file);
+            EXPECT_STREQ(c.error, "") << c.json;
+            EXPECT_EQ(o.companyName, "Franchisor Inc");
+            EXPECT_EQ(o.odfiRouting, "021000021");
+            EXPECT_EQ(o.cpaOriginatorId, Originator{}.cpaOriginatorId);  // not named: the default
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            EXPECT_NE(std::string(c.error), "") << c.json << ": " << what;
+            EXPECT_EQ(what.rfind("originator file " + file.string() + ": ", 0), 0u) << what;
+            EXPECT_NE(what.find(c.error), std::string::npos) << what;
+        }
+    }
+    EXPECT_THROW(loadOriginator(dir / "missing.json"), std::runtime_error);
+    EXPECT_NO_THROW(validate(loadOriginator({})));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
