@@ -1,8 +1,8 @@
 // Reads the server's bank files with implementations that owe nothing to the server's code:
 //   node check_bank_files.mjs nacha FILE      the file parsed by @ach/ach, plus what its own
 //                                             records say about lengths, blocking, hash, totals
-//   node check_bank_files.mjs cpa005 SPEC     the CPA-005 text @cityssm/eft-generator writes
-//                                             for the payments and settings in SPEC (JSON)
+//   node check_bank_files.mjs cpa005 PAYMENTS     the CPA-005 text @cityssm/eft-generator writes
+//                                             for the payments and settings in PAYMENTS (JSON)
 // Prints JSON (nacha) or the generated file (cpa005) on stdout.
 import fs from 'node:fs'
 import { createRequire } from 'node:module'
@@ -56,12 +56,12 @@ function readNacha (file) {
   })
 }
 
-function generateCpa005 (specFile) {
-  const spec = JSON.parse(fs.readFileSync(specFile, 'utf8'))
-  const [y, m, d] = spec.created
-  const [py, pm, pd] = spec.due
-  const generator = new EFTGenerator({ ...spec.config, fileCreationDate: new Date(y, m - 1, d) })
-  for (const t of spec.transactions) {
+function generateCpa005 (paymentsFile) {
+  const input = JSON.parse(fs.readFileSync(paymentsFile, 'utf8'))
+  const [y, m, d] = input.created
+  const [py, pm, pd] = input.due
+  const generator = new EFTGenerator({ ...input.config, fileCreationDate: new Date(y, m - 1, d) })
+  for (const t of input.transactions) {
     generator.addTransaction({
       recordType: t.recordType,
       segments: t.segments.map((s) => ({ ...s, paymentDate: new Date(py, pm - 1, pd) }))
@@ -76,6 +76,6 @@ if (mode === 'nacha') {
 } else if (mode === 'cpa005') {
   process.stdout.write(generateCpa005(file))
 } else {
-  process.stderr.write('usage: check_bank_files.mjs nacha FILE | cpa005 SPEC\n')
+  process.stderr.write('usage: check_bank_files.mjs nacha FILE | cpa005 PAYMENTS\n')
   process.exit(2)
 }

@@ -136,22 +136,22 @@ TEST_F(OracleTest, TheCpa005GeneratorWritesTheSameFileForTheSamePayments) {
     const auto centers = centersOf(2);
     ASSERT_GT(centers.size(), 10u);
     const bank::Originator o;
-    nlohmann::json spec;
-    spec["created"] = {2011, 3, 5};
-    spec["due"] = {2011, 3, 7};
-    spec["config"] = {{"originatorId", o.cpaOriginatorId},      {"originatorShortName", o.companyShortName},
+    nlohmann::json payments;
+    payments["created"] = {2011, 3, 5};
+    payments["due"] = {2011, 3, 7};
+    payments["config"] = {{"originatorId", o.cpaOriginatorId},      {"originatorShortName", o.companyShortName},
                       {"originatorLongName", o.companyName},    {"fileCreationNumber", "1"},
                       {"destinationDataCentre", o.cpaDataCentre}, {"destinationCurrency", "CAD"},
                       {"returnInstitutionNumber", o.returnInstitution}, {"returnTransitNumber", o.returnTransit},
                       {"returnAccountNumber", o.returnAccount}};
-    spec["transactions"] = nlohmann::json::array();
+    payments["transactions"] = nlohmann::json::array();
     std::int64_t segments[2] = {0, 0};
     for (const bool debits : {true, false}) {
         nlohmann::json record;
         for (const auto& [id, c] : centers) {
             if (c.cents == 0 || (c.cents > 0) != debits) continue;
             if (record.is_null() || record["segments"].size() == bank::kCpaSegmentsPerRecord) {
-                if (!record.is_null()) spec["transactions"].push_back(record);
+                if (!record.is_null()) payments["transactions"].push_back(record);
                 record = {{"recordType", debits ? "D" : "C"}, {"segments", nlohmann::json::array()}};
             }
             record["segments"].push_back({{"cpaCode", debits ? o.cpaDebitCode : o.cpaCreditCode},
@@ -163,12 +163,12 @@ TEST_F(OracleTest, TheCpa005GeneratorWritesTheSameFileForTheSamePayments) {
                                           {"crossReferenceNumber", "2-" + std::to_string(id)}});
             ++segments[debits ? 0 : 1];
         }
-        if (!record.is_null()) spec["transactions"].push_back(record);
+        if (!record.is_null()) payments["transactions"].push_back(record);
     }
     ASSERT_GT(segments[0] + segments[1], 0);
-    const fs::path specFile = dir.path() / "spec.json";
-    std::ofstream(specFile) << spec.dump();
-    const std::string theirs = oracle("cpa005", specFile);
+    const fs::path paymentsFile = dir.path() / "payments.json";
+    std::ofstream(paymentsFile) << payments.dump();
+    const std::string theirs = oracle("cpa005", paymentsFile);
     const std::string ours = fileText(dir.path() / "export" / "EFT_CA_0000000002.txt");
     ASSERT_EQ(ours.size(), theirs.size());
     const std::size_t recordCount = ours.size() / (bank::kCpaRecordLength + 2);
