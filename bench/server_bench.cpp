@@ -1,11 +1,13 @@
-// The reference server: the sweep document of 100,000 charges, a save of 32,767 records, and a
-// bounded concurrent load over loopback.
+// The reference server: the sweep document of 100,000 charges, a save of 32,767 records, the
+// export of 100,000 saved charges next to a plain write of the same file bytes, and a bounded
+// concurrent load over loopback.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -93,6 +95,85 @@ void BM_ServerSave32767(benchmark::State& state) {
     state.counters["body_MB"] = static_cast<double>(body.size()) / 1e6;
 }
 BENCHMARK(BM_ServerSave32767)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 100,000 charges saved over 2,000 centers, half of each country, 50 to a center; saved
+// through the control's own bodies, once. Every export starts from a copy of this file.
+constexpr std::size_t kExportCharges = 100'000;
+constexpr std::size_t kChargesPerCenter = 50;
+
+const fs::path& savedDb() {
+    static const fs::path db = [] {
+        fs::path p = scratch().path / "saved.db";
+        {
+            server::Store store(p);
+            server::seedSynthetic(store, kExportCharges / 2, 1, kChargesPerCenter);
+            server::seedSynthetic(store, kExportCharges / 2, 2, kChargesPerCenter);
+        }
+        server::Service service({p, scratch().path / "unused-export", {}});
+        server::Store store(p);
+        for (const int country : {1, 2})
+            while (store.countSweepRows(country) > 0)
+                if (!service.save(server::controlSaveBody(store, country, 32767, 7, 2)).empty()) std::abort();
+        return p;
+    }();
+    return db;
+}
+
+// The export: both batches formed, both bank files written, synced, committed and published.
+void BM_ServerExport100k(benchmark::State& state) {
+    const fs::path work = scratch().path / "export.db";
+    const fs::path out = scratch().path / "export-files";
+    std::string report;
+    for (auto _ : state) {
+        state.PauseTiming();
+        removeDb(work);
+        fs::remove_all(out);
+        fs::copy_file(savedDb(), work);
+        auto service = std::make_unique<server::Service>(server::ServiceOptions{work, out, {}});
+        state.ResumeTiming();
+        report = service->exportBatches(7, 2);
+        state.PauseTiming();
+        if (report.find("EFT_CA_") == std::string::npos || report.find("EFT_US_") == std::string::npos)
+            state.SkipWithError(("the export did not write both files: " + report).c_str());
+        service.reset();
+        state.ResumeTiming();
+    }
+    std::uintmax_t bytes = 0;
+    for (const auto& f : fs::directory_iterator(out)) bytes += f.file_size();
+    removeDb(work);
+    state.counters["charges"] = static_cast<double>(kExportCharges);
+    state.counters["centers"] = static_cast<double>(kExportCharges / kChargesPerCenter);
+    state.counters["file_KB"] = static_cast<double>(bytes) / 1e3;
+}
+BENCHMARK(BM_ServerExport100k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The anchor: the same two files' bytes written plainly (no database, no sync), so the ratio
+// shows what the export costs beyond putting its bytes on disk.
+void BM_ServerExportPlainWrite(benchmark::State& state) {
+    std::vector<std::pair<std::string, std::string>> files;
+    {
+        const fs::path work = scratch().path / "anchor.db";
+        const fs::path out = scratch().path / "anchor-files";
+        removeDb(work);
+        fs::remove_all(out);
+        fs::copy_file(savedDb(), work);
+        server::Service({work, out, {}}).exportBatches(7, 2);
+        for (const auto& f : fs::directory_iterator(out)) {
+            std::ifstream in(f.path(), std::ios::binary);
+            files.emplace_back(f.path().filename().string(), std::string(std::istreambuf_iterator<char>(in), {}));
+        }
+        removeDb(work);
+    }
+    const fs::path plain = scratch().path / "plain";
+    fs::create_directories(plain);
+    for (auto _ : state) {
+        for (const auto& [name, bytes] : files) {
+            std::ofstream(plain / name, std::ios::binary | std::ios::trunc) << bytes;
+        }
+    }
+    state.counters["files"] = static_cast<double>(files.size());
+}
+BENCHMARK(BM_ServerExportPlainWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // 8 clients, 2,000 requests in all: sweeps of both countries and the batch list.
 void BM_ServerConcurrentLoad(benchmark::State& state) {

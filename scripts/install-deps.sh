@@ -29,3 +29,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
 fi
+
+# Node runs the independent bank-file readers the server tests use; a Node that came from
+# elsewhere brings its own npm, so Debian's are installed only when npm is missing.
+if ! command -v npm >/dev/null 2>&1; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq nodejs npm
+fi
+
+# The readers themselves, pinned by tests/oracle's lockfile.
+oracle_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/oracle"
+if command -v npm >/dev/null 2>&1 && [ -f "$oracle_dir/package-lock.json" ]; then
+  if [ ! -d "$oracle_dir/node_modules" ] || [ "$oracle_dir/package-lock.json" -nt "$oracle_dir/node_modules" ]; then
+    (cd "$oracle_dir" && npm ci --no-audit --no-fund --loglevel=error && touch node_modules)
+  fi
+fi

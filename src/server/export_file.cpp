@@ -1,152 +1,318 @@
 #include "export_file.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
+
+#include "bank/bank_text.h"
+#include "bank/cpa005.h"
+#include "bank/nacha.h"
+#include "clock.h"
+#include "store.h"
+#include "text/text_forms.h"
 
 namespace eft::server {
 namespace {
 
-constexpr std::int64_t kHashModulus = 10'000'000'000;
+constexpr std::string_view kTempSuffix = ".tmp";
 
-std::string zeroPadded(std::int64_t value, std::size_t width, const char* what) {
-    std::string digits = std::to_string(value);
-    if (value < 0 || digits.size() > width)
-        throw std::runtime_error(std::string(what) + " " + digits + " does not fit the file layout");
-    return std::string(width - digits.size(), '0') + digits;
+[[noreturn]] void fail(const std::string& what, int error) {
+    throw std::runtime_error(what + ": " + std::strerror(error));
 }
 
-std::string blankPadded(std::string text, std::size_t width) {
-    text.resize(width, ' ');
-    return text;
-}
-
-std::string record(std::string text) {
-    text.resize(kExportRecordLength, ' ');
-    text += "\r\n";
-    return text;
-}
-
-// Latin-1 letters U+00C0..U+00FF without their accents; '?' where none fits.
-constexpr std::string_view kLatin1Ascii =
-    "AAAAAAACEEEEIIII"  // C0..CF
-    "DNOOOOO?OUUUUY?s"  // D0..DF
-    "aaaaaaaceeeeiiii"  // E0..EF
-    "dnooooo?ouuuuy?y";  // F0..FF
-
-}  // namespace
-
-ExportTotals exportTotals(const ExportBatch& batch) {
-    ExportTotals t;
-    for (const ExportCenter& c : batch.centers) {
-        t.items += c.itemCount;
-        if (c.cents >= 0) t.inCents += c.cents;
-        else t.outCents -= c.cents;
-        t.hashTotal = (t.hashTotal + c.centerId) % kHashModulus;
+// A file descriptor closed on every path.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    return t;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+Fd openDirectory(const std::filesystem::path& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) throw std::runtime_error("cannot create the export folder " + dir.string() + ": " + ec.message());
+    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) fail("cannot open the export folder " + dir.string(), errno);
+    return Fd(fd.release());
 }
 
-std::string exportFileName(const ExportBatch& batch) {
-    return std::string("EFT_") + (batch.country == 2 ? "CA" : "US") + "_" +
-           zeroPadded(batch.batchNo, 10, "batch number") + ".txt";
-}
-
-std::string asciiText(std::string_view s) {
+std::string randomHex() {
+    unsigned char bytes[12];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("no random bytes for a temporary name", errno);
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        if (b < 0x80) {
-            out += b < 0x20 || b == 0x7F ? '?' : static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        // A UTF-8 sequence: its length from the lead byte; a Latin-1 letter keeps its base.
-        std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-        char replacement = '?';
-        if (length == 2 && i + 1 < s.size()) {
-            const char32_t cp = ((b & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
-            if (cp >= 0xC0 && cp <= 0xFF) replacement = kLatin1Ascii[cp - 0xC0];
-        }
-        out += replacement;
-        std::size_t k = 1;
-        while (k < length && i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80) ++k;
-        i += k;
+    for (const unsigned char b : bytes) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
     }
     return out;
 }
 
-std::string exportFileText(const ExportBatch& batch) {
-    const ExportTotals totals = exportTotals(batch);
-    const Date d = batch.exportedAt.date();
-    char date[16];
-    char time[16];
-    std::snprintf(date, sizeof date, "%04d%02d%02d", d.year, d.month, d.day);
-    std::snprintf(time, sizeof time, "%02d%02d%02d", batch.exportedAt.hour(), batch.exportedAt.minute(),
-                  batch.exportedAt.second());
-    const bool canada = batch.country == 2;
-
-    std::string text;
-    text.reserve((batch.centers.size() + 2) * (kExportRecordLength + 2));
-    text += record("H" + zeroPadded(batch.batchNo, 10, "batch number") + date + time + (canada ? "CA" : "US") +
-                   (canada ? "CAD" : "USD") + zeroPadded(batch.personId, 10, "person id") +
-                   zeroPadded(batch.personType, 5, "person type"));
-    for (const ExportCenter& c : batch.centers) {
-        const std::int64_t magnitude = c.cents < 0 ? -c.cents : c.cents;
-        text += record("D" + zeroPadded(c.centerId, 10, "center id") + blankPadded(asciiText(c.name), 35) +
-                       zeroPadded(c.itemCount, 7, "item count") + (c.cents < 0 ? "-" : "+") +
-                       zeroPadded(magnitude, 14, "amount"));
-    }
-    const std::int64_t net = totals.netCents();
-    text += record("T" + zeroPadded(batch.batchNo, 10, "batch number") +
-                   zeroPadded(static_cast<std::int64_t>(batch.centers.size()), 6, "center count") +
-                   zeroPadded(totals.items, 7, "item count") + zeroPadded(totals.inCents, 14, "total due in") +
-                   zeroPadded(totals.outCents, 14, "total due out") + (net < 0 ? "-" : "+") +
-                   zeroPadded(net < 0 ? -net : net, 14, "net total") + zeroPadded(totals.hashTotal, 10, "hash total"));
-    return text;
+// The bytes of a file in `dir`, or nothing when it cannot be read.
+std::optional<std::string> readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-StagedFiles::StagedFiles(std::filesystem::path dir) : dir_(std::move(dir)) {}
-
-StagedFiles::~StagedFiles() {
-    if (kept_) return;
-    for (const File& f : files_) {
-        std::error_code ignored;
-        std::filesystem::remove(f.temp, ignored);
-        if (f.published) std::filesystem::remove(f.final, ignored);
-    }
+std::string moneyText(std::int64_t cents) {
+    std::string whole = std::to_string(cents / 100);
+    for (int at = static_cast<int>(whole.size()) - 3; at > 0; at -= 3) whole.insert(static_cast<std::size_t>(at), ",");
+    const auto fraction = static_cast<int>(cents % 100);
+    return whole + "." + (fraction < 10 ? "0" : "") + std::to_string(fraction);
 }
 
-void StagedFiles::stage(const std::string& name, std::string_view text) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir_, ec);
-    if (ec) throw std::runtime_error("cannot create the export folder " + dir_.string() + ": " + ec.message());
-    File f{dir_ / ("." + name + ".tmp"), dir_ / name};
-    files_.push_back(f);
-    std::FILE* out = std::fopen(f.temp.c_str(), "wb");
-    if (out == nullptr) throw std::runtime_error("cannot write " + f.temp.string() + ": " + std::strerror(errno));
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
-                         ::fsync(fileno(out)) == 0;
+std::string countryName(int country) { return country == 2 ? "Canada" : "United States"; }
+
+char fileIdModifier(std::int64_t filesBefore) {
+    static constexpr char kModifiers[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    return kModifiers[filesBefore % 36];
+}
+
+std::string isoDay(const Date& d) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
+    return buf;
+}
+
+// Removes the temporary files written so far unless the export got to its commit.
+struct TempGuard {
+    std::filesystem::path dir;
+    std::vector<std::string> names;
+    bool committed = false;
+    ~TempGuard() {
+        if (committed) return;
+        for (const std::string& n : names) {
+            std::error_code ignored;
+            std::filesystem::remove(dir / n, ignored);
+        }
+    }
+};
+
+}  // namespace
+
+void crashPoint(const char* point) {
+    const char* wanted = std::getenv("EFT_TEST_CRASH_AT");
+    if (wanted != nullptr && std::strcmp(wanted, point) == 0) std::raise(SIGKILL);
+}
+
+bool isTempName(std::string_view name) {
+    return name.starts_with(".EFT_") && name.ends_with(kTempSuffix);
+}
+
+std::string writeTempFile(const std::filesystem::path& dir, std::string_view finalName, std::string_view text) {
+    const Fd folder = openDirectory(dir);
+    const std::string name = "." + std::string(finalName) + "." + randomHex() + std::string(kTempSuffix);
+    const Fd fd(::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.get() < 0) fail("cannot create " + (dir / name).string(), errno);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::unlinkat(folder.get(), name.c_str(), 0);
+            fail("cannot write " + (dir / name).string(), error);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) {
+        const int error = errno;
+        ::unlinkat(folder.get(), name.c_str(), 0);
+        fail("cannot write " + (dir / name).string(), error);
+    }
+    return name;
+}
+
+void syncDirectory(const std::filesystem::path& dir) {
+    const Fd folder = openDirectory(dir);
+    if (::fsync(folder.get()) != 0) fail("cannot sync the export folder " + dir.string(), errno);
+}
+
+void publishFile(const std::filesystem::path& dir, const std::string& tempName, const std::string& finalName,
+                 std::string_view text) {
+    const Fd folder = openDirectory(dir);
+    int rc = ::renameat2(folder.get(), tempName.c_str(), folder.get(), finalName.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        // A file system without RENAME_NOREPLACE: link() refuses an existing name just as well.
+        rc = ::linkat(folder.get(), tempName.c_str(), folder.get(), finalName.c_str(), 0);
+        if (rc == 0) ::unlinkat(folder.get(), tempName.c_str(), 0);
+    }
+    if (rc == 0) return;
     const int error = errno;
-    const bool closed = std::fclose(out) == 0;
-    if (!written || !closed)
-        throw std::runtime_error("cannot write " + f.temp.string() + ": " + std::strerror(written ? errno : error));
+    if (error == EEXIST || error == ENOENT) {
+        // Already published by an earlier run or a second server: the same bytes are fine.
+        if (const auto existing = readFile(dir / finalName); existing && *existing == text) {
+            ::unlinkat(folder.get(), tempName.c_str(), 0);
+            return;
+        }
+        if (error == EEXIST) throw std::runtime_error((dir / finalName).string() + " already exists with other content");
+    }
+    fail("cannot publish " + (dir / finalName).string(), error);
 }
 
-void StagedFiles::publish() {
-    for (const File& f : files_)
-        if (std::filesystem::exists(f.final)) throw std::runtime_error(f.final.string() + " already exists");
-    for (File& f : files_) {
-        std::error_code ec;
-        std::filesystem::rename(f.temp, f.final, ec);
-        if (ec) throw std::runtime_error("cannot rename " + f.temp.string() + ": " + ec.message());
-        f.published = true;
+std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
+                      const Timestamp& at, std::int32_t personId, std::int16_t personType) {
+    struct Made {
+        BatchFileRow row;
+        std::string temp;
+        std::string report;
+    };
+    std::vector<Made> made;
+    std::string leftOut;
+    const std::string atText = isoText(at);
+    TempGuard temps{dir, {}, false};
+
+    Transaction t(store.db(), Transaction::Mode::Write);
+    for (const int country : {1, 2}) {
+        const std::string where = countryName(country);
+        std::vector<bank::Payment> payments;
+        std::vector<std::int32_t> centers;
+        std::int64_t in = 0;
+        std::int64_t out = 0;
+        std::int64_t items = 0;
+        for (SavedCenter& c : store.savedCenters(country)) {
+            std::string reason;
+            const std::int64_t magnitude = c.cents < 0 ? -c.cents : c.cents;  // |cents| < 2^53: sums of doubles
+            if (!c.account) reason = "no bank account";
+            else if (const std::string fault = bank::accountFault(*c.account, country); !fault.empty()) reason = fault;
+            else if (magnitude > bank::kMaxEntryCents) reason = "its net does not fit in one entry";
+            else if ((c.cents > 0 ? in : out) + magnitude > bank::kMaxFileTotalCents) reason = "the file's totals are full";
+            if (!reason.empty()) {
+                leftOut += where + ": center " + text::centerNumber(c.centerId) + " " + c.name +
+                           " left saved, not exported: " + reason + "\n";
+                continue;
+            }
+            (c.cents > 0 ? in : out) += magnitude;
+            items += c.items;
+            centers.push_back(c.centerId);
+            payments.push_back({c.centerId, std::move(c.name), std::move(*c.account), c.cents});
+        }
+        if (centers.empty()) continue;
+
+        bank::BankBatch batch;
+        batch.batchNo = store.formBatch(country, centers, atText, personId, personType);
+        batch.country = country;
+        batch.createdAt = at;
+        batch.payments = std::move(payments);
+        std::optional<std::int32_t> creationNumber;
+        bank::BankFile file;
+        if (country == 1) {
+            batch.fileIdModifier = fileIdModifier(store.usFilesOn(isoDay(at.date())));
+            file = bank::nachaFile(batch, originator);
+        } else {
+            batch.fileCreationNumber = store.nextFileCreationNumber(originator.cpaOriginatorId);
+            creationNumber = batch.fileCreationNumber;
+            file = bank::cpa005File(batch, originator);
+        }
+        if (std::filesystem::exists(std::filesystem::symlink_status(dir / file.name)))
+            throw std::runtime_error((dir / file.name).string() + " already exists");
+        BatchFileRow row{batch.batchNo, file.name, std::move(file.text), file.summary, false};
+        store.insertBatchFile(row, creationNumber);
+        const std::int64_t zero = static_cast<std::int64_t>(centers.size()) - file.summary.entries();
+        std::string report = where + ": file " + row.name + ", batch " + std::to_string(batch.batchNo) + ", " +
+                             std::to_string(file.summary.entries()) + " entries (" + std::to_string(items) +
+                             " items of " + std::to_string(centers.size()) + " centers";
+        if (zero > 0) report += ", " + std::to_string(zero) + " netting zero with no entry";
+        report += "); debits " + moneyText(file.summary.debitCents) + " (" + std::to_string(file.summary.debitCount) +
+                  "), credits " + moneyText(file.summary.creditCents) + " (" +
+                  std::to_string(file.summary.creditCount) + ")" + (country == 2 ? ", in CAD" : ", in USD") + "\n";
+        made.push_back({std::move(row), {}, std::move(report)});
     }
+    if (made.empty()) {
+        return "No saved items were eligible for export.\n" + leftOut;
+    }
+
+    for (Made& m : made) {
+        m.temp = writeTempFile(dir, m.row.name, m.row.content);
+        temps.names.push_back(m.temp);
+    }
+    crashPoint("temp-written");
+    syncDirectory(dir);
+    crashPoint("folder-synced");
+    t.commit();
+    temps.committed = true;
+    crashPoint("committed");
+
+    std::string report;
+    for (const Made& m : made) report += m.report;
+    report += leftOut;
+    try {
+        for (const Made& m : made) {
+            publishFile(dir, m.temp, m.row.name, m.row.content);
+            crashPoint("first-published");
+        }
+        syncDirectory(dir);
+        crashPoint("all-published");
+        Transaction done(store.db(), Transaction::Mode::Write);
+        for (const Made& m : made) store.markPublished(m.row.batchNo);
+        done.commit();
+    } catch (const std::exception& e) {
+        report += std::string("The batches are committed, but a file could not be published yet (") + e.what() +
+                  "); it is published at the server's next start.\n";
+    }
+    return report + "Files written to " + dir.string();
+}
+
+std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir) {
+    std::vector<std::string> lines;
+    Transaction t(store.db(), Transaction::Mode::Write);
+    std::error_code ec;
+    if (std::filesystem::is_directory(dir, ec)) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (!isTempName(name)) continue;
+            std::error_code ignored;
+            std::filesystem::remove(entry.path(), ignored);
+            lines.push_back("removed the stray temporary file " + name);
+        }
+    }
+    bool any = false;
+    for (const BatchFileRow& f : store.unpublishedFiles()) {
+        try {
+            const auto existing = readFile(dir / f.name);
+            if (!existing) publishFile(dir, writeTempFile(dir, f.name, f.content), f.name, f.content);
+            else if (*existing != f.content) throw std::runtime_error("a different file has its name");
+            store.markPublished(f.batchNo);
+            any = true;
+            lines.push_back("published " + f.name + " of batch " + std::to_string(f.batchNo));
+        } catch (const std::exception& e) {
+            lines.push_back("could not publish " + f.name + " of batch " + std::to_string(f.batchNo) + ": " + e.what());
+        }
+    }
+    if (any) syncDirectory(dir);
+    t.commit();
+    return lines;
 }
 
 }  // namespace eft::server

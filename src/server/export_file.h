@@ -1,92 +1,62 @@
 #pragma once
-// The batch files handed to the bank: one fixed-width ASCII file per batch (one batch per
-// country and export), and the staging that makes a file appear whole or not at all.
+// The export: one batch and one bank file per country with saved charges (NACHA for the
+// United States, CPA-005 for Canada), made so that no file is ever visible without its
+// committed batch, and no committed batch stays without its file.
 //
-// Records are 80 characters and end with CR LF. Numbers are zero-padded on the left, texts
-// blank-padded on the right; amounts are whole cents, their sign in a column of its own.
-//
-//   Header  H | batch 10 | date YYYYMMDD | time HHMMSS | country US/CA | currency USD/CAD |
-//             originator person id 10 | originator person type 5 | blanks
-//   Detail  D | center id 10 | center name 35 | items 7 | sign | amount in cents 14 | blanks
-//   Trailer T | batch 10 | detail records 6 | items 7 | due in cents 14 | due out cents 14 |
-//             net sign | net cents 14 | hash total 10 | blanks
-//
-// A detail amount is the center's net: '+' due in from the center, '-' due out to it. The
-// trailer's due in and due out sum the positive and the negative center amounts; the hash
-// total is the sum of the center ids modulo 10^10.
+// The order of the steps is what makes a crash at any point harmless:
+//   1. in one write transaction, form the batches and keep each file's bytes in the database;
+//   2. write each file under an unpredictable temporary name (O_CREAT|O_EXCL|O_NOFOLLOW, so a
+//      planted name or symlink is never followed or reused), fsync it, fsync the folder;
+//   3. commit (synchronous=FULL);
+//   4. publish: rename each temporary file to its final name without ever replacing a file
+//      (renameat2 RENAME_NOREPLACE, or link and unlink), fsync the folder, record it published.
+// A crash before 3 leaves only temporary files, removed at the next start; a crash after 3 is
+// finished at the next start from the bytes the database holds.
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bank/originator.h"
 #include "base/calendar.h"
 
 namespace eft::server {
 
-inline constexpr std::size_t kExportRecordLength = 80;
+class Store;
 
-struct ExportCenter {
-    std::int32_t centerId = 0;
-    std::string name;  // UTF-8; written transliterated to ASCII
-    std::int64_t itemCount = 0;
-    std::int64_t cents = 0;  // signed net
-};
+// Test hook: when the environment variable EFT_TEST_CRASH_AT names this point, the process
+// kills itself with SIGKILL here, as a power cut would stop it.
+void crashPoint(const char* point);
 
-struct ExportBatch {
-    std::int32_t batchNo = 0;
-    int country = 1;  // 1 United States, 2 Canada
-    Timestamp exportedAt;
-    std::int32_t personId = 0;
-    std::int16_t personType = 0;
-    std::vector<ExportCenter> centers;  // ascending center id
-};
+// The points an export passes, in order.
+inline constexpr const char* kExportCrashPoints[] = {"temp-written", "folder-synced", "committed", "first-published",
+                                                     "all-published"};
 
-struct ExportTotals {
-    std::int64_t items = 0;
-    std::int64_t inCents = 0;
-    std::int64_t outCents = 0;  // positive: the sum of what is due out
-    std::int64_t netCents() const { return inCents - outCents; }
-    std::int64_t hashTotal = 0;
-};
+// Writes `text` to a new temporary file in `dir` for the final name `finalName` and makes it
+// durable. Returns the temporary file's name (inside `dir`). Throws std::runtime_error.
+std::string writeTempFile(const std::filesystem::path& dir, std::string_view finalName, std::string_view text);
 
-ExportTotals exportTotals(const ExportBatch& batch);
+// Renames `tempName` to `finalName` inside `dir` without replacing anything. A final file that
+// already holds exactly `text` counts as published (a crash or a second server got there
+// first) and the temporary file goes. Throws std::runtime_error otherwise.
+void publishFile(const std::filesystem::path& dir, const std::string& tempName, const std::string& finalName,
+                 std::string_view text);
 
-// "EFT_US_0000000057.txt" / "EFT_CA_...".
-std::string exportFileName(const ExportBatch& batch);
+void syncDirectory(const std::filesystem::path& dir);
 
-// The whole file.
-std::string exportFileText(const ExportBatch& batch);
+// True for the names writeTempFile makes.
+bool isTempName(std::string_view fileName);
 
-// ASCII only: Latin letters lose their accents, anything else becomes '?'.
-std::string asciiText(std::string_view utf8);
+// Runs the export and gives the report the control shows: per country the file, the batch,
+// the entries and the debit and credit totals, and every center left saved with the reason.
+// The caller serializes writers. Throws on a failure before the commit (nothing exported);
+// a failure to publish after the commit is reported, and finished at the next start.
+std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
+                      const Timestamp& at, std::int32_t personId, std::int16_t personType);
 
-// Files written under temporary names and renamed into place together. Until keep() is
-// called, the destructor removes every file this set wrote, temporary or renamed, so a failed
-// export leaves nothing behind. Throws std::runtime_error with the reason on any failure.
-class StagedFiles {
-public:
-    explicit StagedFiles(std::filesystem::path dir);
-    ~StagedFiles();
-    StagedFiles(const StagedFiles&) = delete;
-    StagedFiles& operator=(const StagedFiles&) = delete;
-
-    // Writes the text to a temporary file beside its final name.
-    void stage(const std::string& name, std::string_view text);
-    // Renames every staged file to its final name; refuses to replace an existing file.
-    void publish();
-    // The files stay.
-    void keep() { kept_ = true; }
-
-private:
-    struct File {
-        std::filesystem::path temp;
-        std::filesystem::path final;
-        bool published = false;
-    };
-    std::filesystem::path dir_;
-    std::vector<File> files_;
-    bool kept_ = false;
-};
+// At start-up: removes stray temporary files and publishes every committed file that is not
+// yet published. Returns one line per file published or left as it was, with the reason.
+std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir);
 
 }  // namespace eft::server

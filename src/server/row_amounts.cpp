@@ -1,6 +1,9 @@
 #include "row_amounts.h"
 
+#include <cmath>
+
 #include "sweep/row_amounts.h"
+#include "sweep/row_total.h"
 #include "text/text_forms.h"
 
 namespace eft::server {
@@ -53,15 +56,15 @@ RowTotals rowTotals(std::int16_t type, const Amounts& a, bool salesTaxExempt, bo
     return RowTotals{text::roundHalfEven2(in), text::roundHalfEven2(out)};
 }
 
-float batchAmount(std::int16_t type, const PostedAmounts& p) {
-    if (type == 2) return text::roundHalfEven2(-p.nmc);
-    float sum = p.royalty - p.royaltyReserve;
-    sum += p.nac;
-    sum += p.franchiseFee - p.franchiseFeeReserve;
-    sum += p.gst;
-    sum += p.pst;
-    sum -= p.nmc;
-    return text::roundHalfEven2(sum);
+std::optional<std::int64_t> totalCents(const RowTotals& row, bool subscription, float centerOutSum) {
+    const float total = sweepRowTotal(row.in, row.out, subscription, centerOutSum);
+    if (!(std::fabs(total) < kMaxAmount)) return std::nullopt;
+    const std::string shown = text::amount(total);
+    // "-1234.56": the digits without the point are the cents.
+    std::int64_t cents = 0;
+    for (const char c : shown)
+        if (c >= '0' && c <= '9') cents = cents * 10 + (c - '0');
+    return shown.starts_with('-') ? -cents : cents;
 }
 
 }  // namespace eft::server

@@ -3,6 +3,7 @@
 // own figures built on them: the row's IN and OUT totals and the amount a saved charge
 // carries into a batch. All arithmetic is single precision, as the control's.
 #include <cstdint>
+#include <optional>
 
 namespace eft::server {
 
@@ -56,9 +57,12 @@ struct PostedAmounts {
     float nmc = 0;
 };
 
-// The signed amount a saved charge carries into a batch, rounded to cents: positive is due in
-// from the center, negative due out to it. Type-2 rows carry only their NMC payment out; the
-// others the posted amounts net of reserves, less any NMC payment.
-float batchAmount(std::int16_t type, const PostedAmounts& p);
+// The Total the member list shows for a row, in whole cents, exactly as its "0.00" text reads
+// (the rule itself is the control's, sweep/row_total.h). `centerOutSum` is the OUT sum of the
+// row's center so far, in sweep order, this row included. Nothing when the Total is not a
+// finite amount below 10^9 in magnitude: such a row cannot go into a bank file.
+std::optional<std::int64_t> totalCents(const RowTotals& row, bool subscription, float centerOutSum);
+
+inline constexpr float kMaxAmount = 1e9f;  // every amount saved or exported stays below this
 
 }  // namespace eft::server

@@ -3,6 +3,7 @@
 #include "members/member_save.h"
 
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <unordered_map>
@@ -56,8 +57,11 @@ float amountValue(int key, std::string_view value) {
     if (!wellFormed) throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) + " is not a number");
     float v = 0;
     const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), v, std::chars_format::fixed);
-    if (ec != std::errc() || ptr != value.data() + value.size())
-        throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) + " is out of range");
+    // A bank file carries no amount of 10^9 or more; refusing it here keeps it out of every
+    // later export.
+    if (ec != std::errc() || ptr != value.data() + value.size() || !std::isfinite(v) || !(std::fabs(v) < kMaxAmount))
+        throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) +
+                           " is out of range");
     return v;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/pages.h"
+#include "bank/bank_text.h"
 #include "random.h"
 #include "store.h"
 #include "text/text_forms.h"
@@ -138,7 +139,33 @@ void addMemberCharges(Store& store, Random& rng, const CenterPlan& c, const Memb
     }
 }
 
+constexpr const char* kInstitutions[] = {"001", "002", "003", "004", "006", "010", "815"};
+
+std::string digits(Random& rng, int count) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += static_cast<char>('0' + rng.below(10));
+    return out;
+}
+
 }  // namespace
+
+bank::BankAccount demoAccount(int country, std::uint64_t seed) {
+    Random rng(seed * 7919 + 17);
+    bank::BankAccount a;
+    if (country == 2) {
+        a.institution = rng.pick(kInstitutions);
+        a.transit = digits(rng, 5);
+        a.number = digits(rng, 7);
+    } else {
+        // Federal Reserve district prefixes 01..12 keep the number in the form banks expect.
+        const int district = rng.between(1, 12);
+        std::string firstEight = (district < 10 ? "0" : "") + std::to_string(district) + digits(rng, 6);
+        a.routing = firstEight + static_cast<char>('0' + bank::routingCheckDigit(firstEight));
+        a.number = digits(rng, rng.between(8, 12));
+    }
+    a.type = rng.chance(80) ? bank::AccountType::Checking : bank::AccountType::Savings;
+    return a;
+}
 
 bool seedDemo(Store& store) {
     Transaction t(store.db(), Transaction::Mode::Write);
@@ -163,7 +190,8 @@ bool seedDemo(Store& store) {
     std::int32_t memberId = 10001;
     for (const CenterPlan& c : centers) {
         store.insertCenter(c.row);
-                const int members = rng.between(4, 12);
+        store.setCenterAccount(c.row.id, demoAccount(c.row.country, static_cast<std::uint64_t>(c.row.id)));
+        const int members = rng.between(4, 12);
         for (int i = 0; i < members; ++i) {
             MemberRow m;
             m.id = memberId++;
@@ -184,18 +212,26 @@ bool seedDemo(Store& store) {
     return true;
 }
 
-void seedSynthetic(Store& store, std::size_t charges, int country) {
-    constexpr std::size_t kPerCenter = 1000;
+void seedSynthetic(Store& store, std::size_t charges, int country, std::size_t perCenter) {
+    const std::size_t perCenterCount = perCenter == 0 ? 1 : perCenter;
     Transaction t(store.db(), Transaction::Mode::Write);
-    if (!store.isEmpty()) throw StoreError("synthetic data goes into an empty database only");
+    // Ids go on from those already there, so both countries can share one database.
+    Statement existing = store.db().prepare(
+        "SELECT (SELECT COUNT(*) FROM centers WHERE country = ?1), (SELECT COALESCE(MAX(id), 0) FROM centers), "
+        "(SELECT COALESCE(MAX(id), 100000) FROM members)");
+    existing.bind(1, country);
+    existing.step();
+    if (existing.integer(0) != 0) throw StoreError("synthetic data goes into a database without centers of the country");
+    auto centerId = static_cast<std::int32_t>(existing.integer(1));
+    auto memberId = static_cast<std::int32_t>(existing.integer(2));
+    existing = Statement();
     Random rng(42);
     const bool canada = country == 2;
-    std::int32_t centerId = 0;
-    std::int32_t memberId = 100000;
     for (std::size_t n = 0; n < charges; ++n) {
-        if (n % kPerCenter == 0) {
+        if (n % perCenterCount == 0) {
             ++centerId;
             store.insertCenter({centerId, "Synthetic Center " + std::to_string(centerId), country});
+            store.setCenterAccount(centerId, demoAccount(country, static_cast<std::uint64_t>(centerId)));
         }
         const bool first = n % 2 == 0;
         if (first) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bank/payment.h"
+
 namespace eft::server {
 
 class Store;
@@ -13,13 +15,18 @@ class Store;
 // About 40 United States and 15 Canadian centers with a few hundred members and their
 // charges of types 1, 2 and 3: converted and unconverted rows, reserves, Canadian GST and
 // PST, tax-exempt and subscription members, trust ids, and centers whose net is due in as
-// well as centers whose net is due out. Does nothing and answers false unless the database
+// well as centers whose net is due out. Every center has a fictitious bank account. Does nothing and answers false unless the database
 // is empty.
 bool seedDemo(Store& store);
 
-// `charges` charges in the sweep of one country, 1,000 to a center and two to a member.
-// Throws StoreError unless the database is empty.
-void seedSynthetic(Store& store, std::size_t charges, int country = 1);
+// `charges` charges in the sweep of one country, `perCenter` to a center and two to a member;
+// every center has a bank account. Ids go on from those in the database, so both countries
+// can be seeded into one. Throws StoreError when the country already has centers.
+void seedSynthetic(Store& store, std::size_t charges, int country = 1, std::size_t perCenter = 1000);
+
+// A fictitious bank account for a center of the country: a routing number with a valid check
+// digit, or a real institution number with an invented transit; the same for the same seed.
+bank::BankAccount demoAccount(int country, std::uint64_t seed);
 
 // The save body the control posts after ticking the first `maxRecords` sweep rows of the
 // country (all of them when there are fewer), in the control's own record text.

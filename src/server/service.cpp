@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include <cstdio>
 #include <exception>
 
 #include "export_file.h"
@@ -21,24 +22,13 @@ std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
     return absolute.parent_path() / (absolute.stem().string() + "-export");
 }
 
-std::string countryName(int country) { return country == 2 ? "Canada" : "United States"; }
-
-// "-1,234.56" from whole cents.
-std::string moneyText(std::int64_t cents) {
-    const bool negative = cents < 0;
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cents) : static_cast<std::uint64_t>(cents);
-    std::string whole = std::to_string(magnitude / 100);
-    for (int at = static_cast<int>(whole.size()) - 3; at > 0; at -= 3) whole.insert(static_cast<std::size_t>(at), ",");
-    const unsigned fraction = static_cast<unsigned>(magnitude % 100);
-    return (negative ? "-" : "") + whole + "." + (fraction < 10 ? "0" : "") + std::to_string(fraction);
-}
-
 std::string refusalText(SaveRefusal refusal) {
     switch (refusal) {
         case SaveRefusal::Unknown: return "is not in the sweep (no such charge)";
         case SaveRefusal::AlreadySaved: return "is not in the sweep (already saved)";
         case SaveRefusal::Exported: return "is not in the sweep (already exported in a batch)";
         case SaveRefusal::Cleared: return "is not in the sweep (already cleared)";
+        case SaveRefusal::TooLarge: return "has a Total of 1,000,000,000 or more, which no bank file can carry";
         case SaveRefusal::None: break;
     }
     return {};
@@ -101,9 +91,13 @@ Service::Lease Service::borrow() {
 Service::Service(ServiceOptions options)
     : dbPath_(std::move(options.dbPath)),
       exportDir_(options.exportDir.empty() ? defaultExportDir(dbPath_) : std::move(options.exportDir)),
-      clock_(options.clock ? std::move(options.clock) : Clock(localNow)) {
+      clock_(options.clock ? std::move(options.clock) : Clock(localNow)),
+      originator_(bank::loadOriginator(options.originatorFile)) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
+    // What a crash left half done is finished before the first request; the operator may want to
+    // know that it happened.
+    for (const std::string& line : finishExports(*idle_.back(), exportDir_)) std::fprintf(stderr, "export: %s\n", line.c_str());
 }
 
 Service::~Service() = default;
@@ -154,13 +148,11 @@ std::string Service::save(std::string_view body) {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
-        for (std::size_t k = 0; k < records.size(); ++k) {
-            const SaveRecord& r = records[k];
-            const SaveRefusal refusal = store->saveCharge(r, now);
-            if (refusal != SaveRefusal::None)
-                return "Record SQL" + std::to_string(k + 1) + ": member " + std::to_string(r.key.memberId) +
-                       " at center " + std::to_string(r.key.centerId) + " (source " + std::to_string(r.key.source) +
-                       ", sequence " + std::to_string(r.key.sweepSequence) + ") " + refusalText(refusal);
+        if (const auto failure = store->saveCharges(records, now)) {
+            const SaveRecord& r = records[failure->index];
+            return "Record SQL" + std::to_string(failure->index + 1) + ": member " + std::to_string(r.key.memberId) +
+                   " at center " + std::to_string(r.key.centerId) + " (source " + std::to_string(r.key.source) +
+                   ", sequence " + std::to_string(r.key.sweepSequence) + ") " + refusalText(failure->refusal);
         }
         t.commit();
     } catch (const StoreError& e) {
@@ -193,35 +185,13 @@ std::string Service::commitStatus(std::string_view body) {
 }
 
 std::string Service::exportBatches(std::int32_t personId, std::int16_t personType) {
-    const Timestamp at = clock_();
-    const std::string atText = isoText(at);
-    std::string report;
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
-        Transaction t(store->db(), Transaction::Mode::Write);
-        StagedFiles files(exportDir_);
-        for (const int country : {1, 2}) {
-            const auto batch = store->formBatch(country, at, atText, personId, personType);
-            if (!batch) continue;
-            const std::string name = exportFileName(*batch);
-            files.stage(name, exportFileText(*batch));
-            store->setBatchFile(batch->batchNo, name);
-            const ExportTotals totals = exportTotals(*batch);
-            report += "Batch " + std::to_string(batch->batchNo) + ", " + countryName(country) + ": " +
-                      std::to_string(totals.items) + " items from " + std::to_string(batch->centers.size()) +
-                      " centers; due in " + moneyText(totals.inCents) + ", due out " + moneyText(totals.outCents) +
-                      ", net " + moneyText(totals.netCents()) + "; file " + name + "\n";
-        }
-        if (report.empty()) return xml::messageDocument("Export", "No saved items were eligible for export.");
-        files.publish();
-        t.commit();
-        files.keep();
+        return xml::messageDocument("Export", runExport(*store, exportDir_, originator_, clock_(), personId, personType));
     } catch (const std::exception& e) {
         return xml::messageDocument("Export", std::string("The export failed, nothing was exported: ") + e.what());
     }
-    report += "Files written to " + exportDir_.string();
-    return xml::messageDocument("Export", report);
 }
 
 }  // namespace eft::server

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bank/originator.h"
 #include "clock.h"
 
 namespace eft::server {
@@ -22,11 +23,14 @@ struct ServiceOptions {
     std::filesystem::path dbPath;
     std::filesystem::path exportDir;  // empty: "<db name>-export" beside the database
     Clock clock;                      // empty: localNow
+    std::filesystem::path originatorFile{};  // empty: the demo originator
 };
 
 class Service {
 public:
-    // Opens (and creates when missing) the database and its tables. Throws StoreError.
+    // Opens (and creates when missing) the database and its tables, reads the originator file,
+    // and finishes publishing any export a crash interrupted. Throws StoreError, or
+    // std::runtime_error for a bad originator file.
     explicit Service(ServiceOptions options);
     ~Service();
     Service(const Service&) = delete;
@@ -71,6 +75,7 @@ private:
     std::filesystem::path dbPath_;
     std::filesystem::path exportDir_;
     Clock clock_;
+    bank::Originator originator_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
     // Changes are made one at a time; SQLite would serialize them anyway, but waiting here

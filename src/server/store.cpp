@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <cmath>
+#include <unordered_map>
 
 namespace eft::server {
 namespace {
@@ -42,7 +43,7 @@ CREATE TABLE IF NOT EXISTS charges (
   posted_rate REAL, posted_royalty REAL, posted_nac REAL, posted_royalty_reserve REAL,
   posted_franchise_fee REAL, posted_franchise_fee_reserve REAL, posted_gst REAL, posted_pst REAL,
   posted_nmc REAL, posted_trust INTEGER, posted_amount REAL,
-  saved_by INTEGER, saved_by_type INTEGER, saved_at TEXT,
+  saved_by INTEGER, saved_by_type INTEGER, saved_at TEXT, batch_cents INTEGER,
   UNIQUE (member_id, center_id, source, sweep_sequence));
 CREATE INDEX IF NOT EXISTS charges_by_state ON charges (state, center_id);
 CREATE TABLE IF NOT EXISTS batches (
@@ -62,6 +63,26 @@ CREATE TABLE IF NOT EXISTS batch_items (
   outcome_by_type INTEGER,
   PRIMARY KEY (batch_no, charge_id));
 CREATE INDEX IF NOT EXISTS batch_items_pending ON batch_items (outcome, batch_no);
+CREATE TABLE IF NOT EXISTS center_accounts (
+  center_id    INTEGER PRIMARY KEY REFERENCES centers(id),
+  routing      TEXT,
+  institution  TEXT,
+  transit      TEXT,
+  account      TEXT NOT NULL,
+  account_type INTEGER NOT NULL CHECK (account_type IN (1, 2)));
+CREATE TABLE IF NOT EXISTS batch_files (
+  batch_no        INTEGER PRIMARY KEY REFERENCES batches(batch_no),
+  name            TEXT NOT NULL UNIQUE,
+  content         BLOB NOT NULL,
+  debit_count     INTEGER NOT NULL,
+  debit_cents     INTEGER NOT NULL,
+  credit_count    INTEGER NOT NULL,
+  credit_cents    INTEGER NOT NULL,
+  creation_number INTEGER,
+  published       INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS originator_files (
+  originator_id TEXT PRIMARY KEY,
+  last_number   INTEGER NOT NULL);
 )sql";
 
 constexpr int kCleared = 1;
@@ -99,21 +120,30 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "UPDATE charges SET state = 14, posted_rate = ?2, posted_royalty = ?3, posted_nac = ?4, "
         "posted_royalty_reserve = ?5, posted_franchise_fee = ?6, posted_franchise_fee_reserve = ?7, "
         "posted_gst = ?8, posted_pst = ?9, posted_nmc = ?10, posted_trust = ?11, posted_amount = ?12, "
-        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15 WHERE id = ?1 AND state = 0");
+        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15, batch_cents = ?16 WHERE id = ?1 AND state = 0");
+    // In the order the sweep rows go out, so the running OUT sum is the control's.
+    centerSweep_ = db_.prepare(
+        "SELECT ch.id, ch.type, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
+        "ch.franchise_fee_reserve, ch.gst, ch.pst, ch.nmc_payment, m.tax_exempt, m.subscription "
+        "FROM charges ch JOIN members m ON m.id = ch.member_id "
+        "WHERE ch.state = 0 AND ch.center_id = ?1 "
+        "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
     nextBatch_ = db_.prepare("SELECT COALESCE(MAX(batch_no), 0) + 1 FROM batches");
     savedCharges_ = db_.prepare(
-        "SELECT ch.id, ch.center_id, ce.name, ch.posted_amount "
+        "SELECT ch.center_id, ce.name, COUNT(*), SUM(ch.batch_cents), a.routing, a.institution, a.transit, "
+        "a.account, a.account_type "
         "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
-        "WHERE ch.state = 14 AND ce.country = ?1 "
-        "ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+        "LEFT JOIN center_accounts a ON a.center_id = ch.center_id "
+        "WHERE ch.state = 14 AND ce.country = ?1 GROUP BY ch.center_id ORDER BY ch.center_id");
     insertBatch_ = db_.prepare(
         "INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name) "
         "VALUES (?1, ?2, ?3, ?4, ?5, '')");
-    insertItem_ = db_.prepare("INSERT INTO batch_items (batch_no, charge_id, amount) VALUES (?1, ?2, ?3)");
-    markExported_ = db_.prepare(
-        "UPDATE charges SET state = 20 WHERE state = 14 "
-        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
-    setFile_ = db_.prepare("UPDATE batches SET file_name = ?2 WHERE batch_no = ?1");
+    insertItem_ = db_.prepare(
+        "INSERT INTO batch_items (batch_no, charge_id, amount) "
+        "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
+        "ORDER BY member_id, source, sweep_sequence");
+    // Center by center along the (state, center) index: no search of the batch's items.
+    markExported_ = db_.prepare("UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1");
     pendingItems_ = db_.prepare(
         "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount "
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
@@ -141,6 +171,12 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
 void Store::createSchema() {
     Transaction t(db_, Transaction::Mode::Write);
     db_.exec(kSchema);
+    // Databases made before saved charges carried their Total.
+    bool hasBatchCents = false;
+    Statement columns = db_.prepare("PRAGMA table_info(charges)");
+    while (columns.step()) hasBatchCents = hasBatchCents || columns.text(1) == "batch_cents";
+    columns = Statement();
+    if (!hasBatchCents) db_.exec("ALTER TABLE charges ADD COLUMN batch_cents INTEGER");
     t.commit();
 }
 
@@ -216,71 +252,189 @@ std::int64_t Store::countSweepRows(int country) {
     return n;
 }
 
-SaveRefusal Store::saveCharge(const SaveRecord& r, std::string_view savedAt) {
-    auto& find = chargeState_.reuse();
-    find.bind(1, r.key.memberId).bind(2, r.key.centerId).bind(3, int{r.key.source}).bind(4, int{r.key.sweepSequence});
-    if (!find.step()) return SaveRefusal::Unknown;
-    const std::int64_t id = find.integer(0);
-    const auto type = static_cast<std::int16_t>(find.integer(1));
-    const auto state = static_cast<ChargeState>(find.integer(2));
-    find.reuse();
-    switch (state) {
-        case ChargeState::InSweep: break;
-        case ChargeState::Saved: return SaveRefusal::AlreadySaved;
-        case ChargeState::Exported: return SaveRefusal::Exported;
-        case ChargeState::Cleared: return SaveRefusal::Cleared;
-    }
-    const PostedAmounts& p = r.amounts;
-    auto& s = saveCharge_.reuse();
-    s.bind(1, id).bind(2, double{r.conversionRate}).bind(3, double{p.royalty}).bind(4, double{p.nac});
-    s.bind(5, double{p.royaltyReserve}).bind(6, double{p.franchiseFee}).bind(7, double{p.franchiseFeeReserve});
-    s.bind(8, double{p.gst}).bind(9, double{p.pst}).bind(10, double{p.nmc}).bind(11, int{r.trust});
-    s.bind(12, double{batchAmount(type, p)}).bind(13, r.personId).bind(14, int{r.personType}).bind(15, savedAt);
+void Store::setCenterAccount(std::int32_t centerId, const bank::BankAccount& account) {
+    Statement s = db_.prepare(
+        "INSERT OR REPLACE INTO center_accounts (center_id, routing, institution, transit, account, account_type) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    s.bind(1, centerId);
+    const auto textOrNull = [&s](int index, const std::string& v) {
+        if (v.empty()) s.bindNull(index);
+        else s.bind(index, v);
+    };
+    textOrNull(2, account.routing);
+    textOrNull(3, account.institution);
+    textOrNull(4, account.transit);
+    s.bind(5, account.number).bind(6, static_cast<int>(account.type));
     s.run();
-    // The caller holds the write lock, so the state read above still stands.
-    return db_.changes() == 1 ? SaveRefusal::None : SaveRefusal::AlreadySaved;
 }
 
-std::optional<ExportBatch> Store::formBatch(int country, const Timestamp& at, std::string_view atText,
-                                            std::int32_t personId, std::int16_t personType) {
-    struct Item {
-        std::int64_t chargeId;
-        float amount;
-    };
-    std::vector<Item> items;
-    ExportBatch batch;
-    auto& saved = savedCharges_.reuse().bind(1, country);
-    while (saved.step()) {
-        const auto centerId = static_cast<std::int32_t>(saved.integer(1));
-        const float amount = single(saved, 3);
-        items.push_back({saved.integer(0), amount});
-        if (batch.centers.empty() || batch.centers.back().centerId != centerId)
-            batch.centers.push_back({centerId, std::string(saved.text(2)), 0, 0});
-        ExportCenter& c = batch.centers.back();
-        ++c.itemCount;
-        c.cents += std::llround(static_cast<double>(amount) * 100.0);
+std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> Store::sweepTotals(std::int32_t centerId) {
+    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> totals;
+    auto& s = centerSweep_.reuse().bind(1, centerId);
+    float outSum = 0;
+    while (s.step()) {
+        Amounts a;
+        a.conversionRate = single(s, 2);
+        a.royalty = single(s, 3);
+        a.nac = single(s, 4);
+        a.royaltyReserve = single(s, 5);
+        a.franchiseFee = single(s, 6);
+        a.franchiseFeeReserve = single(s, 7);
+        a.gst = single(s, 8);
+        a.pst = single(s, 9);
+        a.nmcPayment = single(s, 10);
+        const bool subscription = s.integer(12) != 0;
+        const RowTotals rt = rowTotals(static_cast<std::int16_t>(s.integer(1)), a, s.integer(11) != 0, subscription);
+        outSum += rt.out;
+        totals.emplace_back(s.integer(0), totalCents(rt, subscription, outSum));
     }
-    saved.reuse();
-    if (items.empty()) return std::nullopt;
+    s.reuse();
+    return totals;
+}
 
+std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt) {
+    // A center's Totals are taken once, before the first of its charges changes state.
+    std::unordered_map<std::int32_t, std::unordered_map<std::int64_t, std::optional<std::int64_t>>> totalsOf;
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        const SaveRecord& r = records[k];
+        auto& find = chargeState_.reuse();
+        find.bind(1, r.key.memberId).bind(2, r.key.centerId).bind(3, int{r.key.source}).bind(4, int{r.key.sweepSequence});
+        if (!find.step()) return SaveFailure{k, SaveRefusal::Unknown};
+        const std::int64_t id = find.integer(0);
+        const auto state = static_cast<ChargeState>(find.integer(2));
+        find.reuse();
+        switch (state) {
+            case ChargeState::InSweep: break;
+            case ChargeState::Saved: return SaveFailure{k, SaveRefusal::AlreadySaved};
+            case ChargeState::Exported: return SaveFailure{k, SaveRefusal::Exported};
+            case ChargeState::Cleared: return SaveFailure{k, SaveRefusal::Cleared};
+        }
+        auto center = totalsOf.find(r.key.centerId);
+        if (center == totalsOf.end()) {
+            std::unordered_map<std::int64_t, std::optional<std::int64_t>> byCharge;
+            for (const auto& [charge, cents] : sweepTotals(r.key.centerId)) byCharge.emplace(charge, cents);
+            center = totalsOf.emplace(r.key.centerId, std::move(byCharge)).first;
+        }
+        const auto total = center->second.find(id);
+        if (total == center->second.end()) return SaveFailure{k, SaveRefusal::AlreadySaved};
+        if (!total->second) return SaveFailure{k, SaveRefusal::TooLarge};
+        const std::int64_t cents = *total->second;
+
+        const PostedAmounts& p = r.amounts;
+        auto& s = saveCharge_.reuse();
+        s.bind(1, id).bind(2, double{r.conversionRate}).bind(3, double{p.royalty}).bind(4, double{p.nac});
+        s.bind(5, double{p.royaltyReserve}).bind(6, double{p.franchiseFee}).bind(7, double{p.franchiseFeeReserve});
+        s.bind(8, double{p.gst}).bind(9, double{p.pst}).bind(10, double{p.nmc}).bind(11, int{r.trust});
+        s.bind(12, static_cast<double>(cents) / 100.0).bind(13, r.personId).bind(14, int{r.personType});
+        s.bind(15, savedAt).bind(16, cents);
+        s.run();
+        // The caller holds the write lock, so the state read above still stands.
+        if (db_.changes() != 1) return SaveFailure{k, SaveRefusal::AlreadySaved};
+    }
+    return std::nullopt;
+}
+
+std::vector<SavedCenter> Store::savedCenters(int country) {
+    std::vector<SavedCenter> centers;
+    auto& s = savedCharges_.reuse().bind(1, country);
+    while (s.step()) {
+        SavedCenter c;
+        c.centerId = static_cast<std::int32_t>(s.integer(0));
+        c.name = std::string(s.text(1));
+        c.items = s.integer(2);
+        c.cents = s.integer(3);
+        if (!s.isNull(7)) {
+            bank::BankAccount a;
+            if (!s.isNull(4)) a.routing = std::string(s.text(4));
+            if (!s.isNull(5)) a.institution = std::string(s.text(5));
+            if (!s.isNull(6)) a.transit = std::string(s.text(6));
+            a.number = std::string(s.text(7));
+            a.type = static_cast<bank::AccountType>(s.integer(8));
+            c.account = std::move(a);
+        }
+        centers.push_back(std::move(c));
+    }
+    s.reuse();
+    return centers;
+}
+
+std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
+                              std::int32_t personId, std::int16_t personType) {
     auto& next = nextBatch_.reuse();
     next.step();
-    batch.batchNo = static_cast<std::int32_t>(next.integer(0));
+    const auto batchNo = static_cast<std::int32_t>(next.integer(0));
     next.reuse();
-    batch.country = country;
-    batch.exportedAt = at;
-    batch.personId = personId;
-    batch.personType = personType;
-
-    insertBatch_.reuse().bind(1, batch.batchNo).bind(2, country).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
-    for (const Item& item : items)
-        insertItem_.reuse().bind(1, batch.batchNo).bind(2, item.chargeId).bind(3, double{item.amount}).run();
-    markExported_.reuse().bind(1, batch.batchNo).run();
-    return batch;
+    insertBatch_.reuse().bind(1, batchNo).bind(2, country).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
+    for (const std::int32_t center : centers) {
+        insertItem_.reuse().bind(1, batchNo).bind(2, center).run();
+        markExported_.reuse().bind(1, center).run();
+    }
+    return batchNo;
 }
 
-void Store::setBatchFile(std::int32_t batchNo, std::string_view fileName) {
-    setFile_.reuse().bind(1, batchNo).bind(2, fileName).run();
+std::int32_t Store::nextFileCreationNumber(std::string_view originatorId) {
+    Statement last = db_.prepare("SELECT last_number FROM originator_files WHERE originator_id = ?1");
+    last.bind(1, originatorId);
+    const std::int64_t previous = last.step() ? last.integer(0) : 0;
+    const std::int64_t number = previous >= 9999 || previous < 0 ? 1 : previous + 1;
+    Statement store = db_.prepare("INSERT OR REPLACE INTO originator_files (originator_id, last_number) VALUES (?1, ?2)");
+    store.bind(1, originatorId).bind(2, number).run();
+    return static_cast<std::int32_t>(number);
+}
+
+std::int64_t Store::usFilesOn(std::string_view isoDay) {
+    Statement s = db_.prepare(
+        "SELECT COUNT(*) FROM batch_files f JOIN batches b ON b.batch_no = f.batch_no "
+        "WHERE b.country = 1 AND substr(b.exported_at, 1, 10) = ?1");
+    s.bind(1, isoDay);
+    s.step();
+    return s.integer(0);
+}
+
+void Store::insertBatchFile(const BatchFileRow& f, std::optional<std::int32_t> creationNumber) {
+    Statement s = db_.prepare(
+        "INSERT INTO batch_files (batch_no, name, content, debit_count, debit_cents, credit_count, credit_cents, "
+        "creation_number, published) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0)");
+    s.bind(1, f.batchNo).bind(2, f.name).bind(3, f.content).bind(4, f.summary.debitCount);
+    s.bind(5, f.summary.debitCents).bind(6, f.summary.creditCount).bind(7, f.summary.creditCents);
+    if (creationNumber) s.bind(8, *creationNumber);
+    else s.bindNull(8);
+    s.run();
+    Statement name = db_.prepare("UPDATE batches SET file_name = ?2 WHERE batch_no = ?1");
+    name.bind(1, f.batchNo).bind(2, f.name).run();
+}
+
+namespace {
+
+std::vector<BatchFileRow> fileRows(Database& db, const char* where) {
+    std::vector<BatchFileRow> rows;
+    Statement s = db.prepare(std::string("SELECT f.batch_no, f.name, f.content, f.debit_cents, f.credit_cents, "
+                                         "f.published, f.debit_count, f.credit_count FROM batch_files f ") +
+                             where + " ORDER BY f.batch_no");
+    while (s.step()) {
+        BatchFileRow r;
+        r.batchNo = static_cast<std::int32_t>(s.integer(0));
+        r.name = std::string(s.text(1));
+        r.content = std::string(s.text(2));
+        r.summary.debitCents = s.integer(3);
+        r.summary.creditCents = s.integer(4);
+        r.published = s.integer(5) != 0;
+        r.summary.debitCount = s.integer(6);
+        r.summary.creditCount = s.integer(7);
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::vector<BatchFileRow> Store::unpublishedFiles() { return fileRows(db_, "WHERE f.published = 0"); }
+
+std::vector<BatchFileRow> Store::batchFiles() { return fileRows(db_, ""); }
+
+void Store::markPublished(std::int32_t batchNo) {
+    Statement s = db_.prepare("UPDATE batch_files SET published = 1 WHERE batch_no = ?1");
+    s.bind(1, batchNo).run();
 }
 
 void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& visit) {

@@ -10,6 +10,12 @@
 //              (waiting for its status) or cleared. A failed charge goes back to the sweep.
 // batches      one exported batch per country and export: number, time, originator, file
 // batch_items  the charges of a batch with their amount and recorded outcome
+// center_accounts  a center's bank account: routing number (United States) or institution
+//              and transit (Canada), account number and type
+// batch_files  the bank file of a batch, byte for byte, its totals, and whether it has been
+//              published into the export folder; a crash between commit and publishing is
+//              finished from here at the next start
+// originator_files  the last CPA-005 file creation number used per originator id
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
@@ -20,8 +26,9 @@
 #include <string_view>
 #include <vector>
 
+#include "bank/payment.h"
+#include "base/calendar.h"
 #include "database.h"
-#include "export_file.h"
 #include "row_amounts.h"
 #include "save_record.h"
 
@@ -83,7 +90,29 @@ struct BatchItemView {
 };
 
 // Why a save record's charge could not be saved.
-enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared };
+enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared, TooLarge };
+
+struct SaveFailure {
+    std::size_t index = 0;  // of the record refused
+    SaveRefusal refusal = SaveRefusal::None;
+};
+
+// A center's saved charges, ready to form a batch.
+struct SavedCenter {
+    std::int32_t centerId = 0;
+    std::string name;
+    std::int64_t items = 0;
+    std::int64_t cents = 0;  // the sum of the items' Totals: above 0 due in
+    std::optional<bank::BankAccount> account;
+};
+
+struct BatchFileRow {
+    std::int32_t batchNo = 0;
+    std::string name;
+    std::string content;
+    bank::FileSummary summary;
+    bool published = false;
+};
 
 class Store {
 public:
@@ -102,15 +131,35 @@ public:
     void forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit);
     std::int64_t countSweepRows(int country);
 
-    // Moves one charge from the sweep to saved. Refuses, changing nothing, when the charge
-    // is unknown or no longer in the sweep.
-    SaveRefusal saveCharge(const SaveRecord& r, std::string_view savedAt);
+    void setCenterAccount(std::int32_t centerId, const bank::BankAccount& account);
 
-    // Forms the next batch of a country from its saved charges (none: nothing). The batch's
-    // charges become exported.
-    std::optional<ExportBatch> formBatch(int country, const Timestamp& at, std::string_view atText,
-                                         std::int32_t personId, std::int16_t personType);
-    void setBatchFile(std::int32_t batchNo, std::string_view fileName);
+    // Moves the records' charges from the sweep to saved, each with the Total the member list
+    // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
+    // order, as they stood before this save. Stops at the first record whose charge is unknown
+    // or no longer in the sweep; the caller then rolls back.
+    std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt);
+
+    // The Total, in cents, of every charge of the center still in the sweep, by charge id;
+    // nothing for a Total that no bank file can carry.
+    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> sweepTotals(std::int32_t centerId);
+
+    // The centers of a country with saved charges, ascending id, with their bank accounts.
+    std::vector<SavedCenter> savedCenters(int country);
+
+    // Forms the next batch of a country from the saved charges of the given centers: they
+    // become exported. The new batch number.
+    std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
+                           std::int32_t personId, std::int16_t personType);
+
+    // The next CPA-005 file creation number of the originator: 1 to 9999, then 1 again.
+    std::int32_t nextFileCreationNumber(std::string_view originatorId);
+    // How many United States files were made on the day (ISO date "YYYY-MM-DD").
+    std::int64_t usFilesOn(std::string_view isoDay);
+
+    void insertBatchFile(const BatchFileRow& file, std::optional<std::int32_t> creationNumber);
+    std::vector<BatchFileRow> unpublishedFiles();
+    std::vector<BatchFileRow> batchFiles();
+    void markPublished(std::int32_t batchNo);
 
     // Every exported item still waiting for its status, by batch and center.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
@@ -126,8 +175,8 @@ private:
     Database db_;
     Statement insertCenter_, insertMember_, insertCharge_;
     Statement sweepRows_, countSweep_;
-    Statement saveCharge_, chargeState_;
-    Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_, setFile_;
+    Statement saveCharge_, chargeState_, centerSweep_;
+    Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
     Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_;
 };
 

@@ -116,8 +116,8 @@ TEST_F(HttpTest, SaveExportListAndCommitRoundTrip) {
 
     pugi::xml_document report;
     const std::string reportText = load(report, pages::exportAddress("", 9, 2)).child_value();
-    EXPECT_NE(reportText.find("Batch 1, United States"), std::string::npos) << reportText;
-    EXPECT_NE(reportText.find("Batch 2, Canada"), std::string::npos) << reportText;
+    EXPECT_NE(reportText.find("United States: file EFT_US_0000000001.txt, batch 1,"), std::string::npos) << reportText;
+    EXPECT_NE(reportText.find("Canada: file EFT_CA_0000000002.txt, batch 2,"), std::string::npos) << reportText;
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "out" / "EFT_US_0000000001.txt"));
 
     pugi::xml_document list;

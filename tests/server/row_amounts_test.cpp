@@ -2,6 +2,9 @@
 // amount of a saved charge, the record the control would send, and the number text of XML.
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
+
 #include <cstdint>
 #include <cstring>
 
@@ -67,13 +70,26 @@ TEST(RowTotals, InAndOutKeepTheirSignsAndAddUpToTheNet) {
     }
 }
 
-TEST(BatchAmount, IsThePostedNetAndTypeTwoCarriesOnlyItsPayment) {
-    const PostedAmounts p{25, 10, 5, 40, 8, 1.75f, 0.5f, 0};
-    EXPECT_FLOAT_EQ(batchAmount(1, p), 64.25f);
-    EXPECT_FLOAT_EQ(batchAmount(3, PostedAmounts{25, 10, 5, 40, 8, 1.75f, 0.5f, 30}), 34.25f);
-    // A type-2 row posts its converted raw fields too, but only its NMC payment moves money.
-    EXPECT_FLOAT_EQ(batchAmount(2, PostedAmounts{30, 0, 0, 0, 0, 0, 0, 260}), -260);
-    EXPECT_FLOAT_EQ(batchAmount(1, PostedAmounts{0.125f, 0, 0, 0, 0, 0, 0, 0}), 0.12f);
+TEST(RowTotal, IsWhatTheMemberListShowsInCents) {
+    // in, out, subscription, the center's OUT sum so far (this row included), the Total.
+    const struct {
+        const char* what;
+        float in, out;
+        bool subscription;
+        float outSum;
+        std::optional<std::int64_t> cents;
+    } cases[] = {
+        {"net of in and out", 92.5f, -30, false, -30, 6250},
+        {"no subscription: the OUT sum does not matter", 10, 0, false, -500, 1000},
+        {"subscription in a center that pays out: its own OUT only", 80, -20, true, -20, -2000},
+        {"subscription, an earlier row made the center pay out", 80, 0, true, -150, 0},
+        {"subscription in a center that does not pay out", 80, -20, true, 0, 6000},
+        {"half a cent goes to the even neighbour", 0.125f, 0, false, 0, 12},
+        {"a Total of 10^9 cannot go into a file", 1e9f, 0, false, 0, std::nullopt},
+        {"nor one that is not a number", std::numeric_limits<float>::infinity(), 0, false, 0, std::nullopt},
+        {"just below 10^9", 999999936.0f, 0, false, 0, 99999993600},
+    };
+    for (const auto& c : cases) EXPECT_EQ(totalCents({c.in, c.out}, c.subscription, c.outSum), c.cents) << c.what;
 }
 
 TEST(ControlRecord, MatchesTheWorkedExampleRecords) {

@@ -41,6 +41,38 @@ TEST_F(SaveTest, TheSavedRowKeepsWhatWasPostedAndWhoPostedIt) {
     EXPECT_EQ(s.text(6), "2011-03-05T10:20:30");
 }
 
+TEST_F(SaveTest, AnAmountNoBankFileCanCarryRefusesTheWholeSave) {
+    const std::string good = bodyFor({kDues1001});
+    const std::string goodRecord = "Royalty%3D25%3B";
+    ASSERT_NE(good.find(goodRecord), std::string::npos);
+    const struct {
+        const char* royalty;
+        bool refused;
+    } cases[] = {{"1000000000000", true}, {"1000000000", true}, {"-1000000000", true},
+                 {"999999999", true},  // a single holds it as 10^9
+                 {"99999999.99", false}, {"0.01", false}};
+    for (const auto& c : cases) {
+        std::string body = bodyFor({kDues1003}) ;
+        body = body.substr(0, body.find("&RecordCount")) + "&" + good.substr(0, good.find("&RecordCount"));
+        body.replace(body.find("SQL1=", 1), 5, "SQL2=");
+        body.replace(body.find(goodRecord), goodRecord.size(), std::string("Royalty%3D") + c.royalty + "%3B");
+        body += "&RecordCount=2";
+        if (c.refused) {
+            try {
+                service->save(body);
+                ADD_FAILURE() << c.royalty << " was accepted";
+            } catch (const RequestError& e) {
+                EXPECT_EQ(std::string(e.what()), std::string("Record SQL2: Royalty '") + c.royalty + "' is out of range");
+            }
+            EXPECT_EQ(stateOf(kDues1003), kInSweep) << c.royalty;
+        } else {
+            EXPECT_EQ(service->save(body), "") << c.royalty;
+            EXPECT_EQ(stateOf(kDues1001), kSaved) << c.royalty;
+            return;
+        }
+    }
+}
+
 TEST_F(SaveTest, TheWorkedExampleBodySavesBothCharges) {
     const std::string body =
         "SQL1=MemberID%3D1001%3BStatus%3D14%3BPersonID%3D7%3BPersonType%3D2%3BConversionRate%3D1%3BCenterID%3D12%3B"

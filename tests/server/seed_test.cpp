@@ -81,12 +81,16 @@ TEST(SyntheticSeed, FillsTheAskedNumberAndTheControlsBodySavesThem) {
         seedSynthetic(store, 2500, 2);
         EXPECT_EQ(store.countSweepRows(2), 2500);
         EXPECT_EQ(store.countSweepRows(1), 0);
-        EXPECT_THROW(seedSynthetic(store, 10), StoreError);
+        EXPECT_THROW(seedSynthetic(store, 10, 2), StoreError);
+        seedSynthetic(store, 30, 1, 10);  // the other country goes beside it, on new ids
+        EXPECT_EQ(store.countSweepRows(1), 30);
     }
     Service service({dir.path() / "eft.db", {}, fixedNow});
     Store store(dir.path() / "eft.db");
     EXPECT_EQ(service.save(controlSaveBody(store, 2, 700, 7, 2)), "");
     EXPECT_EQ(store.countSweepRows(2), 1800);
+    EXPECT_EQ(store.savedCenters(2).size(), 1u);  // 700 charges of the first center
+    EXPECT_TRUE(store.savedCenters(2)[0].account.has_value());
 }
 
 }  // namespace

@@ -47,6 +47,9 @@ inline void fillFixture(Store& store) {
     store.insertCenter({12, "Austin North", 1});
     store.insertCenter({15, "Boise & Sons <West>", 1});
     store.insertCenter({34, "Montr\u00e9al Plateau", 2});
+    store.setCenterAccount(12, {"011000015", "", "", "12345678", bank::AccountType::Checking});
+    store.setCenterAccount(15, {"021000021", "", "", "987654321", bank::AccountType::Savings});
+    store.setCenterAccount(34, {"", "003", "00011", "7654321", bank::AccountType::Checking});
     store.insertMember({1001, "Mary Smith", 12, 1, false, false, true, "2009-05-03T00:00:00"});
     store.insertMember({1002, "John O'Brien", 15, 2, false, false, false, ""});
     store.insertMember({1003, "Linda Clark", 15, 1, false, false, false, "2010-01-02T00:00:00"});

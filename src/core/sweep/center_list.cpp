@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "control/context.h"
+#include "sweep/row_total.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 
@@ -53,15 +54,8 @@ void FillCenterList(Context& ctx) {
             inSum += in;
             list.setSubItem(line, 3, text::amount(inSum));
             outSum += out;
-            float rowTotal;
-            if (subscription) {
-                list.setSubItem(line, 4, text::amount(outSum));
-                rowTotal = outSum < 0 ? text::roundHalfEven2(out) : text::roundHalfEven2(in + out);
-            } else {
-                list.setSubItem(line, 4, text::amount(std::fabs(outSum)));
-                rowTotal = text::roundHalfEven2(in + out);
-            }
-            t.set(F::RowTotal, rowTotal);
+            list.setSubItem(line, 4, text::amount(subscription ? outSum : std::fabs(outSum)));
+            t.set(F::RowTotal, sweepRowTotal(in, out, subscription, outSum));
 
             const float net = inSum + outSum;
             const std::string zero = text::amount(0);

@@ -1,0 +1,55 @@
+#pragma once
+// Who sends the bank files: the franchisor's company and the banks it deals with, read from a
+// JSON file (--originator FILE). Every field has a demo default, so a missing file or field
+// still gives files a test bank reads; the numbers are fictitious.
+//
+//   {
+//     "companyName": "EFTMEMB DEMO",          NACHA company name (16), CPA long name (30)
+//     "companyShortName": "EFTMEMB",          CPA short name (15)
+//     "companyId": "1234567890",              NACHA company identification (10)
+//     "entryDescription": "MEMBERSHIP",       NACHA company entry description (10)
+//     "odfiRouting": "011000015",             ODFI: immediate origin, trace numbers
+//     "originName": "EFTMEMB DEMO",           immediate origin name (23)
+//     "destinationRouting": "011000015",      immediate destination
+//     "destinationName": "DEMO BANK",         immediate destination name (23)
+//     "cpaOriginatorId": "EFTMEMB001",        CPA originator id (10)
+//     "cpaDataCentre": "00330",               CPA destination data centre (5 digits)
+//     "cpaDebitCode": "730",                  CPA transaction type of debits
+//     "cpaCreditCode": "729",                 CPA transaction type of credits
+//     "returnInstitution": "003",             account for returned items (CPA)
+//     "returnTransit": "00011",
+//     "returnAccount": "1234567"
+//   }
+#include <filesystem>
+#include <string>
+
+namespace eft::server::bank {
+
+struct Originator {
+    std::string companyName = "EFTMEMB DEMO";
+    std::string companyShortName = "EFTMEMB";
+    std::string companyId = "1234567890";
+    std::string entryDescription = "MEMBERSHIP";
+    std::string odfiRouting = "011000015";
+    std::string originName = "EFTMEMB DEMO";
+    std::string destinationRouting = "011000015";
+    std::string destinationName = "DEMO BANK";
+    std::string cpaOriginatorId = "EFTMEMB001";
+    std::string cpaDataCentre = "00330";
+    std::string cpaDebitCode = "730";
+    std::string cpaCreditCode = "729";
+    std::string returnInstitution = "003";
+    std::string returnTransit = "00011";
+    std::string returnAccount = "1234567";
+};
+
+// Checks every field against what the files can carry; throws FieldError naming the first
+// that cannot be carried.
+void validate(const Originator& o);
+
+// The demo defaults for an empty path; otherwise the file, whose fields replace the defaults.
+// Throws std::runtime_error naming the file and the fault (unreadable, not JSON, a field that
+// is not a text, an unknown field, a value that fails validate()).
+Originator loadOriginator(const std::filesystem::path& file);
+
+}  // namespace eft::server::bank
