@@ -1,6 +1,7 @@
 #include "sweep/sweep_load.h"
 
 #include "control/context.h"
+#include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
 #include "sweep/center_list.h"
@@ -45,7 +46,7 @@ void LoadSweepData(Context& ctx) {
         }
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
-        ctx.messageBox(MessageBoxRequest{e.what(), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.messageBox(MessageBoxRequest{redactedAddress(e.what()), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }
