@@ -228,15 +228,20 @@ TEST_F(ExportTest, YesExportsShowsTheReportAndMovesToBatchStatus) {
     EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
 }
 
-TEST_F(ExportTest, AnEmptyOrBrokenReportShowsNoBox) {
+TEST_F(ExportTest, AnEmptyReportShowsNoBoxAndABrokenOneAnErrorBox) {
     serveBatches({});
-    for (const char* reply : {"<Export/>", "not xml at all"}) {
-        server.on(kExport, {reply});
+    const struct {
+        const char* reply;
+        std::size_t boxes;  // the question, and the failure if any
+    } cases[] = {{"<Export/>", 1}, {"not xml at all", 2}};
+    for (const auto& c : cases) {
+        server.on(kExport, {c.reply});
         host.clearShown();
         screen().tabEFT.operatorSelect(kTabCenters);
         host.queueAnswer(MsgAnswer::Yes);
         screen().tabEFT.operatorSelect(kTabExport);
-        EXPECT_EQ(host.shown().size(), 1u) << reply;  // only the question
+        ASSERT_EQ(host.shown().size(), c.boxes) << c.reply;
+        EXPECT_EQ(host.shown().back().request.icon, c.boxes == 2 ? MsgIcon::Critical : MsgIcon::Information);
         EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
     }
 }

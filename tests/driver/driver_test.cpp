@@ -72,6 +72,7 @@ TEST(Driver, ABadLineEndsTheScriptWithAnErrorNamingIt) {
 TEST(Driver, AnswersMessageBoxesInOrderAndDefaultsOtherwise) {
     CannedServer server;
     server.on("EFTMemberBatch.asp?TSQL=BatchList", {"<rows/>"});
+    server.on("EFTMemberBatch.asp?ProcessExport=True&PersonID=7&PersonTypeID=2", {"<Export/>"});
     DriverSession s;
     s.define("SERVER", server.base());
     ASSERT_EQ(s.run("set-variables $SERVER 7 2\nanswer no\ntab 2\ntab 2\n"), 0);

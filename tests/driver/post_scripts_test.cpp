@@ -82,7 +82,18 @@ INSTANTIATE_TEST_SUITE_P(
                       PostCase{"answersAfterTheTimeout", {"", 200, std::chrono::milliseconds(1500)}, false,
                                " Error !  ", false},
                       PostCase{"closesMidReply", {std::string(4000, 'z'), 200, {}, true}, false, " Error !  ",
-                               false}),
+                               false},
+                      // A refusal in the status alone: an empty body must not pass for consent.
+                      PostCase{"status500Empty", {"", 500}, false, " Error !  \r\nThe server answered HTTP 500.",
+                               false},
+                      PostCase{"status500WithText", {"Internal error", 500}, false,
+                               " Error !  \r\nThe server answered HTTP 500.", false},
+                      PostCase{"status404Empty", {"", 404}, false, " Error !  \r\nThe server answered HTTP 404.",
+                               false},
+                      PostCase{"status404WithText", {"<html>Not found</html>", 404}, false,
+                               " Error !  \r\nThe server answered HTTP 404.", false},
+                      PostCase{"redirectOnTheSameServer", {"", 302, {}, false, "/eft/EFTMember.asp"}, false,
+                               " Error !  \r\nThe server answered HTTP 302.", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SaveScriptReply, AReplyOfExactly1024BytesIsShownWhole) {

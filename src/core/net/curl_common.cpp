@@ -64,10 +64,37 @@ void configureTransfer(CURL* curl, const std::string& address, const HttpLimits&
     }
 }
 
-std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow) {
+namespace {
+
+int idleCheck(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto* watch = static_cast<IdleWatch*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    const long long moved = static_cast<long long>(downloaded) + static_cast<long long>(uploaded);
+    if (moved != watch->moved) {
+        watch->moved = moved;
+        watch->lastMove = now;
+        return 0;
+    }
+    if (now - watch->lastMove < watch->limit) return 0;
+    watch->tripped = true;
+    return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+}
+
+}  // namespace
+
+void watchIdle(CURL* curl, IdleWatch& watch, std::chrono::seconds limit) {
+    watch = IdleWatch{std::max(limit, std::chrono::seconds(1)), std::chrono::steady_clock::now(), -1, false};
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &idleCheck);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &watch);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+}
+
+std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
+                                const IdleWatch& idleWatch) {
     if (overflow || code == CURLE_FILESIZE_EXCEEDED)
         return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes";
-    const bool idle = code == CURLE_OPERATION_TIMEDOUT && errorText && std::strstr(errorText, "too slow");
+    const bool idle = idleWatch.tripped ||
+                      (code == CURLE_OPERATION_TIMEDOUT && errorText && std::strstr(errorText, "too slow"));
     if (idle) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
     if (errorText && std::strlen(errorText) > 0) return redactedAddress(errorText);
     return curl_easy_strerror(code);

@@ -16,8 +16,20 @@ namespace eft {
 void configureTransfer(CURL* curl, const std::string& address, const HttpLimits& limits,
                        std::chrono::milliseconds totalTimeout, char* errorText);
 
+// Ends a transfer on which no byte moved, either way, for the idle time. curl's own low-speed
+// limit (also set) measures over a window of several seconds; this one is exact.
+struct IdleWatch {
+    std::chrono::seconds limit{30};
+    std::chrono::steady_clock::time_point lastMove{};
+    long long moved = -1;
+    bool tripped = false;
+};
+// Arms `watch` on the handle; it must outlive the transfer.
+void watchIdle(CURL* curl, IdleWatch& watch, std::chrono::seconds limit);
+
 // Why a transfer that curl ended with `code` failed. `overflow`: the body outgrew the cap.
-std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow);
+std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
+                                const IdleWatch& idle);
 
 inline bool isSuccessStatus(long status) { return status >= 200 && status <= 299; }
 // "the server answered HTTP 404"

@@ -115,6 +115,8 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         sink.maxBytes = limits.maxReplyBytes;
         curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &writeHop);
         curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
+        IdleWatch idle;
+        watchIdle(easy.get(), idle, limits.lowSpeedTime);
         if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
             result.error = "the request could not be started";
             return result;
@@ -125,7 +127,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.status);
         if (code != CURLE_OK) {
             result.error = sink.stopped ? "the reader stopped the transfer"
-                                        : describeCurlFailure(code, errorText, limits, sink.overflow);
+                                        : describeCurlFailure(code, errorText, limits, sink.overflow, idle);
             return result;
         }
         if (result.status >= 300 && result.status <= 399) {

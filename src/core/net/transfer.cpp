@@ -41,6 +41,7 @@ struct Transfer::Impl {
     curl_slist* headers = nullptr;
     std::string body;
     PostSink sink;
+    IdleWatch idle;
     char errorText[CURL_ERROR_SIZE] = {};
 
     Impl() {
@@ -85,6 +86,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     configureTransfer(impl_->easy, address, limits_, limits_.postTimeout, impl_->errorText);
     curl_easy_setopt(impl_->easy, CURLOPT_WRITEFUNCTION, &writeReply);
     curl_easy_setopt(impl_->easy, CURLOPT_WRITEDATA, &impl_->sink);
+    watchIdle(impl_->easy, impl_->idle, limits_.lowSpeedTime);
     // The control's verb "Post" is the standard POST; any other verb goes as written.
     std::string method(verb);
     for (auto& c : method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -126,7 +128,7 @@ void Transfer::finish() {
     lastTotal_ = announcedLength(impl_->easy);
     std::int16_t state = kStateResponseCompleted;
     if (result != CURLE_OK) {
-        error_ = describeCurlFailure(result, impl_->errorText, limits_, impl_->sink.overflow);
+        error_ = describeCurlFailure(result, impl_->errorText, limits_, impl_->sink.overflow, impl_->idle);
         state = kStateError;
     } else if (!isSuccessStatus(status)) {
         // An error page, a login demand or a redirect: the server did not take the post, and a

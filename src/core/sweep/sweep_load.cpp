@@ -1,6 +1,7 @@
 #include "sweep/sweep_load.h"
 
 #include "control/context.h"
+#include "control/input_guard.h"
 #include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
@@ -16,7 +17,12 @@ void optCountry_Click(Context& ctx, std::int16_t Index) {
     try {
         ctx.screen.lstEFTCenter.clear();
         ctx.screen.lblGrandTotal.setCaption("");
-        ctx.doEvents();  // the emptied list is painted before the wait
+        {
+            // The emptied list is painted before the wait; a click that arrives meanwhile must
+            // not start a second load inside this one.
+            InputGuard guard(ctx.screen);
+            ctx.doEvents();
+        }
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.state.CountryID = Index;
         LoadSweepData(ctx);
