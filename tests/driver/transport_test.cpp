@@ -4,7 +4,11 @@
 // the server and nothing else.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "control/context.h"
@@ -304,6 +308,48 @@ TEST(Credentials, RedactedAddressDropsOnlyTheUserinfo) {
         {"no address here: user@host", "no address here: user@host"},
     };
     for (const auto& c : cases) EXPECT_EQ(redactedAddress(c.text), c.redacted) << c.text;
+}
+
+// A self-signed certificate made now, for the names in `san` ("IP:127.0.0.1").
+CannedServer::Tls makeCertificate(const std::filesystem::path& dir, const std::string& stem, const std::string& san) {
+    const CannedServer::Tls files{(dir / (stem + ".pem")).string(), (dir / (stem + ".key")).string()};
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                                "-subj /CN=eft-test -addext subjectAltName=" + san + " -keyout " + files.keyFile +
+                                " -out " + files.certFile + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return files;
+}
+
+TEST(Tls, TheServerCertificateIsCheckedAgainstTheGivenCa) {
+    const auto dir = std::filesystem::temp_directory_path() / ("eft-tls-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto good = makeCertificate(dir, "good", "IP:127.0.0.1");
+    const auto other = makeCertificate(dir, "other", "IP:127.0.0.1");
+    const auto misnamed = makeCertificate(dir, "misnamed", "DNS:elsewhere.test");
+    const struct {
+        const char* name;
+        const CannedServer::Tls* served;
+        std::string caFile;
+        bool loads;
+    } cases[] = {
+        {"the system's CAs only", &good, "", false},
+        {"its private CA", &good, good.certFile, true},
+        {"another CA", &good, other.certFile, false},
+        {"another host name", &misnamed, misnamed.certFile, false},
+    };
+    for (const auto& c : cases) {
+        CannedServer server("127.0.0.1", c.served);
+        server.on(kSweepUs, {sweepReply({sweepRow(1, 7, 10, 0)})});
+        ControlOptions options;
+        options.limits.caFile = c.caFile;
+        DriverSession s(Date{2026, 12, 6}, options);
+        s.define("SERVER", server.base());
+        ASSERT_EQ(s.run("set-variables $SERVER 7 2\nclick cmdLoadData\ndump\n"), 0);
+        EXPECT_EQ(s.last("dump")["lists"]["lstEFTCenter"]["lines"].size(), c.loads ? 1u : 0u) << c.name;
+        EXPECT_EQ(s.all("msgbox").size(), c.loads ? 0u : 1u) << c.name;
+        EXPECT_EQ(server.countOf("GET"), c.loads ? 1u : 0u) << c.name;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 // The operator's input while a GET waits (the core's wait, with a host whose events try it).

@@ -8,7 +8,9 @@
 namespace eft::test {
 
 struct CannedServer::Impl {
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> owned;
+    httplib::Server& server;
+    explicit Impl(std::unique_ptr<httplib::Server> s) : owned(std::move(s)), server(*owned) {}
     std::thread thread;
     mutable std::mutex mutex;
     std::condition_variable stopping;
@@ -21,7 +23,17 @@ namespace {
 constexpr const char* kBasePath = "/eft/";
 }
 
-CannedServer::CannedServer(const std::string& host) : impl_(std::make_unique<Impl>()) {
+namespace {
+
+std::unique_ptr<httplib::Server> makeServer(const CannedServer::Tls* tls) {
+    if (!tls) return std::make_unique<httplib::Server>();
+    return std::make_unique<httplib::SSLServer>(tls->certFile.c_str(), tls->keyFile.c_str());
+}
+
+}  // namespace
+
+CannedServer::CannedServer(const std::string& host, const Tls* tls)
+    : impl_(std::make_unique<Impl>(makeServer(tls))) {
     auto handle = [this](const httplib::Request& req, httplib::Response& res, const std::string& body) {
         std::string target = req.target.substr(0, std::string(kBasePath).size()) == kBasePath
                                  ? req.target.substr(std::string(kBasePath).size())
@@ -95,7 +107,7 @@ CannedServer::CannedServer(const std::string& host) : impl_(std::make_unique<Imp
         handle(req, res, body);
     });
     port_ = impl_->server.bind_to_any_port(host);
-    base_ = "http://" + host + ":" + std::to_string(port_) + kBasePath;
+    base_ = std::string(tls ? "https://" : "http://") + host + ":" + std::to_string(port_) + kBasePath;
     // The socket listens from bind_to_any_port on, so requests queue until the loop runs.
     impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
     // stop() before the loop has started would be lost, and the join would never return.

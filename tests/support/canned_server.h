@@ -32,13 +32,18 @@ public:
         bool stallMidway = false;  // sends half the body, then nothing until the server stops
     };
 
-    // `host`: the loopback address to listen on.
-    explicit CannedServer(const std::string& host = "127.0.0.1");
+    struct Tls {
+        std::string certFile;  // PEM
+        std::string keyFile;
+    };
+
+    // `host`: the loopback address to listen on; with `tls`, HTTPS.
+    explicit CannedServer(const std::string& host = "127.0.0.1", const Tls* tls = nullptr);
     ~CannedServer();
     CannedServer(const CannedServer&) = delete;
     CannedServer& operator=(const CannedServer&) = delete;
 
-    // The base address: "http://HOST:PORT/eft/".
+    // The base address: "http://HOST:PORT/eft/" (https with TLS).
     std::string base() const { return base_; }
     int port() const { return port_; }
     // The reply to a target ("EFTMember.asp?countryID=1&Load=1"); POSTs match on the path.
