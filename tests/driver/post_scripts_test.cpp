@@ -96,16 +96,5 @@ INSTANTIATE_TEST_SUITE_P(
                                " Error !  \r\nThe server answered HTTP 302.", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SaveScriptReply, AReplyOfExactly1024BytesIsShownWhole) {
-    CannedServer server;
-    server.on("EFTMember.asp?countryID=1&Load=1", {sweepReply({sweepRow(1, 7, 10, 0)})});
-    const std::string reply(1024, 'x');
-    server.on("EFTMember.asp", {reply});
-    DriverSession s;
-    s.define("SERVER", server.base());
-    ASSERT_EQ(s.run(kReview + "answer yes\nclick cmdSaveMerchandise\n"), 0);
-    EXPECT_EQ(s.last("msgbox")["text"], reply);
-}
-
 }  // namespace
 }  // namespace eft::test
