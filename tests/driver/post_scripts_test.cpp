@@ -31,6 +31,7 @@ TEST_P(SaveScript, EndsAsTheReplySays) {
     server.on("EFTMember.asp", c.reply);
     ControlOptions options;
     options.limits.postTimeout = std::chrono::milliseconds(500);
+    options.limits.maxReplyBytes = 64 * 1024;
     DriverSession s(Date{2026, 12, 6}, options);
     s.define("SERVER", server.base());
     s.define("DOWN", "http://127.0.0.1:9/eft/");  // nothing listens there
@@ -92,6 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                                false},
                       PostCase{"status404WithText", {"<html>Not found</html>", 404}, false,
                                " Error !  \r\nThe server answered HTTP 404.", false},
+                      PostCase{"replyOverTheCap", {std::string(100'000, 'z')}, false, " Error !  ", false},
                       PostCase{"redirectOnTheSameServer", {"", 302, {}, false, "/eft/EFTMember.asp"}, false,
                                " Error !  \r\nThe server answered HTTP 302.", false}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -81,9 +81,13 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     impl_->easy = curl_easy_init();
     if (!impl_->easy) throw EftError("the HTTP client could not be created");
     impl_->body = std::move(body);
-    impl_->sink = PostSink{&reply_, limits_.maxReplyBytes, false};
+    // A post's reply is blank or a message: it is held whole, so a hostile server's endless
+    // reply must not fill the memory a 1 GiB read cap would allow.
+    postLimits_ = limits_;
+    postLimits_.maxReplyBytes = std::min(limits_.maxReplyBytes, kMaxPostReplyBytes);
+    impl_->sink = PostSink{&reply_, postLimits_.maxReplyBytes, false};
     impl_->errorText[0] = '\0';
-    configureTransfer(impl_->easy, address, limits_, limits_.postTimeout, impl_->errorText);
+    configureTransfer(impl_->easy, address, postLimits_, postLimits_.postTimeout, impl_->errorText);
     curl_easy_setopt(impl_->easy, CURLOPT_WRITEFUNCTION, &writeReply);
     curl_easy_setopt(impl_->easy, CURLOPT_WRITEDATA, &impl_->sink);
     watchIdle(impl_->easy, impl_->idle, limits_.lowSpeedTime);
@@ -128,7 +132,7 @@ void Transfer::finish() {
     lastTotal_ = announcedLength(impl_->easy);
     std::int16_t state = kStateResponseCompleted;
     if (result != CURLE_OK) {
-        error_ = describeCurlFailure(result, impl_->errorText, limits_, impl_->sink.overflow, impl_->idle);
+        error_ = describeCurlFailure(result, impl_->errorText, postLimits_, impl_->sink.overflow, impl_->idle);
         state = kStateError;
     } else if (!isSuccessStatus(status)) {
         // An error page, a login demand or a redirect: the server did not take the post, and a

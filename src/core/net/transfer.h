@@ -19,6 +19,8 @@ class Transfer {
 public:
     static constexpr std::int16_t kStateError = 11;
     static constexpr std::int16_t kStateResponseCompleted = 12;
+    // The most of a post's reply that is held, whatever the read cap.
+    static constexpr std::size_t kMaxPostReplyBytes = std::size_t{16} << 20;
 
     explicit Transfer(HttpLimits limits = {});
     ~Transfer();
@@ -57,6 +59,7 @@ private:
     void finish();
 
     HttpLimits limits_;
+    HttpLimits postLimits_;  // the limits of the request under way
     std::unique_ptr<Impl> impl_;
     std::string reply_;
     std::size_t readPos_ = 0;
