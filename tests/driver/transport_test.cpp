@@ -59,18 +59,24 @@ TEST(GetRefusal, TheSweepLoadNamesAddressAndStatusAndLoadsNothing) {
 }
 
 TEST(GetRefusal, TheBatchListKeepsThePreviousBatchesQuietly) {
-    for (const Refusal& r : kRefusals) {
+    const CannedServer::Reply notXml{"not xml"};
+    std::vector<CannedServer::Reply> failures{notXml};
+    for (const Refusal& r : kRefusals)
+        failures.push_back({r.withBody ? sweepReply({batchItem(99, 8, 2001)}) : "", r.status});
+    for (const auto& failure : failures) {
         CannedServer server;
         server.on(kBatchList, {sweepReply({batchItem(12, 7, 1001)})});
         DriverSession s;
         s.define("SERVER", server.base());
-        ASSERT_EQ(s.run("set-variables $SERVER 7 2\ntab 3\n"), 0);
-        server.on(kBatchList, {r.withBody ? sweepReply({batchItem(99, 8, 2001)}) : "", r.status});
+        ASSERT_EQ(s.run("set-variables $SERVER 7 2\ntab 3\nchoose cmbBatches 1\n"), 0);
+        server.on(kBatchList, failure);
         ASSERT_EQ(s.run("tab 0\ntab 3\ndump\n"), 0);
-        EXPECT_TRUE(s.all("msgbox").empty()) << describe(r);
-        const auto entries = s.last("dump")["combo"]["entries"];
-        ASSERT_EQ(entries.size(), 2u) << describe(r);
-        EXPECT_EQ(entries[1]["data"], 12);
+        EXPECT_TRUE(s.all("msgbox").empty()) << failure.status;
+        const auto dump = s.last("dump");
+        ASSERT_EQ(dump["combo"]["entries"].size(), 2u) << failure.status;
+        EXPECT_EQ(dump["combo"]["entries"][1]["data"], 12);
+        EXPECT_TRUE(dump["lists"]["lstBatchDetails"]["lines"].empty());
+        EXPECT_EQ(dump["mousePointer"], "normal");
     }
 }
 
@@ -118,25 +124,34 @@ TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
 }
 
 TEST(PostRefusal, ARefusedCommitKeepsTheTicksAndReloadsNothing) {
-    for (const Refusal& r : kRefusals) {
+    struct Case {
+        CannedServer::Reply reply;
+        std::string shown;
+    };
+    std::vector<Case> cases{{{"Batch 57: member 2001 is not in the batch"}, "Batch 57: member 2001 is not in the batch"}};
+    for (const Refusal& r : kRefusals)
+        cases.push_back({{r.withBody ? "Internal error" : "", r.status},
+                         " Error !  \r\nThe server answered HTTP " + std::to_string(r.status) + "."});
+    for (const Case& c : cases) {
         CannedServer server;
         server.on(kBatchList, {sweepReply({batchItem(57, 12, 1001), batchItem(57, 34, 2001)})});
-        server.on("EFTMemberBatch.asp", {r.withBody ? "Internal error" : "", r.status});
+        server.on("EFTMemberBatch.asp", c.reply);
         DriverSession s;
         s.define("SERVER", server.base());
         ASSERT_EQ(s.run("set-variables $SERVER 7 2\ntab 3\nchoose cmbBatches 1\ntick lstBatchDetails 0\n"
                         "answer yes\nclick cmdPassedFailed\ndump\n"),
                   0);
         const auto boxes = s.all("msgbox");
-        ASSERT_EQ(boxes.size(), 2u) << describe(r);
+        ASSERT_EQ(boxes.size(), 2u) << c.shown;
         EXPECT_EQ(boxes[1]["title"], "ERROR");
-        EXPECT_EQ(boxes[1]["text"], " Error !  \r\nThe server answered HTTP " + std::to_string(r.status) + ".");
+        EXPECT_EQ(boxes[1]["icon"], "exclamation");
+        EXPECT_EQ(boxes[1]["text"], c.shown);
         const auto dump = s.last("dump");
         EXPECT_EQ(dump["lists"]["lstBatchDetails"]["lines"].size(), 2u);
         EXPECT_EQ(dump["lists"]["lstBatchDetails"]["lines"][0]["checked"], true);
         EXPECT_EQ(dump["buttons"]["cmdPassedFailed"]["enabled"], true);
         EXPECT_EQ(dump["combo"]["selected"], 1);
-        EXPECT_EQ(server.countOf("GET"), 1u) << describe(r);  // no reload after a refusal
+        EXPECT_EQ(server.countOf("GET"), 1u) << c.shown;  // no reload after a refusal
     }
 }
 
