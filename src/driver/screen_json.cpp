@@ -7,6 +7,7 @@ const char* iconName(MsgIcon icon) {
     switch (icon) {
         case MsgIcon::Information: return "information";
         case MsgIcon::Exclamation: return "exclamation";
+        case MsgIcon::Critical: return "critical";
         case MsgIcon::None: break;
     }
     return "none";

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "driver/screen_json.h"
+#include "net/address.h"
 #include "net/url_encode.h"
 #include "ui/layout.h"
 
@@ -91,7 +92,8 @@ int ScriptRunner::run(std::istream& script) {
                         a.replace(at, name.size() + 1, value);
             execute(args);
         } catch (const std::exception& e) {
-            emit({{"event", "error"}, {"line", number}, {"message", e.what()}});
+            // A script line may carry the base address with its credentials.
+            emit({{"event", "error"}, {"line", number}, {"message", redactedAddress(e.what())}});
             return 2;
         }
     }
@@ -142,7 +144,7 @@ void ScriptRunner::execute(const std::vector<std::string>& args) {
             if (args.size() != 3) throw BadLine("usage: click optCountry INDEX");
             const auto index = static_cast<std::int16_t>(wholeArgument(args[2], -32768, 32767, "INDEX"));
             if (!static_cast<ui::OptionGroup*>(e)->operatorChoose(index))
-                throw BadLine(args[1] + " has no option " + args[2]);
+                throw BadLine(args[1] + " has no option " + args[2] + " or is disabled");
         } else {
             throw BadLine(args[1] + " cannot be clicked");
         }

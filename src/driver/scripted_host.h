@@ -30,6 +30,9 @@ public:
     std::function<void(const ShownBox&)> onMessageBox;
     // Called whenever the control lets pending events run (tests act "during" a wait here).
     std::function<void()> onProcessEvents;
+    // The control's notices of its waits for transfers.
+    std::function<void(bool)> onBusyChanged;
+    std::function<void(long long, long long)> onTransferProgress;
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void setMousePointer(ui::MousePointer) override {}
@@ -38,6 +41,12 @@ public:
     }
     bool setFocus(const std::string&) override { return controlShown_; }
     Date today() override { return today_; }
+    void busyChanged(bool busy) override {
+        if (onBusyChanged) onBusyChanged(busy);
+    }
+    void transferProgress(long long received, long long total) override {
+        if (onTransferProgress) onTransferProgress(received, total);
+    }
 
 private:
     Date today_;

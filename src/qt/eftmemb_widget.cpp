@@ -51,6 +51,8 @@ QWidget* EftMembWidget::elementWidget(const QString& name, int index) const {
     return d_->view->widget(name.toStdString(), index);
 }
 
+void EftMembWidget::setControlOptions(const eft::ControlOptions& options) { d_->core->setOptions(options); }
+
 void EftMembWidget::setMessageBoxHandler(MessageBoxHandler handler) {
     d_->services.setMessageBoxHandler(std::move(handler));
 }

@@ -15,6 +15,7 @@
 
 namespace eft {
 class EFTMemb;
+struct ControlOptions;
 }
 
 namespace eft::qt {
@@ -50,6 +51,9 @@ public:
 
     // The widget showing an element, by the element's name; option buttons by name and index.
     QWidget* elementWidget(const QString& name, int index = -1) const;
+
+    // The control's transfer limits (timeouts, reply cap, CA bundle), for requests from now on.
+    void setControlOptions(const eft::ControlOptions& options);
 
     // Answers the control's message boxes instead of showing them; empty restores the boxes.
     void setMessageBoxHandler(MessageBoxHandler handler);

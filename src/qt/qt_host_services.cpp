@@ -17,6 +17,7 @@ QMessageBox::Icon iconOf(MsgIcon icon) {
     switch (icon) {
     case MsgIcon::Information: return QMessageBox::Information;
     case MsgIcon::Exclamation: return QMessageBox::Warning;
+    case MsgIcon::Critical: return QMessageBox::Critical;
     case MsgIcon::None: break;
     }
     return QMessageBox::NoIcon;

@@ -62,20 +62,6 @@ TEST_F(BatchTest, EveryEntryToTheTabFetchesTheListAgain) {
     EXPECT_EQ(entries().size(), 2u);
 }
 
-TEST_F(BatchTest, AFailedFetchKeepsTheBoxAndEmptiesTheDetails) {
-    serveBatches({item(12, 12, 1, "1")});
-    enterBatchStatus();
-    screen().cmbBatches.operatorChoose(1);
-    ASSERT_EQ(screen().lstBatchDetails.lineCount(), 1);
-    server.on(kBatchList, {"not xml"});
-    screen().tabEFT.operatorSelect(kTabCenters);
-    enterBatchStatus();
-    EXPECT_EQ(entries().size(), 2u);
-    EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0);
-    EXPECT_TRUE(host.shown().empty());
-    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
-}
-
 TEST_F(BatchTest, ABatchListsItsCentersWithAmountsAndMemberIds) {
     serveBatches({item(57, 34, 2001, "1234.5"), item(57, 12, 1001, "10.5"), item(57, 12, 1002, "20.25", 2),
                   item(57, 12, 1003, "0.25"), item(58, 77, 77, "5", 2)});
@@ -148,16 +134,6 @@ TEST_F(CommitTest, AllTickedSendsNoFailedIdsAndNoneTickedNoClearedIds) {
     EXPECT_EQ(p[1].find("GoodMemb"), std::string::npos);
 }
 
-TEST_F(CommitTest, ARefusedCommitShowsTheTextAndKeepsTheTicks) {
-    server.on("EFTMemberBatch.asp", {"Batch 57: member 2001 is not in the batch"});
-    screen().lstBatchDetails.operatorSetChecked(1, true);
-    commit();
-    EXPECT_EQ(titles().back(), "ERROR|Batch 57: member 2001 is not in the batch");
-    EXPECT_TRUE(screen().lstBatchDetails.line(1).checked);
-    EXPECT_EQ(screen().cmbBatches.selected(), 1);
-    EXPECT_TRUE(screen().cmdPassedFailed.enabled());
-}
-
 TEST_F(CommitTest, NoAndAnEmptyListSendNothing) {
     commit(MsgAnswer::No);
     EXPECT_TRUE(posts().empty());
@@ -228,15 +204,20 @@ TEST_F(ExportTest, YesExportsShowsTheReportAndMovesToBatchStatus) {
     EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
 }
 
-TEST_F(ExportTest, AnEmptyOrBrokenReportShowsNoBox) {
+TEST_F(ExportTest, AnEmptyReportShowsNoBoxAndABrokenOneAnErrorBox) {
     serveBatches({});
-    for (const char* reply : {"<Export/>", "not xml at all"}) {
-        server.on(kExport, {reply});
+    const struct {
+        const char* reply;
+        std::size_t boxes;  // the question, and the failure if any
+    } cases[] = {{"<Export/>", 1}, {"not xml at all", 2}};
+    for (const auto& c : cases) {
+        server.on(kExport, {c.reply});
         host.clearShown();
         screen().tabEFT.operatorSelect(kTabCenters);
         host.queueAnswer(MsgAnswer::Yes);
         screen().tabEFT.operatorSelect(kTabExport);
-        EXPECT_EQ(host.shown().size(), 1u) << reply;  // only the question
+        ASSERT_EQ(host.shown().size(), c.boxes) << c.reply;
+        EXPECT_EQ(host.shown().back().request.icon, c.boxes == 2 ? MsgIcon::Critical : MsgIcon::Information);
         EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
     }
 }

@@ -205,15 +205,6 @@ TEST_F(SaveTest, ARefusedSaveShowsTheServersTextAndKeepsEverything) {
     EXPECT_TRUE(screen().cmdSaveMerchandise.enabled());
 }
 
-TEST_F(SaveTest, ALineBreakIsNotABlankReply) {
-    server.on("EFTMember.asp", {"\r\n"});
-    screen().lstEFTMember.operatorSetChecked(0, true);
-    save();
-    ASSERT_EQ(host.shown().size(), 2u);
-    EXPECT_EQ(host.shown()[1].request.text, "\r\n");
-    EXPECT_EQ(sweepColumn("MemberID").size(), 3u);
-}
-
 TEST_F(SaveTest, TheWholeReplyIsReadInPieces) {
     const std::string reply(2049, 'x');  // two full pieces and one byte
     server.on("EFTMember.asp", {reply});

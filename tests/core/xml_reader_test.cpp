@@ -377,9 +377,12 @@ TEST_F(XmlReaderTest, ServerThatIsDownFails) {
     EXPECT_EQ(sweep.rowCount(), 0u);
 }
 
-TEST_F(XmlReaderTest, HttpStatusIsNotLookedAt) {
-    read(serve(rows("<row><CenterID>4</CenterID></row>"), 404));
-    EXPECT_EQ(centers(), (std::vector<int>{4}));
+TEST_F(XmlReaderTest, ANon2xxReplyIsAFailedReadWhateverItCarries) {
+    const std::string address = serve(rows("<row><CenterID>4</CenterID></row>"), 404);
+    const std::string why = failureOf(address);
+    EXPECT_NE(why.find(address), std::string::npos) << why;
+    EXPECT_NE(why.find("HTTP 404"), std::string::npos) << why;
+    EXPECT_EQ(sweep.rowCount(), 0u);
 }
 
 TEST_F(XmlReaderTest, ReplyLargerThanTheCapFails) {

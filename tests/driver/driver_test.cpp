@@ -1,8 +1,6 @@
 // eft-driver: the script format, the screen dump and the refusals an operator would meet.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 
 #include "support/canned_server.h"
 #include "support/driver_session.h"
@@ -72,6 +70,7 @@ TEST(Driver, ABadLineEndsTheScriptWithAnErrorNamingIt) {
 TEST(Driver, AnswersMessageBoxesInOrderAndDefaultsOtherwise) {
     CannedServer server;
     server.on("EFTMemberBatch.asp?TSQL=BatchList", {"<rows/>"});
+    server.on("EFTMemberBatch.asp?ProcessExport=True&PersonID=7&PersonTypeID=2", {"<Export/>"});
     DriverSession s;
     s.define("SERVER", server.base());
     ASSERT_EQ(s.run("set-variables $SERVER 7 2\nanswer no\ntab 2\ntab 2\n"), 0);
@@ -83,21 +82,6 @@ TEST(Driver, AnswersMessageBoxesInOrderAndDefaultsOtherwise) {
     EXPECT_EQ(boxes[0]["title"], "EFT Batch Generation");
     EXPECT_EQ(boxes[1]["answer"], "yes");  // the default button: Yes, so the export ran
     EXPECT_EQ(server.countOf("GET"), 2u);  // the export, then the batch list
-}
-
-TEST(Driver, TheProgramReadsItsScriptFromStandardInput) {
-    const std::string command = std::string(EFT_DRIVER_PATH) + " --today 2011-03-04 2>&1";
-    FILE* pipe = popen(("printf 'set-variables http://h/ 1 1\\ndump\\nbogus\\n' | " + command).c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    const int status = pclose(pipe);
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    std::istringstream lines(output);
-    std::vector<std::string> kinds;
-    for (std::string line; std::getline(lines, line);) kinds.push_back(nlohmann::json::parse(line)["event"]);
-    EXPECT_EQ(kinds, (std::vector<std::string>{"dump", "error"}));
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ TEST_P(SaveScript, EndsAsTheReplySays) {
     server.on("EFTMember.asp", c.reply);
     ControlOptions options;
     options.limits.postTimeout = std::chrono::milliseconds(500);
+    options.limits.maxReplyBytes = 64 * 1024;
     DriverSession s(Date{2026, 12, 6}, options);
     s.define("SERVER", server.base());
     s.define("DOWN", "http://127.0.0.1:9/eft/");  // nothing listens there
@@ -82,19 +83,20 @@ INSTANTIATE_TEST_SUITE_P(
                       PostCase{"answersAfterTheTimeout", {"", 200, std::chrono::milliseconds(1500)}, false,
                                " Error !  ", false},
                       PostCase{"closesMidReply", {std::string(4000, 'z'), 200, {}, true}, false, " Error !  ",
-                               false}),
+                               false},
+                      // A refusal in the status alone: an empty body must not pass for consent.
+                      PostCase{"status500Empty", {"", 500}, false, " Error !  \r\nThe server answered HTTP 500.",
+                               false},
+                      PostCase{"status500WithText", {"Internal error", 500}, false,
+                               " Error !  \r\nThe server answered HTTP 500.", false},
+                      PostCase{"status404Empty", {"", 404}, false, " Error !  \r\nThe server answered HTTP 404.",
+                               false},
+                      PostCase{"status404WithText", {"<html>Not found</html>", 404}, false,
+                               " Error !  \r\nThe server answered HTTP 404.", false},
+                      PostCase{"replyOverTheCap", {std::string(100'000, 'z')}, false, " Error !  ", false},
+                      PostCase{"redirectOnTheSameServer", {"", 302, {}, false, "/eft/EFTMember.asp"}, false,
+                               " Error !  \r\nThe server answered HTTP 302.", false}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SaveScriptReply, AReplyOfExactly1024BytesIsShownWhole) {
-    CannedServer server;
-    server.on("EFTMember.asp?countryID=1&Load=1", {sweepReply({sweepRow(1, 7, 10, 0)})});
-    const std::string reply(1024, 'x');
-    server.on("EFTMember.asp", {reply});
-    DriverSession s;
-    s.define("SERVER", server.base());
-    ASSERT_EQ(s.run(kReview + "answer yes\nclick cmdSaveMerchandise\n"), 0);
-    EXPECT_EQ(s.last("msgbox")["text"], reply);
-}
 
 }  // namespace
 }  // namespace eft::test

@@ -2,12 +2,19 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <condition_variable>
+
 namespace eft::test {
 
 struct CannedServer::Impl {
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> owned;
+    httplib::Server& server;
+    explicit Impl(std::unique_ptr<httplib::Server> s) : owned(std::move(s)), server(*owned) {}
     std::thread thread;
     mutable std::mutex mutex;
+    std::condition_variable stopping;
+    bool stopped = false;
     std::map<std::string, Reply> replies;
     std::vector<Request> requests;
 };
@@ -16,7 +23,17 @@ namespace {
 constexpr const char* kBasePath = "/eft/";
 }
 
-CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
+namespace {
+
+std::unique_ptr<httplib::Server> makeServer(const CannedServer::Tls* tls) {
+    if (!tls) return std::make_unique<httplib::Server>();
+    return std::make_unique<httplib::SSLServer>(tls->certFile.c_str(), tls->keyFile.c_str());
+}
+
+}  // namespace
+
+CannedServer::CannedServer(const std::string& host, const Tls* tls)
+    : impl_(std::make_unique<Impl>(makeServer(tls))) {
     auto handle = [this](const httplib::Request& req, httplib::Response& res, const std::string& body) {
         std::string target = req.target.substr(0, std::string(kBasePath).size()) == kBasePath
                                  ? req.target.substr(std::string(kBasePath).size())
@@ -25,7 +42,8 @@ CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
         bool found = false;
         {
             std::lock_guard lock(impl_->mutex);
-            impl_->requests.push_back(Request{req.method, target, body, req.get_header_value("Content-Type")});
+            impl_->requests.push_back(Request{req.method, target, body, req.get_header_value("Content-Type"),
+                                              req.get_header_value("Authorization")});
             const std::string key = req.method == "POST" ? target.substr(0, target.find('?')) : target;
             auto it = impl_->replies.find(key);
             if (it != impl_->replies.end()) {
@@ -38,9 +56,34 @@ CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
             res.set_content("no canned reply", "text/plain");
             return;
         }
-        if (reply.delay.count() > 0) std::this_thread::sleep_for(reply.delay);
+        if (reply.delay.count() > 0 && reply.paceBytes == 0) std::this_thread::sleep_for(reply.delay);
         res.status = reply.status;
-        if (reply.cutMidway) {
+        if (!reply.location.empty()) res.set_header("Location", reply.location);
+        if (reply.paceBytes > 0) {
+            auto body = std::make_shared<std::string>(reply.body);
+            const std::size_t piece = reply.paceBytes;
+            const auto delay = reply.delay;
+            res.set_content_provider(body->size(), "text/xml",
+                                     [body, piece, delay](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                         std::this_thread::sleep_for(delay);
+                                         sink.write(body->data() + offset, std::min(piece, body->size() - offset));
+                                         return true;
+                                     });
+        } else if (reply.stallMidway) {
+            auto body = std::make_shared<std::string>(reply.body);
+            Impl* impl = impl_.get();
+            res.set_content_provider(body->size(), "text/xml",
+                                     [body, impl](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                         if (offset == 0) {
+                                             sink.write(body->data(), body->size() / 2);
+                                             return true;
+                                         }
+                                         std::unique_lock lock(impl->mutex);
+                                         impl->stopping.wait_for(lock, std::chrono::seconds(20),
+                                                                 [impl] { return impl->stopped; });
+                                         return false;
+                                     });
+        } else if (reply.cutMidway) {
             auto body = std::make_shared<std::string>(reply.body);
             res.set_content_provider(body->size(), "text/xml",
                                      [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
@@ -63,8 +106,8 @@ CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
         });
         handle(req, res, body);
     });
-    const int port = impl_->server.bind_to_any_port("127.0.0.1");
-    base_ = "http://127.0.0.1:" + std::to_string(port) + kBasePath;
+    port_ = impl_->server.bind_to_any_port(host);
+    base_ = std::string(tls ? "https://" : "http://") + host + ":" + std::to_string(port_) + kBasePath;
     // The socket listens from bind_to_any_port on, so requests queue until the loop runs.
     impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
     // stop() before the loop has started would be lost, and the join would never return.
@@ -72,6 +115,11 @@ CannedServer::CannedServer() : impl_(std::make_unique<Impl>()) {
 }
 
 CannedServer::~CannedServer() {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stopped = true;
+    }
+    impl_->stopping.notify_all();
     impl_->server.stop();
     if (impl_->thread.joinable()) impl_->thread.join();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// An HTTP server on 127.0.0.1 for tests: answers each request target with a canned reply and
-// records every request it received.
+// An HTTP server on a loopback address for tests: answers each request target with a canned
+// reply and records every request it received.
 #include <chrono>
 #include <map>
 #include <memory>
@@ -18,21 +18,34 @@ public:
         std::string target;  // path and query, without the base
         std::string body;
         std::string contentType;
+        std::string authorization;
     };
     struct Reply {
         std::string body;
         int status = 200;
         std::chrono::milliseconds delay{0};
-        bool cutMidway = false;  // sends half the body, then closes the connection
+        bool cutMidway = false;    // sends half the body, then closes the connection
+        std::string location{};    // a Location header, for redirects
+        // Sends the body in pieces of this size with `delay` before each (instead of once,
+        // up front); the length is announced.
+        std::size_t paceBytes = 0;
+        bool stallMidway = false;  // sends half the body, then nothing until the server stops
     };
 
-    CannedServer();
+    struct Tls {
+        std::string certFile;  // PEM
+        std::string keyFile;
+    };
+
+    // `host`: the loopback address to listen on; with `tls`, HTTPS.
+    explicit CannedServer(const std::string& host = "127.0.0.1", const Tls* tls = nullptr);
     ~CannedServer();
     CannedServer(const CannedServer&) = delete;
     CannedServer& operator=(const CannedServer&) = delete;
 
-    // The base address: "http://127.0.0.1:PORT/eft/".
+    // The base address: "http://HOST:PORT/eft/" (https with TLS).
     std::string base() const { return base_; }
+    int port() const { return port_; }
     // The reply to a target ("EFTMember.asp?countryID=1&Load=1"); POSTs match on the path.
     void on(const std::string& target, Reply reply);
     std::vector<Request> requests() const;
@@ -42,6 +55,7 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string base_;
+    int port_ = 0;
 };
 
 // A sweep reply built from rows of field=value pairs.

@@ -16,6 +16,7 @@ public:
         : runner_(out_, today, options) {}
 
     void define(const std::string& name, const std::string& value) { runner_.define(name, value); }
+    driver::ScriptedHost& host() { return runner_.host(); }
 
     // Runs the lines; returns the exit code and keeps the events they printed.
     int run(const std::string& script) {

@@ -59,7 +59,11 @@ bool isBlankReply(std::string_view reply) { return reply.find_first_not_of(' ') 
 void Inet1_StateChanged(Context& ctx, std::int16_t State) {
     try {
         if (State == Transfer::kStateError) {
-            showError(ctx, " Error !  ");
+            // A reply that was not 2xx is named, so a refusal by the server (or by whatever
+            // stands in front of it) is not taken for a network fault.
+            const long refused = ctx.Inet1.refusedStatus();
+            showError(ctx, refused ? " Error !  \r\nThe server answered HTTP " + std::to_string(refused) + "."
+                                   : std::string(" Error !  "));
             return;
         }
         if (State != Transfer::kStateResponseCompleted) return;

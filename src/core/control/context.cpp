@@ -1,6 +1,7 @@
 #include "control/context.h"
 
 #include "base/error.h"
+#include "control/input_guard.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
 
@@ -25,7 +26,29 @@ void Context::setMousePointer(ui::MousePointer pointer) {
     host.setMousePointer(pointer);
 }
 
-Fetch Context::fetch() const { return blockingFetch(limits); }
+void Context::setLimits(const HttpLimits& l) {
+    limits = l;
+    Inet1.setLimits(l);
+}
+
+Context::BusyScope::BusyScope(Context& ctx) : ctx_(ctx) {
+    if (ctx_.busyDepth_++ == 0) ctx_.host.busyChanged(true);
+}
+
+Context::BusyScope::~BusyScope() {
+    if (--ctx_.busyDepth_ == 0) ctx_.host.busyChanged(false);
+}
+
+Fetch Context::fetch() {
+    return [this](const std::string& address, const BodyConsumer& consume) {
+        BusyScope busy(*this);
+        InputGuard guard(screen);
+        TransferWait wait;
+        wait.turn = [this] { doEvents(); };
+        wait.progress = [this](long long received, long long total) { host.transferProgress(received, total); };
+        return httpGet(address, limits, consume, wait);
+    };
+}
 
 Table& Context::sweep() {
     if (!rsSweep) throw EftError("the sweep table has been released");
@@ -33,8 +56,16 @@ Table& Context::sweep() {
 }
 
 void Context::postFormAndWait(const std::string& address, std::string body) {
+    BusyScope busy(*this);
     Inet1.execute(address, pages::kPostVerb, std::move(body), pages::kFormHeader);
+    long long reported = -1;
+    auto report = [&] {
+        if (Inet1.received() == reported) return;
+        reported = Inet1.received();
+        host.transferProgress(reported, Inet1.announcedTotal());
+    };
     while (Inet1.stillExecuting()) {
+        report();
         doEvents();
         Inet1.waitForActivity(std::chrono::milliseconds(50));
     }

@@ -51,12 +51,33 @@ public:
 
     Table& sweep();
 
-    // How the control's GETs are run: with this control's limits.
-    Fetch fetch() const;
+    // How the control's GETs are run: with this control's limits, through curl's multi
+    // interface, the host's events running during the wait while the operator's input is
+    // ignored (InputGuard). From the caller's view the read is synchronous.
+    Fetch fetch();
 
     // Starts a form post through Inet1 and waits until it is over, letting pending events run
     // and sleeping in the transfer's poll between turns. The reply handler runs in this wait.
     void postFormAndWait(const std::string& address, std::string body);
+
+    // New limits, for the requests from now on.
+    void setLimits(const HttpLimits& l);
+
+    // Tells the host when the control starts and stops waiting for transfers (once for nested
+    // waits, such as the batch list read while a commit's reply is handled).
+    class BusyScope {
+    public:
+        explicit BusyScope(Context& ctx);
+        ~BusyScope();
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+
+    private:
+        Context& ctx_;
+    };
+
+private:
+    int busyDepth_ = 0;
 };
 
 // Restores the normal pointer when a handler's failure path leaves early.

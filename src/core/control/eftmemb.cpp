@@ -77,6 +77,8 @@ void EFTMemb::SetVariables(const std::string& ptServerName, const std::int32_t& 
     ctx_->screen.flush();
 }
 
+void EFTMemb::setOptions(const ControlOptions& options) { ctx_->setLimits(options.limits); }
+
 std::string EFTMemb::urlEncode(const std::string& theData) const { return eft::urlEncode(theData); }
 
 ui::Screen& EFTMemb::screen() { return ctx_->screen; }

@@ -19,6 +19,7 @@ class Table;
 struct ControlState;
 
 struct ControlOptions {
+    // Timeouts (connect, GET, POST, idle), the reply cap and a CA bundle for the server.
     HttpLimits limits;
 };
 
@@ -34,6 +35,9 @@ public:
     // Stores the server base address (ending with "/") and the operator's identity, then puts
     // the focus on "&Load Data". Nothing is fetched.
     void SetVariables(const std::string& ptServerName, const std::int32_t& PersonID, const std::int16_t& PersonType);
+
+    // New options, for the requests from now on (a request under way keeps its own).
+    void setOptions(const ControlOptions& options);
 
     // The form-field encoder of the control's posts, for hosts' own requests too.
     std::string urlEncode(const std::string& theData) const;

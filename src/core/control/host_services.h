@@ -9,7 +9,8 @@
 
 namespace eft {
 
-enum class MsgIcon { None, Information, Exclamation };
+// Critical: the error icon, for a failure the operator must not take for success.
+enum class MsgIcon { None, Information, Exclamation, Critical };
 enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No };
 

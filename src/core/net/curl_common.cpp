@@ -1,47 +1,122 @@
 #include "net/curl_common.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <memory>
+
+#include "net/address.h"
 
 namespace eft {
 namespace {
 
-std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* sink = static_cast<BodySink*>(user);
-    const std::size_t n = size * count;
-    if (sink->body->size() + n > sink->maxBytes) {
-        sink->overflow = true;
-        return 0;  // makes libcurl end the transfer with a write error
-    }
-    sink->body->append(data, n);
-    return n;
+using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+
+UrlHandle parseUrl(const std::string& address) {
+    UrlHandle url(curl_url(), &curl_url_cleanup);
+    if (url && curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) url.reset();
+    return url;
+}
+
+std::string urlPart(CURLU* url, CURLUPart part, unsigned flags) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, flags) != CURLUE_OK || !text) return {};
+    std::string out(text);
+    curl_free(text);
+    return out;
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
 }
 
 }  // namespace
 
-void configureTransfer(CURL* curl, const std::string& address, std::chrono::milliseconds connectTimeout,
-                       std::chrono::milliseconds totalTimeout, BodySink& sink, char* errorText) {
+void configureTransfer(CURL* curl, const std::string& address, const HttpLimits& limits,
+                       std::chrono::milliseconds totalTimeout, char* errorText) {
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
+    // Less than one byte a second for the whole idle time: a stalled server, not a slow one.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max<long long>(1, limits.lowSpeedTime.count())));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxReplyBytes));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    // A redirect is judged by the control: a POST never follows one, a GET only to its own server.
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!limits.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, limits.caFile.c_str());
 #if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
+    if (UrlHandle url = parseUrl(address)) {
+        const std::string user = urlPart(url.get(), CURLUPART_USER, CURLU_URLDECODE);
+        if (!user.empty()) {
+            curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, urlPart(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE).c_str());
+            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+    }
 }
 
-std::string describeCurlFailure(CURLcode code, const char* errorText, const BodySink& sink) {
-    if (sink.overflow) return "the reply is larger than " + std::to_string(sink.maxBytes) + " bytes";
-    if (errorText && std::strlen(errorText) > 0) return errorText;
+namespace {
+
+int idleCheck(void* user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto* watch = static_cast<IdleWatch*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    const long long moved = static_cast<long long>(downloaded) + static_cast<long long>(uploaded);
+    if (moved != watch->moved) {
+        watch->moved = moved;
+        watch->lastMove = now;
+        return 0;
+    }
+    if (now - watch->lastMove < watch->limit) return 0;
+    watch->tripped = true;
+    return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+}
+
+}  // namespace
+
+void watchIdle(CURL* curl, IdleWatch& watch, std::chrono::seconds limit) {
+    watch = IdleWatch{std::max(limit, std::chrono::seconds(1)), std::chrono::steady_clock::now(), -1, false};
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &idleCheck);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &watch);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+}
+
+std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
+                                const IdleWatch& idleWatch) {
+    if (overflow || code == CURLE_FILESIZE_EXCEEDED)
+        return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes";
+    const bool idle = idleWatch.tripped ||
+                      (code == CURLE_OPERATION_TIMEDOUT && errorText && std::strstr(errorText, "too slow"));
+    if (idle) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
+    if (errorText && std::strlen(errorText) > 0) return redactedAddress(errorText);
     return curl_easy_strerror(code);
+}
+
+std::string statusFailure(long status) { return "the server answered HTTP " + std::to_string(status); }
+
+bool sameOrigin(const std::string& a, const std::string& b) {
+    UrlHandle ua = parseUrl(a), ub = parseUrl(b);
+    if (!ua || !ub) return false;
+    for (CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        const unsigned flags = part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0;
+        const std::string pa = lower(urlPart(ua.get(), part, flags));
+        if (pa.empty() || pa != lower(urlPart(ub.get(), part, flags))) return false;
+    }
+    return true;
+}
+
+long long announcedLength(CURL* curl) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) return -1;
+    return length < 0 ? -1 : static_cast<long long>(length);
 }
 
 }  // namespace eft

@@ -1,22 +1,44 @@
 #pragma once
-// The libcurl settings every transfer of the control shares: bounded connect and total
-// time, a capped reply body, only http and https, no redirects to other schemes.
+// The libcurl settings every transfer of the control shares, and how their outcomes are
+// described: bounded connect, whole and idle time, a capped reply, only http and https,
+// certificates checked, redirects never followed by curl itself.
 #include <curl/curl.h>
 
 #include <chrono>
 #include <string>
 
+#include "net/http.h"
+
 namespace eft {
 
-struct BodySink {
-    std::string* body;
-    std::size_t maxBytes;
-    bool overflow = false;
+// Sets everything but the body handling. The credentials of `address` go on every request
+// made with the handle, also when the caller later points it at a redirect's address.
+void configureTransfer(CURL* curl, const std::string& address, const HttpLimits& limits,
+                       std::chrono::milliseconds totalTimeout, char* errorText);
+
+// Ends a transfer on which no byte moved, either way, for the idle time. curl's own low-speed
+// limit (also set) measures over a window of several seconds; this one is exact.
+struct IdleWatch {
+    std::chrono::seconds limit{30};
+    std::chrono::steady_clock::time_point lastMove{};
+    long long moved = -1;
+    bool tripped = false;
 };
+// Arms `watch` on the handle; it must outlive the transfer.
+void watchIdle(CURL* curl, IdleWatch& watch, std::chrono::seconds limit);
 
-void configureTransfer(CURL* curl, const std::string& address, std::chrono::milliseconds connectTimeout,
-                       std::chrono::milliseconds totalTimeout, BodySink& sink, char* errorText);
+// Why a transfer that curl ended with `code` failed. `overflow`: the body outgrew the cap.
+std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
+                                const IdleWatch& idle);
 
-std::string describeCurlFailure(CURLcode code, const char* errorText, const BodySink& sink);
+inline bool isSuccessStatus(long status) { return status >= 200 && status <= 299; }
+// "the server answered HTTP 404"
+std::string statusFailure(long status);
+
+// Whether two absolute addresses share scheme, host and port (default ports filled in).
+bool sameOrigin(const std::string& a, const std::string& b);
+
+// The announced length of the reply being received, -1 while unknown.
+long long announcedLength(CURL* curl);
 
 }  // namespace eft

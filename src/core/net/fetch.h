@@ -9,13 +9,13 @@
 namespace eft {
 
 // Takes the next piece of a reply body; answers false to stop the transfer (the consumer
-// keeps its own reason).
+// keeps its own reason). Only the body of a 2xx reply reaches it.
 using BodyConsumer = std::function<bool(std::string_view piece)>;
 
 struct FetchResult {
-    bool ok = false;     // the transfer completed (whatever the HTTP status)
-    long status = 0;     // the HTTP status of the final reply
-    std::string error;   // why the transfer did not complete
+    bool ok = false;     // the transfer completed with a 2xx reply, whose whole body was consumed
+    long status = 0;     // the HTTP status of the final reply, 0 when none arrived
+    std::string error;   // why not: the transfer failed, or the status was not 2xx (named)
 };
 
 // Runs one GET of `address`, handing each piece of the reply body to `consume`.

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <exception>
 #include <memory>
 #include <mutex>
 
+#include "net/address.h"
 #include "net/curl_common.h"
 
 namespace eft {
@@ -16,50 +18,143 @@ void ensureCurlReady() {
 
 namespace {
 
-struct ConsumerSink {
-    const BodyConsumer* consume;
-    std::size_t maxBytes;
-    std::size_t received = 0;
+// What one hop of a GET received. The status is judged at the first body byte: only a 2xx
+// body goes to the consumer, and nothing leaves this callback by exception (curl is C).
+struct HopSink {
+    CURL* curl = nullptr;
+    const BodyConsumer* consume = nullptr;
+    std::size_t maxBytes = 0;
+    bool judged = false;
+    bool passOn = false;
+    std::size_t bytes = 0;  // all body bytes of the hop, consumed or not, against the cap
+    long long consumed = 0;
     bool overflow = false;
+    bool stopped = false;
+    std::exception_ptr thrown;
 };
 
-std::size_t writeToConsumer(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* sink = static_cast<ConsumerSink*>(user);
+std::size_t writeHop(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<HopSink*>(user);
     const std::size_t n = size * count;
-    if (sink->received + n > sink->maxBytes) {
+    if (!sink->judged) {
+        long status = 0;
+        curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
+        sink->passOn = isSuccessStatus(status);
+        sink->judged = true;
+    }
+    if (sink->bytes + n > sink->maxBytes) {
         sink->overflow = true;
         return 0;  // makes libcurl end the transfer with a write error
     }
-    sink->received += n;
-    return (*sink->consume)(std::string_view(data, n)) ? n : 0;
+    sink->bytes += n;
+    if (!sink->passOn) return n;  // a redirect's or a refusal's body: nobody reads it
+    try {
+        if (!(*sink->consume)(std::string_view(data, n))) {
+            sink->stopped = true;
+            return 0;
+        }
+    } catch (...) {
+        sink->thrown = std::current_exception();
+        return 0;
+    }
+    sink->consumed += static_cast<long long>(n);
+    return n;
+}
+
+using MultiHandle = std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)>;
+using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+
+// Runs the one transfer on `multi` to its end, spending the wait as `wait` says.
+CURLcode drive(CURLM* multi, const TransferWait& wait, HopSink& sink) {
+    long long reported = -1;
+    auto report = [&] {
+        if (!wait.progress || !sink.passOn || sink.consumed == reported) return;
+        reported = sink.consumed;
+        wait.progress(sink.consumed, announcedLength(sink.curl));
+    };
+    int running = 1;
+    while (running > 0) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+        report();
+        if (running == 0) break;
+        if (wait.turn) wait.turn();
+        curl_multi_poll(multi, nullptr, 0, wait.turn ? 50 : 1000, nullptr);
+    }
+    CURLcode code = CURLE_FAILED_INIT;
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
+        if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+    return code;
 }
 
 }  // namespace
 
-FetchResult httpGet(const std::string& address, const HttpLimits& limits, const BodyConsumer& consume) {
+FetchResult httpGet(const std::string& address, const HttpLimits& limits, const BodyConsumer& consume,
+                    const TransferWait& wait) {
     ensureCurlReady();
     FetchResult result;
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
-    if (!curl) {
+    MultiHandle multi(curl_multi_init(), &curl_multi_cleanup);
+    if (!multi) {
         result.error = "the HTTP client could not be created";
         return result;
     }
-    std::string unused;
-    BodySink bodySink{&unused, limits.maxReplyBytes};
-    char errorText[CURL_ERROR_SIZE] = {};
-    configureTransfer(curl.get(), address, limits.connectTimeout, limits.getTimeout, bodySink, errorText);
-    ConsumerSink sink{&consume, limits.maxReplyBytes};
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &writeToConsumer);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &sink);
-    const CURLcode rc = curl_easy_perform(curl.get());
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &result.status);
-    if (rc != CURLE_OK) {
-        bodySink.overflow = sink.overflow;
-        result.error = describeCurlFailure(rc, errorText, bodySink);
+    std::string url = address;
+    for (int redirects = 0;; ++redirects) {
+        EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
+        if (!easy) {
+            result.error = "the HTTP client could not be created";
+            return result;
+        }
+        char errorText[CURL_ERROR_SIZE] = {};
+        // The original address carries the credentials; a redirect's address does not.
+        configureTransfer(easy.get(), address, limits, limits.getTimeout, errorText);
+        curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+        HopSink sink;
+        sink.curl = easy.get();
+        sink.consume = &consume;
+        sink.maxBytes = limits.maxReplyBytes;
+        curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &writeHop);
+        curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
+        IdleWatch idle;
+        watchIdle(easy.get(), idle, limits.lowSpeedTime);
+        if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
+            result.error = "the request could not be started";
+            return result;
+        }
+        const CURLcode code = drive(multi.get(), wait, sink);
+        curl_multi_remove_handle(multi.get(), easy.get());
+        if (sink.thrown) std::rethrow_exception(sink.thrown);
+        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.status);
+        if (code != CURLE_OK) {
+            result.error = sink.stopped ? "the reader stopped the transfer"
+                                        : describeCurlFailure(code, errorText, limits, sink.overflow, idle);
+            return result;
+        }
+        if (result.status >= 300 && result.status <= 399) {
+            char* location = nullptr;
+            curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
+            if (location) {
+                const std::string next = location;
+                if (!sameOrigin(url, next)) {
+                    result.error = "the server redirected to " + redactedAddress(next) +
+                                   ", another server, which is not followed";
+                    return result;
+                }
+                if (redirects == kMaxRedirects) {
+                    result.error = "the server redirected more than " + std::to_string(kMaxRedirects) + " times";
+                    return result;
+                }
+                url = next;
+                continue;
+            }
+        }
+        if (!isSuccessStatus(result.status)) {
+            result.error = statusFailure(result.status);
+            return result;
+        }
+        result.ok = true;
         return result;
     }
-    result.ok = true;
-    return result;
 }
 
 HttpReply httpGet(const std::string& address, const HttpLimits& limits) {

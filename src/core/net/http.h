@@ -1,7 +1,9 @@
 #pragma once
-// Synchronous HTTP GET with bounded time and reply size (libcurl).
+// The control's GETs (libcurl, multi interface): bounded in time and size, judged by their
+// HTTP status, redirected only within the server they were sent to.
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "net/fetch.h"
@@ -12,21 +14,41 @@ struct HttpLimits {
     std::chrono::milliseconds connectTimeout{10'000};
     std::chrono::milliseconds getTimeout{120'000};   // a GET's whole transfer
     std::chrono::milliseconds postTimeout{120'000};  // a POST's whole transfer
+    // A transfer that receives nothing for this long fails, whatever its whole time allows.
+    std::chrono::seconds lowSpeedTime{30};
     std::size_t maxReplyBytes = std::size_t{1} << 30;
+    // A CA bundle for a server certified by a private CA; empty: the system's. Certificates
+    // and host names are always checked.
+    std::string caFile;
 };
+
+// Redirects a GET follows at most, and only to the same scheme, host and port.
+inline constexpr int kMaxRedirects = 5;
 
 struct HttpReply {
-    bool ok = false;      // the transfer completed (whatever the HTTP status)
-    long status = 0;      // the HTTP status, for descriptions only
+    bool ok = false;      // as FetchResult
+    long status = 0;
     std::string body;
-    std::string error;    // why the transfer did not complete
+    std::string error;
 };
 
-// A blocking GET, the body handed to `consume` as it arrives.
-FetchResult httpGet(const std::string& address, const HttpLimits& limits, const BodyConsumer& consume);
+// How a transfer's wait is spent. With no turn the wait blocks; with one, the turn runs
+// between the transfer's steps (the host's pending events) and the wait sleeps in curl's poll.
+struct TransferWait {
+    std::function<void()> turn;
+    // Reply bytes received so far and the announced total, -1 while unknown.
+    std::function<void(long long received, long long total)> progress;
+};
+
+// One GET, the body of a 2xx reply handed to `consume` as it arrives. The bodies of other
+// replies reach no consumer: a 3xx to the same server is followed, anything else fails with a
+// description naming the status. An exception thrown by `consume` ends the transfer and is
+// rethrown here.
+FetchResult httpGet(const std::string& address, const HttpLimits& limits, const BodyConsumer& consume,
+                    const TransferWait& wait = {});
 // A blocking GET collected whole, for tools and tests.
 HttpReply httpGet(const std::string& address, const HttpLimits& limits);
-// httpGet as a Fetch.
+// httpGet as a Fetch, blocking.
 Fetch blockingFetch(const HttpLimits& limits);
 
 // libcurl's process-wide set-up, done once before the first transfer.

@@ -6,16 +6,42 @@
 #include <cctype>
 
 #include "base/error.h"
+#include "net/address.h"
 #include "net/curl_common.h"
 
 namespace eft {
+namespace {
+
+struct PostSink {
+    std::string* reply = nullptr;
+    std::size_t maxBytes = 0;
+    bool overflow = false;
+};
+
+std::size_t writeReply(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<PostSink*>(user);
+    const std::size_t n = size * count;
+    if (sink->reply->size() + n > sink->maxBytes) {
+        sink->overflow = true;
+        return 0;  // makes libcurl end the transfer with a write error
+    }
+    try {
+        sink->reply->append(data, n);
+    } catch (...) {
+        return 0;  // nothing may leave a libcurl callback by exception
+    }
+    return n;
+}
+
+}  // namespace
 
 struct Transfer::Impl {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
     std::string body;
-    BodySink sink{nullptr, 0};
+    PostSink sink;
+    IdleWatch idle;
     char errorText[CURL_ERROR_SIZE] = {};
 
     Impl() {
@@ -39,7 +65,7 @@ struct Transfer::Impl {
     }
 };
 
-Transfer::Transfer(HttpLimits limits) : limits_(limits), impl_(std::make_unique<Impl>()) {}
+Transfer::Transfer(HttpLimits limits) : limits_(std::move(limits)), impl_(std::make_unique<Impl>()) {}
 
 Transfer::~Transfer() = default;
 
@@ -50,13 +76,21 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     reply_.clear();
     readPos_ = 0;
     error_.clear();
+    refusedStatus_ = 0;
+    lastTotal_ = -1;
     impl_->easy = curl_easy_init();
     if (!impl_->easy) throw EftError("the HTTP client could not be created");
     impl_->body = std::move(body);
-    impl_->sink = BodySink{&reply_, limits_.maxReplyBytes};
+    // A post's reply is blank or a message: it is held whole, so a hostile server's endless
+    // reply must not fill the memory a 1 GiB read cap would allow.
+    postLimits_ = limits_;
+    postLimits_.maxReplyBytes = std::min(limits_.maxReplyBytes, kMaxPostReplyBytes);
+    impl_->sink = PostSink{&reply_, postLimits_.maxReplyBytes, false};
     impl_->errorText[0] = '\0';
-    configureTransfer(impl_->easy, address, limits_.connectTimeout, limits_.postTimeout, impl_->sink,
-                      impl_->errorText);
+    configureTransfer(impl_->easy, address, postLimits_, postLimits_.postTimeout, impl_->errorText);
+    curl_easy_setopt(impl_->easy, CURLOPT_WRITEFUNCTION, &writeReply);
+    curl_easy_setopt(impl_->easy, CURLOPT_WRITEDATA, &impl_->sink);
+    watchIdle(impl_->easy, impl_->idle, limits_.lowSpeedTime);
     // The control's verb "Post" is the standard POST; any other verb goes as written.
     std::string method(verb);
     for (auto& c : method) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -71,7 +105,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     curl_easy_setopt(impl_->easy, CURLOPT_HTTPHEADER, impl_->headers);
     if (curl_multi_add_handle(impl_->multi, impl_->easy) != CURLM_OK) {
         impl_->release();
-        throw EftError("the transfer control could not start the request to " + address);
+        throw EftError("the transfer control could not start the request to " + redactedAddress(address));
     }
     executing_ = true;
 }
@@ -85,18 +119,29 @@ bool Transfer::stillExecuting() {
     return false;
 }
 
+long long Transfer::announcedTotal() const { return impl_->easy ? announcedLength(impl_->easy) : lastTotal_; }
+
 void Transfer::finish() {
-    CURLcode result = CURLE_OK;
+    CURLcode result = CURLE_FAILED_INIT;
     int queued = 0;
     while (CURLMsg* msg = curl_multi_info_read(impl_->multi, &queued))
         if (msg->msg == CURLMSG_DONE) result = msg->data.result;
     executing_ = false;
+    long status = 0;
+    curl_easy_getinfo(impl_->easy, CURLINFO_RESPONSE_CODE, &status);
+    lastTotal_ = announcedLength(impl_->easy);
     std::int16_t state = kStateResponseCompleted;
     if (result != CURLE_OK) {
-        error_ = describeCurlFailure(result, impl_->errorText, impl_->sink);
-        reply_.clear();
+        error_ = describeCurlFailure(result, impl_->errorText, postLimits_, impl_->sink.overflow, impl_->idle);
+        state = kStateError;
+    } else if (!isSuccessStatus(status)) {
+        // An error page, a login demand or a redirect: the server did not take the post, and a
+        // blank body must not pass for its consent.
+        error_ = statusFailure(status);
+        refusedStatus_ = status;
         state = kStateError;
     }
+    if (state == kStateError) reply_.clear();
     impl_->release();
     if (onStateChanged) onStateChanged(state);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The control's transfer component for its two form posts, Inet1: a request is started and
 // then driven by the sender's wait loop. When it ends, StateChanged reports 11 (error) or 12
-// (response completed) from inside that loop, and the reply body is read in pieces.
+// (response completed) from inside that loop, and the reply body is read in pieces. A reply
+// whose HTTP status is not 2xx is a failed request, and a redirect is never followed: the
+// body of a save goes to the address it was meant for or nowhere.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -17,12 +19,15 @@ class Transfer {
 public:
     static constexpr std::int16_t kStateError = 11;
     static constexpr std::int16_t kStateResponseCompleted = 12;
+    // The most of a post's reply that is held, whatever the read cap.
+    static constexpr std::size_t kMaxPostReplyBytes = std::size_t{16} << 20;
 
     explicit Transfer(HttpLimits limits = {});
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
 
+    // Takes effect from the next request on.
     void setLimits(const HttpLimits& limits) { limits_ = limits; }
 
     // Starts a request; throws EftError when one is still executing or it cannot start.
@@ -40,6 +45,12 @@ public:
 
     // Why the last request failed (state 11), for logs and tests.
     const std::string& lastError() const { return error_; }
+    // The status of a last reply that completed but was not 2xx (state 11 too); 0 otherwise.
+    long refusedStatus() const { return refusedStatus_; }
+    // Reply bytes received so far by the request under way (or the last one), and the
+    // announced total, -1 while unknown.
+    long long received() const { return static_cast<long long>(reply_.size()); }
+    long long announcedTotal() const;
 
     std::function<void(std::int16_t state)> onStateChanged;
 
@@ -48,10 +59,13 @@ private:
     void finish();
 
     HttpLimits limits_;
+    HttpLimits postLimits_;  // the limits of the request under way
     std::unique_ptr<Impl> impl_;
     std::string reply_;
     std::size_t readPos_ = 0;
     std::string error_;
+    long refusedStatus_ = 0;
+    long long lastTotal_ = -1;
     bool executing_ = false;
 };
 

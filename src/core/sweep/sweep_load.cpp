@@ -1,6 +1,8 @@
 #include "sweep/sweep_load.h"
 
 #include "control/context.h"
+#include "control/input_guard.h"
+#include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
 #include "sweep/center_list.h"
@@ -15,7 +17,12 @@ void optCountry_Click(Context& ctx, std::int16_t Index) {
     try {
         ctx.screen.lstEFTCenter.clear();
         ctx.screen.lblGrandTotal.setCaption("");
-        ctx.doEvents();  // the emptied list is painted before the wait
+        {
+            // The emptied list is painted before the wait; a click that arrives meanwhile must
+            // not start a second load inside this one.
+            InputGuard guard(ctx.screen);
+            ctx.doEvents();
+        }
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.state.CountryID = Index;
         LoadSweepData(ctx);
@@ -45,7 +52,7 @@ void LoadSweepData(Context& ctx) {
         }
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
-        ctx.messageBox(MessageBoxRequest{e.what(), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.messageBox(MessageBoxRequest{redactedAddress(e.what()), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }

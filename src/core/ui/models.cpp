@@ -47,7 +47,14 @@ const std::string& OptionGroup::caption(std::int16_t index) const {
     return none;
 }
 
+void OptionGroup::setEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    changed();
+}
+
 bool OptionGroup::operatorChoose(std::int16_t index) {
+    if (!enabled_) return false;
     if (std::none_of(options_.begin(), options_.end(), [&](const Option& o) { return o.index == index; }))
         return false;
     if (chosen_ != index) {
@@ -159,8 +166,14 @@ void ListView::setAllChecked(bool checked) {
     }
 }
 
+void ListView::setEnabled(bool enabled) {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    changed();
+}
+
 bool ListView::operatorSetChecked(int line, bool checked) {
-    if (line < 0 || line >= lineCount()) return false;
+    if (!enabled_ || line < 0 || line >= lineCount()) return false;
     Line& l = lines_[static_cast<std::size_t>(line)];
     if (l.checked == checked) return true;  // no change, no event
     l.checked = checked;
@@ -170,7 +183,7 @@ bool ListView::operatorSetChecked(int line, bool checked) {
 }
 
 bool ListView::operatorColumnClick(int position) {
-    if (!sortable_ || position < 1 || position > subItems_ + 1) return false;
+    if (!enabled_ || !sortable_ || position < 1 || position > subItems_ + 1) return false;
     if (onColumnClick) onColumnClick(position);
     return true;
 }

@@ -54,7 +54,10 @@ public:
     const std::vector<Option>& options() const { return options_; }
     std::int16_t chosen() const { return chosen_; }
     const std::string& caption(std::int16_t index) const;
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool enabled);
     // The operator chooses an option: it becomes the chosen one and Click runs with its index.
+    // Refused while the group is disabled.
     bool operatorChoose(std::int16_t index);
 
     std::function<void(std::int16_t)> onClick;
@@ -62,6 +65,7 @@ public:
 private:
     std::vector<Option> options_;
     std::int16_t chosen_;
+    bool enabled_ = true;
 };
 
 class TabStrip : public Element {
@@ -117,7 +121,10 @@ public:
     // A change of the check box by the control itself: raises nothing.
     void setChecked(int line, bool checked);
     void setAllChecked(bool checked);
+    bool enabled() const { return enabled_; }
+    void setEnabled(bool enabled);
     // The operator changes a check box: the list keeps the new state, then ItemCheck runs.
+    // Both operator inputs are refused while the list is disabled.
     bool operatorSetChecked(int line, bool checked);
     // The operator clicks a column header (1-based position, 1 is the check-box column).
     bool operatorColumnClick(int position);
@@ -151,6 +158,7 @@ private:
     bool sortable_;
     int sortKey_ = 0;
     bool sorted_ = false;
+    bool enabled_ = true;
     Pending pending_;
 };
 
