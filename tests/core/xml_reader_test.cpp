@@ -145,34 +145,6 @@ TEST_F(XmlReaderTest, ReadsRowsAndConvertsTheirValues) {
     EXPECT_TRUE(sweep.eof());
 }
 
-TEST_F(XmlReaderTest, ValuesOfEachType) {
-    const struct {
-        const char* field;
-        const char* text;
-        Value stored;
-    } cases[] = {
-        {"SalesTaxExempt", "true", true},   {"SalesTaxExempt", "FALSE", false},
-        {"SalesTaxExempt", "True", true},   {"SalesTaxExempt", "0", false},
-        {"SalesTaxExempt", "1", true},      {"SalesTaxExempt", "-1", true},
-        {"SweepDate", "2011-03-04", Timestamp::from(Date{2011, 3, 4})},
-        {"SweepDate", "2011-03-04T23:59:59", Timestamp::from(Date{2011, 3, 4}, 23, 59, 59)},
-        {"SweepDate", "3/4/2011", Timestamp::from(Date{2011, 3, 4})},
-        {"SweepDate", "12/31/2010 11:30:15 PM", Timestamp::from(Date{2010, 12, 31}, 23, 30, 15)},
-        {"SweepDate", "2/29/2012 0:05", Timestamp::from(Date{2012, 2, 29}, 0, 5, 0)},
-        {"Royalty", "12.345", 12.345f},     {"Royalty", "-0.5", -0.5f},
-        {"Royalty", "100", 100.0f},         {"Type", "3", std::int32_t{3}},
-        {"MemberID", "-77", std::int32_t{-77}},
-        {"MemberName", "  padded  ", std::string("  padded  ")},
-    };
-    for (const auto& c : cases) {
-        readBody(rows(std::string("<row><CenterID>1</CenterID><") + c.field + ">" + c.text + "</" + c.field +
-                      "></row>"));
-        ASSERT_EQ(sweep.rowCount(), 1u) << c.field << " " << c.text;
-        sweep.moveFirst();
-        EXPECT_EQ(sweep.value(c.field), c.stored) << c.field << " = \"" << c.text << '"';
-    }
-}
-
 TEST_F(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
     readBody(rows("<row><CenterID>15</CenterID><MemberID>2</MemberID><MemberName>Bo</MemberName></row>"
                   "<row><CenterID>12</CenterID><MemberID>1</MemberID><Royalty>1.5</Royalty></row>"));

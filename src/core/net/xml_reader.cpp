@@ -23,11 +23,12 @@ constexpr int kValueLevel = 4;
 class FieldLookup {
 public:
     explicit FieldLookup(const Table& table) : table_(table) {}
-    int index(int position, const std::string& name) {
+    // The field of that name, or -1 when the table has none.
+    int find(int position, const char* name) {
         const auto at = static_cast<std::size_t>(position);
         if (at < guesses_.size() && guesses_[at].name == name) return guesses_[at].field;
         auto found = table_.findField(name);
-        if (!found) throw EftError("the element <" + name + "> is not a field of " + table_.name());
+        if (!found) return -1;
         if (at >= guesses_.size()) guesses_.resize(at + 1);
         guesses_[at] = Guess{name, *found};
         return *found;
@@ -75,8 +76,9 @@ private:
             beginRecord();
         } else if (level == kFieldLevel) {
             nextFieldNode();
-            fieldName_.assign(name);
-            field_ = -1;
+            // An unknown name fails only when a value comes for it, so its name is kept.
+            field_ = fields_.find(position_ - 1, name);
+            if (field_ < 0) unknownName_.assign(name);
         } else if (level == kValueLevel) {
             composite_.clear();
         }
@@ -125,7 +127,7 @@ private:
     void store(std::string_view value) {
         if (value.empty()) return;
         try {
-            if (field_ < 0) field_ = fields_.index(position_ - 1, fieldName_);
+            if (field_ < 0) throw EftError("the element <" + unknownName_ + "> is not a field of " + table_.name());
             table_.setFromText(field_, value);
         } catch (const EftError& e) {
             throw EftError(where_ + "record " + std::to_string(recordNo_) + ": " + e.description());
@@ -137,8 +139,8 @@ private:
     std::string where_;
     long recordNo_ = 0;
     int position_ = 0;
-    std::string fieldName_;
-    int field_ = -1;  // the table field of the current field element, looked up at its first value
+    int field_ = -1;  // the table field of the current field element
+    std::string unknownName_;
     std::string composite_;
 };
 

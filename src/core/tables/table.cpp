@@ -96,17 +96,20 @@ std::string lower(std::string_view s) {
     return out;
 }
 
+// The C locale's white space and letter case, without a locale look-up per character.
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
     return s;
 }
 
 bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (foldCase(a[i]) != foldCase(b[i])) return false;
     return true;
 }
 
@@ -236,12 +239,6 @@ void Table::addRow() {
     row_ = row;
     where_ = Where::Row;
     orderDirty_ = viewDirty_ = true;
-}
-
-void Table::reserveRows(std::size_t rows) {
-    const std::size_t live = liveRows_ == 0 ? 0 : alive_.size();  // addRow starts afresh when all are gone
-    alive_.reserve(live + rows);
-    blocks_.reserve((live + rows + kBlockRows - 1) / kBlockRows);
 }
 
 std::uint32_t Table::currentRow(int field) const {

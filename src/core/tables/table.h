@@ -53,8 +53,6 @@ public:
 
     // Appends a row with no values and makes it the current row.
     void addRow();
-    // Room for this many more rows, so that a load of known size allocates once.
-    void reserveRows(std::size_t rows);
 
     // Field access on the current row. Reading yields no value (std::monostate) for an
     // unwritten field; writing converts to the field's type.
