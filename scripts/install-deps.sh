@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config openssl
   qt6-base-dev qt6-tools-dev libgl-dev fonts-dejavu-core
-  libpugixml-dev libexpat1-dev libcurl4-openssl-dev nlohmann-json3-dev
+  libexpat1-dev libpugixml-dev libcurl4-openssl-dev nlohmann-json3-dev
   libcpp-httplib-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )

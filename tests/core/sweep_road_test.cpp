@@ -138,6 +138,36 @@ TEST_F(SweepLoad, ARowWithoutItsInAmountEndsTheSummaryQuietly) {
     EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");  // kept from creation
 }
 
+// The IN amount is counted before the missing OUT amount ends the run.
+TEST_F(SweepLoad, ARowWithoutItsOutAmountStillCountsItsInAmount) {
+    load({sweepRow(1, 7, 2, 0), sweepRow(2, 7, 5, 0, {{"OUTRowTotal", ""}}), sweepRow(3, 9, 1, 0)});
+    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"7.00"}));
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");
+}
+
+// A sum too large to show is never printed: the fill ends with a message instead.
+TEST_F(SweepLoad, SumsTooLargeToShowEndTheFillsWithAMessage) {
+    const double twoTo49 = 562949953421312.0;  // exact in single precision; two of them pass 1e15
+    load({sweepRow(1, 7, twoTo49, 0), sweepRow(2, 7, twoTo49, 0), sweepRow(3, 9, 1, 0)});
+    ASSERT_EQ(host.shown().size(), 1u);
+    EXPECT_NE(host.shown()[0].request.text.find("not complete"), std::string::npos) << host.shown()[0].request.text;
+    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"562949953421312.00"}));
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");
+
+    // Each center can be shown, their grand total cannot; nor can the member list's total.
+    host.clearShown();
+    load({sweepRow(1, 7, twoTo49, 0), sweepRow(2, 8, twoTo49, 0)});
+    ASSERT_EQ(host.shown().size(), 1u);
+    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 2);
+    EXPECT_EQ(screen().lblGrandTotal.caption(), "");  // as the country choice left it
+    details({"0007", "0008"});
+    ASSERT_EQ(host.shown().size(), 2u);
+    EXPECT_NE(host.shown()[1].request.text.find("not complete"), std::string::npos) << host.shown()[1].request.text;
+    EXPECT_EQ(screen().lstEFTMember.lineCount(), 2);
+    EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 0.00");
+}
+
 TEST_F(SweepLoad, ARowWithoutCenterIdEndsTheSummaryAtOnce) {
     // Rows without a center sort first, so the summary ends before its first line.
     load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"CenterID", ""}})});

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -275,6 +276,80 @@ TEST(Table, TypedReads) {
     EXPECT_THROW((void)t.integer("MemberName"), EftError);
     EXPECT_THROW((void)t.single("MemberName"), EftError);
     EXPECT_THROW((void)t.timestamp("CenterID"), EftError);
+}
+
+// A single beyond the 32-bit range (or a text beyond it) is no whole number: the read fails
+// instead of casting out of range, and so does a filter that must compare it.
+TEST(Table, WholeNumberReadsOfValuesOutOfRangeFail) {
+    Table t = openSweep();
+    t.setSort("CenterID");
+    addRow(t, 12, 1);
+    t.set("RowTotal", Value{1e30f});
+    t.setFromText(sweep_field::MemberName, "99999999999");
+    EXPECT_THROW((void)t.integer("RowTotal"), EftError);
+    EXPECT_THROW((void)t.integer("MemberName"), EftError);
+    t.set("RowTotal", Value{2147483647.0f});  // rounds to 2^31 in single precision
+    EXPECT_THROW((void)t.integer("RowTotal"), EftError);
+    t.set("RowTotal", Value{-2147483648.0f});
+    EXPECT_EQ(t.integer("RowTotal"), std::numeric_limits<std::int32_t>::min());
+
+    addRow(t, 15, 2);
+    t.set("RowTotal", Value{1e30f});
+    t.setFilter("MemberID = 1");
+    EXPECT_THROW(t.setFilter("RowTotal = 7"), EftError);
+    EXPECT_EQ(t.filter(), "MemberID = 1");  // the filter before stays in force
+    EXPECT_EQ(visit(t, "MemberID"), (std::vector<int>{1}));
+}
+
+// Each distinct text is stored once per column; rows that share one stay apart when one of
+// them is rewritten, and the columns do not share texts.
+TEST(Table, RowsSharingATextStayApart) {
+    Table t = openSweep();
+    for (const char* name : {"Ann", "Bob", "Ann"}) {
+        t.addRow();
+        t.setFromText(sweep_field::MemberName, name);
+        t.setFromText(sweep_field::CenterName, "Ann");
+    }
+    t.setFromText(sweep_field::MemberName, "Cy");
+    std::vector<std::string> names;
+    for (t.moveFirst(); !t.eof(); t.moveNext())
+        names.push_back(*t.text("MemberName") + "/" + *t.text("CenterName"));
+    EXPECT_EQ(names, (std::vector<std::string>{"Ann/Ann", "Bob/Ann", "Cy/Ann"}));
+}
+
+// Thousands of rows, past the storage's inner boundaries: every value of every type comes
+// back from its own row, in sort order, and again after the table was emptied and refilled.
+TEST(Table, ManyRowsKeepTheirValues) {
+    Table t = openSweep();
+    constexpr int kRows = 5000;
+    for (int round = 0; round < 2; ++round) {
+        t.emptyAndSort("MemberID");
+        for (int k = 0; k < kRows; ++k) {
+            t.addRow();
+            const int id = (k * 7919) % kRows;  // every id once, out of order
+            t.set(sweep_field::MemberID, Value{std::int32_t{id}});
+            t.set(sweep_field::Source, Value{std::int32_t{id % 30000 - 15000}});
+            t.set(sweep_field::Royalty, Value{static_cast<float>(id) / 4});
+            t.set(sweep_field::SalesTaxExempt, Value{id % 3 == 0});
+            t.set(sweep_field::SweepDate, Value{Timestamp::from(Date{2000 + id % 20, 1 + id % 12, 1 + id % 28})});
+            t.setFromText(sweep_field::MemberName, "member " + std::to_string(id % 97));
+            if (id % 5 == 0) t.setNull(sweep_field::Royalty);
+        }
+        ASSERT_EQ(t.rowCount(), static_cast<std::size_t>(kRows));
+        int id = 0, wrong = 0;
+        for (t.moveFirst(); !t.eof() && wrong < 5; t.moveNext(), ++id) {
+            const bool right =
+                t.integer("MemberID") == id && t.integer("Source") == id % 30000 - 15000 &&
+                t.single("Royalty") == (id % 5 == 0 ? std::nullopt : std::optional<float>(static_cast<float>(id) / 4)) &&
+                t.boolean("SalesTaxExempt") == (id % 3 == 0) &&
+                t.timestamp("SweepDate") == Timestamp::from(Date{2000 + id % 20, 1 + id % 12, 1 + id % 28}) &&
+                t.text("MemberName") == "member " + std::to_string(id % 97) && !t.integer("CenterID").has_value();
+            if (!right) {
+                ADD_FAILURE() << "round " << round << ", row of member " << id;
+                ++wrong;
+            }
+        }
+    }
 }
 
 // --- filter -----------------------------------------------------------------------------------

@@ -51,6 +51,32 @@ TEST(TextForms, MoneyGroupsThousands) {
     for (const auto& c : cases) EXPECT_EQ(money(c.value), c.text) << "value " << c.value;
 }
 
+// An amount that cannot be shown in cents (not finite, or a thousand billion or more) is
+// refused instead of wrapping into a garbage text such as "-92233720368547758.08".
+TEST(TextForms, AmountsBeyondTheRangeAreNeverWritten) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float refused[] = {1000000054099968.0f, -1000000054099968.0f, 9.3e16f, 1e17f, 3e38f, inf, -inf, std::numeric_limits<float>::quiet_NaN()};
+    for (float v : refused) {
+        EXPECT_THROW((void)amount(v), AmountOutOfRange) << v;
+        EXPECT_THROW((void)money(v), AmountOutOfRange) << v;
+    }
+    EXPECT_EQ(amount(999999986991104.0f), "999999986991104.00");  // the largest single below 1e15
+    EXPECT_EQ(money(-999999986991104.0f), "-999,999,986,991,104.00");
+}
+
+TEST(TextForms, ParseAmount) {
+    const struct {
+        const char* text;
+        std::optional<float> value;
+    } cases[] = {
+        {"49.95", 49.95f},   {" -3 ", -3.0f},     {"+4", 4.0f},        {"1e3", 1000.0f},
+        {"999999999999999", 999999999999999.0f},  {"1000000000000000", std::nullopt},  // the same single
+        {"1e17", std::nullopt}, {"-1e15", std::nullopt}, {"inf", std::nullopt}, {"nan", std::nullopt},
+        {"1e39", std::nullopt}, {"1,5", std::nullopt}, {"", std::nullopt},  {"0x10", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseAmount(c.text), c.value) << "text \"" << c.text << "\"";
+}
+
 TEST(TextForms, CenterNumberPadsToFourDigits) {
     const struct {
         std::int32_t id;

@@ -145,34 +145,6 @@ TEST_F(XmlReaderTest, ReadsRowsAndConvertsTheirValues) {
     EXPECT_TRUE(sweep.eof());
 }
 
-TEST_F(XmlReaderTest, ValuesOfEachType) {
-    const struct {
-        const char* field;
-        const char* text;
-        Value stored;
-    } cases[] = {
-        {"SalesTaxExempt", "true", true},   {"SalesTaxExempt", "FALSE", false},
-        {"SalesTaxExempt", "True", true},   {"SalesTaxExempt", "0", false},
-        {"SalesTaxExempt", "1", true},      {"SalesTaxExempt", "-1", true},
-        {"SweepDate", "2011-03-04", Timestamp::from(Date{2011, 3, 4})},
-        {"SweepDate", "2011-03-04T23:59:59", Timestamp::from(Date{2011, 3, 4}, 23, 59, 59)},
-        {"SweepDate", "3/4/2011", Timestamp::from(Date{2011, 3, 4})},
-        {"SweepDate", "12/31/2010 11:30:15 PM", Timestamp::from(Date{2010, 12, 31}, 23, 30, 15)},
-        {"SweepDate", "2/29/2012 0:05", Timestamp::from(Date{2012, 2, 29}, 0, 5, 0)},
-        {"Royalty", "12.345", 12.345f},     {"Royalty", "-0.5", -0.5f},
-        {"Royalty", "100", 100.0f},         {"Type", "3", std::int32_t{3}},
-        {"MemberID", "-77", std::int32_t{-77}},
-        {"MemberName", "  padded  ", std::string("  padded  ")},
-    };
-    for (const auto& c : cases) {
-        readBody(rows(std::string("<row><CenterID>1</CenterID><") + c.field + ">" + c.text + "</" + c.field +
-                      "></row>"));
-        ASSERT_EQ(sweep.rowCount(), 1u) << c.field << " " << c.text;
-        sweep.moveFirst();
-        EXPECT_EQ(sweep.value(c.field), c.stored) << c.field << " = \"" << c.text << '"';
-    }
-}
-
 TEST_F(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
     readBody(rows("<row><CenterID>15</CenterID><MemberID>2</MemberID><MemberName>Bo</MemberName></row>"
                   "<row><CenterID>12</CenterID><MemberID>1</MemberID><Royalty>1.5</Royalty></row>"));
@@ -186,14 +158,16 @@ TEST_F(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
     EXPECT_EQ(dump(), compact);
 }
 
-TEST_F(XmlReaderTest, EveryNodeUnderTheRootIsARecord) {
+// Elements and text under the root are records; a comment or instruction there is not (it
+// would make an all-empty row that sorts first and ends the center list at once).
+TEST_F(XmlReaderTest, ElementAndTextNodesUnderTheRootAreRecords) {
     readBody(rows("<!-- a note --><row><CenterID>5</CenterID></row><?marker x?>stray text<row/>"
-                  "<row>   </row>"));
-    ASSERT_EQ(sweep.rowCount(), 6u);
+                  "<row>   </row><![CDATA[]]>"));
+    ASSERT_EQ(sweep.rowCount(), 5u);
     int empty = 0;
     for (sweep.moveFirst(); !sweep.eof(); sweep.moveNext()) empty += allEmpty();
-    EXPECT_EQ(empty, 5);
-    EXPECT_EQ(centers(), (std::vector<int>{-1, -1, -1, -1, -1, 5}));
+    EXPECT_EQ(empty, 4);
+    EXPECT_EQ(centers(), (std::vector<int>{-1, -1, -1, -1, 5}));
 }
 
 TEST_F(XmlReaderTest, AttributesAreIgnored) {
@@ -304,6 +278,9 @@ TEST_F(XmlReaderTest, UnconvertibleValueEndsTheRead) {
         {"CenterID", "12x"},         {"MemberID", "1.5"},         {"Source", "40000"},
         {"Royalty", "1,5"},          {"ConversionRate", "abc"},   {"SalesTaxExempt", "yes"},
         {"SweepDate", "2011-02-30"}, {"ContractSigned", "soon"},  {"TrustID", "99999999999"},
+        // Amounts that cannot be shown are refused where they are read.
+        {"Royalty", "1e17"},         {"NAC", "inf"},              {"GST", "nan"},
+        {"INRowTotal", "-1000000000000000"}, {"OUTRowTotal", "1e39"},
     };
     for (const auto& c : cases) {
         const std::string address = serve(rows(
@@ -324,27 +301,30 @@ TEST_F(XmlReaderTest, UnconvertibleValueEndsTheRead) {
 }
 
 TEST_F(XmlReaderTest, ReplyThatIsNotXmlFails) {
+    // The reply is read as it arrives: the records before the fault stay.
     const struct {
         const char* name;
         std::string body;
         int status;
+        std::size_t rowsKept;
     } cases[] = {
         {"HTML error page",
          "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>500 Internal Server Error</title></head>"
          "<body><h1>Internal Server Error</h1><p>The server met an error.<br></p></body></html>",
-         500},
-        {"empty body", "", 200},
-        {"blank body", "  \r\n\t ", 200},
-        {"plain text", "Microsoft VBScript runtime error '800a000d'", 200},
-        {"truncated document", "<rows><row><CenterID>1</CenterID></row>", 200},
-        {"mismatched tags", "<rows><row></rows></row>", 200},
-        {"declaration only", "<?xml version=\"1.0\"?>", 200},
-        {"comment only", "<!-- nothing -->", 200},
-        {"two document elements", "<rows><row><CenterID>1</CenterID></row></rows><rows/>", 200},
+         500, 0},
+        {"empty body", "", 200, 0},
+        {"blank body", "  \r\n\t ", 200, 0},
+        {"plain text", "Microsoft VBScript runtime error '800a000d'", 200, 0},
+        {"truncated document", "<rows><row><CenterID>1</CenterID></row>", 200, 1},
+        {"mismatched tags", "<rows><row></rows></row>", 200, 1},
+        {"declaration only", "<?xml version=\"1.0\"?>", 200, 0},
+        {"comment only", "<!-- nothing -->", 200, 0},
+        {"two document elements", "<rows><row><CenterID>1</CenterID></row></rows><rows/>", 200, 1},
         {"an error written after the rows",
-         "<rows><row><CenterID>1</CenterID></row></rows>\nMicrosoft VBScript runtime error '800a0009'", 200},
-        {"text before the rows", "Warning<rows><row><CenterID>1</CenterID></row></rows>", 200},
-        {"CDATA after the rows", "<rows/><![CDATA[x]]>", 200},
+         "<rows><row><CenterID>1</CenterID></row></rows>\nMicrosoft VBScript runtime error '800a0009'", 200, 1},
+        {"text before the rows", "Warning<rows><row><CenterID>1</CenterID></row></rows>", 200, 0},
+        {"CDATA after the rows", "<rows/><![CDATA[x]]>", 200, 0},
+        {"undeclared code page", "<rows><row><CenterName>Caf\xE9</CenterName></row></rows>", 200, 1},
     };
     for (const auto& c : cases) {
         readBody(rows("<row><CenterID>8</CenterID></row>"));  // rows of an earlier reply
@@ -354,7 +334,7 @@ TEST_F(XmlReaderTest, ReplyThatIsNotXmlFails) {
         EXPECT_NE(why.find(address), std::string::npos) << c.name << ": " << why;
         // The table was emptied before the failure and stays open.
         EXPECT_TRUE(sweep.isOpen()) << c.name;
-        EXPECT_EQ(sweep.rowCount(), 0u) << c.name;
+        EXPECT_EQ(sweep.rowCount(), c.rowsKept) << c.name;
     }
 }
 

@@ -104,7 +104,7 @@ TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
         const char* reply;  // nullptr: nothing listens
         const char* says;
     } cases[] = {
-        {"down", nullptr, "Requesting "},
+        {"down", nullptr, "the page could not be fetched"},
         {"empty", "", "the reply is empty"},
         {"notXml", "Export done, 3 files", "the reply is not XML"},
     };

@@ -1,9 +1,5 @@
 #include "batches/batch_export.h"
 
-#include <expat.h>
-
-#include <memory>
-
 #include "batches/batch_list.h"
 #include "control/context.h"
 #include "net/address.h"
@@ -11,19 +7,6 @@
 #include "net/xml_reader.h"
 
 namespace eft {
-namespace {
-
-// Whether a reply whose document gave no text is a document at all: an empty report is no
-// failure, a page that is not XML is.
-bool isWellFormedXml(std::string_view body) {
-    std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr), &XML_ParserFree);
-    if (!parser) return false;
-    return XML_Parse(parser.get(), body.data(), static_cast<int>(body.size()), XML_TRUE) == XML_STATUS_OK;
-}
-
-bool isBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
-
-}  // namespace
 
 void tabEFT_Click(Context& ctx, std::int16_t PreviousTab) {
     ui::TabStrip& tabs = ctx.screen.tabEFT;
@@ -59,27 +42,12 @@ void ExportBatchFiles(Context& ctx) {
     std::string failure;
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
-        const Fetch live = ctx.fetch();
-        FetchResult fetched;
-        bool requested = false;
-        std::string body;
-        const Fetch recording = [&](const std::string& a, const BodyConsumer& consume) {
-            requested = true;
-            fetched = live(a, [&](std::string_view piece) {
-                body.append(piece);
-                return consume(piece);
-            });
-            return fetched;
-        };
-        const std::string report = loadDocumentText(address, recording);
-        if (!requested || !fetched.ok) {
-            failure = "Requesting " + address + ": " +
-                      (fetched.error.empty() ? std::string("the reply could not be read") : fetched.error);
-        } else if (report.empty() && !isWellFormedXml(body)) {
-            failure = "Reading " + address + ": " + (isBlank(body) ? "the reply is empty" : "the reply is not XML");
-        } else if (!report.empty()) {
+        std::string why;
+        const std::string report = loadDocumentText(address, ctx.fetch(), &why);
+        if (!why.empty())
+            failure = "Reading " + address + ": " + why;
+        else if (!report.empty())
             ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
-        }
     } catch (const std::exception& e) {
         failure = e.what();
     }

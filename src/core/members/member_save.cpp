@@ -1,6 +1,7 @@
 #include "members/member_save.h"
 
-#include <vector>
+#include <algorithm>
+#include <charconv>
 
 #include "control/context.h"
 #include "members/ticked_filter.h"
@@ -13,11 +14,20 @@ namespace {
 
 constexpr int kMemberColumn = 3;
 
-std::string wholeOrNothing(const std::optional<std::int32_t>& v) { return v ? text::wholeNumber(*v) : ""; }
+void appendWhole(std::string& out, std::int64_t v) {
+    char buf[24];
+    out.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf));
+}
+
+void appendWholeOrNothing(std::string& out, const std::optional<std::int32_t>& v) {
+    if (v) appendWhole(out, *v);
+}
 
 // An amount as the server receives it: rounded to cents (an exact half to even), then the
 // number text of a single. No value sends nothing after the key.
-std::string roundedText(Amount v) { return v ? text::singleText(text::roundHalfEven2(*v)) : ""; }
+void appendRounded(std::string& out, Amount v) {
+    if (v) text::appendSingleText(out, text::roundHalfEven2(*v));
+}
 
 Amount times(Amount v, float rate) {
     if (!v) return std::nullopt;
@@ -26,31 +36,48 @@ Amount times(Amount v, float rate) {
 
 }  // namespace
 
-std::string saveRecord(const SaveRow& row, std::int32_t personId, std::int16_t personType) {
+void appendSaveRecord(std::string& r, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
     if (!row.MemberID) throw EftError("a chosen sweep row has no MemberID");
     if (!row.ConversionRate) throw EftError("the sweep row of member " + text::wholeNumber(*row.MemberID) +
                                             " has no ConversionRate");
     const float rate = *row.ConversionRate;
+    r += "MemberID=";
+    appendWhole(r, *row.MemberID);
+    r += ";Status=14;PersonID=";
+    appendWhole(r, personId);
+    r += ";PersonType=";
+    appendWhole(r, personType);
+    r += ";ConversionRate=";
+    text::appendSingleText(r, rate);
+    r += ";CenterID=";
+    appendWholeOrNothing(r, row.CenterID);
+    r += ";Source=";
+    appendWholeOrNothing(r, row.Source);
+    r += ";Royalty=";
+    appendRounded(r, times(row.Royalty, rate));
+    r += ";NAC=";
+    appendRounded(r, times(row.NAC, rate));
+    r += ";RoyaltyReserve=";
+    appendRounded(r, times(row.RoyaltyReserve, rate));
+    r += ";FranchiseFee=";
+    appendRounded(r, times(row.FranchiseFee, rate));
+    r += ";FranchiseFeeReserve=";
+    appendRounded(r, times(row.FranchiseFeeReserve, rate));
+    r += ";GSTshow=";
+    appendRounded(r, row.GSTshow);
+    r += ";PSTShow=";
+    appendRounded(r, row.PSTshow);
+    r += ";NMCshow=";
+    appendRounded(r, row.NMCshow);
+    r += ";SweepSequence=";
+    appendWholeOrNothing(r, row.SweepSequence);
+    r += row.TrustID.value_or(0) > 0 ? ";Trust=True" : ";Trust=False";
+}
+
+std::string saveRecord(const SaveRow& row, std::int32_t personId, std::int16_t personType) {
     std::string r;
     r.reserve(320);
-    r += "MemberID=" + text::wholeNumber(*row.MemberID);
-    r += ";Status=14";
-    r += ";PersonID=" + text::wholeNumber(personId);
-    r += ";PersonType=" + text::wholeNumber(personType);
-    r += ";ConversionRate=" + text::singleText(rate);
-    r += ";CenterID=" + wholeOrNothing(row.CenterID);
-    r += ";Source=" + wholeOrNothing(row.Source);
-    r += ";Royalty=" + roundedText(times(row.Royalty, rate));
-    r += ";NAC=" + roundedText(times(row.NAC, rate));
-    r += ";RoyaltyReserve=" + roundedText(times(row.RoyaltyReserve, rate));
-    r += ";FranchiseFee=" + roundedText(times(row.FranchiseFee, rate));
-    r += ";FranchiseFeeReserve=" + roundedText(times(row.FranchiseFeeReserve, rate));
-    r += ";GSTshow=" + roundedText(row.GSTshow);
-    r += ";PSTShow=" + roundedText(row.PSTshow);
-    r += ";NMCshow=" + roundedText(row.NMCshow);
-    r += ";SweepSequence=" + wholeOrNothing(row.SweepSequence);
-    r += ";Trust=";
-    r += row.TrustID.value_or(0) > 0 ? "True" : "False";
+    appendSaveRecord(r, row, personId, personType);
     return r;
 }
 
@@ -89,15 +116,19 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         Table& t = ctx.sweep();
         t.moveFirst();
         t.setFilter(memberFilter);
-        std::vector<std::string> records;
-        records.reserve(t.rowCount());
+        // One buffer for the body and one for the record being written, whatever the rows.
+        pages::SaveBodyWriter body;
+        body.reserve(std::min(t.rowCount(), kMaxSaveRecords));
+        std::string record;
         while (!t.eof()) {
-            if (records.size() == kMaxSaveRecords)
+            if (body.count() == kMaxSaveRecords)
                 throw EftError("one save carries at most 32,767 rows");
-            records.push_back(saveRecord(saveRowOf(t), st.PersonID, st.PersonType));
+            record.clear();
+            appendSaveRecord(record, saveRowOf(t), st.PersonID, st.PersonType);
+            body.add(record);
             t.moveNext();
         }
-        ctx.postFormAndWait(pages::saveAddress(st.ptServerName), pages::saveBody(records));
+        ctx.postFormAndWait(pages::saveAddress(st.ptServerName), body.finish());
     } catch (const std::exception&) {
         // Quiet, as before; the end steps below still run so "&Save" is never left dead.
     }

@@ -20,6 +20,8 @@ struct SaveRow {
 
 // The 17 key=value pairs of one row, in their fixed order; throws without MemberID or rate.
 std::string saveRecord(const SaveRow& row, std::int32_t personId, std::int16_t personType);
+// The same record appended to `out`.
+void appendSaveRecord(std::string& out, const SaveRow& row, std::int32_t personId, std::int16_t personType);
 SaveRow saveRowOf(const Table& sweep);
 
 // One save carries at most this many rows: records are numbered with 16-bit integers.

@@ -9,8 +9,14 @@ namespace {
 
 constexpr int kTotalColumn = 5;
 
+// A selected total too large to show leaves the label as it was and says so.
 void showSelected(Context& ctx, float amount) {
-    ctx.screen.lblMerchandiseSelected.setCaption("Amount Selected (Total): $ " + text::money(amount));
+    try {
+        ctx.screen.lblMerchandiseSelected.setCaption("Amount Selected (Total): $ " + text::money(amount));
+    } catch (const text::AmountOutOfRange& e) {
+        ctx.messageBox({"The selected total cannot be shown: " + std::string(e.description()) + ".", "",
+                        MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "net/pages.h"
 
+#include <utility>
+
 #include "net/url_encode.h"
 
 namespace eft::pages {
@@ -35,23 +37,27 @@ std::string exportAddress(std::string_view base, std::int32_t personId, std::int
            "&PersonTypeID=" + std::to_string(personType);
 }
 
+void SaveBodyWriter::add(std::string_view record) {
+    body_ += kSaveRecordKey;
+    body_ += std::to_string(++count_);
+    body_ += '=';
+    appendUrlEncoded(body_, record);
+    body_ += '&';
+}
+
+std::string SaveBodyWriter::finish() {
+    body_ += kRecordCountKey;
+    body_ += '=';
+    body_ += std::to_string(count_);
+    count_ = 0;
+    return std::exchange(body_, std::string());
+}
+
 std::string saveBody(const std::vector<std::string>& records) {
-    std::size_t size = 32;
-    for (const auto& r : records) size += r.size() * 3 + 16;
-    std::string body;
-    body.reserve(size);
-    std::size_t k = 0;
-    for (const auto& record : records) {
-        body += kSaveRecordKey;
-        body += std::to_string(++k);
-        body += '=';
-        body += urlEncode(record);
-        body += '&';
-    }
-    body += kRecordCountKey;
-    body += '=';
-    body += std::to_string(records.size());
-    return body;
+    SaveBodyWriter body;
+    body.reserve(records.size());
+    for (const auto& record : records) body.add(record);
+    return body.finish();
 }
 
 std::string statusBody(const std::vector<std::string>& clearedIds, const std::vector<std::string>& failedIds,

@@ -37,6 +37,20 @@ std::string exportAddress(std::string_view base, std::int32_t personId, std::int
 // The save body: "SQL<k>=" + the encoded record + "&" for each record, then "RecordCount=<n>".
 std::string saveBody(const std::vector<std::string>& records);
 
+// The same body built record by record into one buffer.
+class SaveBodyWriter {
+public:
+    void reserve(std::size_t records) { body_.reserve(records * 400 + 1024); }
+    void add(std::string_view record);
+    std::size_t count() const { return count_; }
+    // The body with its closing "RecordCount=<n>"; the writer starts afresh.
+    std::string finish();
+
+private:
+    std::string body_;
+    std::size_t count_ = 0;
+};
+
 // The status body: one "GoodMemb=" pair per cleared id, one "BadMemb=" pair per failed id,
 // then PersonID, PersonType and BatchNo; every pair ends with "&".
 std::string statusBody(const std::vector<std::string>& clearedIds, const std::vector<std::string>& failedIds,

@@ -38,31 +38,65 @@ bool nextCodePoint(std::string_view s, std::size_t& i, char32_t& out) {
     return true;
 }
 
-bool keptAsIs(int code) {
+constexpr bool keptAsIs(int code) {
     return code == '*' || code == '-' || code == '.' || code == '_' || (code >= '0' && code <= '9') ||
            (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z');
 }
 
-}  // namespace
-
-std::string urlEncode(std::string_view theData) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(theData.size() * 3);
-    std::size_t i = 0;
-    while (i < theData.size()) {
-        char32_t cp = 0;
-        const int code = nextCodePoint(theData, i, cp) ? codePageCode(cp) : kQuestionMark;
-        if (code == ' ') {
-            out += '+';
-        } else if (keptAsIs(code)) {
-            out += static_cast<char>(code);
-        } else {
-            out += '%';
-            out += kHex[(code >> 4) & 0xF];
-            out += kHex[code & 0xF];
+// The piece each code of the code page becomes, written once: "+", the character itself, or
+// "%XX". A record is almost all ASCII, so most bytes are a single table look-up.
+struct Pieces {
+    char text[256][4];
+    unsigned char length[256];
+    constexpr Pieces() : text(), length() {
+        constexpr char kHex[] = "0123456789ABCDEF";
+        for (int code = 0; code < 256; ++code) {
+            if (code == ' ') {
+                text[code][0] = '+';
+                length[code] = 1;
+            } else if (keptAsIs(code)) {
+                text[code][0] = static_cast<char>(code);
+                length[code] = 1;
+            } else {
+                text[code][0] = '%';
+                text[code][1] = kHex[code >> 4];
+                text[code][2] = kHex[code & 0xF];
+                length[code] = 3;
+            }
         }
     }
+};
+constexpr Pieces kPieces;
+
+}  // namespace
+
+void appendUrlEncoded(std::string& out, std::string_view theData) {
+    const std::size_t start = out.size();
+    out.resize(start + theData.size() * 3);  // no code page character takes more than "%XX"
+    char* w = out.data() + start;
+    std::size_t i = 0;
+    while (i < theData.size()) {
+        int code;
+        const auto b = static_cast<unsigned char>(theData[i]);
+        if (b < 0x80) {
+            code = b;
+            ++i;
+        } else {
+            char32_t cp = 0;
+            code = nextCodePoint(theData, i, cp) ? codePageCode(cp) : kQuestionMark;
+        }
+        const char* piece = kPieces.text[code];
+        w[0] = piece[0];
+        w[1] = piece[1];
+        w[2] = piece[2];
+        w += kPieces.length[code];
+    }
+    out.resize(static_cast<std::size_t>(w - out.data()));
+}
+
+std::string urlEncode(std::string_view theData) {
+    std::string out;
+    appendUrlEncoded(out, theData);
     return out;
 }
 

@@ -8,5 +8,7 @@
 namespace eft {
 
 std::string urlEncode(std::string_view theData);
+// The same encoding appended to `out`.
+void appendUrlEncoded(std::string& out, std::string_view theData);
 
 }  // namespace eft

@@ -1,48 +1,21 @@
 #include "net/xml_reader.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
-#include <cctype>
-#include <string>
 #include <vector>
 
 #include "base/error.h"
-#include "net/http.h"
-#include "text/windows1252.h"
+#include "net/xml_stream.h"
 
 namespace eft {
 namespace {
 
-// Comments and processing instructions are nodes (records, values); whitespace-only text
-// between elements is not. No DOCTYPE is processed and only the predefined and numeric
-// entities are known, so a reply cannot pull in anything from elsewhere.
-constexpr unsigned kParseOptions =
-    pugi::parse_cdata | pugi::parse_escapes | pugi::parse_eol | pugi::parse_comments | pugi::parse_pi;
-
 constexpr int kMaxFieldsPerRecord = 32767;  // the field position counter is 16-bit
 
-bool isCharacterData(const pugi::xml_node& n) {
-    return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
-}
-
-void appendText(const pugi::xml_node& node, std::string& out) {
-    if (isCharacterData(node)) {
-        out += node.value();
-        return;
-    }
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
-        if (child.type() != pugi::node_comment && child.type() != pugi::node_pi) appendText(child, out);
-}
-
-// The text of a node: its character data and that of every node below it. A comment or
-// processing instruction stands for its own content.
-std::string nodeText(const pugi::xml_node& node) {
-    if (node.type() == pugi::node_comment || node.type() == pugi::node_pi) return node.value();
-    std::string out;
-    appendText(node, out);
-    return out;
-}
+// Levels of the reply's shape (see XmlStream): the document element, records, field
+// elements, and the nodes that carry a field's values.
+constexpr int kRecordLevel = 2;
+constexpr int kFieldLevel = 3;
+constexpr int kValueLevel = 4;
 
 // Field lookup by element name, letter case not significant. Replies repeat the same field
 // order in every record, so the field at a position is first guessed from the record before;
@@ -50,16 +23,14 @@ std::string nodeText(const pugi::xml_node& node) {
 class FieldLookup {
 public:
     explicit FieldLookup(const Table& table) : table_(table) {}
-    int index(int position, const char* name) {
-        if (static_cast<std::size_t>(position) < guesses_.size()) {
-            const Guess& g = guesses_[static_cast<std::size_t>(position)];
-            if (g.name == name) return g.field;
-        }
+    // The field of that name, or -1 when the table has none.
+    int find(int position, const char* name) {
+        const auto at = static_cast<std::size_t>(position);
+        if (at < guesses_.size() && guesses_[at].name == name) return guesses_[at].field;
         auto found = table_.findField(name);
-        if (!found) throw EftError(std::string("the element <") + name + "> is not a field of " + table_.name());
-        if (static_cast<std::size_t>(position) >= guesses_.size())
-            guesses_.resize(static_cast<std::size_t>(position) + 1);
-        guesses_[static_cast<std::size_t>(position)] = Guess{name, *found};
+        if (!found) return -1;
+        if (at >= guesses_.size()) guesses_.resize(at + 1);
+        guesses_[at] = Guess{name, *found};
         return *found;
     }
 
@@ -72,144 +43,156 @@ private:
     std::vector<Guess> guesses_;
 };
 
-// Servers on Windows often declare their own code page; pugixml knows Latin-1 but not
-// Windows-1252, and would keep such bytes as broken UTF-8 in names and descriptions.
-bool declaresWindows1252(std::string_view reply) {
-    const std::string_view head = reply.substr(0, std::min<std::size_t>(reply.size(), 256));
-    const std::size_t start = head.find("<?xml");
-    const std::size_t end = head.find("?>");
-    if (start == std::string_view::npos || end == std::string_view::npos || end < start) return false;
-    std::string declaration(head.substr(start, end - start));
-    for (auto& c : declaration) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const char* name : {"windows-1252", "cp1252", "x-cp1252"})
-        for (const char quote : {'"', '\''})
-            if (declaration.find(std::string("encoding=") + quote + name + quote) != std::string::npos) return true;
-    return false;
-}
-
-// pugixml lets a second top-level element, or text before or after the document element,
-// pass unnoticed, yet such a reply is not XML (a page that writes an error after its rows).
-// Parsed as a fragment those stay nodes and can be refused. The in-place fragment parse takes
-// the buffer's last byte as its end, so the reply gets a terminating zero first.
-pugi::xml_parse_result parseReply(pugi::xml_document& doc, std::string& reply, bool& singleRoot) {
-    if (declaresWindows1252(reply)) reply = text::windows1252ToUtf8(reply);
-    reply.push_back('\0');
-    const pugi::xml_parse_result parsed =
-        doc.load_buffer_inplace(reply.data(), reply.size(), kParseOptions | pugi::parse_fragment);
-    int elements = 0;
-    bool strayText = false;
-    for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
-        elements += n.type() == pugi::node_element;
-        strayText = strayText || isCharacterData(n);
-    }
-    singleRoot = elements == 1 && !strayText;
-    return parsed;
-}
-
-std::string describeParseFailure(const pugi::xml_parse_result& r, bool blank, long httpStatus) {
-    std::string why = blank ? "the reply is empty"
-                            : std::string("the reply is not XML (") + r.description() + " at byte " +
-                                  std::to_string(r.offset) + ")";
-    if (httpStatus != 0 && httpStatus != 200) why += "; the server answered HTTP " + std::to_string(httpStatus);
-    return why;
-}
-
-void readRows(Table& table, std::string& reply, std::string_view sortKey, std::string_view address, long httpStatus) {
-    const std::string where = "Reading " + std::string(address) + ": ";
-    pugi::xml_document doc;
-    const bool blank = reply.find_first_not_of(" \t\r\n") == std::string::npos;
-    bool singleRoot = false;
-    const pugi::xml_parse_result parsed = parseReply(doc, reply, singleRoot);
-
-    // A new reply replaces the whole content: no filter may hide rows of the old one.
-    if (table.isOpen() && !table.filter().empty()) table.setFilter("");
-    table.emptyAndSort(sortKey);
-
-    const pugi::xml_node root = parsed && singleRoot ? doc.document_element() : pugi::xml_node();
-    if (!root) {
-        const std::string why = blank || !parsed ? describeParseFailure(parsed, blank, httpStatus)
-                                : doc.document_element()
-                                    ? "the reply is not XML (text or another element outside its document element)"
-                                    : "the reply has no document element";
-        throw EftError(where + why);
+// The rows of one reply, stored as its nodes arrive. A value nested in elements inside a
+// field element is the text of all the nodes below it, comments and instructions left out.
+class RowReader final : public XmlStream {
+public:
+    RowReader(Table& table, std::string_view sortKey, std::string_view address)
+        : XmlStream(kValueLevel, kMaxValueBytes), table_(table), fields_(table), where_("Reading ") {
+        where_.append(address);
+        where_ += ": ";
+        // A new reply replaces the whole content: no filter may hide rows of the old one.
+        if (table.isOpen() && !table.filter().empty()) table.setFilter("");
+        table.emptyAndSort(sortKey);
     }
 
-    std::size_t records = 0;
-    for (pugi::xml_node record = root.first_child(); record; record = record.next_sibling()) ++records;
-    table.reserveRows(records);
+    // Ends the read: throws the failure of the parse, of the transfer, or of the document's end.
+    void end(const FetchResult& fetched) {
+        if (!failed()) {
+            if (!fetched.ok) throw EftError(where_ + "the page could not be fetched (" + fetched.error + ")");
+            finish();
+        }
+        if (!failed()) return;
+        if (handlerError()) std::rethrow_exception(handlerError());
+        std::string why = where_ + failure();
+        if (fetched.status != 0 && fetched.status != 200)
+            why += "; the server answered HTTP " + std::to_string(fetched.status);
+        throw EftError(why);
+    }
 
-    FieldLookup fields(table);
-    long recordNo = 0;
-    std::string composite;
-    for (pugi::xml_node record = root.first_child(); record; record = record.next_sibling()) {
-        ++recordNo;
-        table.addRow();
-        int position = 0;
-        for (pugi::xml_node field = record.first_child(); field; field = field.next_sibling()) {
-            if (++position > kMaxFieldsPerRecord)
-                throw EftError(where + "record " + std::to_string(recordNo) + " has more than " +
-                               std::to_string(kMaxFieldsPerRecord) + " child nodes");
-            for (pugi::xml_node v = field.first_child(); v; v = v.next_sibling()) {
-                std::string_view value;
-                if (isCharacterData(v)) {
-                    value = v.value();
-                } else {
-                    composite = nodeText(v);
-                    value = composite;
-                }
-                if (value.empty()) continue;
-                try {
-                    table.setFromText(fields.index(position, field.name()), value);
-                } catch (const EftError& e) {
-                    throw EftError(where + "record " + std::to_string(recordNo) + ": " + e.description());
-                }
-            }
+private:
+    void elementStart(int level, const char* name) override {
+        if (level == kRecordLevel) {
+            beginRecord();
+        } else if (level == kFieldLevel) {
+            nextFieldNode();
+            // An unknown name fails only when a value comes for it, so its name is kept.
+            field_ = fields_.find(position_ - 1, name);
+            if (field_ < 0) unknownName_.assign(name);
+        } else if (level == kValueLevel) {
+            composite_.clear();
         }
     }
-}
 
-}  // namespace
+    void elementEnd(int level) override {
+        if (level == kValueLevel) store(composite_);
+    }
 
-void readXmlRowsFromBuffer(Table& table, std::string& reply, std::string_view sortKey, std::string_view address) {
-    readRows(table, reply, sortKey, address, 0);
-}
+    void textNode(int level, std::string_view text) override {
+        if (level == kRecordLevel) beginRecord();  // a text record: a row with every field empty
+        else if (level == kFieldLevel) nextFieldNode();
+        else if (level == kValueLevel) store(text);
+        else if (level > kValueLevel) appendComposite(text);
+    }
 
-namespace {
+    // A comment or instruction between records is no record; one in a field element stands
+    // for its own content.
+    void markupNode(int level, std::string_view content) override {
+        if (level == kFieldLevel) nextFieldNode();
+        else if (level == kValueLevel) store(content);
+    }
 
-HttpReply fetchWhole(const std::string& address, const Fetch& fetch) {
-    HttpReply reply;
-    const FetchResult r = fetch(address, [&](std::string_view piece) {
-        reply.body.append(piece);
-        return true;
-    });
-    reply.ok = r.ok;
-    reply.status = r.status;
-    reply.error = r.error;
-    return reply;
+    void textTooLong(int level, std::string_view text) override {
+        if (level == kValueLevel) store(text);  // the table refuses it, naming record, field and value
+        appendComposite(text);
+    }
+
+    void beginRecord() {
+        ++recordNo_;
+        position_ = 0;
+        table_.addRow();
+    }
+
+    void nextFieldNode() {
+        if (++position_ > kMaxFieldsPerRecord)
+            throw EftError(where_ + "record " + std::to_string(recordNo_) + " has more than " +
+                           std::to_string(kMaxFieldsPerRecord) + " child nodes");
+    }
+
+    void appendComposite(std::string_view text) {
+        composite_.append(text);
+        if (composite_.size() > kMaxValueBytes) store(composite_);
+    }
+
+    void store(std::string_view value) {
+        if (value.empty()) return;
+        try {
+            if (field_ < 0) throw EftError("the element <" + unknownName_ + "> is not a field of " + table_.name());
+            table_.setFromText(field_, value);
+        } catch (const EftError& e) {
+            throw EftError(where_ + "record " + std::to_string(recordNo_) + ": " + e.description());
+        }
+    }
+
+    Table& table_;
+    FieldLookup fields_;
+    std::string where_;
+    long recordNo_ = 0;
+    int position_ = 0;
+    int field_ = -1;  // the table field of the current field element
+    std::string unknownName_;
+    std::string composite_;
+};
+
+// Every text and CDATA node of a document, in order.
+class TextCollector final : public XmlStream {
+public:
+    TextCollector() : XmlStream(1, 0) {}
+    std::string text;
+
+private:
+    void elementStart(int, const char*) override {}
+    void elementEnd(int) override {}
+    void textNode(int, std::string_view t) override { text.append(t); }
+    void markupNode(int, std::string_view) override {}
+    void textTooLong(int, std::string_view) override {}
+};
+
+std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure) {
+    std::string why;
+    if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
+    else if (!doc.failed()) doc.finish();
+    if (why.empty() && doc.failed()) why = doc.failure();
+    if (failure) *failure = why;
+    return why.empty() ? std::move(doc.text) : std::string();
 }
 
 }  // namespace
 
 void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch) {
-    HttpReply reply = fetchWhole(address, fetch);
-    if (!reply.ok) {
-        // Like a document that failed to load: the table is still emptied before the failure.
-        if (table.isOpen() && !table.filter().empty()) table.setFilter("");
-        table.emptyAndSort(sortKey);
-        throw EftError("Reading " + address + ": the page could not be fetched (" + reply.error + ")");
-    }
-    readRows(table, reply.body, sortKey, address, reply.status);
+    RowReader reader(table, sortKey, address);
+    reader.end(fetch(address, [&reader](std::string_view piece) { return reader.feed(piece); }));
 }
 
-std::string loadDocumentText(const std::string& address, const Fetch& fetch) {
-    HttpReply reply = fetchWhole(address, fetch);
-    if (!reply.ok) return {};
-    pugi::xml_document doc;
-    bool singleRoot = false;
-    if (!parseReply(doc, reply.body, singleRoot) || !singleRoot) return {};
-    std::string out;
-    appendText(doc, out);
-    return out;
+void readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
+                           std::size_t pieceSize) {
+    RowReader reader(table, sortKey, address);
+    const std::size_t step = pieceSize == 0 ? std::max<std::size_t>(reply.size(), 1) : pieceSize;
+    for (std::size_t at = 0; at < reply.size(); at += step)
+        if (!reader.feed(reply.substr(at, step))) break;
+    reader.end(FetchResult{true, 200, {}});
+}
+
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure) {
+    TextCollector doc;
+    const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
+    return collected(doc, fetched, failure);
+}
+
+std::string documentTextFromBuffer(std::string_view document, std::string* failure) {
+    TextCollector doc;
+    doc.feed(document);
+    return collected(doc, FetchResult{true, 200, {}}, failure);
 }
 
 }  // namespace eft

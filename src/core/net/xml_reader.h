@@ -1,9 +1,11 @@
 #pragma once
-// ReadXmlRows: a server page's XML reply into the rows of a working table. Each child node of
-// the document element is a record (one new row, whatever the node's kind); each child of a
-// record names a field; the text of that field element's children is its value. Any failure
-// ends the read with an EftError whose description names the address and what was wrong;
-// what was read before it stays in the table.
+// ReadXmlRows: a server page's XML reply into the rows of a working table, parsed while it
+// arrives. Each element, text or CDATA node directly under the document element is a record
+// (one new row); each child of a record names a field; the text of each child of that field
+// element is a value for it, the last non-empty one standing. Any failure ends the read with an
+// EftError whose description names the address and what was wrong; the rows read before it,
+// the one being filled included, stay in the table.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,12 +16,16 @@ namespace eft {
 
 void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch);
 
-// The same read over a reply already in memory; `address` only names it in descriptions.
-// The buffer is parsed in place and left changed.
-void readXmlRowsFromBuffer(Table& table, std::string& reply, std::string_view sortKey, std::string_view address);
+// The same read over a reply already in memory, fed to the parser in pieces of `pieceSize`
+// bytes (0: at once); `address` only names it in descriptions.
+void readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
+                           std::size_t pieceSize = 0);
 
 // The text of a whole XML document fetched by GET: the character data of all its nodes.
-// Empty when the document cannot be fetched or parsed.
-std::string loadDocumentText(const std::string& address, const Fetch& fetch);
+// Empty when the document cannot be fetched or parsed; `failure`, when given, then says why.
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure = nullptr);
+
+// The same over a document already in memory.
+std::string documentTextFromBuffer(std::string_view document, std::string* failure = nullptr);
 
 }  // namespace eft

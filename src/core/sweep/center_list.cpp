@@ -47,12 +47,13 @@ void FillCenterList(Context& ctx) {
             if (line < 0) throw EftError("a sweep row has the center id 0");
             list.setChecked(line, false);
 
+            // The IN amount is counted and shown before the OUT amount is looked at, so a row
+            // without one still adds its IN amount to "Due In" before the run ends.
             const float in = required(t.single(F::INRowTotal), "INRowTotal");
-            const float out = required(t.single(F::OUTRowTotal), "OUTRowTotal");
-            const bool subscription = t.boolean(F::SubscriptionMembership).value_or(false);
-
             inSum += in;
             list.setSubItem(line, 3, text::amount(inSum));
+            const float out = required(t.single(F::OUTRowTotal), "OUTRowTotal");
+            const bool subscription = t.boolean(F::SubscriptionMembership).value_or(false);
             outSum += out;
             list.setSubItem(line, 4, text::amount(subscription ? outSum : std::fabs(outSum)));
             t.set(F::RowTotal, sweepRowTotal(in, out, subscription, outSum));
@@ -71,6 +72,11 @@ void FillCenterList(Context& ctx) {
         }
         ctx.screen.lblGrandTotal.setCaption("Amount Eligible (Total): $ " + text::money(grandTotal));
         list.resort();
+    } catch (const text::AmountOutOfRange& e) {
+        // A sum too large to show is never shown as a number: the run ends as on any failure,
+        // but the operator is told why the list stops short.
+        ctx.messageBox({"The list of centers is not complete: " + std::string(e.description()) + ".", "",
+                        MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception&) {
         // Quiet by design: what was listed so far stays for the operator to see.
     }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
@@ -24,20 +25,63 @@ const char* typeName(FieldType type) {
     return "?";
 }
 
-// One stored value in 8 bytes whatever the type: texts and timestamps live beside the cells
-// (texts_, stamps_) and the cell holds their slot.
-struct Table::Cell {
-    union {
-        std::int32_t i;
-        float f;
-        bool b;
-        std::uint32_t slot;
-    };
-    bool null = true;
-    bool hasSlot = false;
-    Cell() : i(0) {}
+// Where a field lives in a block: its array starts `offset` bytes in, `width` bytes a row.
+struct Table::Column {
+    std::size_t offset = 0;
+    std::uint32_t width = 0;
+    int pool = -1;  // text fields: their pool
 };
-static_assert(sizeof(Table::Cell) == 8);
+
+// Each distinct text of one column once: the characters one after another, a span (offset and
+// length) per text, and an open-addressing index of the spans for interning.
+struct Table::TextPool {
+    static constexpr unsigned kLengthBits = 20;  // values are at most kMaxValueBytes long
+    std::string chars;
+    std::vector<std::uint64_t> spans;
+    std::vector<std::uint32_t> slots;  // span number + 1; 0 is free
+
+    std::string_view at(std::uint32_t id) const {
+        const std::uint64_t s = spans[id];
+        return std::string_view(chars).substr(static_cast<std::size_t>(s >> kLengthBits),
+                                              static_cast<std::size_t>(s & ((1u << kLengthBits) - 1)));
+    }
+
+    std::uint32_t intern(std::string_view text) {
+        if ((spans.size() + 1) * 2 > slots.size()) grow();
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t i = std::hash<std::string_view>{}(text) & mask;; i = (i + 1) & mask) {
+            if (slots[i] == 0) {
+                const auto id = static_cast<std::uint32_t>(spans.size());
+                spans.push_back(static_cast<std::uint64_t>(chars.size()) << kLengthBits | text.size());
+                chars.append(text);
+                slots[i] = id + 1;
+                return id;
+            }
+            if (at(slots[i] - 1) == text) return slots[i] - 1;
+        }
+    }
+
+    void grow() {
+        std::vector<std::uint32_t> fresh(std::max<std::size_t>(64, slots.size() * 2), 0);
+        const std::size_t mask = fresh.size() - 1;
+        for (std::uint32_t id = 0; id < spans.size(); ++id) {
+            std::size_t i = std::hash<std::string_view>{}(at(id)) & mask;
+            while (fresh[i] != 0) i = (i + 1) & mask;
+            fresh[i] = id + 1;
+        }
+        slots.swap(fresh);
+    }
+
+    void clear() {
+        chars.clear();
+        spans.clear();
+        slots.clear();
+    }
+
+    std::size_t bytes() const {
+        return chars.capacity() + spans.capacity() * sizeof(std::uint64_t) + slots.capacity() * sizeof(std::uint32_t);
+    }
+};
 
 // One lookup set per field named in the filter, so a row is tested in O(fields named).
 struct Table::FilterTerms {
@@ -52,17 +96,20 @@ std::string lower(std::string_view s) {
     return out;
 }
 
+// The C locale's white space and letter case, without a locale look-up per character.
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
     return s;
 }
 
 bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (foldCase(a[i]) != foldCase(b[i])) return false;
     return true;
 }
 
@@ -109,8 +156,64 @@ int Table::fieldIndex(std::string_view fieldName) const {
     fail("there is no field named " + quoted(fieldName));
 }
 
+namespace {
+
+std::uint32_t widthOf(FieldType type) {
+    switch (type) {
+        case FieldType::Int32: return 4;
+        case FieldType::Int16: return 2;
+        case FieldType::Single: return 4;
+        case FieldType::Boolean: return 1;
+        case FieldType::Timestamp: return 8;
+        case FieldType::Text: return 4;
+    }
+    return 8;
+}
+
+template <typename T>
+T load(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename T>
+void put(unsigned char* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// The whole number a single stands for, when it is one that fits a 32-bit field.
+std::optional<std::int32_t> wholeOfSingle(float f) {
+    const double d = std::nearbyint(static_cast<double>(f));
+    if (!(d >= -2147483648.0 && d <= 2147483647.0)) return std::nullopt;  // NaN fails too
+    return static_cast<std::int32_t>(d);
+}
+
+}  // namespace
+
+// A block: one presence bit a row for every field, then each field's array, the widest first
+// so that every array stays aligned to its width.
+void Table::layOut() {
+    columns_.assign(fields_.size(), Column{});
+    pools_.clear();
+    std::size_t offset = fields_.size() * (kBlockRows / 8);
+    for (const std::uint32_t width : {8u, 4u, 2u, 1u})
+        for (std::size_t f = 0; f < fields_.size(); ++f) {
+            if (widthOf(fields_[f].type) != width) continue;
+            columns_[f].offset = offset;
+            columns_[f].width = width;
+            offset += std::size_t{width} * kBlockRows;
+            if (fields_[f].type == FieldType::Text) {
+                columns_[f].pool = static_cast<int>(pools_.size());
+                pools_.push_back(std::make_unique<TextPool>());
+            }
+        }
+    blockWords_ = (offset + 7) / 8;
+}
+
 void Table::open() {
     if (open_) fail("the table is already open");
+    layOut();
     open_ = true;
     orderDirty_ = viewDirty_ = true;
     where_ = Where::Bof;
@@ -120,34 +223,25 @@ void Table::addRow() {
     if (!open_) fail("the table is not open");
     if (liveRows_ == 0 && !alive_.empty()) {
         // Every earlier row is gone: start the storage afresh instead of keeping dead rows.
-        cells_.clear();
-        texts_.clear();
-        stamps_.clear();
+        blocks_.clear();
         alive_.clear();
+        for (auto& pool : pools_) pool->clear();
     }
-    if (alive_.size() >= std::numeric_limits<std::uint32_t>::max()) fail("too many rows");
-    cells_.resize(cells_.size() + fields_.size());
+    if (alive_.size() >= std::numeric_limits<std::uint32_t>::max() - kBlockRows) fail("too many rows");
+    const auto row = static_cast<std::uint32_t>(alive_.size());
+    if ((row & (kBlockRows - 1)) == 0) {
+        // Only the presence bits need clearing: a value is read only where its bit is set.
+        blocks_.emplace_back(new std::uint64_t[blockWords_]);
+        std::memset(blocks_.back().get(), 0, fields_.size() * (kBlockRows / 8));
+    }
     alive_.push_back(1);
     ++liveRows_;
-    row_ = static_cast<std::uint32_t>(alive_.size() - 1);
+    row_ = row;
     where_ = Where::Row;
     orderDirty_ = viewDirty_ = true;
 }
 
-void Table::reserveRows(std::size_t rows) {
-    const std::size_t live = liveRows_ == 0 ? 0 : alive_.size();  // addRow starts afresh when all are gone
-    cells_.reserve((live + rows) * fields_.size());
-    alive_.reserve(live + rows);
-    std::size_t textFields = 0, stampFields = 0;
-    for (const auto& f : fields_) {
-        textFields += f.type == FieldType::Text;
-        stampFields += f.type == FieldType::Timestamp;
-    }
-    texts_.reserve(texts_.size() + rows * textFields);
-    stamps_.reserve(stamps_.size() + rows * stampFields);
-}
-
-std::size_t Table::cellIndex(int field) const {
+std::uint32_t Table::currentRow(int field) const {
     if (field < 0 || static_cast<std::size_t>(field) >= fields_.size()) fail("no such field");
     if (!open_) fail("the table is not open");
     // No view rebuild here: the current row is row_ whatever the view, and rebuilding on every
@@ -155,44 +249,50 @@ std::size_t Table::cellIndex(int field) const {
     if (where_ == Where::Bof) fail("no current row: the cursor stands before the first row (BOF)");
     if (where_ == Where::Eof) fail("no current row: the cursor stands after the last row (EOF)");
     if (!alive_[row_]) fail("the current row has been deleted");
-    return static_cast<std::size_t>(row_) * fields_.size() + static_cast<std::size_t>(field);
+    return row_;
 }
 
-const Table::Cell& Table::currentCell(int field) const { return cells_[cellIndex(field)]; }
-Table::Cell& Table::writableCell(int field) { return cells_[cellIndex(field)]; }
+unsigned char* Table::cell(std::uint32_t row, int field) const {
+    const Column& c = columns_[static_cast<std::size_t>(field)];
+    auto* block = reinterpret_cast<unsigned char*>(blocks_[row >> kBlockShift].get());
+    return block + c.offset + std::size_t{row & (kBlockRows - 1)} * c.width;
+}
+
+bool Table::present(std::uint32_t row, int field) const {
+    const std::uint64_t* bits = blocks_[row >> kBlockShift].get() + static_cast<std::size_t>(field) * (kBlockRows / 64);
+    const std::uint32_t at = row & (kBlockRows - 1);
+    return (bits[at / 64] >> (at % 64)) & 1u;
+}
+
+void Table::markPresent(std::uint32_t row, int field, bool isPresent) {
+    std::uint64_t* bits = blocks_[row >> kBlockShift].get() + static_cast<std::size_t>(field) * (kBlockRows / 64);
+    const std::uint32_t at = row & (kBlockRows - 1);
+    const std::uint64_t bit = std::uint64_t{1} << (at % 64);
+    bits[at / 64] = isPresent ? (bits[at / 64] | bit) : (bits[at / 64] & ~bit);
+}
+
+std::string_view Table::textAt(std::uint32_t row, int field) const {
+    return pools_[static_cast<std::size_t>(columns_[static_cast<std::size_t>(field)].pool)]->at(
+        load<std::uint32_t>(cell(row, field)));
+}
+
+void Table::storeText(std::uint32_t row, int field, std::string_view text) {
+    put(cell(row, field), pools_[static_cast<std::size_t>(columns_[static_cast<std::size_t>(field)].pool)]->intern(text));
+}
 
 Value Table::value(int field) const {
-    const Cell& c = currentCell(field);
-    if (c.null) return std::monostate{};
+    const std::uint32_t row = currentRow(field);
+    if (!present(row, field)) return std::monostate{};
+    const unsigned char* p = cell(row, field);
     switch (fields_[static_cast<std::size_t>(field)].type) {
-        case FieldType::Int32:
-        case FieldType::Int16: return c.i;
-        case FieldType::Single: return c.f;
-        case FieldType::Boolean: return c.b;
-        case FieldType::Timestamp: return Timestamp{stamps_[c.slot]};
-        case FieldType::Text: return texts_[c.slot];
+        case FieldType::Int32: return load<std::int32_t>(p);
+        case FieldType::Int16: return std::int32_t{load<std::int16_t>(p)};
+        case FieldType::Single: return load<float>(p);
+        case FieldType::Boolean: return *p != 0;
+        case FieldType::Timestamp: return Timestamp{load<std::int64_t>(p)};
+        case FieldType::Text: return std::string(textAt(row, field));
     }
     return std::monostate{};
-}
-
-void Table::storeText(Cell& cell, std::string_view text) {
-    if (cell.hasSlot) {
-        texts_[cell.slot].assign(text);
-    } else {
-        cell.slot = static_cast<std::uint32_t>(texts_.size());
-        texts_.emplace_back(text);
-        cell.hasSlot = true;
-    }
-}
-
-void Table::storeStamp(Cell& cell, std::int64_t seconds) {
-    if (cell.hasSlot) {
-        stamps_[cell.slot] = seconds;
-    } else {
-        cell.slot = static_cast<std::uint32_t>(stamps_.size());
-        stamps_.push_back(seconds);
-        cell.hasSlot = true;
-    }
 }
 
 void Table::markKeyWritten(int field) {
@@ -200,23 +300,32 @@ void Table::markKeyWritten(int field) {
 }
 
 void Table::setNull(int field) {
-    Cell& c = writableCell(field);
-    c.null = true;
+    markPresent(currentRow(field), field, false);
     markKeyWritten(field);
 }
+
+namespace {
+
+void putWhole(unsigned char* p, FieldType type, std::int64_t v) {
+    if (type == FieldType::Int16) put(p, static_cast<std::int16_t>(v));
+    else put(p, static_cast<std::int32_t>(v));
+}
+
+}  // namespace
 
 void Table::set(int field, const Value& v) {
     if (!hasValue(v)) return setNull(field);
     if (const auto* s = std::get_if<std::string>(&v)) return setFromText(field, *s);
-    Cell& c = writableCell(field);  // validates the field index first
+    const std::uint32_t row = currentRow(field);  // validates the field index first
+    unsigned char* p = cell(row, field);
     const FieldDef& def = fields_[static_cast<std::size_t>(field)];
     auto badValue = [&](const std::string& shown) {
         fail("the value " + shown + " cannot be stored in the " + typeName(def.type) + " field " + def.name);
     };
     auto number = [&]() -> double {
-        if (auto p = std::get_if<std::int32_t>(&v)) return *p;
-        if (auto p = std::get_if<float>(&v)) return *p;
-        if (auto p = std::get_if<bool>(&v)) return *p ? -1 : 0;
+        if (auto q = std::get_if<std::int32_t>(&v)) return *q;
+        if (auto q = std::get_if<float>(&v)) return *q;
+        if (auto q = std::get_if<bool>(&v)) return *q ? -1 : 0;
         fail("a timestamp cannot be stored in the " + std::string(typeName(def.type)) + " field " + def.name);
     };
     switch (def.type) {
@@ -226,33 +335,37 @@ void Table::set(int field, const Value& v) {
             const double lo = def.type == FieldType::Int16 ? -32768.0 : -2147483648.0;
             const double hi = def.type == FieldType::Int16 ? 32767.0 : 2147483647.0;
             if (!(d >= lo && d <= hi)) badValue(text::singleText(static_cast<float>(number())));
-            c.i = static_cast<std::int32_t>(d);
+            putWhole(p, def.type, static_cast<std::int64_t>(d));
             break;
         }
-        case FieldType::Single: c.f = static_cast<float>(number()); break;
-        case FieldType::Boolean: c.b = number() != 0; break;
+        case FieldType::Single: put(p, static_cast<float>(number())); break;
+        case FieldType::Boolean: *p = number() != 0; break;
         case FieldType::Timestamp:
-            if (auto p = std::get_if<Timestamp>(&v)) storeStamp(c, p->seconds);
+            if (auto q = std::get_if<Timestamp>(&v)) put(p, q->seconds);
             else badValue("(a number)");
             break;
         case FieldType::Text:
-            if (auto p = std::get_if<std::int32_t>(&v)) storeText(c, std::to_string(*p));
-            else if (auto p = std::get_if<float>(&v)) storeText(c, text::singleText(*p));
-            else if (auto p = std::get_if<bool>(&v)) storeText(c, *p ? "True" : "False");
+            if (auto q = std::get_if<std::int32_t>(&v)) storeText(row, field, std::to_string(*q));
+            else if (auto q = std::get_if<float>(&v)) storeText(row, field, text::singleText(*q));
+            else if (auto q = std::get_if<bool>(&v)) storeText(row, field, *q ? "True" : "False");
             else badValue("(a timestamp)");
             break;
     }
-    c.null = false;
+    markPresent(row, field, true);
     markKeyWritten(field);
 }
 
 void Table::setFromText(int field, std::string_view raw) {
-    Cell& c = writableCell(field);  // validates the field index first
+    const std::uint32_t row = currentRow(field);  // validates the field index first
+    unsigned char* p = cell(row, field);
     const FieldDef& def = fields_[static_cast<std::size_t>(field)];
     const std::string_view t = def.type == FieldType::Text ? raw : trim(raw);
     auto badValue = [&]() {
         fail("the value " + quoted(raw) + " is not a valid " + typeName(def.type) + " for the field " + def.name);
     };
+    if (raw.size() > kMaxValueBytes)
+        fail("the value " + quoted(raw) + " is longer than " + std::to_string(kMaxValueBytes) +
+             " bytes, too long for the field " + def.name);
     switch (def.type) {
         case FieldType::Int32:
         case FieldType::Int16: {
@@ -260,53 +373,60 @@ void Table::setFromText(int field, std::string_view raw) {
             const std::int64_t lo = def.type == FieldType::Int16 ? -32768 : std::numeric_limits<std::int32_t>::min();
             const std::int64_t hi = def.type == FieldType::Int16 ? 32767 : std::numeric_limits<std::int32_t>::max();
             if (!v || *v < lo || *v > hi) badValue();
-            c.i = static_cast<std::int32_t>(*v);
+            putWhole(p, def.type, *v);
             break;
         }
         case FieldType::Single: {
-            std::string_view s = t;
-            if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-            float f = 0;
-            auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), f);
-            if (s.empty() || ec != std::errc() || p != s.data() + s.size() || !std::isfinite(f)) badValue();
-            c.f = f;
+            // An amount past a thousand billion cannot be shown in cents or summed safely in
+            // single precision, so such a reply is refused where it is read.
+            auto f = text::parseAmount(t);
+            if (!f) badValue();
+            put(p, *f);
             break;
         }
         case FieldType::Boolean: {
-            if (iequals(t, "true")) c.b = true;
-            else if (iequals(t, "false")) c.b = false;
+            if (iequals(t, "true")) *p = 1;
+            else if (iequals(t, "false")) *p = 0;
             else {
                 float f = 0;
                 std::string_view s = t;
                 if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-                auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), f);
-                if (s.empty() || ec != std::errc() || p != s.data() + s.size()) badValue();
-                c.b = f != 0;
+                auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), f);
+                if (s.empty() || ec != std::errc() || end != s.data() + s.size() || std::isnan(f)) badValue();
+                *p = f != 0;
             }
             break;
         }
         case FieldType::Timestamp: {
             auto ts = parseTimestamp(t);
             if (!ts) badValue();
-            storeStamp(c, ts->seconds);
+            put(p, ts->seconds);
             break;
         }
-        case FieldType::Text: storeText(c, t); break;
+        case FieldType::Text: storeText(row, field, t); break;
     }
-    c.null = false;
+    markPresent(row, field, true);
     markKeyWritten(field);
 }
 
 std::optional<std::int32_t> Table::integer(int field) const {
     const Value v = value(field);
+    auto notWhole = [&]() -> std::optional<std::int32_t> {
+        fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a 32-bit whole number");
+    };
     if (auto p = std::get_if<std::int32_t>(&v)) return *p;
-    if (auto p = std::get_if<float>(&v)) return static_cast<std::int32_t>(std::nearbyint(*p));
+    if (auto p = std::get_if<float>(&v)) {
+        if (auto w = wholeOfSingle(*p)) return w;
+        return notWhole();
+    }
     if (auto p = std::get_if<bool>(&v)) return *p ? -1 : 0;
     if (auto p = std::get_if<std::string>(&v)) {
-        if (auto w = parseWhole(*p)) return static_cast<std::int32_t>(*w);
-        fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a whole number");
+        auto w = parseWhole(*p);
+        if (w && *w >= std::numeric_limits<std::int32_t>::min() && *w <= std::numeric_limits<std::int32_t>::max())
+            return static_cast<std::int32_t>(*w);
+        return notWhole();
     }
-    if (hasValue(v)) fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a whole number");
+    if (hasValue(v)) return notWhole();
     return std::nullopt;
 }
 
@@ -372,10 +492,17 @@ void Table::setFilter(std::string_view expression) {
             rest = rest.substr(orAt + 4);
         }
     }
-    filter_ = std::move(terms);
-    filterText_ = std::string(expression);
+    // A row the new filter cannot judge fails the operation and leaves the old filter in force.
+    std::swap(filter_, terms);
     viewDirty_ = true;
-    ensureView();
+    try {
+        ensureView();
+    } catch (const EftError&) {
+        std::swap(filter_, terms);
+        viewDirty_ = true;
+        throw;
+    }
+    filterText_ = std::string(expression);
     if (visibleLive_ == 0) {
         where_ = Where::Eof;
         pos_ = view_.size();
@@ -394,21 +521,25 @@ void Table::setSort(std::string_view fieldName) {
 
 bool Table::passesFilter(std::uint32_t row) const {
     if (!filter_) return true;
-    const std::size_t base = static_cast<std::size_t>(row) * fields_.size();
     for (const auto& [field, values] : filter_->sets) {
-        const Cell& c = cells_[base + static_cast<std::size_t>(field)];
-        if (c.null) continue;
+        if (!present(row, field)) continue;
+        const unsigned char* p = cell(row, field);
         std::int64_t key = 0;
         switch (fields_[static_cast<std::size_t>(field)].type) {
-            case FieldType::Int32:
-            case FieldType::Int16: key = c.i; break;
-            case FieldType::Single:
-                if (c.f != std::floor(c.f)) continue;
-                key = static_cast<std::int64_t>(c.f);
+            case FieldType::Int32: key = load<std::int32_t>(p); break;
+            case FieldType::Int16: key = load<std::int16_t>(p); break;
+            case FieldType::Single: {
+                const float f = load<float>(p);
+                if (!(std::fabs(f) < 9.0e18f))
+                    fail("the value " + text::singleText(f) + " of the field " +
+                         fields_[static_cast<std::size_t>(field)].name + " cannot be compared with a whole number");
+                if (f != std::floor(f)) continue;
+                key = static_cast<std::int64_t>(f);
                 break;
-            case FieldType::Boolean: key = c.b ? -1 : 0; break;
+            }
+            case FieldType::Boolean: key = *p ? -1 : 0; break;
             case FieldType::Text: {
-                auto w = parseWhole(texts_[c.slot]);
+                auto w = parseWhole(textAt(row, field));
                 if (!w) continue;
                 key = *w;
                 break;
@@ -421,17 +552,19 @@ bool Table::passesFilter(std::uint32_t row) const {
 }
 
 int Table::compareRows(std::uint32_t a, std::uint32_t b) const {
-    const std::size_t nf = fields_.size();
-    const Cell& x = cells_[a * nf + static_cast<std::size_t>(sortField_)];
-    const Cell& y = cells_[b * nf + static_cast<std::size_t>(sortField_)];
-    if (x.null || y.null) return x.null == y.null ? 0 : (x.null ? -1 : 1);  // no value sorts first
-    switch (fields_[static_cast<std::size_t>(sortField_)].type) {
-        case FieldType::Int32:
-        case FieldType::Int16: return (x.i > y.i) - (x.i < y.i);
-        case FieldType::Single: return (x.f > y.f) - (x.f < y.f);
-        case FieldType::Boolean: return (x.b > y.b) - (x.b < y.b);
-        case FieldType::Timestamp: return (stamps_[x.slot] > stamps_[y.slot]) - (stamps_[x.slot] < stamps_[y.slot]);
-        case FieldType::Text: return lower(texts_[x.slot]).compare(lower(texts_[y.slot]));
+    const int f = sortField_;
+    const bool hasA = present(a, f), hasB = present(b, f);
+    if (!hasA || !hasB) return hasA == hasB ? 0 : (hasA ? 1 : -1);  // no value sorts first
+    auto cmp = [](auto x, auto y) { return (x > y) - (x < y); };
+    const unsigned char* x = cell(a, f);
+    const unsigned char* y = cell(b, f);
+    switch (fields_[static_cast<std::size_t>(f)].type) {
+        case FieldType::Int32: return cmp(load<std::int32_t>(x), load<std::int32_t>(y));
+        case FieldType::Int16: return cmp(load<std::int16_t>(x), load<std::int16_t>(y));
+        case FieldType::Single: return cmp(load<float>(x), load<float>(y));
+        case FieldType::Boolean: return cmp(*x, *y);
+        case FieldType::Timestamp: return cmp(load<std::int64_t>(x), load<std::int64_t>(y));
+        case FieldType::Text: return lower(textAt(a, f)).compare(lower(textAt(b, f)));
     }
     return 0;
 }
@@ -508,7 +641,7 @@ std::size_t Table::rowCount() const {
 
 void Table::deleteCurrent() {
     ensureView();  // the position the cursor keeps after the delete must be in the current view
-    cellIndex(0);  // validates that there is a live current row
+    currentRow(0);  // validates that there is a live current row
     alive_[row_] = 0;
     --liveRows_;
     if (visibleLive_ > 0) --visibleLive_;
@@ -528,11 +661,10 @@ void Table::emptyAndSort(std::string_view sortField) {
 }
 
 std::size_t Table::memoryBytes() const {
-    std::size_t bytes = cells_.capacity() * sizeof(Cell) + alive_.capacity() +
-                        (view_.capacity() + order_.capacity()) * sizeof(std::uint32_t) +
-                        texts_.capacity() * sizeof(std::string) + stamps_.capacity() * sizeof(std::int64_t);
-    for (const auto& t : texts_)
-        if (t.capacity() > 15) bytes += t.capacity() + 1;
+    std::size_t bytes = blocks_.size() * blockWords_ * sizeof(std::uint64_t) +
+                        blocks_.capacity() * sizeof(blocks_[0]) + alive_.capacity() +
+                        (view_.capacity() + order_.capacity()) * sizeof(std::uint32_t);
+    for (const auto& pool : pools_) bytes += pool->bytes();
     return bytes;
 }
 

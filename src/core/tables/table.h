@@ -2,10 +2,14 @@
 // The working table: a compact in-memory record set with typed fields, a filter of
 // "Field = number" terms, a sort field and a cursor over the visible rows.
 //
-// Rows are kept in insertion order and never move; the visible rows (those the filter lets
-// through, in sort order) are an index over them, rebuilt when a walk starts after rows were
-// added or the sort key changed. Deleted rows are marked dead and skipped, so emptying a
-// table row by row is linear. Every failed operation throws EftError.
+// Rows are kept in insertion order and never move. They are stored by column in blocks of
+// rows: each field has an array of its own type's width in every block, and a bit a row says
+// whether it holds a value. A text field holds an index into its column's pool, where each
+// distinct text is kept once (names and descriptions repeat across thousands of rows). The
+// visible rows (those the filter lets through, in sort order) are an index over the rows,
+// rebuilt when a walk starts after rows were added or the sort key changed. Deleted rows are
+// marked dead and skipped, so emptying a table row by row is linear. Every failed operation
+// throws EftError.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,6 +22,9 @@
 #include "tables/value.h"
 
 namespace eft {
+
+// The longest value text a field takes; a longer one does not convert, whatever the field.
+inline constexpr std::size_t kMaxValueBytes = 64 * 1024;
 
 struct FieldDef {
     std::string name;
@@ -46,8 +53,6 @@ public:
 
     // Appends a row with no values and makes it the current row.
     void addRow();
-    // Room for this many more rows, so that a load of known size allocates once.
-    void reserveRows(std::size_t rows);
 
     // Field access on the current row. Reading yields no value (std::monostate) for an
     // unwritten field; writing converts to the field's type.
@@ -90,16 +95,21 @@ public:
     // Bytes held by the rows (for the memory benchmark).
     std::size_t memoryBytes() const;
 
-    struct Cell;
-
 private:
+    struct Column;
+    struct TextPool;
     struct FilterTerms;
 
-    std::size_t cellIndex(int field) const;
-    const Cell& currentCell(int field) const;
-    Cell& writableCell(int field);
-    void storeText(Cell& cell, std::string_view text);
-    void storeStamp(Cell& cell, std::int64_t seconds);
+    static constexpr unsigned kBlockShift = 10;
+    static constexpr std::uint32_t kBlockRows = 1u << kBlockShift;
+
+    std::uint32_t currentRow(int field) const;  // validates the field and the cursor
+    unsigned char* cell(std::uint32_t row, int field) const;
+    bool present(std::uint32_t row, int field) const;
+    void markPresent(std::uint32_t row, int field, bool present);
+    std::string_view textAt(std::uint32_t row, int field) const;
+    void storeText(std::uint32_t row, int field, std::string_view text);
+    void layOut();
     void markKeyWritten(int field);
     void ensureView() const;
     bool passesFilter(std::uint32_t row) const;
@@ -113,9 +123,10 @@ private:
     std::vector<std::string> lowerNames_;
     bool open_ = false;
 
-    std::vector<Cell> cells_;          // rows * fields
-    std::vector<std::string> texts_;   // text values, referenced by cells
-    std::vector<std::int64_t> stamps_; // timestamp values, referenced by cells
+    std::vector<Column> columns_;                    // per field: where it lives in a block
+    std::vector<std::unique_ptr<TextPool>> pools_;   // per text field
+    std::size_t blockWords_ = 0;                     // 64-bit words of one block
+    std::vector<std::unique_ptr<std::uint64_t[]>> blocks_;
     std::vector<std::uint8_t> alive_;  // per row
     std::size_t liveRows_ = 0;
 

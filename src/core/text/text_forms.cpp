@@ -1,5 +1,6 @@
 #include "text/text_forms.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,8 @@ namespace {
 // Cents of a single with an exact half away from zero. A float times 100 is exact in a long
 // double (24 + 7 bits fit its 64-bit mantissa), so the tie test sees the true binary value.
 long long centsHalfAway(float value) {
+    if (!(std::fabs(static_cast<double>(value)) < kAmountLimit))
+        throw AmountOutOfRange("the amount " + singleText(value) + " is too large to be shown");
     return std::llroundl(static_cast<long double>(value) * 100.0L);
 }
 
@@ -77,45 +80,75 @@ float roundHalfEven2(float value) {
     return static_cast<float>(whole / 100.0L);
 }
 
-std::string singleText(float value) {
-    if (value == 0.0f) return "0";
-    if (!std::isfinite(value)) return std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity");
-    char buf[64];
-    int precision = 1;
-    for (; precision < 7; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*e", precision - 1, static_cast<double>(value));
-        if (std::strtof(buf, nullptr) == value) break;
+void appendSingleText(std::string& out, float value) {
+    if (value == 0.0f) {
+        out += '0';
+        return;
     }
-    // Write the chosen significant digits as plain decimal: no exponent, no trailing zeros.
-    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, static_cast<double>(value));
-    std::string_view s(buf);
-    const bool negative = s.front() == '-';
-    if (negative) s.remove_prefix(1);
-    const std::size_t ePos = s.find('e');
-    std::string digits;
-    for (char c : s.substr(0, ePos))
-        if (c != '.') digits += c;
+    if (!std::isfinite(value)) {
+        out += std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity");
+        return;
+    }
+    // The shortest digits that read back as the same single; past seven significant digits a
+    // single promises no more, so those are rounded to seven.
+    char buf[48];
+    char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
+    const bool negative = buf[0] == '-';
+    const char* ePos = std::find(buf, end, 'e');
+    const long significant = (ePos - buf) - negative - (ePos - buf - negative > 1 ? 1 : 0);
+    if (significant > 7) {
+        end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 6).ptr;
+        ePos = std::find(buf, end, 'e');
+    }
+    char digits[16];
+    int count = 0;
+    for (const char* p = buf + negative; p < ePos; ++p)
+        if (*p != '.') digits[count++] = *p;
+    while (count > 1 && digits[count - 1] == '0') --count;
     int exponent = 0;
-    std::from_chars(s.data() + ePos + 1 + (s[ePos + 1] == '+'), s.data() + s.size(), exponent);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    std::from_chars(ePos + 1 + (ePos[1] == '+'), end, exponent);
+    // Written as plain decimal: no exponent, no trailing zeros, no point for whole numbers.
     const int pointAt = exponent + 1;  // digits before the decimal point
-    std::string out = negative ? "-" : "";
+    if (negative) out += '-';
     if (pointAt <= 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-pointAt), '0');
-        out += digits;
-    } else if (static_cast<std::size_t>(pointAt) >= digits.size()) {
-        out += digits;
-        out.append(static_cast<std::size_t>(pointAt) - digits.size(), '0');
+        out.append(digits, static_cast<std::size_t>(count));
+    } else if (pointAt >= count) {
+        out.append(digits, static_cast<std::size_t>(count));
+        out.append(static_cast<std::size_t>(pointAt - count), '0');
     } else {
-        out += digits.substr(0, static_cast<std::size_t>(pointAt));
+        out.append(digits, static_cast<std::size_t>(pointAt));
         out += '.';
-        out += digits.substr(static_cast<std::size_t>(pointAt));
+        out.append(digits + pointAt, static_cast<std::size_t>(count - pointAt));
     }
+}
+
+std::string singleText(float value) {
+    std::string out;
+    appendSingleText(out, value);
     return out;
 }
 
 std::string wholeNumber(std::int64_t value) { return std::to_string(value); }
+
+std::optional<float> parseAmount(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    float v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+    if (std::fabs(v) >= 1e14f) {
+        // Near the limit the single has rounded: the text itself decides.
+        double exact = 0;
+        std::from_chars(text.data(), text.data() + text.size(), exact);
+        if (!(std::fabs(exact) < kAmountLimit)) return std::nullopt;
+    }
+    return v;
+}
 
 std::optional<float> parseSingle(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);

@@ -8,13 +8,26 @@
 #include <string_view>
 
 #include "base/calendar.h"
+#include "base/error.h"
 
 namespace eft::text {
 
+// Amounts are shown in cents; from a thousand billion on, single precision no longer holds
+// whole cents and the cents no longer fit the forms' arithmetic, so such an amount is never
+// shown (nor read from a reply).
+inline constexpr double kAmountLimit = 1e15;
+
+// An amount that cannot be shown: not finite, or kAmountLimit or more in magnitude.
+class AmountOutOfRange : public EftError {
+public:
+    using EftError::EftError;
+};
+
 // "0.00": two decimals, no thousands separator, "-" for negatives, an exact half away from zero.
+// Throws AmountOutOfRange for an amount that cannot be shown.
 std::string amount(float value);
 
-// "##,##0.00": as amount(), with a thousands separator.
+// "##,##0.00": as amount(), with a thousands separator; throws as amount() does.
 std::string money(float value);
 
 // "0000": at least four digits, leading zeros.
@@ -32,9 +45,15 @@ float roundHalfEven2(float value);
 // The number text of a single: the shortest decimal text with at most seven significant
 // digits that reads back as the same single; no trailing zeros, no point for whole numbers.
 std::string singleText(float value);
+// The same text appended to `out`.
+void appendSingleText(std::string& out, float value);
 
 // Plain decimal text of a whole number.
 std::string wholeNumber(std::int64_t value);
+
+// An amount as a reply carries it (plain decimal, optional sign and blanks); nothing when it is
+// not a number, not finite, or kAmountLimit or more in magnitude.
+std::optional<float> parseAmount(std::string_view text);
 
 // Reads a decimal number text (optional blanks around it, optional sign, a point as decimal
 // separator, optional thousands separators) as a single; nothing when it is not a number.

@@ -27,6 +27,12 @@ void appendUtf8(std::string& out, char32_t c) {
 
 }  // namespace
 
+char32_t windows1252Char(unsigned char code) {
+    if (code < 0x80 || code > 0x9F) return code;
+    const char32_t c = kHighControls[code - 0x80];
+    return c != 0 ? c : 0xFFFD;
+}
+
 int windows1252Code(char32_t c) {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
     for (std::size_t i = 0; i < kHighControls.size(); ++i)
@@ -38,13 +44,7 @@ std::string windows1252ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b >= 0x80 && b <= 0x9F) {
-            const char32_t c = kHighControls[b - 0x80];
-            appendUtf8(out, c != 0 ? c : 0xFFFD);
-        } else {
-            appendUtf8(out, b);
-        }
+        appendUtf8(out, windows1252Char(static_cast<unsigned char>(ch)));
     }
     return out;
 }

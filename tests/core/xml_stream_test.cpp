@@ -1,0 +1,223 @@
+// The reader as a stream: the same rows whatever pieces a reply arrives in, failures part-way
+// that keep the rows before them, a transfer stopped at the first fault, and replies built to
+// exhaust the parser (deep nesting, huge values, declared document types).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/xml_reader.h"
+#include "tables/field_lists.h"
+
+namespace eft {
+namespace {
+
+struct Outcome {
+    std::vector<std::string> rows;  // every row in visiting order, "-" for no value
+    std::string failure;
+    bool operator==(const Outcome&) const = default;
+};
+
+std::vector<std::string> dump(Table& t) {
+    std::vector<std::string> rows;
+    if (t.rowCount() == 0) return rows;
+    for (t.moveFirst(); !t.eof(); t.moveNext()) {
+        std::string row;
+        for (int f = 0; f < sweep_field::Count; ++f) row += t.text(f).value_or("-") + "|";
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+Outcome readInPieces(std::string_view reply, std::size_t piece) {
+    Table t = makeTable("rsSweep", sweepFields());
+    Outcome o;
+    try {
+        readXmlRowsFromBuffer(t, reply, "CenterID", "memory", piece);
+    } catch (const EftError& e) {
+        o.failure = e.description();
+    }
+    o.rows = dump(t);
+    return o;
+}
+
+const std::string kReplies[] = {
+    // Entities, references, CDATA, nested values, comments, attributes, CRLF and two-byte
+    // characters that a piece boundary can split.
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Sweep>\r\n"
+    "\t<row id=\"1\">\r\n\t\t<MemberID>1001</MemberID>\r\n\t\t<MemberName>H\xC3\xA9l\xC3\xA8ne &amp; "
+    "C\xC3\xB4t\xC3\xA9</MemberName>\r\n\t\t<CenterID>12</CenterID>\r\n"
+    "\t\t<CenterName>Caf&#233; &lt;Nord&gt;</CenterName><Royalty>49.95</Royalty>\r\n"
+    "\t\t<SourceDescription><![CDATA[<Card> & cash]]></SourceDescription>\r\n\t</row>\r\n"
+    "\t<!-- between records -->\r\n"
+    "\t<row><MemberID>1002</MemberID><CenterID>7</CenterID><MemberName>A<b>B<i>C</i></b>D</MemberName>"
+    "<SourceDescription><!--note--></SourceDescription><SalesTaxExempt>true</SalesTaxExempt>"
+    "<SweepDate>2011-03-04T10:20:30</SweepDate><TrustID>5</TrustID><trustid>6</trustid></row>\r\n"
+    "\tstray text\r\n</Sweep>\r\n",
+    // A declared Windows-1252 reply.
+    "<?xml version=\"1.0\" encoding=\"windows-1252\"?><rows><row><CenterID>3</CenterID>"
+    "<CenterName>Caf\xE9 \x80 \x93quoted\x94</CenterName></row></rows>",
+    // An unknown field in the third record: the failure and the rows before it.
+    "<rows><row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row>"
+    "<row><CenterID>3</CenterID><MemberName>M</MemberName><Bogus>x</Bogus><MemberID>4</MemberID></row>"
+    "<row><CenterID>4</CenterID></row></rows>",
+    // Not XML after two records.
+    "<rows><row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row><row><CenterID>3</Center></row>"
+    "</rows>",
+};
+
+TEST(XmlStream, PiecesOfEverySizeGiveTheSameTable) {
+    for (const std::string& reply : kReplies) {
+        const Outcome whole = readInPieces(reply, 0);
+        ASSERT_FALSE(whole.rows.empty()) << reply;
+        for (std::size_t piece = 1; piece <= reply.size(); ++piece) {
+            const Outcome got = readInPieces(reply, piece);
+            ASSERT_EQ(got.rows, whole.rows) << "pieces of " << piece << " bytes of " << reply;
+            ASSERT_EQ(got.failure, whole.failure) << "pieces of " << piece << " bytes";
+        }
+    }
+}
+
+TEST(XmlStream, WhatThePiecesMakeUp) {
+    Table t = makeTable("rsSweep", sweepFields());
+    readXmlRowsFromBuffer(t, kReplies[0], "CenterID", "memory", 3);
+    ASSERT_EQ(t.rowCount(), 3u);  // two elements and the stray text
+    t.moveFirst();
+    EXPECT_FALSE(t.integer("CenterID").has_value());  // the text record sorts first
+    t.moveNext();
+    EXPECT_EQ(t.text("MemberName"), "D");
+    EXPECT_EQ(t.text("SourceDescription"), "note");  // a comment in a field element is a value
+    EXPECT_EQ(t.integer("TrustID"), 6);
+    t.moveNext();
+    EXPECT_EQ(t.text("MemberName"), "H\xC3\xA9l\xC3\xA8ne & C\xC3\xB4t\xC3\xA9");
+    EXPECT_EQ(t.text("CenterName"), "Caf\xC3\xA9 <Nord>");
+    EXPECT_EQ(t.text("SourceDescription"), "<Card> & cash");
+
+    readXmlRowsFromBuffer(t, kReplies[1], "CenterID", "memory", 1);
+    t.moveFirst();
+    EXPECT_EQ(t.text("CenterName"), "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cquoted\xE2\x80\x9D");
+
+    const Outcome failed = readInPieces(kReplies[2], 7);
+    EXPECT_NE(failed.failure.find("record 3"), std::string::npos) << failed.failure;
+    EXPECT_NE(failed.failure.find("Bogus"), std::string::npos) << failed.failure;
+    ASSERT_EQ(failed.rows.size(), 3u);
+    EXPECT_NE(failed.rows[2].find("|M|"), std::string::npos) << "the row being filled keeps its fields";
+    const Outcome broken = readInPieces(kReplies[3], 5);
+    EXPECT_NE(broken.failure.find("not XML"), std::string::npos) << broken.failure;
+    EXPECT_EQ(broken.rows.size(), 3u);
+}
+
+// A fetch that offers the reply in fixed pieces and stops when the reader declines one.
+struct PieceFetch {
+    std::string body;
+    std::size_t piece;
+    FetchResult end{true, 200, {}};
+    std::size_t offered = 0;
+
+    Fetch fetch() {
+        return [this](const std::string&, const BodyConsumer& consume) {
+            for (std::size_t at = 0; at < body.size(); at += piece) {
+                ++offered;
+                if (!consume(std::string_view(body).substr(at, piece))) return FetchResult{false, 200, "stopped"};
+            }
+            return end;
+        };
+    }
+};
+
+TEST(XmlStream, ATransferBrokenOffKeepsTheRowsReadBeforeIt) {
+    PieceFetch f{"<rows><row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row><row><MemberID>3</Me",
+                 10, FetchResult{false, 200, "Connection reset by peer"}};
+    Table t = makeTable("rsSweep", sweepFields());
+    try {
+        ReadXmlRows(t, "http://127.0.0.1:9/EFTMember.asp?countryID=1&Load=1", "CenterID", f.fetch());
+        ADD_FAILURE() << "a broken transfer was read as a whole reply";
+    } catch (const EftError& e) {
+        const std::string why = e.description();
+        EXPECT_NE(why.find("countryID=1"), std::string::npos) << why;
+        EXPECT_NE(why.find("Connection reset by peer"), std::string::npos) << why;
+    }
+    EXPECT_EQ(t.rowCount(), 3u);  // two whole records and the one being filled
+}
+
+TEST(XmlStream, AFaultStopsTheTransfer) {
+    std::string body = "<rows><row><CenterID>1</CenterID></row><row><Nope>1</Nope></row>";
+    for (int k = 0; k < 1000; ++k) body += "<row><CenterID>2</CenterID></row>";
+    body += "</rows>";
+    PieceFetch f{body, 16};
+    Table t = makeTable("rsSweep", sweepFields());
+    EXPECT_THROW(ReadXmlRows(t, "memory", "CenterID", f.fetch()), EftError);
+    EXPECT_LT(f.offered, 10u) << "the reply went on being received after it had failed";
+    EXPECT_EQ(t.rowCount(), 2u);
+}
+
+std::string nested(int levels, const std::string& inner) {
+    std::string s;
+    for (int k = 0; k < levels; ++k) s += "<x>";
+    s += inner;
+    for (int k = 0; k < levels; ++k) s += "</x>";
+    return s;
+}
+
+// Three levels (document element, record, field) come before the value's own elements.
+TEST(XmlStream, NestingIsBoundedAndNeverExhaustsTheStack) {
+    const struct {
+        int levels;  // of elements inside the field element
+        bool read;
+    } cases[] = {{253, true}, {254, false}, {300'000, false}};
+    for (const auto& c : cases) {
+        const std::string reply =
+            "<rows><row><CenterID>1</CenterID><MemberName>" + nested(c.levels, "deep") + "</MemberName></row></rows>";
+        const Outcome o = readInPieces(reply, 65536);
+        ASSERT_EQ(o.rows.size(), 1u) << c.levels;
+        if (c.read) {
+            EXPECT_EQ(o.failure, "") << c.levels;
+            EXPECT_NE(o.rows[0].find("|deep|"), std::string::npos);
+        } else {
+            EXPECT_NE(o.failure.find("256 levels"), std::string::npos) << c.levels << ": " << o.failure;
+        }
+        std::string why;
+        EXPECT_EQ(documentTextFromBuffer("<r>" + nested(c.levels + 2, "deep") + "</r>", &why), c.read ? "deep" : "");
+        EXPECT_EQ(why.find("256 levels") != std::string::npos, !c.read) << why;
+    }
+}
+
+TEST(XmlStream, ValuesLongerThan64KiBDoNotConvert) {
+    const std::string atLimit(kMaxValueBytes, 'n');
+    const struct {
+        const char* name;
+        std::string value;  // the inside of <MemberName>
+        bool read;
+    } cases[] = {
+        {"64 KiB of text", atLimit, true},
+        {"one byte more", atLimit + "n", false},
+        {"split by a reference", std::string(40'000, 'n') + "&amp;" + std::string(30'000, 'n'), false},
+        {"nested", "<b>" + std::string(40'000, 'n') + "<i>" + std::string(30'000, 'n') + "</i></b>", false},
+        {"CDATA", "<![CDATA[" + atLimit + "x]]>", false},
+        {"a comment", "<!--" + atLimit + "x-->", false},
+    };
+    for (const auto& c : cases) {
+        const std::string reply = "<rows><row><CenterID>1</CenterID></row><row><CenterID>2</CenterID><MemberName>" +
+                                  c.value + "</MemberName></row></rows>";
+        const Outcome o = readInPieces(reply, 4096);
+        EXPECT_EQ(o.rows.size(), 2u) << c.name;
+        if (c.read) {
+            EXPECT_EQ(o.failure, "") << c.name;
+            continue;
+        }
+        for (const char* part : {"memory", "record 2", "MemberName", "nnnnnnnn"})
+            EXPECT_NE(o.failure.find(part), std::string::npos) << c.name << ": " << part << " missing from " << o.failure;
+    }
+}
+
+TEST(XmlStream, ADocumentTypeIsRefused) {
+    const Outcome o = readInPieces("<?xml version=\"1.0\"?><!DOCTYPE rows [<!ENTITY a \"x\">]>"
+                                   "<rows><row><CenterID>1</CenterID><MemberName>&a;</MemberName></row></rows>",
+                                   0);
+    EXPECT_NE(o.failure.find("document type"), std::string::npos) << o.failure;
+    EXPECT_TRUE(o.rows.empty());
+    EXPECT_EQ(documentTextFromBuffer("<!DOCTYPE r><r>text</r>"), "");
+}
+
+}  // namespace
+}  // namespace eft
