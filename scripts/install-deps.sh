@@ -9,6 +9,7 @@ packages=(
   libpugixml-dev libcurl4-openssl-dev nlohmann-json3-dev
   libcpp-httplib-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include "export_file.h"
 #include "form.h"
+#include "save_body.h"
 #include "save_record.h"
 #include "seed.h"
 #include "status_form.h"
@@ -13,7 +14,7 @@
 namespace eft::server {
 namespace {
 
-// A sweep row is some 800 characters of XML; reserving a little more avoids regrowth.
+// A sweep row is some 800 characters of XML; a piece holds a little more than it is asked for.
 constexpr std::size_t kSweepRowReserve = 1100;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
@@ -115,15 +116,53 @@ bool Service::seedDemo() {
 }
 
 std::string Service::sweepXml(int country) {
+    std::string out;
+    writeSweep(country, [&out](std::string_view piece) {
+        out += piece;
+        return true;
+    });
+    return out;
+}
+
+bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes) {
+    // Stops the row walk from inside the store's visitor once the reader is gone.
+    struct ReaderGone {};
     Lease store = borrow();
     Transaction read(store->db(), Transaction::Mode::Read);
     std::string out;
-    out.reserve(128 + static_cast<std::size_t>(store->countSweepRows(country)) * kSweepRowReserve);
+    out.reserve(pieceBytes + kSweepRowReserve * 2);
     out += xml::kDeclaration;
     out += "<Sweep>\n";
-    store->forEachSweepRow(country, [&out](const SweepRowView& r) { appendSweepRow(out, r); });
+    try {
+        store->forEachSweepRow(country, [&](const SweepRowView& r) {
+            appendSweepRow(out, r);
+            if (out.size() >= pieceBytes) {
+                if (!sink(out)) throw ReaderGone{};
+                out.clear();
+            }
+        });
+    } catch (const ReaderGone&) {
+        return false;
+    }
     out += "</Sweep>\n";
-    return out;
+    return sink(out);
+}
+
+bool Service::healthy() {
+    try {
+        Lease store = borrow();
+        store->isEmpty();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::size_t Service::statusPairCap() {
+    Lease store = borrow();
+    std::size_t items = 0;
+    store->forEachPendingItem([&items](const BatchItemView&) { ++items; });
+    return items + 3;
 }
 
 std::string Service::batchListXml() {
@@ -147,8 +186,9 @@ std::string Service::batchListXml() {
     return out;
 }
 
-std::string Service::save(std::string_view body) {
-    const std::vector<SaveRecord> records = parseSaveBody(body);
+std::string Service::save(std::string_view body) { return save(readSaveBody(body)); }
+
+std::string Service::save(const std::vector<SaveRecord>& records) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
@@ -169,8 +209,9 @@ std::string Service::save(std::string_view body) {
     return {};
 }
 
-std::string Service::commitStatus(std::string_view body) {
-    const StatusForm form = parseStatusBody(body);
+std::string Service::commitStatus(std::string_view body) { return commitStatus(parseStatusBody(body)); }
+
+std::string Service::commitStatus(const StatusForm& form) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
@@ -221,6 +262,7 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         return xml::messageDocument("Export", std::string("The export failed, nothing was exported: ") + e.what());
     }
     report += "Files written to " + exportDir_.string();
+    if (exportNote_) exportNote_(report);
     return xml::messageDocument("Export", report);
 }
 
