@@ -19,6 +19,8 @@ using std::chrono::milliseconds;
 
 // How often a wait looks whether the server is stopping.
 constexpr milliseconds kStopCheck{100};
+// How long the unread rest of a refused request's body is taken in before the connection closes.
+constexpr milliseconds kLinger{2000};
 
 std::string numericAddress(const sockaddr_storage& addr, socklen_t length, int& port) {
     char host[NI_MAXHOST] = "";
@@ -193,6 +195,7 @@ void serveConnection(int sock, SSL_CTX* tls, const ConnectionLimits& limits, con
         ERR_clear_error();
     }
 
+    bool lingering = false;
     for (std::size_t served = 0; usable && served < limits.requestsPerConnection; ++served) {
         // The first request is due from the moment of the connection; later ones may idle first.
         const auto waitUntil = served == 0 ? accepted + limits.headers : Clock::now() + limits.idle;
@@ -210,14 +213,26 @@ void serveConnection(int sock, SSL_CTX* tls, const ConnectionLimits& limits, con
             channel.headersRead();
             if (ssl) req.ssl = ssl;
         });
-        if (channel.timedOut()) drop("the request came too slowly");
-        if (!ok || closed || currentRequest().closeAfter || channel.stopping()) break;
+        if (channel.timedOut()) drop("the client stalled");
+        lingering = currentRequest().closeAfter;
+        if (!ok || closed || lingering || channel.stopping()) break;
     }
 
     if (ssl) {
         if (usable) SSL_shutdown(ssl);
         SSL_free(ssl);
         ERR_clear_error();
+    }
+    // A client still sending the body of a refused request would meet a reset and never read
+    // the refusal; the rest of its body is taken and dropped for a short while instead.
+    if (lingering) {
+        ::shutdown(sock, SHUT_WR);
+        char sink[16 * 1024];
+        const auto until = Clock::now() + kLinger;
+        while (channel.waitFor(POLLIN, until)) {
+            const ssize_t n = ::recv(sock, sink, sizeof sink, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+        }
     }
     ::shutdown(sock, SHUT_RDWR);
     ::close(sock);

@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "export_file.h"
@@ -16,6 +17,7 @@ namespace {
 
 // A sweep row is some 800 characters of XML; a piece holds a little more than it is asked for.
 constexpr std::size_t kSweepRowReserve = 1100;
+constexpr std::size_t kStatusPairFloor = 4096;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
     const std::filesystem::path absolute = std::filesystem::absolute(db);
@@ -150,6 +152,9 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
 
 bool Service::healthy() {
     try {
+        // An open connection reads a file that was moved or deleted under it; the server
+        // would then write where nobody will look.
+        if (!std::filesystem::exists(dbPath_)) return false;
         Lease store = borrow();
         store->isEmpty();
         return true;
@@ -162,7 +167,9 @@ std::size_t Service::statusPairCap() {
     Lease store = borrow();
     std::size_t items = 0;
     store->forEachPendingItem([&items](const BatchItemView&) { ++items; });
-    return items + 3;
+    // A few thousand pairs cost nothing to read, and below that a post naming an item that is
+    // no longer waiting still gets the reason that names it.
+    return std::max<std::size_t>(items, kStatusPairFloor) + 3;
 }
 
 std::string Service::batchListXml() {

@@ -60,8 +60,8 @@ public:
     // The same for bodies decoded while they arrived.
     std::string save(const std::vector<SaveRecord>& records);
     std::string commitStatus(const StatusForm& form);
-    // The most pairs a status body can need: each waiting item named once, and the operator,
-    // the type and the batch.
+    // The most pairs a status body can need: each waiting item named once (or a few thousand,
+    // whichever is more), and the operator, the type and the batch.
     std::size_t statusPairCap();
 
     // Whether the database answers a read.
