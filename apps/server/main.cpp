@@ -79,7 +79,6 @@ int main(int argc, char** argv) {
     app.add_option("--hash-password", hashFor,
                    "read a password from standard input and print its hash (with a name: its credentials line)")
         ->expected(0, 1)
-        ->excludes("--db")
         ->each([&hashing](const std::string&) { hashing = true; });
     try {
         app.parse(argc, argv);

@@ -1,6 +1,7 @@
 #include "embedded_server.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <httplib.h>
 
 #include <atomic>
@@ -217,6 +218,12 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
         impl->http = std::move(server);
     }
     httplib::Server& http = *impl->http;
+    // httplib's default also sets SO_REUSEPORT, which lets a second server bind the same port
+    // and take half of the connections; a port in use must be an error instead.
+    http.set_socket_options([](int sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const std::size_t workers = static_cast<std::size_t>(std::max(options.workers, 1));
     http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
 

@@ -47,12 +47,12 @@ struct Fetched {
 
 struct FetchOptions {
     std::string method = "GET";
-    std::string body;  // posted when method is POST
-    std::vector<std::string> headers;
-    std::string user;         // "name:password" for Basic authentication
-    std::string caFile;       // trust this CA instead of the system's
-    std::string fromAddress;  // the client's own address, e.g. 127.0.0.2
-    std::vector<std::string> resolve;  // "name:port:address"
+    std::string body = {};  // posted when method is POST
+    std::vector<std::string> headers = {};
+    std::string user = {};         // "name:password" for Basic authentication
+    std::string caFile = {};       // trust this CA instead of the system's
+    std::string fromAddress = {};  // the client's own address, e.g. 127.0.0.2
+    std::vector<std::string> resolve = {};  // "name:port:address"
     long timeoutMs = 10000;
 };
 

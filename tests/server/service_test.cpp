@@ -134,8 +134,8 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
     ASSERT_EQ(server.terminate(5s), 0);
 
     const std::string log = server.log();
-    for (const std::string secret : {std::string(kPassword), std::string("s3cr3t"), std::string("RecordCount"),
-                                     std::string("YWxpY2U6")})  // base64 of "alice:"
+    for (const std::string_view secret : {std::string_view(kPassword), std::string_view("s3cr3t"),
+                                          std::string_view("RecordCount"), std::string_view("YWxpY2U6")})  // base64 of "alice:"
         EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in\n" << log;
     std::vector<nlohmann::json> requests;
     nlohmann::json start;

@@ -71,7 +71,9 @@ TEST_F(TlsTest, OnlyAClientThatTrustsTheCaAndNamesTheHostGetsIn) {
     for (const auto& c : cases) {
         const Fetched got = fetch(c.url, c.options);
         EXPECT_EQ(got.status == 200, c.answered) << c.what << ": " << got.status << " " << got.error;
-        if (c.answered) EXPECT_NE(got.body.find("<BatchList>"), std::string::npos) << c.what;
+        if (c.answered) {
+            EXPECT_NE(got.body.find("<BatchList>"), std::string::npos) << c.what;
+        }
     }
     // A client that failed its handshake does not stop the next one.
     EXPECT_EQ(fetch(server->origin() + "/health", {.caFile = certs.ca.string()}).body, "ok\n");
