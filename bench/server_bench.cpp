@@ -197,7 +197,10 @@ void BM_ServerSweepStreamVsStatic100k(benchmark::State& state) {
 BENCHMARK(BM_ServerSweepStreamVsStatic100k)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 // Heap in use, sampled while a body is decoded.
-std::size_t heapInUse() { return mallinfo2().uordblks; }
+std::size_t heapInUse() {
+    const auto m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
 
 // A 16 MiB save body of tiny pairs (SQL1=&SQL2=&..., each a distinct record number, so only
 // the cap stops them): decoded with the pair cap, the request ends at the first pair past it;

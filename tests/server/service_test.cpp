@@ -114,6 +114,14 @@ TEST_F(ServiceTest, FailedLoginsAreBrakedPerAddress) {
     EXPECT_EQ(braked.status, 429);
     EXPECT_TRUE(std::regex_search(braked.headers, std::regex("Retry-After: [1-9][0-9]*"))) << braked.headers;
     EXPECT_EQ(fetch(list, {.user = std::string("alice:") + kPassword, .fromAddress = "127.0.0.3"}).status, 200);
+    // The text log: one line a request, the user once logged in, never a password.
+    const std::string log = server.log();
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(Z 127\.0\.0\.2 - GET /eft/EFTMemberBatch\.asp\?TSQL=BatchList 401 [0-9]+ [0-9.]+ms\n)")))
+        << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(event=refused client=127\.0\.0\.2 status=429 )"))) << log;
+    EXPECT_NE(log.find(" 127.0.0.3 alice GET /eft/EFTMemberBatch.asp?TSQL=BatchList 200 "), std::string::npos) << log;
+    EXPECT_EQ(log.find("guess"), std::string::npos);
+    EXPECT_EQ(log.find(kPassword), std::string::npos);
 }
 
 TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
