@@ -176,6 +176,8 @@ void BM_ServerSweepStreamVsStatic100k(benchmark::State& state) {
     }
     const int anchorPort = std::stoi(anchor.base().substr(anchor.base().rfind(':') + 1));
     double streamed = 0, fixed = 0;
+    // On a shared machine the fastest of each is the figure least disturbed by other work.
+    double streamedBest = 1e9, fixedBest = 1e9;
     std::size_t bytes = 0, anchorBytes = 0;
     for (auto _ : state) {
         const double a = fetchSeconds(anchorPort, target, anchorBytes);
@@ -186,15 +188,18 @@ void BM_ServerSweepStreamVsStatic100k(benchmark::State& state) {
         }
         fixed += a;
         streamed += s;
+        fixedBest = std::min(fixedBest, a);
+        streamedBest = std::min(streamedBest, s);
         state.SetIterationTime(s);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["static_ms"] = fixed / n * 1e3;
     state.counters["stream_ms"] = streamed / n * 1e3;
     state.counters["ratio"] = fixed > 0 ? streamed / fixed : 0;
+    state.counters["ratio_best"] = streamedBest / fixedBest;
     state.counters["reply_MB"] = static_cast<double>(bytes) / 1e6;
 }
-BENCHMARK(BM_ServerSweepStreamVsStatic100k)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_ServerSweepStreamVsStatic100k)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 
 // Heap in use, sampled while a body is decoded.
 std::size_t heapInUse() {

@@ -7,6 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -59,6 +62,72 @@ bool loopbackHostHeader(std::string_view host) {
     if (inet_pton(AF_INET, name.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
     return inet_pton(AF_INET6, name.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
+
+// The sweep's rows are read and written as XML on a thread of their own while the worker
+// sends the pieces already made, so reading the database and sending overlap. A few pieces
+// wait at most; a client that reads slowly holds the writer back rather than filling memory.
+class SweepPump {
+public:
+    SweepPump(Service& service, int country) {
+        writer_ = std::thread([this, &service, country] {
+            bool whole = false;
+            try {
+                whole = service.writeSweep(country, [this](std::string_view piece) { return push(piece); }, kPieceBytes);
+            } catch (const std::exception&) {
+                whole = false;
+            }
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+            whole_ = whole;
+            changed_.notify_all();
+        });
+    }
+    ~SweepPump() {
+        {
+            std::lock_guard lock(mutex_);
+            cancelled_ = true;
+            changed_.notify_all();
+        }
+        writer_.join();
+    }
+
+    // Sends every piece; true when the whole document went out.
+    bool sendTo(httplib::DataSink& sink) {
+        for (;;) {
+            std::string piece;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return !pieces_.empty() || finished_; });
+                if (pieces_.empty()) return whole_;
+                piece = std::move(pieces_.front());
+                pieces_.pop_front();
+                changed_.notify_all();
+            }
+            if (!sink.write(piece.data(), piece.size())) return false;
+        }
+    }
+
+private:
+    static constexpr std::size_t kPiecesAhead = 4;
+    static constexpr std::size_t kPieceBytes = 256 * 1024;
+
+    bool push(std::string_view piece) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead || cancelled_; });
+        if (cancelled_) return false;
+        pieces_.emplace_back(piece);
+        changed_.notify_all();
+        return true;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> pieces_;
+    bool finished_ = false;
+    bool whole_ = false;
+    bool cancelled_ = false;
+    std::thread writer_;
+};
 
 void setReply(httplib::Response& res, const HttpReply& reply) {
     res.status = reply.status;
@@ -153,15 +222,11 @@ struct EmbeddedServer::Impl {
         Service* s = service.get();
         const int country = *reply.sweepCountry;
         res.set_chunked_content_provider(reply.contentType, [s, country](std::size_t, httplib::DataSink& sink) {
-            try {
-                const bool whole = s->writeSweep(country, [&sink](std::string_view piece) {
-                    return sink.write(piece.data(), piece.size());
-                });
-                if (whole) sink.done();
-                return whole;
-            } catch (const std::exception&) {
-                return false;  // the reply ends unfinished, which the client sees as a failure
-            }
+            SweepPump pump(*s, country);
+            // A failure part-way ends the reply without its last chunk, which the client sees.
+            const bool whole = pump.sendTo(sink);
+            if (whole) sink.done();
+            return whole;
         });
     }
 
