@@ -1,5 +1,7 @@
-// The reference server: the sweep document of 100,000 charges, a save of 32,767 records, and a
-// bounded concurrent load over loopback.
+// The reference server: the sweep document of 100,000 charges, a save of 32,767 records, a
+// bounded concurrent load over loopback, the streamed sweep against a static server of the same
+// bytes, and the memory of a 16 MiB body of tiny pairs with and without the pair cap:
+//   eftmemb_bench --benchmark_filter=BM_Server
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <unistd.h>

@@ -48,7 +48,9 @@ std::string lower(std::string_view s) {
 }
 
 // The host of a Host header names the loopback: "localhost", 127.x.x.x or [::1], any port.
+// A request without one comes from no browser, so it cannot be a rebinding attack.
 bool loopbackHostHeader(std::string_view host) {
+    if (host.empty()) return true;
     std::string name;
     if (host.starts_with('[')) {
         name = host.substr(1, host.find(']') - 1);

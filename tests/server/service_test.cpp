@@ -209,6 +209,19 @@ TEST_F(ServiceTest, StartUpRefusalsLeaveNoDatabase) {
     EXPECT_TRUE(std::regex_match(version.out, std::regex("eft-server [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
+// A page on a name the attacker points at 127.0.0.1 is same-origin to the browser; without
+// credentials only requests naming the loopback are served.
+TEST_F(ServiceTest, WithoutCredentialsARebindingPageIsRefused) {
+    ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    const std::string list = pages::batchListAddress(server.base());
+    const std::string port = std::to_string(server.port());
+    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port, "Origin: http://evil.example:" + port}}).status, 403);
+    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port}}).status, 403);
+    EXPECT_EQ(fetch(list, {.headers = {"Host: localhost:" + port, "Origin: http://localhost:" + port}}).status, 200);
+    EXPECT_EQ(fetch(list).status, 200);
+}
+
 TEST_F(ServiceTest, HealthFailsWhenTheDatabaseIsGone) {
     ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
     ASSERT_TRUE(server.started());
