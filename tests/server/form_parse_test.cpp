@@ -210,29 +210,18 @@ TEST(SaveBody, PiecesOfEverySizeReadAsTheWholeBody) {
     }
 }
 
+// Distinct record numbers with nothing in them: only the cap stops them, long before 16 MiB.
 TEST(SaveBody, TinyPairsStopAtTheCapBeforeTheCount) {
     SaveBodyReader reader;
-    std::string pairs;
-    for (std::size_t k = 0; k < 4096; ++k) pairs += "a=&";
-    std::size_t fed = 0;
     std::string error;
+    std::int64_t k = 1;
     try {
-        for (;; fed += pairs.size()) reader.feed(pairs);
-    } catch (const RequestError& e) {
-        error = e.what();
-    }
-    // The first pair is an unknown key, so any refusal would do; what matters is that the
-    // decoder refuses at the cap, not after the whole body.
-    EXPECT_EQ(error, "Unexpected key 'a'");
-    FormDecoder decoder([](FormPair&&) {}, kMaxSaveRecords + 1);
-    try {
-        for (fed = 0; fed < (16u << 20); fed += pairs.size()) decoder.feed(pairs);
+        for (; k < 2'000'000; ++k) reader.feed("SQL" + std::to_string(k) + "=&");
     } catch (const RequestError& e) {
         error = e.what();
     }
     EXPECT_EQ(error, "The form has more than 32768 pairs");
-    EXPECT_EQ(decoder.pairs(), kMaxSaveRecords + 1);
-    EXPECT_LE(fed, 32768u * 3);
+    EXPECT_EQ(k, 32769);
 }
 
 TEST(SaveBody, RecordsMayComeInAnyOrderAndAnEmptySaveIsValid) {
