@@ -81,6 +81,15 @@ int ServerProcess::port() const { return std::stoi(base_.substr(base_.rfind(':')
 
 std::string ServerProcess::log() const { return slurp(err_); }
 
+std::string ServerProcess::logWith(std::string_view text) const {
+    std::string now = log();
+    for (int i = 0; i < 300 && now.find(text) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        now = log();
+    }
+    return now;
+}
+
 int ServerProcess::wait(std::chrono::milliseconds limit) {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (pid_ > 0 && std::chrono::steady_clock::now() < until) {

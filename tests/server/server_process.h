@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/types.h>
@@ -25,6 +26,9 @@ public:
     std::string origin() const;                        // "http://127.0.0.1:PORT"
     int port() const;
     std::string log() const;  // standard error so far
+    // The log once it holds the text (a request's line is written just after its reply), or
+    // as it is after a few seconds.
+    std::string logWith(std::string_view text) const;
 
     // Sends SIGTERM and waits up to `limit`; the exit status, or -1 when it did not end.
     int terminate(std::chrono::milliseconds limit);
