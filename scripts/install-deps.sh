@@ -9,6 +9,7 @@ packages=(
   libexpat1-dev libpugixml-dev libcurl4-openssl-dev nlohmann-json3-dev
   libcpp-httplib-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
 )
 # scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.
 if [ "${1:-}" = "--fuzz" ]; then

@@ -2,65 +2,112 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <csignal>
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <string>
-#include <string_view>
 
+#include "server/access.h"
 #include "server/embedded_server.h"
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: eft-server --db FILE [--listen HOST] [--port N] [--export-dir DIR] [--seed-demo]\n"
-    "  --db FILE         the SQLite database; created when missing\n"
-    "  --listen HOST     the address to listen on (default 127.0.0.1)\n"
-    "  --port N          the port (default 0: any free port)\n"
-    "  --export-dir DIR  where batch files are written (default: <db name>-export beside the db)\n"
-    "  --seed-demo       fill an empty database with the demo sweep\n"
-    "Prints the base address it serves, then serves until SIGINT or SIGTERM.\n";
-
-[[noreturn]] void usage(const std::string& problem) {
-    std::cerr << "eft-server: " << problem << "\n" << kUsage;
-    std::exit(2);
-}
-
-std::uint16_t portNumber(const std::string& text) {
-    std::size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
+// Reads one line from stdin and prints its hash, as a credentials line when a name is given.
+int printPasswordHash(const std::string& name) {
+    std::string password;
+    std::getline(std::cin, password);
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        std::cerr << "eft-server: give the password on standard input\n";
+        return 2;
     }
-    if (used != text.size() || text.empty() || text.front() == '-' || value > 65535) usage("bad port '" + text + "'");
-    return static_cast<std::uint16_t>(value);
+    const std::string hash = eft::server::hashPassword(password);
+    std::cout << (name.empty() ? hash : name + ":" + hash) << "\n";
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     eft::server::EmbeddedOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) usage(std::string(arg) + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--db") options.dbPath = value();
-        else if (arg == "--listen") options.listenHost = value();
-        else if (arg == "--port") options.port = portNumber(value());
-        else if (arg == "--export-dir") options.exportDir = value();
-        else if (arg == "--seed-demo") options.seedDemo = true;
-        else if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else usage("unknown option '" + std::string(arg) + "'");
+    std::string db, exportDir, credentials, tlsCert, tlsKey, originator, hashFor;
+    auto format = eft::server::LogFormat::Text;
+    bool hashing = false;
+
+    CLI::App app{"eft-server: the reference server of the EFT membership sweep pages, over a SQLite file.\n"
+                 "Prints the base address it serves, then serves until SIGINT or SIGTERM.\n"
+                 "Every option can also be given by the environment variable shown with it."};
+    app.set_version_flag("--version", std::string("eft-server ") + EFT_VERSION);
+    app.add_option("--db", db, "the SQLite database; created when missing")->envname("EFT_DB");
+    app.add_option("--listen", options.listenHost, "the address to listen on")
+        ->envname("EFT_LISTEN")
+        ->capture_default_str();
+    app.add_option("--port", options.port, "the port; 0: any free port")
+        ->envname("EFT_PORT")
+        ->capture_default_str();
+    app.add_option("--export-dir", exportDir, "where batch files are written (default: <db name>-export beside the db)")
+        ->envname("EFT_EXPORT_DIR");
+    app.add_flag("--seed-demo", options.seedDemo, "fill an empty database with the demo sweep")->envname("EFT_SEED_DEMO");
+    app.add_option("--credentials", credentials,
+                   "lines of name:hash; every request then needs HTTP Basic authentication. "
+                   "Without it only a loopback address is served")
+        ->envname("EFT_CREDENTIALS")
+        ->check(CLI::ExistingFile);
+    auto* cert = app.add_option("--tls-cert", tlsCert, "serve HTTPS with this PEM certificate (chain)")
+                     ->envname("EFT_TLS_CERT")
+                     ->check(CLI::ExistingFile);
+    auto* key = app.add_option("--tls-key", tlsKey, "the PEM private key of the certificate")
+                    ->envname("EFT_TLS_KEY")
+                    ->check(CLI::ExistingFile);
+    cert->needs(key);
+    key->needs(cert);
+    app.add_option("--originator", originator, "the originator's details for the export files")
+        ->envname("EFT_ORIGINATOR")
+        ->check(CLI::ExistingFile);
+    const std::map<std::string, eft::server::LogFormat> formats{{"text", eft::server::LogFormat::Text},
+                                                                {"json", eft::server::LogFormat::Json}};
+    app.add_option("--log-format", format, "the log on standard error: text or json")
+        ->envname("EFT_LOG_FORMAT")
+        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
+    app.add_option("--workers", options.workers, "requests served at once")
+        ->envname("EFT_WORKERS")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 4096));
+    app.add_option("--hash-password", hashFor,
+                   "read a password from standard input and print its hash (with a name: its credentials line)")
+        ->expected(0, 1)
+        ->each([&hashing](const std::string&) { hashing = true; });
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
     }
-    if (options.dbPath.empty()) usage("--db is required");
+    if (hashing || app.count("--hash-password") > 0) {
+        try {
+            return printPasswordHash(hashFor);
+        } catch (const std::exception& e) {
+            std::cerr << "eft-server: " << e.what() << "\n";
+            return 1;
+        }
+    }
+    if (db.empty()) {
+        std::cerr << "eft-server: --db is required\n" << app.help();
+        return 2;
+    }
+    options.dbPath = db;
+    options.exportDir = exportDir;
+    options.credentialsFile = credentials;
+    options.tlsCert = tlsCert;
+    options.tlsKey = tlsKey;
+    options.originatorFile = originator;
+    options.logFormat = format;
+    options.log = [](std::string_view line) {
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+    };
 
     // Blocked before any thread starts, so every thread inherits the mask and the signals
     // wait for sigwait below instead of killing a worker mid-transaction.

@@ -4,8 +4,12 @@
 // baseAddress() from a background thread until stopped.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+
+#include "access_log.h"
 
 namespace eft::server {
 
@@ -15,25 +19,38 @@ struct EmbeddedOptions {
     bool seedDemo = false;            // fill the database with the demo sweep when it is empty
     std::string listenHost = "127.0.0.1";
     std::uint16_t port = 0;  // 0: any free port
+    // Lines of name:hash; every request then needs HTTP Basic authentication. Without it the
+    // server listens on loopback addresses only.
+    std::filesystem::path credentialsFile = {};
+    // Both set: HTTPS.
+    std::filesystem::path tlsCert = {};
+    std::filesystem::path tlsKey = {};
+    std::filesystem::path originatorFile = {};  // the originator's details for the export files
+    // Takes each log line, '\n' included; empty: no log.
+    std::function<void(std::string_view line)> log = {};
+    LogFormat logFormat = LogFormat::Text;
+    // Requests served at once; more clients wait their turn in the queue.
+    int workers = 64;
 };
 
 class EmbeddedServer {
 public:
-    // Opens the database, binds the port and starts serving; returns once requests can be
-    // made. Throws std::runtime_error saying what failed.
+    // Binds the port, opens the database and starts serving; returns once requests can be
+    // made. Throws std::runtime_error saying what failed; a failed bind leaves no database.
     static std::unique_ptr<EmbeddedServer> start(const EmbeddedOptions& options);
     ~EmbeddedServer();  // stops
     EmbeddedServer(const EmbeddedServer&) = delete;
     EmbeddedServer& operator=(const EmbeddedServer&) = delete;
 
-    // "http://127.0.0.1:<port>/eft/": the control's server base address.
+    // "http://127.0.0.1:<port>/eft/" (https with TLS): the control's server base address.
     std::string baseAddress() const;
     std::uint16_t port() const;
     // Whether this start filled the database with the demo sweep.
     bool demoSeeded() const;
     std::filesystem::path exportDir() const;
 
-    // Stops listening and waits for the requests under way; safe to call twice.
+    // Stops listening and waits for the requests under way, which give up within a tenth of a
+    // second if stalled; safe to call twice.
     void stop();
 
 private:

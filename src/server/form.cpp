@@ -51,20 +51,53 @@ std::string decodeComponent(std::string_view text) {
     return text::windows1252ToUtf8(out);
 }
 
+FormDecoder::FormDecoder(Take take, std::size_t maxPairs) : take_(std::move(take)), maxPairs_(maxPairs) {}
+
+void FormDecoder::setMaxPairs(std::size_t maxPairs) {
+    maxPairs_ = maxPairs;
+    if (pairs_ > maxPairs_) throw RequestError("The form has more than " + std::to_string(maxPairs_) + " pairs");
+}
+
+void FormDecoder::takePiece(std::string_view piece) {
+    if (piece.empty()) return;
+    if (pairs_ >= maxPairs_) throw RequestError("The form has more than " + std::to_string(maxPairs_) + " pairs");
+    ++pairs_;
+    const std::size_t eq = piece.find('=');
+    if (eq == std::string_view::npos) throw RequestError("Pair " + quote(piece) + " has no '='");
+    if (eq == 0) throw RequestError("A pair has no key");
+    take_({decodeComponent(piece.substr(0, eq)), decodeComponent(piece.substr(eq + 1))});
+}
+
+void FormDecoder::feed(std::string_view piece) {
+    while (!piece.empty()) {
+        const std::size_t amp = piece.find('&');
+        if (amp == std::string_view::npos) {
+            pending_.append(piece);
+            return;
+        }
+        if (pending_.empty()) {
+            takePiece(piece.substr(0, amp));
+        } else {
+            pending_.append(piece.substr(0, amp));
+            const std::string whole = std::move(pending_);
+            pending_.clear();
+            takePiece(whole);
+        }
+        piece.remove_prefix(amp + 1);
+    }
+}
+
+void FormDecoder::finish() {
+    const std::string last = std::move(pending_);
+    pending_.clear();
+    takePiece(last);
+}
+
 std::vector<FormPair> decodeForm(std::string_view text) {
     std::vector<FormPair> pairs;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find('&', start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view piece = text.substr(start, end - start);
-        start = end + 1;
-        if (piece.empty()) continue;
-        const std::size_t eq = piece.find('=');
-        if (eq == std::string_view::npos) throw RequestError("Pair " + quote(piece) + " has no '='");
-        if (eq == 0) throw RequestError("A pair has no key");
-        pairs.push_back({decodeComponent(piece.substr(0, eq)), decodeComponent(piece.substr(eq + 1))});
-    }
+    FormDecoder decoder([&pairs](FormPair&& p) { pairs.push_back(std::move(p)); }, static_cast<std::size_t>(-1));
+    decoder.feed(text);
+    decoder.finish();
     return pairs;
 }
 

@@ -2,6 +2,8 @@
 // Decoding of form-encoded texts (POST bodies and query strings): pairs split at '&' and
 // '=', '+' standing for a blank and %XX for one byte of the Windows-1252 code page, which is
 // the code page the control encodes in. Decoded texts are UTF-8.
+#include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -27,8 +29,33 @@ struct FormPair {
 // Decodes one component. Throws RequestError for a '%' not followed by two hex digits.
 std::string decodeComponent(std::string_view text);
 
-// The pairs of a form text in order. Empty pieces (the control ends its status body with
-// '&') are skipped; a piece without '=' or with an empty key throws RequestError.
+// A form text decoded in one pass while it arrives in pieces of any size: each pair is handed
+// on as soon as its '&' (or the end) is seen, so only the pair under way is held. Empty pieces
+// (the control ends its status body with '&') are skipped; a piece without '=' or with an
+// empty key throws RequestError, and so does the first pair past the cap, before it is
+// decoded, so a body of millions of tiny pairs costs nothing but the reading.
+class FormDecoder {
+public:
+    using Take = std::function<void(FormPair&&)>;
+    FormDecoder(Take take, std::size_t maxPairs);
+
+    void feed(std::string_view piece);
+    // The last pair, when the text does not end with '&'.
+    void finish();
+    // Lowers or raises the cap; a count already past it throws at once.
+    void setMaxPairs(std::size_t maxPairs);
+    std::size_t pairs() const { return pairs_; }
+
+private:
+    void takePiece(std::string_view piece);
+
+    Take take_;
+    std::size_t maxPairs_;
+    std::size_t pairs_ = 0;
+    std::string pending_;
+};
+
+// The pairs of a whole form text in order, without a cap (query strings are short).
 std::vector<FormPair> decodeForm(std::string_view text);
 
 }  // namespace eft::server

@@ -7,6 +7,8 @@
 #include <optional>
 
 #include "form.h"
+#include "save_body.h"
+#include "status_form.h"
 #include "net/pages.h"
 #include "service.h"
 #include "xml_text.h"
@@ -59,16 +61,26 @@ std::int64_t wholeNumber(std::string_view value, std::string_view shownAs, std::
     return v;
 }
 
-HttpReply xmlReply(std::string body) { return {200, std::string(xml::kContentType), std::move(body)}; }
+HttpReply reply(int status, std::string_view type, std::string body) {
+    HttpReply r;
+    r.status = status;
+    r.contentType = type;
+    r.body = std::move(body);
+    return r;
+}
 
-HttpReply sweepRows(Service& service, std::string_view query) {
+HttpReply xmlReply(std::string body) { return reply(200, xml::kContentType, std::move(body)); }
+
+HttpReply sweepRows(std::string_view query) {
     const auto pairs = queryPairs(query);
     onlyKeys(pairs, {"countryid", "load"});
     const std::string& country = required(pairs, "countryid", "countryID");
     if (country != "1" && country != "2")
         throw RequestError("countryID must be 1 (United States) or 2 (Canada), not " + quote(country));
     if (required(pairs, "load", "Load") != "1") throw RequestError("Load must be 1");
-    return xmlReply(service.sweepXml(country == "1" ? 1 : 2));
+    HttpReply rows = xmlReply({});
+    rows.sweepCountry = country == "1" ? 1 : 2;
+    return rows;
 }
 
 HttpReply batchGet(Service& service, std::string_view query) {
@@ -91,29 +103,106 @@ HttpReply batchGet(Service& service, std::string_view query) {
     throw RequestError("The batch page needs TSQL=BatchList or ProcessExport=True");
 }
 
-HttpReply post(std::string reply) { return {200, std::string(kTextType), std::move(reply)}; }
+HttpReply post(std::string text) { return reply(200, kTextType, std::move(text)); }
+
+HttpReply tooLarge() { return textReply(413, "The request body is over the 16 MiB limit"); }
+
+// The body of a save or a status post, fed to its page's reader; the first fault ends it.
+class PageReader final : public PostReader {
+public:
+    PageReader(Service& service, Page page) : service_(service), page_(page) {
+        try {
+            if (page_ == Page::Member) save_.emplace();
+            else status_.emplace(service_.statusPairCap());
+        } catch (const std::exception& e) {
+            refusal_ = textReply(500, std::string("Server error: ") + e.what());
+        }
+    }
+
+    bool feed(std::string_view piece) override {
+        if (refusal_) return false;
+        bytes_ += piece.size();
+        if (bytes_ > kMaxBodyBytes) {
+            refusal_ = tooLarge();
+            return false;
+        }
+        try {
+            save_ ? save_->feed(piece) : status_->feed(piece);
+        } catch (const RequestError& e) {
+            refusal_ = textReply(400, e.what());
+        }
+        return !refusal_;
+    }
+
+    HttpReply finish() override {
+        if (refusal_) return *refusal_;
+        try {
+            return post(save_ ? service_.save(save_->finish()) : service_.commitStatus(status_->finish()));
+        } catch (const RequestError& e) {
+            return textReply(400, e.what());
+        } catch (const std::exception& e) {
+            return textReply(500, std::string("Server error: ") + e.what());
+        }
+    }
+
+private:
+    Service& service_;
+    Page page_;
+    std::size_t bytes_ = 0;
+    std::optional<SaveBodyReader> save_;
+    std::optional<StatusBodyReader> status_;
+    std::optional<HttpReply> refusal_;
+};
+
+// A post refused before its body is read.
+class RefusedPost final : public PostReader {
+public:
+    explicit RefusedPost(HttpReply reply) : reply_(std::move(reply)) {}
+    bool feed(std::string_view) override { return false; }
+    HttpReply finish() override { return reply_; }
+
+private:
+    HttpReply reply_;
+};
 
 HttpReply dispatch(Service& service, const HttpRequest& r) {
-    const std::string path = lower(r.path);
-    const std::string base(kBasePath);
-    const bool memberPage = path == base + lower(pages::kMemberPage);
-    const bool batchPage = path == base + lower(pages::kBatchPage);
-    const bool get = r.method == "GET" || r.method == "HEAD";
-    const bool isPost = r.method == "POST";
-    if ((!memberPage && !batchPage) || (!get && !isPost)) return textReply(404, "Not found: " + std::string(r.path));
-    if (isPost) {
-        if (r.body.size() > kMaxBodyBytes) return textReply(413, "The request body is over the 16 MiB limit");
-        if (!r.query.empty()) throw RequestError("A post takes no query");
-        return post(memberPage ? service.save(r.body) : service.commitStatus(r.body));
+    const Page page = pageOf(r.path);
+    if (page == Page::None) return textReply(404, "Not found: " + std::string(r.path));
+    if (!pageMethod(r.method)) return textReply(405, "The method " + quote(r.method) + " is not allowed here");
+    if (r.method == "POST") {
+        const auto reader = postReader(service, r);
+        reader->feed(r.body);
+        return reader->finish();
     }
-    return memberPage ? sweepRows(service, r.query) : batchGet(service, r.query);
+    return page == Page::Member ? sweepRows(r.query) : batchGet(service, r.query);
 }
 
 }  // namespace
 
+Page pageOf(std::string_view path) {
+    const std::string p = lower(path);
+    const std::string base(kBasePath);
+    if (p == base + lower(pages::kMemberPage)) return Page::Member;
+    if (p == base + lower(pages::kBatchPage)) return Page::Batch;
+    return Page::None;
+}
+
+bool pageMethod(std::string_view method) { return method == "GET" || method == "POST"; }
+
+std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head) {
+    const Page page = pageOf(head.path);
+    if (page == Page::None || head.method != "POST") return nullptr;
+    if (!head.query.empty()) return std::make_unique<RefusedPost>(textReply(400, "A post takes no query"));
+    return std::make_unique<PageReader>(service, page);
+}
+
+std::string sweepBody(Service& service, const HttpReply& reply) {
+    return reply.sweepCountry ? service.sweepXml(*reply.sweepCountry) : reply.body;
+}
+
 HttpReply textReply(int status, std::string line) {
     line += '\n';
-    return {status, std::string(kTextType), std::move(line)};
+    return reply(status, kTextType, std::move(line));
 }
 
 HttpReply route(Service& service, const HttpRequest& request) {

@@ -1,9 +1,12 @@
 #pragma once
 // The five requests of the two pages, told apart by page, method and query, and everything
-// else turned away: 404 for another address, 400 with a one-line reason for a request that is
-// malformed, 413 for a body over the limit. Page names match in any letter case, as they do
-// on the web servers the control was written for.
+// else turned away: 404 for another address, 405 for another method on a page (HEAD too: a
+// HEAD of the export address must not export), 400 with a one-line reason for a request that
+// is malformed, 413 for a body over the limit. Page names match in any letter case, as they
+// do on the web servers the control was written for.
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,11 +28,35 @@ struct HttpReply {
     int status = 200;
     std::string contentType;
     std::string body;
+    // A sweep: the body is written while the rows are read, not held here.
+    std::optional<int> sweepCountry;
 };
+
+enum class Page { None, Member, Batch };
+Page pageOf(std::string_view path);
+// Whether the method is one of the page's own (GET and POST); anything else gets 405.
+bool pageMethod(std::string_view method);
+
+// A post read in pieces: its body decoded while it arrives, acted on once complete.
+class PostReader {
+public:
+    virtual ~PostReader() = default;
+    // False once the body is refused (too large, malformed, too many pairs); stop reading then.
+    virtual bool feed(std::string_view piece) = 0;
+    // The reply: the refusal, or the outcome of the post.
+    virtual HttpReply finish() = 0;
+};
+
+// The reader of a POST to a page; nothing for any other request, which route() answers.
+std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head);
 
 // A one-line plain-text reply.
 HttpReply textReply(int status, std::string line);
 
 HttpReply route(Service& service, const HttpRequest& request);
+
+// The sweep rows of a reply whose sweepCountry is set, as one string (for tests and tools;
+// the server streams them).
+std::string sweepBody(Service& service, const HttpReply& reply);
 
 }  // namespace eft::server

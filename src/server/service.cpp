@@ -1,10 +1,13 @@
 #include "service.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <exception>
+#include <vector>
 
 #include "export_file.h"
 #include "form.h"
+#include "save_body.h"
 #include "save_record.h"
 #include "seed.h"
 #include "status_form.h"
@@ -14,8 +17,9 @@
 namespace eft::server {
 namespace {
 
-// A sweep row is some 800 characters of XML; reserving a little more avoids regrowth.
+// A sweep row is some 800 characters of XML.
 constexpr std::size_t kSweepRowReserve = 1100;
+constexpr std::size_t kStatusPairFloor = 4096;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
     const std::filesystem::path absolute = std::filesystem::absolute(db);
@@ -34,38 +38,67 @@ std::string refusalText(SaveRefusal refusal) {
     return {};
 }
 
-void appendSweepRow(std::string& out, const SweepRowView& r) {
-    using namespace xml;
-    const RowTotals totals = rowTotals(r.type, r.amounts, r.salesTaxExempt, r.subscription);
-    out += "<Row>";
-    appendElement(out, "MemberID", r.key.memberId);
-    appendElement(out, "MemberName", r.memberName);
-    appendElement(out, "CenterID", r.key.centerId);
-    appendElement(out, "CenterName", r.centerName);
-    if (!r.contractSigned.empty()) appendElement(out, "ContractSigned", r.contractSigned);
-    appendSingleElement(out, "ConversionRate", r.amounts.conversionRate);
-    appendSingleElement(out, "Royalty", r.amounts.royalty);
-    appendSingleElement(out, "NAC", r.amounts.nac);
-    appendSingleElement(out, "RoyaltyReserve", r.amounts.royaltyReserve);
-    appendSingleElement(out, "FranchiseFee", r.amounts.franchiseFee);
-    appendSingleElement(out, "FranchiseFeeReserve", r.amounts.franchiseFeeReserve);
-    appendBoolElement(out, "SalesTaxExempt", r.salesTaxExempt);
-    appendElement(out, "Source", r.key.source);
-    appendElement(out, "SourceDescription", r.sourceDescription);
-    appendSingleElement(out, "GST", r.amounts.gst);
-    appendSingleElement(out, "PST", r.amounts.pst);
-    appendSingleElement(out, "NMCPayment", r.amounts.nmcPayment);
-    appendElement(out, "SweepSequence", r.key.sweepSequence);
-    appendElement(out, "SweepDate", r.sweepDate);
-    appendElement(out, "Type", r.type);
-    appendElement(out, "TrustID", r.trustId);
-    appendSingleElement(out, "INRowTotal", totals.in);
-    appendSingleElement(out, "OUTRowTotal", totals.out);
-    appendElement(out, "MemberType", r.memberType);
-    appendBoolElement(out, "SubscriptionMembership", r.subscription);
-    appendBoolElement(out, "DownPayment", r.downPayment);
-    out += "</Row>\n";
+// A row is written at a cursor into room sized for its worst case, with no per-element size
+// checks: the sweep is the one reply that runs to tens of megabytes.
+constexpr std::size_t kRowFixedRoom = 4096;  // tags, numbers and flags, well over their most
+
+std::size_t rowRoom(const SweepRowView& r) {
+    return kRowFixedRoom +
+           6 * (r.memberName.size() + r.centerName.size() + r.contractSigned.size() + r.sourceDescription.size() +
+                r.sweepDate.size());
 }
+
+// "<Name>" and "</Name>" from one name.
+#define EFT_TAGS(name) std::string_view("<" name ">"), std::string_view("</" name ">")
+
+char* put(char* p, std::string_view s) { return std::copy(s.begin(), s.end(), p); }
+
+char* textElement(char* p, std::string_view open, std::string_view close, std::string_view value) {
+    return put(xml::writeEscaped(put(p, open), value), close);
+}
+char* wholeElement(char* p, std::string_view open, std::string_view close, std::int64_t value) {
+    return put(xml::writeInteger(put(p, open), value), close);
+}
+char* singleElement(char* p, std::string_view open, std::string_view close, float value) {
+    return put(xml::writeSingle(put(p, open), value), close);
+}
+char* flagElement(char* p, std::string_view open, std::string_view close, bool value) {
+    return put(put(put(p, open), value ? "true" : "false"), close);
+}
+
+char* writeSweepRow(char* p, const SweepRowView& r) {
+    const RowTotals totals = rowTotals(r.type, r.amounts, r.salesTaxExempt, r.subscription);
+    p = put(p, "<Row>");
+    p = wholeElement(p, EFT_TAGS("MemberID"), r.key.memberId);
+    p = textElement(p, EFT_TAGS("MemberName"), r.memberName);
+    p = wholeElement(p, EFT_TAGS("CenterID"), r.key.centerId);
+    p = textElement(p, EFT_TAGS("CenterName"), r.centerName);
+    if (!r.contractSigned.empty()) p = textElement(p, EFT_TAGS("ContractSigned"), r.contractSigned);
+    p = singleElement(p, EFT_TAGS("ConversionRate"), r.amounts.conversionRate);
+    p = singleElement(p, EFT_TAGS("Royalty"), r.amounts.royalty);
+    p = singleElement(p, EFT_TAGS("NAC"), r.amounts.nac);
+    p = singleElement(p, EFT_TAGS("RoyaltyReserve"), r.amounts.royaltyReserve);
+    p = singleElement(p, EFT_TAGS("FranchiseFee"), r.amounts.franchiseFee);
+    p = singleElement(p, EFT_TAGS("FranchiseFeeReserve"), r.amounts.franchiseFeeReserve);
+    p = flagElement(p, EFT_TAGS("SalesTaxExempt"), r.salesTaxExempt);
+    p = wholeElement(p, EFT_TAGS("Source"), r.key.source);
+    p = textElement(p, EFT_TAGS("SourceDescription"), r.sourceDescription);
+    p = singleElement(p, EFT_TAGS("GST"), r.amounts.gst);
+    p = singleElement(p, EFT_TAGS("PST"), r.amounts.pst);
+    p = singleElement(p, EFT_TAGS("NMCPayment"), r.amounts.nmcPayment);
+    p = wholeElement(p, EFT_TAGS("SweepSequence"), r.key.sweepSequence);
+    p = textElement(p, EFT_TAGS("SweepDate"), r.sweepDate);
+    p = wholeElement(p, EFT_TAGS("Type"), r.type);
+    p = wholeElement(p, EFT_TAGS("TrustID"), r.trustId);
+    p = singleElement(p, EFT_TAGS("INRowTotal"), totals.in);
+    p = singleElement(p, EFT_TAGS("OUTRowTotal"), totals.out);
+    p = wholeElement(p, EFT_TAGS("MemberType"), r.memberType);
+    p = flagElement(p, EFT_TAGS("SubscriptionMembership"), r.subscription);
+    p = flagElement(p, EFT_TAGS("DownPayment"), r.downPayment);
+    return put(p, "</Row>\n");
+}
+
+#undef EFT_TAGS
 
 }  // namespace
 
@@ -109,15 +142,65 @@ bool Service::seedDemo() {
 }
 
 std::string Service::sweepXml(int country) {
+    std::string out;
+    out.reserve(128 + static_cast<std::size_t>(borrow()->countSweepRows(country)) * kSweepRowReserve);
+    writeSweep(country, [&out](std::string_view piece) {
+        out += piece;
+        return true;
+    });
+    return out;
+}
+
+bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes) {
+    // Stops the row walk from inside the store's visitor once the reader is gone.
+    struct ReaderGone {};
     Lease store = borrow();
     Transaction read(store->db(), Transaction::Mode::Read);
-    std::string out;
-    out.reserve(128 + static_cast<std::size_t>(store->countSweepRows(country)) * kSweepRowReserve);
-    out += xml::kDeclaration;
-    out += "<Sweep>\n";
-    store->forEachSweepRow(country, [&out](const SweepRowView& r) { appendSweepRow(out, r); });
-    out += "</Sweep>\n";
-    return out;
+    std::vector<char> buffer(pieceBytes + kRowFixedRoom);
+    std::size_t used = 0;
+    auto append = [&](std::string_view s) {
+        if (used + s.size() > buffer.size()) buffer.resize(used + s.size());
+        used = static_cast<std::size_t>(put(buffer.data() + used, s) - buffer.data());
+    };
+    append(xml::kDeclaration);
+    append("<Sweep>\n");
+    try {
+        store->forEachSweepRow(country, [&](const SweepRowView& r) {
+            const std::size_t room = rowRoom(r);
+            if (used + room > buffer.size()) buffer.resize(used + room);
+            used = static_cast<std::size_t>(writeSweepRow(buffer.data() + used, r) - buffer.data());
+            if (used >= pieceBytes) {
+                if (!sink({buffer.data(), used})) throw ReaderGone{};
+                used = 0;
+            }
+        });
+    } catch (const ReaderGone&) {
+        return false;
+    }
+    append("</Sweep>\n");
+    return sink({buffer.data(), used});
+}
+
+bool Service::healthy() {
+    try {
+        // An open connection reads a file that was moved or deleted under it; the server
+        // would then write where nobody will look.
+        if (!std::filesystem::exists(dbPath_)) return false;
+        Lease store = borrow();
+        store->isEmpty();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::size_t Service::statusPairCap() {
+    Lease store = borrow();
+    std::size_t items = 0;
+    store->forEachPendingItem([&items](const BatchItemView&) { ++items; });
+    // A few thousand pairs cost nothing to read, and below that a post naming an item that is
+    // no longer waiting still gets the reason that names it.
+    return std::max<std::size_t>(items, kStatusPairFloor) + 3;
 }
 
 std::string Service::batchListXml() {
@@ -141,8 +224,9 @@ std::string Service::batchListXml() {
     return out;
 }
 
-std::string Service::save(std::string_view body) {
-    const std::vector<SaveRecord> records = parseSaveBody(body);
+std::string Service::save(std::string_view body) { return save(readSaveBody(body)); }
+
+std::string Service::save(const std::vector<SaveRecord>& records) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
@@ -161,8 +245,9 @@ std::string Service::save(std::string_view body) {
     return {};
 }
 
-std::string Service::commitStatus(std::string_view body) {
-    const StatusForm form = parseStatusBody(body);
+std::string Service::commitStatus(std::string_view body) { return commitStatus(parseStatusBody(body)); }
+
+std::string Service::commitStatus(const StatusForm& form) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
@@ -188,7 +273,9 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
-        return xml::messageDocument("Export", runExport(*store, exportDir_, originator_, clock_(), personId, personType));
+        const std::string report = runExport(*store, exportDir_, originator_, clock_(), personId, personType);
+        if (exportNote_) exportNote_(report);
+        return xml::messageDocument("Export", report);
     } catch (const std::exception& e) {
         return xml::messageDocument("Export", std::string("The export failed, nothing was exported: ") + e.what());
     }

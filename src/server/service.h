@@ -5,6 +5,7 @@
 // transaction, so a check made inside it (is the charge still in the sweep?) holds until
 // commit. Two servers on one database file are kept apart by SQLite's own lock.
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,8 @@
 
 #include "bank/originator.h"
 #include "clock.h"
+#include "save_record.h"
+#include "status_form.h"
 
 namespace eft::server {
 
@@ -25,6 +28,10 @@ struct ServiceOptions {
     Clock clock;                      // empty: localNow
     std::filesystem::path originatorFile{};  // empty: the demo originator
 };
+
+// Takes the sweep document in pieces of about the size asked for; false when the reader is
+// gone, which ends the writing.
+using PieceSink = std::function<bool(std::string_view piece)>;
 
 class Service {
 public:
@@ -43,6 +50,9 @@ public:
 
     // The XML document of the country's charges still in the sweep (1 or 2).
     std::string sweepXml(int country);
+    // The same bytes handed on while the rows are read, in pieces of about pieceBytes; false
+    // when the sink gave up part-way.
+    bool writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes = 64 * 1024);
     // The XML document of every exported item still waiting for its status.
     std::string batchListXml();
 
@@ -50,6 +60,18 @@ public:
     // nothing was changed. A malformed body throws RequestError naming the fault.
     std::string save(std::string_view body);
     std::string commitStatus(std::string_view body);
+    // The same for bodies decoded while they arrived.
+    std::string save(const std::vector<SaveRecord>& records);
+    std::string commitStatus(const StatusForm& form);
+    // The most pairs a status body can need: each waiting item named once (or a few thousand,
+    // whichever is more), and the operator, the type and the batch.
+    std::size_t statusPairCap();
+
+    // Whether the database answers a read.
+    bool healthy();
+
+    // Told of each export that wrote files: the report's text.
+    void onExport(std::function<void(std::string_view report)> note) { exportNote_ = std::move(note); }
 
     // The export report as an XML document whose text the control shows.
     std::string exportBatches(std::int32_t personId, std::int16_t personType);
@@ -76,6 +98,7 @@ private:
     std::filesystem::path exportDir_;
     Clock clock_;
     bank::Originator originator_;
+    std::function<void(std::string_view)> exportNote_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
     // Changes are made one at a time; SQLite would serialize them anyway, but waiting here

@@ -38,41 +38,51 @@ std::string memberRefText(const MemberRef& ref) {
     return (ref.sourceTwo ? "-" : "") + std::to_string(ref.memberId);
 }
 
-StatusForm parseStatusBody(std::string_view body) {
-    StatusForm form;
-    std::optional<std::int64_t> personId, personType, batchNo;
-    std::unordered_map<std::int64_t, bool> named;  // reference -> named as cleared
-    auto once = [](std::optional<std::int64_t>& slot, const FormPair& p, std::int64_t max) {
+StatusBodyReader::StatusBodyReader(std::size_t maxPairs)
+    : decoder_([this](FormPair&& p) { take(std::move(p)); }, maxPairs) {}
+
+void StatusBodyReader::take(FormPair&& p) {
+    auto once = [&p](std::optional<std::int64_t>& slot, std::int64_t max) {
         if (slot) throw RequestError(p.key + " appears twice");
         slot = positiveWhole(p.key, p.value, max);
     };
-    for (const FormPair& p : decodeForm(body)) {
-        if (p.key == "GoodMemb" || p.key == "BadMemb") {
-            const MemberRef ref = memberRef(p.key, p.value);
-            const bool cleared = p.key == "GoodMemb";
-            const auto [at, added] = named.emplace(refKey(ref), cleared);
-            if (!added && at->second != cleared)
-                throw RequestError("Member " + memberRefText(ref) + " is named both cleared and failed");
-            // A center lists a member once per item, so the same id may come several times.
-            if (added) (cleared ? form.cleared : form.failed).push_back(ref);
-        } else if (p.key == "PersonID") {
-            once(personId, p, std::numeric_limits<std::int32_t>::max());
-        } else if (p.key == "PersonType") {
-            once(personType, p, std::numeric_limits<std::int16_t>::max());
-        } else if (p.key == "BatchNo") {
-            once(batchNo, p, std::numeric_limits<std::int32_t>::max());
-        } else {
-            throw RequestError("Unexpected key " + quote(p.key));
-        }
+    if (p.key == "GoodMemb" || p.key == "BadMemb") {
+        const MemberRef ref = memberRef(p.key, p.value);
+        const bool cleared = p.key == "GoodMemb";
+        const auto [at, added] = named_.emplace(refKey(ref), cleared);
+        if (!added && at->second != cleared)
+            throw RequestError("Member " + memberRefText(ref) + " is named both cleared and failed");
+        // A center lists a member once per item, so the same id may come several times.
+        if (added) (cleared ? form_.cleared : form_.failed).push_back(ref);
+    } else if (p.key == "PersonID") {
+        once(personId_, std::numeric_limits<std::int32_t>::max());
+    } else if (p.key == "PersonType") {
+        once(personType_, std::numeric_limits<std::int16_t>::max());
+    } else if (p.key == "BatchNo") {
+        once(batchNo_, std::numeric_limits<std::int32_t>::max());
+    } else {
+        throw RequestError("Unexpected key " + quote(p.key));
     }
-    if (!personId) throw RequestError("PersonID is missing");
-    if (!personType) throw RequestError("PersonType is missing");
-    if (!batchNo) throw RequestError("BatchNo is missing");
-    if (form.cleared.empty() && form.failed.empty()) throw RequestError("No member ids were given");
-    form.personId = static_cast<std::int32_t>(*personId);
-    form.personType = static_cast<std::int16_t>(*personType);
-    form.batchNo = static_cast<std::int32_t>(*batchNo);
-    return form;
+}
+
+void StatusBodyReader::feed(std::string_view piece) { decoder_.feed(piece); }
+
+StatusForm StatusBodyReader::finish() {
+    decoder_.finish();
+    if (!personId_) throw RequestError("PersonID is missing");
+    if (!personType_) throw RequestError("PersonType is missing");
+    if (!batchNo_) throw RequestError("BatchNo is missing");
+    if (form_.cleared.empty() && form_.failed.empty()) throw RequestError("No member ids were given");
+    form_.personId = static_cast<std::int32_t>(*personId_);
+    form_.personType = static_cast<std::int16_t>(*personType_);
+    form_.batchNo = static_cast<std::int32_t>(*batchNo_);
+    return std::move(form_);
+}
+
+StatusForm parseStatusBody(std::string_view body) {
+    StatusBodyReader reader(static_cast<std::size_t>(-1));
+    reader.feed(body);
+    return reader.finish();
 }
 
 }  // namespace eft::server

@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <optional>
+#include <unordered_map>
 #include <vector>
+
+#include "form.h"
 
 namespace eft::server {
 
@@ -23,8 +27,27 @@ struct StatusForm {
     std::int32_t batchNo = 0;
 };
 
-// Throws RequestError naming the fault: an unknown or repeated key, a value that is not an
-// id, a reference named both cleared and failed, no member at all.
+// The status body read while it arrives. A body names each waiting item's member once, and
+// the operator, the type and the batch once each, so it has at most maxPairs pairs; the first
+// one past that is refused before it is decoded.
+class StatusBodyReader {
+public:
+    explicit StatusBodyReader(std::size_t maxPairs);
+    void feed(std::string_view piece);
+    // Throws RequestError naming the fault: an unknown or repeated key, a value that is not an
+    // id, a reference named both cleared and failed, no member at all, too many pairs.
+    StatusForm finish();
+
+private:
+    void take(FormPair&& p);
+
+    FormDecoder decoder_;
+    StatusForm form_;
+    std::optional<std::int64_t> personId_, personType_, batchNo_;
+    std::unordered_map<std::int64_t, bool> named_;  // reference -> named as cleared
+};
+
+// The whole body at once, without a cap.
 StatusForm parseStatusBody(std::string_view body);
 
 // "-1002" for member 1002's source-2 items, "1001" for member 1001's others.

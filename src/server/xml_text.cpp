@@ -1,34 +1,42 @@
 #include "xml_text.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 
 #include "text/text_forms.h"
 
 namespace eft::server::xml {
 
-void appendEscaped(std::string& out, std::string_view text) {
+char* writeEscaped(char* out, std::string_view text) {
     for (const char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
+            case '&': out = std::copy_n("&amp;", 5, out); break;
+            case '<': out = std::copy_n("&lt;", 4, out); break;
+            case '>': out = std::copy_n("&gt;", 4, out); break;
+            case '"': out = std::copy_n("&quot;", 6, out); break;
+            case '\'': out = std::copy_n("&apos;", 6, out); break;
             default:
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                    out += '?';
-                else
-                    out += c;
+                *out++ = static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r' ? '?' : c;
         }
+    }
+    return out;
+}
+
+void appendEscaped(std::string& out, std::string_view text) {
+    char buf[256];
+    while (!text.empty()) {
+        const std::string_view part = text.substr(0, sizeof buf / 6);
+        out.append(buf, writeEscaped(buf, part));
+        text.remove_prefix(part.size());
     }
 }
 
-void appendSingle(std::string& out, float value) {
+char* writeSingle(char* out, float value) {
     // std::to_chars gives the shortest text that reads back as the same single. When that
     // text has at most seven significant digits it is the control's number text too; longer
     // ones go the slow way, which caps the digits at seven.
-    char buf[64];
+    char buf[kMaxSingleChars];
     const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
     if (ec == std::errc() && value != 0.0f && std::isfinite(value)) {
         int significant = 0;
@@ -45,18 +53,22 @@ void appendSingle(std::string& out, float value) {
                 pendingZeros = 0;
             }
         }
-        if (significant <= 7) {
-            out.append(buf, end);
-            return;
-        }
+        if (significant <= 7) return std::copy(buf, end, out);
     }
-    out += text::singleText(value);
+    const std::string slow = text::singleText(value);
+    return std::copy_n(slow.data(), std::min(slow.size(), kMaxSingleChars), out);
+}
+
+char* writeInteger(char* out, std::int64_t value) { return std::to_chars(out, out + 24, value).ptr; }
+
+void appendSingle(std::string& out, float value) {
+    char buf[kMaxSingleChars];
+    out.append(buf, writeSingle(buf, value));
 }
 
 void appendInteger(std::string& out, std::int64_t value) {
     char buf[24];
-    const auto result = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, result.ptr);
+    out.append(buf, writeInteger(buf, value));
 }
 
 namespace {

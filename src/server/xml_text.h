@@ -20,6 +20,14 @@ void appendSingle(std::string& out, float value);
 
 void appendInteger(std::string& out, std::int64_t value);
 
+// The same texts written at a cursor into a buffer the caller has sized, for the sweep's rows:
+// each returns the cursor past what it wrote. A single takes at most kMaxSingleChars, an
+// escaped text at most six times its length.
+inline constexpr std::size_t kMaxSingleChars = 64;
+char* writeEscaped(char* out, std::string_view text);
+char* writeSingle(char* out, float value);
+char* writeInteger(char* out, std::int64_t value);
+
 // <name>escaped text</name>
 void appendElement(std::string& out, std::string_view name, std::string_view text);
 void appendElement(std::string& out, std::string_view name, std::int64_t value);

@@ -7,8 +7,10 @@
 #include "net/pages.h"
 #include "net/url_encode.h"
 #include "server/form.h"
+#include "server/save_body.h"
 #include "server/save_record.h"
 #include "server/status_form.h"
+#include "members/member_save.h"
 
 namespace eft::server {
 namespace {
@@ -95,7 +97,7 @@ TEST(FormDecoding, PairsKeepOrderAndSkipEmptyPieces) {
 
 TEST(SaveRecord, TheWorkedExampleBodyParses) {
     ASSERT_EQ(kWorkedBody.size(), 604u);
-    const auto records = parseSaveBody(kWorkedBody);
+    const auto records = readSaveBody(kWorkedBody);
     ASSERT_EQ(records.size(), 2u);
     const SaveRecord& a = records[0];
     EXPECT_EQ(a.key, (ChargeKey{1001, 12, 1, 1}));
@@ -167,11 +169,15 @@ TEST(SaveBody, BodyFaultsNameTheRecordOrTheCount) {
         std::string reason;
     } cases[] = {
         {r1, "RecordCount is missing"},
-        {r1 + "&RecordCount=1&RecordCount=1", "RecordCount appears twice"},
+        {"RecordCount=1&RecordCount=1", "RecordCount appears twice"},
+        // The count caps the pairs: the one past it is refused whatever it is.
+        {r1 + "&RecordCount=1&RecordCount=1", "The form has more than 2 pairs"},
+        {"RecordCount=1&" + r1 + "&" + r2, "The form has more than 2 pairs"},
         {r1 + "&RecordCount=x", "RecordCount 'x' is not a count"},
         {r1 + "&RecordCount=-1", "RecordCount '-1' is not a count"},
         {r1 + "&RecordCount=2", "Record SQL2 is missing"},
-        {r1 + "&" + r2 + "&RecordCount=1", "RecordCount 1 does not match the 2 records sent"},
+        {r1 + "&" + r2 + "&RecordCount=1", "The form has more than 2 pairs"},
+        {r1 + "&SQL3=" + urlEncode(kRecord1) + "&RecordCount=2", "Record SQL2 is missing"},
         {r2 + "&RecordCount=1", "Record SQL1 is missing"},
         {r1 + "&" + r1 + "&RecordCount=2", "Record SQL1 appears twice"},
         {r1 + "&SQL01=x&RecordCount=1", "Unexpected key 'SQL01'"},
@@ -179,17 +185,53 @@ TEST(SaveBody, BodyFaultsNameTheRecordOrTheCount) {
         {r1 + "&" + bad2 + "&RecordCount=2", "Record SQL2: key 'RoyaltyReserve' is out of order (expected 'NAC')"},
         {"SQL1=MemberID%3&RecordCount=1", "Bad escape '%3'"},
     };
-    for (const auto& c : cases) EXPECT_EQ(errorOf([&] { parseSaveBody(c.body); }), c.reason) << c.body;
+    for (const auto& c : cases) EXPECT_EQ(errorOf([&] { readSaveBody(c.body); }), c.reason) << c.body;
+}
+
+// Every way of cutting a body into pieces gives what the whole body gives.
+TEST(SaveBody, PiecesOfEverySizeReadAsTheWholeBody) {
+    const std::string bad = std::string(kWorkedBody).replace(kWorkedBody.find("Trust%3DTrue"), 12, "Trust%3Dyes");
+    for (const std::string_view body : {kWorkedBody, std::string_view(bad)}) {
+        const std::string whole = errorOf([&] { readSaveBody(body); });
+        for (std::size_t size = 1; size <= body.size(); ++size) {
+            SaveBodyReader reader;
+            std::string got;
+            try {
+                for (std::size_t at = 0; at < body.size(); at += size) reader.feed(body.substr(at, size));
+                const auto records = reader.finish();
+                ASSERT_EQ(records.size(), 2u);
+                EXPECT_EQ(records[1].amounts.royalty, 22.5f);
+                got = "(accepted)";
+            } catch (const RequestError& e) {
+                got = e.what();
+            }
+            ASSERT_EQ(got, whole) << "pieces of " << size;
+        }
+    }
+}
+
+// Distinct record numbers with nothing in them: only the cap stops them, long before 16 MiB.
+TEST(SaveBody, TinyPairsStopAtTheCapBeforeTheCount) {
+    SaveBodyReader reader;
+    std::string error;
+    std::int64_t k = 1;
+    try {
+        for (; k < 2'000'000; ++k) reader.feed("SQL" + std::to_string(k) + "=&");
+    } catch (const RequestError& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "The form has more than 32768 pairs");
+    EXPECT_EQ(k, 32769);
 }
 
 TEST(SaveBody, RecordsMayComeInAnyOrderAndAnEmptySaveIsValid) {
     const std::string r1 = "SQL1=" + urlEncode(kRecord1);
     const std::string r2 = "SQL2=" + urlEncode(record1With("MemberID=1001", "MemberID=1002"));
-    const auto records = parseSaveBody("RecordCount=2&" + r2 + "&" + r1);
+    const auto records = readSaveBody("RecordCount=2&" + r2 + "&" + r1);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].key.memberId, 1001);
     EXPECT_EQ(records[1].key.memberId, 1002);
-    EXPECT_TRUE(parseSaveBody("RecordCount=0").empty());
+    EXPECT_TRUE(readSaveBody("RecordCount=0").empty());
 }
 
 TEST(StatusBody, TheWorkedExampleParses) {
@@ -227,6 +269,19 @@ TEST(StatusBody, FaultsAreNamed) {
         {"GoodMemb=1&PersonID=9&PersonType=99999&BatchNo=57&", "PersonType '99999' is not a valid number"},
     };
     for (const auto& c : cases) EXPECT_EQ(errorOf([&] { parseStatusBody(c.body); }), c.reason) << c.body;
+}
+
+TEST(StatusBody, APairPastTheCapIsRefused) {
+    const std::string body = "GoodMemb=1&GoodMemb=1&BadMemb=2&PersonID=9&PersonType=2&BatchNo=57&";
+    StatusBodyReader fits(6);
+    fits.feed(body);
+    EXPECT_EQ(fits.finish().failed.size(), 1u);
+    StatusBodyReader over(5);
+    EXPECT_EQ(errorOf([&] {
+                  over.feed(body);
+                  over.finish();
+              }),
+              "The form has more than 5 pairs");
 }
 
 TEST(StatusBody, PlainAndDashedIdsOfOneMemberAreDifferentItems) {

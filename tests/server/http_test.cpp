@@ -152,6 +152,18 @@ TEST_F(HttpTest, UnknownAddressesAndOversizedBodiesAreRefused) {
     EXPECT_FALSE(huge->body.empty());
 }
 
+// The sweep is streamed in chunks while its rows are read; the bytes are the document's.
+TEST_F(HttpTest, TheStreamedSweepIsTheWholeDocument) {
+    Service reference({dir.path() / "eft.db", dir.path() / "out", {}});
+    for (const int country : {1, 2}) {
+        const auto res = client->Get(pages::sweepRowsAddress("/eft/", static_cast<std::int16_t>(country)).c_str());
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->get_header_value("Transfer-Encoding"), "chunked");
+        EXPECT_GT(res->body.size(), 64u * 1024) << "one chunk only";
+        EXPECT_EQ(res->body, reference.sweepXml(country)) << country;
+    }
+}
+
 TEST_F(HttpTest, StopEndsServingAndCanBeRepeated) {
     const int port = server->port();
     server->stop();

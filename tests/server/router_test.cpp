@@ -19,7 +19,8 @@ TEST_F(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
         const char* reply;  // the start of the reply body
     } cases[] = {
         {"GET", "/eft/EFTMember.asp", "countryID=1&Load=1", "", 200, "<?xml"},
-        {"HEAD", "/eft/EFTMember.asp", "countryID=2&Load=1", "", 200, "<?xml"},
+        {"HEAD", "/eft/EFTMember.asp", "countryID=2&Load=1", "", 405, "The method 'HEAD' is not allowed here\n"},
+        {"HEAD", "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9&PersonTypeID=2", "", 405, "The method"},
         {"GET", "/EFT/eftmember.ASP", "COUNTRYID=2&load=1", "", 200, "<?xml"},
         {"GET", "/eft/EFTMember.asp", "countryID=3&Load=1", "", 400,
          "countryID must be 1 (United States) or 2 (Canada), not '3'\n"},
@@ -56,11 +57,14 @@ TEST_F(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
         {"GET", "/EFTMember.asp", "countryID=1&Load=1", "", 404, "Not found"},
         {"GET", "/eft/EFTMember.asp/more", "countryID=1&Load=1", "", 404, "Not found"},
         {"GET", "/eft/", "", "", 404, "Not found"},
-        {"DELETE", "/eft/EFTMember.asp", "", "", 404, "Not found"},
-        {"PUT", "/eft/EFTMemberBatch.asp", "", "", 404, "Not found"},
+        {"DELETE", "/eft/EFTMember.asp", "", "", 405, "The method 'DELETE'"},
+        {"PUT", "/eft/EFTMemberBatch.asp", "", "", 405, "The method 'PUT'"},
+        {"OPTIONS", "/eft/EFTMemberBatch.asp", "", "", 405, "The method 'OPTIONS'"},
+        {"DELETE", "/eft/Other.asp", "", "", 404, "Not found"},
     };
     for (const auto& c : cases) {
-        const HttpReply reply = route(*service, {c.method, c.path, c.query, c.body});
+        HttpReply reply = route(*service, {c.method, c.path, c.query, c.body});
+        reply.body = sweepBody(*service, reply);
         const std::string what = std::string(c.method) + " " + c.path + "?" + c.query;
         EXPECT_EQ(reply.status, c.status) << what << ": " << reply.body;
         EXPECT_EQ(reply.body.substr(0, std::string_view(c.reply).size()), c.reply) << what;
@@ -78,6 +82,50 @@ TEST_F(RouterTest, ASuccessfulPostAnswersWithAnEmptyBody) {
     const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", bodyFor({kDues1001})});
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "");
+}
+
+TEST_F(RouterTest, NoHeadOrOtherMethodChangesAnything) {
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    for (const char* method : {"HEAD", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
+        route(*service, {method, "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9&PersonTypeID=2", ""});
+        route(*service, {method, "/eft/EFTMember.asp", "", bodyFor({kDues1003})});
+    }
+    EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state <> 0"), 1);
+}
+
+// The Canada sweep of the fixture, byte for byte as the server wrote it whole before it
+// streamed; every piece size must give it again.
+constexpr std::string_view kCanadaSweep =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Sweep>\n"
+    "<Row><MemberID>2001</MemberID><MemberName>Hélène Tremblay</MemberName><CenterID>34</CenterID><CenterName>Montréal Plateau</CenterName><ContractSigned>2008-02-01T00:00:00</ContractSigned><ConversionRate>1.3</ConversionRate><Royalty>100</Royalty><NAC>0</NAC><RoyaltyReserve>0</RoyaltyReserve><FranchiseFee>0</FranchiseFee><FranchiseFeeReserve>0</FranchiseFeeReserve><SalesTaxExempt>false</SalesTaxExempt><Source>1</Source><SourceDescription>Membership dues</SourceDescription><GST>6.5</GST><PST>10.4</PST><NMCPayment>0</NMCPayment><SweepSequence>1</SweepSequence><SweepDate>2011-03-01T06:00:00</SweepDate><Type>1</Type><TrustID>0</TrustID><INRowTotal>146.9</INRowTotal><OUTRowTotal>0</OUTRowTotal><MemberType>1</MemberType><SubscriptionMembership>true</SubscriptionMembership><DownPayment>false</DownPayment></Row>\n"
+    "<Row><MemberID>2002</MemberID><MemberName>Luc Roy</MemberName><CenterID>34</CenterID><CenterName>Montréal Plateau</CenterName><ContractSigned>2008-02-01T00:00:00</ContractSigned><ConversionRate>1.3</ConversionRate><Royalty>50</Royalty><NAC>0</NAC><RoyaltyReserve>5</RoyaltyReserve><FranchiseFee>0</FranchiseFee><FranchiseFeeReserve>0</FranchiseFeeReserve><SalesTaxExempt>true</SalesTaxExempt><Source>1</Source><SourceDescription>Membership dues</SourceDescription><GST>2.25</GST><PST>3.6</PST><NMCPayment>0</NMCPayment><SweepSequence>1</SweepSequence><SweepDate>2011-03-01T06:00:00</SweepDate><Type>3</Type><TrustID>0</TrustID><INRowTotal>50.85</INRowTotal><OUTRowTotal>0</OUTRowTotal><MemberType>3</MemberType><SubscriptionMembership>false</SubscriptionMembership><DownPayment>false</DownPayment></Row>\n"
+    "<Row><MemberID>2002</MemberID><MemberName>Luc Roy</MemberName><CenterID>34</CenterID><CenterName>Montréal Plateau</CenterName><ContractSigned>2008-02-01T00:00:00</ContractSigned><ConversionRate>1.3</ConversionRate><Royalty>0</Royalty><NAC>0</NAC><RoyaltyReserve>0</RoyaltyReserve><FranchiseFee>0</FranchiseFee><FranchiseFeeReserve>0</FranchiseFeeReserve><SalesTaxExempt>true</SalesTaxExempt><Source>2</Source><SourceDescription>NMC payment</SourceDescription><GST>0</GST><PST>0</PST><NMCPayment>200</NMCPayment><SweepSequence>1</SweepSequence><SweepDate>2011-03-01T06:00:00</SweepDate><Type>2</Type><TrustID>0</TrustID><INRowTotal>0</INRowTotal><OUTRowTotal>-260</OUTRowTotal><MemberType>3</MemberType><SubscriptionMembership>false</SubscriptionMembership><DownPayment>false</DownPayment></Row>\n"
+    "</Sweep>\n";
+
+TEST_F(RouterTest, TheSweepIsTheSameDocumentInPiecesOfAnySize) {
+    EXPECT_EQ(service->sweepXml(2), kCanadaSweep);
+    for (const std::size_t pieceBytes : {1u, 100u, 800u, 64u * 1024}) {
+        std::string joined;
+        std::size_t pieces = 0;
+        EXPECT_TRUE(service->writeSweep(2, [&](std::string_view piece) {
+            joined += piece;
+            ++pieces;
+            return true;
+        }, pieceBytes));
+        EXPECT_EQ(joined, kCanadaSweep) << pieceBytes;
+        if (pieceBytes == 1) {
+            EXPECT_EQ(pieces, 4u);  // one a row, and the end
+        }
+        if (pieceBytes == 64u * 1024) {
+            EXPECT_EQ(pieces, 1u);
+        }
+    }
+    // A reader that goes away stops the writing at once.
+    std::size_t pieces = 0;
+    EXPECT_FALSE(service->writeSweep(2, [&](std::string_view) { return ++pieces < 2; }, 1));
+    EXPECT_EQ(pieces, 2u);
 }
 
 TEST_F(RouterTest, ABodyOverTheLimitIsRefusedUnread) {

@@ -1,0 +1,120 @@
+#include "access_log.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <ctime>
+
+namespace eft::server {
+namespace {
+
+// "2026-12-06T10:23:44.123Z"
+std::string utcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<int>(millis));
+    return buf;
+}
+
+// A text value as one token: quoted, with quotes, backslashes and line breaks escaped, when it
+// holds anything but plain characters.
+void appendToken(std::string& out, std::string_view value) {
+    bool plain = !value.empty();
+    for (const char c : value) plain = plain && c > ' ' && c != '"' && c != '\\' && c != 0x7f;
+    if (plain) {
+        out += value;
+        return;
+    }
+    out += '"';
+    for (const char c : value) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "?";
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+std::string logPath(std::string_view method, std::string_view target) {
+    const std::size_t q = target.find('?');
+    if (method != "POST" || q == std::string_view::npos) return std::string(target);
+    std::string out(target.substr(0, q + 1));
+    std::string_view query = target.substr(q + 1);
+    bool first = true;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        if (!first) out += '&';
+        first = false;
+        out += pair.substr(0, pair.find('='));
+        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
+    }
+    return out;
+}
+
+EventLog::EventLog(LogFormat format, std::function<void(std::string_view)> write)
+    : format_(format), write_(std::move(write)) {}
+
+void EventLog::emit(std::string line) {
+    line += '\n';
+    std::lock_guard lock(mutex_);
+    write_(line);
+}
+
+void EventLog::access(const AccessEntry& e) {
+    if (!on()) return;
+    const double ms = static_cast<double>(e.duration.count()) / 1000.0;
+    if (format_ == LogFormat::Json) {
+        nlohmann::json j = {{"time", utcNow()},
+                            {"client", e.client},
+                            {"user", e.user},
+                            {"method", e.method},
+                            {"path", e.path},
+                            {"status", e.status},
+                            {"bytes", e.bytes},
+                            {"ms", ms}};
+        emit(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return;
+    }
+    std::string line = utcNow();
+    for (const std::string_view v : {e.client, e.user.empty() ? std::string_view("-") : e.user, e.method, e.path}) {
+        line += ' ';
+        appendToken(line, v);
+    }
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " %d %zu %.1fms", e.status, e.bytes, ms);
+    emit(line + tail);
+}
+
+void EventLog::event(std::string_view kind, std::initializer_list<Field> fields) {
+    if (!on()) return;
+    if (format_ == LogFormat::Json) {
+        nlohmann::json j = {{"time", utcNow()}, {"event", kind}};
+        for (const auto& [key, value] : fields) j[std::string(key)] = value;
+        emit(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return;
+    }
+    std::string line = utcNow() + " event=";
+    appendToken(line, kind);
+    for (const auto& [key, value] : fields) {
+        line += ' ';
+        line += key;
+        line += '=';
+        appendToken(line, value);
+    }
+    emit(std::move(line));
+}
+
+}  // namespace eft::server

@@ -1,0 +1,72 @@
+#pragma once
+// The real eft-server as a child process, and requests to it through libcurl, as a site's
+// clients would make them.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace eft::server::testing {
+
+class ServerProcess {
+public:
+    // Starts eft-server with these arguments and extra environment ("NAME=value"), and waits
+    // for the base address it prints (or for it to end).
+    ServerProcess(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                  const std::filesystem::path& dir);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    bool started() const { return !base_.empty(); }
+    const std::string& base() const { return base_; }  // "http://127.0.0.1:PORT/eft/"
+    std::string origin() const;                        // "http://127.0.0.1:PORT"
+    int port() const;
+    std::string log() const;  // standard error so far
+    // The log once it holds the text (a request's line is written just after its reply), or
+    // as it is after a few seconds.
+    std::string logWith(std::string_view text) const;
+
+    // Sends SIGTERM and waits up to `limit`; the exit status, or -1 when it did not end.
+    int terminate(std::chrono::milliseconds limit);
+    // Waits for it to end by itself; the exit status, or -1.
+    int wait(std::chrono::milliseconds limit);
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::filesystem::path out_, err_;
+    std::string base_;
+};
+
+struct Fetched {
+    long status = 0;  // 0: no reply
+    std::string body;
+    std::string headers;
+    std::string error;  // libcurl's reason when there was no reply
+};
+
+struct FetchOptions {
+    std::string method = "GET";
+    std::string body = {};  // posted when method is POST
+    std::vector<std::string> headers = {};
+    std::string user = {};         // "name:password" for Basic authentication
+    std::string caFile = {};       // trust this CA instead of the system's
+    std::string fromAddress = {};  // the client's own address, e.g. 127.0.0.2
+    std::vector<std::string> resolve = {};  // "name:port:address"
+    long timeoutMs = 10000;
+};
+
+Fetched fetch(const std::string& url, const FetchOptions& options = {});
+
+// Runs a program to its end with this standard input; its exit status and output.
+struct Ran {
+    int status = -1;
+    std::string out;
+};
+Ran runProgram(const std::string& command, const std::string& input = {});
+
+}  // namespace eft::server::testing

@@ -1,0 +1,295 @@
+// The real eft-server process on 127.0.0.1, as an administrator runs it and an attacker
+// meets it: refusals, the log, TLS, slow clients and stopping.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "net/pages.h"
+#include "server_fixture.h"
+#include "server_process.h"
+
+namespace eft::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kPassword = "Gr33n-Tea;Pot";  // ';' and '-' survive into the hash intact
+
+std::string db(const TempDir& dir) { return (dir.path() / "eft.db").string(); }
+
+// A credentials file for alice, made the way an administrator makes it.
+std::string credentialsFile(const TempDir& dir) {
+    const Ran hashed = runProgram(std::string(EFT_SERVER_PATH) + " --hash-password alice", std::string(kPassword) + "\n");
+    EXPECT_EQ(hashed.status, 0) << hashed.out;
+    EXPECT_TRUE(hashed.out.starts_with("alice:$argon2id$")) << hashed.out;
+    const auto file = dir.path() / "credentials";
+    std::ofstream(file) << "# site users\n" << hashed.out;
+    return file.string();
+}
+
+// A socket to the server that sends what it is told, when it is told.
+class RawClient {
+public:
+    explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+    bool connected() const { return connected_; }
+    bool send(std::string_view bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
+    bool closedByPeer() {
+        char c;
+        const ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+class ServiceTest : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(ServiceTest, EveryRefusalHasItsStatusAndNothingIsExported) {
+    ServerProcess server({"--db=" + db(dir), "--seed-demo", "--credentials=" + credentialsFile(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string list = pages::batchListAddress(server.base());
+    const std::string exportAddress = pages::exportAddress(server.base(), 9, 2);
+    const std::string alice = std::string("alice:") + kPassword;
+    const struct {
+        const char* what;
+        std::string url;
+        FetchOptions options;
+        long status;
+        const char* header;  // a header the reply must carry
+    } cases[] = {
+        {"no login", list, {}, 401, "WWW-Authenticate: Basic realm=\"EFTMemb\""},
+        {"wrong password", list, {.user = "alice:green-tea"}, 401, "WWW-Authenticate: Basic"},
+        {"unknown user", list, {.user = std::string("bob:") + kPassword}, 401, "WWW-Authenticate: Basic"},
+        {"login", list, {.user = alice}, 200, "Content-Type: text/xml"},
+        {"foreign origin", exportAddress, {.headers = {"Origin: http://evil.example"}, .user = alice}, 403, ""},
+        {"foreign port", exportAddress, {.headers = {"Origin: http://127.0.0.1:1"}, .user = alice}, 403, ""},
+        {"own origin", list, {.headers = {"Origin: " + server.origin()}, .user = alice}, 200, ""},
+        {"HEAD export", exportAddress, {.method = "HEAD", .user = alice}, 405, "Allow: GET, POST"},
+        {"PUT", list, {.method = "PUT", .user = alice}, 405, "Allow: GET, POST"},
+        {"DELETE", exportAddress, {.method = "DELETE", .user = alice}, 405, ""},
+        {"unknown page", server.base() + "Admin.asp", {.user = alice}, 404, ""},
+        {"health without login", server.origin() + "/health", {}, 200, ""},
+    };
+    for (const auto& c : cases) {
+        const Fetched got = fetch(c.url, c.options);
+        EXPECT_EQ(got.status, c.status) << c.what << ": " << got.error << got.body;
+        EXPECT_NE(got.headers.find(c.header), std::string::npos) << c.what << ": " << got.headers;
+    }
+    // Not one of the refused exports ran.
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "eft-export")) << server.log();
+    EXPECT_EQ(fetch(server.origin() + "/health").body, "ok\n");
+}
+
+TEST_F(ServiceTest, FailedLoginsAreBrakedPerAddress) {
+    ServerProcess server({"--db", db(dir), "--credentials", credentialsFile(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string list = pages::batchListAddress(server.base());
+    for (int attempt = 1; attempt <= 5; ++attempt)
+        EXPECT_EQ(fetch(list, {.user = "alice:guess" + std::to_string(attempt), .fromAddress = "127.0.0.2"}).status,
+                  401)
+            << attempt;
+    // Now even the right password waits, from that address only.
+    const Fetched braked = fetch(list, {.user = std::string("alice:") + kPassword, .fromAddress = "127.0.0.2"});
+    EXPECT_EQ(braked.status, 429);
+    EXPECT_TRUE(std::regex_search(braked.headers, std::regex("Retry-After: [1-9][0-9]*"))) << braked.headers;
+    EXPECT_EQ(fetch(list, {.user = std::string("alice:") + kPassword, .fromAddress = "127.0.0.3"}).status, 200);
+    // The text log: one line a request, the user once logged in, never a password.
+    const std::string log = server.logWith(" 127.0.0.3 alice GET ");
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(Z 127\.0\.0\.2 - GET /eft/EFTMemberBatch\.asp\?TSQL=BatchList 401 [0-9]+ [0-9.]+ms\n)")))
+        << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(event=refused client=127\.0\.0\.2 status=429 )"))) << log;
+    EXPECT_NE(log.find(" 127.0.0.3 alice GET /eft/EFTMemberBatch.asp?TSQL=BatchList 200 "), std::string::npos) << log;
+    EXPECT_EQ(log.find("guess"), std::string::npos);
+    EXPECT_EQ(log.find(kPassword), std::string::npos);
+}
+
+TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
+    // Configured through the environment alone, as the service unit does.
+    const std::string credentials = credentialsFile(dir);
+    ServerProcess server({}, {"EFT_DB=" + db(dir), "EFT_CREDENTIALS=" + credentials, "EFT_LOG_FORMAT=json",
+                              "EFT_SEED_DEMO=1", "EFT_EXPORT_DIR=" + (dir.path() / "out").string()},
+                         dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string alice = std::string("alice:") + kPassword;
+    EXPECT_EQ(fetch(pages::sweepRowsAddress(server.base(), 2), {.user = alice}).status, 200);
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp?token=s3cr3t",
+                    {.method = "POST", .body = "RecordCount=0", .user = alice}).status,
+              400);
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = "RecordCount=0", .user = alice}).status,
+              200);
+    EXPECT_EQ(fetch(pages::batchListAddress(server.base()), {.user = "alice:wrong"}).status, 401);
+    ASSERT_EQ(server.terminate(5s), 0);
+
+    const std::string log = server.log();
+    for (const std::string_view secret : {std::string_view(kPassword), std::string_view("s3cr3t"),
+                                          std::string_view("RecordCount"), std::string_view("YWxpY2U6")})  // base64 of "alice:"
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in\n" << log;
+    std::vector<nlohmann::json> requests;
+    nlohmann::json start;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const auto j = nlohmann::json::parse(line);  // every line is JSON
+        ASSERT_TRUE(j.contains("time")) << line;
+        if (j.contains("event") && j["event"] == "start") start = j;
+        if (j.contains("status") && j.contains("bytes")) requests.push_back(j);
+    }
+    EXPECT_EQ(start.value("authentication", ""), "on");
+    EXPECT_EQ(start.value("tls", ""), "off");
+    EXPECT_EQ(start.value("database", ""), db(dir));
+    EXPECT_EQ(start.value("export_dir", ""), (dir.path() / "out").string());
+    ASSERT_EQ(requests.size(), 4u) << log;
+    const struct {
+        const char *user, *method, *path;
+        int status;
+    } want[] = {
+        {"alice", "GET", "/eft/EFTMember.asp?countryID=2&Load=1", 200},
+        {"alice", "POST", "/eft/EFTMember.asp?token", 400},
+        {"alice", "POST", "/eft/EFTMember.asp", 200},
+        {"", "GET", "/eft/EFTMemberBatch.asp?TSQL=BatchList", 401},
+    };
+    // Lines of requests on different connections may come in either order.
+    for (std::size_t i = 0; i < std::size(want); ++i) {
+        const auto r = std::find_if(requests.begin(), requests.end(), [&](const nlohmann::json& j) {
+            return j["path"] == want[i].path && j["status"] == want[i].status;
+        });
+        ASSERT_NE(r, requests.end()) << want[i].path << "\n" << log;
+        EXPECT_EQ((*r)["client"], "127.0.0.1") << i;
+        EXPECT_EQ((*r)["user"], want[i].user) << i;
+        EXPECT_EQ((*r)["method"], want[i].method) << i;
+        EXPECT_GT((*r)["bytes"].get<int>(), 0) << i;
+        EXPECT_GE((*r)["ms"].get<double>(), 0.0) << i;
+    }
+    for (const auto& r : requests) {
+        if (r["path"] == want[0].path) {
+            EXPECT_GT(r["bytes"].get<int>(), 100000);  // the sweep's own size, not a header's
+        }
+    }
+}
+
+TEST_F(ServiceTest, StartUpRefusalsLeaveNoDatabase) {
+    // A port taken by another server.
+    ServerProcess first({"--db=" + (dir.path() / "first.db").string()}, {}, dir.path());
+    ASSERT_TRUE(first.started());
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {"port in use", {"--port=" + std::to_string(first.port())}, "Address already in use"},
+        {"open address without credentials", {"--listen=0.0.0.0"}, "loopback address only"},
+        {"bad log format", {"--log-format=xml"}, "xml"},
+        {"certificate without key", {"--tls-cert=" + credentialsFile(dir)}, "tls-key"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--db=" + db(dir));
+        ServerProcess server(args, {}, dir.path());
+        EXPECT_FALSE(server.started()) << c.what;
+        EXPECT_NE(server.wait(5s), 0) << c.what;
+        EXPECT_NE(server.log().find(c.says), std::string::npos) << c.what << ": " << server.log();
+        EXPECT_FALSE(std::filesystem::exists(db(dir))) << c.what;
+    }
+    const Ran version = runProgram(std::string(EFT_SERVER_PATH) + " --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("eft-server [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+}
+
+// A page on a name the attacker points at 127.0.0.1 is same-origin to the browser; without
+// credentials only requests naming the loopback are served.
+TEST_F(ServiceTest, WithoutCredentialsARebindingPageIsRefused) {
+    ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    const std::string list = pages::batchListAddress(server.base());
+    const std::string port = std::to_string(server.port());
+    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port, "Origin: http://evil.example:" + port}}).status, 403);
+    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port}}).status, 403);
+    EXPECT_EQ(fetch(list, {.headers = {"Host: localhost:" + port, "Origin: http://localhost:" + port}}).status, 200);
+    EXPECT_EQ(fetch(list).status, 200);
+}
+
+TEST_F(ServiceTest, HealthFailsWhenTheDatabaseIsGone) {
+    ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    EXPECT_EQ(fetch(server.origin() + "/health").status, 200);
+    std::filesystem::rename(db(dir), dir.path() / "moved.db");
+    const Fetched sick = fetch(server.origin() + "/health");
+    EXPECT_EQ(sick.status, 503);
+}
+
+// Slow clients hold connections open; a normal client must still be answered promptly.
+TEST_F(ServiceTest, SlowClientsDoNotStarveANormalOne) {
+    ServerProcess server({"--db=" + db(dir), "--seed-demo"}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    std::atomic<bool> done = false;
+    std::atomic<int> reconnects = 0;
+    std::vector<std::thread> slow;
+    const std::string request = "GET /eft/EFTMemberBatch.asp?TSQL=BatchList HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int k = 0; k < 20; ++k) {
+        // Half of them send a header byte every two seconds, half send nothing at all.
+        slow.emplace_back([&, k] {
+            while (!done) {
+                RawClient c(server.port());
+                std::size_t at = 0;
+                while (!done && c.connected()) {
+                    if (k % 2 == 0 && !c.send(request.substr(at++ % request.size(), 1))) break;
+                    for (int t = 0; t < 20 && !done; ++t) std::this_thread::sleep_for(100ms);
+                    if (c.closedByPeer()) break;
+                }
+                ++reconnects;
+            }
+        });
+    }
+    std::this_thread::sleep_for(500ms);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const Fetched got = fetch(pages::batchListAddress(server.base()), {.timeoutMs = 5000});
+        const auto took = std::chrono::steady_clock::now() - t0;
+        EXPECT_EQ(got.status, 200) << i << ": " << got.error;
+        EXPECT_LT(took, 1s) << "request " << i;
+        std::this_thread::sleep_until(start + (i + 1) * 190ms);
+    }
+    done = true;
+    for (auto& t : slow) t.join();
+    // The server cut them off at the header deadline rather than waiting on them for ever.
+    EXPECT_GE(reconnects.load(), 20);
+    EXPECT_NE(server.logWith("no request within the header time").find("no request within the header time"), std::string::npos);
+}
+
+TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
+    ServerProcess server({"--db=" + db(dir), "--seed-demo"}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    RawClient stalled(server.port());
+    ASSERT_TRUE(stalled.send("GET /eft/EFTMember.asp?countryID=1&Lo"));
+    RawClient posting(server.port());
+    ASSERT_TRUE(posting.send("POST /eft/EFTMember.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\nSQL1="));
+    std::this_thread::sleep_for(300ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.terminate(2s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+}
+
+}  // namespace
+}  // namespace eft::server::testing
