@@ -45,7 +45,10 @@ CREATE TABLE IF NOT EXISTS charges (
   posted_nmc REAL, posted_trust INTEGER, posted_amount REAL,
   saved_by INTEGER, saved_by_type INTEGER, saved_at TEXT, batch_cents INTEGER,
   UNIQUE (member_id, center_id, source, sweep_sequence));
-CREATE INDEX IF NOT EXISTS charges_by_state ON charges (state, center_id);
+-- In the order the sweep goes out, so the sweep reply streams from the index with no sort.
+DROP INDEX IF EXISTS charges_by_state;
+CREATE INDEX IF NOT EXISTS charges_in_sweep_order
+  ON charges (state, center_id, member_id, source, sweep_sequence);
 CREATE TABLE IF NOT EXISTS batches (
   batch_no    INTEGER PRIMARY KEY CHECK (batch_no > 0),
   country     INTEGER NOT NULL,
