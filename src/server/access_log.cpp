@@ -67,7 +67,7 @@ std::string logPath(std::string_view method, std::string_view target) {
 EventLog::EventLog(LogFormat format, std::function<void(std::string_view)> write)
     : format_(format), write_(std::move(write)) {}
 
-void EventLog::emit(std::string line) {
+void EventLog::writeLine(std::string line) {
     line += '\n';
     std::lock_guard lock(mutex_);
     write_(line);
@@ -85,7 +85,7 @@ void EventLog::access(const AccessEntry& e) {
                             {"status", e.status},
                             {"bytes", e.bytes},
                             {"ms", ms}};
-        emit(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        writeLine(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         return;
     }
     std::string line = utcNow();
@@ -95,7 +95,7 @@ void EventLog::access(const AccessEntry& e) {
     }
     char tail[64];
     std::snprintf(tail, sizeof tail, " %d %zu %.1fms", e.status, e.bytes, ms);
-    emit(line + tail);
+    writeLine(line + tail);
 }
 
 void EventLog::event(std::string_view kind, std::initializer_list<Field> fields) {
@@ -103,7 +103,7 @@ void EventLog::event(std::string_view kind, std::initializer_list<Field> fields)
     if (format_ == LogFormat::Json) {
         nlohmann::json j = {{"time", utcNow()}, {"event", kind}};
         for (const auto& [key, value] : fields) j[std::string(key)] = value;
-        emit(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        writeLine(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         return;
     }
     std::string line = utcNow() + " event=";
@@ -114,7 +114,7 @@ void EventLog::event(std::string_view kind, std::initializer_list<Field> fields)
         line += '=';
         appendToken(line, value);
     }
-    emit(std::move(line));
+    writeLine(std::move(line));
 }
 
 }  // namespace eft::server

@@ -38,7 +38,7 @@ public:
     void event(std::string_view kind, std::initializer_list<Field> fields);
 
 private:
-    void emit(std::string line);
+    void writeLine(std::string line);
 
     LogFormat format_;
     std::function<void(std::string_view)> write_;
