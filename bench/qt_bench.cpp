@@ -8,7 +8,7 @@
 #include <string>
 
 #include "control/eftmemb.h"
-#include "qt/eftmemb_widget.h"
+#include "eftmemb/eftmemb_widget.h"
 #include "qt/list_model_p.h"
 
 namespace {

@@ -24,7 +24,7 @@ TEST(DesignerPluginTest, TheCollectionOffersTheControlAsEFTMemb) {
     QDesignerCustomWidgetInterface* w = widgets.front();
     EXPECT_EQ(w->name(), QStringLiteral("EFTMemb"));
     EXPECT_EQ(w->group(), QStringLiteral("EFTMemb"));
-    EXPECT_EQ(w->includeFile(), QStringLiteral("qt/eftmemb_widget.h"));
+    EXPECT_EQ(w->includeFile(), QStringLiteral("eftmemb/eftmemb_widget.h"));
     EXPECT_FALSE(w->isContainer());
     EXPECT_TRUE(w->domXml().contains(QStringLiteral("<widget class=\"EFTMemb\"")));
 

@@ -41,6 +41,7 @@ void ExportBatchFiles(Context& ctx) {
             loadDocumentText(pages::exportAddress(st.ptServerName, st.PersonID, st.PersonType), ctx.fetch());
         if (!report.empty())
             ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.host.exported(report);
     } catch (const std::exception&) {
         // Quiet: the move to "Update Batch Status" still follows.
     }

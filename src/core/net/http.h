@@ -4,16 +4,10 @@
 #include <cstddef>
 #include <string>
 
+#include "eftmemb/control.h"  // HttpLimits
 #include "net/fetch.h"
 
 namespace eft {
-
-struct HttpLimits {
-    std::chrono::milliseconds connectTimeout{10'000};
-    std::chrono::milliseconds getTimeout{120'000};   // a GET's whole transfer
-    std::chrono::milliseconds postTimeout{120'000};  // a POST's whole transfer
-    std::size_t maxReplyBytes = std::size_t{1} << 30;
-};
 
 struct HttpReply {
     bool ok = false;      // the transfer completed (whatever the HTTP status)

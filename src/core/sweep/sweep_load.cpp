@@ -43,9 +43,11 @@ void LoadSweepData(Context& ctx) {
             sweep.moveFirst();
             FillCenterList(ctx);
         }
+        ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
         ctx.messageBox(MessageBoxRequest{e.what(), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.host.errorShown(e.what());
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }

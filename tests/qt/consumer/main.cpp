@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <cstdio>
 
-#include "qt/eftmemb_widget.h"
+#include "eftmemb/eftmemb_widget.h"
 #include "ui_host_form.h"
 
 int main(int argc, char** argv) {
