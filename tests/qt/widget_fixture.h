@@ -23,6 +23,9 @@
 #include "qt/tab_control_p.h"
 #include "support/canned_server.h"
 
+// Test failures show texts as texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace eft::qt::test {
 
 using Row = std::map<std::string, std::string>;
