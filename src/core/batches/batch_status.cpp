@@ -29,7 +29,7 @@ std::vector<std::string> splitIds(const std::string& list) {
 
 int idCount(const std::string& list) { return list.empty() ? 0 : static_cast<int>(splitIds(list).size()); }
 
-void appendList(std::string& list, const std::string& members) {
+void appendList(std::string& list, std::string_view members) {
     if (!list.empty()) list += ',';
     list += members;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <numeric>
+#include <stdexcept>
 
 #include "ui/screen.h"
 
@@ -100,6 +101,36 @@ void TabStrip::setCaptionOfSelected(std::string caption) {
     changed();
 }
 
+// SubItems ------------------------------------------------------------------------------------
+
+SubItems::SubItems(int count) : count_(static_cast<std::uint8_t>(std::clamp(count, 0, kMax))) {}
+
+std::string_view SubItems::operator[](std::size_t i) const {
+    if (i >= count_) throw std::out_of_range("no such sub-item");
+    const std::uint32_t start = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(buf_).substr(start, ends_[i] - start);
+}
+
+void SubItems::set(std::size_t i, std::string_view text) {
+    if (i >= count_) throw std::out_of_range("no such sub-item");
+    const std::uint32_t start = i == 0 ? 0 : ends_[i - 1];
+    const std::uint32_t length = ends_[i] - start;
+    // A list fills its lines left to right: then the text goes on at the end of the buffer.
+    buf_.replace(start, length, text);
+    const auto grown = static_cast<std::int64_t>(text.size()) - length;
+    for (std::size_t j = i; j < count_; ++j) ends_[j] = static_cast<std::uint32_t>(ends_[j] + grown);
+}
+
+std::vector<std::string> SubItems::toVector() const { return {begin(), end()}; }
+
+bool operator==(const SubItems& a, const SubItems& b) {
+    return a.count_ == b.count_ && a.buf_ == b.buf_ && std::equal(a.ends_.begin(), a.ends_.begin() + a.count_, b.ends_.begin());
+}
+
+bool operator==(const SubItems& a, const std::vector<std::string>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
 // ListView ------------------------------------------------------------------------------------
 
 void ListView::structureChanged() {
@@ -127,21 +158,23 @@ void ListView::clear() {
 }
 
 int ListView::addLine() {
-    Line line;
-    line.sub.resize(static_cast<std::size_t>(subItems_));
-    lines_.push_back(std::move(line));
+    if (!lines_.empty()) lineBytes_ = lines_.back().sub.bytes();
+    Line& line = lines_.emplace_back();
+    line.sub = SubItems(subItems_);
+    // Lines of one list hold texts of much the same length: one allocation fits them.
+    line.sub.reserve(lineBytes_ + lineBytes_ / 4);
     structureChanged();
     return lineCount() - 1;
 }
 
-void ListView::setSubItem(int line, int k, std::string text) {
+void ListView::setSubItem(int line, int k, std::string_view text) {
     Line& l = lines_.at(static_cast<std::size_t>(line));
-    l.sub.at(static_cast<std::size_t>(k - 1)) = std::move(text);
+    l.sub.set(static_cast<std::size_t>(k - 1), text);
     lineChanged(line);
 }
 
-const std::string& ListView::subItem(int line, int k) const {
-    return lines_.at(static_cast<std::size_t>(line)).sub.at(static_cast<std::size_t>(k - 1));
+std::string_view ListView::subItem(int line, int k) const {
+    return lines_.at(static_cast<std::size_t>(line)).sub[static_cast<std::size_t>(k - 1)];
 }
 
 void ListView::setChecked(int line, bool checked) {
@@ -194,7 +227,7 @@ void ListView::resort() {
     const std::size_t key = static_cast<std::size_t>(sortKey_);
     std::vector<std::string> folded(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const std::string& text = key == 0 ? lines_[i].text : lines_[i].sub[key - 1];
+        const std::string_view text = key == 0 ? std::string_view(lines_[i].text) : lines_[i].sub[key - 1];
         folded[i].resize(text.size());
         std::transform(text.begin(), text.end(), folded[i].begin(),
                        [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });

@@ -2,9 +2,11 @@
 // The state models of the screen's elements. Methods named operator* stand for the operator's
 // own input and raise the element's event; the plain setters are the control's changes and
 // raise nothing (except where selecting raises Click whoever selects, as for tabs and combos).
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/element.h"
@@ -92,12 +94,67 @@ private:
     int selected_ = 0;
 };
 
+// The sub-item texts of one list line, packed one after another in one buffer: a line of a
+// 100,000-line list costs one allocation, not one for a vector and more for its texts.
+// Read like a vector of texts: sub[k - 1] is sub-item k.
+class SubItems {
+public:
+    static constexpr int kMax = 12;  // the widest list, lstEFTMember
+
+    explicit SubItems(int count = 0);
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::string_view operator[](std::size_t i) const;
+    void set(std::size_t i, std::string_view text);
+    void reserve(std::size_t bytes) { buf_.reserve(bytes); }
+    std::size_t bytes() const { return buf_.size(); }
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::string_view;
+        const_iterator() = default;
+        const_iterator(const SubItems* items, std::size_t i) : items_(items), i_(i) {}
+        std::string_view operator*() const { return (*items_)[i_]; }
+        const_iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        const_iterator operator++(int) {
+            const_iterator before = *this;
+            ++i_;
+            return before;
+        }
+        friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+    private:
+        const SubItems* items_ = nullptr;
+        std::size_t i_ = 0;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, count_}; }
+
+    std::vector<std::string> toVector() const;
+    operator std::vector<std::string>() const { return toVector(); }
+    friend bool operator==(const SubItems& a, const SubItems& b);
+    friend bool operator==(const SubItems& a, const std::vector<std::string>& b);
+
+private:
+    std::string buf_;
+    std::array<std::uint32_t, kMax> ends_{};  // where text i ends in buf_; text i starts where i - 1 ends
+    std::uint8_t count_ = 0;
+};
+
 class ListView : public Element {
 public:
     struct Line {
         bool checked = false;
         std::string text;
-        std::vector<std::string> sub;  // sub-item k at index k - 1
+        SubItems sub;  // sub-item k at index k - 1
     };
 
     ListView(Screen& s, std::string name, int subItemCount, bool sortable)
@@ -112,8 +169,8 @@ public:
     // Appends an empty, unchecked line and returns its index.
     int addLine();
     void reserve(std::size_t lines) { lines_.reserve(lines); }
-    void setSubItem(int line, int k, std::string text);
-    const std::string& subItem(int line, int k) const;
+    void setSubItem(int line, int k, std::string_view text);
+    std::string_view subItem(int line, int k) const;
     // A change of the check box by the control itself: raises nothing.
     void setChecked(int line, bool checked);
     void setAllChecked(bool checked);
@@ -148,6 +205,7 @@ private:
 
     std::vector<Line> lines_;
     int subItems_;
+    std::size_t lineBytes_ = 0;  // the texts of the last line filled: room for the next one
     bool sortable_;
     int sortKey_ = 0;
     bool sorted_ = false;
