@@ -94,21 +94,21 @@ private:
     int selected_ = 0;
 };
 
-// The sub-item texts of one list line, packed one after another in one buffer: a line of a
-// 100,000-line list costs one allocation, not one for a vector and more for its texts.
+class ListView;
+
+// The sub-item texts of one list line. They lie one after another in their list's text store,
+// so a line costs no allocation of its own: a list of 100,000 lines is filled with a few
+// growths of one buffer, and emptied without freeing 100,000 pieces.
 // Read like a vector of texts: sub[k - 1] is sub-item k.
 class SubItems {
 public:
     static constexpr int kMax = 12;  // the widest list, lstEFTMember
 
-    explicit SubItems(int count = 0);
+    SubItems() = default;
 
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
     std::string_view operator[](std::size_t i) const;
-    void set(std::size_t i, std::string_view text);
-    void reserve(std::size_t bytes) { buf_.reserve(bytes); }
-    std::size_t bytes() const { return buf_.size(); }
 
     class const_iterator {
     public:
@@ -144,9 +144,16 @@ public:
     friend bool operator==(const SubItems& a, const std::vector<std::string>& b);
 
 private:
-    std::string buf_;
-    std::array<std::uint32_t, kMax> ends_{};  // where text i ends in buf_; text i starts where i - 1 ends
+    friend class ListView;
+    std::uint32_t bytes() const { return used_ == 0 ? 0 : ends_[used_ - 1]; }
+
+    const std::string* store_ = nullptr;
+    std::uint32_t start_ = 0;  // where the line's texts begin in the store
+    // Where text i ends, from start_ (it begins where text i - 1 ends), for the first used_
+    // texts; the texts after them are empty, so a fill from left to right only appends.
+    std::array<std::uint32_t, kMax> ends_{};
     std::uint8_t count_ = 0;
+    std::uint8_t used_ = 0;
 };
 
 class ListView : public Element {
@@ -205,7 +212,12 @@ private:
 
     std::vector<Line> lines_;
     int subItems_;
-    std::size_t lineBytes_ = 0;  // the texts of the last line filled: room for the next one
+    // Every line's texts. A line's texts are changed in place when they are the last in the
+    // store (as while a list is filled); otherwise they move to its end first, and the bytes
+    // left behind are counted until the store is compacted.
+    std::string texts_;
+    std::size_t garbage_ = 0;
+    void compactTexts();
     bool sortable_;
     int sortKey_ = 0;
     bool sorted_ = false;
