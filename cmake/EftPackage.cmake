@@ -1,4 +1,5 @@
-# The CMake package hosts use: find_package(EFTMemb) gives EFTMemb::Core and EFTMemb::Widget.
+# What a host builds against: the CMake package (find_package(EFTMemb) gives EFTMemb::Core,
+# EFTMemb::Server and, with Qt, EFTMemb::Widget) and a pkg-config file for the core.
 include(CMakePackageConfigHelpers)
 set(EFT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/EFTMemb)
 install(EXPORT EFTMembTargets NAMESPACE EFTMemb:: DESTINATION ${EFT_CMAKE_DIR} COMPONENT devel)
@@ -8,3 +9,10 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/EFTMembConfigVersio
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/EFTMembConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/EFTMembConfigVersion.cmake
   DESTINATION ${EFT_CMAKE_DIR} COMPONENT devel)
+
+# The .pc file finds its prefix from its own place, so the tree can be installed anywhere.
+file(RELATIVE_PATH EFT_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" EFT_PC_TO_PREFIX "${EFT_PC_TO_PREFIX}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/eftmemb-core.pc.in ${CMAKE_CURRENT_BINARY_DIR}/eftmemb-core.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eftmemb-core.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT devel)

@@ -2,21 +2,23 @@
 
 #include <QIcon>
 
-#include "qt/eftmemb_widget.h"
+#include "eftmemb/eftmemb_widget.h"
 
 namespace eft::designer {
 
 EftMembWidgetPlugin::EftMembWidgetPlugin(QObject* parent) : QObject(parent) {}
 
-// Forms and uic name the control EFTMemb; the widget header makes that name the widget class.
-QString EftMembWidgetPlugin::name() const { return QStringLiteral("EFTMemb"); }
+// Designer checks the created widget's class against name(), and uic declares the form's
+// member with it and includes includeFile(): all three name the real class and the header
+// a host finds in the installed prefix.
+QString EftMembWidgetPlugin::name() const { return QString::fromLatin1(qt::EftMembWidget::staticMetaObject.className()); }
 QString EftMembWidgetPlugin::group() const { return QStringLiteral("EFTMemb"); }
 QString EftMembWidgetPlugin::toolTip() const { return QStringLiteral("EFT membership sweep"); }
 QString EftMembWidgetPlugin::whatsThis() const {
     return QStringLiteral("The EFT membership sweep control. Set serverAddress, personId and personType, "
                           "or call setVariables() at run time.");
 }
-QString EftMembWidgetPlugin::includeFile() const { return QStringLiteral("qt/eftmemb_widget.h"); }
+QString EftMembWidgetPlugin::includeFile() const { return QStringLiteral("eftmemb/eftmemb_widget.h"); }
 QIcon EftMembWidgetPlugin::icon() const { return {}; }
 bool EftMembWidgetPlugin::isContainer() const { return false; }
 
@@ -27,16 +29,17 @@ void EftMembWidgetPlugin::initialize(QDesignerFormEditorInterface*) { initialize
 
 QString EftMembWidgetPlugin::domXml() const {
     return QStringLiteral(R"(<ui language="c++" displayname="EFTMemb">
-  <widget class="EFTMemb" name="eftMemb"/>
+  <widget class="%1" name="eftMemb"/>
   <customwidgets>
     <customwidget>
-      <class>EFTMemb</class>
+      <class>%1</class>
       <extends>QWidget</extends>
-      <header>qt/eftmemb_widget.h</header>
+      <header location="global">%2</header>
     </customwidget>
   </customwidgets>
 </ui>
-)");
+)")
+        .arg(name(), includeFile());
 }
 
 EftMembPluginCollection::EftMembPluginCollection(QObject* parent) : QObject(parent) {

@@ -5,23 +5,30 @@
 //
 // --screenshot renders the window to a PNG once the event loop has settled and exits, so the
 // screen can be looked at on machines without a display (QT_QPA_PLATFORM=offscreen).
+//
+// The window can be resized and maximized, and comes back at the size it was left at. Its
+// status bar tells the control's last event, and the bytes of a transfer while it runs.
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 
-#include "control/version.h"
-#include "qt/eftmemb_widget.h"
-#include "server/embedded_server.h"
+#include "eftmemb/eftmemb_widget.h"
+#include "eftmemb/embedded_server.h"
 
 namespace {
 
@@ -42,7 +49,7 @@ std::optional<int> wholeNumber(const QString& text, int low, int high) {
 }
 
 // Exits with a usage message on a bad command line.
-HostOptions parseOptions(const QApplication& app) {
+HostOptions parseOptions(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Runs the EFT membership sweep control."));
     parser.addHelpOption();
@@ -104,6 +111,95 @@ std::unique_ptr<eft::server::EmbeddedServer> startDemoServer(const QString& dbOp
     return eft::server::EmbeddedServer::start(options);
 }
 
+void setIdentity() {
+    QCoreApplication::setOrganizationName(QStringLiteral("EFTMemb"));
+    QCoreApplication::setApplicationName(QStringLiteral("eft-host"));
+    // No display name: the window system would add it to every title, the control's message
+    // boxes included, and cut their own titles short.
+    QCoreApplication::setApplicationVersion(QString::fromStdString(eft::libraryVersion()));
+}
+
+// --help and --version answer without a display: they are handled before any window system
+// is opened.
+bool asksForHelpOrVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"--help", "-h", "-?", "--help-all", "--version", "-v"})
+            if (std::strcmp(argv[i], option) == 0) return true;
+        if (std::strcmp(argv[i], "--") == 0) break;
+    }
+    return false;
+}
+
+QString byteCount(qint64 bytes) { return QLocale::system().formattedDataSize(bytes); }
+
+// The main window: the control in the middle, its last event and a transfer's progress below.
+class HostWindow : public QMainWindow {
+public:
+    HostWindow() : control_(new eft::qt::EftMembWidget(this)), progress_(new QProgressBar(this)) {
+        setCentralWidget(control_);
+        setWindowTitle(QStringLiteral("EFT Membership Sweep"));
+        progress_->setTextVisible(true);
+        progress_->setMaximumWidth(260);
+        progress_->hide();
+        statusBar()->addPermanentWidget(progress_);
+        statusBar()->showMessage(QStringLiteral("Ready"));
+        using W = eft::qt::EftMembWidget;
+        connect(control_, &W::errorOccurred, this, [this](const QString& m) { tell(tr("Error: %1").arg(m.simplified())); });
+        connect(control_, &W::sweepLoaded, this, [this](int country, int rows) {
+            tell(tr("Loaded %1 sweep rows of %2").arg(rows).arg(country == 2 ? tr("Canada") : tr("the United States")));
+        });
+        connect(control_, &W::saved, this, [this](int rows) { tell(tr("Saved %1 member rows").arg(rows)); });
+        connect(control_, &W::exported, this, [this](const QString& report) {
+            tell(tr("Exported: %1").arg(report.simplified()));
+        });
+        connect(control_, &W::batchCommitted, this, [this](int batch, int cleared, int failed) {
+            tell(tr("Batch %1 committed: %2 cleared, %3 failed").arg(batch).arg(cleared).arg(failed));
+        });
+        connect(control_, &W::busyChanged, this, [this](bool busy) {
+            progress_->setVisible(busy);
+            if (busy) showProgress(0, -1);
+        });
+        connect(control_, &W::transferProgress, this, &HostWindow::showProgress);
+    }
+
+    eft::qt::EftMembWidget* control() const { return control_; }
+    QProgressBar* progress() const { return progress_; }
+
+    // The size the window was left at, or the control's own size the first time.
+    void restoreSize() {
+        const QSize saved = QSettings().value(QStringLiteral("window/size")).toSize();
+        resize(saved.isValid() ? saved.expandedTo(minimumSizeHint()) : sizeHint());
+        if (QSettings().value(QStringLiteral("window/maximized")).toBool()) setWindowState(Qt::WindowMaximized);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        QSettings settings;
+        settings.setValue(QStringLiteral("window/maximized"), isMaximized());
+        settings.setValue(QStringLiteral("window/size"), isMaximized() ? normalGeometry().size() : size());
+        QMainWindow::closeEvent(event);
+    }
+
+private:
+    void tell(const QString& event) { statusBar()->showMessage(event); }
+
+    void showProgress(qint64 received, qint64 total) {
+        // Progress bars count in int; the byte counts go through in kibibytes.
+        if (total > 0) {
+            progress_->setRange(0, static_cast<int>(std::min<qint64>(total / 1024 + 1, std::numeric_limits<int>::max())));
+            progress_->setValue(static_cast<int>(std::min<qint64>(received / 1024, progress_->maximum())));
+            progress_->setFormat(tr("%1 of %2").arg(byteCount(received), byteCount(total)));
+        } else {
+            progress_->setRange(0, 0);  // no total yet: a busy bar
+            progress_->setFormat(byteCount(received));
+        }
+        progress_->setToolTip(progress_->format());
+    }
+
+    eft::qt::EftMembWidget* control_;
+    QProgressBar* progress_;
+};
+
 void takeScreenshot(QMainWindow& window, eft::qt::EftMembWidget& control, const HostOptions& o) {
     if (o.load) {
         if (auto* button = qobject_cast<QPushButton*>(control.elementWidget(QStringLiteral("cmdLoadData"))))
@@ -112,18 +208,23 @@ void takeScreenshot(QMainWindow& window, eft::qt::EftMembWidget& control, const 
     }
     const bool saved = window.grab().save(o.screenshot, "PNG");
     if (!saved) std::fprintf(stderr, "eft-host: cannot write %s\n", qPrintable(o.screenshot));
+    // What the status bar says, for those who look at the screen through the picture.
+    std::printf("status: %s\n", qPrintable(window.statusBar()->currentMessage()));
+    window.close();
     QApplication::exit(saved ? 0 : 1);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        setIdentity();
+        parseOptions(app);  // prints and exits
+        return 0;
+    }
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("EFTMemb"));
-    QApplication::setApplicationName(QStringLiteral("eft-host"));
-    QApplication::setApplicationDisplayName(QStringLiteral("EFTMemb"));
-    QApplication::setApplicationVersion(
-        QStringLiteral("%1.%2.%3").arg(eft::kVersionMajor).arg(eft::kVersionMinor).arg(eft::kVersionRevision));
+    setIdentity();
     const HostOptions o = parseOptions(app);
 
     std::unique_ptr<eft::server::EmbeddedServer> server;
@@ -141,14 +242,10 @@ int main(int argc, char** argv) {
         base += QLatin1Char('/');
     }
 
-    QMainWindow window;
-    auto* control = new eft::qt::EftMembWidget(&window);
-    window.setCentralWidget(control);
-    window.setWindowTitle(QStringLiteral("EFT Membership Sweep"));
-    window.statusBar()->showMessage(QStringLiteral("Server: %1").arg(base));
-    window.statusBar()->setSizeGripEnabled(false);
+    HostWindow window;
+    eft::qt::EftMembWidget* control = window.control();
+    window.restoreSize();
     window.show();
-    window.setFixedSize(window.sizeHint());
     control->setVariables(base, o.personId, o.personType);
 
     if (!o.screenshot.isEmpty()) {

@@ -25,7 +25,7 @@ const char* answerName(MsgAnswer a) {
 nlohmann::json listJson(const ui::ListView& list) {
     nlohmann::json lines = nlohmann::json::array();
     for (const auto& l : list.lines())
-        lines.push_back({{"checked", l.checked}, {"text", l.text}, {"sub", l.sub}});
+        lines.push_back({{"checked", l.checked}, {"text", l.text}, {"sub", l.sub.toVector()}});
     return {{"sortKey", list.sortKey()}, {"sorted", list.sorted()}, {"lines", std::move(lines)}};
 }
 

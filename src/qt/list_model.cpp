@@ -7,7 +7,7 @@
 namespace eft::qt {
 namespace {
 
-QString toQString(const std::string& text) {
+QString toQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 

@@ -1,5 +1,6 @@
 #include "qt/screen_view_p.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
@@ -32,7 +33,9 @@ std::string keyOf(std::string_view name, int index) {
 }  // namespace
 
 ScreenView::ScreenView(EFTMemb& control, QWidget* host)
-    : screen_(control.screen()), scale_(host->logicalDpiX()) {
+    : screen_(control.screen()),
+      scale_(host->logicalDpiX()),
+      design_(scale_.px(ui::kControlWidth), scale_.px(ui::kControlHeight)) {
     build(host);
     // The core's own construction left notices nobody needs: the widgets are read in full below.
     screen_.flush();
@@ -72,7 +75,7 @@ void ScreenView::build(QWidget* host) {
     tabs_->setObjectName(QStringLiteral("tabEFT"));
     if (tab) {
         tabs_->setFont(designFont(tab->font));
-        tabs_->setGeometry(scale_.rect(tab->rect));
+        place(*tab, tabs_);
         focusable_.emplace_back(tab->focusOrder, tabs_->bar());
     }
     byName_["tabEFT"] = tabs_;
@@ -91,7 +94,7 @@ void ScreenView::build(QWidget* host) {
         auto* frame = new QGroupBox(page ? page : host);
         frame->setObjectName(toQString(e.name));
         frame->setFont(designFont(e.font));
-        frame->setGeometry(scale_.rect(e.rect));
+        place(e, frame);
         frames[e.name] = frame;
         byName_[std::string(e.name)] = frame;
     }
@@ -106,18 +109,80 @@ void ScreenView::build(QWidget* host) {
         if (!w) continue;
         w->setObjectName(toQString(keyOf(e.name, e.index)));
         w->setFont(designFont(e.font));
-        w->setGeometry(scale_.rect(e.rect));
+        place(e, w);
         byName_[keyOf(e.name, e.index)] = w;
     }
-    // Option buttons keep their caption and indicator whole when the font in use runs taller
-    // than the design's: they grow about their design centre.
-    for (QAbstractButton* b : options_->buttons()) {
-        const QRect r = b->geometry();
-        const QSize hint = b->sizeHint();
-        const int h = std::max(r.height(), hint.height());
-        b->setGeometry(r.x(), r.center().y() - (h - 1) / 2, std::max(r.width(), hint.width()), h);
-    }
     chainFocus();
+}
+
+// Placing -----------------------------------------------------------------------------------
+
+QRect ScreenView::placed(const ui::ElementLayout& e) const {
+    QRect r = scale_.rect(e.rect);
+    const bool grows = e.kind == ui::LayoutKind::TabControl || e.kind == ui::LayoutKind::Frame ||
+                       e.kind == ui::LayoutKind::ListView;
+    if (grows) return r.adjusted(0, 0, extra_.width(), extra_.height());
+    // Every container grows by the same extra room as the tab control.
+    const ui::ElementLayout* container = e.container.empty() ? ui::findLayout("tabEFT") : ui::findLayout(e.container);
+    const QSize room = container ? scale_.rect(container->rect).size() : design_;
+    const int dx = 2 * r.center().x() > room.width() ? extra_.width() : 0;
+    const int dy = 2 * r.center().y() > room.height() ? extra_.height() : 0;
+    return r.translated(dx, dy);
+}
+
+void ScreenView::place(const ui::ElementLayout& e, QWidget* w) {
+    QRect r = placed(e);
+    if (e.kind == ui::LayoutKind::OptionButton) {
+        // Option buttons keep their caption and indicator whole when the font in use runs
+        // taller than the design's: they grow about their design centre.
+        const QSize hint = w->sizeHint();
+        const int h = std::max(r.height(), hint.height());
+        r = QRect(r.x(), r.center().y() - (h - 1) / 2, std::max(r.width(), hint.width()), h);
+    } else if (e.kind == ui::LayoutKind::Label) {
+        // Totals outgrow their design width; a label widens to its caption instead of cutting
+        // the amount off, and never shrinks below the design.
+        r.setSize(r.size().expandedTo(w->sizeHint()));
+    }
+    w->setGeometry(r);
+    auto known = std::find_if(placedWidgets_.begin(), placedWidgets_.end(), [w](const auto& p) { return p.second == w; });
+    if (known == placedWidgets_.end()) placedWidgets_.emplace_back(&e, w);
+}
+
+void ScreenView::fitTo(const QSize& size) {
+    const QSize extra = (size - design_).expandedTo(QSize(0, 0));
+    if (extra == extra_) return;
+    extra_ = extra;
+    for (const auto& [e, w] : placedWidgets_) place(*e, w);
+}
+
+// Keyboard focus ----------------------------------------------------------------------------
+
+std::vector<QWidget*> ScreenView::tabStops() const {
+    std::vector<QWidget*> stops;
+    for (const auto& [order, w] : focusable_)
+        if (w->isVisible() && w->isEnabled()) stops.push_back(w);
+    return stops;
+}
+
+bool ScreenView::moveFocus(bool next, bool wrap) {
+    const std::vector<QWidget*> stops = tabStops();
+    if (stops.empty()) return false;
+    // The element holding the focus: the focus widget itself or the element it lies in (the
+    // line editor of a combo box, say).
+    QWidget* focus = QApplication::focusWidget();
+    auto at = stops.end();
+    for (QWidget* w = focus; w && at == stops.end(); w = w->parentWidget()) at = std::find(stops.begin(), stops.end(), w);
+    std::size_t target = 0;
+    if (at == stops.end()) {
+        target = next ? 0 : stops.size() - 1;
+    } else {
+        const auto i = static_cast<std::size_t>(at - stops.begin());
+        const bool atEnd = next ? i + 1 == stops.size() : i == 0;
+        if (atEnd && !wrap) return false;
+        target = next ? (i + 1) % stops.size() : (i + stops.size() - 1) % stops.size();
+    }
+    stops[target]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
@@ -237,14 +302,7 @@ void ScreenView::syncLabel(const ui::Label& model) {
     QLabel* label = it->second;
     label->setText(toQString(model.caption()));
     label->setHidden(!model.visible());
-    // Totals outgrow their design width; a label widens to its caption instead of cutting
-    // the amount off, and never shrinks below the design.
-    if (const ui::ElementLayout* e = ui::findLayout(model.name())) {
-        QRect r = scale_.rect(e->rect);
-        const QSize hint = label->sizeHint();
-        r.setSize(r.size().expandedTo(hint));
-        label->setGeometry(r);
-    }
+    if (const ui::ElementLayout* e = ui::findLayout(model.name())) place(*e, label);
 }
 
 void ScreenView::syncOptions() {

@@ -7,6 +7,7 @@
 // Ownership: the widgets are children of the host widget; the list adapters are owned here.
 // The control must outlive the view.
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <map>
 #include <string>
@@ -41,6 +42,18 @@ public:
 
     // The widget of an element: by name, option buttons by name and index.
     QWidget* widget(const std::string& name, int index = -1) const;
+
+    // Places the elements for a control of this size: at the design size as designed; with
+    // more room the tab control, the frames and the lists grow by the extra width and height,
+    // and every other element keeps its distance to the nearest edges of its container.
+    void fitTo(const QSize& size);
+
+    // Tab and Shift+Tab: the next (or previous) element of the tab showing, the strip among
+    // them, in the design's focus order. At either end it wraps when `wrap`; otherwise it
+    // returns false and leaves the move to the host's own focus chain.
+    bool moveFocus(bool next, bool wrap);
+    // The elements a Tab visits now, in order.
+    std::vector<QWidget*> tabStops() const;
     TabControl* tabs() const { return tabs_; }
     QTreeView* listView(const std::string& name) const;
     ListModel* listModel(const std::string& name) const;
@@ -59,6 +72,8 @@ private:
     QWidget* buildElement(const ui::ElementLayout& e, QWidget* parent);
     void buildList(const ui::ElementLayout& e, QTreeView* view);
     void chainFocus();
+    QRect placed(const ui::ElementLayout& e) const;
+    void place(const ui::ElementLayout& e, QWidget* w);
     void syncAll();
     void syncLabel(const ui::Label& label);
     void syncOptions();
@@ -75,6 +90,9 @@ private:
     std::unordered_map<const ui::Button*, QPushButton*> buttons_;
     std::unordered_map<const ui::ListView*, ListBinding> lists_;
     std::vector<std::pair<int, QWidget*>> focusable_;
+    std::vector<std::pair<const ui::ElementLayout*, QWidget*>> placedWidgets_;
+    QSize design_;
+    QSize extra_{0, 0};
 };
 
 }  // namespace eft::qt

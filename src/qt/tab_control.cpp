@@ -18,10 +18,34 @@ QString plainCaption(std::string_view caption) {
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+// The strip's arrow keys step to the nearest tab the operator may pick in that direction:
+// QTabBar's own step lands on hidden tabs, which the control then refuses, so the key did
+// nothing.
+class StripBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() != Qt::Key_Left && event->key() != Qt::Key_Right) {
+            QTabBar::keyPressEvent(event);
+            return;
+        }
+        const bool forward = (event->key() == Qt::Key_Right) != isRightToLeft();
+        for (int i = currentIndex() + (forward ? 1 : -1); i >= 0 && i < count(); i += forward ? 1 : -1) {
+            if (isTabVisible(i) && isTabEnabled(i)) {
+                setCurrentIndex(i);
+                break;
+            }
+        }
+        event->accept();
+    }
+};
+
 }  // namespace
 
 TabControl::TabControl(std::span<const std::string_view> captions, QWidget* parent)
-    : QWidget(parent), bar_(new QTabBar(this)) {
+    : QWidget(parent), bar_(new StripBar(this)) {
     bar_->setObjectName(QStringLiteral("tabEFT.bar"));
     bar_->setDrawBase(false);
     bar_->setExpanding(true);
@@ -35,8 +59,10 @@ TabControl::TabControl(std::span<const std::string_view> captions, QWidget* pare
     }
     // The pages span the strip's area too; the strip stays on top to take its clicks.
     bar_->raise();
-    setFocusProxy(bar_);
-    setFocusPolicy(bar_->focusPolicy());
+    // The strip is the tab stop; the control around it takes no focus of its own, or Tab
+    // would land on it and be handed straight back to the strip.
+    bar_->setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::NoFocus);
     showPage(bar_->currentIndex());
     connect(bar_, &QTabBar::currentChanged, this, [this](int index) {
         if (syncing_) return;

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <utility>
 
-namespace eft::server {
+#include "eftmemb/embedded_server.h"  // LogFormat
 
-enum class LogFormat { Text, Json };
+namespace eft::server {
 
 struct AccessEntry {
     std::string_view client;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include "support/canned_server.h"
@@ -19,21 +20,28 @@ namespace {
 struct HostRun {
     int exitCode = -1;
     QString errors;
+    QString output;
 };
 
-HostRun runHost(const QStringList& arguments, const QString& home) {
+enum class Display { Offscreen, None };
+
+HostRun runHost(const QStringList& arguments, const QString& home, Display display = Display::Offscreen) {
     QProcess host;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // The demo database's default place lives under the home folder.
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(QString::fromLatin1(name));
+    if (display == Display::Offscreen) env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The demo database's default place and the settings live under the home folder.
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_DATA_HOME"), QDir(home).filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QDir(home).filePath(QStringLiteral("config")));
     host.setProcessEnvironment(env);
     host.start(QStringLiteral(EFT_HOST_PATH), arguments);
     EXPECT_TRUE(host.waitForFinished(60'000)) << "eft-host did not end";
     return {host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1,
-            QString::fromLocal8Bit(host.readAllStandardError())};
+            QString::fromLocal8Bit(host.readAllStandardError()), QString::fromLocal8Bit(host.readAllStandardOutput())};
 }
+
+QString settingsFile(const QString& home) { return QDir(home).filePath(QStringLiteral("config/EFTMemb/eft-host.conf")); }
 
 QSize pngSize(const QString& path) { return QImage(path, "PNG").size(); }
 
@@ -49,6 +57,8 @@ TEST(HostAppTest, ScreenshotAgainstAGivenServerAfterALoad) {
                             dir.path());
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_GT(pngSize(png).width(), 500);
+    EXPECT_TRUE(run.output.contains(QStringLiteral("status: Loaded 0 sweep rows of the United States")))
+        << "the status bar tells the last event: " << run.output.toStdString();
     std::vector<std::string> gets;
     for (const auto& r : server.requests()) gets.push_back(r.method + " " + r.target);
     EXPECT_EQ(gets, std::vector<std::string>{"GET EFTMember.asp?countryID=1&Load=1"});
@@ -69,6 +79,35 @@ TEST(HostAppTest, WithoutAServerTheDemoServerRunsInProcess) {
     const HostRun byDefault = runHost({"--screenshot", png}, dir.path());
     EXPECT_EQ(byDefault.exitCode, 0) << byDefault.errors.toStdString();
     EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("data/EFTMemb/eft-host/eftmemb-demo.sqlite"))));
+}
+
+TEST(HostAppTest, HelpAndVersionNeedNoDisplay) {
+    QTemporaryDir dir;
+    const HostRun help = runHost({"--help"}, dir.path(), Display::None);
+    EXPECT_EQ(help.exitCode, 0) << help.errors.toStdString();
+    EXPECT_TRUE(help.output.contains(QStringLiteral("--server <URL>"))) << help.output.toStdString();
+    const HostRun version = runHost({"--version"}, dir.path(), Display::None);
+    EXPECT_EQ(version.exitCode, 0) << version.errors.toStdString();
+    EXPECT_EQ(version.output.trimmed(), QStringLiteral("eft-host 2.0.7"));
+}
+
+TEST(HostAppTest, TheWindowComesBackAtTheSizeItWasLeftAt) {
+    QTemporaryDir dir;
+    eft::test::CannedServer server;
+    const QString png = dir.filePath(QStringLiteral("host.png"));
+    const QStringList args{"--server", QString::fromStdString(server.base()), "--screenshot", png};
+    const HostRun first = runHost(args, dir.path());
+    ASSERT_EQ(first.exitCode, 0) << first.errors.toStdString();
+    const QSize designed = pngSize(png);
+    EXPECT_EQ(QSettings(settingsFile(dir.path()), QSettings::IniFormat).value(QStringLiteral("window/size")).toSize(),
+              designed);
+
+    // The operator made it larger last time.
+    const QSize larger = designed + QSize(400, 300);
+    QSettings(settingsFile(dir.path()), QSettings::IniFormat).setValue(QStringLiteral("window/size"), larger);
+    const HostRun second = runHost(args, dir.path());
+    ASSERT_EQ(second.exitCode, 0) << second.errors.toStdString();
+    EXPECT_EQ(pngSize(png), larger);
 }
 
 TEST(HostAppTest, ABadCommandLineIsRefused) {

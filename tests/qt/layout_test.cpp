@@ -1,7 +1,9 @@
 // The widgets against the layout data: place, font and container of every element, the list
-// columns, the tabs at creation and the keyboard focus order.
+// columns, the tabs at creation, and the screen given more room than its design.
+#include <QDir>
 #include <QFontInfo>
 #include <QRadioButton>
+#include <QScrollBar>
 
 #include "qt/layout_metrics_p.h"
 #include "ui/layout.h"
@@ -33,7 +35,7 @@ TEST_F(LayoutTest, EveryElementSitsWhereTheDesignPutsIt) {
     const double dpi = widget.logicalDpiX();
     const QSize area = scaled({0, 0, ui::kControlWidth, ui::kControlHeight}, dpi).size();
     EXPECT_EQ(widget.minimumSize(), area);
-    EXPECT_EQ(widget.maximumSize(), area);
+    EXPECT_EQ(widget.size(), area);
     for (const ui::ElementLayout& e : ui::screenLayout()) {
         SCOPED_TRACE(std::string(e.name) + (e.index >= 0 ? "(" + std::to_string(e.index) + ")" : ""));
         QWidget* w = widget.elementWidget(str(e.name), e.index);
@@ -98,22 +100,90 @@ TEST_F(LayoutTest, ListColumnsHaveTheirCaptionsWidthsAndHiddenColumns) {
     EXPECT_EQ(headers("lstBatchDetails"), (QStringList{"X", "Center", "Center Name", "Amount"}));
 }
 
-TEST_F(LayoutTest, TabKeyOrderFollowsTheDesignFocusOrder) {
-    std::vector<std::pair<int, QWidget*>> expected;
+// The screen at its design size and larger: the tab control, the frames and the lists take
+// the extra room, everything else keeps its distance to the nearest edges of its container,
+// and the list columns keep their widths. Each size is rendered for a look.
+TEST_F(LayoutTest, MoreRoomGrowsTheListsAndKeepsTheButtonsByTheirEdges) {
+    serveDemo();
+    click("cmdLoadData");
+    QApplication::processEvents();
+    const QSize design = widget.size();
+    ASSERT_EQ(design, widget.minimumSize());
+    EXPECT_GT(widget.maximumWidth(), 4 * design.width()) << "the control can grow";
+
+    struct Seen {
+        QWidget* w;
+        QRect rect;
+        QSize room;
+        bool grows;
+    };
+    std::vector<Seen> seen;
     for (const ui::ElementLayout& e : ui::screenLayout()) {
-        if (e.kind == ui::LayoutKind::Label || e.kind == ui::LayoutKind::Frame) continue;
         QWidget* w = widget.elementWidget(str(e.name), e.index);
-        expected.emplace_back(e.focusOrder, e.kind == ui::LayoutKind::TabControl ? tabBar() : w);
+        const bool grows = e.kind == ui::LayoutKind::TabControl || e.kind == ui::LayoutKind::Frame ||
+                           e.kind == ui::LayoutKind::ListView;
+        seen.push_back({w, w->geometry(), w->parentWidget()->size(), grows});
     }
-    std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.first < b.first; });
-    std::vector<QWidget*> want, chain;
-    for (auto& p : expected) want.push_back(p.second);
-    QWidget* w = want.front();
-    do {
-        if (std::find(want.begin(), want.end(), w) != want.end()) chain.push_back(w);
-        w = w->nextInFocusChain();
-    } while (w != want.front() && chain.size() <= want.size());
-    EXPECT_EQ(chain, want);
+    QTreeView* members = view("lstEFTMember");
+    std::vector<int> widths;
+    for (int c = 0; c < members->model()->columnCount(); ++c) widths.push_back(members->columnWidth(c));
+
+    struct Size {
+        const char* name;
+        QSize size;
+    };
+    const Size sizes[] = {{"1.0x", design}, {"1.5x", design * 1.5}, {"large", QSize(1900, 1150)}};
+    QDir().mkpath(QStringLiteral(EFT_SCREENSHOT_DIR));
+    for (const Size& sz : sizes) {
+        SCOPED_TRACE(sz.name);
+        widget.resize(sz.size);
+        QApplication::processEvents();
+        ASSERT_EQ(widget.size(), sz.size);
+        const QSize extra = sz.size - design;
+        const QString png = QDir(QStringLiteral(EFT_SCREENSHOT_DIR)).filePath(QStringLiteral("layout-%1.png").arg(sz.name));
+        EXPECT_TRUE(widget.grab().save(png, "PNG"));
+        for (const Seen& s : seen) {
+            SCOPED_TRACE(s.w->objectName().toStdString());
+            const QRect now = s.w->geometry();
+            if (s.grows) {
+                EXPECT_EQ(now, s.rect.adjusted(0, 0, extra.width(), extra.height()));
+            } else {
+                // The nearest edge decides, by where the element's centre lies in its container.
+                const int dx = 2 * s.rect.center().x() > s.room.width() ? extra.width() : 0;
+                const int dy = 2 * s.rect.center().y() > s.room.height() ? extra.height() : 0;
+                EXPECT_EQ(now.topLeft(), s.rect.topLeft() + QPoint(dx, dy));
+            }
+            EXPECT_TRUE(QRect(QPoint(0, 0), s.w->parentWidget()->size()).contains(now)) << "inside its container";
+        }
+        for (int c = 0; c < members->model()->columnCount(); ++c)
+            EXPECT_EQ(members->columnWidth(c), widths[static_cast<std::size_t>(c)]) << "column " << c;
+    }
+    // The anchors that matter to the operator, spelled out for the largest size.
+    const QSize extra = sizes[2].size - design;
+    auto at = [&](const char* name, int index = -1) {
+        for (const Seen& s : seen)
+            if (s.w == widget.elementWidget(QString::fromLatin1(name), index)) return s.rect.topLeft();
+        return QPoint(-1, -1);
+    };
+    EXPECT_EQ(element("cmdLoadData")->pos(), at("cmdLoadData") + QPoint(0, extra.height()));
+    EXPECT_EQ(element("cmdViewCenterDetails")->pos(), at("cmdViewCenterDetails") + QPoint(extra.width(), extra.height()));
+    EXPECT_EQ(element("cmbBatches")->pos(), at("cmbBatches"));
+    EXPECT_EQ(element("cmdPassedFailed")->pos(), at("cmdPassedFailed") + QPoint(extra.width(), extra.height()));
+    EXPECT_EQ(element("lblGrandTotal")->pos(), at("lblGrandTotal") + QPoint(0, extra.height()));
+}
+
+TEST_F(LayoutTest, AtTheLargeSizeTheMemberListNeedsNoSideScrolling) {
+    widget.resize(1900, 1150);
+    ui::Screen& s = widget.control().screen();
+    s.tabEFT.setVisible(1, true);
+    s.tabEFT.select(1);
+    s.lstEFTMember.addLine();
+    s.flush();
+    QApplication::processEvents();
+    EXPECT_FALSE(view("lstEFTMember")->horizontalScrollBar()->isVisible());
+    widget.resize(widget.minimumSize());
+    QApplication::processEvents();
+    EXPECT_TRUE(view("lstEFTMember")->horizontalScrollBar()->isVisible()) << "at the design size it scrolls";
 }
 
 }  // namespace

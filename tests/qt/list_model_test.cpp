@@ -94,5 +94,52 @@ TEST_F(ListModelTest, OnlyTheFirstColumnsCheckBoxIsTheOperators) {
               Qt::AlignHCenter);
 }
 
+// The lines' texts share one store; whatever the order texts are set in, replaced, grown or
+// emptied, and lines sorted, each line reads back what was last set, the others unchanged.
+TEST(ListLinesTest, TextsReadBackWhateverOrderTheyAreSetIn) {
+    ui::Screen screen;
+    ui::ListView& list = screen.lstEFTMember;  // 12 sub-items
+    struct Set {
+        int line, k;
+        std::string text;
+    };
+    const Set steps[] = {
+        {0, 1, "12/06/2026"}, {0, 12, "Member 1"},  // a gap stays empty
+        {1, 2, "0012"},       {0, 5, "10.50"},      // an earlier line grows: moved to the end
+        {0, 1, "1/2/2026"},   {1, 2, ""},           // shrunk, emptied
+        {2, 4, std::string(300, 'x')},              {0, 12, "Member One"},
+        {1, 12, "last"},      {1, 1, "first"},       {2, 4, "short"},
+    };
+    std::vector<std::vector<std::string>> want(3, std::vector<std::string>(12));
+    for (int i = 0; i < 3; ++i) list.addLine();
+    for (const Set& s : steps) {
+        list.setSubItem(s.line, s.k, s.text);
+        want[static_cast<std::size_t>(s.line)][static_cast<std::size_t>(s.k - 1)] = s.text;
+        for (int line = 0; line < 3; ++line)
+            ASSERT_EQ(list.line(line).sub, want[static_cast<std::size_t>(line)]) << "line " << line << " after "
+                                                                               << s.line << "," << s.k;
+    }
+    // Many edits of old lines: the store is compacted now and then; the texts stay.
+    for (int round = 0; round < 2000; ++round) {
+        const int line = round % 3;
+        const std::string text = "t" + std::to_string(round);
+        list.setSubItem(line, 3, text);
+        want[static_cast<std::size_t>(line)][2] = text;
+    }
+    for (int line = 0; line < 3; ++line) EXPECT_EQ(list.line(line).sub, want[static_cast<std::size_t>(line)]);
+
+    list.setSortKey(12);
+    list.setSorted(true);  // by sub-item 12: "" (line 2), "last" (line 1), "Member One" (line 0)
+    EXPECT_EQ(list.subItem(0, 12), "");
+    EXPECT_EQ(list.subItem(1, 1), "first");
+    EXPECT_EQ(list.subItem(2, 1), "1/2/2026");
+    EXPECT_THROW(list.setSubItem(0, 13, "x"), std::out_of_range);
+    EXPECT_THROW((void)list.subItem(0, 0), std::out_of_range);
+
+    list.clear();
+    list.addLine();
+    EXPECT_EQ(list.line(0).sub, std::vector<std::string>(12));
+}
+
 }  // namespace
 }  // namespace eft::qt

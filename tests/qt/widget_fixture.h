@@ -18,10 +18,13 @@
 #include "control/context.h"
 #include "control/eftmemb.h"
 #include "net/http.h"
-#include "qt/eftmemb_widget.h"
+#include "eftmemb/eftmemb_widget.h"
 #include "qt/list_model_p.h"
 #include "qt/tab_control_p.h"
 #include "support/canned_server.h"
+
+// Test failures show texts as texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace eft::qt::test {
 

@@ -47,7 +47,7 @@ protected:
     }
     std::vector<std::string> column(const ui::ListView& list, int k) {
         std::vector<std::string> out;
-        for (const auto& l : list.lines()) out.push_back(k == 0 ? l.text : l.sub[static_cast<std::size_t>(k - 1)]);
+        for (const auto& l : list.lines()) out.emplace_back(k == 0 ? l.text : l.sub[static_cast<std::size_t>(k - 1)]);
         return out;
     }
     // The sweep table's values of one field over all rows, in table order, whatever filter

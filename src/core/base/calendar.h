@@ -4,14 +4,9 @@
 #include <optional>
 #include <string_view>
 
-namespace eft {
+#include "eftmemb/control.h"  // Date
 
-struct Date {
-    int year = 1970;
-    int month = 1;  // 1..12
-    int day = 1;    // 1..31
-    friend bool operator==(const Date&, const Date&) = default;
-};
+namespace eft {
 
 // A calendar date and time of day, stored as seconds from 0001-01-01 00:00:00 (proleptic
 // Gregorian), so that comparing two timestamps compares their numbers.

@@ -48,12 +48,14 @@ void ExportBatchFiles(Context& ctx) {
             failure = "Reading " + address + ": " + why;
         else if (!report.empty())
             ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+        if (why.empty()) ctx.host.exported(report);
     } catch (const std::exception& e) {
         failure = e.what();
     }
-    if (!failure.empty())
-        ctx.messageBox({"The batch export failed.\r\n" + redactedAddress(failure), "EFT Batch Generation",
-                        MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok});
+    if (failure.empty()) return;
+    const std::string shown = "The batch export failed.\r\n" + redactedAddress(failure);
+    ctx.messageBox({shown, "EFT Batch Generation", MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok});
+    ctx.host.errorShown(shown);
 }
 
 }  // namespace eft

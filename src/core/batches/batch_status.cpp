@@ -27,7 +27,9 @@ std::vector<std::string> splitIds(const std::string& list) {
     return ids;
 }
 
-void appendList(std::string& list, const std::string& members) {
+int idCount(const std::string& list) { return list.empty() ? 0 : static_cast<int>(splitIds(list).size()); }
+
+void appendList(std::string& list, std::string_view members) {
     if (!list.empty()) list += ',';
     list += members;
 }
@@ -114,11 +116,14 @@ void cmdPassedFailed_Click(Context& ctx) {
     ctx.setMousePointer(ui::MousePointer::Hourglass);
     try {
         const ControlState& st = ctx.state;
+        const std::int32_t batch = s.cmbBatches.itemData(s.cmbBatches.selected());
         const std::string body = pages::statusBody(cleared.empty() ? std::vector<std::string>{} : splitIds(cleared),
                                                    failed.empty() ? std::vector<std::string>{} : splitIds(failed),
                                                    st.PersonID, st.PersonType,
                                                    s.cmbBatches.itemData(s.cmbBatches.selected()));
         ctx.postFormAndWait(pages::statusAddress(st.ptServerName), body);
+        // Only an accepted commit empties the batch's lines (Inet1_StateChanged).
+        if (s.lstBatchDetails.lineCount() == 0) ctx.host.batchCommitted(batch, idCount(cleared), idCount(failed));
     } catch (const std::exception&) {
         // Quiet; "Commit" and the tabs are restored below whatever happened.
     }

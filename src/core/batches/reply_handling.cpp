@@ -14,6 +14,7 @@ constexpr std::size_t kPieceBytes = 1024;
 
 void showError(Context& ctx, const std::string& text) {
     ctx.messageBox({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+    ctx.host.errorShown(text);
 }
 
 // Reads the whole body in pieces, letting events run after each, as the transfer reports it.
@@ -35,6 +36,7 @@ void savedRowsAccepted(Context& ctx) {
     Table& t = ctx.sweep();
     // The save left the member filter in place: it lets through exactly the posted rows.
     if (!t.bof()) t.moveFirst();
+    const int saved = static_cast<int>(t.rowCount());
     while (t.rowCount() != 0) {
         t.deleteCurrent();
         t.moveNext();
@@ -44,6 +46,7 @@ void savedRowsAccepted(Context& ctx) {
     s.tabEFT.setVisible(kTabMembers, false);
     s.tabEFT.select(kTabCenters);
     FillCenterList(ctx);
+    ctx.host.saved(saved);
 }
 
 void commitAccepted(Context& ctx) {

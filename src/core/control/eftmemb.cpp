@@ -62,7 +62,10 @@ void EFTMemb::wireEvents() {
     s.cmdDeSelectAllMerchandise.onClick = handler(&cmdDeSelectAllMerchandise_Click);
     s.cmdCancelMerchandiseList.onClick = handler(&cmdCancelMerchandiseList_Click);
     s.cmdSaveMerchandise.onClick = handler(&cmdSaveMerchandise_Click);
-    s.tabEFT.onClick = handler(&tabEFT_Click);
+    s.tabEFT.onClick = handler([](Context& c, std::int16_t previous) {
+        c.host.tabChanged(c.screen.tabEFT.selected());
+        tabEFT_Click(c, previous);
+    });
     s.cmbBatches.onClick = handler(&cmbBatches_Click);
     s.cmdPassedFailed.onClick = handler(&cmdPassedFailed_Click);
     ctx_->Inet1.onStateChanged = handler(&Inet1_StateChanged);

@@ -6,21 +6,10 @@
 #include <functional>
 #include <string>
 
+#include "eftmemb/control.h"  // HttpLimits
 #include "net/fetch.h"
 
 namespace eft {
-
-struct HttpLimits {
-    std::chrono::milliseconds connectTimeout{10'000};
-    std::chrono::milliseconds getTimeout{120'000};   // a GET's whole transfer
-    std::chrono::milliseconds postTimeout{120'000};  // a POST's whole transfer
-    // A transfer that receives nothing for this long fails, whatever its whole time allows.
-    std::chrono::seconds lowSpeedTime{30};
-    std::size_t maxReplyBytes = std::size_t{1} << 30;
-    // A CA bundle for a server certified by a private CA; empty: the system's. Certificates
-    // and host names are always checked.
-    std::string caFile;
-};
 
 // Redirects a GET follows at most, and only to the same scheme, host and port.
 inline constexpr int kMaxRedirects = 5;

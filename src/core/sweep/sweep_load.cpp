@@ -50,9 +50,12 @@ void LoadSweepData(Context& ctx) {
             sweep.moveFirst();
             FillCenterList(ctx);
         }
+        ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
-        ctx.messageBox(MessageBoxRequest{redactedAddress(e.what()), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        const std::string shown = redactedAddress(e.what());
+        ctx.messageBox(MessageBoxRequest{shown, "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.host.errorShown(shown);
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }

@@ -1,6 +1,7 @@
 #include "ui/layout.h"
 
 #include "control/version.h"
+#include "eftmemb/control.h"
 
 namespace eft::ui {
 namespace {
@@ -74,9 +75,14 @@ const ElementLayout* findLayout(std::string_view name, int index) {
     return nullptr;
 }
 
-std::string versionCaption() {
-    return "Version: " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-           std::to_string(kVersionRevision);
-}
+std::string versionCaption() { return "Version: " + libraryVersion(); }
 
 }  // namespace eft::ui
+
+namespace eft {
+
+std::string libraryVersion() {
+    return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision);
+}
+
+}  // namespace eft

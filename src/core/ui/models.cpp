@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <numeric>
+#include <limits>
+#include <stdexcept>
 
 #include "ui/screen.h"
 
@@ -107,6 +109,25 @@ void TabStrip::setCaptionOfSelected(std::string caption) {
     changed();
 }
 
+// SubItems ------------------------------------------------------------------------------------
+
+std::string_view SubItems::operator[](std::size_t i) const {
+    if (i >= count_) throw std::out_of_range("no such sub-item");
+    if (i >= used_) return {};
+    const std::uint32_t start = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(*store_).substr(start_ + start, ends_[i] - start);
+}
+
+std::vector<std::string> SubItems::toVector() const { return {begin(), end()}; }
+
+bool operator==(const SubItems& a, const SubItems& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
+bool operator==(const SubItems& a, const std::vector<std::string>& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
 // ListView ------------------------------------------------------------------------------------
 
 void ListView::structureChanged() {
@@ -130,25 +151,65 @@ ListView::Pending ListView::takePending() {
 void ListView::clear() {
     if (lines_.empty()) return;
     lines_.clear();
+    texts_.clear();  // keeps its room for the next fill
+    garbage_ = 0;
     structureChanged();
 }
 
 int ListView::addLine() {
-    Line line;
-    line.sub.resize(static_cast<std::size_t>(subItems_));
-    lines_.push_back(std::move(line));
+    Line& line = lines_.emplace_back();
+    line.sub.store_ = &texts_;
+    line.sub.start_ = static_cast<std::uint32_t>(texts_.size());
+    line.sub.count_ = static_cast<std::uint8_t>(std::clamp(subItems_, 0, SubItems::kMax));
     structureChanged();
     return lineCount() - 1;
 }
 
-void ListView::setSubItem(int line, int k, std::string text) {
-    Line& l = lines_.at(static_cast<std::size_t>(line));
-    l.sub.at(static_cast<std::size_t>(k - 1)) = std::move(text);
+void ListView::setSubItem(int line, int k, std::string_view text) {
+    SubItems& s = lines_.at(static_cast<std::size_t>(line)).sub;
+    const auto i = static_cast<std::size_t>(k - 1);
+    if (i >= s.count_) throw std::out_of_range("no such sub-item");
+    if (texts_.size() + text.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("the list's texts outgrow their store");
+    if (s.start_ + s.bytes() != texts_.size()) {
+        // Not the last texts in the store: they move to its end, where they can grow.
+        const std::string moved(texts_, s.start_, s.bytes());
+        garbage_ += moved.size();
+        s.start_ = static_cast<std::uint32_t>(texts_.size());
+        texts_ += moved;
+    }
+    if (i >= s.used_) {
+        // Past the texts set so far: the ones between stay empty, the new one goes at the end.
+        const std::uint32_t end = s.bytes();
+        for (std::size_t j = s.used_; j < i; ++j) s.ends_[j] = end;
+        texts_.append(text);
+        s.ends_[i] = end + static_cast<std::uint32_t>(text.size());
+        s.used_ = static_cast<std::uint8_t>(i + 1);
+    } else {
+        const std::uint32_t start = i == 0 ? 0 : s.ends_[i - 1];
+        const std::uint32_t length = s.ends_[i] - start;
+        texts_.replace(s.start_ + start, length, text);
+        const auto grown = static_cast<std::int64_t>(text.size()) - length;
+        for (std::size_t j = i; j < s.used_; ++j) s.ends_[j] = static_cast<std::uint32_t>(s.ends_[j] + grown);
+    }
+    if (garbage_ > 4096 && garbage_ > texts_.size() / 2) compactTexts();
     lineChanged(line);
 }
 
-const std::string& ListView::subItem(int line, int k) const {
-    return lines_.at(static_cast<std::size_t>(line)).sub.at(static_cast<std::size_t>(k - 1));
+void ListView::compactTexts() {
+    std::string kept;
+    kept.reserve(texts_.size() - garbage_);
+    for (Line& l : lines_) {
+        const std::uint32_t start = static_cast<std::uint32_t>(kept.size());
+        kept.append(texts_, l.sub.start_, l.sub.bytes());
+        l.sub.start_ = start;
+    }
+    texts_.swap(kept);
+    garbage_ = 0;
+}
+
+std::string_view ListView::subItem(int line, int k) const {
+    return lines_.at(static_cast<std::size_t>(line)).sub[static_cast<std::size_t>(k - 1)];
 }
 
 void ListView::setChecked(int line, bool checked) {
@@ -207,7 +268,7 @@ void ListView::resort() {
     const std::size_t key = static_cast<std::size_t>(sortKey_);
     std::vector<std::string> folded(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const std::string& text = key == 0 ? lines_[i].text : lines_[i].sub[key - 1];
+        const std::string_view text = key == 0 ? std::string_view(lines_[i].text) : lines_[i].sub[key - 1];
         folded[i].resize(text.size());
         std::transform(text.begin(), text.end(), folded[i].begin(),
                        [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });

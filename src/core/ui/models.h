@@ -2,9 +2,11 @@
 // The state models of the screen's elements. Methods named operator* stand for the operator's
 // own input and raise the element's event; the plain setters are the control's changes and
 // raise nothing (except where selecting raises Click whoever selects, as for tabs and combos).
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/element.h"
@@ -96,12 +98,74 @@ private:
     int selected_ = 0;
 };
 
+class ListView;
+
+// The sub-item texts of one list line. They lie one after another in their list's text store,
+// so a line costs no allocation of its own: a list of 100,000 lines is filled with a few
+// growths of one buffer, and emptied without freeing 100,000 pieces.
+// Read like a vector of texts: sub[k - 1] is sub-item k.
+class SubItems {
+public:
+    static constexpr int kMax = 12;  // the widest list, lstEFTMember
+
+    SubItems() = default;
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::string_view operator[](std::size_t i) const;
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = std::string_view;
+        const_iterator() = default;
+        const_iterator(const SubItems* items, std::size_t i) : items_(items), i_(i) {}
+        std::string_view operator*() const { return (*items_)[i_]; }
+        const_iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        const_iterator operator++(int) {
+            const_iterator before = *this;
+            ++i_;
+            return before;
+        }
+        friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+    private:
+        const SubItems* items_ = nullptr;
+        std::size_t i_ = 0;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, count_}; }
+
+    std::vector<std::string> toVector() const;
+    operator std::vector<std::string>() const { return toVector(); }
+    friend bool operator==(const SubItems& a, const SubItems& b);
+    friend bool operator==(const SubItems& a, const std::vector<std::string>& b);
+
+private:
+    friend class ListView;
+    std::uint32_t bytes() const { return used_ == 0 ? 0 : ends_[used_ - 1]; }
+
+    const std::string* store_ = nullptr;
+    std::uint32_t start_ = 0;  // where the line's texts begin in the store
+    // Where text i ends, from start_ (it begins where text i - 1 ends), for the first used_
+    // texts; the texts after them are empty, so a fill from left to right only appends.
+    std::array<std::uint32_t, kMax> ends_{};
+    std::uint8_t count_ = 0;
+    std::uint8_t used_ = 0;
+};
+
 class ListView : public Element {
 public:
     struct Line {
         bool checked = false;
         std::string text;
-        std::vector<std::string> sub;  // sub-item k at index k - 1
+        SubItems sub;  // sub-item k at index k - 1
     };
 
     ListView(Screen& s, std::string name, int subItemCount, bool sortable)
@@ -116,8 +180,8 @@ public:
     // Appends an empty, unchecked line and returns its index.
     int addLine();
     void reserve(std::size_t lines) { lines_.reserve(lines); }
-    void setSubItem(int line, int k, std::string text);
-    const std::string& subItem(int line, int k) const;
+    void setSubItem(int line, int k, std::string_view text);
+    std::string_view subItem(int line, int k) const;
     // A change of the check box by the control itself: raises nothing.
     void setChecked(int line, bool checked);
     void setAllChecked(bool checked);
@@ -155,6 +219,12 @@ private:
 
     std::vector<Line> lines_;
     int subItems_;
+    // Every line's texts. A line's texts are changed in place when they are the last in the
+    // store (as while a list is filled); otherwise they move to its end first, and the bytes
+    // left behind are counted until the store is compacted.
+    std::string texts_;
+    std::size_t garbage_ = 0;
+    void compactTexts();
     bool sortable_;
     int sortKey_ = 0;
     bool sorted_ = false;

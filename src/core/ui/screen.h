@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "eftmemb/control.h"  // MousePointer
 #include "ui/models.h"
 
 namespace eft::ui {
-
-enum class MousePointer { Normal, Hourglass };
 
 class ScreenObserver {
 public:

@@ -1,0 +1,156 @@
+// What a host can bind to: the three properties' change signals and the control's events,
+// each caught with QSignalSpy as the operator's steps cause them.
+#include <QMetaProperty>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "widget_fixture.h"
+
+namespace eft::qt::test {
+namespace {
+
+using SignalsTest = WidgetTest;
+
+QList<QVariantList> all(const QSignalSpy& spy) {
+    QList<QVariantList> out;
+    for (const auto& args : spy) out << args;
+    return out;
+}
+
+TEST_F(SignalsTest, ThePropertiesNotifyTheirChangesOnly) {
+    const QMetaObject* meta = widget.metaObject();
+    for (const char* name : {"serverAddress", "personId", "personType"}) {
+        const QMetaProperty p = meta->property(meta->indexOfProperty(name));
+        EXPECT_TRUE(p.hasNotifySignal()) << name;
+    }
+    QSignalSpy server(&widget, &EftMembWidget::serverAddressChanged);
+    QSignalSpy id(&widget, &EftMembWidget::personIdChanged);
+    QSignalSpy type(&widget, &EftMembWidget::personTypeChanged);
+    struct Step {
+        const char* property;
+        QVariant value;
+        int server, id, type;  // counts after the step
+    };
+    const Step steps[] = {
+        {"personId", 11, 0, 1, 0},
+        {"personId", 11, 0, 1, 0},  // the same value again: no change
+        {"personType", 3, 0, 1, 1},
+        {"serverAddress", QStringLiteral("http://127.0.0.1:9/x/"), 1, 1, 1},
+    };
+    for (const Step& s : steps) {
+        widget.setProperty(s.property, s.value);
+        EXPECT_EQ((std::vector<int>{int(server.count()), int(id.count()), int(type.count())}),
+                  (std::vector<int>{s.server, s.id, s.type}))
+            << s.property;
+    }
+    EXPECT_EQ(id.last().at(0).toInt(), 11);
+    EXPECT_EQ(type.last().at(0).toInt(), 3);
+    EXPECT_EQ(server.last().at(0).toString(), QStringLiteral("http://127.0.0.1:9/x/"));
+}
+
+TEST_F(SignalsTest, LoadsSavesAndTabsAreReported) {
+    serveDemo();
+    QSignalSpy loaded(&widget, &EftMembWidget::sweepLoaded);
+    QSignalSpy tabsShown(&widget, &EftMembWidget::tabChanged);
+    QSignalSpy saved(&widget, &EftMembWidget::saved);
+    QSignalSpy errors(&widget, &EftMembWidget::errorOccurred);
+
+    click("cmdLoadData");
+    click("optCountry", 2);
+    click("optCountry", 1);
+    EXPECT_EQ(all(loaded), (QList<QVariantList>{{1, 4}, {2, 1}, {1, 4}}));
+
+    tick("lstEFTCenter", 0);  // center 12: two members
+    click("cmdViewCenterDetails");
+    click("cmdSelectAllMerchandise");
+    answers = {MsgAnswer::Yes};
+    click("cmdSaveMerchandise");
+    EXPECT_EQ(all(saved), (QList<QVariantList>{{2}}));
+    EXPECT_EQ(all(tabsShown), (QList<QVariantList>{{1}, {0}})) << "details, then the accepted save";
+    EXPECT_EQ(errors.count(), 0);
+}
+
+TEST_F(SignalsTest, AnExportAndACommitAreReported) {
+    serveDemo();
+    QSignalSpy exported(&widget, &EftMembWidget::exported);
+    QSignalSpy committed(&widget, &EftMembWidget::batchCommitted);
+    QSignalSpy tabsShown(&widget, &EftMembWidget::tabChanged);
+    answers = {MsgAnswer::Yes};
+    clickTab(2);
+    EXPECT_EQ(all(exported), (QList<QVariantList>{{QStringLiteral("2 batch items exported")}}));
+    EXPECT_EQ(all(tabsShown), (QList<QVariantList>{{2}, {3}}));
+
+    element<QComboBox>("cmbBatches")->activated(1);  // batch 57: centers 12 and 34
+    tick("lstBatchDetails", 0);                      // 12 cleared: members 1001 and -1002
+    answers = {MsgAnswer::Yes};
+    click("cmdPassedFailed");
+    EXPECT_EQ(all(committed), (QList<QVariantList>{{57, 2, 1}}));
+}
+
+// Every failure the operator is shown comes as errorOccurred too, with the box's text; a
+// refused post is no success.
+TEST_F(SignalsTest, EveryFailureShownIsAnError) {
+    server.on("EFTMember.asp?countryID=1&Load=1", {"<rows><row><CenterID>12</CenterID></row>"});
+    server.on("EFTMemberBatch.asp?TSQL=BatchList",
+              {eft::test::sweepReply({batchRow(57, 12, 1001, 1, "10.5")})});
+    server.on("EFTMemberBatch.asp", {"batch 57 is locked"});
+    QSignalSpy errors(&widget, &EftMembWidget::errorOccurred);
+    QSignalSpy loaded(&widget, &EftMembWidget::sweepLoaded);
+    QSignalSpy committed(&widget, &EftMembWidget::batchCommitted);
+
+    click("cmdLoadData");
+    ASSERT_EQ(errors.count(), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(errors[0][0].toString().toStdString(), boxes[0].text) << "the load's failure box";
+    EXPECT_EQ(loaded.count(), 0);
+
+    clickTab(3);
+    element<QComboBox>("cmbBatches")->activated(1);
+    answers = {MsgAnswer::Yes};
+    click("cmdPassedFailed");
+    ASSERT_EQ(errors.count(), 2);
+    EXPECT_EQ(errors[1][0].toString(), QStringLiteral("batch 57 is locked"));
+    EXPECT_EQ(boxes.back().title, "ERROR");
+    EXPECT_EQ(committed.count(), 0);
+
+    // Without a handler answering them, the signal follows the real box; the operator closes
+    // it as soon as it is up.
+    widget.setMessageBoxHandler({});
+    bool boxShown = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            boxShown = true;
+            box->close();
+        }
+    });
+    closer.start(10);
+    clickTab(0);
+    click("optCountry", 2);  // no sweep for Canada: the server answers 404
+    closer.stop();
+    EXPECT_TRUE(boxShown);
+    EXPECT_EQ(errors.count(), 3);
+}
+
+// Busy and progress come from the core's transfers.
+TEST_F(SignalsTest, ATransferIsBusyAndItsProgressRisesToItsSize) {
+    std::vector<Row> rows;
+    for (int i = 0; i < 400; ++i) rows.push_back(sweepRow(1000 + i, 10 + i % 7, "1", "0"));
+    const std::string reply = eft::test::sweepReply(rows);
+    server.on("EFTMember.asp?countryID=1&Load=1", {reply});
+    QSignalSpy busy(&widget, &EftMembWidget::busyChanged);
+    QSignalSpy progress(&widget, &EftMembWidget::transferProgress);
+    click("cmdLoadData");
+    if (busy.isEmpty()) GTEST_SKIP() << "the core does not report its transfers";
+    EXPECT_EQ(all(busy), (QList<QVariantList>{{true}, {false}}));
+    ASSERT_FALSE(progress.isEmpty());
+    qint64 last = 0;
+    for (const auto& args : progress) {
+        EXPECT_GE(args[0].toLongLong(), last) << "never falls back";
+        last = args[0].toLongLong();
+    }
+    EXPECT_EQ(last, static_cast<qint64>(reply.size()));
+}
+
+}  // namespace
+}  // namespace eft::qt::test
