@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "access.h"
+#include "access_log.h"
 #include "connection.h"
 #include "router.h"
 #include "service.h"
