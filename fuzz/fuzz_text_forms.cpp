@@ -32,8 +32,17 @@ void checkEncoded(std::string_view in, const std::string& out) {
 }
 
 void checkNumberForms(float v) {
-    const std::string a = eft::text::amount(v);
-    const std::string m = eft::text::money(v);
+    // An amount that cannot be shown is refused, never printed; anything else is shown.
+    const bool showable = std::isfinite(v) && std::fabs(static_cast<double>(v)) < eft::text::kAmountLimit;
+    std::string a, m;
+    try {
+        a = eft::text::amount(v);
+        m = eft::text::money(v);
+        require(showable);
+    } catch (const eft::text::AmountOutOfRange&) {
+        require(!showable);
+        return;
+    }
     std::string unseparated;
     for (char c : m)
         if (c != ',') unseparated += c;

@@ -22,7 +22,7 @@ foreach(wanted
     "./usr/bin/eft-driver"
     "./usr/lib/systemd/system/eft-server.service"
     "./usr/share/doc/eftmemb/eft-server.env"
-    "libeftmemb_core.a"
+    "libeftmemb_core.so.2"
     "./usr/include/eftmemb/")
   string(FIND "${contents}" "${wanted}" at)
   if(at EQUAL -1)
