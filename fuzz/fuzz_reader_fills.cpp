@@ -21,6 +21,7 @@ void fillCentersAndMembers(eft::Context& ctx, std::string reply) {
     eft::Table& sweep = ctx.rsSweep.emplace(eft::makeTable("rsSweep", eft::sweepFields()));
     try {
         eft::readXmlRowsFromBuffer(sweep, reply, "CenterID", "fuzz:EFTMember.asp");
+        if (sweep.rowCount() == 0) return;  // as the load: no rows, no lists
         for (sweep.moveFirst(); !sweep.eof(); sweep.moveNext()) eft::applyRowAmounts(sweep);
     } catch (const eft::EftError&) {
         return;  // the load's failure path: a message, nothing filled
