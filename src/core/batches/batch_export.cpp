@@ -53,9 +53,8 @@ void ExportBatchFiles(Context& ctx) {
         failure = e.what();
     }
     if (failure.empty()) return;
-    const std::string shown = "The batch export failed.\r\n" + redactedAddress(failure);
-    ctx.messageBox({shown, "EFT Batch Generation", MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok});
-    ctx.host.errorShown(shown);
+    ctx.showFailure({"The batch export failed.\r\n" + redactedAddress(failure), "EFT Batch Generation",
+                     MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok});
 }
 
 }  // namespace eft

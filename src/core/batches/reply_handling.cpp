@@ -13,8 +13,7 @@ namespace {
 constexpr std::size_t kPieceBytes = 1024;
 
 void showError(Context& ctx, const std::string& text) {
-    ctx.messageBox({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
-    ctx.host.errorShown(text);
+    ctx.showFailure({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
 }
 
 // Reads the whole body in pieces, letting events run after each, as the transfer reports it.

@@ -15,6 +15,11 @@ MsgAnswer Context::messageBox(const MessageBoxRequest& request) {
     return host.messageBox(request);
 }
 
+void Context::showFailure(const MessageBoxRequest& request) {
+    messageBox(request);
+    host.errorShown(request.text);
+}
+
 void Context::doEvents() {
     screen.flush();
     host.processEvents();

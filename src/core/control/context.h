@@ -46,6 +46,9 @@ public:
     // Host services, with the screen brought up to date first so the operator sees the
     // state the control is in while the host runs its event loop.
     MsgAnswer messageBox(const MessageBoxRequest& request);
+    // A failure the operator must see: its box, then the host's notice of it, so a host that
+    // listens for errors hears of every one the control shows.
+    void showFailure(const MessageBoxRequest& request);
     void doEvents();
     void setMousePointer(ui::MousePointer pointer);
 

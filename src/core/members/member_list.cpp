@@ -93,7 +93,7 @@ void cmdViewCenterDetails_Click(Context& ctx) {
         list.resort();
     } catch (const text::AmountOutOfRange& e) {
         // Never shown as a number; the lines so far stay, as on any failure.
-        ctx.messageBox({"The member list is not complete: " + std::string(e.description()) + ".", "",
+        ctx.showFailure({"The member list is not complete: " + std::string(e.description()) + ".", "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception&) {
         // Quiet: the tab changes, the reset labels and the lines so far stay.

@@ -14,7 +14,7 @@ void showSelected(Context& ctx, float amount) {
     try {
         ctx.screen.lblMerchandiseSelected.setCaption("Amount Selected (Total): $ " + text::money(amount));
     } catch (const text::AmountOutOfRange& e) {
-        ctx.messageBox({"The selected total cannot be shown: " + std::string(e.description()) + ".", "",
+        ctx.showFailure({"The selected total cannot be shown: " + std::string(e.description()) + ".", "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }
 }

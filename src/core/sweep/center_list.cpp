@@ -75,7 +75,7 @@ void FillCenterList(Context& ctx) {
     } catch (const text::AmountOutOfRange& e) {
         // A sum too large to show is never shown as a number: the run ends as on any failure,
         // but the operator is told why the list stops short.
-        ctx.messageBox({"The list of centers is not complete: " + std::string(e.description()) + ".", "",
+        ctx.showFailure({"The list of centers is not complete: " + std::string(e.description()) + ".", "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception&) {
         // Quiet by design: what was listed so far stays for the operator to see.

@@ -53,9 +53,7 @@ void LoadSweepData(Context& ctx) {
         ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
-        const std::string shown = redactedAddress(e.what());
-        ctx.messageBox(MessageBoxRequest{shown, "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
-        ctx.host.errorShown(shown);
+        ctx.showFailure({redactedAddress(e.what()), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }
