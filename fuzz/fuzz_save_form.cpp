@@ -5,7 +5,7 @@
 
 #include "fuzz_entry.h"
 #include "server/form.h"
-#include "server/save_record.h"
+#include "server/save_body.h"
 
 using eft::fuzz::require;
 namespace server = eft::server;
@@ -13,7 +13,7 @@ namespace server = eft::server;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
         // Nothing doubtful is saved: an accepted rate is a finite number above zero.
-        for (const server::SaveRecord& r : server::parseSaveBody(eft::fuzz::asText(data, size)))
+        for (const server::SaveRecord& r : server::readSaveBody(eft::fuzz::asText(data, size)))
             require(std::isfinite(r.conversionRate) && r.conversionRate > 0);
     } catch (const server::RequestError& e) {
         const std::string_view why = e.what();

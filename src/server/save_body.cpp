@@ -7,13 +7,6 @@
 namespace eft::server {
 namespace {
 
-bool allDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (const char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
 // "SQL<k>" with k in plain decimal from 1; nothing for any other key.
 std::optional<std::int64_t> recordNumber(std::string_view key) {
     if (!key.starts_with("SQL")) return std::nullopt;

@@ -12,6 +12,14 @@
 #include "text/text_forms.h"
 
 namespace eft::server {
+
+bool allDigits(std::string_view s) {
+    if (s.empty()) return false;
+    for (const char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
 namespace {
 
 enum Key { MemberID, Status, PersonID, PersonType, ConversionRate, CenterID, Source, Royalty, NAC, RoyaltyReserve,
@@ -26,13 +34,6 @@ std::optional<int> keyIndex(std::string_view key) {
 }
 
 std::string named(int key) { return "'" + std::string(kSaveRecordKeys[key]) + "'"; }
-
-bool allDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (const char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
 
 // Plain decimal, an optional leading '-', nothing else.
 template <typename Int>
@@ -98,16 +99,6 @@ void storeValue(SaveRecord& r, int key, std::string_view value) {
     }
 }
 
-// "SQL<k>" with k in plain decimal from 1; nothing for any other key.
-std::optional<std::int64_t> recordNumber(std::string_view key) {
-    if (!key.starts_with("SQL")) return std::nullopt;
-    const std::string_view digits = key.substr(3);
-    if (!allDigits(digits) || digits.front() == '0' || digits.size() > 9) return std::nullopt;
-    std::int64_t k = 0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), k);
-    return k;
-}
-
 }  // namespace
 
 SaveRecord parseSaveRecord(std::string_view record) {
@@ -136,43 +127,6 @@ SaveRecord parseSaveRecord(std::string_view record) {
     }
     if (position < kKeyCount) throw RequestError("key " + named(position) + " is missing");
     return r;
-}
-
-std::vector<SaveRecord> parseSaveBody(std::string_view body) {
-    const std::vector<FormPair> pairs = decodeForm(body);
-    std::unordered_map<std::int64_t, std::size_t> recordAt;  // record number -> index in pairs
-    recordAt.reserve(pairs.size());
-    std::optional<std::int64_t> count;
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        const std::string& key = pairs[i].key;
-        if (key == "RecordCount") {
-            if (count) throw RequestError("RecordCount appears twice");
-            const std::string& v = pairs[i].value;
-            if (!allDigits(v) || v.size() > 9) throw RequestError("RecordCount " + quote(v) + " is not a count");
-            count = std::stoll(v);
-        } else if (const auto k = recordNumber(key)) {
-            if (!recordAt.emplace(*k, i).second) throw RequestError("Record SQL" + std::to_string(*k) + " appears twice");
-        } else {
-            throw RequestError("Unexpected key " + quote(key));
-        }
-    }
-    if (!count) throw RequestError("RecordCount is missing");
-    for (std::int64_t k = 1; k <= *count; ++k)
-        if (!recordAt.contains(k)) throw RequestError("Record SQL" + std::to_string(k) + " is missing");
-    if (static_cast<std::int64_t>(recordAt.size()) != *count)
-        throw RequestError("RecordCount " + std::to_string(*count) + " does not match the " +
-                           std::to_string(recordAt.size()) + " records sent");
-
-    std::vector<SaveRecord> records;
-    records.reserve(static_cast<std::size_t>(*count));
-    for (std::int64_t k = 1; k <= *count; ++k) {
-        try {
-            records.push_back(parseSaveRecord(pairs[recordAt.at(k)].value));
-        } catch (const RequestError& e) {
-            throw RequestError("Record SQL" + std::to_string(k) + ": " + e.what());
-        }
-    }
-    return records;
 }
 
 std::string controlRecordText(const ChargeKey& key, std::int16_t type, const Amounts& a, bool salesTaxExempt,

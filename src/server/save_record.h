@@ -38,9 +38,8 @@ inline constexpr std::string_view kSaveRecordKeys[] = {
 // One decoded record. Throws RequestError naming the fault (without the record's name).
 SaveRecord parseSaveRecord(std::string_view record);
 
-// The whole body: SQL1..SQLn and RecordCount=n, in any order. Throws RequestError whose text
-// names the record ("Record SQL3: ...") or the body fault.
-std::vector<SaveRecord> parseSaveBody(std::string_view body);
+// Whether s is one or more decimal digits and nothing else.
+bool allDigits(std::string_view s);
 
 // The record text the control sends for a sweep row it derived from these stored values,
 // made by the control's own code so the server and the control can never drift apart.
