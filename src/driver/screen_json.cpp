@@ -47,7 +47,10 @@ nlohmann::json dumpScreen(ui::Screen& s) {
     nlohmann::json lists = nlohmann::json::object();
     for (auto* l : s.lists()) lists[l->name()] = listJson(*l);
     nlohmann::json entries = nlohmann::json::array();
-    for (const auto& e : s.cmbBatches.entries()) entries.push_back({{"text", e.text}, {"data", e.data}});
+    for (const auto& e : s.cmbBatches.entries()) {
+        entries.push_back({{"text", e.text}, {"data", e.data}});
+        if (!e.tip.empty()) entries.back()["tip"] = e.tip;
+    }
     return {
         {"event", "dump"},
         {"tabs", std::move(tabs)},

@@ -318,10 +318,14 @@ void ScreenView::syncCombo() {
     bool same = combo_->count() == static_cast<int>(entries.size());
     for (int i = 0; same && i < combo_->count(); ++i)
         same = combo_->itemText(i) == toQString(entries[static_cast<std::size_t>(i)].text) &&
-               combo_->itemData(i).toInt() == entries[static_cast<std::size_t>(i)].data;
+               combo_->itemData(i).toInt() == entries[static_cast<std::size_t>(i)].data &&
+               combo_->itemData(i, Qt::ToolTipRole).toString() == toQString(entries[static_cast<std::size_t>(i)].tip);
     if (!same) {
         combo_->clear();
-        for (const auto& entry : entries) combo_->addItem(toQString(entry.text), entry.data);
+        for (const auto& entry : entries) {
+            combo_->addItem(toQString(entry.text), entry.data);
+            if (!entry.tip.empty()) combo_->setItemData(combo_->count() - 1, toQString(entry.tip), Qt::ToolTipRole);
+        }
     }
     combo_->setCurrentIndex(model.selected());
     combo_->setEnabled(model.enabled());

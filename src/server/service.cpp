@@ -218,6 +218,7 @@ std::string Service::batchListXml() {
         xml::appendElement(out, "ExportedDate", v.exportedAt);
         xml::appendElement(out, "Source", v.source);
         xml::appendSingleElement(out, "Amount", v.amount);
+        xml::appendElement(out, "Country", v.country);
         out += "</Item>\n";
     });
     out += "</BatchList>\n";

@@ -148,7 +148,7 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
     // Center by center along the (state, center) index: no search of the batch's items.
     markExported_ = db_.prepare("UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1");
     pendingItems_ = db_.prepare(
-        "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount "
+        "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country "
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
         "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
         "WHERE bi.outcome IS NULL "
@@ -451,6 +451,7 @@ void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& 
         v.exportedAt = s.text(4);
         v.source = static_cast<std::int16_t>(s.integer(5));
         v.amount = single(s, 6);
+        v.country = static_cast<std::int16_t>(s.integer(7));
         visit(v);
     }
 }

@@ -87,6 +87,7 @@ struct BatchItemView {
     std::string_view exportedAt;
     std::int16_t source = 0;
     float amount = 0;
+    std::int16_t country = 0;  // the batch's: 1 United States, 2 Canada
 };
 
 // Why a save record's charge could not be saved.

@@ -40,14 +40,22 @@ protected:
 };
 
 TEST_F(BatchTest, OneEntryPerBatchInBatchOrder) {
-    serveBatches({item(15, 3, 9, "1", 1, "2010-12-31"), item(12, 34, 1, "1", 1, "3/5/2009 9:30 AM"),
-                  item(12, 12, 2, "1", 1, "2011-01-01"), item(12, 12, 3, "1"), item(0, 5, 4, "1"),
+    // A batch's first row names its country; a batch with none (an older server's reply) gets no tip.
+    const auto in = [](Row r, int country) {
+        r["Country"] = std::to_string(country);
+        return r;
+    };
+    serveBatches({in(item(15, 3, 9, "1", 1, "2010-12-31"), 1), in(item(12, 34, 1, "1", 1, "3/5/2009 9:30 AM"), 2),
+                  in(item(12, 12, 2, "1", 1, "2011-01-01"), 1), item(12, 12, 3, "1"), item(0, 5, 4, "1"),
                   item(16, 5, 5, "1", 1, "")});
     enterBatchStatus();
     EXPECT_EQ(entries(), (std::vector<std::string>{" Please Select Batch Number : |0",
                                                    " Batch # : 12     Exported : Mar 05, 2009|12",
                                                    " Batch # : 15     Exported : Dec 31, 2010|15",
                                                    " Batch # : 16     Exported : |16"}));
+    std::vector<std::string> tips;
+    for (const auto& e : screen().cmbBatches.entries()) tips.push_back(e.tip);
+    EXPECT_EQ(tips, (std::vector<std::string>{"", "Canada", "United States", ""}));
     EXPECT_EQ(screen().cmbBatches.selected(), 0);
     EXPECT_FALSE(screen().lblIstr.visible());
     EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0);

@@ -146,6 +146,21 @@ TEST_F(FullCycle, CanadaHasItsOwnCentersAndTaxes) {
     EXPECT_EQ(dump["labels"]["lblMerchandiseEligible"].get<std::string>().rfind("Amount Eligible (Total): $ ", 0), 0u);
 }
 
+TEST_F(FullCycle, EachExportedBatchNamesItsCountry) {
+    auto op = session();
+    const std::string saveFirstCenter = "tick lstEFTCenter 0\nclick cmdViewCenterDetails\nclick cmdSelectAllMerchandise\n"
+                                        "answer yes\nclick cmdSaveMerchandise\n";
+    ASSERT_EQ(op->run("click optCountry 2\n" + saveFirstCenter + "click optCountry 1\n" + saveFirstCenter +
+                      "answer yes\ntab 2\ndump"),
+              0);
+    const auto entries = op->last("dump")["combo"]["entries"];
+    ASSERT_EQ(entries.size(), 3u) << entries;
+    EXPECT_FALSE(entries[0].contains("tip"));  // the prompt
+    // Batches are formed United States first, so the lower number is that country's.
+    EXPECT_EQ(entries[1].value("tip", ""), "United States");
+    EXPECT_EQ(entries[2].value("tip", ""), "Canada");
+}
+
 TEST(DriverProgram, RunsAScriptAgainstItsEmbeddedServer) {
     const fs::path script = fs::temp_directory_path() / ("eft-e2e-script-" + std::to_string(::getpid()));
     {

@@ -30,13 +30,13 @@ TEST_F(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_string(service->batchListXml().c_str()));
     const struct {
-        const char *batch, *center, *name, *member, *source, *amount;
+        const char *batch, *center, *name, *member, *source, *amount, *country;
     } want[] = {
-        {"1", "12", "Austin North", "1001", "1", "62"},
-        {"1", "12", "Austin North", "1001", "1", "30"},
-        {"1", "15", "Boise & Sons <West>", "1002", "2", "-150"},
-        {"2", "34", "Montr\u00e9al Plateau", "2001", "1", "146.9"},
-        {"2", "34", "Montr\u00e9al Plateau", "2002", "2", "-260"},
+        {"1", "12", "Austin North", "1001", "1", "62", "1"},
+        {"1", "12", "Austin North", "1001", "1", "30", "1"},
+        {"1", "15", "Boise & Sons <West>", "1002", "2", "-150", "1"},
+        {"2", "34", "Montr\u00e9al Plateau", "2001", "1", "146.9", "2"},
+        {"2", "34", "Montr\u00e9al Plateau", "2002", "2", "-260", "2"},
     };
     std::size_t i = 0;
     for (const pugi::xml_node item : doc.document_element().children()) {
@@ -44,7 +44,7 @@ TEST_F(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
         std::vector<std::string> names;
         for (const pugi::xml_node field : item.children()) names.push_back(field.name());
         EXPECT_EQ(names, (std::vector<std::string>{"BatchControl", "CenterID", "Name", "MemberID", "ExportedDate",
-                                                   "Source", "Amount"}));
+                                                   "Source", "Amount", "Country"}));
         EXPECT_STREQ(item.child_value("BatchControl"), want[i].batch) << i;
         EXPECT_STREQ(item.child_value("CenterID"), want[i].center) << i;
         EXPECT_STREQ(item.child_value("Name"), want[i].name) << i;
@@ -52,6 +52,7 @@ TEST_F(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
         EXPECT_STREQ(item.child_value("ExportedDate"), "2011-03-05T10:20:30") << i;
         EXPECT_STREQ(item.child_value("Source"), want[i].source) << i;
         EXPECT_STREQ(item.child_value("Amount"), want[i].amount) << i;
+        EXPECT_STREQ(item.child_value("Country"), want[i].country) << i;
         ++i;
     }
     EXPECT_EQ(i, std::size(want));

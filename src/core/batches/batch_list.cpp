@@ -5,8 +5,20 @@
 #include "net/xml_reader.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
+#include "ui/layout.h"
 
 namespace eft {
+namespace {
+
+// The batch's country by the caption of its option button, so the two never read differently;
+// empty when the reply names no country (or one the control does not know).
+std::string countryTip(std::optional<std::int32_t> country) {
+    if (!country) return {};
+    const ui::ElementLayout* option = ui::findLayout("optCountry", *country);
+    return option ? std::string(option->caption) : std::string();
+}
+
+}  // namespace
 
 void LoadBatchList(Context& ctx) {
     try {
@@ -39,6 +51,7 @@ void FillBatchCombo(Context& ctx) {
                     const int entry = box.addEntry(" Batch # : " + text::wholeNumber(*batch) + "     Exported : " +
                                                    (exported ? text::dateMonDY(exported->date()) : ""));
                     box.setItemData(entry, *batch);
+                    box.setItemTip(entry, countryTip(t.integer(F::Country)));
                 }
                 t.moveNext();
             }

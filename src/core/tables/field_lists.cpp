@@ -28,7 +28,7 @@ constexpr FieldSpec kSweep[] = {
 constexpr FieldSpec kBatch[] = {
     {"BatchControl", T::Int32, 4}, {"CenterID", T::Int32, 0},        {"Name", T::Text, 60},
     {"MemberID", T::Int32, 4},     {"ExportedDate", T::Timestamp, 16}, {"Source", T::Int32, 0},
-    {"Amount", T::Single, 0},
+    {"Amount", T::Single, 0},      {"Country", T::Int16, 2},
 };
 
 static_assert(std::size(kSweep) == sweep_field::Count);

@@ -298,12 +298,17 @@ void ComboBox::clear() {
 }
 
 int ComboBox::addEntry(std::string text) {
-    entries_.push_back(Entry{std::move(text), 0});
+    entries_.push_back(Entry{std::move(text), 0, {}});
     changed();
     return static_cast<int>(entries_.size()) - 1;
 }
 
 void ComboBox::setItemData(int index, std::int32_t data) { entries_.at(static_cast<std::size_t>(index)).data = data; }
+
+void ComboBox::setItemTip(int index, std::string tip) {
+    entries_.at(static_cast<std::size_t>(index)).tip = std::move(tip);
+    changed();
+}
 
 void ComboBox::select(int index) {
     if (index < -1 || index >= static_cast<int>(entries_.size())) return;

@@ -237,6 +237,7 @@ public:
     struct Entry {
         std::string text;
         std::int32_t data = 0;
+        std::string tip;  // shown on hover; empty for none
     };
     ComboBox(Screen& s, std::string name) : Element(s, std::move(name), ElementKind::ComboBox) {}
 
@@ -249,6 +250,7 @@ public:
     int addEntry(std::string text);
     void setItemData(int index, std::int32_t data);
     std::int32_t itemData(int index) const { return entries_.at(static_cast<std::size_t>(index)).data; }
+    void setItemTip(int index, std::string tip);
     // Selecting an entry, by the control or the operator, raises Click.
     void select(int index);
     bool operatorChoose(int index);
