@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "server/embedded_server.h"
+#include "support/demo_server.h"
 #include "support/driver_session.h"
 
 namespace eft::test {
@@ -62,23 +63,10 @@ std::map<int, std::int64_t> cpaAmounts(const fs::path& file) {
 
 class BankCycle : public ::testing::TestWithParam<int> {
 protected:
-    BankCycle() {
-        dir = fs::temp_directory_path() / ("eft-bank-cycle-" + std::to_string(::getpid()) + "-" +
-                                           std::to_string(GetParam()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        server::EmbeddedOptions options;
-        options.dbPath = dir / "eft.sqlite";
-        options.exportDir = dir / "export";
-        options.seedDemo = true;
-        srv = server::EmbeddedServer::start(options);
-    }
-    ~BankCycle() override {
-        srv.reset();
-        fs::remove_all(dir);
-    }
-    fs::path dir;
-    std::unique_ptr<server::EmbeddedServer> srv;
+    BankCycle() : demo("bank-cycle-" + std::to_string(GetParam())) {}
+    test::DemoServer demo;
+    const fs::path& dir = demo.dir;
+    std::unique_ptr<server::EmbeddedServer>& srv = demo.srv;
 };
 
 TEST_P(BankCycle, EveryCenterMovesTheSumOfItsLinesTotals) {

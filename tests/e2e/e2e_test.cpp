@@ -10,6 +10,7 @@
 #include <set>
 
 #include "server/embedded_server.h"
+#include "support/demo_server.h"
 #include "support/driver_session.h"
 
 namespace eft::test {
@@ -19,21 +20,7 @@ namespace fs = std::filesystem;
 
 class FullCycle : public ::testing::Test {
 protected:
-    FullCycle() {
-        dir = fs::temp_directory_path() / ("eft-e2e-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        server::EmbeddedOptions options;
-        options.dbPath = dir / "eft.sqlite";
-        options.exportDir = dir / "export";
-        options.seedDemo = true;
-        srv = server::EmbeddedServer::start(options);
-    }
-    ~FullCycle() override {
-        srv.reset();
-        fs::remove_all(dir);
-    }
+    FullCycle() : demo("e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())) {}
     std::unique_ptr<DriverSession> session() {
         auto s = std::make_unique<DriverSession>();
         s->define("SERVER", srv->baseAddress());
@@ -46,8 +33,9 @@ protected:
         return {ids.begin(), ids.end()};
     }
 
-    fs::path dir;
-    std::unique_ptr<server::EmbeddedServer> srv;
+    test::DemoServer demo;
+    const fs::path& dir = demo.dir;
+    std::unique_ptr<server::EmbeddedServer>& srv = demo.srv;
 };
 
 TEST_F(FullCycle, SaveExportAndCommitMoveChargesThroughTheirStates) {
