@@ -25,7 +25,7 @@ TEST(Control, CreationShowsTheCentersTabAndFetchesNothing) {
     EXPECT_FALSE(control.sweepTable()->isOpen());
     EXPECT_EQ(control.sweepTable()->fields().size(), 33u);
     EXPECT_FALSE(control.batchTable().isOpen());
-    EXPECT_EQ(control.batchTable().fields().size(), 7u);
+    EXPECT_EQ(control.batchTable().fields().size(), 8u);
     EXPECT_TRUE(server.requests().empty());
     EXPECT_TRUE(host.shown().empty());
 }
