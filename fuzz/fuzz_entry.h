@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "net/fetch.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace eft::fuzz {
@@ -19,6 +21,18 @@ inline void require(bool promiseKept) {
 
 inline std::string_view asText(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
+}
+
+// A fetch that hands `reply` over in pieces of `piece` bytes, as a transfer would, and succeeds.
+inline Fetch fetchInPieces(std::string_view reply, std::size_t piece) {
+    return [reply, piece](const std::string&, const BodyConsumer& consume) {
+        for (std::size_t at = 0; at < reply.size(); at += piece)
+            if (!consume(reply.substr(at, piece))) break;
+        FetchResult result;
+        result.ok = true;
+        result.status = 200;
+        return result;
+    };
 }
 
 }  // namespace eft::fuzz

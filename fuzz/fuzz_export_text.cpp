@@ -11,14 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::size_t piece = std::max<std::size_t>(1, data[0] % 64 == 0 ? size : data[0] % 64);
     const std::string_view reply = eft::fuzz::asText(data + 1, size - 1);
-    const eft::Fetch inPieces = [&](const std::string&, const eft::BodyConsumer& consume) {
-        for (std::size_t at = 0; at < reply.size(); at += piece)
-            if (!consume(reply.substr(at, piece))) break;
-        eft::FetchResult result;
-        result.ok = true;
-        result.status = 200;
-        return result;
-    };
+    const eft::Fetch inPieces = eft::fuzz::fetchInPieces(reply, piece);
     try {
         const std::string text = eft::loadDocumentText("fuzz:EFTMemberBatch.asp?ProcessExport=True", inPieces);
         // The report is the document's character data: even a Windows-1252 reply, each byte

@@ -33,14 +33,7 @@ void fillCentersAndMembers(eft::Context& ctx, std::string reply) {
 }
 
 void fillBatches(eft::Context& ctx, std::string_view reply, std::size_t piece) {
-    const eft::Fetch inPieces = [&](const std::string&, const eft::BodyConsumer& consume) {
-        for (std::size_t at = 0; at < reply.size(); at += piece)
-            if (!consume(reply.substr(at, piece))) break;
-        eft::FetchResult result;
-        result.ok = true;
-        result.status = 200;
-        return result;
-    };
+    const eft::Fetch inPieces = eft::fuzz::fetchInPieces(reply, piece);
     try {
         eft::ReadXmlRows(ctx.rsBatch, "fuzz:EFTMemberBatch.asp", "BatchControl", inPieces);
     } catch (const eft::EftError&) {
