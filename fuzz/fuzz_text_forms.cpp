@@ -47,7 +47,10 @@ void checkNumberForms(float v) {
     for (char c : m)
         if (c != ',') unseparated += c;
     require(unseparated == a);  // the two forms differ only in the separator
-    (void)eft::text::roundHalfEven2(v);
+    // The save record's cents text, short way or not, is the single text of the rounded value.
+    char cents[eft::text::kSingleTextMax];
+    require(std::string(cents, eft::text::writeCentsText(cents, v)) ==
+            eft::text::singleText(eft::text::roundHalfEven2(v)));
     const std::string s = eft::text::singleText(v);
     if (std::isfinite(v)) {
         // The shortest text that reads back as the same single, or, when seven significant

@@ -1,6 +1,7 @@
 // The number and date text forms, checked against the exact binary value of each single.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -168,6 +169,31 @@ TEST(TextForms, SingleTextIsTheShortDecimal) {
         const float f = std::strtof(expected.c_str(), nullptr);
         if (singleText(f) != expected) {
             ADD_FAILURE() << expected << " was written " << singleText(f);
+            ++wrong;
+        }
+    }
+}
+
+std::string centsText(float value) {
+    char buf[kSingleTextMax];
+    return std::string(buf, writeCentsText(buf, value));
+}
+
+// The cents text takes a short way under ten million cents: it must still be the single text of
+// the rounded value, at exact halves, on both sides of a cent and across the short way's edge.
+TEST(TextForms, CentsTextIsTheSingleTextOfTheRoundedValue) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float edges[] = {0.0f,      -0.0f,      0.125f,     -0.125f,    0.375f,    2.675f,  12.345f,
+                           0.004f,    -0.004f,    -0.005f,    99999.99f,  99999.995f, 100000.0f, -99999.99f,
+                           -99999.996f, 123456.78f, 1e14f,    -3.4e38f,   1e-45f,     inf,      -inf,
+                           std::numeric_limits<float>::quiet_NaN()};
+    for (float v : edges) EXPECT_EQ(centsText(v), singleText(roundHalfEven2(v))) << "value " << v;
+    int wrong = 0;
+    for (long cents = -10000100; cents <= 10000100 && wrong < 5; cents += 7) {
+        const float near = static_cast<float>(cents) / 100.0f;
+        for (float v : {std::nextafter(near, -inf), near, std::nextafter(near, inf), near + 0.005f}) {
+            if (centsText(v) == singleText(roundHalfEven2(v))) continue;
+            ADD_FAILURE() << "value " << v << " was written " << centsText(v);
             ++wrong;
         }
     }

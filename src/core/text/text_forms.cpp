@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace eft::text {
 namespace {
@@ -72,23 +73,36 @@ std::string dateMonDY(const Date& d) {
     return std::string(mon) + " " + twoDigits(d.day) + ", " + std::to_string(d.year);
 }
 
-float roundHalfEven2(float value) {
-    const long double scaled = static_cast<long double>(value) * 100.0L;  // exact, see above
-    long double whole = std::floor(scaled);
-    const long double diff = scaled - whole;
-    if (diff > 0.5L || (diff == 0.5L && std::fmod(whole, 2.0L) != 0.0L)) whole += 1.0L;
-    return static_cast<float>(whole / 100.0L);
+namespace {
+
+// The value times 100, rounded to a whole number with an exact half to the even neighbour. A
+// float times 100 is exact in a double (24 + 7 bits fit its 53-bit mantissa), so the tie test
+// sees the true binary value.
+double wholeCents(float value) {
+    const double scaled = static_cast<double>(value) * 100.0;
+    double whole = std::floor(scaled);
+    const double diff = scaled - whole;
+    if (diff > 0.5 || (diff == 0.5 && std::fmod(whole, 2.0) != 0.0)) whole += 1.0;
+    return whole;
 }
 
-void appendSingleText(std::string& out, float value) {
+char* copy(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+}  // namespace
+
+// Dividing in double and then narrowing cannot round twice: cents over 100 never lie close
+// enough to a point halfway between two singles to be pushed onto it.
+float roundHalfEven2(float value) { return static_cast<float>(wholeCents(value) / 100.0); }
+
+char* writeSingleText(char* out, float value) {
     if (value == 0.0f) {
-        out += '0';
-        return;
+        *out++ = '0';
+        return out;
     }
-    if (!std::isfinite(value)) {
-        out += std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity");
-        return;
-    }
+    if (!std::isfinite(value)) return copy(out, std::isnan(value) ? "NaN" : (value < 0 ? "-Infinity" : "Infinity"));
     // The shortest digits that read back as the same single; past seven significant digits a
     // single promises no more, so those are rounded to seven.
     char buf[48];
@@ -109,19 +123,43 @@ void appendSingleText(std::string& out, float value) {
     std::from_chars(ePos + 1 + (ePos[1] == '+'), end, exponent);
     // Written as plain decimal: no exponent, no trailing zeros, no point for whole numbers.
     const int pointAt = exponent + 1;  // digits before the decimal point
-    if (negative) out += '-';
+    const std::string_view all(digits, static_cast<std::size_t>(count));
+    if (negative) *out++ = '-';
     if (pointAt <= 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-pointAt), '0');
-        out.append(digits, static_cast<std::size_t>(count));
-    } else if (pointAt >= count) {
-        out.append(digits, static_cast<std::size_t>(count));
-        out.append(static_cast<std::size_t>(pointAt - count), '0');
-    } else {
-        out.append(digits, static_cast<std::size_t>(pointAt));
-        out += '.';
-        out.append(digits + pointAt, static_cast<std::size_t>(count - pointAt));
+        out = copy(out, "0.");
+        out = std::fill_n(out, -pointAt, '0');
+        return copy(out, all);
     }
+    if (pointAt >= count) return std::fill_n(copy(out, all), pointAt - count, '0');
+    out = copy(out, all.substr(0, static_cast<std::size_t>(pointAt)));
+    *out++ = '.';
+    return copy(out, all.substr(static_cast<std::size_t>(pointAt)));
+}
+
+char* writeCentsText(char* out, float value) {
+    const double cents = wholeCents(value);
+    // Under ten million cents, the only decimal of two places or fewer that reads back as the
+    // rounded single is the cents themselves (singles there lie under a cent apart), and it has
+    // at most seven digits: the single's text is the cents written out, with no search for it.
+    if (!(std::fabs(cents) < 1e7)) return writeSingleText(out, static_cast<float>(cents / 100.0));
+    auto whole = static_cast<std::int32_t>(cents);
+    if (whole < 0) {
+        *out++ = '-';
+        whole = -whole;
+    }
+    out = std::to_chars(out, out + 8, whole / 100).ptr;
+    const int fraction = whole % 100;
+    if (fraction != 0) {
+        *out++ = '.';
+        *out++ = static_cast<char>('0' + fraction / 10);
+        if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
+    }
+    return out;
+}
+
+void appendSingleText(std::string& out, float value) {
+    char buf[kSingleTextMax];
+    out.append(buf, static_cast<std::size_t>(writeSingleText(buf, value) - buf));
 }
 
 std::string singleText(float value) {

@@ -48,6 +48,13 @@ std::string singleText(float value);
 // The same text appended to `out`.
 void appendSingleText(std::string& out, float value);
 
+// The most a single's number text takes: a sign and "0." before 44 zeros and seven digits.
+inline constexpr std::size_t kSingleTextMax = 64;
+// The same text written at `out`, which has room for kSingleTextMax; returns its end.
+char* writeSingleText(char* out, float value);
+// The text of roundHalfEven2(value), written as writeSingleText() writes it.
+char* writeCentsText(char* out, float value);
+
 // Plain decimal text of a whole number.
 std::string wholeNumber(std::int64_t value);
 
