@@ -361,17 +361,12 @@ std::string leanSaveBody(const std::vector<SaveRow>& rows, std::int32_t personId
     return body;
 }
 
-// The control's save body, as "&Save" writes it: each record into one reused buffer, encoded
-// into the body's one buffer.
+// The control's save body, as "&Save" writes it: each record written in its encoded form,
+// straight into the body's one buffer.
 std::string controlSaveBody(const std::vector<SaveRow>& rows, std::int32_t personId, std::int16_t personType) {
     pages::SaveBodyWriter body;
     body.reserve(rows.size());
-    std::string record;
-    for (const SaveRow& r : rows) {
-        record.clear();
-        appendSaveRecord(record, r, personId, personType);
-        body.add(record);
-    }
+    for (const SaveRow& r : rows) addSaveRecord(body, r, personId, personType);
     return body.finish();
 }
 

@@ -1,6 +1,10 @@
 // Saving the chosen member rows: the save record, the body, and the save through the control.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <vector>
+
 #include "members/member_save.h"
 #include "net/pages.h"
 #include "support/control_fixture.h"
@@ -61,6 +65,42 @@ TEST(SaveRecord, TheWorkedExampleByteForByte) {
     const std::string body = pages::saveBody({saveRecord(workedRow1(), 7, 2), saveRecord(workedRow2(), 7, 2)});
     EXPECT_EQ(body, kWorkedBody);
     EXPECT_EQ(body.size(), 604u);
+}
+
+// "&Save" writes each record straight in its encoded form: the bytes must be those of the plain
+// record put through the encoder, whatever the values.
+TEST(SaveRecord, WrittenEncodedAsTheEncoderWouldEncodeIt) {
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<SaveRow> rows = {workedRow1(), workedRow2()};
+    const struct {
+        float rate, royalty, gst;
+    } values[] = {{1.0f, -0.125f, 1e-7f},        {0.7312345f, 99999.995f, -123456.78f}, {3.4e38f, 1e14f, -1e-45f},
+                  {1.0f, -3.4e38f, 0.5f},        {inf, 1.0f, -inf},                     {1.0f, std::nanf(""), 7.0f},
+                  {-0.0f, 12.345f, 1234567.0f}};
+    for (const auto& v : values) {
+        SaveRow r = workedRow2();
+        r.ConversionRate = v.rate;
+        r.Royalty = v.royalty;
+        r.GSTshow = v.gst;
+        rows.push_back(r);
+    }
+    SaveRow sparse = workedRow1();
+    sparse.MemberID = std::numeric_limits<std::int32_t>::min();
+    sparse.CenterID.reset();
+    sparse.Source.reset();
+    sparse.NAC.reset();
+    sparse.NMCshow.reset();
+    sparse.SweepSequence = std::numeric_limits<std::int32_t>::max();
+    sparse.TrustID.reset();
+    rows.push_back(sparse);
+
+    std::vector<std::string> records;
+    pages::SaveBodyWriter written;
+    for (const SaveRow& r : rows) {
+        records.push_back(saveRecord(r, -2147483647, -32768));
+        addSaveRecord(written, r, -2147483647, -32768);
+    }
+    EXPECT_EQ(written.finish(), pages::saveBody(records));
 }
 
 // The value that follows a key in a record.

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "control/context.h"
 #include "members/ticked_filter.h"
 #include "net/pages.h"
+#include "net/url_encode.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 
@@ -14,71 +16,111 @@ namespace {
 
 constexpr int kMemberColumn = 3;
 
-void appendWhole(std::string& out, std::int64_t v) {
-    char buf[24];
-    out.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf));
-}
+// The record's marks, plain or as the save body carries them. Every value a record holds is a
+// number text, "True" or "False", all characters the form encoding keeps as they are, so the
+// two forms differ only in their marks.
+struct PlainMarks {
+    static constexpr std::string_view kEquals = "=", kSeparator = ";";
+};
+struct EncodedMarks {
+    static constexpr FormPiece kEqualsPiece = formPiece('='), kSeparatorPiece = formPiece(';');
+    static constexpr std::string_view kEquals = kEqualsPiece.view(), kSeparator = kSeparatorPiece.view();
+};
 
-void appendWholeOrNothing(std::string& out, const std::optional<std::int32_t>& v) {
-    if (v) appendWhole(out, *v);
-}
+// 17 fields, each a key under 20 characters, two marks of at most 3 and a value of at most a
+// single's text (a whole number is shorter).
+constexpr std::size_t kRecordMax = 2048;
+static_assert(17 * (20 + 6 + text::kSingleTextMax) <= kRecordMax);
 
-// An amount as the server receives it: rounded to cents (an exact half to even), then the
-// number text of a single. No value sends nothing after the key.
-void appendRounded(std::string& out, Amount v) {
-    if (v) text::appendSingleText(out, text::roundHalfEven2(*v));
-}
+// Writes a record's "key=value" pairs, ";" between them, into a buffer of kRecordMax.
+template <class Marks>
+class RecordWriter {
+public:
+    explicit RecordWriter(char* at) : start_(at), p_(at) {}
+
+    void whole(std::string_view key, std::int64_t v) {
+        keyed(key);
+        wholeValue(v);
+    }
+    void whole(std::string_view key, const std::optional<std::int32_t>& v) {
+        keyed(key);
+        if (v) wholeValue(*v);
+    }
+    void single(std::string_view key, float v) {
+        keyed(key);
+        p_ = text::writeSingleText(p_, v);
+    }
+    // An amount as the server receives it: rounded to cents (an exact half to even), then the
+    // number text of a single. No value sends nothing after the key.
+    void cents(std::string_view key, Amount v) {
+        keyed(key);
+        if (v) p_ = text::writeCentsText(p_, *v);
+    }
+    void text(std::string_view key, std::string_view v) {
+        keyed(key);
+        put(v);
+    }
+    std::string_view written() const { return {start_, static_cast<std::size_t>(p_ - start_)}; }
+
+private:
+    void put(std::string_view s) {
+        std::memcpy(p_, s.data(), s.size());
+        p_ += s.size();
+    }
+    // The separator (none before the first pair), the key and "=".
+    void keyed(std::string_view key) {
+        if (p_ != start_) put(Marks::kSeparator);
+        put(key);
+        put(Marks::kEquals);
+    }
+    void wholeValue(std::int64_t v) { p_ = std::to_chars(p_, p_ + 24, v).ptr; }
+
+    char* start_;
+    char* p_;
+};
 
 Amount times(Amount v, float rate) {
     if (!v) return std::nullopt;
     return *v * rate;
 }
 
-}  // namespace
-
-void appendSaveRecord(std::string& r, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
+template <class Marks>
+std::string_view writeSaveRecord(char* buffer, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
     if (!row.MemberID) throw EftError("a chosen sweep row has no MemberID");
     if (!row.ConversionRate) throw EftError("the sweep row of member " + text::wholeNumber(*row.MemberID) +
                                             " has no ConversionRate");
     const float rate = *row.ConversionRate;
-    r += "MemberID=";
-    appendWhole(r, *row.MemberID);
-    r += ";Status=14;PersonID=";
-    appendWhole(r, personId);
-    r += ";PersonType=";
-    appendWhole(r, personType);
-    r += ";ConversionRate=";
-    text::appendSingleText(r, rate);
-    r += ";CenterID=";
-    appendWholeOrNothing(r, row.CenterID);
-    r += ";Source=";
-    appendWholeOrNothing(r, row.Source);
-    r += ";Royalty=";
-    appendRounded(r, times(row.Royalty, rate));
-    r += ";NAC=";
-    appendRounded(r, times(row.NAC, rate));
-    r += ";RoyaltyReserve=";
-    appendRounded(r, times(row.RoyaltyReserve, rate));
-    r += ";FranchiseFee=";
-    appendRounded(r, times(row.FranchiseFee, rate));
-    r += ";FranchiseFeeReserve=";
-    appendRounded(r, times(row.FranchiseFeeReserve, rate));
-    r += ";GSTshow=";
-    appendRounded(r, row.GSTshow);
-    r += ";PSTShow=";
-    appendRounded(r, row.PSTshow);
-    r += ";NMCshow=";
-    appendRounded(r, row.NMCshow);
-    r += ";SweepSequence=";
-    appendWholeOrNothing(r, row.SweepSequence);
-    r += row.TrustID.value_or(0) > 0 ? ";Trust=True" : ";Trust=False";
+    RecordWriter<Marks> r(buffer);
+    r.whole("MemberID", *row.MemberID);
+    r.text("Status", "14");
+    r.whole("PersonID", personId);
+    r.whole("PersonType", personType);
+    r.single("ConversionRate", rate);
+    r.whole("CenterID", row.CenterID);
+    r.whole("Source", row.Source);
+    r.cents("Royalty", times(row.Royalty, rate));
+    r.cents("NAC", times(row.NAC, rate));
+    r.cents("RoyaltyReserve", times(row.RoyaltyReserve, rate));
+    r.cents("FranchiseFee", times(row.FranchiseFee, rate));
+    r.cents("FranchiseFeeReserve", times(row.FranchiseFeeReserve, rate));
+    r.cents("GSTshow", row.GSTshow);
+    r.cents("PSTShow", row.PSTshow);
+    r.cents("NMCshow", row.NMCshow);
+    r.whole("SweepSequence", row.SweepSequence);
+    r.text("Trust", row.TrustID.value_or(0) > 0 ? "True" : "False");
+    return r.written();
 }
 
+}  // namespace
+
 std::string saveRecord(const SaveRow& row, std::int32_t personId, std::int16_t personType) {
-    std::string r;
-    r.reserve(320);
-    appendSaveRecord(r, row, personId, personType);
-    return r;
+    char buffer[kRecordMax];
+    return std::string(writeSaveRecord<PlainMarks>(buffer, row, personId, personType));
+}
+
+void addSaveRecord(pages::SaveBodyWriter& body, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
+    char buffer[kRecordMax];
+    body.addEncoded(writeSaveRecord<EncodedMarks>(buffer, row, personId, personType));
 }
 
 SaveRow saveRowOf(const Table& t) {
@@ -116,16 +158,13 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         Table& t = ctx.sweep();
         t.moveFirst();
         t.setFilter(memberFilter);
-        // One buffer for the body and one for the record being written, whatever the rows.
+        // One buffer for the whole body, whatever the rows.
         pages::SaveBodyWriter body;
         body.reserve(std::min(t.rowCount(), kMaxSaveRecords));
-        std::string record;
         while (!t.eof()) {
             if (body.count() == kMaxSaveRecords)
                 throw EftError("one save carries at most 32,767 rows");
-            record.clear();
-            appendSaveRecord(record, saveRowOf(t), st.PersonID, st.PersonType);
-            body.add(record);
+            addSaveRecord(body, saveRowOf(t), st.PersonID, st.PersonType);
             t.moveNext();
         }
         ctx.postFormAndWait(pages::saveAddress(st.ptServerName), body.finish());

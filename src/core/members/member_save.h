@@ -10,6 +10,9 @@ namespace eft {
 
 class Context;
 class Table;
+namespace pages {
+class SaveBodyWriter;
+}
 
 // What one save record carries of a sweep row.
 struct SaveRow {
@@ -20,8 +23,8 @@ struct SaveRow {
 
 // The 17 key=value pairs of one row, in their fixed order; throws without MemberID or rate.
 std::string saveRecord(const SaveRow& row, std::int32_t personId, std::int16_t personType);
-// The same record appended to `out`.
-void appendSaveRecord(std::string& out, const SaveRow& row, std::int32_t personId, std::int16_t personType);
+// The same record added to a save body, written in its encoded form.
+void addSaveRecord(pages::SaveBodyWriter& body, const SaveRow& row, std::int32_t personId, std::int16_t personType);
 SaveRow saveRowOf(const Table& sweep);
 
 // One save carries at most this many rows: records are numbered with 16-bit integers.

@@ -1,5 +1,6 @@
 #include "net/pages.h"
 
+#include <charconv>
 #include <utility>
 
 #include "net/url_encode.h"
@@ -38,11 +39,22 @@ std::string exportAddress(std::string_view base, std::int32_t personId, std::int
 }
 
 void SaveBodyWriter::add(std::string_view record) {
-    body_ += kSaveRecordKey;
-    body_ += std::to_string(++count_);
-    body_ += '=';
+    appendKey();
     appendUrlEncoded(body_, record);
     body_ += '&';
+}
+
+void SaveBodyWriter::addEncoded(std::string_view encodedRecord) {
+    appendKey();
+    body_ += encodedRecord;
+    body_ += '&';
+}
+
+void SaveBodyWriter::appendKey() {
+    char number[24];
+    body_ += kSaveRecordKey;
+    body_.append(number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, ++count_).ptr - number));
+    body_ += '=';
 }
 
 std::string SaveBodyWriter::finish() {

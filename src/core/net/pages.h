@@ -42,11 +42,15 @@ class SaveBodyWriter {
 public:
     void reserve(std::size_t records) { body_.reserve(records * 400 + 1024); }
     void add(std::string_view record);
+    // A record already written in its encoded form.
+    void addEncoded(std::string_view encodedRecord);
     std::size_t count() const { return count_; }
     // The body with its closing "RecordCount=<n>"; the writer starts afresh.
     std::string finish();
 
 private:
+    void appendKey();
+
     std::string body_;
     std::size_t count_ = 0;
 };

@@ -38,31 +38,16 @@ bool nextCodePoint(std::string_view s, std::size_t& i, char32_t& out) {
     return true;
 }
 
-constexpr bool keptAsIs(int code) {
-    return code == '*' || code == '-' || code == '.' || code == '_' || (code >= '0' && code <= '9') ||
-           (code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z');
-}
-
 // The piece each code of the code page becomes, written once: "+", the character itself, or
 // "%XX". A record is almost all ASCII, so most bytes are a single table look-up.
 struct Pieces {
     char text[256][4];
     unsigned char length[256];
     constexpr Pieces() : text(), length() {
-        constexpr char kHex[] = "0123456789ABCDEF";
         for (int code = 0; code < 256; ++code) {
-            if (code == ' ') {
-                text[code][0] = '+';
-                length[code] = 1;
-            } else if (keptAsIs(code)) {
-                text[code][0] = static_cast<char>(code);
-                length[code] = 1;
-            } else {
-                text[code][0] = '%';
-                text[code][1] = kHex[code >> 4];
-                text[code][2] = kHex[code & 0xF];
-                length[code] = 3;
-            }
+            const FormPiece piece = formPiece(static_cast<char>(code));
+            for (std::size_t k = 0; k < piece.size; ++k) text[code][k] = piece.text[k];
+            length[code] = static_cast<unsigned char>(piece.size);
         }
     }
 };
