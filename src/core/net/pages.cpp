@@ -3,6 +3,7 @@
 #include <charconv>
 #include <utility>
 
+#include "base/large_buffer.h"
 #include "net/url_encode.h"
 
 namespace eft::pages {
@@ -37,6 +38,8 @@ std::string exportAddress(std::string_view base, std::int32_t personId, std::int
     return join(base, kBatchPage) + "?ProcessExport=True&PersonID=" + std::to_string(personId) +
            "&PersonTypeID=" + std::to_string(personType);
 }
+
+void SaveBodyWriter::reserve(std::size_t records) { reserveLargeBuffer(body_, records * 400 + 1024); }
 
 void SaveBodyWriter::add(std::string_view record) {
     appendKey();

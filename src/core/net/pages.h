@@ -40,7 +40,7 @@ std::string saveBody(const std::vector<std::string>& records);
 // The same body built record by record into one buffer.
 class SaveBodyWriter {
 public:
-    void reserve(std::size_t records) { body_.reserve(records * 400 + 1024); }
+    void reserve(std::size_t records);
     void add(std::string_view record);
     // A record already written in its encoded form.
     void addEncoded(std::string_view encodedRecord);
