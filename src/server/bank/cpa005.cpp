@@ -37,9 +37,7 @@ std::string segment(const Payment& p, const BankBatch& batch, const Originator& 
 }  // namespace
 
 BankFile cpa005File(const BankBatch& batch, const Originator& o) {
-    BankFile file;
-    file.name = "EFT_CA_" + numberField(batch.batchNo, 10, "batch number") + ".txt";
-    file.summary = summarize(batch.payments);
+    BankFile file = startBankFile("CA", batch);
     const FileSummary& sum = file.summary;
     const Date created = batch.createdAt.date();
     const std::string due = julianDate(nextBankingDay(created));

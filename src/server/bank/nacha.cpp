@@ -22,9 +22,7 @@ std::string hhmm(const Timestamp& t) {
 }  // namespace
 
 BankFile nachaFile(const BankBatch& batch, const Originator& o) {
-    BankFile file;
-    file.name = "EFT_US_" + numberField(batch.batchNo, 10, "batch number") + ".txt";
-    file.summary = summarize(batch.payments);
+    BankFile file = startBankFile("US", batch);
     const FileSummary& sum = file.summary;
     const Date created = batch.createdAt.date();
     const std::string odfi = o.odfiRouting.substr(0, 8);

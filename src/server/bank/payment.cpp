@@ -39,4 +39,11 @@ FileSummary summarize(const std::vector<Payment>& payments) {
     return s;
 }
 
+BankFile startBankFile(std::string_view countryTag, const BankBatch& batch) {
+    BankFile file;
+    file.name = "EFT_" + std::string(countryTag) + "_" + numberField(batch.batchNo, 10, "batch number") + ".txt";
+    file.summary = summarize(batch.payments);
+    return file;
+}
+
 }  // namespace eft::server::bank

@@ -3,6 +3,7 @@
 // account, and what a written file adds up to.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/calendar.h"
@@ -61,5 +62,9 @@ struct BankFile {
 
 // Totals of the payments that make entries.
 FileSummary summarize(const std::vector<Payment>& payments);
+
+// A batch's file before its records: "EFT_<country tag>_<batch number, 10 digits>.txt" and its
+// totals (which refuse amounts no record could carry).
+BankFile startBankFile(std::string_view countryTag, const BankBatch& batch);
 
 }  // namespace eft::server::bank
