@@ -52,6 +52,16 @@ std::string amount(float value) { return centsText(centsHalfAway(value), false);
 
 std::string money(float value) { return centsText(centsHalfAway(value), true); }
 
+bool holdsEveryCent(float value) { return std::isfinite(value) && std::fabs(value) < kCentExactLimit; }
+
+Cents toCents(float value) { return centsHalfAway(value); }
+
+std::string money(Cents cents) {
+    if (!(std::fabs(static_cast<double>(cents)) < kAmountLimit * 100.0))
+        throw AmountOutOfRange("the total of " + std::to_string(cents) + " cents is too large to be shown");
+    return centsText(cents, true);
+}
+
 std::string centerNumber(std::int32_t id) {
     // The sign goes before the four-digit padding, as the "0000" format writes it.
     char buf[16];

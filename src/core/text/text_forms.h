@@ -17,6 +17,23 @@ namespace eft::text {
 // shown (nor read from a reply).
 inline constexpr double kAmountLimit = 1e15;
 
+// Below 2^17 neighbouring singles lie less than a cent apart, so every cent has a single of its
+// own and reads back to itself; from 131,072.00 on, two cents can share one single and the
+// screen, the database and the bank file can disagree. Every place that takes an amount in (a
+// save, the seed, an import) refuses one at or above this.
+inline constexpr float kCentExactLimit = 131072.0f;
+// Whether `value` is finite and below kCentExactLimit in magnitude.
+bool holdsEveryCent(float value);
+
+// A whole number of cents, the unit in which every total shown to the operator is kept, so
+// that a total equals the sum of the amounts it adds to the cent.
+using Cents = std::int64_t;
+// The cents of an amount as its "0.00" form shows them (an exact half away from zero); throws
+// AmountOutOfRange for an amount that cannot be shown.
+Cents toCents(float value);
+// "##,##0.00" of a whole number of cents.
+std::string money(Cents cents);
+
 // An amount that cannot be shown: not finite, or kAmountLimit or more in magnitude.
 class AmountOutOfRange : public EftError {
 public:
