@@ -57,14 +57,9 @@ RowTotals rowTotals(std::int16_t type, const Amounts& a, bool salesTaxExempt, bo
 }
 
 std::optional<std::int64_t> totalCents(const RowTotals& row, bool subscription, float centerOutSum) {
-    const float total = sweepRowTotal(row.in, row.out, subscription, centerOutSum);
+    const float total = sweepRowTotal(row.in, row.out, subscription, centerOutSum < 0);
     if (!(std::fabs(total) < kMaxAmount)) return std::nullopt;
-    const std::string shown = text::amount(total);
-    // "-1234.56": the digits without the point are the cents.
-    std::int64_t cents = 0;
-    for (const char c : shown)
-        if (c >= '0' && c <= '9') cents = cents * 10 + (c - '0');
-    return shown.starts_with('-') ? -cents : cents;
+    return text::toCents(total);
 }
 
 }  // namespace eft::server

@@ -88,6 +88,15 @@ TEST_F(BatchTest, ABatchListsItsCentersWithAmountsAndMemberIds) {
     EXPECT_TRUE(screen().lblIstr.visible());  // the prompt leaves the label as it was
 }
 
+TEST_F(BatchTest, ACentersAmountIsTheSumOfItsItemsToTheCent) {
+    std::vector<Row> items{item(57, 12, 1, "16000")};
+    for (int i = 0; i < 1000; ++i) items.push_back(item(57, 12, 2 + i, "0.01"));
+    serveBatches(items);
+    enterBatchStatus();
+    screen().cmbBatches.operatorChoose(1);
+    EXPECT_EQ(screen().lstBatchDetails.subItem(0, 3), "16010.00");
+}
+
 class CommitTest : public BatchTest {
 protected:
     void SetUp() override {
@@ -140,6 +149,18 @@ TEST_F(CommitTest, AllTickedSendsNoFailedIdsAndNoneTickedNoClearedIds) {
     EXPECT_EQ(p[0].find("BadMemb"), std::string::npos);
     EXPECT_NE(p[0].find("GoodMemb=2001&"), std::string::npos);
     EXPECT_EQ(p[1].find("GoodMemb"), std::string::npos);
+}
+
+// Enter on the question must not mark every center of the batch failed.
+TEST_F(CommitTest, WithNothingTickedTheQuestionDefaultsToNo) {
+    server.on("EFTMemberBatch.asp", {"refused"});
+    screen().cmdPassedFailed.operatorClick();  // no answer given: the default button
+    EXPECT_EQ(host.shown().back().request.defaultAnswer, MsgAnswer::No);
+    EXPECT_TRUE(posts().empty());
+    screen().lstBatchDetails.operatorSetChecked(1, true);
+    screen().cmdPassedFailed.operatorClick();
+    EXPECT_EQ(host.shown()[1].request.defaultAnswer, MsgAnswer::Yes);
+    EXPECT_EQ(posts().size(), 1u);
 }
 
 TEST_F(CommitTest, NoAndAnEmptyListSendNothing) {

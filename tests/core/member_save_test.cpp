@@ -298,6 +298,7 @@ TEST_F(SaveTest, MoreThanTheRecordLimitSendsNothing) {
     screen().lstEFTMember.operatorSetChecked(0, true);
     save();
     EXPECT_TRUE(posts().empty());
+    EXPECT_NE(titles().back().find("at most 32767 rows, and this one has 32768"), std::string::npos) << titles().back();
     EXPECT_TRUE(screen().cmdSaveMerchandise.enabled());
 }
 
@@ -306,11 +307,26 @@ TEST_F(SaveTest, OneTickedLineSavesEveryRowOfThatMember) {
     load({sweepRow(5, 7, 1, 0), sweepRow(5, 7, 2, 0, {{"SweepSequence", "2"}}), sweepRow(6, 7, 3, 0)});
     details({"0007"});
     screen().lstEFTMember.operatorSetChecked(0, true);
+    EXPECT_TRUE(screen().lstEFTMember.line(1).checked);  // the member's other line shows it
     save();
     ASSERT_EQ(posts().size(), 1u);
     EXPECT_NE(posts()[0].find("SQL2="), std::string::npos);
     EXPECT_NE(posts()[0].find("RecordCount=2"), std::string::npos);
     EXPECT_EQ(posts()[0].find("MemberID%3D6"), std::string::npos);
+}
+
+// The member filter is joined with the centers on screen: a member ticked at one center
+// once had 777.77 debited at another center the operator never opened.
+TEST_F(SaveTest, AMemberTickedAtOneCenterIsNotSavedAtAnother) {
+    server.on("EFTMember.asp", {"refused"});
+    load({sweepRow(5, 7, 1, 0), sweepRow(5, 9, 777.77, 0, {{"SweepSequence", "2"}}), sweepRow(6, 7, 3, 0)});
+    details({"0007"});
+    screen().lstEFTMember.operatorSetChecked(0, true);
+    save();
+    ASSERT_EQ(posts().size(), 1u);
+    EXPECT_NE(posts()[0].find("RecordCount=1"), std::string::npos) << posts()[0];
+    EXPECT_EQ(posts()[0].find("CenterID%3D9"), std::string::npos) << posts()[0];
+    EXPECT_EQ(control->sweepTable()->filter(), "( CenterID = 0007) AND ( MemberID = 5)");
 }
 
 }  // namespace

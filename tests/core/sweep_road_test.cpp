@@ -95,6 +95,18 @@ Row sub(Row r) {
     return r;
 }
 
+// One line of `large`, then `count` lines of a cent, all of member 1 at center 7.
+std::vector<Row> centsAfter(double large, int count) {
+    std::vector<Row> rows{sweepRow(1, 7, large, 0)};
+    for (int i = 0; i < count; ++i) rows.push_back(sweepRow(1, 7, 0.01, 0, {{"SweepSequence", std::to_string(i + 2)}}));
+    return rows;
+}
+
+std::vector<std::string> repeated(std::vector<std::string> head, const std::string& text, int count) {
+    head.insert(head.end(), static_cast<std::size_t>(count), text);
+    return head;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rules, CenterSummary,
     ::testing::Values(
@@ -125,10 +137,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "0.50",
                     {"0.38", "0.12"}},
         SummaryCase{"thousands",
-                    {sweepRow(1, 7, 1234567.5, 0)},
-                    {{"0007", "Center 7", "1234567.50", "0.00", "1234567.50", "0.00"}},
-                    "1,234,567.50",
-                    {"1234568"}}),
+                    {sweepRow(1, 7, 123456.5, 0)},
+                    {{"0007", "Center 7", "123456.50", "0.00", "123456.50", "0.00"}},
+                    "123,456.50",
+                    {"123456.5"}},
+        // A running single-precision sum drifts: 16,000.00 and a thousand cents made 16,009.77.
+        SummaryCase{"aThousandCentsAfterALargeLine",
+                    centsAfter(16000, 1000),
+                    {{"0007", "Center 7", "16010.00", "0.00", "16010.00", "0.00"}},
+                    "16,010.00",
+                    repeated({"16000"}, "0.01", 1000)},
+        // A subscription center that pays out: its grand total is the sum of the rows' Totals.
+        SummaryCase{"subscriptionPayingOutAddsTheRowsTotals",
+                    {sub(sweepRow(1, 7, 0.01, -0.02)), sub(sweepRow(2, 7, 40, -0.01))},
+                    {{"0007", "Center 7", "40.01", "-0.03", "0.00", "39.98"}},
+                    "-0.03",
+                    {"-0.02", "-0.01"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SweepLoad, ARowWithoutItsInAmountEndsTheSummaryQuietly) {
@@ -267,7 +291,7 @@ TEST_F(MemberDetails, ListsTheTickedCentersOnTheMemberTab) {
     EXPECT_EQ(list.subItem(1, 1), "03/04/2011");  // type 3 shows its sweep date
     EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 1,234.75");
     EXPECT_EQ(screen().lblMerchandiseSelected.caption(), "Amount Selected (Total): $ 0.00");
-    EXPECT_FLOAT_EQ(state().EligibleAmount, 1234.75f);
+    EXPECT_EQ(state().EligibleAmount, 123475);
     EXPECT_EQ(control->sweepTable()->filter(), "");
     EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
     EXPECT_TRUE(host.shown().empty());  // no export question on the way
@@ -342,6 +366,35 @@ TEST_F(MemberSelection, SelectAllTakesTheEligibleTotalAndATickClearsTheFlag) {
     screen().cmdDeSelectAllMerchandise.operatorClick();
     EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
     for (const auto& l : list().lines()) EXPECT_FALSE(l.checked);
+}
+
+// A save names members: the list ticks and unticks every line of the member together, so
+// what is ticked is what is saved, and the selected total counts each line once.
+TEST_F(MemberSelection, OneLineTicksEveryLineOfItsMember) {
+    load({sweepRow(1, 7, 12.5, 0), sweepRow(2, 7, 7.25, 0), sweepRow(1, 7, 0.25, 0, {{"SweepSequence", "2"}})});
+    details({"0007"});
+    const auto ticks = [&] {
+        std::vector<bool> out;
+        for (const auto& l : list().lines()) out.push_back(l.checked);
+        return out;
+    };
+    list().operatorSetChecked(2, true);
+    EXPECT_EQ(ticks(), (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 12.75");
+    list().operatorSetChecked(1, true);
+    list().operatorSetChecked(0, false);
+    EXPECT_EQ(ticks(), (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 7.25");
+}
+
+TEST_F(MemberSelection, TotalsAreExactToTheCentOverManyLines) {
+    load(centsAfter(16000, 1000));
+    details({"0007"});
+    EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 16,010.00");
+    list().operatorSetChecked(500, true);  // one member: every line follows
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 16,010.00");
+    list().operatorSetChecked(0, false);
+    EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
 }
 
 TEST_F(MemberSelection, TotalSortsAsTextAndTicksMoveWithTheirLines) {

@@ -389,6 +389,10 @@ TEST(TableFilter, LetsThroughTheRowsOfAnyTerm) {
         {"CenterID = 0", {}},
         {"CenterID = -12", {}},
         {"CenterID = 120", {}},
+        // Clauses joined by AND: rows that pass every clause.
+        {"( CenterID = 0012 OR CenterID = 15) AND ( MemberID = 4 OR MemberID = 2)", {4, 2}},
+        {"CenterID = 12 AND MemberID = 3", {}},
+        {"MemberID = 1 OR MemberID = 5 AND CenterID = 150 OR CenterID = 12", {1, 5}},
     };
     Table t = filterFixture();
     for (const auto& c : cases) {
@@ -425,7 +429,10 @@ TEST(TableFilter, RefusesMalformedFilters) {
         "CenterID = 1 OR",
         "OR CenterID = 1",
         "CenterID = 1 OR  OR CenterID = 2",
-        "CenterID = 1 AND MemberID = 2",
+        "CenterID = 1 AND",
+        "AND CenterID = 1",
+        "(CenterID = 1",
+        "( CenterID = 1) AND ( MemberID = x)",
         "CenterID = 99999999999999999999999",
     };
     Table t = filterFixture();

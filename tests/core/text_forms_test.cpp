@@ -234,5 +234,32 @@ TEST(TextForms, AmountAndMoneyReadBack) {
     }
 }
 
+// Totals are kept in cents: the cents of an amount are what its "0.00" form shows, and that
+// form reads back to the same cents, at any size the forms show.
+TEST(TextForms, CentsAreWhatTheAmountShows) {
+    const float values[] = {0.0f, 0.125f, -0.125f, 0.375f, 15.5f, 0.01f, -98765.43f, 131071.99f, 1234567.5f, 999999986991104.0f};
+    for (float v : values) {
+        const Cents c = toCents(v);
+        EXPECT_EQ(amount(c), amount(v)) << v;
+        EXPECT_EQ(money(c), money(v)) << v;
+        EXPECT_EQ(parseCents(amount(v)), c) << amount(v);
+    }
+    EXPECT_THROW((void)money(Cents{100'000'000'000'000'000}), AmountOutOfRange);
+    for (const char* bad : {"", "1", "1.5", "1.555", ".50", "-", "1,000.00", " 1.00", "1.0x", "--1.00", "1234567890123456.00"})
+        EXPECT_FALSE(parseCents(bad).has_value()) << '"' << bad << '"';
+}
+
+TEST(TextForms, EveryCentHoldsBelowTwoToTheSeventeen) {
+    EXPECT_TRUE(holdsEveryCent(131071.99f));
+    EXPECT_TRUE(holdsEveryCent(-131071.99f));
+    EXPECT_FALSE(holdsEveryCent(131072.0f));
+    EXPECT_FALSE(holdsEveryCent(std::numeric_limits<float>::infinity()));
+    EXPECT_FALSE(holdsEveryCent(std::numeric_limits<float>::quiet_NaN()));
+    // Below the limit every cent keeps a single of its own; at it, neighbouring cents merge.
+    for (int cents = 13'107'000; cents < 13'107'200; ++cents)
+        EXPECT_EQ(toCents(static_cast<float>(cents / 100.0)), cents) << cents;
+    EXPECT_NE(toCents(static_cast<float>(131072.01)), 13'107'201);
+}
+
 }  // namespace
 }  // namespace eft::text

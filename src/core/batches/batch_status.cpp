@@ -57,7 +57,8 @@ void cmbBatches_Click(Context& ctx) {
         ui::ListView& list = s.lstBatchDetails;
         list.clear();
         std::int32_t lastCenter = 0;
-        float centerAmount = 0;
+        // In whole cents, so a center's amount is the sum of its items, as its bank file entry is.
+        text::Cents centerAmount = 0;
         std::string members;
         int line = -1;
         while (!t.eof()) {
@@ -78,7 +79,7 @@ void cmbBatches_Click(Context& ctx) {
             const auto amount = t.single(F::Amount);
             const auto member = t.integer(F::MemberID);
             if (!amount || !member) throw EftError("a batch item has no Amount or MemberID");
-            centerAmount += *amount;
+            centerAmount += text::toCents(*amount);
             list.setSubItem(line, kAmountColumn, text::amount(centerAmount));
             if (!members.empty()) members += ',';
             if (t.integer(F::Source) == 2) members += '-';
@@ -99,9 +100,12 @@ void cmdPassedFailed_Click(Context& ctx) {
     for (const auto& line : s.lstBatchDetails.lines())
         appendList(line.checked ? cleared : failed, line.sub[kMemberListColumn - 1]);
     if (cleared.empty() && failed.empty()) return;
+    // With no center ticked, Yes would record every center of the batch as failed: a slip of
+    // the Enter key must not do that, so the question then defaults to No.
+    const MsgAnswer byDefault = cleared.empty() ? MsgAnswer::No : MsgAnswer::Yes;
     if (ctx.messageBox({"Do you want to set selected items as \"Cleared\" and unselected as Failed ? ",
-                        "Information Validation", MsgIcon::Information, MsgButtons::YesNo,
-                        MsgAnswer::Yes}) != MsgAnswer::Yes)
+                        "Information Validation", MsgIcon::Information, MsgButtons::YesNo, byDefault}) !=
+        MsgAnswer::Yes)
         return;
 
     // While the commit waits, "Update Batch Status" must stay the tab showing and its batch

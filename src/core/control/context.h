@@ -9,6 +9,7 @@
 #include "net/http.h"
 #include "net/transfer.h"
 #include "tables/table.h"
+#include "text/text_forms.h"
 #include "ui/screen.h"
 
 namespace eft {
@@ -22,8 +23,9 @@ struct ControlState {
     bool AllCentersSelected = false;
     bool AllMembersSelected = false;
     std::string CenterFilter;
-    float EligibleAmount = 0;
-    float SelectedAmount = 0;
+    // Whole cents, so that each label equals the sum of the "Total" texts it adds up.
+    text::Cents EligibleAmount = 0;
+    text::Cents SelectedAmount = 0;
 };
 
 inline constexpr int kTabCenters = 0;

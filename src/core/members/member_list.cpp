@@ -10,12 +10,14 @@ namespace {
 
 constexpr int kCenterColumn = 1;  // "Center" of the center list
 
-std::string amountText(const Table& t, int field) {
+float amountOf(const Table& t, int field) {
     auto v = t.single(field);
     if (!v) throw EftError("the sweep row of member " + t.text(sweep_field::MemberID).value_or("?") + " has no " +
                            t.fields()[static_cast<std::size_t>(field)].name);
-    return text::amount(*v);
+    return *v;
 }
+
+std::string amountText(const Table& t, int field) { return text::amount(amountOf(t, field)); }
 
 }  // namespace
 
@@ -74,9 +76,9 @@ void cmdViewCenterDetails_Click(Context& ctx) {
             list.setSubItem(line, 2, text::centerNumber(*center));
             list.setSubItem(line, 3, text::wholeNumber(*member));
             list.setSubItem(line, 4, t.text(F::SourceDescription).value_or(""));
-            const std::string total = amountText(t, F::RowTotal);
-            st.EligibleAmount = text::parseSingle(total).value_or(0) + st.EligibleAmount;
-            list.setSubItem(line, 5, total);
+            const float total = amountOf(t, F::RowTotal);
+            list.setSubItem(line, 5, text::amount(total));
+            st.EligibleAmount += text::toCents(total);
             list.setSubItem(line, 6, amountText(t, F::RoyShow));
             list.setSubItem(line, 7, amountText(t, F::NACShow));
             list.setSubItem(line, 8, amountText(t, F::FranShow));

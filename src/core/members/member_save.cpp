@@ -138,7 +138,10 @@ void cmdSaveMerchandise_Click(Context& ctx) {
 
     std::string memberFilter = st.CenterFilter;
     if (!st.AllMembersSelected) {
-        memberFilter = tickedLinesFilter(s.lstEFTMember, kMemberColumn, "MemberID");
+        const std::string ticked = tickedLinesFilter(s.lstEFTMember, kMemberColumn, "MemberID");
+        // A member named here may have rows at centers the operator never opened: only the
+        // centers listed are saved, so nothing leaves the sweep that was not on screen.
+        memberFilter = ticked.empty() ? ticked : bothFilters(st.CenterFilter, ticked);
         if (memberFilter.empty()) {
             ctx.messageBox({"At least one member must be selected in order to save the detail entries.",
                             "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
@@ -160,10 +163,15 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         t.setFilter(memberFilter);
         // One buffer for the whole body, whatever the rows.
         pages::SaveBodyWriter body;
-        body.reserve(std::min(t.rowCount(), kMaxSaveRecords));
+        if (t.rowCount() > kMaxSaveRecords) {
+            ctx.showFailure({"Nothing was saved: one save carries at most " + text::wholeNumber(kMaxSaveRecords) +
+                                 " rows, and this one has " + text::wholeNumber(t.rowCount()) +
+                                 ". Choose fewer members and save again.",
+                             "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+            throw EftError("too many rows for one save");
+        }
+        body.reserve(t.rowCount());
         while (!t.eof()) {
-            if (body.count() == kMaxSaveRecords)
-                throw EftError("one save carries at most 32,767 rows");
             addSaveRecord(body, saveRowOf(t), st.PersonID, st.PersonType);
             t.moveNext();
         }

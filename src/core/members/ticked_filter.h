@@ -20,4 +20,11 @@ inline std::string tickedLinesFilter(const ui::ListView& list, int subItem, std:
     return filter;
 }
 
+// Rows that pass both filters; an empty filter lets every row through.
+inline std::string bothFilters(const std::string& first, const std::string& second) {
+    if (first.empty()) return second;
+    if (second.empty()) return first;
+    return "(" + first + ") AND (" + second + ")";
+}
+
 }  // namespace eft

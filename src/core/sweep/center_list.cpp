@@ -1,6 +1,6 @@
 #include "sweep/center_list.h"
 
-#include <cmath>
+#include <cstdlib>
 
 #include "control/context.h"
 #include "sweep/row_total.h"
@@ -29,11 +29,14 @@ void FillCenterList(Context& ctx) {
         t.setFilter("");
         list.reserve(256);
 
-        float grandTotal = 0;
+        // Sums are kept in whole cents: a single-precision running total drifts by cents over
+        // a few thousand rows, and every label must equal the sum of the lines it totals.
+        text::Cents grandTotal = 0;
         std::int32_t marker = 0;
-        float inSum = 0;
-        float outSum = 0;
+        text::Cents inSum = 0;
+        text::Cents outSum = 0;
         int line = -1;
+        const std::string zero = text::amount(text::Cents{0});
         while (!t.eof()) {
             const std::int32_t center = required(t.integer(F::CenterID), "CenterID");
             if (center != marker) {
@@ -50,24 +53,26 @@ void FillCenterList(Context& ctx) {
             // The IN amount is counted and shown before the OUT amount is looked at, so a row
             // without one still adds its IN amount to "Due In" before the run ends.
             const float in = required(t.single(F::INRowTotal), "INRowTotal");
-            inSum += in;
+            inSum += text::toCents(in);
             list.setSubItem(line, 3, text::amount(inSum));
             const float out = required(t.single(F::OUTRowTotal), "OUTRowTotal");
             const bool subscription = t.boolean(F::SubscriptionMembership).value_or(false);
-            outSum += out;
-            list.setSubItem(line, 4, text::amount(subscription ? outSum : std::fabs(outSum)));
-            t.set(F::RowTotal, sweepRowTotal(in, out, subscription, outSum));
+            outSum += text::toCents(out);
+            list.setSubItem(line, 4, text::amount(subscription ? outSum : std::abs(outSum)));
+            const float rowTotal = sweepRowTotal(in, out, subscription, outSum < 0);
+            t.set(F::RowTotal, rowTotal);
 
-            const float net = inSum + outSum;
-            const std::string zero = text::amount(0);
+            const text::Cents net = inSum + outSum;
             if (subscription) {
                 list.setSubItem(line, 5, net > 0 ? zero : text::amount(inSum));
                 list.setSubItem(line, 6, net > 0 ? text::amount(net) : zero);
             } else {
                 list.setSubItem(line, 5, net > 0 ? text::amount(net) : zero);
-                list.setSubItem(line, 6, net > 0 ? zero : text::amount(std::fabs(net)));
+                list.setSubItem(line, 6, net > 0 ? zero : text::amount(std::abs(net)));
             }
-            grandTotal += (subscription && outSum < 0) ? out : in + out;
+            // The eligible total is the sum of the rows' Totals, the amounts the member list
+            // shows and the bank file carries.
+            grandTotal += text::toCents(rowTotal);
             t.moveNext();
         }
         ctx.screen.lblGrandTotal.setCaption("Amount Eligible (Total): $ " + text::money(grandTotal));

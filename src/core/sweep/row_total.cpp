@@ -4,8 +4,8 @@
 
 namespace eft {
 
-float sweepRowTotal(float in, float out, bool subscription, float centerOutSum) {
-    if (subscription && centerOutSum < 0) return text::roundHalfEven2(out);
+float sweepRowTotal(float in, float out, bool subscription, bool centerPaysOut) {
+    if (subscription && centerPaysOut) return text::roundHalfEven2(out);
     return text::roundHalfEven2(in + out);
 }
 

@@ -83,9 +83,11 @@ struct Table::TextPool {
     }
 };
 
-// One lookup set per field named in the filter, so a row is tested in O(fields named).
+// Clauses joined by " AND ", each a set of terms joined by " OR ": one lookup set per field a
+// clause names, so a row is tested in O(fields named).
 struct Table::FilterTerms {
-    std::vector<std::pair<int, std::unordered_set<std::int64_t>>> sets;
+    using Clause = std::vector<std::pair<int, std::unordered_set<std::int64_t>>>;
+    std::vector<Clause> clauses;
 };
 
 namespace {
@@ -475,21 +477,29 @@ void Table::setFilter(std::string_view expression) {
     std::unique_ptr<FilterTerms> terms;
     if (!expr.empty()) {
         terms = std::make_unique<FilterTerms>();
-        std::unordered_map<int, std::size_t> slot;
-        std::string_view rest = expr;
-        while (true) {
-            const std::size_t orAt = rest.find(" OR ");
-            const std::string_view term = trim(rest.substr(0, orAt));
-            const std::size_t eq = term.find('=');
-            if (eq == std::string_view::npos) fail("the filter term " + quoted(term) + " has no \"=\"");
-            const int field = fieldIndex(trim(term.substr(0, eq)));
-            auto number = parseWhole(term.substr(eq + 1));
-            if (!number) fail("the filter term " + quoted(term) + " does not compare with a whole number");
-            auto [it, fresh] = slot.try_emplace(field, terms->sets.size());
-            if (fresh) terms->sets.emplace_back(field, std::unordered_set<std::int64_t>{});
-            terms->sets[it->second].second.insert(*number);
-            if (orAt == std::string_view::npos) break;
-            rest = rest.substr(orAt + 4);
+        for (std::string_view clauses = expr;;) {
+            const std::size_t andAt = clauses.find(" AND ");
+            std::string_view rest = trim(clauses.substr(0, andAt));
+            // A clause may stand in parentheses, so that joined filters read as they work.
+            if (rest.starts_with('(') && rest.ends_with(')')) rest = rest.substr(1, rest.size() - 2);
+            auto& clause = terms->clauses.emplace_back();
+            std::unordered_map<int, std::size_t> slot;
+            while (true) {
+                const std::size_t orAt = rest.find(" OR ");
+                const std::string_view term = trim(rest.substr(0, orAt));
+                const std::size_t eq = term.find('=');
+                if (eq == std::string_view::npos) fail("the filter term " + quoted(term) + " has no \"=\"");
+                const int field = fieldIndex(trim(term.substr(0, eq)));
+                auto number = parseWhole(term.substr(eq + 1));
+                if (!number) fail("the filter term " + quoted(term) + " does not compare with a whole number");
+                auto [it, fresh] = slot.try_emplace(field, clause.size());
+                if (fresh) clause.emplace_back(field, std::unordered_set<std::int64_t>{});
+                clause[it->second].second.insert(*number);
+                if (orAt == std::string_view::npos) break;
+                rest = rest.substr(orAt + 4);
+            }
+            if (andAt == std::string_view::npos) break;
+            clauses = clauses.substr(andAt + 5);
         }
     }
     // A row the new filter cannot judge fails the operation and leaves the old filter in force.
@@ -521,7 +531,13 @@ void Table::setSort(std::string_view fieldName) {
 
 bool Table::passesFilter(std::uint32_t row) const {
     if (!filter_) return true;
-    for (const auto& [field, values] : filter_->sets) {
+    for (std::size_t c = 0; c < filter_->clauses.size(); ++c)
+        if (!passesClause(row, c)) return false;
+    return true;
+}
+
+bool Table::passesClause(std::uint32_t row, std::size_t clause) const {
+    for (const auto& [field, values] : filter_->clauses[clause]) {
         if (!present(row, field)) continue;
         const unsigned char* p = cell(row, field);
         std::int64_t key = 0;

@@ -76,8 +76,9 @@ public:
     std::optional<Timestamp> timestamp(std::string_view n) const { return timestamp(fieldIndex(n)); }
     std::optional<std::string> text(std::string_view n) const { return text(fieldIndex(n)); }
 
-    // "" removes the filter; otherwise terms "Field = number" joined by " OR ". Puts the
-    // cursor on the first visible row, or at EOF when none is visible.
+    // "" removes the filter; otherwise terms "Field = number" joined by " OR ", forming clauses
+    // joined by " AND " (each may stand in parentheses). Puts the cursor on the first visible
+    // row, or at EOF when none is visible.
     void setFilter(std::string_view expression);
     const std::string& filter() const { return filterText_; }
     void setSort(std::string_view fieldName);
@@ -113,6 +114,7 @@ private:
     void markKeyWritten(int field);
     void ensureView() const;
     bool passesFilter(std::uint32_t row) const;
+    bool passesClause(std::uint32_t row, std::size_t clause) const;
     int compareRows(std::uint32_t a, std::uint32_t b) const;
     [[noreturn]] void fail(const std::string& what) const;
 

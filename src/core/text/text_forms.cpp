@@ -56,10 +56,31 @@ bool holdsEveryCent(float value) { return std::isfinite(value) && std::fabs(valu
 
 Cents toCents(float value) { return centsHalfAway(value); }
 
-std::string money(Cents cents) {
+namespace {
+Cents showable(Cents cents) {
     if (!(std::fabs(static_cast<double>(cents)) < kAmountLimit * 100.0))
         throw AmountOutOfRange("the total of " + std::to_string(cents) + " cents is too large to be shown");
-    return centsText(cents, true);
+    return cents;
+}
+}  // namespace
+
+std::string amount(Cents cents) { return centsText(showable(cents), false); }
+
+std::string money(Cents cents) { return centsText(showable(cents), true); }
+
+std::optional<Cents> parseCents(std::string_view text) {
+    const bool negative = text.starts_with('-');
+    if (negative) text.remove_prefix(1);
+    const std::size_t point = text.find('.');
+    // Up to 15 whole digits: every amount the forms write stays below kAmountLimit.
+    if (point == 0 || point == std::string_view::npos || point > 15 || text.size() != point + 3) return std::nullopt;
+    Cents cents = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i == point) continue;
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        cents = cents * 10 + (text[i] - '0');
+    }
+    return negative ? -cents : cents;
 }
 
 std::string centerNumber(std::int32_t id) {

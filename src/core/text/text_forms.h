@@ -31,8 +31,11 @@ using Cents = std::int64_t;
 // The cents of an amount as its "0.00" form shows them (an exact half away from zero); throws
 // AmountOutOfRange for an amount that cannot be shown.
 Cents toCents(float value);
-// "##,##0.00" of a whole number of cents.
+// "0.00" and "##,##0.00" of a whole number of cents; throw AmountOutOfRange past kAmountLimit.
+std::string amount(Cents cents);
 std::string money(Cents cents);
+// The cents of a text in the "0.00" form, read back exactly; nothing for any other text.
+std::optional<Cents> parseCents(std::string_view text);
 
 // An amount that cannot be shown: not finite, or kAmountLimit or more in magnitude.
 class AmountOutOfRange : public EftError {

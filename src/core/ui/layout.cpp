@@ -61,8 +61,10 @@ constexpr ElementLayout kLayout[] = {
     {"cmbBatches", -1, K::ComboBox, "", kSans, {180, 435, 4905, 315}, 18, 3, "", {}},
     {"lblIstr", -1, K::Label, "Please set / check  centers which have cleared:", kInstruction, {165, 825, 7515, 300}, 23, 3, "", {}},
     {"Frame2", -1, K::Frame, "", kSans, {165, 1050, 8370, 4845}, 19, 3, "", {}},
-    {"lstBatchDetails", -1, K::ListView, "", kTahoma, {45, 210, 8220, 3870}, 21, 3, "Frame2", kBatchColumns},
-    {"cmdPassedFailed", -1, K::Button, "Commit", kSans, {6960, 4320, 1305, 360}, 20, 3, "Frame2", {}},
+    // The list comes before "Commit" in the focus order: the other way round, Tab from the
+    // batch box reached "Commit" with no center ticked, and one more key marked every center failed.
+    {"lstBatchDetails", -1, K::ListView, "", kTahoma, {45, 210, 8220, 3870}, 20, 3, "Frame2", kBatchColumns},
+    {"cmdPassedFailed", -1, K::Button, "Commit", kSans, {6960, 4320, 1305, 360}, 21, 3, "Frame2", {}},
 };
 
 }  // namespace
