@@ -38,7 +38,8 @@ std::string closedPortBase() {
     return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/eft/";
 }
 
-class XmlReaderTest : public ::testing::Test {
+// Every case runs through the fast path and through expat alone: the two must agree.
+class XmlReaderTest : public ::testing::TestWithParam<XmlPath> {
 protected:
     XmlReaderTest() {
         // Bounds only, so that a broken reader fails instead of hanging.
@@ -57,7 +58,7 @@ protected:
         return server.base() + target;
     }
 
-    void read(const std::string& address) { ReadXmlRows(sweep, address, "CenterID", blockingFetch(limits)); }
+    void read(const std::string& address) { ReadXmlRows(sweep, address, "CenterID", blockingFetch(limits), GetParam()); }
     void readBody(const std::string& body) { read(serve(body)); }
 
     // The description of the failure that ends the read; empty when the read succeeded.
@@ -105,7 +106,7 @@ private:
 
 std::string rows(const std::string& inner) { return "<?xml version=\"1.0\"?><rows>" + inner + "</rows>"; }
 
-TEST_F(XmlReaderTest, ReadsRowsAndConvertsTheirValues) {
+TEST_P(XmlReaderTest, ReadsRowsAndConvertsTheirValues) {
     const std::string address = serve(rows(
         "<row><MemberID>1001</MemberID><MemberName>Ann &amp; Bob</MemberName><CenterID>0012</CenterID>"
         "<CenterName>Caf&#233;</CenterName><ConversionRate>0.75</ConversionRate><Royalty>-25.5</Royalty>"
@@ -145,7 +146,7 @@ TEST_F(XmlReaderTest, ReadsRowsAndConvertsTheirValues) {
     EXPECT_TRUE(sweep.eof());
 }
 
-TEST_F(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
+TEST_P(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
     readBody(rows("<row><CenterID>15</CenterID><MemberID>2</MemberID><MemberName>Bo</MemberName></row>"
                   "<row><CenterID>12</CenterID><MemberID>1</MemberID><Royalty>1.5</Royalty></row>"));
     const auto compact = dump();
@@ -160,7 +161,7 @@ TEST_F(XmlReaderTest, IndentationAndLineBreaksChangeNothing) {
 
 // Elements and text under the root are records; a comment or instruction there is not (it
 // would make an all-empty row that sorts first and ends the center list at once).
-TEST_F(XmlReaderTest, ElementAndTextNodesUnderTheRootAreRecords) {
+TEST_P(XmlReaderTest, ElementAndTextNodesUnderTheRootAreRecords) {
     readBody(rows("<!-- a note --><row><CenterID>5</CenterID></row><?marker x?>stray text<row/>"
                   "<row>   </row><![CDATA[]]>"));
     ASSERT_EQ(sweep.rowCount(), 5u);
@@ -170,7 +171,7 @@ TEST_F(XmlReaderTest, ElementAndTextNodesUnderTheRootAreRecords) {
     EXPECT_EQ(centers(), (std::vector<int>{-1, -1, -1, -1, 5}));
 }
 
-TEST_F(XmlReaderTest, AttributesAreIgnored) {
+TEST_P(XmlReaderTest, AttributesAreIgnored) {
     readBody("<rows CenterID=\"9\"><row CenterID=\"7\" MemberID=\"3\"><CenterID kind=\"x\" MemberID=\"4\">5"
              "</CenterID><MemberName Bogus=\"1\">Al</MemberName></row></rows>");
     ASSERT_EQ(sweep.rowCount(), 1u);
@@ -180,7 +181,7 @@ TEST_F(XmlReaderTest, AttributesAreIgnored) {
     EXPECT_EQ(sweep.text("MemberName"), "Al");
 }
 
-TEST_F(XmlReaderTest, EmptyFieldElementsLeaveTheFieldEmpty) {
+TEST_P(XmlReaderTest, EmptyFieldElementsLeaveTheFieldEmpty) {
     readBody(rows("<row><CenterID>3</CenterID><MemberName/><CenterName></CenterName>"
                   "<SourceDescription><![CDATA[]]></SourceDescription><Royalty><x/></Royalty>"
                   "<NAC>   </NAC><SweepDate><!----></SweepDate><TrustID><a></a><b/></TrustID></row>"));
@@ -191,7 +192,7 @@ TEST_F(XmlReaderTest, EmptyFieldElementsLeaveTheFieldEmpty) {
         EXPECT_FALSE(hasValue(sweep.value(f))) << f;
 }
 
-TEST_F(XmlReaderTest, ZeroIsAValue) {
+TEST_P(XmlReaderTest, ZeroIsAValue) {
     readBody(rows("<row><CenterID>0</CenterID><Royalty>0</Royalty><SalesTaxExempt>0</SalesTaxExempt>"
                   "<MemberName>0</MemberName><Type>0</Type></row>"));
     sweep.moveFirst();
@@ -202,7 +203,7 @@ TEST_F(XmlReaderTest, ZeroIsAValue) {
     EXPECT_EQ(sweep.value("Type"), Value{std::int32_t{0}});
 }
 
-TEST_F(XmlReaderTest, ElementNamesIgnoreLetterCase) {
+TEST_P(XmlReaderTest, ElementNamesIgnoreLetterCase) {
     readBody(rows("<row><centerid>12</centerid><MEMBERID>3</MEMBERID><gstshow>1.5</gstshow>"
                   "<Centername>Oak</Centername></row>"));
     sweep.moveFirst();
@@ -212,7 +213,7 @@ TEST_F(XmlReaderTest, ElementNamesIgnoreLetterCase) {
     EXPECT_EQ(sweep.text("CenterName"), "Oak");
 }
 
-TEST_F(XmlReaderTest, DeclaredCodePagesBecomeUtf8) {
+TEST_P(XmlReaderTest, DeclaredCodePagesBecomeUtf8) {
     const struct {
         std::string declaration;
         std::string name;  // as sent, in the declared code page
@@ -231,7 +232,7 @@ TEST_F(XmlReaderTest, DeclaredCodePagesBecomeUtf8) {
     }
 }
 
-TEST_F(XmlReaderTest, SeveralValuesForOneField) {
+TEST_P(XmlReaderTest, SeveralValuesForOneField) {
     const struct {
         const char* inner;
         const char* field;
@@ -254,7 +255,7 @@ TEST_F(XmlReaderTest, SeveralValuesForOneField) {
     }
 }
 
-TEST_F(XmlReaderTest, UnknownElementEndsTheReadKeepingWhatCameBefore) {
+TEST_P(XmlReaderTest, UnknownElementEndsTheReadKeepingWhatCameBefore) {
     const std::string address =
         serve(rows("<row><CenterID>1</CenterID><MemberID>10</MemberID></row>"
                    "<row><CenterID>2</CenterID><MemberID>20</MemberID><Bogus>x</Bogus><TrustID>5</TrustID></row>"
@@ -270,7 +271,7 @@ TEST_F(XmlReaderTest, UnknownElementEndsTheReadKeepingWhatCameBefore) {
     EXPECT_FALSE(sweep.integer("TrustID").has_value());
 }
 
-TEST_F(XmlReaderTest, UnconvertibleValueEndsTheRead) {
+TEST_P(XmlReaderTest, UnconvertibleValueEndsTheRead) {
     const struct {
         const char* field;
         const char* text;
@@ -300,7 +301,7 @@ TEST_F(XmlReaderTest, UnconvertibleValueEndsTheRead) {
     }
 }
 
-TEST_F(XmlReaderTest, ReplyThatIsNotXmlFails) {
+TEST_P(XmlReaderTest, ReplyThatIsNotXmlFails) {
     // The reply is read as it arrives: the records before the fault stay.
     const struct {
         const char* name;
@@ -338,7 +339,7 @@ TEST_F(XmlReaderTest, ReplyThatIsNotXmlFails) {
     }
 }
 
-TEST_F(XmlReaderTest, HalfABodyFails) {
+TEST_P(XmlReaderTest, HalfABodyFails) {
     const std::string address = serve(rows("<row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row>"),
                                       200, /*cutMidway=*/true);
     const std::string why = failureOf(address);
@@ -346,7 +347,7 @@ TEST_F(XmlReaderTest, HalfABodyFails) {
     EXPECT_NE(why.find(address), std::string::npos) << why;
 }
 
-TEST_F(XmlReaderTest, ServerThatIsDownFails) {
+TEST_P(XmlReaderTest, ServerThatIsDownFails) {
     const std::string deadBase = closedPortBase();
     readBody(rows("<row><CenterID>8</CenterID></row>"));
     const std::string address = deadBase + "EFTMember.asp?countryID=2&Load=1";
@@ -357,7 +358,7 @@ TEST_F(XmlReaderTest, ServerThatIsDownFails) {
     EXPECT_EQ(sweep.rowCount(), 0u);
 }
 
-TEST_F(XmlReaderTest, ANon2xxReplyIsAFailedReadWhateverItCarries) {
+TEST_P(XmlReaderTest, ANon2xxReplyIsAFailedReadWhateverItCarries) {
     const std::string address = serve(rows("<row><CenterID>4</CenterID></row>"), 404);
     const std::string why = failureOf(address);
     EXPECT_NE(why.find(address), std::string::npos) << why;
@@ -365,7 +366,7 @@ TEST_F(XmlReaderTest, ANon2xxReplyIsAFailedReadWhateverItCarries) {
     EXPECT_EQ(sweep.rowCount(), 0u);
 }
 
-TEST_F(XmlReaderTest, ReplyLargerThanTheCapFails) {
+TEST_P(XmlReaderTest, ReplyLargerThanTheCapFails) {
     const std::string body = rows("<row><CenterID>1</CenterID><MemberName>" + std::string(900, 'x') +
                                   "</MemberName></row>");
     limits.maxReplyBytes = body.size() - 1;
@@ -382,7 +383,7 @@ TEST_F(XmlReaderTest, ReplyLargerThanTheCapFails) {
     EXPECT_EQ(centers(), (std::vector<int>{1}));
 }
 
-TEST_F(XmlReaderTest, ReadingTheSameReplyTwiceLeavesItsRowsOnce) {
+TEST_P(XmlReaderTest, ReadingTheSameReplyTwiceLeavesItsRowsOnce) {
     const std::string address = serve(rows("<row><CenterID>2</CenterID></row><row><CenterID>1</CenterID></row>"
                                            "<row><CenterID>2</CenterID></row>"));
     read(address);
@@ -393,7 +394,7 @@ TEST_F(XmlReaderTest, ReadingTheSameReplyTwiceLeavesItsRowsOnce) {
 }
 
 // A filter left on the table must not hide old rows from the emptying.
-TEST_F(XmlReaderTest, RowsOfTwoRepliesNeverMix) {
+TEST_P(XmlReaderTest, RowsOfTwoRepliesNeverMix) {
     readBody(rows("<row><CenterID>12</CenterID></row><row><CenterID>15</CenterID></row>"
                   "<row><CenterID>7</CenterID></row><row><CenterID>12</CenterID></row>"));
     sweep.setFilter(" CenterID = 0012");
@@ -414,7 +415,7 @@ TEST_F(XmlReaderTest, RowsOfTwoRepliesNeverMix) {
     EXPECT_EQ(sweep.rowCount(), 0u);
 }
 
-TEST_F(XmlReaderTest, ReplyWithoutRecordsLeavesTheTableOpenEmptyAndSorted) {
+TEST_P(XmlReaderTest, ReplyWithoutRecordsLeavesTheTableOpenEmptyAndSorted) {
     readBody(rows("<row><CenterID>8</CenterID></row>"));
     readBody("<rows/>");
     EXPECT_TRUE(sweep.isOpen());
@@ -426,7 +427,7 @@ TEST_F(XmlReaderTest, ReplyWithoutRecordsLeavesTheTableOpenEmptyAndSorted) {
     EXPECT_EQ(centers(), (std::vector<int>{3, 6, 9}));
 }
 
-TEST_F(XmlReaderTest, RowsAreSortedByTheKeyAndTheLastOneIsCurrent) {
+TEST_P(XmlReaderTest, RowsAreSortedByTheKeyAndTheLastOneIsCurrent) {
     readBody(rows("<row><CenterID>15</CenterID><MemberID>1</MemberID></row>"
                   "<row><CenterID>7</CenterID><MemberID>2</MemberID></row>"
                   "<row><CenterID>15</CenterID><MemberID>3</MemberID></row>"
@@ -437,14 +438,14 @@ TEST_F(XmlReaderTest, RowsAreSortedByTheKeyAndTheLastOneIsCurrent) {
     EXPECT_EQ(members, (std::vector<int>{2, 4, 1, 3}));
 }
 
-TEST_F(XmlReaderTest, BatchTableSortedByBatchControl) {
+TEST_P(XmlReaderTest, BatchTableSortedByBatchControl) {
     Table batch = makeTable("rsBatch", batchFields());
     const std::string target = "EFTMemberBatch.asp?TSQL=BatchList";
     server.on(target, {"<batches><item><BatchControl>15</BatchControl><CenterID>3</CenterID><Name>C</Name>"
                        "<MemberID>77</MemberID><ExportedDate>2009-03-05</ExportedDate><Source>2</Source>"
                        "<Amount>10.5</Amount></item><item><BatchControl>12</BatchControl><Amount>1</Amount></item>"
                        "</batches>"});
-    ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits));
+    ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits), GetParam());
     ASSERT_EQ(batch.rowCount(), 2u);
     batch.moveFirst();
     EXPECT_EQ(batch.integer("BatchControl"), 12);
@@ -456,7 +457,7 @@ TEST_F(XmlReaderTest, BatchTableSortedByBatchControl) {
     EXPECT_EQ(batch.single("Amount"), 10.5f);
     // A sweep-only field is not a batch field.
     server.on(target, {"<batches><item><BatchControl>1</BatchControl><Royalty>1</Royalty></item></batches>"});
-    EXPECT_THROW(ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits)), EftError);
+    EXPECT_THROW(ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits), GetParam()), EftError);
 }
 
 std::string fileStart(const char* path) {
@@ -468,7 +469,7 @@ std::string fileStart(const char* path) {
 
 // Entities declared by the reply are never expanded: nothing is read from a file or fetched
 // from another address, and nested entities cannot blow up.
-TEST_F(XmlReaderTest, DeclaredEntitiesAreNeverExpanded) {
+TEST_P(XmlReaderTest, DeclaredEntitiesAreNeverExpanded) {
     const std::string passwd = fileStart("/etc/passwd");
     const std::string bodies[] = {
         "<?xml version=\"1.0\"?>\n<!DOCTYPE rows [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
@@ -522,26 +523,29 @@ TEST(XmlReaderBuffer, RecordWithTooManyChildNodes) {
     }
 }
 
-TEST_F(XmlReaderTest, LoadDocumentText) {
+TEST_P(XmlReaderTest, LoadDocumentText) {
     server.on("a", {"<?xml version=\"1.0\"?><report>US file: 3 rows &amp; CA file: 0 rows</report>"});
     server.on("b", {"<report><us>US file: 3 rows</us><!-- skip --><ca><![CDATA[CA <file>: 0 rows]]></ca></report>"});
     server.on("c", {"<html><head><meta charset=\"utf-8\"><title>Error</title></head><body>Oops<br></body></html>", 500});
     server.on("d", {""});
     server.on("e", {"<report/>"});
     server.on("f", {"<report>done</report>\n<report>again</report>"});
-    EXPECT_EQ(loadDocumentText(server.base() + "a", blockingFetch(limits)), "US file: 3 rows & CA file: 0 rows");
-    const std::string b = loadDocumentText(server.base() + "b", blockingFetch(limits));
+    EXPECT_EQ(loadDocumentText(server.base() + "a", blockingFetch(limits), nullptr, GetParam()), "US file: 3 rows & CA file: 0 rows");
+    const std::string b = loadDocumentText(server.base() + "b", blockingFetch(limits), nullptr, GetParam());
     EXPECT_NE(b.find("US file: 3 rows"), std::string::npos) << b;
     EXPECT_NE(b.find("CA <file>: 0 rows"), std::string::npos) << b;
     EXPECT_EQ(b.find("skip"), std::string::npos) << b;
-    EXPECT_EQ(loadDocumentText(server.base() + "c", blockingFetch(limits)), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "d", blockingFetch(limits)), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "e", blockingFetch(limits)), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "f", blockingFetch(limits)), "");
-    EXPECT_EQ(loadDocumentText(server.base() + "missing", blockingFetch(limits)), "");  // 404 "no canned reply"
+    EXPECT_EQ(loadDocumentText(server.base() + "c", blockingFetch(limits), nullptr, GetParam()), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "d", blockingFetch(limits), nullptr, GetParam()), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "e", blockingFetch(limits), nullptr, GetParam()), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "f", blockingFetch(limits), nullptr, GetParam()), "");
+    EXPECT_EQ(loadDocumentText(server.base() + "missing", blockingFetch(limits), nullptr, GetParam()), "");  // 404 "no canned reply"
 
-    EXPECT_EQ(loadDocumentText(closedPortBase() + "a", blockingFetch(limits)), "");
+    EXPECT_EQ(loadDocumentText(closedPortBase() + "a", blockingFetch(limits), nullptr, GetParam()), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(BothParsers, XmlReaderTest, ::testing::Values(XmlPath::FastFirst, XmlPath::ExpatOnly),
+                         [](const auto& info) { return info.param == XmlPath::FastFirst ? "fastPath" : "expatOnly"; });
 
 }  // namespace
 }  // namespace eft

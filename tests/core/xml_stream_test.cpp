@@ -29,11 +29,11 @@ std::vector<std::string> dump(Table& t) {
     return rows;
 }
 
-Outcome readInPieces(std::string_view reply, std::size_t piece) {
+Outcome readInPieces(std::string_view reply, std::size_t piece, XmlPath path = XmlPath::FastFirst) {
     Table t = makeTable("rsSweep", sweepFields());
     Outcome o;
     try {
-        readXmlRowsFromBuffer(t, reply, "CenterID", "memory", piece);
+        readXmlRowsFromBuffer(t, reply, "CenterID", "memory", piece, path);
     } catch (const EftError& e) {
         o.failure = e.description();
     }
@@ -66,14 +66,69 @@ const std::string kReplies[] = {
     "</rows>",
 };
 
+// Both parsers, in pieces of every size, give what expat gives reading the reply at once.
 TEST(XmlStream, PiecesOfEverySizeGiveTheSameTable) {
     for (const std::string& reply : kReplies) {
-        const Outcome whole = readInPieces(reply, 0);
+        const Outcome whole = readInPieces(reply, 0, XmlPath::ExpatOnly);
         ASSERT_FALSE(whole.rows.empty()) << reply;
-        for (std::size_t piece = 1; piece <= reply.size(); ++piece) {
-            const Outcome got = readInPieces(reply, piece);
-            ASSERT_EQ(got.rows, whole.rows) << "pieces of " << piece << " bytes of " << reply;
-            ASSERT_EQ(got.failure, whole.failure) << "pieces of " << piece << " bytes";
+        for (const XmlPath path : {XmlPath::FastFirst, XmlPath::ExpatOnly}) {
+            for (std::size_t piece = 0; piece <= reply.size(); ++piece) {
+                const Outcome got = readInPieces(reply, piece, path);
+                const char* parser = path == XmlPath::FastFirst ? "fast path" : "expat";
+                ASSERT_EQ(got.rows, whole.rows) << parser << ", pieces of " << piece << " bytes of " << reply;
+                ASSERT_EQ(got.failure, whole.failure) << parser << ", pieces of " << piece << " bytes";
+            }
+        }
+    }
+}
+
+// The fast path reads the form the pages send by itself; any other construct is expat's, and
+// the rows and failures are the same either way.
+TEST(XmlStream, ExpatTakesOverExactlyWhereThePlainFormEnds) {
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<rows>\r\n\t<row>";
+    const std::string tail = "<CenterID>7</CenterID></row>\r\n</rows>\r\n";
+    const struct {
+        const char* name;
+        std::string reply;
+        bool expat;
+    } cases[] = {
+        {"plain", head + "<MemberName>A &amp; B &#233;&#x20AC; \xC3\xA9\xF0\x9F\x98\x80 &lt;&gt;&apos;&quot;</MemberName>" + tail, false},
+        {"no declaration", "<rows><row><CenterID>7</CenterID><MemberName/></row></rows>", false},
+        {"byte-order mark", "\xEF\xBB\xBF" + head + tail, false},
+        {"line breaks normalised", head + "<MemberName>a\r\nb\rc</MemberName>" + tail, false},
+        {"comment", head + "<!-- c -->" + tail, true},
+        {"cdata", head + "<MemberName><![CDATA[x]]></MemberName>" + tail, true},
+        {"instruction", head + "<?pi x?>" + tail, true},
+        {"attribute", head + "<MemberName a=\"1\">x</MemberName>" + tail, true},
+        {"other encoding", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><rows><row>" + tail, true},
+        {"declaration of another version", "<?xml version=\"1.1\"?><rows><row>" + tail, true},
+        {"non-ascii name", head + "<Caf\xC3\xA9>x</Caf\xC3\xA9>" + tail, true},
+        {"unknown entity", head + "<MemberName>&nbsp;</MemberName>" + tail, true},
+        {"cdata end in text", head + "<MemberName>a]]>b</MemberName>" + tail, true},
+        {"control character", head + "<MemberName>a\x01b</MemberName>" + tail, true},
+        {"invalid utf-8", head + "<MemberName>a\xC3(b</MemberName>" + tail, true},
+        {"surrogate", head + "<MemberName>\xED\xA0\x80</MemberName>" + tail, true},
+        {"reference to nothing", head + "<MemberName>&#0;</MemberName>" + tail, true},
+        {"mismatched tag", head + "<MemberName>x</Member>" + tail, true},
+        {"second root", "<rows/><rows/>", true},
+        {"text after the root", "<rows/>x", true},
+        {"unclosed", head, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Table t = makeTable("rsSweep", sweepFields());
+        bool expat = false;
+        try {
+            expat = readXmlRowsFromBuffer(t, c.reply, "CenterID", "memory");
+        } catch (const EftError&) {
+            expat = true;  // every failure of the form is described by expat
+        }
+        EXPECT_EQ(expat, c.expat);
+        for (const std::size_t piece : {0, 1, 7}) {
+            EXPECT_EQ(readInPieces(c.reply, piece), readInPieces(c.reply, 0, XmlPath::ExpatOnly)) << "pieces of " << piece;
+            std::string fastWhy, expatWhy;
+            EXPECT_EQ(documentTextFromBuffer(c.reply, &fastWhy), documentTextFromBuffer(c.reply, &expatWhy, XmlPath::ExpatOnly));
+            EXPECT_EQ(fastWhy, expatWhy);
         }
     }
 }

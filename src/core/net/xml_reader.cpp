@@ -24,13 +24,13 @@ class FieldLookup {
 public:
     explicit FieldLookup(const Table& table) : table_(table) {}
     // The field of that name, or -1 when the table has none.
-    int find(int position, const char* name) {
+    int find(int position, std::string_view name) {
         const auto at = static_cast<std::size_t>(position);
         if (at < guesses_.size() && guesses_[at].name == name) return guesses_[at].field;
         auto found = table_.findField(name);
         if (!found) return -1;
         if (at >= guesses_.size()) guesses_.resize(at + 1);
-        guesses_[at] = Guess{name, *found};
+        guesses_[at] = Guess{std::string(name), *found};
         return *found;
     }
 
@@ -47,8 +47,8 @@ private:
 // field element is the text of all the nodes below it, comments and instructions left out.
 class RowReader final : public XmlStream {
 public:
-    RowReader(Table& table, std::string_view sortKey, std::string_view address)
-        : XmlStream(kValueLevel, kMaxValueBytes), table_(table), fields_(table), where_("Reading ") {
+    RowReader(Table& table, std::string_view sortKey, std::string_view address, XmlPath path)
+        : XmlStream(kValueLevel, kMaxValueBytes, path), table_(table), fields_(table), where_("Reading ") {
         where_.append(address);
         where_ += ": ";
         // A new reply replaces the whole content: no filter may hide rows of the old one.
@@ -71,7 +71,7 @@ public:
     }
 
 private:
-    void elementStart(int level, const char* name) override {
+    void elementStart(int level, std::string_view name) override {
         if (level == kRecordLevel) {
             beginRecord();
         } else if (level == kFieldLevel) {
@@ -147,11 +147,11 @@ private:
 // Every text and CDATA node of a document, in order.
 class TextCollector final : public XmlStream {
 public:
-    TextCollector() : XmlStream(1, 0) {}
+    explicit TextCollector(XmlPath path) : XmlStream(1, 0, path) {}
     std::string text;
 
 private:
-    void elementStart(int, const char*) override {}
+    void elementStart(int, std::string_view) override {}
     void elementEnd(int) override {}
     void textNode(int, std::string_view t) override { text.append(t); }
     void markupNode(int, std::string_view) override {}
@@ -169,28 +169,30 @@ std::string collected(TextCollector& doc, const FetchResult& fetched, std::strin
 
 }  // namespace
 
-void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch) {
-    RowReader reader(table, sortKey, address);
+void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch,
+                 XmlPath path) {
+    RowReader reader(table, sortKey, address, path);
     reader.end(fetch(address, [&reader](std::string_view piece) { return reader.feed(piece); }));
 }
 
-void readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
-                           std::size_t pieceSize) {
-    RowReader reader(table, sortKey, address);
+bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
+                           std::size_t pieceSize, XmlPath path) {
+    RowReader reader(table, sortKey, address, path);
     const std::size_t step = pieceSize == 0 ? std::max<std::size_t>(reply.size(), 1) : pieceSize;
     for (std::size_t at = 0; at < reply.size(); at += step)
         if (!reader.feed(reply.substr(at, step))) break;
     reader.end(FetchResult{true, 200, {}});
+    return reader.usedExpat();
 }
 
-std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure) {
-    TextCollector doc;
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure, XmlPath path) {
+    TextCollector doc(path);
     const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
     return collected(doc, fetched, failure);
 }
 
-std::string documentTextFromBuffer(std::string_view document, std::string* failure) {
-    TextCollector doc;
+std::string documentTextFromBuffer(std::string_view document, std::string* failure, XmlPath path) {
+    TextCollector doc(path);
     doc.feed(document);
     return collected(doc, FetchResult{true, 200, {}}, failure);
 }

@@ -10,22 +10,27 @@
 #include <string_view>
 
 #include "net/fetch.h"
+#include "net/xml_stream.h"
 #include "tables/table.h"
 
 namespace eft {
 
-void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch);
+void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch,
+                 XmlPath path = XmlPath::FastFirst);
 
 // The same read over a reply already in memory, fed to the parser in pieces of `pieceSize`
-// bytes (0: at once); `address` only names it in descriptions.
-void readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
-                           std::size_t pieceSize = 0);
+// bytes (0: at once); `address` only names it in descriptions. Returns whether expat took over
+// from the fast path (never, for the plain form the pages send).
+bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
+                           std::size_t pieceSize = 0, XmlPath path = XmlPath::FastFirst);
 
 // The text of a whole XML document fetched by GET: the character data of all its nodes.
 // Empty when the document cannot be fetched or parsed; `failure`, when given, then says why.
-std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure = nullptr);
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure = nullptr,
+                             XmlPath path = XmlPath::FastFirst);
 
 // The same over a document already in memory.
-std::string documentTextFromBuffer(std::string_view document, std::string* failure = nullptr);
+std::string documentTextFromBuffer(std::string_view document, std::string* failure = nullptr,
+                                   XmlPath path = XmlPath::FastFirst);
 
 }  // namespace eft

@@ -28,91 +28,26 @@ bool namesWindows1252(const char* name) {
 
 }  // namespace
 
-// Expat calls C functions; these forward to the stream. No exception may cross expat's
-// frames: a handler's exception is kept and the parser stopped, and every later call-back
-// (expat may still deliver a few) is ignored.
+// Expat calls C functions; these forward to the stream's events. No exception may cross
+// expat's frames: guarded() keeps it and stops the parser.
 struct XmlStream::Handlers {
-    template <typename F>
-    static void guarded(void* data, F&& body) {
-        auto* self = static_cast<XmlStream*>(data);
-        if (self->failed_) return;
-        try {
-            body(*self);
-        } catch (...) {
-            self->handlerError_ = std::current_exception();
-            self->stop({});
-        }
-    }
+    static XmlStream& of(void* data) { return *static_cast<XmlStream*>(data); }
 
-    static void XMLCALL start(void* data, const XML_Char* name, const XML_Char**) {
-        guarded(data, [name](XmlStream& s) {
-            s.flushText();
-            if (s.depth_ >= kMaxDepth) {
-                s.stop("the reply nests elements more than " + std::to_string(kMaxDepth) + " levels deep");
-                return;
-            }
-            ++s.depth_;
-            s.rootSeen_ = true;
-            s.elementStart(s.depth_, name);
-        });
-    }
-
-    static void XMLCALL end(void* data, const XML_Char*) {
-        guarded(data, [](XmlStream& s) {
-            s.flushText();
-            s.elementEnd(s.depth_);
-            --s.depth_;
-        });
-    }
-
+    static void XMLCALL start(void* data, const XML_Char* name, const XML_Char**) { of(data).onStart(name); }
+    static void XMLCALL end(void* data, const XML_Char*) { of(data).onEnd(); }
     static void XMLCALL characters(void* data, const XML_Char* chars, int length) {
-        guarded(data, [chars, length](XmlStream& s) {
-            const auto n = static_cast<std::size_t>(length);
-            s.textPending_ = true;
-            if (!s.textNonBlank_ && (s.inCdata_ || hasNonBlank(chars, n))) s.textNonBlank_ = true;
-            if (s.depth_ + 1 < s.keptTextLevel_) return;
-            s.text_.append(chars, n);
-            if (s.maxText_ != 0 && s.text_.size() > s.maxText_) {
-                s.textTooLong(s.depth_ + 1, s.text_);
-                s.stop("a text is too long");  // textTooLong must throw; never go on regardless
-            }
-        });
+        of(data).onCharacters(chars, static_cast<std::size_t>(length));
     }
-
-    static void XMLCALL comment(void* data, const XML_Char* content) {
-        guarded(data, [content](XmlStream& s) {
-            s.flushText();
-            s.markupNode(s.depth_ + 1, content);
-        });
-    }
-
+    static void XMLCALL comment(void* data, const XML_Char* content) { of(data).onMarkup(content); }
     static void XMLCALL instruction(void* data, const XML_Char*, const XML_Char* content) {
-        guarded(data, [content](XmlStream& s) {
-            s.flushText();
-            s.markupNode(s.depth_ + 1, content);
-        });
+        of(data).onMarkup(content);
     }
-
-    static void XMLCALL cdataStart(void* data) {
-        guarded(data, [](XmlStream& s) {
-            s.flushText();
-            s.inCdata_ = true;
-            s.textPending_ = true;  // an empty section is a node too
-        });
-    }
-
-    static void XMLCALL cdataEnd(void* data) {
-        guarded(data, [](XmlStream& s) {
-            s.textNonBlank_ = true;
-            s.flushText();
-            s.inCdata_ = false;
-        });
-    }
+    static void XMLCALL cdataStart(void* data) { of(data).onCdataStart(); }
+    static void XMLCALL cdataEnd(void* data) { of(data).onCdataEnd(); }
 
     static void XMLCALL doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
-        guarded(data, [](XmlStream& s) {
-            s.stop("the reply declares a document type (<!DOCTYPE>), which a reply may not carry");
-        });
+        XmlStream& s = of(data);
+        s.guarded([&] { s.stop("the reply declares a document type (<!DOCTYPE>), which a reply may not carry"); });
     }
 
     // Windows-1252 is not among expat's own encodings; every byte maps to one character.
@@ -126,8 +61,382 @@ struct XmlStream::Handlers {
     }
 };
 
-XmlStream::XmlStream(int keptTextLevel, std::size_t maxText)
-    : parser_(XML_ParserCreate(nullptr)), keptTextLevel_(keptTextLevel), maxText_(maxText) {
+template <typename F>
+void XmlStream::guarded(F&& body) {
+    if (failed_ || priming_) return;
+    try {
+        body();
+    } catch (...) {
+        handlerError_ = std::current_exception();
+        stop({});
+    }
+}
+
+void XmlStream::onStart(std::string_view name) {
+    guarded([&] {
+        flushText();
+        if (depth_ >= kMaxDepth) {
+            stop("the reply nests elements more than " + std::to_string(kMaxDepth) + " levels deep");
+            return;
+        }
+        ++depth_;
+        rootSeen_ = true;
+        elementStart(depth_, name);
+    });
+}
+
+void XmlStream::onEnd() {
+    guarded([&] {
+        flushText();
+        elementEnd(depth_);
+        --depth_;
+    });
+}
+
+void XmlStream::onCharacters(const char* chars, std::size_t n) {
+    guarded([&] {
+        textPending_ = true;
+        if (!textNonBlank_ && (inCdata_ || hasNonBlank(chars, n))) textNonBlank_ = true;
+        if (depth_ + 1 < keptTextLevel_) return;
+        text_.append(chars, n);
+        if (maxText_ != 0 && text_.size() > maxText_) {
+            textTooLong(depth_ + 1, text_);
+            stop("a text is too long");  // textTooLong must throw; never go on regardless
+        }
+    });
+}
+
+void XmlStream::onMarkup(const char* content) {
+    guarded([&] {
+        flushText();
+        markupNode(depth_ + 1, content);
+    });
+}
+
+void XmlStream::onCdataStart() {
+    guarded([&] {
+        flushText();
+        inCdata_ = true;
+        textPending_ = true;  // an empty section is a node too
+    });
+}
+
+void XmlStream::onCdataEnd() {
+    guarded([&] {
+        textNonBlank_ = true;
+        flushText();
+        inCdata_ = false;
+    });
+}
+
+// The plain form, read byte by byte. scan() reads as far as it can and says where it stopped:
+// at the end of the data, before a unit the data holds only part of (a tag, a reference, a
+// character, a carriage return), or, giving up, at the first byte that is not of the plain form.
+class XmlStream::FastPath {
+public:
+    struct Scan {
+        std::size_t used = 0;
+        bool giveUp = false;
+    };
+
+    static Scan scan(XmlStream& s, std::string_view data) {
+        FastPath f(s, data);
+        f.run();
+        // A node held back for the markup after it is gathered like any other text: that
+        // markup is not read yet, and the data it lies in does not outlive this call.
+        if (f.heldTo_ > f.heldFrom_) s.onCharacters(f.heldFrom_, static_cast<std::size_t>(f.heldTo_ - f.heldFrom_));
+        return {static_cast<std::size_t>(f.p_ - f.begin_), f.giveUp_};
+    }
+
+private:
+    FastPath(XmlStream& s, std::string_view data) : s_(s), begin_(data.data()), end_(data.data() + data.size()), p_(begin_) {}
+
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    static bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; }
+    static bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+    // A character of a text run that needs no second look.
+    static bool isPlain(unsigned char c) {
+        return (c >= 0x20 && c < 0x80 && c != '<' && c != '&' && c != ']') || c == '\t' || c == '\n';
+    }
+    static bool isXmlChar(char32_t c) {
+        return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+               (c >= 0x10000 && c <= 0x10FFFF);
+    }
+
+    void run() {
+        if (!s_.started_ && !prolog()) return;
+        while (p_ < end_ && !s_.failed_) {
+            if (*p_ == '<') {
+                if (end_ - p_ < 2) return;
+                if (p_[1] == '/') {
+                    if (!endTag()) return;
+                } else if (!startTag()) {
+                    return;
+                }
+            } else if (s_.depth_ == 0) {
+                // Between the prolog and the end only white space reads plainly.
+                if (!isSpace(*p_)) return giveUp();
+                ++p_;
+            } else if (!textRun()) {
+                return;
+            }
+        }
+    }
+
+    void giveUp() { giveUp_ = true; }
+
+    // A byte-order mark, then an XML declaration of version 1.0 in UTF-8, may open the reply.
+    bool prolog() {
+        static constexpr std::string_view kBom = "\xEF\xBB\xBF";
+        static constexpr std::string_view kDecl = "<?xml";
+        const std::string_view rest(p_, static_cast<std::size_t>(end_ - p_));
+        if (rest.size() < kBom.size() && kBom.starts_with(rest)) return false;
+        std::size_t at = rest.starts_with(kBom) ? kBom.size() : 0;
+        const std::string_view after = rest.substr(at);
+        if (after.size() <= kDecl.size() && kDecl.starts_with(after)) return false;
+        if (after.starts_with(kDecl) && isSpace(after[kDecl.size()])) {
+            const std::size_t close = after.find("?>");
+            if (close == std::string_view::npos) {
+                if (after.size() > 256) giveUp();
+                return false;
+            }
+            if (!plainDeclaration(after.substr(kDecl.size(), close - kDecl.size()))) return giveUp(), false;
+            at += close + 2;
+        }
+        p_ += at;
+        s_.started_ = true;
+        return true;
+    }
+
+    // ` version="1.0" [encoding="UTF-8"] [standalone="yes"|"no"]`, in that order.
+    static bool plainDeclaration(std::string_view d) {
+        const auto pair = [&d](std::string_view name, auto&& valueOk) {
+            const std::size_t spaces = d.find_first_not_of(" \t\r\n");
+            if (spaces == 0 || spaces == std::string_view::npos || !d.substr(spaces).starts_with(name)) return false;
+            std::string_view r = d.substr(spaces + name.size());
+            r.remove_prefix(std::min(r.find_first_not_of(" \t\r\n"), r.size()));
+            if (!r.starts_with('=')) return false;
+            r.remove_prefix(1);
+            r.remove_prefix(std::min(r.find_first_not_of(" \t\r\n"), r.size()));
+            if (r.empty() || (r[0] != '"' && r[0] != '\'')) return false;
+            const std::size_t q = r.find(r[0], 1);
+            if (q == std::string_view::npos || !valueOk(r.substr(1, q - 1))) return false;
+            d = r.substr(q + 1);
+            return true;
+        };
+        const auto lowerIs = [](std::string_view v, std::string_view want) {
+            if (v.size() != want.size()) return false;
+            for (std::size_t i = 0; i < v.size(); ++i)
+                if (std::tolower(static_cast<unsigned char>(v[i])) != want[i]) return false;
+            return true;
+        };
+        if (!pair("version", [](std::string_view v) { return v == "1.0"; })) return false;
+        std::string_view before = d;
+        if (!pair("encoding", [&](std::string_view v) { return lowerIs(v, "utf-8"); })) d = before;
+        before = d;
+        if (!pair("standalone", [](std::string_view v) { return v == "yes" || v == "no"; })) d = before;
+        return d.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    }
+
+    // Reads a name at q; false (and q at the end) when the data ends inside it.
+    const char* name(const char* q) const {
+        if (q >= end_ || !isNameStart(*q)) return nullptr;
+        ++q;
+        while (q < end_ && isNameChar(*q)) ++q;
+        return q;
+    }
+
+    bool startTag() {
+        const char* q = p_ + 1;
+        if (!isNameStart(*q)) return giveUp(), false;
+        const char* nameEnd = name(q);
+        const char* r = nameEnd;
+        while (r < end_ && isSpace(*r)) ++r;
+        if (r >= end_ || (*r == '/' && r + 1 >= end_)) return false;
+        const bool empty = *r == '/';
+        if (empty ? r[1] != '>' : *r != '>') return giveUp(), false;  // an attribute, or worse
+        if (s_.rootSeen_ && s_.depth_ == 0) return giveUp(), false;   // a second document element
+        const std::string_view tag(q, static_cast<std::size_t>(nameEnd - q));
+        deliverHeld();
+        if (s_.openCount_ == s_.open_.size()) s_.open_.emplace_back();
+        std::string& slot = s_.open_[s_.openCount_++];
+        slot.assign(tag);
+        if (!s_.rootSeen_) s_.rootName_ = slot;
+        s_.onStart(slot);
+        if (empty) closeElement();
+        p_ = r + (empty ? 2 : 1);
+        return true;
+    }
+
+    bool endTag() {
+        const char* q = p_ + 2;
+        if (q >= end_) return false;
+        if (!isNameStart(*q)) return giveUp(), false;
+        const char* nameEnd = name(q);
+        const char* r = nameEnd;
+        while (r < end_ && isSpace(*r)) ++r;
+        if (r >= end_) return false;
+        if (*r != '>' || s_.openCount_ == 0 ||
+            s_.open_[s_.openCount_ - 1] != std::string_view(q, static_cast<std::size_t>(nameEnd - q)))
+            return giveUp(), false;
+        deliverHeld();
+        closeElement();
+        p_ = r + 1;
+        return true;
+    }
+
+    void closeElement() {
+        s_.onEnd();
+        --s_.openCount_;
+    }
+
+    // Text up to the next markup, with references resolved and line breaks normalised as
+    // expat does. A run that is complete, plain and the start of its node is held, to go to
+    // the reader as it stands once the markup after it has been read (expat, too, reports a
+    // text node only then); anything else is gathered as expat's pieces would be.
+    bool textRun() {
+        const char* from = p_;
+        bool whole = !s_.textPending_;
+        const auto flush = [&](const char* to) {
+            if (to > from) s_.onCharacters(from, static_cast<std::size_t>(to - from));
+            whole = false;
+        };
+        while (p_ < end_) {
+            const auto c = static_cast<unsigned char>(*p_);
+            if (isPlain(c)) {
+                ++p_;
+                continue;
+            }
+            if (c == '<') {
+                if (whole) heldFrom_ = from, heldTo_ = p_;
+                else flush(p_);
+                return true;
+            }
+            if (c >= 0x80) {
+                const int n = utf8Length(p_);
+                if (n == 0) return flush(p_), giveUp(), false;
+                if (n < 0) return flush(p_), false;
+                p_ += n;
+                continue;
+            }
+            flush(p_);
+            if (c == '&') {
+                if (!reference()) return false;
+            } else if (c == '\r') {
+                if (end_ - p_ < 2) return false;
+                p_ += p_[1] == '\n' ? 2 : 1;
+                s_.onCharacters("\n", 1);
+            } else {
+                return giveUp(), false;  // "]" (perhaps of "]]>") or a control character
+            }
+            from = p_;
+        }
+        flush(p_);
+        return true;
+    }
+
+    // The held text node at once, as onCharacters() then flushText() would hand it over.
+    void deliverHeld() {
+        const char* from = heldFrom_;
+        const std::size_t n = static_cast<std::size_t>(heldTo_ - heldFrom_);
+        heldFrom_ = heldTo_ = nullptr;
+        if (n == 0) return;
+        const bool kept = s_.depth_ + 1 >= s_.keptTextLevel_;
+        if (kept && s_.maxText_ != 0 && n > s_.maxText_) return s_.onCharacters(from, n);
+        if (!hasNonBlank(from, n)) return;
+        s_.guarded([&] { s_.textNode(s_.depth_ + 1, kept ? std::string_view(from, n) : std::string_view()); });
+    }
+
+    // The length of the UTF-8 character at q: 0 when it is not a character XML allows, -1
+    // when the data ends inside it.
+    int utf8Length(const char* q) const {
+        const auto b = [q](int i) { return static_cast<unsigned char>(q[i]); };
+        const unsigned char lead = b(0);
+        int n = 0;
+        char32_t c = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) n = 2, c = lead & 0x1F;
+        else if (lead >= 0xE0 && lead <= 0xEF) n = 3, c = lead & 0x0F;
+        else if (lead >= 0xF0 && lead <= 0xF4) n = 4, c = lead & 0x07;
+        else return 0;
+        for (int i = 1; i < n; ++i) {
+            if (q + i >= end_) return -1;
+            if ((b(i) & 0xC0) != 0x80) return 0;
+            c = (c << 6) | (b(i) & 0x3F);
+        }
+        const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[n] || (c >= 0xD800 && c <= 0xDFFF) || !isXmlChar(c)) return 0;
+        return n;
+    }
+
+    // A predefined or numeric reference at p_; false when the data ends inside it or it is
+    // another kind (then the fast path gives up).
+    bool reference() {
+        static constexpr std::size_t kLongest = 12;  // "&#x0010FFFF;"
+        const std::string_view rest(p_, static_cast<std::size_t>(end_ - p_));
+        const std::size_t semi = rest.substr(0, kLongest + 1).find(';');
+        if (semi == std::string_view::npos) {
+            if (rest.size() <= kLongest) return false;
+            return giveUp(), false;
+        }
+        const std::string_view body = rest.substr(1, semi - 1);
+        static constexpr std::pair<std::string_view, char> kNamed[] = {
+            {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"apos", '\''}, {"quot", '"'}};
+        for (const auto& [named, ch] : kNamed) {
+            if (body == named) {
+                s_.onCharacters(&ch, 1);
+                p_ += semi + 1;
+                return true;
+            }
+        }
+        char32_t c = 0;
+        const bool hex = body.starts_with("#x");
+        const std::string_view digits = body.substr(hex ? 2 : 1);
+        if (!body.starts_with('#') || digits.empty()) return giveUp(), false;
+        for (const char d : digits) {
+            int v = -1;
+            if (d >= '0' && d <= '9') v = d - '0';
+            else if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+            else if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+            if (v < 0 || c > 0x10FFFF) return giveUp(), false;
+            c = c * (hex ? 16 : 10) + static_cast<char32_t>(v);
+        }
+        if (!isXmlChar(c)) return giveUp(), false;
+        char utf8[4];
+        std::size_t n = 0;
+        if (c < 0x80) {
+            utf8[n++] = static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8[n++] = static_cast<char>(0xC0 | (c >> 6));
+            utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8[n++] = static_cast<char>(0xE0 | (c >> 12));
+            utf8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8[n++] = static_cast<char>(0xF0 | (c >> 18));
+            utf8[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        }
+        s_.onCharacters(utf8, n);
+        p_ += semi + 1;
+        return true;
+    }
+
+    XmlStream& s_;
+    const char* const begin_;
+    const char* const end_;
+    const char* p_;
+    const char* heldFrom_ = nullptr;
+    const char* heldTo_ = nullptr;
+    bool giveUp_ = false;
+};
+
+XmlStream::XmlStream(int keptTextLevel, std::size_t maxText, XmlPath path)
+    : parser_(XML_ParserCreate(nullptr)),
+      keptTextLevel_(keptTextLevel),
+      maxText_(maxText),
+      fast_(path == XmlPath::FastFirst) {
     if (!parser_) throw std::bad_alloc();
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, Handlers::start, Handlers::end);
@@ -169,13 +478,11 @@ void XmlStream::describeParserError() {
         failure_ = "the reply ends before its document element is closed";
     } else {
         failure_ = std::string("the reply is not XML (") + XML_ErrorString(code) + " at byte " +
-                   std::to_string(static_cast<long long>(XML_GetCurrentByteIndex(parser_))) + ")";
+                   std::to_string(static_cast<long long>(XML_GetCurrentByteIndex(parser_)) + byteShift_) + ")";
     }
 }
 
-bool XmlStream::feed(std::string_view piece) {
-    if (failed_ || finished_) return false;
-    if (!sawNonBlank_) sawNonBlank_ = hasNonBlank(piece.data(), piece.size());
+bool XmlStream::feedExpat(std::string_view piece) {
     while (!piece.empty()) {
         const std::size_t n = std::min<std::size_t>(piece.size(), INT_MAX / 2);
         if (XML_Parse(parser_, piece.data(), static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
@@ -187,8 +494,75 @@ bool XmlStream::feed(std::string_view piece) {
     return true;
 }
 
+void XmlStream::leaveFastPath() {
+    fast_ = false;
+    std::string primer;
+    if (rootSeen_ && depth_ == 0) {
+        primer = "<" + rootName_ + "/>";  // past the document element: only its end may follow
+    } else {
+        for (std::size_t i = 0; i < openCount_; ++i) primer += "<" + open_[i] + ">";
+    }
+    byteShift_ = consumed_ - static_cast<long long>(primer.size());
+    priming_ = true;
+    const bool primed = feedExpat(primer);
+    priming_ = false;
+    if (!primed) stop("the reply could not be handed to the XML parser");
+}
+
+bool XmlStream::feed(std::string_view piece) {
+    if (failed_ || finished_) return false;
+    if (!sawNonBlank_) sawNonBlank_ = hasNonBlank(piece.data(), piece.size());
+    if (fast_ && !carry_.empty()) {
+        // Finish the unit the last piece ended inside: units are short, so a few hundred
+        // bytes of this piece complete it unless the fast path gives up on it anyway.
+        static constexpr std::size_t kLook = 512;
+        const std::size_t carried = carry_.size();
+        carry_.append(piece.substr(0, kLook));
+        const FastPath::Scan scan = FastPath::scan(*this, carry_);
+        consumed_ += static_cast<long long>(scan.used);
+        if (failed_) return false;
+        if (scan.used > carried) {
+            piece.remove_prefix(scan.used - carried);
+            carry_.clear();
+        } else if (!scan.giveUp && piece.size() <= kLook && carry_.size() <= kLook) {
+            carry_.erase(0, scan.used);
+            return true;
+        } else {
+            const std::string unread = carry_.substr(scan.used);
+            carry_.clear();
+            leaveFastPath();
+            return !failed_ && feedExpat(unread) && feedExpat(piece.substr(std::min(piece.size(), kLook)));
+        }
+    }
+    if (fast_) {
+        const FastPath::Scan scan = FastPath::scan(*this, piece);
+        consumed_ += static_cast<long long>(scan.used);
+        if (failed_) return false;
+        piece.remove_prefix(scan.used);
+        if (!scan.giveUp) {
+            carry_.assign(piece);
+            return true;
+        }
+        leaveFastPath();
+        if (failed_) return false;
+    }
+    return feedExpat(piece);
+}
+
 bool XmlStream::finish() {
     if (failed_ || finished_) return false;
+    if (fast_) {
+        // A reply the fast path read to its end, document element closed, is complete;
+        // anything else is for expat to judge and describe.
+        if (carry_.empty() && rootSeen_ && depth_ == 0) {
+            finished_ = true;
+            return true;
+        }
+        const std::string unread = std::move(carry_);
+        carry_.clear();
+        leaveFastPath();
+        if (failed_ || !feedExpat(unread)) return false;
+    }
     if (XML_Parse(parser_, nullptr, 0, XML_TRUE) != XML_STATUS_OK) {
         describeParserError();
         return false;

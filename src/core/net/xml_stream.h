@@ -1,7 +1,14 @@
 #pragma once
-// The control's one XML parser: expat, fed piece by piece while a reply arrives, turned into
-// the node events both readers need. No tree is built and nothing recurses on the input's
-// depth; what a reader keeps is its own business.
+// The control's one XML parser, fed piece by piece while a reply arrives and turned into the
+// node events both readers need. No tree is built and nothing recurses on the input's depth;
+// what a reader keeps is its own business.
+//
+// Two parsers stand behind it. A fast path reads the plain form the pages send: UTF-8,
+// elements without attributes, text with the predefined and numeric references. At the first
+// byte it does not read as that form (a comment, CDATA, a processing instruction, a document
+// type, an attribute, another encoding, anything malformed) it hands the rest of the reply to
+// expat, primed with the elements open at that point, so every such construct and every
+// failure is judged by expat alone and reads the same as if expat had read the whole reply.
 //
 // Nodes as the readers see them: an element; a text node (a run of character data between two
 // pieces of markup, left out when it is only blanks, tabs and line breaks); a CDATA section
@@ -17,10 +24,15 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct XML_ParserStruct;
 
 namespace eft {
+
+// Which parsers read a reply: the fast path first (the default), or expat from the first byte
+// (what the fast path is checked against).
+enum class XmlPath { FastFirst, ExpatOnly };
 
 class XmlStream {
 public:
@@ -29,7 +41,7 @@ public:
     // `keptTextLevel`: text at this level and deeper is handed over with its content; above it
     // a reader only learns that a text node is there. `maxText`: a text node growing past this
     // many bytes is handed to textTooLong() instead (0: no limit).
-    XmlStream(int keptTextLevel, std::size_t maxText);
+    XmlStream(int keptTextLevel, std::size_t maxText, XmlPath path = XmlPath::FastFirst);
     virtual ~XmlStream();
     XmlStream(const XmlStream&) = delete;
     XmlStream& operator=(const XmlStream&) = delete;
@@ -44,9 +56,11 @@ public:
     // exception is kept in handlerError() instead.
     const std::string& failure() const { return failure_; }
     std::exception_ptr handlerError() const { return handlerError_; }
+    // Whether expat took over (for tests and benchmarks: the plain form never needs it).
+    bool usedExpat() const { return !fast_; }
 
 protected:
-    virtual void elementStart(int level, const char* name) = 0;
+    virtual void elementStart(int level, std::string_view name) = 0;
     virtual void elementEnd(int level) = 0;
     // A text node or CDATA section; `text` is empty above the kept level.
     virtual void textNode(int level, std::string_view text) = 0;
@@ -57,10 +71,26 @@ protected:
 
 private:
     struct Handlers;
+    class FastPath;
+
+    // The node events, whichever parser found them. A handler's exception is kept and the
+    // parse stopped; nothing is reported once it has failed, nor while expat is being primed.
+    template <typename F>
+    void guarded(F&& body);
+    void onStart(std::string_view name);
+    void onEnd();
+    void onCharacters(const char* chars, std::size_t n);
+    void onMarkup(const char* content);
+    void onCdataStart();
+    void onCdataEnd();
 
     void flushText();
     void stop(std::string why);
     void describeParserError();
+    bool feedExpat(std::string_view piece);
+    // Hands the reply to expat from here on: expat first reads the elements open now, with
+    // every event held back, so it goes on exactly where the fast path stopped.
+    void leaveFastPath();
 
     XML_ParserStruct* parser_;
     const int keptTextLevel_;
@@ -73,6 +103,18 @@ private:
     bool textPending_ = false;
     bool textNonBlank_ = false;
     bool inCdata_ = false;
+
+    // The fast path's own state: the names of the open elements (also what primes expat), the
+    // bytes it has read, and an unfinished piece of markup carried over to the next piece.
+    bool fast_;
+    bool priming_ = false;
+    bool started_ = false;  // past the byte-order mark and the XML declaration
+    std::vector<std::string> open_;
+    std::size_t openCount_ = 0;
+    std::string rootName_;
+    std::string carry_;
+    long long consumed_ = 0;   // bytes of the reply the fast path has read
+    long long byteShift_ = 0;  // expat's byte index + this = the byte of the reply
 
     bool failed_ = false;
     bool finished_ = false;
