@@ -202,6 +202,11 @@ private:
             }
             if (!plainDeclaration(after.substr(kDecl.size(), close - kDecl.size()))) return giveUp(), false;
             at += close + 2;
+        } else if (at == 0) {
+            // Without a mark or a declaration expat tells the encoding from the first two
+            // bytes; only where they make it UTF-8 (no zero byte) is the reply the fast path's.
+            if (rest.size() < 2) return false;
+            if ((rest[0] != '<' && !isSpace(rest[0])) || rest[1] == '\0') return giveUp(), false;
         }
         p_ += at;
         s_.started_ = true;
@@ -388,10 +393,11 @@ private:
                 return true;
             }
         }
+        if (!body.starts_with('#')) return giveUp(), false;
         char32_t c = 0;
         const bool hex = body.starts_with("#x");
         const std::string_view digits = body.substr(hex ? 2 : 1);
-        if (!body.starts_with('#') || digits.empty()) return giveUp(), false;
+        if (digits.empty()) return giveUp(), false;
         for (const char d : digits) {
             int v = -1;
             if (d >= '0' && d <= '9') v = d - '0';
@@ -496,9 +502,11 @@ bool XmlStream::feedExpat(std::string_view piece) {
 
 void XmlStream::leaveFastPath() {
     fast_ = false;
-    std::string primer;
+    // Past the reply's first bytes expat can no longer tell its encoding from them: it is
+    // told, as the fast path only reads UTF-8.
+    std::string primer = consumed_ > 0 ? "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" : "";
     if (rootSeen_ && depth_ == 0) {
-        primer = "<" + rootName_ + "/>";  // past the document element: only its end may follow
+        primer += "<" + rootName_ + "/>";  // past the document element: only its end may follow
     } else {
         for (std::size_t i = 0; i < openCount_; ++i) primer += "<" + open_[i] + ">";
     }
