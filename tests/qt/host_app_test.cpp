@@ -85,7 +85,9 @@ TEST(HostAppTest, HelpAndVersionNeedNoDisplay) {
     QTemporaryDir dir;
     const HostRun help = runHost({"--help"}, dir.path(), Display::None);
     EXPECT_EQ(help.exitCode, 0) << help.errors.toStdString();
-    EXPECT_TRUE(help.output.contains(QStringLiteral("--server <URL>"))) << help.output.toStdString();
+    for (const char* option : {"--server <URL>", "--user <NAME>", "--ca-file <FILE>"})
+        EXPECT_TRUE(help.output.contains(QString::fromLatin1(option))) << help.output.toStdString();
+    EXPECT_FALSE(help.output.contains(QStringLiteral("password <"))) << "no password on the command line";
     const HostRun version = runHost({"--version"}, dir.path(), Display::None);
     EXPECT_EQ(version.exitCode, 0) << version.errors.toStdString();
     EXPECT_EQ(version.output.trimmed(), QStringLiteral("eft-host 2.0.7"));
@@ -114,7 +116,8 @@ TEST(HostAppTest, ABadCommandLineIsRefused) {
     QTemporaryDir dir;
     for (const QStringList& args : {QStringList{"--person-type", "70000", "--screenshot", "x.png"},
                                     QStringList{"--person-id", "abc"}, QStringList{"--load"},
-                                    QStringList{"--server", "http://h/", "--db", "x.sqlite"}}) {
+                                    QStringList{"--server", "http://h/", "--db", "x.sqlite"},
+                                    QStringList{"--ca-file", "/nonexistent/ca.pem", "--screenshot", "x.png"}}) {
         const HostRun run = runHost(args, dir.path());
         EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
     }

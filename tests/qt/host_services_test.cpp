@@ -39,6 +39,27 @@ MsgAnswer showAndPress(QtHostServices& services, const MessageBoxRequest& reques
     return services.messageBox(request);
 }
 
+TEST(QtHostServicesTest, DetailsGoBehindTheButtonAndTheTitleIsNeverCut) {
+    QWidget owner;
+    owner.show();
+    QtHostServices services(&owner);
+    const QString title = QStringLiteral("A title far longer than the two letters of its box");
+    QString details;
+    int boxWidth = 0, titleWidth = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        details = box->detailedText();
+        boxWidth = box->width();
+        titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+        box->button(QMessageBox::Ok)->click();
+    });
+    services.messageBox({"OK", title.toStdString(), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
+                         "GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"});
+    EXPECT_EQ(details, QStringLiteral("GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"));
+    EXPECT_GT(boxWidth, titleWidth);
+}
+
 TEST(QtHostServicesTest, MessageBoxesShowWhatTheControlAsksFor) {
     QApplication::setApplicationDisplayName(QStringLiteral("EFTMemb Test Host"));
     QWidget owner;
