@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>

@@ -277,6 +277,29 @@ TEST_F(HostWindowTest, AboutNamesVersionsAndTheAddressWithoutThePassword) {
     EXPECT_EQ(eft::host::serverVersionOf(QString::fromStdString(server.base()), {}), QString()) << "a server that does not say";
 }
 
+// The control waits inside its handler for a stalled transfer; closing the window ends the
+// process there, instead of after the idle limit. Run in a child process, which must end by
+// the close and not by the load giving up.
+TEST(HostWindowClose, ClosingDuringAStalledLoadEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            QStandardPaths::setTestModeEnabled(true);
+            std::vector<Row> rows;
+            for (int i = 0; i < 200; ++i) rows.push_back(sweepRow(i + 1, 7, "10", "0"));
+            CannedServer server;
+            server.on(kSweepUs, {sweepReply(rows), 200, {}, false, "", 0, true});
+            HostWindow window(9, 2);
+            window.control()->setMessageBoxHandler([](const MessageBoxRequest&) { return MsgAnswer::Ok; });
+            window.show();
+            window.connectTo({QString::fromStdString(server.base()), {}, {}, false});
+            QObject::connect(window.control(), &EftMembWidget::transferProgress, &window, [&] { window.close(); });
+            qobject_cast<QAbstractButton*>(window.control()->elementWidget(QStringLiteral("cmdLoadData")))->click();
+            std::exit(1);  // the load ended by itself: closing did not end the process
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 // Alt+letter: no two elements that show together share a letter, the menu bar's included,
 // and the country options answer theirs.
 TEST_F(HostWindowTest, AccessKeysDoNotClash) {
