@@ -109,6 +109,11 @@ HostOptions parseOptions(const QCoreApplication& app) {
         std::fprintf(stderr, "eft-host: --db is for the in-process server; it cannot go with --server\n");
         parser.showHelp(2);
     }
+    if (!QUrl(o.server).password().isEmpty()) {
+        // Every user of the machine can read a command line.
+        std::fprintf(stderr, "eft-host: leave the password out of --server; the sign-in dialog asks for it\n");
+        parser.showHelp(2);
+    }
     return o;
 }
 
@@ -160,8 +165,8 @@ void takeScreenshot(eft::host::HostWindow& window, eft::qt::EftMembWidget& contr
 
 }  // namespace
 
-// The login to start with: the command line's, else the remembered one. A password written
-// into the address is taken, with a warning, since every user of the machine can read it.
+// The login to start with: the command line's, else the remembered one. A user written into
+// the address is the user to sign in as.
 eft::host::Login startingLogin(const HostOptions& o) {
     QSettings settings;
     eft::host::Login login;
@@ -171,13 +176,7 @@ eft::host::Login startingLogin(const HostOptions& o) {
                                                         : o.user;
     QUrl url(login.address);
     if (!url.userName().isEmpty()) {
-        if (!url.password().isEmpty())
-            std::fprintf(stderr, "eft-host: a password on the command line can be read by every user of this "
-                                 "machine; leave it out and sign in instead\n");
-        if (login.user.isEmpty() || login.user == url.userName()) {
-            login.user = url.userName();
-            login.password = url.password();
-        }
+        if (login.user.isEmpty()) login.user = url.userName();
         url.setUserInfo(QString());
         login.address = url.toString();
     }
