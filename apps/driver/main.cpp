@@ -2,12 +2,17 @@
 //
 //   eft-driver [--today YYYY-MM-DD] [--embedded-server [--seed-demo] [--db FILE]]
 //              [--connect-timeout-ms N] [--get-timeout-ms N] [--post-timeout-ms N]
-//              [--max-reply-bytes N] [--low-speed-seconds N] [--ca-file FILE] [SCRIPT]
+//              [--max-reply-bytes N] [--low-speed-seconds N] [--ca-file FILE]
+//              [--no-fail-on-error] [SCRIPT]
 //
 // Reads the script from SCRIPT or standard input and prints JSON Lines. With
 // --embedded-server the reference server runs in-process on a loopback port and "$SERVER"
-// in the script stands for its base address. The transfer options set the control's limits;
-// each also takes the form --option=value.
+// in the script stands for its base address. The transfer options set the control's limits.
+// Every option with a value also takes the form --option=value.
+//
+// Exit status: 0 the script ran to its end; 1 the driver could not start; 2 a bad line or a
+// bad command line; 3 the script ran to its end but the control showed a failure box (unless
+// --no-fail-on-error), so a script in CI fails when the server is down.
 #include <charconv>
 #include <chrono>
 #include <ctime>
@@ -23,10 +28,34 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: eft-driver [--today YYYY-MM-DD] [--embedded-server [--seed-demo] [--db FILE]]\n"
+    "                  [--connect-timeout-ms N] [--get-timeout-ms N] [--post-timeout-ms N]\n"
+    "                  [--max-reply-bytes N] [--low-speed-seconds N] [--ca-file FILE]\n"
+    "                  [--no-fail-on-error] [SCRIPT]\n";
+
+constexpr const char* kHelp =
+    "Runs the EFTMemb control with a scripted operator (SCRIPT or standard input, one action a\n"
+    "line) and prints what the operator would see as JSON Lines.\n"
+    "\n"
+    "  --today YYYY-MM-DD       the date the control takes for today (default: the system's)\n"
+    "  --embedded-server        run the reference server in-process; $SERVER is its base address\n"
+    "  --seed-demo              fill its empty database with the demo sweep\n"
+    "  --db FILE                its database (default: a scratch one, removed at the end)\n"
+    "  --connect-timeout-ms N   connect time (default 10000)\n"
+    "  --get-timeout-ms N       a GET's whole time (default 120000)\n"
+    "  --post-timeout-ms N      a POST's whole time (default 120000)\n"
+    "  --max-reply-bytes N      the largest reply read (default 1 GiB)\n"
+    "  --low-speed-seconds N    a transfer receiving nothing this long fails (default 30)\n"
+    "  --ca-file FILE           a CA bundle for a server certified by a private CA\n"
+    "  --no-fail-on-error       exit 0, not 3, when the control showed a failure box\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 the script ran to its end, 1 the driver could not start, 2 a bad line or\n"
+    "command line, 3 the control showed a failure box.\n";
+
 int usage() {
-    std::cerr << "usage: eft-driver [--today YYYY-MM-DD] [--embedded-server [--seed-demo] [--db FILE]]\n"
-                 "                  [--connect-timeout-ms N] [--get-timeout-ms N] [--post-timeout-ms N]\n"
-                 "                  [--max-reply-bytes N] [--low-speed-seconds N] [--ca-file FILE] [SCRIPT]\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -77,26 +106,42 @@ int main(int argc, char** argv) {
     bool seedDemo = false;
     std::string dbPath;
     std::string scriptPath;
+    bool failOnError = true;
     eft::ControlOptions controlOptions;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const std::size_t equals = arg.find('=');
+        const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, equals);
-        if (isTransferOption(name)) {
+        const bool takesValue = isTransferOption(name) || name == "--today" || name == "--db";
+        if (takesValue) {
             std::string value;
             if (equals != std::string::npos) value = arg.substr(equals + 1);
             else if (i + 1 < argc) value = argv[++i];
-            if (!transferOption(name, value, controlOptions.limits)) return usage();
-        } else if (arg == "--today" && i + 1 < argc) {
-            auto ts = eft::parseTimestamp(argv[++i]);
-            if (!ts) return usage();
-            today = ts->date();
+            else return usage();
+            if (name == "--today") {
+                auto ts = eft::parseTimestamp(value);
+                if (!ts) return usage();
+                today = ts->date();
+            } else if (name == "--db") {
+                if (value.empty()) return usage();
+                dbPath = value;
+            } else if (!transferOption(name, value, controlOptions.limits)) {
+                return usage();
+            }
+        } else if (equals != std::string::npos) {
+            return usage();  // a switch takes no value
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage << "\n" << kHelp;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "eft-driver " << eft::libraryVersion() << "\n";
+            return 0;
         } else if (arg == "--embedded-server") {
             embedded = true;
         } else if (arg == "--seed-demo") {
             seedDemo = true;
-        } else if (arg == "--db" && i + 1 < argc) {
-            dbPath = argv[++i];
+        } else if (arg == "--no-fail-on-error") {
+            failOnError = false;
         } else if (!arg.starts_with("--") && scriptPath.empty()) {
             scriptPath = arg;
         } else {
@@ -129,6 +174,7 @@ int main(int argc, char** argv) {
     int rc = 0;
     {
         eft::driver::ScriptRunner runner(std::cout, today, controlOptions);
+        runner.setFailOnError(failOnError);
         if (server) runner.define("SERVER", server->baseAddress());
         if (scriptPath.empty()) {
             rc = runner.run(std::cin);

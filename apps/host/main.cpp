@@ -6,21 +6,19 @@
 // --screenshot renders the window to a PNG once the event loop has settled and exits, so the
 // screen can be looked at on machines without a display (QT_QPA_PLATFORM=offscreen).
 //
-// The window can be resized and maximized, and comes back at the size it was left at. Its
-// status bar tells the control's last event, and the bytes of a transfer while it runs.
+// The window can be resized and maximized, and comes back at the size it was left at. The
+// server address and the user (when the operator asks to remember it) live in the settings;
+// the password is asked by the sign-in dialog and never taken from the command line.
 #include <QApplication>
-#include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocale>
-#include <QMainWindow>
-#include <QProgressBar>
+#include <QIcon>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -29,11 +27,14 @@
 
 #include "eftmemb/eftmemb_widget.h"
 #include "eftmemb/embedded_server.h"
+#include "host_window.h"
 
 namespace {
 
 struct HostOptions {
     QString server;
+    QString user;
+    QString caFile;
     int personId = 1;
     int personType = 1;
     QString db;
@@ -57,6 +58,13 @@ HostOptions parseOptions(const QCoreApplication& app) {
     const QCommandLineOption server(QStringLiteral("server"),
                                     QStringLiteral("Server base address; without it the demo server runs in-process."),
                                     QStringLiteral("URL"));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("The user to sign in as; the password is asked for."),
+                                  QStringLiteral("NAME"));
+    const QCommandLineOption caFile(QStringLiteral("ca-file"),
+                                    QStringLiteral("A CA bundle for a server certified by a private CA (default: the "
+                                                   "system's, or $SSL_CERT_FILE)."),
+                                    QStringLiteral("FILE"));
     const QCommandLineOption personId(QStringLiteral("person-id"), QStringLiteral("The operator's person id."),
                                       QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption personType(QStringLiteral("person-type"), QStringLiteral("The operator's person type."),
@@ -69,11 +77,17 @@ HostOptions parseOptions(const QCoreApplication& app) {
                                         QStringLiteral("Render the window to a PNG file and exit."),
                                         QStringLiteral("FILE"));
     const QCommandLineOption load(QStringLiteral("load"), QStringLiteral("Press \"Load Data\" before the screenshot."));
-    parser.addOptions({server, personId, personType, db, screenshot, load});
+    parser.addOptions({server, user, caFile, personId, personType, db, screenshot, load});
     parser.process(app);
 
     HostOptions o;
     o.server = parser.value(server);
+    o.user = parser.value(user);
+    o.caFile = parser.value(caFile);
+    if (!o.caFile.isEmpty() && !QFileInfo(o.caFile).isReadable()) {
+        std::fprintf(stderr, "eft-host: cannot read the CA file %s\n", qPrintable(o.caFile));
+        parser.showHelp(2);
+    }
     const auto id = wholeNumber(parser.value(personId), std::numeric_limits<std::int32_t>::min(),
                                 std::numeric_limits<std::int32_t>::max());
     const auto type = wholeNumber(parser.value(personType), std::numeric_limits<std::int16_t>::min(),
@@ -93,6 +107,11 @@ HostOptions parseOptions(const QCoreApplication& app) {
     }
     if (!o.server.isEmpty() && !o.db.isEmpty()) {
         std::fprintf(stderr, "eft-host: --db is for the in-process server; it cannot go with --server\n");
+        parser.showHelp(2);
+    }
+    if (!QUrl(o.server).password().isEmpty()) {
+        // Every user of the machine can read a command line.
+        std::fprintf(stderr, "eft-host: leave the password out of --server; the sign-in dialog asks for it\n");
         parser.showHelp(2);
     }
     return o;
@@ -130,77 +149,7 @@ bool asksForHelpOrVersion(int argc, char** argv) {
     return false;
 }
 
-QString byteCount(qint64 bytes) { return QLocale::system().formattedDataSize(bytes); }
-
-// The main window: the control in the middle, its last event and a transfer's progress below.
-class HostWindow : public QMainWindow {
-public:
-    HostWindow() : control_(new eft::qt::EftMembWidget(this)), progress_(new QProgressBar(this)) {
-        setCentralWidget(control_);
-        setWindowTitle(QStringLiteral("EFT Membership Sweep"));
-        progress_->setTextVisible(true);
-        progress_->setMaximumWidth(260);
-        progress_->hide();
-        statusBar()->addPermanentWidget(progress_);
-        statusBar()->showMessage(QStringLiteral("Ready"));
-        using W = eft::qt::EftMembWidget;
-        connect(control_, &W::errorOccurred, this, [this](const QString& m) { tell(tr("Error: %1").arg(m.simplified())); });
-        connect(control_, &W::sweepLoaded, this, [this](int country, int rows) {
-            tell(tr("Loaded %1 sweep rows of %2").arg(rows).arg(country == 2 ? tr("Canada") : tr("the United States")));
-        });
-        connect(control_, &W::saved, this, [this](int rows) { tell(tr("Saved %1 member rows").arg(rows)); });
-        connect(control_, &W::exported, this, [this](const QString& report) {
-            tell(tr("Exported: %1").arg(report.simplified()));
-        });
-        connect(control_, &W::batchCommitted, this, [this](int batch, int cleared, int failed) {
-            tell(tr("Batch %1 committed: %2 cleared, %3 failed").arg(batch).arg(cleared).arg(failed));
-        });
-        connect(control_, &W::busyChanged, this, [this](bool busy) {
-            progress_->setVisible(busy);
-            if (busy) showProgress(0, -1);
-        });
-        connect(control_, &W::transferProgress, this, &HostWindow::showProgress);
-    }
-
-    eft::qt::EftMembWidget* control() const { return control_; }
-    QProgressBar* progress() const { return progress_; }
-
-    // The size the window was left at, or the control's own size the first time.
-    void restoreSize() {
-        const QSize saved = QSettings().value(QStringLiteral("window/size")).toSize();
-        resize(saved.isValid() ? saved.expandedTo(minimumSizeHint()) : sizeHint());
-        if (QSettings().value(QStringLiteral("window/maximized")).toBool()) setWindowState(Qt::WindowMaximized);
-    }
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        QSettings settings;
-        settings.setValue(QStringLiteral("window/maximized"), isMaximized());
-        settings.setValue(QStringLiteral("window/size"), isMaximized() ? normalGeometry().size() : size());
-        QMainWindow::closeEvent(event);
-    }
-
-private:
-    void tell(const QString& event) { statusBar()->showMessage(event); }
-
-    void showProgress(qint64 received, qint64 total) {
-        // Progress bars count in int; the byte counts go through in kibibytes.
-        if (total > 0) {
-            progress_->setRange(0, static_cast<int>(std::min<qint64>(total / 1024 + 1, std::numeric_limits<int>::max())));
-            progress_->setValue(static_cast<int>(std::min<qint64>(received / 1024, progress_->maximum())));
-            progress_->setFormat(tr("%1 of %2").arg(byteCount(received), byteCount(total)));
-        } else {
-            progress_->setRange(0, 0);  // no total yet: a busy bar
-            progress_->setFormat(byteCount(received));
-        }
-        progress_->setToolTip(progress_->format());
-    }
-
-    eft::qt::EftMembWidget* control_;
-    QProgressBar* progress_;
-};
-
-void takeScreenshot(QMainWindow& window, eft::qt::EftMembWidget& control, const HostOptions& o) {
+void takeScreenshot(eft::host::HostWindow& window, eft::qt::EftMembWidget& control, const HostOptions& o) {
     if (o.load) {
         if (auto* button = qobject_cast<QPushButton*>(control.elementWidget(QStringLiteral("cmdLoadData"))))
             button->click();
@@ -209,12 +158,30 @@ void takeScreenshot(QMainWindow& window, eft::qt::EftMembWidget& control, const 
     const bool saved = window.grab().save(o.screenshot, "PNG");
     if (!saved) std::fprintf(stderr, "eft-host: cannot write %s\n", qPrintable(o.screenshot));
     // What the status bar says, for those who look at the screen through the picture.
-    std::printf("status: %s\n", qPrintable(window.statusBar()->currentMessage()));
+    std::printf("status: %s\n", qPrintable(window.statusText()));
     window.close();
     QApplication::exit(saved ? 0 : 1);
 }
 
 }  // namespace
+
+// The login to start with: the command line's, else the remembered one. A user written into
+// the address is the user to sign in as.
+eft::host::Login startingLogin(const HostOptions& o) {
+    QSettings settings;
+    eft::host::Login login;
+    login.address = o.server.isEmpty() ? settings.value(QStringLiteral("server/address")).toString() : o.server;
+    login.rememberUser = settings.value(QStringLiteral("server/rememberUser")).toBool();
+    login.user = o.user.isEmpty() && login.rememberUser ? settings.value(QStringLiteral("server/user")).toString()
+                                                        : o.user;
+    QUrl url(login.address);
+    if (!url.userName().isEmpty()) {
+        if (login.user.isEmpty()) login.user = url.userName();
+        url.setUserInfo(QString());
+        login.address = url.toString();
+    }
+    return login;
+}
 
 int main(int argc, char** argv) {
     if (asksForHelpOrVersion(argc, argv)) {
@@ -225,28 +192,34 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     setIdentity();
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("eft-host"), QIcon(QStringLiteral(":/eft-host.svg"))));
+    QApplication::setDesktopFileName(QStringLiteral("eft-host"));
     const HostOptions o = parseOptions(app);
 
+    eft::host::Login login = o.db.isEmpty() ? startingLogin(o) : eft::host::Login{};
     std::unique_ptr<eft::server::EmbeddedServer> server;
-    QString base = o.server;
-    if (base.isEmpty()) {
+    if (login.address.isEmpty()) {
         try {
             server = startDemoServer(o.db);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "eft-host: the demo server did not start: %s\n", e.what());
             return 1;
         }
-        base = QString::fromStdString(server->baseAddress());
-    } else if (!base.endsWith(QLatin1Char('/'))) {
-        // Page names are appended to the base address as they are.
-        base += QLatin1Char('/');
+        login = eft::host::Login{QString::fromStdString(server->baseAddress()), {}, {}, false};
     }
 
-    HostWindow window;
+    eft::host::HostWindow window(o.personId, o.personType);
     eft::qt::EftMembWidget* control = window.control();
+    eft::ControlOptions controlOptions;
+    // libcurl reads no environment of its own: the variable OpenSSL's tools honour is honoured here.
+    const QString caFile = o.caFile.isEmpty() ? qEnvironmentVariable("SSL_CERT_FILE") : o.caFile;
+    controlOptions.limits.caFile = caFile.toStdString();
+    control->setControlOptions(controlOptions);
     window.restoreSize();
     window.show();
-    control->setVariables(base, o.personId, o.personType);
+    window.connectTo(login);
+    window.setSignInAllowed(!server);
+    window.setServerVersionSource([&window, caFile] { return eft::host::serverVersionOf(window.login().address, caFile); });
 
     if (!o.screenshot.isEmpty()) {
         // Nobody is there to answer a box: its text goes to the error stream instead.
@@ -255,6 +228,8 @@ int main(int argc, char** argv) {
             return request.buttons == eft::MsgButtons::YesNo ? eft::MsgAnswer::No : eft::MsgAnswer::Ok;
         });
         QTimer::singleShot(0, &window, [&] { takeScreenshot(window, *control, o); });
+    } else if (!login.user.isEmpty() && login.password.isEmpty()) {
+        QTimer::singleShot(0, &window, [&] { window.signIn(); });
     }
     const int rc = QApplication::exec();
     // The window, and with it the control, goes before the server it talks to.

@@ -38,6 +38,9 @@ struct MessageBoxRequest {
     MsgIcon icon = MsgIcon::None;
     MsgButtons buttons = MsgButtons::Ok;
     MsgAnswer defaultAnswer = MsgAnswer::Ok;
+    // The technical detail behind the box's "Show Details…" (address without credentials,
+    // status, library text, the whole of a long text); empty for none.
+    std::string details = {};  // defaulted, so older five-field initializers stay warning-free
 };
 
 // What the control asks of its host: a modal message box, the mouse pointer, letting pending
@@ -55,6 +58,9 @@ public:
 
     // The control is waiting for a transfer and ignores the operator's input (true), or no longer.
     virtual void busyChanged(bool /*busy*/) {}
+    // What the control now waits for, in the operator's words ("Loading the United States
+    // sweep"); told once per transfer, before its first progress.
+    virtual void transferStarted(const std::string& /*what*/) {}
     // Bytes of the current transfer's reply received so far; total is -1 while unknown.
     virtual void transferProgress(long long /*received*/, long long /*total*/) {}
     // A failure message the control showed the operator (or handed to a box handler).
@@ -65,7 +71,8 @@ public:
     virtual void saved(int /*rows*/) {}
     // The server answered an export request with this report.
     virtual void exported(const std::string& /*report*/) {}
-    // The server accepted a status commit of a batch: member ids reported cleared and failed.
+    // The server accepted a status commit of a batch: the centers reported cleared and failed,
+    // as the operator ticked them.
     virtual void batchCommitted(int /*batch*/, int /*cleared*/, int /*failed*/) {}
     // Another tab became the tab showing, by the operator's choice or the control's.
     virtual void tabChanged(int /*index*/) {}
@@ -110,6 +117,11 @@ public:
     // Stores the server base address (ending with "/") and the operator's identity, then puts
     // the focus on "&Load Data". Nothing is fetched.
     void SetVariables(const std::string& ptServerName, const std::int32_t& PersonID, const std::int16_t& PersonType);
+
+    // Reloads the sweep of the current country, as choosing its option does. Refused (false,
+    // nothing done) while "Membership Sweep" shows, whose rows a reload would replace, and while
+    // the control waits for a transfer.
+    bool reload();
 
     // New options, for the requests from now on (a request under way keeps its own).
     void setOptions(const ControlOptions& options);

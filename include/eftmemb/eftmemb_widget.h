@@ -48,6 +48,10 @@ public:
 
     eft::EFTMemb& control();
 
+    // Reloads the current country's sweep, as choosing its option does; false, and nothing done,
+    // while "Membership Sweep" shows or a transfer waits.
+    bool reload();
+
     // The widget showing an element, by the element's name; option buttons by name and index.
     QWidget* elementWidget(const QString& name, int index = -1) const;
 
@@ -74,13 +78,15 @@ signals:
     void saved(int rows);
     // The server's report of an export.
     void exported(const QString& report);
-    // The server accepted a status commit: the batch, and the member ids reported cleared and
-    // failed.
+    // The server accepted a status commit: the batch, and the centers reported cleared and
+    // failed, as the operator ticked them.
     void batchCommitted(int batch, int cleared, int failed);
     // Another tab shows, chosen by the operator or by the control.
     void tabChanged(int index);
     // The control waits for a transfer and ignores the operator's input (true), or no longer.
     void busyChanged(bool busy);
+    // What the control now waits for, in the operator's words ("Loading the United States sweep").
+    void transferStarted(const QString& what);
     // Bytes of the reply received so far; total is -1 while the server has not said.
     void transferProgress(qint64 received, qint64 total);
 

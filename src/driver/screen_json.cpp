@@ -1,5 +1,7 @@
 #include "driver/screen_json.h"
 
+#include "ui/layout.h"
+
 namespace eft::driver {
 namespace {
 
@@ -26,7 +28,12 @@ nlohmann::json listJson(const ui::ListView& list) {
     nlohmann::json lines = nlohmann::json::array();
     for (const auto& l : list.lines())
         lines.push_back({{"checked", l.checked}, {"text", l.text}, {"sub", l.sub.toVector()}});
-    return {{"sortKey", list.sortKey()}, {"sorted", list.sorted()}, {"lines", std::move(lines)}};
+    // The captions of the sub-items, so "sub"[k] is read as "columns"[k]; hidden ones are "".
+    nlohmann::json columns = nlohmann::json::array();
+    if (const ui::ElementLayout* layout = ui::findLayout(list.name()))
+        for (std::size_t k = 1; k < layout->columns.size(); ++k) columns.push_back(layout->columns[k].caption);
+    return {{"columns", std::move(columns)}, {"sortKey", list.sortKey()}, {"sorted", list.sorted()},
+            {"lines", std::move(lines)}};
 }
 
 }  // namespace
@@ -73,7 +80,8 @@ nlohmann::json messageBoxEvent(const ShownBox& box) {
             {"title", box.request.title},
             {"icon", iconName(box.request.icon)},
             {"buttons", box.request.buttons == MsgButtons::Ok ? "ok" : "yesno"},
-            {"answer", answerName(box.answer)}};
+            {"answer", answerName(box.answer)},
+            {"details", box.request.details}};
 }
 
 }  // namespace eft::driver

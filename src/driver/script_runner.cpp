@@ -94,10 +94,10 @@ int ScriptRunner::run(std::istream& script) {
         } catch (const std::exception& e) {
             // A script line may carry the base address with its credentials.
             emit({{"event", "error"}, {"line", number}, {"message", redactedAddress(e.what())}});
-            return 2;
+            return kBadLine;
         }
     }
-    return 0;
+    return failOnError_ && host_.errorsShown() > 0 ? kErrorShown : 0;
 }
 
 void ScriptRunner::requireOnShowingTab(const std::string& element) {
@@ -157,6 +157,7 @@ void ScriptRunner::execute(const std::vector<std::string>& args) {
         requireCount(args, 3, 3, "tick|untick LIST LINE");
         ui::ListView& list = listNamed(s, args[1]);
         requireOnShowingTab(args[1]);
+        if (list.lineCount() == 0) throw BadLine(args[1] + " has no line " + args[2] + ": the list is empty");
         const int line = static_cast<int>(wholeArgument(args[2], 0, list.lineCount() - 1, "LINE"));
         list.operatorSetChecked(line, action == "tick");
     } else if (action == "column-click") {

@@ -23,8 +23,12 @@ public:
     // "$NAME" in an argument is replaced by the value (the embedded server's address, say).
     void define(const std::string& name, const std::string& value) { variables_[name] = value; }
 
-    // Returns 0 when the script ran to its end, 2 after a bad line.
+    // Returns 0 when the script ran to its end, 2 after a bad line, 3 when it ran to its end
+    // but the control showed a failure box and failOnError is on (eft-driver's default).
     int run(std::istream& script);
+    static constexpr int kBadLine = 2;
+    static constexpr int kErrorShown = 3;
+    void setFailOnError(bool fail) { failOnError_ = fail; }
 
     // Splits a line into arguments: blank-separated words or JSON string literals.
     static std::vector<std::string> splitArguments(const std::string& line);
@@ -42,6 +46,7 @@ private:
     ControlOptions options_;
     std::unique_ptr<EFTMemb> control_;
     std::map<std::string, std::string> variables_;
+    bool failOnError_ = false;
 };
 
 }  // namespace eft::driver

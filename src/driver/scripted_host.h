@@ -22,6 +22,8 @@ public:
 
     void queueAnswer(MsgAnswer answer) { answers_.push_back(answer); }
     const std::vector<ShownBox>& shown() const { return shown_; }
+    // How many failure boxes the control has shown (errorShown), for the driver's exit code.
+    int errorsShown() const { return errorsShown_; }
     void clearShown() { shown_.clear(); }
     // Whether the host shows the control yet: focus can only be given to a shown control.
     void setShown(bool shown) { controlShown_ = shown; }
@@ -44,6 +46,7 @@ public:
     void busyChanged(bool busy) override {
         if (onBusyChanged) onBusyChanged(busy);
     }
+    void errorShown(const std::string&) override { ++errorsShown_; }
     void transferProgress(long long received, long long total) override {
         if (onTransferProgress) onTransferProgress(received, total);
     }
@@ -53,6 +56,7 @@ private:
     std::deque<MsgAnswer> answers_;
     std::vector<ShownBox> shown_;
     bool controlShown_ = true;
+    int errorsShown_ = 0;
 };
 
 }  // namespace eft::driver

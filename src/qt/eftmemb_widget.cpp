@@ -21,6 +21,7 @@ public:
     explicit WidgetServices(EftMembWidget* widget) : QtHostServices(widget), widget_(widget) {}
 
     void busyChanged(bool busy) override { emit widget_->busyChanged(busy); }
+    void transferStarted(const std::string& what) override { emit widget_->transferStarted(toQString(what)); }
     void transferProgress(long long received, long long total) override {
         emit widget_->transferProgress(received, total);
     }
@@ -81,6 +82,8 @@ void EftMembWidget::setPersonType(int type) { setVariables(serverAddress(), pers
 QString EftMembWidget::version() const { return toQString(eft::libraryVersion()); }
 
 eft::EFTMemb& EftMembWidget::control() { return *d_->core; }
+
+bool EftMembWidget::reload() { return d_->core->reload(); }
 
 QWidget* EftMembWidget::elementWidget(const QString& name, int index) const {
     return d_->view->widget(name.toStdString(), index);

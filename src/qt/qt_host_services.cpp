@@ -3,8 +3,11 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDate>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace eft::qt {
 namespace {
@@ -45,8 +48,18 @@ MsgAnswer QtHostServices::showMessageBox(QWidget* parent, const MessageBoxReques
     // Server replies are shown verbatim: text that looks like markup must not be rendered.
     box.setTextFormat(Qt::PlainText);
     box.setText(toQString(request.text));
-    box.setWindowTitle(request.title.empty() ? QGuiApplication::applicationDisplayName() : toQString(request.title));
+    const QString title = request.title.empty() ? QGuiApplication::applicationDisplayName() : toQString(request.title);
+    box.setWindowTitle(title);
     box.setIcon(iconOf(request.icon));
+    if (!request.details.empty()) box.setDetailedText(toQString(request.details));
+    // A box is as wide as its text, which may be narrower than its title: the window system
+    // would cut the title short. The frame's buttons and icon take about as much as 12 letters.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const QFontMetrics metrics(box.font());
+        const int width = metrics.horizontalAdvance(title) + metrics.averageCharWidth() * 12;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     const bool yesNo = request.buttons == MsgButtons::YesNo;
     box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     MsgAnswer preferred = request.defaultAnswer;

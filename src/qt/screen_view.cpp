@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -9,10 +10,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTreeView>
 #include <algorithm>
 
 #include "control/eftmemb.h"
+#include "qt/access_keys_p.h"
 #include "qt/list_model_p.h"
 #include "qt/tab_control_p.h"
 #include "ui/layout.h"
@@ -37,6 +40,7 @@ ScreenView::ScreenView(EFTMemb& control, QWidget* host)
       scale_(host->logicalDpiX()),
       design_(scale_.px(ui::kControlWidth), scale_.px(ui::kControlHeight)) {
     build(host);
+    fitColumns();
     // The core's own construction left notices nobody needs: the widgets are read in full below.
     screen_.flush();
     syncAll();
@@ -153,6 +157,23 @@ void ScreenView::fitTo(const QSize& size) {
     if (extra == extra_) return;
     extra_ = extra;
     for (const auto& [e, w] : placedWidgets_) place(*e, w);
+    fitColumns();
+}
+
+void ScreenView::fitColumns() {
+    // The lists grow with the window; the room they gain goes to their name column, so the
+    // columns do not stay squeezed on the left of a wide list.
+    for (auto& [list, binding] : lists_) {
+        const ui::ElementLayout* e = ui::findLayout(list->name());
+        if (!e) continue;
+        QTreeView* view = binding.view;
+        int designed = 0;
+        for (const ui::Column& c : e->columns) designed += scale_.px(c.width);
+        const int room = view->width() - 2 * view->frameWidth() - view->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        const int spare = std::max(0, room - designed);
+        for (std::size_t c = 0; c < e->columns.size(); ++c)
+            if (e->columns[c].stretches) view->setColumnWidth(static_cast<int>(c), scale_.px(e->columns[c].width) + spare);
+    }
 }
 
 // Keyboard focus ----------------------------------------------------------------------------
@@ -200,7 +221,7 @@ QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
     case ui::LayoutKind::Button: {
         auto* model = dynamic_cast<ui::Button*>(screen_.find(name));
         if (!model) return nullptr;
-        auto* button = new QPushButton(toQString(model->caption()), parent);
+        auto* button = new QPushButton(withAccessKey(e.name, e.index, model->caption()), parent);
         button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, [this, model] {
             model->operatorClick();
@@ -212,7 +233,7 @@ QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
     }
     case ui::LayoutKind::OptionButton: {
         if (!options_) options_ = new QButtonGroup(this);
-        auto* option = new QRadioButton(toQString(e.caption), parent);
+        auto* option = new QRadioButton(withAccessKey(e.name, e.index, e.caption), parent);
         options_->addButton(option, e.index);
         const auto index = static_cast<std::int16_t>(e.index);
         connect(option, &QRadioButton::clicked, this, [this, index] {
@@ -271,11 +292,11 @@ void ScreenView::buildList(const ui::ElementLayout& e, QTreeView* view) {
         view->setColumnWidth(c, scale_.px(model->columnWidthTwips(c)));
         view->setColumnHidden(c, model->isColumnHidden(c));
     }
+    lists_[list] = ListBinding{view, model};
     connect(header, &QHeaderView::sectionClicked, this, [this, list](int section) {
         list->operatorColumnClick(section + 1);
         operatorInputDone();
     });
-    lists_[list] = ListBinding{view, model};
 }
 
 void ScreenView::chainFocus() {
@@ -326,6 +347,8 @@ void ScreenView::syncCombo() {
             combo_->addItem(toQString(entry.text), entry.data);
             if (!entry.tip.empty()) combo_->setItemData(combo_->count() - 1, toQString(entry.tip), Qt::ToolTipRole);
         }
+        // The entries name their country at their end: the list opens wide enough to show it.
+        combo_->view()->setMinimumWidth(combo_->view()->sizeHintForColumn(0) + 4 * combo_->view()->frameWidth());
     }
     combo_->setCurrentIndex(model.selected());
     combo_->setEnabled(model.enabled());

@@ -74,6 +74,7 @@ private:
     void chainFocus();
     QRect placed(const ui::ElementLayout& e) const;
     void place(const ui::ElementLayout& e, QWidget* w);
+    void fitColumns();
     void syncAll();
     void syncLabel(const ui::Label& label);
     void syncOptions();

@@ -7,16 +7,13 @@
 #include <QStylePainter>
 #include <QTabBar>
 
+#include "qt/access_keys_p.h"
 #include "ui/models.h"
 
 namespace eft::qt {
 namespace {
 
-// Tab captions carry no access keys: a "&" is shown as itself.
-QString plainCaption(std::string_view caption) {
-    QString text = QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
+QString tabCaption(int index, std::string_view caption) { return withAccessKey("tabEFT", index, caption); }
 
 // The strip's arrow keys step to the nearest tab the operator may pick in that direction:
 // QTabBar's own step lands on hidden tabs, which the control then refuses, so the key did
@@ -51,7 +48,7 @@ TabControl::TabControl(std::span<const std::string_view> captions, QWidget* pare
     bar_->setExpanding(true);
     bar_->setUsesScrollButtons(false);
     for (std::string_view caption : captions) {
-        bar_->addTab(plainCaption(caption));
+        bar_->addTab(tabCaption(bar_->count(), caption));
         auto* page = new QWidget(this);
         page->setObjectName(QStringLiteral("tabEFT.page%1").arg(pages_.size()));
         page->hide();
@@ -90,7 +87,7 @@ void TabControl::sync(const ui::TabStrip& strip) {
     const int count = std::min(strip.count(), bar_->count());
     for (int i = 0; i < count; ++i) {
         const ui::TabStrip::Tab& tab = strip.tab(i);
-        bar_->setTabText(i, plainCaption(tab.caption));
+        bar_->setTabText(i, tabCaption(i, tab.caption));
         bar_->setTabVisible(i, tab.visible);
         bar_->setTabEnabled(i, tab.enabled);
     }

@@ -176,6 +176,8 @@ struct EmbeddedServer::Impl {
                 res.set_header("Allow", "GET, HEAD");
                 refuse(req, res, 405, "The health check answers GET only");
             } else if (service->healthy()) {
+                // The version, for a client's About box.
+                res.set_header("Server", "eft-server/" EFT_VERSION);
                 res.set_content("ok\n", std::string(kTextType));
             } else {
                 res.status = 503;

@@ -50,8 +50,8 @@ TEST_F(BatchTest, OneEntryPerBatchInBatchOrder) {
                   item(16, 5, 5, "1", 1, "")});
     enterBatchStatus();
     EXPECT_EQ(entries(), (std::vector<std::string>{" Please Select Batch Number : |0",
-                                                   " Batch # : 12     Exported : Mar 05, 2009|12",
-                                                   " Batch # : 15     Exported : Dec 31, 2010|15",
+                                                   " Batch # : 12     Exported : Mar 05, 2009     Canada|12",
+                                                   " Batch # : 15     Exported : Dec 31, 2010     United States|15",
                                                    " Batch # : 16     Exported : |16"}));
     std::vector<std::string> tips;
     for (const auto& e : screen().cmbBatches.entries()) tips.push_back(e.tip);
@@ -163,21 +163,27 @@ TEST_F(CommitTest, WithNothingTickedTheQuestionDefaultsToNo) {
     EXPECT_EQ(posts().size(), 1u);
 }
 
-TEST_F(CommitTest, NoAndAnEmptyListSendNothing) {
+TEST_F(CommitTest, NoAndNoBatchChosenSendNothing) {
     commit(MsgAnswer::No);
     EXPECT_TRUE(posts().empty());
     EXPECT_TRUE(screen().cmdPassedFailed.enabled());
     screen().cmbBatches.operatorChoose(0);
     host.clearShown();
     screen().cmdPassedFailed.operatorClick();
-    EXPECT_TRUE(host.shown().empty());
+    // Pressing "Commit" with no batch chosen is not ignored: the operator is told why.
+    ASSERT_EQ(host.shown().size(), 1u);
+    EXPECT_EQ(host.shown()[0].request.title, "Information Validation");
+    EXPECT_NE(host.shown()[0].request.text.find("No batch is chosen"), std::string::npos);
     EXPECT_TRUE(posts().empty());
 }
 
 TEST_F(CommitTest, CommitIsUsableAgainAfterAFailedTransfer) {
     control->SetVariables("http://127.0.0.1:9/eft/", 7, 2);
     commit();
-    EXPECT_EQ(titles().back(), "ERROR| Error !  ");
+    EXPECT_EQ(titles().back().rfind("ERROR| Error !  \r\nThe commit failed: the server could not be reached.", 0), 0u)
+        << titles().back();
+    EXPECT_NE(host.shown().back().request.details.find("POST http://127.0.0.1:9/eft/EFTMemberBatch.asp"),
+              std::string::npos);
     EXPECT_TRUE(screen().cmdPassedFailed.enabled());
     EXPECT_EQ(screen().lstBatchDetails.lineCount(), 2);
 }

@@ -39,7 +39,10 @@ TEST_F(SweepLoad, AReplyThatIsNotXmlShowsOneBoxAndKeepsLoadDisabled) {
     screen().cmdLoadData.operatorClick();
     ASSERT_EQ(host.shown().size(), 1u);
     const auto& box = host.shown()[0].request;
-    EXPECT_NE(box.text.find("EFTMember.asp?countryID=1&Load=1"), std::string::npos) << box.text;
+    // What failed and why in the text; the address behind "Show Details…".
+    EXPECT_EQ(box.text.rfind("The United States sweep could not be loaded: the server failed (HTTP 500).", 0), 0u)
+        << box.text;
+    EXPECT_NE(box.details.find("EFTMember.asp?countryID=1&Load=1"), std::string::npos) << box.details;
     EXPECT_EQ(box.icon, MsgIcon::None);
     EXPECT_EQ(box.buttons, MsgButtons::Ok);
     EXPECT_EQ(box.title, "");
@@ -236,19 +239,35 @@ TEST_F(CenterCommands, DeselectAllThenDetailsWarnsAndChangesNothing) {
     EXPECT_TRUE(screen().tabEFT.tab(kTabExport).enabled);
 }
 
-TEST_F(CenterCommands, ColumnsSortAsText) {
-    load({sweepRow(1, 7, 20, 0), sweepRow(2, 9, 100, 0), sweepRow(3, 12, 3, 0)});
-    screen().lstEFTCenter.operatorColumnClick(4);  // "Due In"
-    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"100.00", "20.00", "3.00"}));
-    screen().lstEFTCenter.operatorColumnClick(4);  // again: same order, still ascending
-    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"100.00", "20.00", "3.00"}));
-    screen().lstEFTCenter.operatorColumnClick(2);  // "Center"
-    EXPECT_EQ(column(screen().lstEFTCenter, 1), (std::vector<std::string>{"0007", "0009", "0012"}));
-    EXPECT_EQ(screen().lstEFTCenter.sortKey(), 1);
+TEST_F(CenterCommands, AmountsAndCentersSortByValueNamesAsText) {
+    load({sweepRow(1, 7, 1816.21, 0), sweepRow(2, 9, 183.99, 0), sweepRow(3, 12, 2008.74, 0),
+          sweepRow(4, 10000, -5, 0), sweepRow(5, 9999, 20, 0)});
+    ui::ListView& list = screen().lstEFTCenter;
+    list.operatorColumnClick(4);  // "Due In"
+    const std::vector<std::string> byValue{"-5.00", "20.00", "183.99", "1816.21", "2008.74"};
+    EXPECT_EQ(column(list, 3), byValue);
+    list.operatorColumnClick(4);  // again: same order, still ascending
+    EXPECT_EQ(column(list, 3), byValue);
+    list.operatorColumnClick(2);  // "Center": 10000 after 9999
+    EXPECT_EQ(column(list, 1), (std::vector<std::string>{"0007", "0009", "0012", "9999", "10000"}));
+    EXPECT_EQ(list.sortKey(), 1);
+    list.operatorColumnClick(3);  // "Name of Center": as text
+    EXPECT_EQ(column(list, 2),
+              (std::vector<std::string>{"Center 10000", "Center 12", "Center 7", "Center 9", "Center 9999"}));
     // The filter of "&Details" follows the order on screen.
-    screen().lstEFTCenter.operatorColumnClick(4);
+    list.operatorColumnClick(4);
     details({"0007", "0009"});
     EXPECT_EQ(state().CenterFilter, " CenterID = 0009 OR CenterID = 0007");
+}
+
+TEST_F(CenterCommands, MemberDatesSortByDateNotByMonth) {
+    const auto on = [](int member, const char* date) {
+        return sweepRow(member, 7, 10, 0, {{"Type", "3"}, {"SweepDate", date}});
+    };
+    load({on(1, "2010-12-31"), on(2, "2011-01-02"), on(3, "2009-06-30")});
+    details({"0007"});
+    screen().lstEFTMember.operatorColumnClick(2);  // "Date "
+    EXPECT_EQ(column(screen().lstEFTMember, 1), (std::vector<std::string>{"06/30/2009", "12/31/2010", "01/02/2011"}));
 }
 
 TEST_F(CenterCommands, SelectAllOnAnEmptyListOnlySetsTheFlag) {
@@ -397,11 +416,11 @@ TEST_F(MemberSelection, TotalsAreExactToTheCentOverManyLines) {
     EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
 }
 
-TEST_F(MemberSelection, TotalSortsAsTextAndTicksMoveWithTheirLines) {
+TEST_F(MemberSelection, TotalSortsByValueAndTicksMoveWithTheirLines) {
     list().operatorSetChecked(2, true);  // the 100.00 line
     list().operatorColumnClick(6);
-    EXPECT_EQ(column(list(), 5), (std::vector<std::string>{"0.25", "100.00", "12.50", "20.00", "3.00", "7.25"}));
-    EXPECT_TRUE(list().line(1).checked);
+    EXPECT_EQ(column(list(), 5), (std::vector<std::string>{"0.25", "3.00", "7.25", "12.50", "20.00", "100.00"}));
+    EXPECT_TRUE(list().line(5).checked);
     EXPECT_EQ(selected(), "Amount Selected (Total): $ 100.00");
 }
 

@@ -49,7 +49,7 @@ TEST(Driver, ABadLineEndsTheScriptWithAnErrorNamingIt) {
         {"tab 1\n", 1, "hidden or disabled"},
         {"click cmdSaveMerchandise\n", 1, "not showing"},
         {"click nothingHere\n", 1, "no element"},
-        {"tick lstEFTCenter 0\n", 1, "LINE"},
+        {"tick lstEFTCenter 0\n", 1, "the list is empty"},
         {"column-click lstBatchDetails 1\n", 1, "not showing"},
         {"answer maybe\n", 1, "yes, no or ok"},
         {"set-variables http://h/ seven 2\n", 1, "PERSONID"},

@@ -17,7 +17,7 @@ struct PostCase {
     const char* name;
     CannedServer::Reply reply;
     bool serverDown;
-    const char* shown;     // the text of the box after the question
+    const char* shown;     // how the text of the box after the question begins
     bool rowsRemoved;
 };
 
@@ -46,8 +46,15 @@ TEST_P(SaveScript, EndsAsTheReplySays) {
     EXPECT_EQ(boxes[0]["text"], "Do you want to save ? ");
     if (c.shown) {
         ASSERT_EQ(boxes.size(), 2u);
-        EXPECT_EQ(boxes[1]["text"], c.shown);
+        const std::string text = boxes[1]["text"];
+        EXPECT_EQ(text.rfind(c.shown, 0), 0u) << text;
         EXPECT_EQ(boxes[1]["title"], "ERROR");
+        // A failed post tells the operator why; the address goes behind "Show Details…".
+        const std::string details = boxes[1]["details"];
+        if (text.starts_with(" Error !  ")) {
+            EXPECT_EQ(text.find(".asp"), std::string::npos) << text;
+            EXPECT_EQ(details.rfind("POST http://127.0.0.1:", 0), 0u) << details;
+        }
     } else {
         EXPECT_EQ(boxes.size(), 1u);
     }
@@ -79,23 +86,32 @@ INSTANTIATE_TEST_SUITE_P(
                       PostCase{"refused", {"Record SQL1: not in the sweep"}, false, "Record SQL1: not in the sweep",
                                false},
                       PostCase{"lineBreak", {"\r\n"}, false, "\r\n", false},
-                      PostCase{"serverDown", {""}, true, " Error !  ", false},
+                      PostCase{"serverDown", {""}, true, " Error !  \r\nThe save failed: the server could not be reached.", false},
                       PostCase{"answersAfterTheTimeout", {"", 200, std::chrono::milliseconds(1500)}, false,
-                               " Error !  ", false},
-                      PostCase{"closesMidReply", {std::string(4000, 'z'), 200, {}, true}, false, " Error !  ",
-                               false},
+                               " Error !  \r\nThe save failed: the server did not answer in time.", false},
+                      PostCase{"closesMidReply", {std::string(4000, 'z'), 200, {}, true}, false,
+                               " Error !  \r\nThe save failed: the connection to the server broke off.", false},
                       // A refusal in the status alone: an empty body must not pass for consent.
-                      PostCase{"status500Empty", {"", 500}, false, " Error !  \r\nThe server answered HTTP 500.",
+                      PostCase{"status500Empty", {"", 500}, false,
+                               " Error !  \r\nThe save was not taken: the server failed (HTTP 500).", false},
+                      PostCase{"status500WithText", {"Internal error\nat line 3", 500}, false,
+                               " Error !  \r\nThe server refused the save (HTTP 500): Internal error", false},
+                      PostCase{"status400WithReason", {"Record SQL2: MemberID 5 is not in the sweep", 400}, false,
+                               " Error !  \r\nThe server refused the save (HTTP 400): Record SQL2: MemberID 5 is "
+                               "not in the sweep",
                                false},
-                      PostCase{"status500WithText", {"Internal error", 500}, false,
-                               " Error !  \r\nThe server answered HTTP 500.", false},
-                      PostCase{"status404Empty", {"", 404}, false, " Error !  \r\nThe server answered HTTP 404.",
-                               false},
+                      PostCase{"status404Empty", {"", 404}, false,
+                               " Error !  \r\nThe save was not taken: the server has no such page (HTTP 404).", false},
                       PostCase{"status404WithText", {"<html>Not found</html>", 404}, false,
-                               " Error !  \r\nThe server answered HTTP 404.", false},
-                      PostCase{"replyOverTheCap", {std::string(100'000, 'z')}, false, " Error !  ", false},
+                               " Error !  \r\nThe save was not taken: the server has no such page (HTTP 404).", false},
+                      PostCase{"status401", {"Login needed", 401}, false,
+                               " Error !  \r\nThe save was not taken: the server refused the login (HTTP 401). Sign in",
+                               false},
+                      PostCase{"replyOverTheCap", {std::string(100'000, 'z')}, false,
+                               " Error !  \r\nThe save failed: the reply is larger than 65536 bytes.", false},
                       PostCase{"redirectOnTheSameServer", {"", 302, {}, false, "/eft/EFTMember.asp"}, false,
-                               " Error !  \r\nThe server answered HTTP 302.", false}),
+                               " Error !  \r\nThe save was not taken: the server sent the request elsewhere (HTTP 302).",
+                               false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

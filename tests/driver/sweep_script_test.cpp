@@ -31,8 +31,8 @@ TEST(SweepScript, LoadsReviewsAndSelects) {
     EXPECT_EQ(dump["tabs"][1]["caption"], "Membership Sweep (Canada)");
     EXPECT_EQ(dump["tabs"][0]["visible"], false);
     EXPECT_EQ(dump["tabs"][2]["enabled"], false);
-    // Sorted by "Due In" as text, 107.25 first; the first and third lines (centers 12 and 40) ticked.
-    EXPECT_EQ(dumpColumn(dump, "lstEFTCenter", 3), (std::vector<std::string>{"107.25", "12.50", "3.00"}));
+    // Sorted by "Due In" by value, 3.00 first; the first and third lines (centers 40 and 12) ticked.
+    EXPECT_EQ(dumpColumn(dump, "lstEFTCenter", 3), (std::vector<std::string>{"3.00", "12.50", "107.25"}));
     EXPECT_EQ(dumpColumn(dump, "lstEFTMember", 3), (std::vector<std::string>{"2", "3", "4"}));
     EXPECT_EQ(dump["labels"]["lblMerchandiseEligible"], "Amount Eligible (Total): $ 90.25");
     EXPECT_EQ(dump["labels"]["lblMerchandiseSelected"], "Amount Selected (Total): $ 10.25");

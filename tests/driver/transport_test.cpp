@@ -20,6 +20,8 @@
 namespace eft::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 const std::string kSweepUs = "EFTMember.asp?countryID=1&Load=1";
 const std::string kBatchList = "EFTMemberBatch.asp?TSQL=BatchList";
 const std::string kExport = "EFTMemberBatch.asp?ProcessExport=True&PersonID=7&PersonTypeID=2";
@@ -32,6 +34,11 @@ Row batchItem(int batch, int center, int member) {
 
 bool contains(const nlohmann::json& text, const std::string& part) {
     return text.get<std::string>().find(part) != std::string::npos;
+}
+
+// All a box tells: its text and what is behind "Show Details…".
+nlohmann::json everything(const nlohmann::json& box) {
+    return box["text"].get<std::string>() + "\n" + box["details"].get<std::string>();
 }
 
 // Refusals that carry a page which would read as data, and ones that carry nothing.
@@ -51,7 +58,11 @@ TEST(GetRefusal, TheSweepLoadNamesAddressAndStatusAndLoadsNothing) {
         ASSERT_EQ(s.run("set-variables $SERVER 7 2\nclick cmdLoadData\ndump\n"), 0);
         const auto boxes = s.all("msgbox");
         ASSERT_EQ(boxes.size(), 1u) << describe(r);
-        EXPECT_TRUE(contains(boxes[0]["text"], server.base() + kSweepUs)) << boxes[0]["text"];
+        // The operator reads what failed and why; the address is in the details.
+        EXPECT_TRUE(contains(boxes[0]["text"], "The United States sweep could not be loaded: the server"))
+            << boxes[0]["text"];
+        EXPECT_FALSE(contains(boxes[0]["text"], ".asp")) << boxes[0]["text"];
+        EXPECT_TRUE(contains(boxes[0]["details"], server.base() + kSweepUs)) << boxes[0]["details"];
         EXPECT_TRUE(contains(boxes[0]["text"], "HTTP " + std::to_string(r.status))) << boxes[0]["text"];
         EXPECT_TRUE(s.last("dump")["lists"]["lstEFTCenter"]["lines"].empty()) << describe(r);
         EXPECT_EQ(s.last("dump")["mousePointer"], "normal");
@@ -93,7 +104,8 @@ TEST(GetRefusal, TheExportSaysItFailedOnceThenMovesOn) {
         EXPECT_EQ(boxes[1]["title"], "EFT Batch Generation");
         EXPECT_EQ(boxes[1]["icon"], "critical");
         EXPECT_TRUE(contains(boxes[1]["text"], "HTTP " + std::to_string(r.status))) << boxes[1]["text"];
-        EXPECT_TRUE(contains(boxes[1]["text"], kExport)) << boxes[1]["text"];
+        EXPECT_FALSE(contains(boxes[1]["text"], kExport)) << boxes[1]["text"];
+        EXPECT_TRUE(contains(boxes[1]["details"], kExport)) << boxes[1]["details"];
         EXPECT_EQ(s.last("dump")["selectedTab"], 3);
     }
 }
@@ -102,11 +114,13 @@ TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
     const struct {
         const char* name;
         const char* reply;  // nullptr: nothing listens
-        const char* says;
+        const char* says;     // in the box's text
+        const char* details;  // behind "Show Details…"
     } cases[] = {
-        {"down", nullptr, "the page could not be fetched"},
-        {"empty", "", "the reply is empty"},
-        {"notXml", "Export done, 3 files", "the reply is not XML"},
+        {"down", nullptr, "The batch export failed: the server could not be reached.", "the page could not be fetched"},
+        {"empty", "", "The batch export failed: the server's report could not be read.", "the reply is empty"},
+        {"notXml", "Export done, 3 files", "The batch export failed: the server's report could not be read.",
+         "the reply is not XML"},
     };
     for (const auto& c : cases) {
         CannedServer server;
@@ -119,6 +133,7 @@ TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
         ASSERT_EQ(boxes.size(), 2u) << c.name;
         EXPECT_EQ(boxes[1]["icon"], "critical") << c.name;
         EXPECT_TRUE(contains(boxes[1]["text"], c.says)) << boxes[1]["text"];
+        EXPECT_TRUE(contains(boxes[1]["details"], c.details)) << boxes[1]["details"];
         EXPECT_EQ(s.last("dump")["selectedTab"], 3) << c.name;
     }
 }
@@ -131,7 +146,9 @@ TEST(PostRefusal, ARefusedCommitKeepsTheTicksAndReloadsNothing) {
     std::vector<Case> cases{{{"Batch 57: member 2001 is not in the batch"}, "Batch 57: member 2001 is not in the batch"}};
     for (const Refusal& r : kRefusals)
         cases.push_back({{r.withBody ? "Internal error" : "", r.status},
-                         " Error !  \r\nThe server answered HTTP " + std::to_string(r.status) + "."});
+                         r.withBody ? " Error !  \r\nThe server refused the commit (HTTP " + std::to_string(r.status) +
+                                          "): Internal error"
+                                    : " Error !  \r\nThe commit was not taken: the server "});
     for (const Case& c : cases) {
         CannedServer server;
         server.on(kBatchList, {sweepReply({batchItem(57, 12, 1001), batchItem(57, 34, 2001)})});
@@ -145,7 +162,7 @@ TEST(PostRefusal, ARefusedCommitKeepsTheTicksAndReloadsNothing) {
         ASSERT_EQ(boxes.size(), 2u) << c.shown;
         EXPECT_EQ(boxes[1]["title"], "ERROR");
         EXPECT_EQ(boxes[1]["icon"], "exclamation");
-        EXPECT_EQ(boxes[1]["text"], c.shown);
+        EXPECT_EQ(boxes[1]["text"].get<std::string>().rfind(c.shown, 0), 0u) << boxes[1]["text"];
         const auto dump = s.last("dump");
         EXPECT_EQ(dump["lists"]["lstBatchDetails"]["lines"].size(), 2u);
         EXPECT_EQ(dump["lists"]["lstBatchDetails"]["lines"][0]["checked"], true);
@@ -169,7 +186,7 @@ const Road kRoads[] = {
     {"save", "EFTMember.asp",
      "set-variables $SERVER 7 2\nclick cmdLoadData\ntick lstEFTCenter 0\nclick cmdViewCenterDetails\n"
      "click cmdSelectAllMerchandise\nanswer yes\nclick cmdSaveMerchandise\n",
-     "The server answered HTTP 3"},
+     "the server sent the request elsewhere (HTTP 30"},
 };
 
 TEST(Redirect, NoRequestLeavesTheServerItWasSentTo) {
@@ -186,7 +203,7 @@ TEST(Redirect, NoRequestLeavesTheServerItWasSentTo) {
             ASSERT_EQ(s.run(road.script + "dump\n"), 0) << road.name;
             EXPECT_TRUE(elsewhere.requests().empty()) << road.name << " " << status;
             ASSERT_FALSE(s.last("msgbox").is_null()) << road.name;
-            EXPECT_TRUE(contains(s.last("msgbox")["text"], road.shows)) << s.last("msgbox")["text"];
+            EXPECT_TRUE(contains(everything(s.last("msgbox")), road.shows)) << everything(s.last("msgbox"));
         }
     }
 }
@@ -208,7 +225,7 @@ TEST(Redirect, AGetFollowsItsOwnServerAtMostFiveTimes) {
         } else {
             EXPECT_TRUE(lines.empty());
             ASSERT_EQ(s.all("msgbox").size(), 1u);
-            EXPECT_TRUE(contains(s.last("msgbox")["text"], "more than 5")) << s.last("msgbox")["text"];
+            EXPECT_TRUE(contains(everything(s.last("msgbox")), "more than 5")) << everything(s.last("msgbox"));
         }
     }
 }
@@ -232,8 +249,39 @@ TEST(DriverOptions, ALoweredIdleLimitEndsAStalledLoad) {
     // The whole-transfer limit is far off: only the idle limit can end this.
     const auto [rc, output] = runDriver("--low-speed-seconds=1 --get-timeout-ms 120000",
                                         "set-variables " + server.base() + " 7 2\\nclick cmdLoadData\\n");
-    EXPECT_EQ(rc, 0) << output;
+    EXPECT_EQ(rc, 3) << output;  // the script ran, but a failure box was shown
+    EXPECT_NE(output.find("the server stopped sending"), std::string::npos) << output;
     EXPECT_NE(output.find("nothing was received for 1 s"), std::string::npos) << output;
+}
+
+TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
+    const std::string down = "set-variables http://127.0.0.1:9/eft/ 7 2\\nclick cmdLoadData\\n";
+    const fs::path db = fs::temp_directory_path() / ("eft-driver-db-" + std::to_string(::getpid()) + ".sqlite");
+    const struct {
+        const char* name;
+        std::string options, script;
+        int rc;
+        const char* prints;  // part of the output, or ""
+    } cases[] = {
+        {"ranToItsEnd", "", "dump\\n", 0, "\"columns\":[\"Center\",\"Name of Center\""},
+        {"badLine", "", "frobnicate\\n", 2, "unknown action"},
+        {"errorBoxShown", "", down, 3, "could not be reached"},
+        {"errorBoxAllowed", "--no-fail-on-error", down, 0, "could not be reached"},
+        {"help", "--help", "", 0, "--no-fail-on-error"},
+        {"version", "--version", "", 0, "eft-driver 2."},
+        {"todayWithEquals", "--today=2026-01-02", "dump\\n", 0, ""},
+        {"badToday", "--today=yesterday", "dump\\n", 2, "usage"},
+        {"dbWithEquals", "--embedded-server --seed-demo --db=" + db.string(),
+         "set-variables $SERVER 7 2\\nclick cmdLoadData\\n", 0, ""},
+        {"switchWithAValue", "--no-fail-on-error=yes", "dump\\n", 2, "usage"},
+    };
+    for (const auto& c : cases) {
+        const auto [rc, output] = runDriver(c.options, c.script);
+        EXPECT_EQ(rc, c.rc) << c.name << ": " << output;
+        EXPECT_NE(output.find(c.prints), std::string::npos) << c.name << ": " << output;
+    }
+    EXPECT_TRUE(fs::exists(db)) << "--db=FILE names the embedded server's database";
+    fs::remove(db);
 }
 
 TEST(DriverOptions, BadValuesAreRefused) {

@@ -75,7 +75,7 @@ TEST_F(BindingTest, TheCoresChangesReachTheViews) {
     EXPECT_EQ(model("lstEFTCenter")->index(2, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
 
     s.cmdViewCenterDetails.operatorClick();
-    EXPECT_EQ(tabBar()->tabText(1), QStringLiteral("Membership Sweep (United States)"));
+    EXPECT_EQ(tabBar()->tabText(1), QStringLiteral("&Membership Sweep (United States)"));
     EXPECT_EQ(tabs()->currentPage(), 1);
     EXPECT_FALSE(tabBar()->isTabVisible(0));
     EXPECT_FALSE(tabBar()->isTabEnabled(2));
@@ -91,9 +91,9 @@ TEST_F(BindingTest, AHeaderClickHasTheCoreSortTheList) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(dueIn) + header->sectionSize(dueIn) / 2,
                              header->height() / 2));
-    // Text order, as the core sorts: "100.00" before "30.50" before "7.25".
-    EXPECT_EQ(column("lstEFTCenter", dueIn), (QStringList{"100.00", "30.50", "7.25"}));
-    EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0034", "0012", "0015"}));
+    // By value, as the core sorts amounts.
+    EXPECT_EQ(column("lstEFTCenter", dueIn), (QStringList{"7.25", "30.50", "100.00"}));
+    EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0015", "0012", "0034"}));
     EXPECT_EQ(widget.control().screen().lstEFTCenter.sortKey(), dueIn);
 }
 

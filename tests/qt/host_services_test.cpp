@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "control/failure_box.h"
 #include "qt/qt_host_services.h"
 #include "widget_fixture.h"
 
@@ -37,6 +38,49 @@ MsgAnswer showAndPress(QtHostServices& services, const MessageBoxRequest& reques
         b->click();
     });
     return services.messageBox(request);
+}
+
+TEST(QtHostServicesTest, DetailsGoBehindTheButtonAndTheTitleIsNeverCut) {
+    QWidget owner;
+    owner.show();
+    QtHostServices services(&owner);
+    const QString title = QStringLiteral("A title far longer than the two letters of its box");
+    QString details;
+    int boxWidth = 0, titleWidth = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        details = box->detailedText();
+        boxWidth = box->width();
+        titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+        box->button(QMessageBox::Ok)->click();
+    });
+    services.messageBox({"OK", title.toStdString(), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
+                         "GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"});
+    EXPECT_EQ(details, QStringLiteral("GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"));
+    EXPECT_GT(boxWidth, titleWidth);
+}
+
+// A 10.9 MB report: the box shows its head, the details hold it whole, and the host is not
+// frozen (the run ends; its time is the benchmark's business, not this test's).
+TEST(QtHostServicesTest, AHugeReportShowsItsHeadAndKeepsTheWholeInTheDetails) {
+    QWidget owner;
+    owner.show();
+    QtHostServices services(&owner);
+    std::string report;
+    while (report.size() < 10'900'000) report += "Center 0101 EFT_US_0000000001.txt debit 243,358.88 ok\n";
+    qsizetype shownText = 0, shownDetails = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shownText = box->text().size();
+        shownDetails = box->detailedText().size();
+        box->button(QMessageBox::Ok)->click();
+    });
+    services.messageBox(fittedForBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok,
+                                      MsgAnswer::Ok}));
+    EXPECT_LE(shownText, 4200);
+    EXPECT_GE(shownDetails, static_cast<qsizetype>(report.size()));
 }
 
 TEST(QtHostServicesTest, MessageBoxesShowWhatTheControlAsksFor) {

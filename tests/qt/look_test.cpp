@@ -47,7 +47,7 @@ protected:
         auto* tabs = qobject_cast<TabControl*>(widget.elementWidget(QStringLiteral("tabEFT")));
         QStringList out;
         for (int i = 0; i < tabs->bar()->count(); ++i)
-            if (tabs->bar()->isTabVisible(i)) out << tabs->bar()->tabText(i);
+            if (tabs->bar()->isTabVisible(i)) out << tabs->bar()->tabText(i).remove(QLatin1Char('&'));
         return out;
     }
     QStringList headers(const char* list) {

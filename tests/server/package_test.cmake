@@ -20,6 +20,9 @@ endif()
 foreach(wanted
     "./usr/bin/eft-server"
     "./usr/bin/eft-driver"
+    "./usr/bin/eft-host"
+    "./usr/share/applications/eft-host.desktop"
+    "./usr/share/icons/hicolor/scalable/apps/eft-host.svg"
     "./usr/lib/systemd/system/eft-server.service"
     "./usr/share/doc/eftmemb/eft-server.env"
     "libeftmemb_core.so.2"

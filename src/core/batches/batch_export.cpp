@@ -2,6 +2,7 @@
 
 #include "batches/batch_list.h"
 #include "control/context.h"
+#include "control/failure_box.h"
 #include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
@@ -40,10 +41,11 @@ void ExportBatchFiles(Context& ctx) {
     // A failed export must not look like one that ran: the move to "Update Batch Status"
     // follows either way, so the failure is said here, once.
     std::string failure;
+    FetchResult outcome;
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         std::string why;
-        const std::string report = loadDocumentText(address, ctx.fetch(), &why);
+        const std::string report = loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why);
         if (!why.empty())
             failure = "Reading " + address + ": " + why;
         else if (!report.empty())
@@ -53,8 +55,10 @@ void ExportBatchFiles(Context& ctx) {
         failure = e.what();
     }
     if (failure.empty()) return;
-    ctx.showFailure({"The batch export failed.\r\n" + redactedAddress(failure), "EFT Batch Generation",
-                     MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok});
+    const std::string why =
+        outcome.cause.empty() ? "the server's report could not be read. Tell the server's administrator." : outcome.cause;
+    ctx.showFailure({"The batch export failed: " + why, "EFT Batch Generation", MsgIcon::Critical, MsgButtons::Ok,
+                     MsgAnswer::Ok, "GET " + redactedAddress(address) + "\r\n" + redactedAddress(failure)});
 }
 
 }  // namespace eft

@@ -48,10 +48,13 @@ void FillBatchCombo(Context& ctx) {
                 if (*batch != lastBatch) {
                     lastBatch = *batch;
                     const auto exported = t.timestamp(F::ExportedDate);
+                    const std::string country = countryTip(t.integer(F::Country));
+                    // The country in the entry too: a tip is seen only by hovering.
                     const int entry = box.addEntry(" Batch # : " + text::wholeNumber(*batch) + "     Exported : " +
-                                                   (exported ? text::dateMonDY(exported->date()) : ""));
+                                                   (exported ? text::dateMonDY(exported->date()) : "") +
+                                                   (country.empty() ? "" : "     " + country));
                     box.setItemData(entry, *batch);
-                    box.setItemTip(entry, countryTip(t.integer(F::Country)));
+                    box.setItemTip(entry, country);
                 }
                 t.moveNext();
             }

@@ -27,8 +27,6 @@ std::vector<std::string> splitIds(const std::string& list) {
     return ids;
 }
 
-int idCount(const std::string& list) { return list.empty() ? 0 : static_cast<int>(splitIds(list).size()); }
-
 void appendList(std::string& list, std::string_view members) {
     if (!list.empty()) list += ',';
     list += members;
@@ -96,9 +94,18 @@ void cmbBatches_Click(Context& ctx) {
 
 void cmdPassedFailed_Click(Context& ctx) {
     ui::Screen& s = ctx.screen;
+    if (s.cmbBatches.selected() <= 0) {
+        ctx.messageBox({"No batch is chosen. Choose a batch number in the list first, then tick the centers that "
+                        "cleared.",
+                        "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+        return;
+    }
     std::string cleared, failed;
-    for (const auto& line : s.lstBatchDetails.lines())
+    int centersCleared = 0, centersFailed = 0;
+    for (const auto& line : s.lstBatchDetails.lines()) {
         appendList(line.checked ? cleared : failed, line.sub[kMemberListColumn - 1]);
+        ++(line.checked ? centersCleared : centersFailed);
+    }
     if (cleared.empty() && failed.empty()) return;
     // With no center ticked, Yes would record every center of the batch as failed: a slip of
     // the Enter key must not do that, so the question then defaults to No.
@@ -127,7 +134,7 @@ void cmdPassedFailed_Click(Context& ctx) {
                                                    s.cmbBatches.itemData(s.cmbBatches.selected()));
         ctx.postFormAndWait(pages::statusAddress(st.ptServerName), body);
         // Only an accepted commit empties the batch's lines (Inet1_StateChanged).
-        if (s.lstBatchDetails.lineCount() == 0) ctx.host.batchCommitted(batch, idCount(cleared), idCount(failed));
+        if (s.lstBatchDetails.lineCount() == 0) ctx.host.batchCommitted(batch, centersCleared, centersFailed);
     } catch (const std::exception&) {
         // Quiet; "Commit" and the tabs are restored below whatever happened.
     }

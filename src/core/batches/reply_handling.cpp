@@ -4,6 +4,7 @@
 
 #include "batches/batch_list.h"
 #include "control/context.h"
+#include "control/failure_box.h"
 #include "net/transfer.h"
 #include "sweep/center_list.h"
 
@@ -12,8 +13,32 @@ namespace {
 
 constexpr std::size_t kPieceBytes = 1024;
 
-void showError(Context& ctx, const std::string& text) {
-    ctx.showFailure({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+constexpr std::string_view kFixedError = " Error !  ";
+
+void showError(Context& ctx, const std::string& text, std::string details = {}) {
+    ctx.showFailure({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok, std::move(details)});
+}
+
+// A post that failed on its way or was refused: the fixed text, then what could not be done and
+// why (the server's own reason when it gave one), the technical detail behind the box.
+void showPostFailure(Context& ctx) {
+    const Transfer& t = ctx.Inet1;
+    const int tab = ctx.screen.tabEFT.selected();
+    const std::string what = tab == kTabMembers ? "save" : tab == kTabBatchStatus ? "commit" : "request";
+    const long status = t.refusedStatus();
+    // A login demand or an error page of whatever stands in front of the server is no reason.
+    std::string reason = firstLine(t.refusedReply());
+    if (status == 401 || reason.starts_with('<')) reason.clear();
+    std::string line;
+    if (status && !reason.empty())
+        line = "The server refused the " + what + " (HTTP " + std::to_string(status) + "): " + reason;
+    else if (status)
+        line = "The " + what + " was not taken: " + t.lastCause();
+    else
+        line = "The " + what + " failed: " + t.lastCause();
+    std::string details = "POST " + t.lastAddress() + "\r\n" + t.lastError();
+    if (!t.refusedReply().empty()) details += "\r\n\r\n" + t.refusedReply();
+    showError(ctx, failureText(kFixedError, line), std::move(details));
 }
 
 // Reads the whole body in pieces, letting events run after each, as the transfer reports it.
@@ -63,9 +88,7 @@ void Inet1_StateChanged(Context& ctx, std::int16_t State) {
         if (State == Transfer::kStateError) {
             // A reply that was not 2xx is named, so a refusal by the server (or by whatever
             // stands in front of it) is not taken for a network fault.
-            const long refused = ctx.Inet1.refusedStatus();
-            showError(ctx, refused ? " Error !  \r\nThe server answered HTTP " + std::to_string(refused) + "."
-                                   : std::string(" Error !  "));
+            showPostFailure(ctx);
             return;
         }
         if (State != Transfer::kStateResponseCompleted) return;

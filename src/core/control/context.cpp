@@ -1,6 +1,7 @@
 #include "control/context.h"
 
 #include "base/error.h"
+#include "control/failure_box.h"
 #include "control/input_guard.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
@@ -12,7 +13,7 @@ Context::Context(HostServices& h, const HttpLimits& l)
 
 MsgAnswer Context::messageBox(const MessageBoxRequest& request) {
     screen.flush();
-    return host.messageBox(request);
+    return host.messageBox(fittedForBox(request));
 }
 
 void Context::showFailure(const MessageBoxRequest& request) {
@@ -44,14 +45,18 @@ Context::BusyScope::~BusyScope() {
     if (--ctx_.busyDepth_ == 0) ctx_.host.busyChanged(false);
 }
 
-Fetch Context::fetch() {
-    return [this](const std::string& address, const BodyConsumer& consume) {
+Fetch Context::fetch(std::string what, FetchResult* outcome) {
+    return [this, what = std::move(what), outcome](const std::string& address, const BodyConsumer& consume) {
         BusyScope busy(*this);
+        host.transferStarted(what);
         InputGuard guard(screen);
         TransferWait wait;
         wait.turn = [this] { doEvents(); };
         wait.progress = [this](long long received, long long total) { host.transferProgress(received, total); };
-        return httpGet(address, limits, consume, wait);
+        if (outcome) *outcome = FetchResult{};
+        FetchResult result = httpGet(address, limits, consume, wait);
+        if (outcome) *outcome = result;
+        return result;
     };
 }
 
@@ -62,6 +67,10 @@ Table& Context::sweep() {
 
 void Context::postFormAndWait(const std::string& address, std::string body) {
     BusyScope busy(*this);
+    const int tab = screen.tabEFT.selected();
+    host.transferStarted(tab == kTabMembers       ? "Saving the chosen rows"
+                         : tab == kTabBatchStatus ? "Committing the batch"
+                                                  : "Sending to the server");
     Inet1.execute(address, pages::kPostVerb, std::move(body), pages::kFormHeader);
     long long reported = -1;
     auto report = [&] {

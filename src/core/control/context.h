@@ -58,12 +58,17 @@ public:
 
     // How the control's GETs are run: with this control's limits, through curl's multi
     // interface, the host's events running during the wait while the operator's input is
-    // ignored (InputGuard). From the caller's view the read is synchronous.
-    Fetch fetch();
+    // ignored (InputGuard). From the caller's view the read is synchronous. `what` tells the
+    // host what is loading; `outcome`, when given, receives the last transfer's result, so a
+    // failure can be told in the operator's words.
+    Fetch fetch(std::string what = "Reading from the server", FetchResult* outcome = nullptr);
 
     // Starts a form post through Inet1 and waits until it is over, letting pending events run
     // and sleeping in the transfer's poll between turns. The reply handler runs in this wait.
     void postFormAndWait(const std::string& address, std::string body);
+
+    // Whether the control waits for a transfer now.
+    bool busy() const { return busyDepth_ > 0; }
 
     // New limits, for the requests from now on.
     void setLimits(const HttpLimits& l);

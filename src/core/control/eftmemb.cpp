@@ -80,6 +80,12 @@ void EFTMemb::SetVariables(const std::string& ptServerName, const std::int32_t& 
     ctx_->screen.flush();
 }
 
+bool EFTMemb::reload() {
+    ui::Screen& s = ctx_->screen;
+    if (ctx_->busy() || s.tabEFT.selected() == kTabMembers) return false;
+    return s.optCountry.operatorChoose(ctx_->state.CountryID);
+}
+
 void EFTMemb::setOptions(const ControlOptions& options) { ctx_->setLimits(options.limits); }
 
 std::string EFTMemb::urlEncode(const std::string& theData) const { return eft::urlEncode(theData); }

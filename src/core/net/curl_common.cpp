@@ -89,15 +89,60 @@ void watchIdle(CURL* curl, IdleWatch& watch, std::chrono::seconds limit) {
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 }
 
+bool wentIdle(CURLcode code, const char* errorText, const IdleWatch& idle) {
+    return idle.tripped || (code == CURLE_OPERATION_TIMEDOUT && errorText && std::strstr(errorText, "too slow"));
+}
+
 std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
                                 const IdleWatch& idleWatch) {
     if (overflow || code == CURLE_FILESIZE_EXCEEDED)
         return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes";
-    const bool idle = idleWatch.tripped ||
-                      (code == CURLE_OPERATION_TIMEDOUT && errorText && std::strstr(errorText, "too slow"));
-    if (idle) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
+    if (wentIdle(code, errorText, idleWatch)) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
     if (errorText && std::strlen(errorText) > 0) return redactedAddress(errorText);
     return curl_easy_strerror(code);
+}
+
+std::string operatorCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits) {
+    if (code == CURLE_OK || status >= 300) {
+        const std::string http = " (HTTP " + std::to_string(status) + ")";
+        if (status == 401) return "the server refused the login" + http + ". Sign in with a valid user name and password.";
+        if (status == 403 || status == 429)
+            return "the server refused the request" + http + ". Wait a minute and try again, or ask its administrator.";
+        if (status == 404) return "the server has no such page" + http + ". Check the server address.";
+        if (status >= 500) return "the server failed" + http + ". Try again later, or tell its administrator.";
+        if (status >= 300 && status <= 399)
+            return "the server sent the request elsewhere" + http + ". Check the server address.";
+        return "the server refused the request" + http + ".";
+    }
+    if (overflow || code == CURLE_FILESIZE_EXCEEDED)
+        return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes. Tell the server's administrator.";
+    if (idle) return "the server stopped sending. Try again later.";
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return "the server address is not valid or not known. Check the server address.";
+    case CURLE_COULDNT_CONNECT:
+        return "the server could not be reached. Check that it is running and that the network is up, then try again.";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "the server did not answer in time. Try again later.";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+        return "the secure connection to the server failed (its certificate was not accepted). Check the server "
+               "address and the certificate authority.";
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return "the connection to the server broke off. Try again.";
+    default:
+        return "the transfer failed. Try again.";
+    }
 }
 
 std::string statusFailure(long status) { return "the server answered HTTP " + std::to_string(status); }

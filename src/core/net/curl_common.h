@@ -27,9 +27,16 @@ struct IdleWatch {
 // Arms `watch` on the handle; it must outlive the transfer.
 void watchIdle(CURL* curl, IdleWatch& watch, std::chrono::seconds limit);
 
+// Whether curl ended the transfer because nothing moved for the idle time.
+bool wentIdle(CURLcode code, const char* errorText, const IdleWatch& idle);
+
 // Why a transfer that curl ended with `code` failed. `overflow`: the body outgrew the cap.
 std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
                                 const IdleWatch& idle);
+
+// Why a transfer failed and what to do about it, in the operator's words: `code` is curl's
+// outcome and `status` the reply's (0 when none came). "the server could not be reached. ..."
+std::string operatorCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits);
 
 inline bool isSuccessStatus(long status) { return status >= 200 && status <= 299; }
 // "the server answered HTTP 404"

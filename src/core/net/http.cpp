@@ -128,6 +128,8 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         if (code != CURLE_OK) {
             result.error = sink.stopped ? "the reader stopped the transfer"
                                         : describeCurlFailure(code, errorText, limits, sink.overflow, idle);
+            if (!sink.stopped)
+                result.cause = operatorCause(code, 0, sink.overflow, wentIdle(code, errorText, idle), limits);
             return result;
         }
         if (result.status >= 300 && result.status <= 399) {
@@ -138,10 +140,12 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
                 if (!sameOrigin(url, next)) {
                     result.error = "the server redirected to " + redactedAddress(next) +
                                    ", another server, which is not followed";
+                    result.cause = operatorCause(CURLE_OK, result.status, false, false, limits);
                     return result;
                 }
                 if (redirects == kMaxRedirects) {
                     result.error = "the server redirected more than " + std::to_string(kMaxRedirects) + " times";
+                    result.cause = operatorCause(CURLE_OK, result.status, false, false, limits);
                     return result;
                 }
                 url = next;
@@ -150,6 +154,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         }
         if (!isSuccessStatus(result.status)) {
             result.error = statusFailure(result.status);
+            result.cause = operatorCause(CURLE_OK, result.status, false, false, limits);
             return result;
         }
         result.ok = true;

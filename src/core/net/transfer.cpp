@@ -76,7 +76,10 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     reply_.clear();
     readPos_ = 0;
     error_.clear();
+    cause_.clear();
+    address_ = redactedAddress(address);
     refusedStatus_ = 0;
+    refusedReply_.clear();
     lastTotal_ = -1;
     impl_->easy = curl_easy_init();
     if (!impl_->easy) throw EftError("the HTTP client could not be created");
@@ -133,12 +136,16 @@ void Transfer::finish() {
     std::int16_t state = kStateResponseCompleted;
     if (result != CURLE_OK) {
         error_ = describeCurlFailure(result, impl_->errorText, postLimits_, impl_->sink.overflow, impl_->idle);
+        cause_ = operatorCause(result, 0, impl_->sink.overflow, wentIdle(result, impl_->errorText, impl_->idle),
+                               postLimits_);
         state = kStateError;
     } else if (!isSuccessStatus(status)) {
         // An error page, a login demand or a redirect: the server did not take the post, and a
         // blank body must not pass for its consent.
         error_ = statusFailure(status);
+        cause_ = operatorCause(CURLE_OK, status, false, false, postLimits_);
         refusedStatus_ = status;
+        refusedReply_ = std::move(reply_);
         state = kStateError;
     }
     if (state == kStateError) reply_.clear();

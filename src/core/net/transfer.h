@@ -45,8 +45,14 @@ public:
 
     // Why the last request failed (state 11), for logs and tests.
     const std::string& lastError() const { return error_; }
+    // The same in the operator's words, with what to do about it.
+    const std::string& lastCause() const { return cause_; }
+    // The address of the last request, without credentials.
+    const std::string& lastAddress() const { return address_; }
     // The status of a last reply that completed but was not 2xx (state 11 too); 0 otherwise.
     long refusedStatus() const { return refusedStatus_; }
+    // The body of that refusal: the server's reason, if it gave one. It is never read as a reply.
+    const std::string& refusedReply() const { return refusedReply_; }
     // Reply bytes received so far by the request under way (or the last one), and the
     // announced total, -1 while unknown.
     long long received() const { return static_cast<long long>(reply_.size()); }
@@ -64,7 +70,10 @@ private:
     std::string reply_;
     std::size_t readPos_ = 0;
     std::string error_;
+    std::string cause_;
+    std::string address_;
     long refusedStatus_ = 0;
+    std::string refusedReply_;
     long long lastTotal_ = -1;
     bool executing_ = false;
 };

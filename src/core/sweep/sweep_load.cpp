@@ -1,6 +1,7 @@
 #include "sweep/sweep_load.h"
 
 #include "control/context.h"
+#include "control/failure_box.h"
 #include "control/input_guard.h"
 #include "net/address.h"
 #include "net/pages.h"
@@ -8,6 +9,7 @@
 #include "sweep/center_list.h"
 #include "sweep/row_amounts.h"
 #include "tables/field_lists.h"
+#include "ui/layout.h"
 
 namespace eft {
 
@@ -32,15 +34,27 @@ void optCountry_Click(Context& ctx, std::int16_t Index) {
     }
 }
 
+namespace {
+
+// "the United States sweep", by the caption of its option button.
+std::string sweepName(std::int16_t country) {
+    const ui::ElementLayout* option = ui::findLayout("optCountry", country);
+    return option ? "the " + std::string(option->caption) + " sweep" : "the sweep of country " + std::to_string(country);
+}
+
+}  // namespace
+
 void LoadSweepData(Context& ctx) {
     ControlState& st = ctx.state;
+    const std::string address = pages::sweepRowsAddress(st.ptServerName, st.CountryID);
+    FetchResult outcome;
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.screen.cmdLoadData.setEnabled(false);
         st.AllCentersSelected = false;
         st.AllMembersSelected = false;
         Table& sweep = ctx.sweep();
-        ReadXmlRows(sweep, pages::sweepRowsAddress(st.ptServerName, st.CountryID), "CenterID", ctx.fetch());
+        ReadXmlRows(sweep, address, "CenterID", ctx.fetch("Loading " + sweepName(st.CountryID), &outcome));
         if (sweep.rowCount() != 0) {
             sweep.moveFirst();
             while (!sweep.eof()) {
@@ -53,7 +67,20 @@ void LoadSweepData(Context& ctx) {
         ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
-        ctx.showFailure({redactedAddress(e.what()), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        // Why, in the operator's words; the reader's description without the address it starts
+        // with, which goes to the details.
+        std::string why = outcome.cause;
+        if (why.empty()) {
+            std::string_view description = e.what();
+            const std::string where = "Reading " + address + ": ";
+            if (description.starts_with(where)) description.remove_prefix(where.size());
+            why = "the server's reply could not be read (" + redactedAddress(description) +
+                  "). Tell the server's administrator.";
+        }
+        std::string name = sweepName(st.CountryID);
+        name[0] = 'T';
+        ctx.showFailure({name + " could not be loaded: " + why, "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok,
+                         "GET " + redactedAddress(address) + "\r\n" + redactedAddress(e.what())});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }

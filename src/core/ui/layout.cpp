@@ -12,22 +12,37 @@ constexpr Font kTahoma{"Tahoma", 8.25, false};
 constexpr Font kTahomaBold{"Tahoma", 8.25, true};
 constexpr Font kInstruction{"MS Sans Serif", 9.75, true};
 
+constexpr auto N = SortAs::Number;
+constexpr auto D = SortAs::Date;
+
 constexpr Column kCenterColumns[] = {
-    {"", 300, Align::Left},        {"Center", 746, Align::Left},   {"Name of Center", 2701, Align::Left},
-    {"Due In", 1001, Align::Right}, {"Due Out", 1001, Align::Right}, {"Net In", 1001, Align::Right},
-    {"Net Out", 1001, Align::Right},
+    {"", 300, Align::Left},
+    {"Center", 746, Align::Left, N},
+    {"Name of Center", 2701, Align::Left, SortAs::Text, true},
+    {"Due In", 1001, Align::Right, N},
+    {"Due Out", 1001, Align::Right, N},
+    {"Net In", 1001, Align::Right, N},
+    {"Net Out", 1001, Align::Right, N},
 };
 
 constexpr Column kMemberColumns[] = {
-    {"", 300, Align::Left},         {"Date ", 1070, Align::Left},        {"Center", 800, Align::Center},
-    {"Member", 800, Align::Center}, {"Source", 2800, Align::Left},       {"Total", 900, Align::Right},
-    {"Royalty", 900, Align::Right}, {"NAC", 900, Align::Right},          {"Franchise Fee", 1500, Align::Right},
-    {"GST", 900, Align::Right},     {"PST", 900, Align::Right},          {"NMC Payments", 1500, Align::Right},
-    {"Member Name", 1440, Align::Left},
+    {"", 300, Align::Left},
+    {"Date ", 1070, Align::Left, D},
+    {"Center", 800, Align::Center, N},
+    {"Member", 800, Align::Center, N},
+    {"Source", 2800, Align::Left},
+    {"Total", 900, Align::Right, N},
+    {"Royalty", 900, Align::Right, N},
+    {"NAC", 900, Align::Right, N},
+    {"Franchise Fee", 1500, Align::Right, N},
+    {"GST", 900, Align::Right, N},
+    {"PST", 900, Align::Right, N},
+    {"NMC Payments", 1500, Align::Right, N},
+    {"Member Name", 1440, Align::Left, SortAs::Text, true},
 };
 
 constexpr Column kBatchColumns[] = {
-    {"X", 300, Align::Left},   {"Center", 1000, Align::Left}, {"Center Name", 5850, Align::Left},
+    {"X", 300, Align::Left},   {"Center", 1000, Align::Left}, {"Center Name", 5850, Align::Left, SortAs::Text, true},
     {"Amount", 1000, Align::Right}, {"", 0, Align::Right},   {"", 0, Align::Right},
 };
 

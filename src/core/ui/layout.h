@@ -14,6 +14,9 @@ inline constexpr int kControlHeight = 6240;
 
 enum class LayoutKind { TabControl, Frame, ListView, Label, Button, OptionButton, ComboBox };
 enum class Align { Left, Right, Center };
+// How a header click orders a column: by its text, by the number it shows (amounts, ids), or by
+// the date it shows ("mm/dd/yyyy"); always ascending.
+enum class SortAs { Text, Number, Date };
 
 struct Font {
     std::string_view family;
@@ -29,6 +32,9 @@ struct Column {
     std::string_view caption;
     int width;  // twips; 0 is never shown
     Align align;
+    SortAs sortAs = SortAs::Text;
+    // Takes the room the list has beyond its designed width.
+    bool stretches = false;
 };
 
 struct ElementLayout {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <numeric>
 #include <limits>
 #include <stdexcept>
 
+#include "ui/layout.h"
 #include "ui/screen.h"
 
 namespace eft::ui {
@@ -261,21 +263,57 @@ void ListView::setSorted(bool sorted) {
     changed();
 }
 
+namespace {
+
+SortAs sortKindOf(std::string_view list, int column) {
+    const ElementLayout* layout = findLayout(list);
+    if (!layout || column < 0 || static_cast<std::size_t>(column) >= layout->columns.size()) return SortAs::Text;
+    return layout->columns[static_cast<std::size_t>(column)].sortAs;
+}
+
+// The value a cell shows, as a sort key; a cell that shows none sorts before every value.
+double numericKey(std::string_view text, SortAs kind) {
+    constexpr double none = -std::numeric_limits<double>::infinity();
+    if (kind == SortAs::Date) {
+        // "mm/dd/yyyy" as yyyymmdd.
+        int m = 0, d = 0, y = 0;
+        if (text.size() != 10 || text[2] != '/' || text[5] != '/') return none;
+        const char* p = text.data();
+        if (std::from_chars(p, p + 2, m).ec != std::errc() || std::from_chars(p + 3, p + 5, d).ec != std::errc() ||
+            std::from_chars(p + 6, p + 10, y).ec != std::errc())
+            return none;
+        return y * 10000.0 + m * 100.0 + d;
+    }
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return ec == std::errc() && end == text.data() + text.size() ? v : none;
+}
+
+}  // namespace
+
 void ListView::resort() {
     if (!sorted_ || lines_.size() < 2) return;
-    // Fold each key once and move each line once: comparing folded copies gives the same
-    // order as a case-blind comparison, without folding inside every comparison.
     const std::size_t key = static_cast<std::size_t>(sortKey_);
-    std::vector<std::string> folded(lines_.size());
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const std::string_view text = key == 0 ? std::string_view(lines_[i].text) : lines_[i].sub[key - 1];
-        folded[i].resize(text.size());
-        std::transform(text.begin(), text.end(), folded[i].begin(),
-                       [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    }
+    auto textOf = [&](std::size_t i) { return key == 0 ? std::string_view(lines_[i].text) : lines_[i].sub[key - 1]; };
     std::vector<std::size_t> order(lines_.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return folded[a] < folded[b]; });
+    if (const SortAs kind = sortKindOf(name(), sortKey_); kind != SortAs::Text) {
+        // Amounts by value and dates by date: the operator reads "183.99" as less than "1816.21".
+        std::vector<double> values(lines_.size());
+        for (std::size_t i = 0; i < lines_.size(); ++i) values[i] = numericKey(textOf(i), kind);
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return values[a] < values[b]; });
+    } else {
+        // Fold each key once: comparing folded copies gives the same order as a case-blind
+        // comparison, without folding inside every comparison.
+        std::vector<std::string> folded(lines_.size());
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            const std::string_view text = textOf(i);
+            folded[i].resize(text.size());
+            std::transform(text.begin(), text.end(), folded[i].begin(),
+                           [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return folded[a] < folded[b]; });
+    }
     std::vector<Line> sortedLines;
     sortedLines.reserve(lines_.size());
     for (const std::size_t i : order) sortedLines.push_back(std::move(lines_[i]));

@@ -196,7 +196,8 @@ public:
     int sortKey() const { return sortKey_; }
     bool sorted() const { return sorted_; }
     void setSortKey(int key);
-    // Switches sorting on and sorts at once (ascending by the sort key's texts, letter case
+    // Switches sorting on and sorts at once, ascending: by the number or date a column shows
+    // when its layout says so, otherwise by the sort key's texts (letter case
     // ignored, equal texts keeping their order).
     void setSorted(bool sorted);
     // Puts lines added since sorting was switched on into their sorted place.

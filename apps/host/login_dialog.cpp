@@ -1,0 +1,53 @@
+#include "login_dialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace eft::host {
+
+LoginDialog::LoginDialog(const Login& start, bool refused, QWidget* parent)
+    : QDialog(parent),
+      refused_(new QLabel(tr("Login refused: check the user name and the password."), this)),
+      address_(new QLineEdit(start.address, this)),
+      user_(new QLineEdit(start.user, this)),
+      password_(new QLineEdit(this)),
+      remember_(new QCheckBox(tr("&Remember user"), this)) {
+    setWindowTitle(tr("Sign in to the EFT server"));
+    refused_->setObjectName(QStringLiteral("refused"));
+    refused_->setVisible(refused);
+    refused_->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold"));
+    address_->setObjectName(QStringLiteral("address"));
+    user_->setObjectName(QStringLiteral("user"));
+    password_->setObjectName(QStringLiteral("password"));
+    password_->setEchoMode(QLineEdit::Password);
+    remember_->setObjectName(QStringLiteral("remember"));
+    remember_->setChecked(start.rememberUser);
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("&Server:"), address_);
+    form->addRow(tr("&User:"), user_);
+    form->addRow(tr("&Password:"), password_);
+    form->addRow(QString(), remember_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(tr("Sign &in"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(refused_);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    // The operator types the missing piece first: the password when the user is known.
+    (start.user.isEmpty() ? user_ : password_)->setFocus();
+    setMinimumWidth(fontMetrics().averageCharWidth() * 56);
+}
+
+Login LoginDialog::login() const {
+    return Login{address_->text().trimmed(), user_->text().trimmed(), password_->text(), remember_->isChecked()};
+}
+
+}  // namespace eft::host

@@ -1,0 +1,43 @@
+#pragma once
+// The sign-in dialog of eft-host: the server address, the user and the password, and whether
+// to remember the user. The password lives only in the dialog and the control's address: it is
+// never written to the settings and never taken from the command line.
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+namespace eft::host {
+
+struct Login {
+    QString address;  // the base address, without credentials
+    QString user;     // empty: no login
+    QString password;
+    bool rememberUser = false;
+};
+
+class LoginDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // `refused` shows "Login refused" above the fields, after a 401.
+    LoginDialog(const Login& start, bool refused, QWidget* parent = nullptr);
+
+    Login login() const;
+
+    QLineEdit* addressField() const { return address_; }
+    QLineEdit* userField() const { return user_; }
+    QLineEdit* passwordField() const { return password_; }
+    QCheckBox* rememberBox() const { return remember_; }
+    QLabel* refusedLabel() const { return refused_; }
+
+private:
+    QLabel* refused_;
+    QLineEdit* address_;
+    QLineEdit* user_;
+    QLineEdit* password_;
+    QCheckBox* remember_;
+};
+
+}  // namespace eft::host
