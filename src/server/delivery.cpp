@@ -50,8 +50,8 @@ std::string firstLine(const std::string& text) {
 
 }  // namespace
 
-CommandOutcome runCommand(const std::string& command, const std::filesystem::path& file,
-                          std::chrono::milliseconds timeout) {
+std::optional<CommandOutcome> runCommand(const std::string& command, const std::filesystem::path& file,
+                                         std::chrono::milliseconds timeout, const std::atomic<bool>* stop) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     posix_spawn_file_actions_t actions;
@@ -92,8 +92,9 @@ CommandOutcome runCommand(const std::string& command, const std::filesystem::pat
                                           deadline - std::chrono::steady_clock::now()).count());
     };
     bool timedOut = false;
+    const auto stopped = [stop] { return stop != nullptr && stop->load(); };
     char buffer[4096];
-    for (bool open = true; open;) {
+    for (bool open = true; open && !stopped();) {
         pollfd p{pipeFds[0], POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left(), 1000)));
         if (ready < 0 && errno != EINTR) break;
@@ -109,12 +110,18 @@ CommandOutcome runCommand(const std::string& command, const std::filesystem::pat
     ::close(pipeFds[0]);
     int wait = 0;
     // The command may close its stderr and go on running.
-    while (!timedOut) {
+    while (!timedOut && !stopped()) {
         const pid_t done = ::waitpid(pid, &wait, WNOHANG);
         if (done == pid) break;
         if (done < 0 && errno != EINTR) break;
         if (left() == 0) timedOut = true;
         else ::usleep(10000);
+    }
+    if (stopped() && !timedOut && ::waitpid(pid, &wait, WNOHANG) != pid) {
+        ::kill(-pid, SIGKILL);
+        while (::waitpid(pid, &wait, 0) < 0 && errno == EINTR) {
+        }
+        return std::nullopt;
     }
     if (timedOut) {
         ::kill(-pid, SIGKILL);
@@ -143,6 +150,7 @@ Deliverer::~Deliverer() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
+    stop_ = true;
     changed_.notify_all();
     thread_.join();
 }
@@ -181,7 +189,9 @@ void Deliverer::run() {
                 const std::string startedAt = isoText(clock_());
                 CommandOutcome outcome;
                 try {
-                    outcome = runCommand(options_.command, exportDir_ / p.name, options_.timeout);
+                    const auto ran = runCommand(options_.command, exportDir_ / p.name, options_.timeout, &stop_);
+                    if (!ran) return;
+                    outcome = *ran;
                 } catch (const std::exception& e) {
                     outcome = {127, std::string(e.what()) + "\n"};
                 }

@@ -3,11 +3,13 @@
 // script) run with the file's path as its argument, within a time limit. Every attempt is
 // recorded in the database; a failed one is retried with a growing wait, and a file whose
 // delivery succeeded is never delivered again.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -29,9 +31,10 @@ struct CommandOutcome {
 };
 
 // Runs `sh -c 'COMMAND "$1"' sh FILE` in a process group of its own, killed when `timeout`
-// runs out. Throws std::runtime_error only when the command cannot be started.
-CommandOutcome runCommand(const std::string& command, const std::filesystem::path& file,
-                          std::chrono::milliseconds timeout);
+// runs out or, within a second, once `*stop` is set (then nothing is returned). Throws
+// std::runtime_error only when the command cannot be started.
+std::optional<CommandOutcome> runCommand(const std::string& command, const std::filesystem::path& file,
+                                         std::chrono::milliseconds timeout, const std::atomic<bool>* stop = nullptr);
 
 // One thread that delivers what is published and not yet delivered: at once after start and
 // after each wake(), and again when a failed file's wait is over. Owns its own connection.
@@ -40,7 +43,7 @@ public:
     using Note = std::function<void(std::string_view line)>;
     Deliverer(std::filesystem::path dbPath, std::filesystem::path exportDir, DeliveryOptions options, Clock clock,
               Note note);
-    ~Deliverer();  // stops, letting a command under way finish within its limit
+    ~Deliverer();  // stops, killing a command under way (its file is tried again at the next start)
     Deliverer(const Deliverer&) = delete;
     Deliverer& operator=(const Deliverer&) = delete;
 
@@ -59,6 +62,7 @@ private:
     std::condition_variable changed_;
     bool woken_ = true;
     bool stopping_ = false;
+    std::atomic<bool> stop_ = false;
     std::thread thread_;
 };
 

@@ -46,16 +46,19 @@ TEST(RunCommand, ExitStatusStderrHeadAndTimeLimit) {
         {"kill -TERM $$; :", 128 + 15, ""},
     };
     for (const auto& c : cases) {
-        const CommandOutcome o = runCommand(c.command, "/some path/EFT_US_0000000001.txt", std::chrono::seconds(10));
+        const CommandOutcome o = runCommand(c.command, "/some path/EFT_US_0000000001.txt", std::chrono::seconds(10)).value();
         EXPECT_EQ(o.exitStatus, c.status) << c.command;
         EXPECT_EQ(o.stderrHead, c.head) << c.command;
     }
     // A command that outlives its limit is stopped, its children with it.
     const auto started = std::chrono::steady_clock::now();
-    const CommandOutcome slow = runCommand("sleep 30 & wait; :", "/tmp/x", std::chrono::milliseconds(300));
+    const CommandOutcome slow = runCommand("sleep 30 & wait; :", "/tmp/x", std::chrono::milliseconds(300)).value();
     EXPECT_EQ(slow.exitStatus, 124);
     EXPECT_NE(slow.stderrHead.find("time limit"), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    // Stopping the server stops the command and records nothing.
+    const std::atomic<bool> stop = true;
+    EXPECT_FALSE(runCommand("sleep 30", "/tmp/x", std::chrono::seconds(60), &stop).has_value());
 }
 
 class DeliveryTest : public ServerFixture {
