@@ -284,9 +284,11 @@ public:
         ids = db_.prepare("SELECT id FROM members");
         while (ids.step()) members_.insert(static_cast<std::int32_t>(ids.integer(0)));
         centerGet_ = db_.prepare(
-            "SELECT c.name, c.country, a.routing, a.institution, a.transit, a.account, a.account_type, "
-            "EXISTS (SELECT 1 FROM members WHERE center_id = c.id) OR EXISTS (SELECT 1 FROM charges WHERE center_id = c.id) "
+            "SELECT c.name, c.country, a.routing, a.institution, a.transit, a.account, a.account_type "
             "FROM centers c LEFT JOIN center_accounts a ON a.center_id = c.id WHERE c.id = ?1");
+        // Asked only when a center's country would change: members have no index by center.
+        centerInUse_ = db_.prepare(
+            "SELECT EXISTS (SELECT 1 FROM members WHERE center_id = ?1) OR EXISTS (SELECT 1 FROM charges WHERE center_id = ?1)");
         centerUpdate_ = db_.prepare("UPDATE centers SET name = ?2, country = ?3 WHERE id = ?1");
         memberGet_ = db_.prepare(
             "SELECT name, center_id, member_type, subscription, tax_exempt, down_payment, COALESCE(contract_signed, '') "
@@ -397,14 +399,13 @@ private:
             return;
         }
         const bool sameCenter = get.text(0) == name && get.integer(1) == country;
-        const bool inUse = get.integer(7) != 0;
         const bool sameAccount =
             !account || (!get.isNull(5) && get.text(2) == account->routing && get.text(3) == account->institution &&
                          get.text(4) == account->transit && get.text(5) == account->number &&
                          get.integer(6) == static_cast<int>(account->type));
         const std::int64_t storedCountry = get.integer(1);
         get.reuse();
-        if (storedCountry != country && inUse) {
+        if (storedCountry != country && inUse(id)) {
             line.fault(cCountry, "center " + std::to_string(id) + " has members or charges; its country stays " +
                                      std::to_string(storedCountry));
             return;
@@ -551,7 +552,15 @@ private:
     std::unordered_map<std::int32_t, std::string> centerLines_, memberLines_;
     std::unordered_map<ChargeKey, std::uint64_t, ChargeKeyHash> chargeLines_;
     std::vector<std::string> files_;
-    Statement centerGet_, centerUpdate_, memberGet_, memberUpdate_, chargeGet_, chargeUpdate_;
+    bool inUse(std::int32_t center) {
+        auto& s = centerInUse_.reuse().bind(1, center);
+        s.step();
+        const bool used = s.integer(0) != 0;
+        s.reuse();
+        return used;
+    }
+
+    Statement centerGet_, centerInUse_, centerUpdate_, memberGet_, memberUpdate_, chargeGet_, chargeUpdate_;
 };
 
 }  // namespace
