@@ -3,6 +3,7 @@
 #include <string>
 
 #include "database.h"
+#include "seed.h"
 
 namespace eft::server {
 namespace {
@@ -127,7 +128,28 @@ void toVersion1(Database& db) {
             "WHERE state = 14 AND posted_amount IS NOT NULL");
 }
 
-void toVersion2(Database& db) { db.exec(kVersion2); }
+// A database seeded before the demo mark existed is recognised by its accounts: the seed gives
+// every center the fictitious account made from its id, which no real center has.
+bool seededBeforeTheMark(Database& db) {
+    Statement s = db.prepare(
+        "SELECT c.id, c.country, COALESCE(a.routing, ''), COALESCE(a.institution, ''), COALESCE(a.transit, ''), "
+        "a.account, a.account_type FROM centers c LEFT JOIN center_accounts a ON a.center_id = c.id");
+    bool any = false;
+    while (s.step()) {
+        if (s.isNull(5)) return false;
+        const bank::BankAccount demo = demoAccount(static_cast<int>(s.integer(1)), static_cast<std::uint64_t>(s.integer(0)));
+        if (s.text(2) != demo.routing || s.text(3) != demo.institution || s.text(4) != demo.transit ||
+            s.text(5) != demo.number || s.integer(6) != static_cast<int>(demo.type))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+void toVersion2(Database& db) {
+    db.exec(kVersion2);
+    if (seededBeforeTheMark(db)) db.exec("INSERT INTO settings (name, value) VALUES ('demo', '1')");
+}
 
 using Migration = void (*)(Database&);
 constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2};

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "server/schema.h"
+#include "server/seed.h"
 #include "server_fixture.h"
 
 namespace eft::server::testing {
@@ -71,6 +72,7 @@ TEST_F(UpgradeTest, OldestSchemaMigratesKeepingEveryChargeBatchAndFile) {
         Statement saved = store.db().prepare("SELECT batch_cents FROM charges WHERE id = 2");
         ASSERT_TRUE(saved.step());
         EXPECT_EQ(saved.integer(0), 3025);
+        EXPECT_FALSE(store.isDemo());  // real-looking data: no demo originator for it
     }
     // The copy taken first is the database as it was.
     const std::filesystem::path copy = db().string() + ".v0.bak";
@@ -99,6 +101,23 @@ TEST_F(UpgradeTest, OldestSchemaMigratesKeepingEveryChargeBatchAndFile) {
     // Opening again migrates nothing and copies nothing.
     EXPECT_FALSE(std::filesystem::exists(db().string() + ".v0-2.bak"));
     EXPECT_FALSE(std::filesystem::exists(db().string() + ".v1.bak"));
+}
+
+TEST_F(UpgradeTest, ADemoSeededBeforeTheMarkIsRecognisedByItsAccounts) {
+    writeOldest();
+    {
+        Database old(db());
+        old.exec("CREATE TABLE center_accounts (center_id INTEGER PRIMARY KEY REFERENCES centers(id), routing TEXT, "
+                 "institution TEXT, transit TEXT, account TEXT NOT NULL, account_type INTEGER NOT NULL)");
+        for (const auto& [center, country] : {std::pair{12, 1}, std::pair{15, 1}, std::pair{34, 2}}) {
+            const bank::BankAccount a = demoAccount(country, static_cast<std::uint64_t>(center));
+            Statement s = old.prepare("INSERT INTO center_accounts VALUES (?1, NULLIF(?2, ''), NULLIF(?3, ''), NULLIF(?4, ''), ?5, ?6)");
+            s.bind(1, center).bind(2, a.routing).bind(3, a.institution).bind(4, a.transit).bind(5, a.number);
+            s.bind(6, static_cast<int>(a.type)).run();
+        }
+    }
+    Store store(db());
+    EXPECT_TRUE(store.isDemo());
 }
 
 TEST_F(UpgradeTest, NewerDatabaseIsRefusedUntouched) {
