@@ -137,10 +137,10 @@ Service::Service(ServiceOptions options)
     // What a crash left half done is finished before the first request; the operator may want to
     // know that it happened.
     for (const std::string& line : finishExports(store, exportDir_, isoText(clock_()))) note_("export: " + line);
-    std::vector<std::string> known;
-    for (const BatchFileRow& f : store.batchFiles()) known.push_back(f.name);
+    std::vector<std::string> known = store.batchFileNames();
+    std::sort(known.begin(), known.end());
     for (const std::string& name : readFolderHistory(exportDir_).files)
-        if (std::find(known.begin(), known.end(), name) == known.end())
+        if (!std::binary_search(known.begin(), known.end(), name))
             note_("export: " + name + " is in the export folder but not in the database (restored from a backup?); "
                   "its numbers are not used again, and the charges it carried may be saved and exported again");
     if (!options.delivery.command.empty())

@@ -361,6 +361,13 @@ std::vector<BatchFileRow> Store::unpublishedFiles() { return fileRows(db_, "WHER
 
 std::vector<BatchFileRow> Store::batchFiles() { return fileRows(db_, ""); }
 
+std::vector<std::string> Store::batchFileNames() {
+    std::vector<std::string> names;
+    Statement s = db_.prepare("SELECT name FROM batch_files");
+    while (s.step()) names.emplace_back(s.text(0));
+    return names;
+}
+
 void Store::markPublished(std::int32_t batchNo, std::string_view at) {
     Statement s = db_.prepare("UPDATE batch_files SET published = 1, published_at = ?2 WHERE batch_no = ?1");
     s.bind(1, batchNo);

@@ -199,6 +199,7 @@ public:
     void insertBatchFile(const BatchFileRow& file, std::optional<std::int32_t> creationNumber);
     std::vector<BatchFileRow> unpublishedFiles();
     std::vector<BatchFileRow> batchFiles();
+    std::vector<std::string> batchFileNames();
     void markPublished(std::int32_t batchNo, std::string_view at = {});
 
     std::vector<PendingDelivery> pendingDeliveries();
