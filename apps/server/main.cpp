@@ -1,24 +1,58 @@
 // eft-server: the reference server of the EFT membership sweep pages, over a SQLite file.
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <chrono>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "server/access.h"
+#include "server/access_log.h"
 #include "server/embedded_server.h"
+#include "server/files_report.h"
+#include "server/import/importer.h"
+#include "server/store.h"
 
 namespace {
 
-// Reads one line from stdin and prints its hash, as a credentials line when a name is given.
-int printPasswordHash(const std::string& name) {
+// One line of stdin; on a terminal, asked for and not echoed.
+std::string readPassword() {
     std::string password;
+    termios saved{};
+    const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        std::cerr << "Password: " << std::flush;
+    }
     std::getline(std::cin, password);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << "\n";
+    }
+    return password;
+}
+
+// Reads a password and prints its hash, as a credentials line when a name is given.
+int printPasswordHash(const std::string& name) {
+    // The credentials file splits a line at its first ':' and skips lines starting with '#'.
+    if (name.find(':') != std::string::npos || name.starts_with('#')) {
+        std::cerr << "eft-server: the name \"" << name
+                  << "\" cannot go in a credentials file (no ':', and no '#' at its start)\n";
+        return 2;
+    }
+    std::string password = readPassword();
     if (!password.empty() && password.back() == '\r') password.pop_back();
     if (password.empty()) {
         std::cerr << "eft-server: give the password on standard input\n";
@@ -27,6 +61,52 @@ int printPasswordHash(const std::string& name) {
     const std::string hash = eft::server::hashPassword(password);
     std::cout << (name.empty() ? hash : name + ":" + hash) << "\n";
     return 0;
+}
+
+int listFiles(const std::string& db) {
+    if (!std::filesystem::exists(db)) {
+        std::cerr << "eft-server: no database " << db << "\n";
+        return 1;
+    }
+    try {
+        eft::server::Store store(db);
+        std::cout << eft::server::filesReport(store);
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "eft-server: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+// A value from the environment is named by its variable, which is where the fault has to be
+// mended; CLI11 names only the option.
+std::string parseFault(const CLI::App& app, const CLI::ParseError& e, int argc, char** argv) {
+    std::string what = e.what();
+    for (const CLI::Option* o : app.get_options()) {
+        const std::string& variable = o->get_envname();
+        if (variable.empty() || std::getenv(variable.c_str()) == nullptr) continue;
+        const std::string name = o->get_name();
+        if (what.find(name) == std::string::npos) continue;
+        bool given = false;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            given = given || arg == name || arg.rfind(name + "=", 0) == 0;
+        }
+        if (!given) return "the environment variable " + variable + "=" + std::getenv(variable.c_str()) + ": " + what;
+    }
+    return what;
+}
+
+int runImport(const std::string& db, const std::vector<std::string>& files, bool dryRun) {
+    try {
+        eft::server::Store store(db);
+        const auto report = eft::server::importCsv(store, {files.begin(), files.end()}, dryRun);
+        std::cout << eft::server::importReportText(report, dryRun);
+        return report.faultCount == 0 ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::cerr << "eft-server: " << e.what() << "\n";
+        return 1;
+    }
 }
 
 }  // namespace
@@ -80,11 +160,49 @@ int main(int argc, char** argv) {
                    "read a password from standard input and print its hash (with a name: its credentials line)")
         ->expected(0, 1)
         ->each([&hashing](const std::string&) { hashing = true; });
+    std::int64_t deliverTimeout = options.deliverTimeout.count();
+    std::int64_t deliverRetry = options.deliverRetry.count();
+    app.add_option("--deliver-command", options.deliverCommand,
+                   "run after each bank file is published, with the file's path as its argument "
+                   "(through /bin/sh); a failure is retried, waiting longer each time")
+        ->envname("EFT_DELIVER_COMMAND");
+    app.add_option("--deliver-timeout", deliverTimeout, "seconds a delivery may take before it is stopped")
+        ->envname("EFT_DELIVER_TIMEOUT")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 86400));
+    app.add_option("--deliver-retry", deliverRetry,
+                   "seconds before the first retry of a failed delivery; doubled each time, up to an hour")
+        ->envname("EFT_DELIVER_RETRY")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 3600));
+    auto* import = app.add_subcommand(
+        "import", "load centers (with their bank accounts), members and charges from CSV files into the database, "
+                  "all or nothing; see the README for the columns");
+    std::string importDb;
+    std::vector<std::string> importFiles;
+    bool dryRun = false;
+    import->add_option("--db", importDb, "the SQLite database")->envname("EFT_DB")->required();
+    import->add_flag("--dry-run", dryRun, "check and report, write nothing");
+    import->add_option("csv", importFiles, "CSV files, each a table told by its header")
+        ->required()
+        ->check(CLI::ExistingFile);
+    auto* files = app.add_subcommand("files", "list every bank file: name, batch, country, entries, totals, "
+                                              "SHA-256, when published and when delivered");
+    std::string filesDb;
+    // Checked when the command runs: CLI11 checks a subcommand's variables even when it is not used.
+    files->add_option("--db", filesDb, "the SQLite database")->envname("EFT_DB")->required();
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
+    } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "eft-server: " << parseFault(app, e, argc, argv) << "\n";
+        return e.get_exit_code();
     }
+    if (*import) return runImport(importDb, importFiles, dryRun);
+    if (*files) return listFiles(filesDb);
     if (hashing || app.count("--hash-password") > 0) {
         try {
             return printPasswordHash(hashFor);
@@ -108,6 +226,10 @@ int main(int argc, char** argv) {
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
     };
+    options.deliverTimeout = std::chrono::seconds(deliverTimeout);
+    options.deliverRetry = std::chrono::seconds(deliverRetry);
+    // What the program itself says goes in the same log, so a JSON log is JSON throughout.
+    eft::server::EventLog log(format, options.log);
 
     // Blocked before any thread starts, so every thread inherits the mask and the signals
     // wait for sigwait below instead of killing a worker mid-transaction.
@@ -120,13 +242,13 @@ int main(int argc, char** argv) {
     try {
         auto server = eft::server::EmbeddedServer::start(options);
         if (options.seedDemo && !server->demoSeeded())
-            std::cerr << "eft-server: the database is not empty; demo data not added\n";
+            log.event("note", {{"text", "the database is not empty; demo data not added"}});
         std::cout << server->baseAddress() << std::endl;
         int received = 0;
         sigwait(&stopSignals, &received);
         server->stop();
     } catch (const std::exception& e) {
-        std::cerr << "eft-server: " << e.what() << "\n";
+        log.event("error", {{"text", e.what()}});
         return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 // The reference server of the two pages, run inside any host: the command-line server, the
 // host application, the driver and the tests. It serves the five requests under
 // baseAddress() from a background thread until stopped.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -32,6 +33,12 @@ struct EmbeddedOptions {
     LogFormat logFormat = LogFormat::Text;
     // Requests served at once; more clients wait their turn in the queue.
     int workers = 64;
+    // Run after each bank file is published, with the file's path as its one argument (through
+    // /bin/sh), within deliverTimeout; a failure is retried after deliverRetry, then twice as
+    // long each time, up to an hour. Empty: files are not delivered.
+    std::string deliverCommand = {};
+    std::chrono::seconds deliverTimeout{300};
+    std::chrono::seconds deliverRetry{60};
 };
 
 class EmbeddedServer {

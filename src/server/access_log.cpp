@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -43,6 +44,12 @@ void appendToken(std::string& out, std::string_view value) {
         }
     }
     out += '"';
+}
+
+// A status, a count, a port: written as a JSON number, not a text.
+bool wholeNumber(std::string_view v) {
+    if (v.empty() || v.size() > 18 || (v.size() > 1 && v[0] == '0')) return false;
+    return std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -102,7 +109,10 @@ void EventLog::event(std::string_view kind, std::initializer_list<Field> fields)
     if (!on()) return;
     if (format_ == LogFormat::Json) {
         nlohmann::json j = {{"time", utcNow()}, {"event", kind}};
-        for (const auto& [key, value] : fields) j[std::string(key)] = value;
+        for (const auto& [key, value] : fields) {
+            if (wholeNumber(value)) j[std::string(key)] = std::stoll(std::string(value));
+            else j[std::string(key)] = value;
+        }
         writeLine(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         return;
     }

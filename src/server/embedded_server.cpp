@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -220,7 +221,7 @@ struct EmbeddedServer::Impl {
     }
 
     void get(const httplib::Request& req, httplib::Response& res) {
-        const HttpReply reply = route(*service, {req.method, req.path, queryOf(req.target), {}});
+        const HttpReply reply = route(*service, {req.method, req.path, queryOf(req.target), {}, currentRequest().user});
         if (!reply.sweepCountry) return setReply(res, reply);
         // The sweep is written while its rows are read: no whole document is ever held.
         res.status = 200;
@@ -236,7 +237,7 @@ struct EmbeddedServer::Impl {
     }
 
     void post(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-        const HttpRequest head{req.method, req.path, queryOf(req.target), {}};
+        const HttpRequest head{req.method, req.path, queryOf(req.target), {}, currentRequest().user};
         const auto reader = postReader(*service, head);
         if (!reader) return setReply(res, route(*service, head));
         if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > kMaxBodyBytes) {
@@ -316,8 +317,12 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
     impl->host = dialHost(options.listenHost);
 
     try {
+        EventLog* notes = impl->log.get();
+        DeliveryOptions delivery{options.deliverCommand, options.deliverTimeout, options.deliverRetry};
+        delivery.lastRetry = std::max(delivery.firstRetry, delivery.lastRetry);
         impl->service = std::make_unique<Service>(
-            ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile});
+            ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, std::move(delivery),
+                           [notes](std::string_view line) { notes->event("note", {{"text", line}}); }});
         if (options.seedDemo) impl->seeded = impl->service->seedDemo();
     } catch (...) {
         impl->closeUnbound();
@@ -359,6 +364,7 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
                          {"listen", options.listenHost},
                          {"database", std::filesystem::absolute(options.dbPath).string()},
                          {"export_dir", impl->service->exportDir().string()},
+                         {"originator", impl->service->originatorText()},
                          {"authentication", impl->gate->enabled() ? "on" : "off"},
                          {"tls", tls ? "on" : "off"},
                          {"workers", std::to_string(workers)}});

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "bank/cpa005.h"
 #include "bank/nacha.h"
 #include "clock.h"
+#include "folder_history.h"
 #include "store.h"
 #include "text/text_forms.h"
 
@@ -182,7 +184,7 @@ void publishFile(const std::filesystem::path& dir, const std::string& tempName, 
 }
 
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
-                      const Timestamp& at, std::int32_t personId, std::int16_t personType) {
+                      const Timestamp& at, std::int32_t personId, std::int16_t personType, std::string_view login) {
     struct Made {
         BatchFileRow row;
         std::string temp;
@@ -194,6 +196,13 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
     TempGuard temps{dir, {}, false};
 
     Transaction t(store.db(), Transaction::Mode::Write);
+    // Files the database does not know (it was restored from an older backup) keep their
+    // numbers: the next batch and file numbers go on after them, and none is overwritten.
+    FolderHistory history = readFolderHistory(dir);
+    const std::int32_t known = store.highestBatchNo();
+    store.raiseBatchFloor(history.highestBatch);
+    for (const auto& [id, last] : history.lastCreation)
+        if (last.batchNo > known) store.setLastFileCreationNumber(id, last.number);
     for (const int country : {1, 2}) {
         const std::string where = countryName(country);
         std::vector<bank::Payment> payments;
@@ -221,14 +230,15 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         if (centers.empty()) continue;
 
         bank::BankBatch batch;
-        batch.batchNo = store.formBatch(country, centers, atText, personId, personType);
+        batch.batchNo = store.formBatch(country, centers, atText, personId, personType, login);
         batch.country = country;
         batch.createdAt = at;
         batch.payments = std::move(payments);
         std::optional<std::int32_t> creationNumber;
         bank::BankFile file;
         if (country == 1) {
-            batch.fileIdModifier = fileIdModifier(store.usFilesOn(isoDay(at.date())));
+            batch.fileIdModifier = fileIdModifier(
+                std::max(store.usFilesOn(isoDay(at.date())), history.usFilesOn[bank::yymmdd(at.date())]));
             file = bank::nachaFile(batch, originator);
         } else {
             batch.fileCreationNumber = store.nextFileCreationNumber(originator.cpaOriginatorId);
@@ -275,7 +285,7 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         syncDirectory(dir);
         crashPoint("all-published");
         Transaction done(store.db(), Transaction::Mode::Write);
-        for (const Made& m : made) store.markPublished(m.row.batchNo);
+        for (const Made& m : made) store.markPublished(m.row.batchNo, atText);
         done.commit();
     } catch (const std::exception& e) {
         report += std::string("The batches are committed, but a file could not be published yet (") + e.what() +
@@ -284,7 +294,7 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
     return report + "Files written to " + dir.string();
 }
 
-std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir) {
+std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at) {
     std::vector<std::string> lines;
     Transaction t(store.db(), Transaction::Mode::Write);
     std::error_code ec;
@@ -303,7 +313,7 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
             const auto existing = readFile(dir / f.name);
             if (!existing) publishFile(dir, writeTempFile(dir, f.name, f.content), f.name, f.content);
             else if (*existing != f.content) throw std::runtime_error("a different file has its name");
-            store.markPublished(f.batchNo);
+            store.markPublished(f.batchNo, at);
             any = true;
             lines.push_back("published " + f.name + " of batch " + std::to_string(f.batchNo));
         } catch (const std::exception& e) {

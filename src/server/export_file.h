@@ -52,11 +52,13 @@ bool isTempName(std::string_view fileName);
 // the entries and the debit and credit totals, and every center left saved with the reason.
 // The caller serializes writers. Throws on a failure before the commit (nothing exported);
 // a failure to publish after the commit is reported, and finished at the next start.
+// The login, when there is one, is recorded with the batches.
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
-                      const Timestamp& at, std::int32_t personId, std::int16_t personType);
+                      const Timestamp& at, std::int32_t personId, std::int16_t personType,
+                      std::string_view login = {});
 
 // At start-up: removes stray temporary files and publishes every committed file that is not
 // yet published. Returns one line per file published or left as it was, with the reason.
-std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir);
+std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
 
 }  // namespace eft::server

@@ -83,7 +83,7 @@ HttpReply sweepRows(std::string_view query) {
     return rows;
 }
 
-HttpReply batchGet(Service& service, std::string_view query) {
+HttpReply batchGet(Service& service, std::string_view query, std::string_view login) {
     const auto pairs = queryPairs(query);
     if (pairs.contains("tsql")) {
         onlyKeys(pairs, {"tsql"});
@@ -98,7 +98,7 @@ HttpReply batchGet(Service& service, std::string_view query) {
         const auto personType = wholeNumber(required(pairs, "persontypeid", "PersonTypeID"), "PersonTypeID",
                                             std::numeric_limits<std::int16_t>::max());
         return xmlReply(service.exportBatches(static_cast<std::int32_t>(personId),
-                                              static_cast<std::int16_t>(personType)));
+                                              static_cast<std::int16_t>(personType), login));
     }
     throw RequestError("The batch page needs TSQL=BatchList or ProcessExport=True");
 }
@@ -110,7 +110,7 @@ HttpReply tooLarge() { return textReply(413, "The request body is over the 16 Mi
 // The body of a save or a status post, fed to its page's reader; the first fault ends it.
 class PageReader final : public PostReader {
 public:
-    PageReader(Service& service, Page page) : service_(service), page_(page) {
+    PageReader(Service& service, Page page, std::string_view login) : service_(service), page_(page), login_(login) {
         try {
             if (page_ == Page::Member) save_.emplace();
             else status_.emplace(service_.statusPairCap());
@@ -137,7 +137,7 @@ public:
     HttpReply finish() override {
         if (refusal_) return *refusal_;
         try {
-            return post(save_ ? service_.save(save_->finish()) : service_.commitStatus(status_->finish()));
+            return post(save_ ? service_.save(save_->finish(), login_) : service_.commitStatus(status_->finish(), login_));
         } catch (const RequestError& e) {
             return textReply(400, e.what());
         } catch (const std::exception& e) {
@@ -148,6 +148,7 @@ public:
 private:
     Service& service_;
     Page page_;
+    std::string login_;
     std::size_t bytes_ = 0;
     std::optional<SaveBodyReader> save_;
     std::optional<StatusBodyReader> status_;
@@ -174,7 +175,7 @@ HttpReply dispatch(Service& service, const HttpRequest& r) {
         reader->feed(r.body);
         return reader->finish();
     }
-    return page == Page::Member ? sweepRows(r.query) : batchGet(service, r.query);
+    return page == Page::Member ? sweepRows(r.query) : batchGet(service, r.query, r.user);
 }
 
 }  // namespace
@@ -193,7 +194,7 @@ std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head
     const Page page = pageOf(head.path);
     if (page == Page::None || head.method != "POST") return nullptr;
     if (!head.query.empty()) return std::make_unique<RefusedPost>(textReply(400, "A post takes no query"));
-    return std::make_unique<PageReader>(service, page);
+    return std::make_unique<PageReader>(service, page, head.user);
 }
 
 std::string sweepBody(Service& service, const HttpReply& reply) {

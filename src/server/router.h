@@ -22,6 +22,7 @@ struct HttpRequest {
     std::string_view path;    // decoded, without the query
     std::string_view query;   // raw, after '?'
     std::string_view body;
+    std::string_view user = {};  // the authenticated login; empty without authentication
 };
 
 struct HttpReply {

@@ -170,6 +170,7 @@ bank::BankAccount demoAccount(int country, std::uint64_t seed) {
 bool seedDemo(Store& store) {
     Transaction t(store.db(), Transaction::Mode::Write);
     if (!store.isEmpty()) return false;
+    store.markDemo();
     Random rng(20110301);
 
     std::vector<CenterPlan> centers;
@@ -225,6 +226,7 @@ void seedSynthetic(Store& store, std::size_t charges, int country, std::size_t p
     auto centerId = static_cast<std::int32_t>(existing.integer(1));
     auto memberId = static_cast<std::int32_t>(existing.integer(2));
     existing = Statement();
+    store.markDemo();
     Random rng(42);
     const bool canada = country == 2;
     for (std::size_t n = 0; n < charges; ++n) {

@@ -15,12 +15,12 @@ class Store;
 // About 40 United States and 15 Canadian centers with a few hundred members and their
 // charges of types 1, 2 and 3: converted and unconverted rows, reserves, Canadian GST and
 // PST, tax-exempt and subscription members, trust ids, and centers whose net is due in as
-// well as centers whose net is due out. Every center has a fictitious bank account. Does nothing and answers false unless the database
-// is empty.
+// well as centers whose net is due out. Every center has a fictitious bank account. Marks the
+// database a demo one. Does nothing and answers false unless the database is empty.
 bool seedDemo(Store& store);
 
 // `charges` charges in the sweep of one country, `perCenter` to a center and two to a member;
-// every center has a bank account. Ids go on from those in the database, so both countries
+// every center has a bank account; the database is marked a demo one. Ids go on from those in the database, so both countries
 // can be seeded into one. Throws StoreError when the country already has centers.
 void seedSynthetic(Store& store, std::size_t charges, int country = 1, std::size_t perCenter = 1000);
 

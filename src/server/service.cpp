@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "export_file.h"
+#include "folder_history.h"
 #include "form.h"
 #include "save_body.h"
 #include "save_record.h"
@@ -125,12 +126,30 @@ Service::Service(ServiceOptions options)
     : dbPath_(std::move(options.dbPath)),
       exportDir_(options.exportDir.empty() ? defaultExportDir(dbPath_) : std::move(options.exportDir)),
       clock_(options.clock ? std::move(options.clock) : Clock(localNow)),
-      originator_(bank::loadOriginator(options.originatorFile)) {
+      originator_(bank::loadOriginator(options.originatorFile)),
+      demoOriginator_(options.originatorFile.empty()),
+      note_(options.note ? std::move(options.note) : [](std::string_view line) {
+          std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+      }) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
+    Store& store = *idle_.back();
     // What a crash left half done is finished before the first request; the operator may want to
     // know that it happened.
-    for (const std::string& line : finishExports(*idle_.back(), exportDir_)) std::fprintf(stderr, "export: %s\n", line.c_str());
+    for (const std::string& line : finishExports(store, exportDir_, isoText(clock_()))) note_("export: " + line);
+    std::vector<std::string> known = store.batchFileNames();
+    std::sort(known.begin(), known.end());
+    for (const std::string& name : readFolderHistory(exportDir_).files)
+        if (!std::binary_search(known.begin(), known.end(), name))
+            note_("export: " + name + " is in the export folder but not in the database (restored from a backup?); "
+                  "its numbers are not used again, and the charges it carried may be saved and exported again");
+    if (!options.delivery.command.empty())
+        deliverer_ = std::make_unique<Deliverer>(dbPath_, exportDir_, std::move(options.delivery), clock_,
+                                                 [this](std::string_view line) { note_("delivery: " + std::string(line)); });
+}
+
+std::string Service::originatorText() const {
+    return demoOriginator_ ? "the demo originator (fictitious bank details)" : originator_.companyName;
 }
 
 Service::~Service() = default;
@@ -227,13 +246,13 @@ std::string Service::batchListXml() {
 
 std::string Service::save(std::string_view body) { return save(readSaveBody(body)); }
 
-std::string Service::save(const std::vector<SaveRecord>& records) {
+std::string Service::save(const std::vector<SaveRecord>& records, std::string_view login) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
-        if (const auto failure = store->saveCharges(records, now)) {
+        if (const auto failure = store->saveCharges(records, now, login)) {
             const SaveRecord& r = records[failure->index];
             return "Record SQL" + std::to_string(failure->index + 1) + ": member " + std::to_string(r.key.memberId) +
                    " at center " + std::to_string(r.key.centerId) + " (source " + std::to_string(r.key.source) +
@@ -248,7 +267,7 @@ std::string Service::save(const std::vector<SaveRecord>& records) {
 
 std::string Service::commitStatus(std::string_view body) { return commitStatus(parseStatusBody(body)); }
 
-std::string Service::commitStatus(const StatusForm& form) {
+std::string Service::commitStatus(const StatusForm& form, std::string_view login) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
@@ -259,7 +278,7 @@ std::string Service::commitStatus(const StatusForm& form) {
         for (const bool cleared : {true, false}) {
             for (const MemberRef& ref : cleared ? form.cleared : form.failed) {
                 if (store->recordOutcome(form.batchNo, ref.memberId, ref.sourceTwo, cleared, now, form.personId,
-                                         form.personType) == 0)
+                                         form.personType, login) == 0)
                     return "Member " + memberRefText(ref) + " has no item waiting for its status in batch " + batch;
             }
         }
@@ -270,16 +289,22 @@ std::string Service::commitStatus(const StatusForm& form) {
     return {};
 }
 
-std::string Service::exportBatches(std::int32_t personId, std::int16_t personType) {
+std::string Service::exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login) {
+    std::string report;
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
-        const std::string report = runExport(*store, exportDir_, originator_, clock_(), personId, personType);
-        if (exportNote_) exportNote_(report);
-        return xml::messageDocument("Export", report);
+        // Demo bank details must never reach a bank with real charges.
+        if (demoOriginator_ && !store->isDemo())
+            throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
+                                     "start it with --originator FILE");
+        report = runExport(*store, exportDir_, originator_, clock_(), personId, personType, login);
     } catch (const std::exception& e) {
-        return xml::messageDocument("Export", std::string("The export failed, nothing was exported: ") + e.what());
+        report = std::string("The export failed, nothing was exported: ") + e.what();
     }
+    if (exportNote_) exportNote_(report);
+    if (deliverer_) deliverer_->wake();
+    return xml::messageDocument("Export", report);
 }
 
 }  // namespace eft::server

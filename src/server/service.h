@@ -15,6 +15,7 @@
 
 #include "bank/originator.h"
 #include "clock.h"
+#include "delivery.h"
 #include "save_record.h"
 #include "status_form.h"
 
@@ -26,7 +27,10 @@ struct ServiceOptions {
     std::filesystem::path dbPath;
     std::filesystem::path exportDir;  // empty: "<db name>-export" beside the database
     Clock clock;                      // empty: localNow
-    std::filesystem::path originatorFile{};  // empty: the demo originator
+    std::filesystem::path originatorFile{};  // empty: the demo originator, for a demo database only
+    DeliveryOptions delivery{};               // no command: files are not delivered
+    // Takes each fact worth logging that no request asked for (start-up, deliveries), one line.
+    std::function<void(std::string_view line)> note{};
 };
 
 // Takes the sweep document in pieces of about the size asked for; false when the reader is
@@ -61,8 +65,9 @@ public:
     std::string save(std::string_view body);
     std::string commitStatus(std::string_view body);
     // The same for bodies decoded while they arrived.
-    std::string save(const std::vector<SaveRecord>& records);
-    std::string commitStatus(const StatusForm& form);
+    // `login` is the authenticated user, recorded beside the person id; empty without one.
+    std::string save(const std::vector<SaveRecord>& records, std::string_view login = {});
+    std::string commitStatus(const StatusForm& form, std::string_view login = {});
     // The most pairs a status body can need: each waiting item named once (or a few thousand,
     // whichever is more), and the operator, the type and the batch.
     std::size_t statusPairCap();
@@ -70,11 +75,14 @@ public:
     // Whether the database answers a read.
     bool healthy();
 
-    // Told of each export that wrote files: the report's text.
+    // Told of each export that wrote files, and of each that failed: the report's text.
     void onExport(std::function<void(std::string_view report)> note) { exportNote_ = std::move(note); }
 
     // The export report as an XML document whose text the control shows.
-    std::string exportBatches(std::int32_t personId, std::int16_t personType);
+    std::string exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login = {});
+
+    // The originator the exports use: its company name, or that it is the demo one.
+    std::string originatorText() const;
 
 private:
     // A connection borrowed for one call and handed back when the lease ends.
@@ -98,12 +106,15 @@ private:
     std::filesystem::path exportDir_;
     Clock clock_;
     bank::Originator originator_;
+    bool demoOriginator_;
+    std::function<void(std::string_view)> note_;
     std::function<void(std::string_view)> exportNote_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
     // Changes are made one at a time; SQLite would serialize them anyway, but waiting here
     // costs no busy-timeout polling.
     std::mutex writeMutex_;
+    std::unique_ptr<Deliverer> deliverer_;  // last: stopped before the rest goes
 };
 
 }  // namespace eft::server

@@ -1,101 +1,28 @@
 #include "store.h"
 
+#include "schema.h"
+
 #include <cmath>
 #include <unordered_map>
 
 namespace eft::server {
 namespace {
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS centers (
-  id      INTEGER PRIMARY KEY CHECK (id > 0),
-  name    TEXT NOT NULL,
-  country INTEGER NOT NULL CHECK (country IN (1, 2)));
-CREATE TABLE IF NOT EXISTS members (
-  id              INTEGER PRIMARY KEY CHECK (id > 0),
-  name            TEXT NOT NULL,
-  center_id       INTEGER NOT NULL REFERENCES centers(id),
-  member_type     INTEGER NOT NULL,
-  subscription    INTEGER NOT NULL DEFAULT 0,
-  tax_exempt      INTEGER NOT NULL DEFAULT 0,
-  down_payment    INTEGER NOT NULL DEFAULT 0,
-  contract_signed TEXT);
-CREATE TABLE IF NOT EXISTS charges (
-  id                    INTEGER PRIMARY KEY,
-  member_id             INTEGER NOT NULL REFERENCES members(id),
-  center_id             INTEGER NOT NULL REFERENCES centers(id),
-  source                INTEGER NOT NULL,
-  source_description    TEXT NOT NULL,
-  sweep_sequence        INTEGER NOT NULL,
-  sweep_date            TEXT NOT NULL,
-  type                  INTEGER NOT NULL,
-  conversion_rate       REAL NOT NULL,
-  royalty               REAL NOT NULL,
-  nac                   REAL NOT NULL,
-  royalty_reserve       REAL NOT NULL,
-  franchise_fee         REAL NOT NULL,
-  franchise_fee_reserve REAL NOT NULL,
-  gst                   REAL NOT NULL,
-  pst                   REAL NOT NULL,
-  nmc_payment           REAL NOT NULL,
-  trust_id              INTEGER NOT NULL DEFAULT 0,
-  state                 INTEGER NOT NULL DEFAULT 0 CHECK (state IN (0, 14, 20, 30)),
-  posted_rate REAL, posted_royalty REAL, posted_nac REAL, posted_royalty_reserve REAL,
-  posted_franchise_fee REAL, posted_franchise_fee_reserve REAL, posted_gst REAL, posted_pst REAL,
-  posted_nmc REAL, posted_trust INTEGER, posted_amount REAL,
-  saved_by INTEGER, saved_by_type INTEGER, saved_at TEXT, batch_cents INTEGER,
-  UNIQUE (member_id, center_id, source, sweep_sequence));
--- In the order the sweep goes out, so the sweep reply streams from the index with no sort.
-DROP INDEX IF EXISTS charges_by_state;
-CREATE INDEX IF NOT EXISTS charges_in_sweep_order
-  ON charges (state, center_id, member_id, source, sweep_sequence);
-CREATE TABLE IF NOT EXISTS batches (
-  batch_no    INTEGER PRIMARY KEY CHECK (batch_no > 0),
-  country     INTEGER NOT NULL,
-  exported_at TEXT NOT NULL,
-  person_id   INTEGER NOT NULL,
-  person_type INTEGER NOT NULL,
-  file_name   TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS batch_items (
-  batch_no        INTEGER NOT NULL REFERENCES batches(batch_no),
-  charge_id       INTEGER NOT NULL REFERENCES charges(id),
-  amount          REAL NOT NULL,
-  outcome         INTEGER CHECK (outcome IN (1, 2)),
-  outcome_at      TEXT,
-  outcome_by      INTEGER,
-  outcome_by_type INTEGER,
-  PRIMARY KEY (batch_no, charge_id));
-CREATE INDEX IF NOT EXISTS batch_items_pending ON batch_items (outcome, batch_no);
-CREATE TABLE IF NOT EXISTS center_accounts (
-  center_id    INTEGER PRIMARY KEY REFERENCES centers(id),
-  routing      TEXT,
-  institution  TEXT,
-  transit      TEXT,
-  account      TEXT NOT NULL,
-  account_type INTEGER NOT NULL CHECK (account_type IN (1, 2)));
-CREATE TABLE IF NOT EXISTS batch_files (
-  batch_no        INTEGER PRIMARY KEY REFERENCES batches(batch_no),
-  name            TEXT NOT NULL UNIQUE,
-  content         BLOB NOT NULL,
-  debit_count     INTEGER NOT NULL,
-  debit_cents     INTEGER NOT NULL,
-  credit_count    INTEGER NOT NULL,
-  credit_cents    INTEGER NOT NULL,
-  creation_number INTEGER,
-  published       INTEGER NOT NULL DEFAULT 0);
-CREATE TABLE IF NOT EXISTS originator_files (
-  originator_id TEXT PRIMARY KEY,
-  last_number   INTEGER NOT NULL);
-)sql";
 
 constexpr int kCleared = 1;
 constexpr int kFailed = 2;
 
 float single(const Statement& s, int column) { return static_cast<float>(s.real(column)); }
 
+// Without authentication there is no login to record.
+void bindLogin(Statement& s, int index, std::string_view login) {
+    if (login.empty()) s.bindNull(index);
+    else s.bind(index, login);
+}
+
 }  // namespace
 
-Store::Store(const std::filesystem::path& file) : db_(file) {
+Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
     createSchema();
     insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
     insertMember_ = db_.prepare(
@@ -123,7 +50,7 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "UPDATE charges SET state = 14, posted_rate = ?2, posted_royalty = ?3, posted_nac = ?4, "
         "posted_royalty_reserve = ?5, posted_franchise_fee = ?6, posted_franchise_fee_reserve = ?7, "
         "posted_gst = ?8, posted_pst = ?9, posted_nmc = ?10, posted_trust = ?11, posted_amount = ?12, "
-        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15, batch_cents = ?16 WHERE id = ?1 AND state = 0");
+        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15, batch_cents = ?16, saved_login = ?17 WHERE id = ?1 AND state = 0");
     // In the order the sweep rows go out, so the running OUT sum is the control's.
     centerSweep_ = db_.prepare(
         "SELECT ch.id, ch.type, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
@@ -131,7 +58,11 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "FROM charges ch JOIN members m ON m.id = ch.member_id "
         "WHERE ch.state = 0 AND ch.center_id = ?1 "
         "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
-    nextBatch_ = db_.prepare("SELECT COALESCE(MAX(batch_no), 0) + 1 FROM batches");
+    // Past every batch the database knows and every number seen used (a restored backup forgets
+    // the batches exported after it; their files remember them).
+    nextBatch_ = db_.prepare(
+        "SELECT MAX(COALESCE(MAX(batch_no), 0), "
+        "COALESCE((SELECT CAST(value AS INTEGER) FROM settings WHERE name = 'batch_floor'), 0)) + 1 FROM batches");
     savedCharges_ = db_.prepare(
         "SELECT ch.center_id, ce.name, COUNT(*), SUM(ch.batch_cents), a.routing, a.institution, a.transit, "
         "a.account, a.account_type "
@@ -139,8 +70,8 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "LEFT JOIN center_accounts a ON a.center_id = ch.center_id "
         "WHERE ch.state = 14 AND ce.country = ?1 GROUP BY ch.center_id ORDER BY ch.center_id");
     insertBatch_ = db_.prepare(
-        "INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, '')");
+        "INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name, login) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, '', ?6)");
     insertItem_ = db_.prepare(
         "INSERT INTO batch_items (batch_no, charge_id, amount) "
         "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
@@ -155,7 +86,7 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
     batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
     recordItems_ = db_.prepare(
-        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?8 "
         "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
         "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = ?7 AND state = 20)");
     clearCharges_ = db_.prepare(
@@ -166,22 +97,12 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "UPDATE charges SET state = 0, posted_rate = NULL, posted_royalty = NULL, posted_nac = NULL, "
         "posted_royalty_reserve = NULL, posted_franchise_fee = NULL, posted_franchise_fee_reserve = NULL, "
         "posted_gst = NULL, posted_pst = NULL, posted_nmc = NULL, posted_trust = NULL, posted_amount = NULL, "
-        "saved_by = NULL, saved_by_type = NULL, saved_at = NULL "
+        "saved_by = NULL, saved_by_type = NULL, saved_at = NULL, saved_login = NULL "
         "WHERE state = 20 AND member_id = ?2 AND (source = 2) = ?3 "
         "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 2)");
 }
 
-void Store::createSchema() {
-    Transaction t(db_, Transaction::Mode::Write);
-    db_.exec(kSchema);
-    // Databases made before saved charges carried their Total.
-    bool hasBatchCents = false;
-    Statement columns = db_.prepare("PRAGMA table_info(charges)");
-    while (columns.step()) hasBatchCents = hasBatchCents || columns.text(1) == "batch_cents";
-    columns = Statement();
-    if (!hasBatchCents) db_.exec("ALTER TABLE charges ADD COLUMN batch_cents INTEGER");
-    t.commit();
-}
+void Store::createSchema() { upgradeSchema(db_, file_); }
 
 bool Store::isEmpty() {
     Statement s = db_.prepare(
@@ -295,7 +216,8 @@ std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> Store::sweepTo
     return totals;
 }
 
-std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt) {
+std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
+                                              std::string_view login) {
     // A center's Totals are taken once, before the first of its charges changes state.
     std::unordered_map<std::int32_t, std::unordered_map<std::int64_t, std::optional<std::int64_t>>> totalsOf;
     for (std::size_t k = 0; k < records.size(); ++k) {
@@ -330,6 +252,7 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
         s.bind(8, double{p.gst}).bind(9, double{p.pst}).bind(10, double{p.nmc}).bind(11, int{r.trust});
         s.bind(12, static_cast<double>(cents) / 100.0).bind(13, r.personId).bind(14, int{r.personType});
         s.bind(15, savedAt).bind(16, cents);
+        bindLogin(s, 17, login);
         s.run();
         // The caller holds the write lock, so the state read above still stands.
         if (db_.changes() != 1) return SaveFailure{k, SaveRefusal::AlreadySaved};
@@ -362,12 +285,15 @@ std::vector<SavedCenter> Store::savedCenters(int country) {
 }
 
 std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
-                              std::int32_t personId, std::int16_t personType) {
+                              std::int32_t personId, std::int16_t personType, std::string_view login) {
     auto& next = nextBatch_.reuse();
     next.step();
     const auto batchNo = static_cast<std::int32_t>(next.integer(0));
     next.reuse();
-    insertBatch_.reuse().bind(1, batchNo).bind(2, country).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
+    auto& batch = insertBatch_.reuse().bind(1, batchNo).bind(2, country).bind(3, atText).bind(4, personId);
+    batch.bind(5, int{personType});
+    bindLogin(batch, 6, login);
+    batch.run();
     for (const std::int32_t center : centers) {
         insertItem_.reuse().bind(1, batchNo).bind(2, center).run();
         markExported_.reuse().bind(1, center).run();
@@ -435,9 +361,103 @@ std::vector<BatchFileRow> Store::unpublishedFiles() { return fileRows(db_, "WHER
 
 std::vector<BatchFileRow> Store::batchFiles() { return fileRows(db_, ""); }
 
-void Store::markPublished(std::int32_t batchNo) {
-    Statement s = db_.prepare("UPDATE batch_files SET published = 1 WHERE batch_no = ?1");
-    s.bind(1, batchNo).run();
+std::vector<std::string> Store::batchFileNames() {
+    std::vector<std::string> names;
+    Statement s = db_.prepare("SELECT name FROM batch_files");
+    while (s.step()) names.emplace_back(s.text(0));
+    return names;
+}
+
+void Store::markPublished(std::int32_t batchNo, std::string_view at) {
+    Statement s = db_.prepare("UPDATE batch_files SET published = 1, published_at = ?2 WHERE batch_no = ?1");
+    s.bind(1, batchNo);
+    if (at.empty()) s.bindNull(2);
+    else s.bind(2, at);
+    s.run();
+}
+
+std::optional<std::string> Store::setting(std::string_view name) {
+    Statement s = db_.prepare("SELECT value FROM settings WHERE name = ?1");
+    s.bind(1, name);
+    if (!s.step()) return std::nullopt;
+    return std::string(s.text(0));
+}
+
+void Store::setSetting(std::string_view name, std::string_view value) {
+    Statement s = db_.prepare("INSERT OR REPLACE INTO settings (name, value) VALUES (?1, ?2)");
+    s.bind(1, name).bind(2, value).run();
+}
+
+bool Store::isDemo() { return setting("demo") == "1"; }
+
+void Store::markDemo() { setSetting("demo", "1"); }
+
+std::int32_t Store::highestBatchNo() {
+    Statement s = db_.prepare("SELECT COALESCE(MAX(batch_no), 0) FROM batches");
+    s.step();
+    return static_cast<std::int32_t>(s.integer(0));
+}
+
+void Store::raiseBatchFloor(std::int32_t usedUpTo) {
+    const auto floor = setting("batch_floor");
+    if (floor && std::stoll(*floor) >= usedUpTo) return;
+    setSetting("batch_floor", std::to_string(usedUpTo));
+}
+
+void Store::setLastFileCreationNumber(std::string_view originatorId, std::int32_t number) {
+    Statement s = db_.prepare("INSERT OR REPLACE INTO originator_files (originator_id, last_number) VALUES (?1, ?2)");
+    s.bind(1, originatorId).bind(2, number).run();
+}
+
+std::vector<PendingDelivery> Store::pendingDeliveries() {
+    std::vector<PendingDelivery> out;
+    Statement s = db_.prepare(
+        "SELECT f.batch_no, f.name, (SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no) "
+        "FROM batch_files f WHERE f.published = 1 AND NOT EXISTS "
+        "(SELECT 1 FROM deliveries d WHERE d.batch_no = f.batch_no AND d.exit_status = 0) ORDER BY f.batch_no");
+    while (s.step()) out.push_back({static_cast<std::int32_t>(s.integer(0)), std::string(s.text(1)), s.integer(2)});
+    return out;
+}
+
+bool Store::delivered(std::int32_t batchNo) {
+    Statement s = db_.prepare("SELECT 1 FROM deliveries WHERE batch_no = ?1 AND exit_status = 0");
+    s.bind(1, batchNo);
+    return s.step();
+}
+
+void Store::recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
+                           std::string_view stderrHead) {
+    Statement s = db_.prepare(
+        "INSERT INTO deliveries (batch_no, attempt, started_at, exit_status, stderr) VALUES (?1, ?2, ?3, ?4, ?5)");
+    s.bind(1, batchNo).bind(2, attempt).bind(3, at).bind(4, exitStatus).bind(5, stderrHead).run();
+}
+
+std::vector<FileListing> Store::listFiles() {
+    std::vector<FileListing> out;
+    Statement s = db_.prepare(
+        "SELECT f.batch_no, f.name, b.country, f.debit_count, f.debit_cents, f.credit_count, f.credit_cents, "
+        "f.content, f.published, COALESCE(f.published_at, ''), "
+        "COALESCE((SELECT started_at FROM deliveries d WHERE d.batch_no = f.batch_no AND exit_status = 0), ''), "
+        "(SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no), "
+        "COALESCE((SELECT exit_status FROM deliveries d WHERE d.batch_no = f.batch_no ORDER BY attempt DESC LIMIT 1), 0), "
+        "COALESCE((SELECT stderr FROM deliveries d WHERE d.batch_no = f.batch_no ORDER BY attempt DESC LIMIT 1), '') "
+        "FROM batch_files f JOIN batches b ON b.batch_no = f.batch_no ORDER BY f.batch_no");
+    while (s.step()) {
+        FileListing f;
+        f.batchNo = static_cast<std::int32_t>(s.integer(0));
+        f.name = std::string(s.text(1));
+        f.country = static_cast<int>(s.integer(2));
+        f.summary = {s.integer(3), s.integer(4), s.integer(5), s.integer(6)};
+        f.content = std::string(s.text(7));
+        f.published = s.integer(8) != 0;
+        f.publishedAt = std::string(s.text(9));
+        f.deliveredAt = std::string(s.text(10));
+        f.attempts = s.integer(11);
+        f.lastStatus = s.integer(12);
+        f.lastStderr = std::string(s.text(13));
+        out.push_back(std::move(f));
+    }
+    return out;
 }
 
 void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& visit) {
@@ -464,10 +484,13 @@ bool Store::batchExists(std::int32_t batchNo) {
 }
 
 std::int64_t Store::recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
-                                  std::string_view at, std::int32_t personId, std::int16_t personType) {
+                                  std::string_view at, std::int32_t personId, std::int16_t personType,
+                                  std::string_view login) {
     auto& items = recordItems_.reuse();
     items.bind(1, batchNo).bind(2, cleared ? kCleared : kFailed).bind(3, at).bind(4, personId).bind(5, int{personType});
-    items.bind(6, memberId).bind(7, int{sourceTwo}).run();
+    items.bind(6, memberId).bind(7, int{sourceTwo});
+    bindLogin(items, 8, login);
+    items.run();
     const std::int64_t changed = db_.changes();
     if (changed > 0) (cleared ? clearCharges_ : failCharges_).reuse().bind(1, batchNo).bind(2, memberId).bind(3, int{sourceTwo}).run();
     return changed;

@@ -16,6 +16,12 @@
 //              published into the export folder; a crash between commit and publishing is
 //              finished from here at the next start
 // originator_files  the last CPA-005 file creation number used per originator id
+// settings     named values: "demo" (1 for a demo database, whose export may use the demo
+//              originator) and "batch_floor" (the highest batch number known to be used)
+// deliveries   each attempt to deliver a batch file: when, exit status, first lines of stderr
+//
+// Saves, exports and status commits record the authenticated login, when there is one,
+// beside the person id and type the control sends.
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
@@ -115,12 +121,34 @@ struct BatchFileRow {
     bool published = false;
 };
 
+// A published file not yet delivered, with the attempts so far.
+struct PendingDelivery {
+    std::int32_t batchNo = 0;
+    std::string name;
+    std::int64_t attempts = 0;
+};
+
+// A bank file as `eft-server files` lists it.
+struct FileListing {
+    std::int32_t batchNo = 0;
+    std::string name;
+    int country = 1;
+    bank::FileSummary summary;
+    std::string content;
+    bool published = false;
+    std::string publishedAt;   // empty when not recorded
+    std::string deliveredAt;   // empty until a delivery succeeded
+    std::int64_t attempts = 0;
+    std::int64_t lastStatus = 0;
+    std::string lastStderr;
+};
+
 class Store {
 public:
     explicit Store(const std::filesystem::path& file);
     Database& db() { return db_; }
 
-    // Creates the tables and indexes that are missing.
+    // Brings the schema up to this program's version (schema.h).
     void createSchema();
     bool isEmpty();
 
@@ -138,7 +166,8 @@ public:
     // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
     // order, as they stood before this save. Stops at the first record whose charge is unknown
     // or no longer in the sweep; the caller then rolls back.
-    std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt);
+    std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
+                                           std::string_view login = {});
 
     // The Total, in cents, of every charge of the center still in the sweep, by charge id;
     // nothing for a Total that no bank file can carry.
@@ -150,7 +179,17 @@ public:
     // Forms the next batch of a country from the saved charges of the given centers: they
     // become exported. The new batch number.
     std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
-                           std::int32_t personId, std::int16_t personType);
+                           std::int32_t personId, std::int16_t personType, std::string_view login = {});
+    std::int32_t highestBatchNo();
+    // Batch numbers up to `usedUpTo` are taken, whatever the batches table holds.
+    void raiseBatchFloor(std::int32_t usedUpTo);
+    void setLastFileCreationNumber(std::string_view originatorId, std::int32_t number);
+
+    // A demo database (seeded with demo or synthetic data) may export with the demo originator.
+    bool isDemo();
+    void markDemo();
+    std::optional<std::string> setting(std::string_view name);
+    void setSetting(std::string_view name, std::string_view value);
 
     // The next CPA-005 file creation number of the originator: 1 to 9999, then 1 again.
     std::int32_t nextFileCreationNumber(std::string_view originatorId);
@@ -160,7 +199,15 @@ public:
     void insertBatchFile(const BatchFileRow& file, std::optional<std::int32_t> creationNumber);
     std::vector<BatchFileRow> unpublishedFiles();
     std::vector<BatchFileRow> batchFiles();
-    void markPublished(std::int32_t batchNo);
+    std::vector<std::string> batchFileNames();
+    void markPublished(std::int32_t batchNo, std::string_view at = {});
+
+    std::vector<PendingDelivery> pendingDeliveries();
+    // Whether a delivery of the batch's file succeeded.
+    bool delivered(std::int32_t batchNo);
+    void recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
+                        std::string_view stderrHead);
+    std::vector<FileListing> listFiles();
 
     // Every exported item still waiting for its status, by batch and center.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
@@ -170,10 +217,12 @@ public:
     // "-" reference, the others otherwise); cleared items leave the sweep for good, failed
     // ones return to it. The number of items changed; 0 when the reference has none waiting.
     std::int64_t recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
-                               std::string_view at, std::int32_t personId, std::int16_t personType);
+                               std::string_view at, std::int32_t personId, std::int16_t personType,
+                               std::string_view login = {});
 
 private:
     Database db_;
+    std::filesystem::path file_;
     Statement insertCenter_, insertMember_, insertCharge_;
     Statement sweepRows_, countSweep_;
     Statement saveCharge_, chargeState_, centerSweep_;

@@ -44,6 +44,7 @@ inline constexpr ChargeKey kDues2002{2002, 34, 1, 1};       // Canada, type 3, e
 // Centers 12 and 15 (United States) and 34 (Canada).
 inline void fillFixture(Store& store) {
     Transaction t(store.db(), Transaction::Mode::Write);
+    store.markDemo();  // fictitious accounts, exported with the demo originator
     store.insertCenter({12, "Austin North", 1});
     store.insertCenter({15, "Boise & Sons <West>", 1});
     store.insertCenter({34, "Montr\u00e9al Plateau", 2});

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "net/pages.h"
+#include "server/seed.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -156,6 +157,8 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
         if (j.contains("status") && j.contains("bytes")) requests.push_back(j);
     }
     EXPECT_EQ(start.value("authentication", ""), "on");
+    EXPECT_EQ(start.value("originator", ""), "the demo originator (fictitious bank details)");
+    EXPECT_TRUE(start["workers"].is_number()) << start;
     EXPECT_EQ(start.value("tls", ""), "off");
     EXPECT_EQ(start.value("database", ""), db(dir));
     EXPECT_EQ(start.value("export_dir", ""), (dir.path() / "out").string());
@@ -214,6 +217,75 @@ TEST_F(ServiceTest, StartUpRefusalsLeaveNoDatabase) {
     const Ran version = runProgram(std::string(EFT_SERVER_PATH) + " --version");
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(std::regex_match(version.out, std::regex("eft-server [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+}
+
+TEST_F(ServiceTest, SavesAndExportsRecordTheLoginBesideThePersonId) {
+    ServerProcess server({"--db=" + db(dir), "--seed-demo", "--credentials=" + credentialsFile(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string alice = std::string("alice:") + kPassword;
+    std::string body;
+    {
+        Store store(db(dir));
+        body = controlSaveBody(store, 1, 3, 4242, 3);
+    }
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = body, .user = alice}).status, 200);
+    EXPECT_EQ(fetch(pages::exportAddress(server.base(), 4242, 3), {.user = alice}).status, 200);
+    Store store(db(dir));
+    Statement saved = store.db().prepare(
+        "SELECT COUNT(*), MIN(saved_by), MIN(saved_by_type), MIN(saved_login), MAX(saved_login) FROM charges "
+        "WHERE state = 20");
+    ASSERT_TRUE(saved.step());
+    EXPECT_EQ(saved.integer(0), 3);
+    EXPECT_EQ(saved.integer(1), 4242);
+    EXPECT_EQ(saved.integer(2), 3);
+    EXPECT_EQ(saved.text(3), "alice");
+    EXPECT_EQ(saved.text(4), "alice");
+    Statement batch = store.db().prepare("SELECT person_id, login FROM batches");
+    ASSERT_TRUE(batch.step());
+    EXPECT_EQ(batch.integer(0), 4242);
+    EXPECT_EQ(batch.text(1), "alice");
+}
+
+TEST_F(ServiceTest, CommandLineEdges) {
+    const std::string server = EFT_SERVER_PATH;
+    const struct {
+        const char* what;
+        std::string command;
+        std::string input;
+        int status;  // -1: any failure
+        const char* says;
+    } cases[] = {
+        {"name with a colon", server + " --hash-password bad:name", "pw\n", 2, "cannot go in a credentials file"},
+        {"name starting with #", server + " --hash-password '#alice'", "pw\n", 2, "cannot go in a credentials file"},
+        {"bad variable", "EFT_PORT=eighty " + server + " --db=" + db(dir), "", -1, "EFT_PORT=eighty"},
+        {"variable beaten by the option", "EFT_PORT=eighty " + server + " --db=" + db(dir) + " --port=x", "", -1,
+         "--port"},
+        {"partial originator", server + " --db=" + db(dir) + " --originator=" + (dir.path() / "o.json").string(), "", 1,
+         "companyShortName"},
+    };
+    std::ofstream(dir.path() / "o.json") << R"({"companyName": "Franchisor Inc"})";
+    for (const auto& c : cases) {
+        const Ran ran = runProgram(c.command, c.input);
+        if (c.status < 0) EXPECT_NE(ran.status, 0) << c.what << ": " << ran.out;
+        else EXPECT_EQ(ran.status, c.status) << c.what << ": " << ran.out;
+        EXPECT_NE(ran.out.find(c.says), std::string::npos) << c.what << ": " << ran.out;
+    }
+    EXPECT_EQ(runProgram("EFT_PORT=x " + server + " --db=" + db(dir) + " --port=x").out.find("EFT_PORT"), std::string::npos);
+}
+
+TEST_F(ServiceTest, WithoutAnOriginatorOnlyADemoDatabaseExports) {
+    {
+        Store store(db(dir));
+        fillFixture(store);
+        store.db().exec("DELETE FROM settings WHERE name = 'demo'");
+    }
+    ServerProcess server({"--db=" + db(dir), "--log-format=json"}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const Fetched refused = fetch(pages::exportAddress(server.base(), 9, 2));
+    EXPECT_NE(refused.body.find("not a demo one"), std::string::npos) << refused.body;
+    // The failure is logged with its reason, as JSON like every line.
+    const std::string log = server.logWith("not a demo one");
+    EXPECT_NE(log.find("\"event\":\"export\""), std::string::npos) << log;
 }
 
 // A page on a name the attacker points at 127.0.0.1 is same-origin to the browser; without

@@ -4,6 +4,8 @@
 #include <pugixml.hpp>
 
 #include "server/form.h"
+#include "server/save_body.h"
+#include "server/status_form.h"
 #include "server_fixture.h"
 
 namespace eft::server::testing {
@@ -18,7 +20,8 @@ protected:
     // Batch 1: centers 12 (1001 twice) and 15 (1002, source 2). Batch 2: center 34 (2001, and
     // 2002 source 2).
     void SetUp() override {
-        ASSERT_EQ(service->save(bodyFor({kDues1001, kDues1001Second, kNmc1002, kDues2001, kNmc2002})), "");
+        ASSERT_EQ(service->save(readSaveBody(bodyFor({kDues1001, kDues1001Second, kNmc1002, kDues2001, kNmc2002})), "ann"),
+                  "");
         service->exportBatches(9, 2);
         ASSERT_EQ(count("SELECT COUNT(*) FROM batches"), 2);
     }
@@ -59,11 +62,17 @@ TEST_F(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
 }
 
 TEST_F(StatusTest, ClearedItemsLeaveForGoodAndFailedOnesReturnToTheSweep) {
-    EXPECT_EQ(service->commitStatus("GoodMemb=1001&GoodMemb=1001&BadMemb=-1002&PersonID=9&PersonType=2&BatchNo=1&"), "");
+    // Committed by login "bob": recorded beside the person id the control sends.
+    EXPECT_EQ(service->commitStatus(
+                  parseStatusBody("GoodMemb=1001&GoodMemb=1001&BadMemb=-1002&PersonID=9&PersonType=2&BatchNo=1&"), "bob"),
+              "");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM batch_items WHERE batch_no = 1 AND outcome_by = 9 AND outcome_login = 'bob'"), 3);
     EXPECT_EQ(stateOf(kDues1001), kCleared);
     EXPECT_EQ(stateOf(kDues1001Second), kCleared);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE member_id = 1001 AND saved_login = 'ann'"), 2);
     EXPECT_EQ(stateOf(kNmc1002), kInSweep);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE member_id = 1002 AND posted_amount IS NOT NULL"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE member_id = 1002 AND "
+                    "(posted_amount IS NOT NULL OR saved_login IS NOT NULL)"), 0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM batch_items WHERE batch_no = 1 AND outcome = 1 AND outcome_by = 9"), 2);
     EXPECT_EQ(pendingItems(), 2);  // batch 2 still waits
     EXPECT_EQ(service->batchListXml().find("<BatchControl>1</BatchControl>"), std::string::npos);

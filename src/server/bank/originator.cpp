@@ -12,7 +12,9 @@
 namespace eft::server::bank {
 namespace {
 
-std::vector<std::pair<const char*, std::string Originator::*>> fields() {
+}  // namespace
+
+std::vector<std::pair<const char*, std::string Originator::*>> originatorFields() {
     return {{"companyName", &Originator::companyName},
             {"companyShortName", &Originator::companyShortName},
             {"companyId", &Originator::companyId},
@@ -29,6 +31,8 @@ std::vector<std::pair<const char*, std::string Originator::*>> fields() {
             {"returnTransit", &Originator::returnTransit},
             {"returnAccount", &Originator::returnAccount}};
 }
+
+namespace {
 
 void require(bool ok, const char* field, const std::string& value, const char* rule) {
     if (!ok) throw FieldError(std::string(field) + " \"" + value + "\" must be " + rule);
@@ -75,7 +79,7 @@ Originator loadOriginator(const std::filesystem::path& file) {
         throw std::runtime_error(where + "is not JSON (" + e.what() + ")");
     }
     if (!json.is_object()) throw std::runtime_error(where + "must hold one JSON object");
-    const auto known = fields();
+    const auto known = originatorFields();
     for (const auto& [key, value] : json.items()) {
         auto it = known.begin();
         while (it != known.end() && key != it->first) ++it;
@@ -83,6 +87,9 @@ Originator loadOriginator(const std::filesystem::path& file) {
         if (!value.is_string()) throw std::runtime_error(where + "field \"" + key + "\" must be a text");
         o.*(it->second) = value.get<std::string>();
     }
+    // A real originator names every field: a default left in place would send demo details to a bank.
+    for (const auto& [key, member] : known)
+        if (!json.contains(key)) throw std::runtime_error(where + "the field \"" + std::string(key) + "\" is missing");
     try {
         validate(o);
     } catch (const FieldError& e) {

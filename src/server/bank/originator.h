@@ -1,7 +1,7 @@
 #pragma once
 // Who sends the bank files: the franchisor's company and the banks it deals with, read from a
-// JSON file (--originator FILE). Every field has a demo default, so a missing file or field
-// still gives files a test bank reads; the numbers are fictitious.
+// JSON file (--originator FILE) that names every field. Without a file the demo defaults hold
+// (fictitious numbers), and only a demo database exports with them.
 //
 //   {
 //     "companyName": "EFTMEMB DEMO",          NACHA company name (16), CPA long name (30)
@@ -22,6 +22,9 @@
 //   }
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace eft::server::bank {
 
@@ -43,13 +46,16 @@ struct Originator {
     std::string returnAccount = "1234567";
 };
 
+// The fields of a file, by name, in the order above.
+std::vector<std::pair<const char*, std::string Originator::*>> originatorFields();
+
 // Checks every field against what the files can carry; throws FieldError naming the first
 // that cannot be carried.
 void validate(const Originator& o);
 
-// The demo defaults for an empty path; otherwise the file, whose fields replace the defaults.
-// Throws std::runtime_error naming the file and the fault (unreadable, not JSON, a field that
-// is not a text, an unknown field, a value that fails validate()).
+// The demo defaults for an empty path; otherwise the file. Throws std::runtime_error naming the
+// file and the fault (unreadable, not JSON, a field that is not a text, an unknown or missing
+// field, a value that fails validate()).
 Originator loadOriginator(const std::filesystem::path& file);
 
 }  // namespace eft::server::bank

@@ -1,0 +1,76 @@
+#include "csv_reader.h"
+
+#include <csv.h>
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+namespace eft::server {
+namespace {
+
+struct Parse {
+    const std::function<void(const CsvRecord&)>* visit = nullptr;
+    std::vector<std::string> fields;
+    std::size_t used = 0;  // fields of the record so far; the strings keep their capacity
+    std::size_t line = 0;  // the line being fed
+    std::size_t start = 0;  // the line the record under way started on; 0 between records
+};
+
+void onField(void* text, std::size_t length, void* data) {
+    auto& p = *static_cast<Parse*>(data);
+    if (p.used == p.fields.size()) p.fields.emplace_back();
+    p.fields[p.used++].assign(text != nullptr ? static_cast<const char*>(text) : "", length);
+}
+
+void onRecord(int, void* data) {
+    auto& p = *static_cast<Parse*>(data);
+    p.fields.resize(p.used);
+    (*p.visit)(CsvRecord{p.start, p.fields});
+    p.used = 0;
+    p.start = 0;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool blank(std::string_view line) { return line.find_first_not_of("\r\n") == std::string_view::npos; }
+
+}  // namespace
+
+void readCsv(const std::filesystem::path& file, const std::function<void(const CsvRecord&)>& visit) {
+    const std::string name = file.string();
+    std::unique_ptr<std::FILE, FileCloser> in(std::fopen(name.c_str(), "rb"));
+    if (!in) throw CsvError(name + ": cannot be read");
+    csv_parser parser{};
+    if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw CsvError(name + ": out of memory");
+    const std::unique_ptr<csv_parser, void (*)(csv_parser*)> owner(&parser, csv_free);
+    Parse p;
+    p.visit = &visit;
+    // Fed a line at a time, so the line a record starts on is known: libcsv itself counts none.
+    char* buffer = nullptr;
+    std::size_t capacity = 0;
+    const std::unique_ptr<char*, void (*)(char**)> bufferOwner(&buffer, [](char** b) { std::free(*b); });
+    ssize_t length = 0;
+    while ((length = ::getline(&buffer, &capacity, in.get())) >= 0) {
+        std::string_view line(buffer, static_cast<std::size_t>(length));
+        ++p.line;
+        if (p.line == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+        if (p.start == 0) {
+            if (blank(line)) continue;
+            p.start = p.line;
+        }
+        if (csv_parse(&parser, line.data(), line.size(), onField, onRecord, &p) != line.size())
+            throw CsvError(name + ":" + std::to_string(p.start) + ": row: not well-formed CSV (" +
+                           csv_strerror(csv_error(&parser)) + ")");
+    }
+    if (std::ferror(in.get())) throw CsvError(name + ": cannot be read");
+    if (csv_fini(&parser, onField, onRecord, &p) != 0)
+        throw CsvError(name + ":" + std::to_string(p.start) + ": row: a quoted field is never closed");
+}
+
+}  // namespace eft::server

@@ -1,0 +1,254 @@
+// The importer on tables of good and bad lines: every fault named as file:line: column, the
+// import all or nothing, idempotent, and never touching a charge that left the sweep.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "server/import/importer.h"
+#include "server_fixture.h"
+
+namespace eft::server {
+namespace {
+
+using testing::TempDir;
+
+constexpr const char* kCenterHeader = "CenterID,Name,Country,Routing,Institution,Transit,Account,AccountType\n";
+constexpr const char* kMemberHeader =
+    "MemberID,Name,CenterID,MemberType,SubscriptionMembership,SalesTaxExempt,DownPayment,ContractSigned\n";
+constexpr const char* kChargeHeader =
+    "MemberID,CenterID,Source,SweepSequence,SourceDescription,SweepDate,Type,ConversionRate,Royalty,NAC,"
+    "RoyaltyReserve,FranchiseFee,FranchiseFeeReserve,GST,PST,NMCPayment,TrustID\n";
+
+class ImportTest : public ::testing::Test {
+protected:
+    ImportTest() : store(dir.path() / "eft.db") { testing::fillFixture(store); }
+
+    std::filesystem::path write(const std::string& name, const std::string& text) {
+        const std::filesystem::path file = dir.path() / name;
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+        return file;
+    }
+
+    std::int64_t count(const char* sql) {
+        Statement s = store.db().prepare(sql);
+        s.step();
+        return s.integer(0);
+    }
+
+    std::int64_t rows() {
+        return count("SELECT (SELECT COUNT(*) FROM centers) + (SELECT COUNT(*) FROM members) + "
+                     "(SELECT COUNT(*) FROM charges) + (SELECT COUNT(*) FROM center_accounts)");
+    }
+
+    ImportReport run(const std::vector<std::filesystem::path>& files, bool dryRun = false) {
+        return importCsv(store, files, dryRun);
+    }
+
+    TempDir dir;
+    Store store;
+};
+
+struct LineCase {
+    const char* name;
+    const char* header;
+    const char* line;
+    const char* fault;  // "Column: reason" as reported after "file:2: "; empty: the line is good
+};
+
+class ImportLineTest : public ImportTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(ImportLineTest, FaultIsNamedByFileLineAndColumnAndNothingIsWritten) {
+    const LineCase& c = GetParam();
+    const auto file = write("table.csv", std::string(c.header) + c.line + "\n");
+    const std::int64_t before = rows();
+    const ImportReport report = run({file});
+    if (std::string(c.fault).empty()) {
+        EXPECT_EQ(report.faultCount, 0) << (report.faults.empty() ? "" : report.faults[0]);
+        EXPECT_TRUE(report.written);
+        EXPECT_GT(rows(), before);
+        return;
+    }
+    ASSERT_EQ(report.faultCount, 1);
+    EXPECT_EQ(report.faults[0].rfind(file.string() + ":2: " + c.fault, 0), 0u) << report.faults[0];
+    EXPECT_FALSE(report.written);
+    EXPECT_EQ(rows(), before);
+}
+
+// Fixture: centers 12, 15 (United States) and 34 (Canada); members 1001 to 1003 and 2001, 2002.
+const LineCase kLines[] = {
+    {"GoodUsCenter", kCenterHeader, "77,Dallas East,1,021000021,,,55501234,checking", ""},
+    {"GoodCanadianCenter", kCenterHeader, "78,\"Laval, Nord\",2,,815,12345,1234567,savings", ""},
+    {"CenterWithoutAccount", kCenterHeader, "79,No Bank Yet,1,,,,,", ""},
+    {"CountryOutOfRange", kCenterHeader, "80,X,3,,,,,", "Country: 3 is outside 1 to 2"},
+    {"RoutingCheckDigit", kCenterHeader, "81,X,1,021000022,,,5550,checking", "Routing: \"021000022\" is not a routing number"},
+    {"InstitutionDigits", kCenterHeader, "82,X,2,,15,12345,1234567,checking", "Institution: \"15\" is not an institution number"},
+    {"TransitDigits", kCenterHeader, "83,X,2,,815,1234,1234567,checking", "Transit: \"1234\" is not a transit number"},
+    {"RoutingOnCanadianCenter", kCenterHeader, "84,X,2,021000021,815,12345,1234567,checking", "Routing: given for a Canadian center"},
+    {"AccountType", kCenterHeader, "85,X,1,021000021,,,5550,current", "AccountType: \"current\" is not checking or savings"},
+    {"BankNumbersWithoutAccount", kCenterHeader, "86,X,1,021000021,,,,", "Account: empty, while the bank's numbers are given"},
+    {"CenterIdPast32Bits", kCenterHeader, "2147483648,X,1,,,,,", "CenterID: 2147483648 is outside 1 to 2147483647"},
+    {"CenterIdNotANumber", kCenterHeader, "12a,X,1,,,,,", "CenterID: \"12a\" is not a whole number"},
+    {"EmptyName", kCenterHeader, "87,,1,,,,,", "Name: empty, and it is required"},
+    {"CountryOfCenterInUse", kCenterHeader, "12,Austin North,2,,,,,", "Country: center 12 has members or charges"},
+    {"GoodMember", kMemberHeader, "1004,\"O'Hara, \"\"Kit\"\"\",15,2,1,0,true,2010-06-30", ""},
+    {"MemberOfMissingCenter", kMemberHeader, "1005,X,99,1,0,0,0,", "CenterID: no center 99 in the database or the import"},
+    {"FlagWord", kMemberHeader, "1006,X,12,1,yes,0,0,", "SubscriptionMembership: \"yes\" is not a flag"},
+    {"NotUtf8", kMemberHeader, "1007,\xff\xfe,12,1,0,0,0,", "Name: not UTF-8 text"},
+    {"ControlCharacter", kMemberHeader, "1008,A\x01" "B,12,1,0,0,0,", "Name: not UTF-8 text, or holds a control character"},
+    {"ImpossibleDate", kMemberHeader, "1009,X,12,1,0,0,0,2011-02-30", "ContractSigned: \"2011-02-30\" is not a date"},
+    {"MemberTypePast16Bits", kMemberHeader, "1010,X,12,40000,0,0,0,", "MemberType: 40000 is outside 0 to 32767"},
+    {"GoodCharge", kChargeHeader, "1003,15,1,2,Membership dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0", ""},
+    {"GoodChargeWithDefaults", "MemberID,CenterID,Source,SweepSequence,SourceDescription,SweepDate,Type\n",
+     "1003,15,2,7,NMC payment,2011-03-15T06:00:00,2", ""},
+    {"SweepSequencePast16Bits", kChargeHeader, "1003,15,1,40000,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0",
+     "SweepSequence: 40000 is outside 1 to 32767"},
+    {"SourceZero", kChargeHeader, "1003,15,0,3,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0", "Source: 0 is outside 1 to 32767"},
+    {"TypeFour", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,4,1,20,0,0,0,0,0,0,0,0", "Type: 4 is outside 1 to 3"},
+    {"AmountPastCentLimit", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,1,131072,0,0,0,0,0,0,0,0",
+     "Royalty: 131072 is beyond 131,072.00"},
+    {"AmountJustBelowCentLimit", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,1,131071.99,0,0,0,0,0,0,0,0", ""},
+    {"NegativeAmountPastLimit", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,2,1,0,0,0,0,0,0,0,-200000,0",
+     "NMCPayment: -200000 is beyond"},
+    {"ThreeDecimals", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,1,20.005,0,0,0,0,0,0,0,0",
+     "Royalty: 20.005 has more than 2 decimals"},
+    {"Exponent", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,1,2e1,0,0,0,0,0,0,0,0", "Royalty: \"2e1\" is not a decimal number"},
+    {"ZeroRate", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,0,20,0,0,0,0,0,0,0,0", "ConversionRate: 0 is not a rate"},
+    {"MissingMember", kChargeHeader, "999,15,1,3,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0",
+     "MemberID: no member 999 in the database or the import"},
+    {"MissingCenter", kChargeHeader, "1003,99,1,3,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0",
+     "CenterID: no center 99 in the database or the import"},
+    {"TrustIdNegative", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,-1", "TrustID: -1 is outside 0 to"},
+    {"MissingField", kChargeHeader, "1003,15,1,3,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0", "row: 16 fields where the header has 17"},
+    {"UnclosedQuote", kChargeHeader, "1003,15,1,3,\"Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0", "row: a quoted field is never closed"},
+    {"QuoteInsideField", kChargeHeader, "1003,15,1,3,Du\"es,2011-03-15,1,1,20,0,0,0,0,0,0,0,0", "row: not well-formed CSV"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, ImportLineTest, ::testing::ValuesIn(kLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ImportTest, TheReadmeSamplesImport) {
+    const std::filesystem::path samples = EFT_SAMPLES_DIR;
+    const ImportReport report = run({samples / "charges.csv", samples / "members.csv", samples / "centers.csv"});
+    ASSERT_EQ(report.faultCount, 0) << report.faults[0];
+    EXPECT_EQ(report.tables[0].added, 4);
+    EXPECT_EQ(report.tables[1].added, 4);
+    EXPECT_EQ(report.tables[2].added, 6);
+}
+
+TEST_F(ImportTest, HeaderFaultsNameTheColumn) {
+    const auto unknown = write("a.csv", "CenterID,Name,Country,Colour\n1,X,1,red\n");
+    const auto missing = write("b.csv", "MemberID,Name,CenterID\n");
+    const auto none = write("c.csv", "Colour,Size\n");
+    const ImportReport report = run({unknown, missing, none});
+    ASSERT_EQ(report.faultCount, 3);
+    EXPECT_EQ(report.faults[0], none.string() + ":1: header: names no table (centers have Country, members MemberID, charges Source)");
+    EXPECT_EQ(report.faults[1], unknown.string() + ":1: Colour: not a column of this table");
+    EXPECT_EQ(report.faults[2], missing.string() + ":1: MemberType: missing from the header");
+}
+
+TEST_F(ImportTest, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFieldsKeepTheirText) {
+    const auto charges = write("charges.csv", std::string(kChargeHeader) +
+                                                  "5001,90,1,1,\"Dues, \"\"March\"\"\r\nsecond line\",2011-03-01,1,1,10,0,0,0,0,0,0,0,0\r\n"
+                                                  "5001,90,1,2,Dues,2011-03-15,1,1,10.5,0,0,0,0,0,0,0,0\r\n");
+    const auto members = write("members.csv", "\xEF\xBB\xBF" + std::string(kMemberHeader) + "5001,Zoë Ng,90,1,0,0,0,\n");
+    const auto centers = write("centers.csv", std::string(kCenterHeader) + "90,Reno,1,021000021,,,123,savings\n");
+    const ImportReport report = run({charges, members, centers});
+    ASSERT_EQ(report.faultCount, 0) << report.faults[0];
+    EXPECT_EQ(report.tables[0].added, 1);
+    EXPECT_EQ(report.tables[1].added, 1);
+    EXPECT_EQ(report.tables[2].added, 2);
+    Statement s = store.db().prepare("SELECT source_description FROM charges WHERE member_id = 5001 ORDER BY sweep_sequence");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "Dues, \"March\"\r\nsecond line");
+    Statement m = store.db().prepare("SELECT name FROM members WHERE id = 5001");
+    ASSERT_TRUE(m.step());
+    EXPECT_EQ(m.text(0), "Zoë Ng");
+
+    // A record over two lines: the next fault is counted from the line the record after it starts on.
+    const auto bad = write("bad.csv", std::string(kChargeHeader) +
+                                          "5001,90,1,3,\"two\nlines\",2011-03-01,1,1,10,0,0,0,0,0,0,0,0\n"
+                                          "5001,90,1,4,Dues,2011-03-01,9,1,10,0,0,0,0,0,0,0,0\n");
+    const ImportReport again = run({bad});
+    ASSERT_EQ(again.faultCount, 1);
+    EXPECT_EQ(again.faults[0].rfind(bad.string() + ":4: Type:", 0), 0u) << again.faults[0];
+}
+
+TEST_F(ImportTest, OneBadLineRefusesEverythingAndFaultsStopAtAHundred) {
+    std::string text = kCenterHeader;
+    for (int id = 100; id < 250; ++id) text += std::to_string(id) + ",Center,1,,,,,\n";
+    for (int id = 300; id < 450; ++id) text += std::to_string(id) + ",Center,9,,,,,\n";
+    const auto file = write("centers.csv", text);
+    const std::int64_t before = rows();
+    const ImportReport report = run({file});
+    EXPECT_EQ(report.faultCount, 150);
+    EXPECT_EQ(report.faults.size(), kMaxImportLines);
+    EXPECT_EQ(report.tables[0].added, 150);
+    EXPECT_EQ(report.tables[0].refused, 150);
+    EXPECT_FALSE(report.written);
+    EXPECT_EQ(rows(), before);
+    EXPECT_NE(importReportText(report, false).find("... and 50 more faults"), std::string::npos);
+}
+
+TEST_F(ImportTest, DuplicateKeysInOneImportNameTheFirstLine) {
+    const auto a = write("a.csv", std::string(kChargeHeader) + "1003,15,1,5,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0\n");
+    const auto b = write("b.csv", std::string(kChargeHeader) + "1003,15,1,5,Dues,2011-03-15,1,1,21,0,0,0,0,0,0,0,0\n");
+    const auto c = write("c.csv", std::string(kCenterHeader) + "91,A,1,,,,,\n91,B,1,,,,,\n");
+    const ImportReport report = run({a, b, c});
+    ASSERT_EQ(report.faultCount, 2);
+    EXPECT_EQ(report.faults[0], c.string() + ":3: CenterID: center 91 is already on " + c.string() + ":2");
+    EXPECT_EQ(report.faults[1], b.string() + ":2: row: the charge of member 1003 at center 15, source 1, sequence 5 is already on " +
+                                    a.string() + ":2");
+}
+
+TEST_F(ImportTest, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLeftAlone) {
+    const std::string line1001 = "1001,12,1,1,Membership dues,2011-03-01T06:00:00,1,1,25,10,5,40,8,0,0,0,0\n";
+    const auto file = write("charges.csv", std::string(kChargeHeader) + line1001 +
+                                               "1003,15,1,1,Membership dues,2011-03-01T06:00:00,1,1,22.5,0,0,0,0,0,0,0,0\n"
+                                               "1003,15,1,9,Membership dues,2011-03-01T06:00:00,1,1,9,0,0,0,0,0,0,0,0\n");
+    // 1001/12/1/1 is the fixture's as it stands; 1003's first charge gets a new royalty; the third is new.
+    const ImportReport first = run({file});
+    ASSERT_EQ(first.faultCount, 0) << first.faults[0];
+    const ImportCounts& c = first.tables[2];
+    EXPECT_EQ((std::vector<std::int64_t>{c.added, c.changed, c.unchanged, c.skipped}), (std::vector<std::int64_t>{1, 1, 1, 0}));
+
+    const ImportReport second = run({file});
+    const ImportCounts& again = second.tables[2];
+    EXPECT_EQ((std::vector<std::int64_t>{again.added, again.changed, again.unchanged}), (std::vector<std::int64_t>{0, 0, 3}));
+
+    // Saved, exported or cleared: never changed, and reported.
+    store.db().exec("UPDATE charges SET state = 14 WHERE member_id = 1001 AND sweep_sequence = 1");
+    store.db().exec("UPDATE charges SET state = 30 WHERE member_id = 1003 AND sweep_sequence = 9");
+    const auto changed = write("changed.csv", std::string(kChargeHeader) +
+                                                  "1001,12,1,1,Membership dues,2011-03-01T06:00:00,1,1,99,10,5,40,8,0,0,0,0\n"
+                                                  "1003,15,1,9,Membership dues,2011-03-01T06:00:00,1,1,9,0,0,0,0,0,0,0,0\n");
+    const ImportReport third = run({changed});
+    EXPECT_EQ(third.tables[2].skipped, 2);
+    EXPECT_EQ(third.tables[2].changed, 0);
+    ASSERT_EQ(third.skips.size(), 2u);
+    EXPECT_EQ(third.skips[0], changed.string() +
+                                  ":2: the charge of member 1001 at center 12, source 1, sequence 1: already saved; left as it is");
+    EXPECT_NE(third.skips[1].find("already cleared"), std::string::npos);
+    EXPECT_EQ(count("SELECT royalty FROM charges WHERE member_id = 1001 AND sweep_sequence = 1"), 25);
+}
+
+TEST_F(ImportTest, DryRunReportsTheSameAndWritesNothing) {
+    const auto centers = write("centers.csv", std::string(kCenterHeader) + "92,Tulsa,1,021000021,,,42,checking\n"
+                                                                            "12,Austin North (renamed),1,011000015,,,12345678,checking\n");
+    const std::int64_t before = rows();
+    const ImportReport dry = run({centers}, true);
+    EXPECT_FALSE(dry.written);
+    EXPECT_EQ(rows(), before);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM centers WHERE name = 'Austin North'"), 1);
+    const ImportReport real = run({centers});
+    EXPECT_TRUE(real.written);
+    for (const ImportReport* r : {&dry, &real}) {
+        EXPECT_EQ(r->tables[0].added, 1);
+        EXPECT_EQ(r->tables[0].changed, 1);
+    }
+    EXPECT_EQ(importReportText(dry, true).rfind("Dry run, nothing was written", 0), 0u);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM centers WHERE name = 'Austin North (renamed)'"), 1);
+}
+
+}  // namespace
+}  // namespace eft::server
