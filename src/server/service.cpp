@@ -12,6 +12,7 @@
 #include "seed.h"
 #include "status_form.h"
 #include "store.h"
+#include "text/text_forms.h"
 #include "xml_text.h"
 
 namespace eft::server {
@@ -32,7 +33,8 @@ std::string refusalText(SaveRefusal refusal) {
         case SaveRefusal::AlreadySaved: return "is not in the sweep (already saved)";
         case SaveRefusal::Exported: return "is not in the sweep (already exported in a batch)";
         case SaveRefusal::Cleared: return "is not in the sweep (already cleared)";
-        case SaveRefusal::TooLarge: return "has a Total of 1,000,000,000 or more, which no bank file can carry";
+        case SaveRefusal::TooLarge: return std::string("has a Total ") + kAboveCentExactText;
+        case SaveRefusal::CenterFull: break;  // worded by its caller, which knows the amount
         case SaveRefusal::None: break;
     }
     return {};
@@ -235,9 +237,16 @@ std::string Service::save(const std::vector<SaveRecord>& records) {
         Transaction t(store->db(), Transaction::Mode::Write);
         if (const auto failure = store->saveCharges(records, now)) {
             const SaveRecord& r = records[failure->index];
-            return "Record SQL" + std::to_string(failure->index + 1) + ": member " + std::to_string(r.key.memberId) +
-                   " at center " + std::to_string(r.key.centerId) + " (source " + std::to_string(r.key.source) +
-                   ", sequence " + std::to_string(r.key.sweepSequence) + ") " + refusalText(failure->refusal);
+            const std::string record = "Record SQL" + std::to_string(failure->index + 1) + ": member " +
+                                       std::to_string(r.key.memberId) + " at center " + std::to_string(r.key.centerId) +
+                                       " (source " + std::to_string(r.key.source) + ", sequence " +
+                                       std::to_string(r.key.sweepSequence) + ") ";
+            if (failure->refusal == SaveRefusal::CenterFull)
+                return record + "would take the saved amount of center " + text::centerNumber(r.key.centerId) +
+                       " to " + text::money(text::Cents{failure->centerCents}) +
+                       ", more than one bank file entry carries (" + text::money(text::Cents{bank::kMaxEntryCents}) +
+                       "); save fewer rows of it";
+            return record + refusalText(failure->refusal);
         }
         t.commit();
     } catch (const StoreError& e) {

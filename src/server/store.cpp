@@ -1,7 +1,10 @@
 #include "store.h"
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
+
+#include "text/text_forms.h"
 
 namespace eft::server {
 namespace {
@@ -105,6 +108,8 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
         "INSERT INTO charges (member_id, center_id, source, sweep_sequence, source_description, sweep_date, type, "
         "conversion_rate, royalty, nac, royalty_reserve, franchise_fee, franchise_fee_reserve, gst, pst, "
         "nmc_payment, trust_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
+    memberFlags_ = db_.prepare("SELECT tax_exempt, subscription FROM members WHERE id = ?1");
+    centerSaved_ = db_.prepare("SELECT COALESCE(SUM(batch_cents), 0) FROM charges WHERE state = 14 AND center_id = ?1");
     sweepRows_ = db_.prepare(
         "SELECT ch.member_id, m.name, ch.center_id, ce.name, m.contract_signed, ch.conversion_rate, ch.royalty, "
         "ch.nac, ch.royalty_reserve, ch.franchise_fee, ch.franchise_fee_reserve, m.tax_exempt, ch.source, "
@@ -206,6 +211,23 @@ void Store::insertMember(const MemberRow& m) {
 
 void Store::insertCharge(const ChargeRow& c) {
     const Amounts& a = c.amounts;
+    auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
+    const bool known = flags.step();
+    const bool exempt = known && flags.integer(0) != 0;
+    const bool subscription = known && flags.integer(1) != 0;
+    flags.reuse();
+    const RowTotals totals = rowTotals(c.type, a, exempt, subscription);
+    const std::pair<const char*, float> amounts[] = {
+        {"Royalty", a.royalty}, {"NAC", a.nac}, {"RoyaltyReserve", a.royaltyReserve},
+        {"FranchiseFee", a.franchiseFee}, {"FranchiseFeeReserve", a.franchiseFeeReserve}, {"GST", a.gst},
+        {"PST", a.pst}, {"NMCPayment", a.nmcPayment}, {"INRowTotal", totals.in}, {"OUTRowTotal", totals.out}};
+    for (const auto& [name, value] : amounts) {
+        if (text::holdsEveryCent(value)) continue;
+        throw StoreError("the charge of member " + std::to_string(c.key.memberId) + " at center " +
+                         std::to_string(c.key.centerId) + " (source " + std::to_string(c.key.source) + ", sequence " +
+                         std::to_string(c.key.sweepSequence) + ") has " + name + " " + text::singleText(value) + ", " +
+                         kAboveCentExactText);
+    }
     auto& s = insertCharge_.reuse();
     s.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
     s.bind(5, c.sourceDescription).bind(6, c.sweepDate).bind(7, int{c.type});
@@ -298,6 +320,7 @@ std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> Store::sweepTo
 std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt) {
     // A center's Totals are taken once, before the first of its charges changes state.
     std::unordered_map<std::int32_t, std::unordered_map<std::int64_t, std::optional<std::int64_t>>> totalsOf;
+    std::vector<std::pair<std::int32_t, std::size_t>> touched;  // each center, with its first record
     for (std::size_t k = 0; k < records.size(); ++k) {
         const SaveRecord& r = records[k];
         auto& find = chargeState_.reuse();
@@ -333,6 +356,18 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
         s.run();
         // The caller holds the write lock, so the state read above still stands.
         if (db_.changes() != 1) return SaveFailure{k, SaveRefusal::AlreadySaved};
+        if (std::none_of(touched.begin(), touched.end(), [&](const auto& t) { return t.first == r.key.centerId; }))
+            touched.emplace_back(r.key.centerId, k);
+    }
+    // A center's saved charges go into one bank file entry, so a save that would make their sum
+    // more than an entry carries could never be exported.
+    for (const auto& [center, first] : touched) {
+        auto& sum = centerSaved_.reuse().bind(1, center);
+        sum.step();
+        const std::int64_t cents = sum.integer(0);
+        sum.reuse();
+        if ((cents < 0 ? -cents : cents) > bank::kMaxEntryCents)
+            return SaveFailure{first, SaveRefusal::CenterFull, cents};
     }
     return std::nullopt;
 }

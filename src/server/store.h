@@ -91,11 +91,12 @@ struct BatchItemView {
 };
 
 // Why a save record's charge could not be saved.
-enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared, TooLarge };
+enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared, TooLarge, CenterFull };
 
 struct SaveFailure {
     std::size_t index = 0;  // of the record refused
     SaveRefusal refusal = SaveRefusal::None;
+    std::int64_t centerCents = 0;  // CenterFull: the center's saved amount the save would make
 };
 
 // A center's saved charges, ready to form a batch.
@@ -126,6 +127,8 @@ public:
 
     void insertCenter(const CenterRow& c);
     void insertMember(const MemberRow& m);
+    // Throws StoreError naming the charge when an amount or its row's IN or OUT total is not
+    // kept to the cent (text::holdsEveryCent); the member must be in already.
     void insertCharge(const ChargeRow& c);
 
     // The charges of a country still in the sweep, by center, member, source, sequence.
@@ -137,7 +140,8 @@ public:
     // Moves the records' charges from the sweep to saved, each with the Total the member list
     // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
     // order, as they stood before this save. Stops at the first record whose charge is unknown
-    // or no longer in the sweep; the caller then rolls back.
+    // or no longer in the sweep, whose Total is not kept to the cent, or whose center's saved
+    // amount would then be more than one bank file entry carries; the caller then rolls back.
     std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt);
 
     // The Total, in cents, of every charge of the center still in the sweep, by charge id;
@@ -174,7 +178,7 @@ public:
 
 private:
     Database db_;
-    Statement insertCenter_, insertMember_, insertCharge_;
+    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;
     Statement sweepRows_, countSweep_;
     Statement saveCharge_, chargeState_, centerSweep_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
