@@ -100,6 +100,9 @@ float single(const Statement& s, int column) { return static_cast<float>(s.real(
 
 Store::Store(const std::filesystem::path& file) : db_(file) {
     createSchema();
+    // The (member, center) pairs an export holds back; per connection, filled by formBatch.
+    db_.exec("CREATE TEMP TABLE IF NOT EXISTS export_held (member_id INTEGER NOT NULL, center_id INTEGER NOT NULL, "
+             "PRIMARY KEY (member_id, center_id))");
     insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
     insertMember_ = db_.prepare(
         "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
@@ -149,9 +152,14 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
     insertItem_ = db_.prepare(
         "INSERT INTO batch_items (batch_no, charge_id, amount) "
         "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
+        "AND NOT EXISTS (SELECT 1 FROM temp.export_held h WHERE h.member_id = charges.member_id "
+        "AND h.center_id = charges.center_id) "
         "ORDER BY member_id, source, sweep_sequence");
     // Center by center along the (state, center) index: no search of the batch's items.
-    markExported_ = db_.prepare("UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1");
+    markExported_ = db_.prepare(
+        "UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1 "
+        "AND NOT EXISTS (SELECT 1 FROM temp.export_held h WHERE h.member_id = charges.member_id "
+        "AND h.center_id = charges.center_id)");
     pendingItems_ = db_.prepare(
         "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country "
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
@@ -396,8 +404,31 @@ std::vector<SavedCenter> Store::savedCenters(int country) {
     return centers;
 }
 
-std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
-                              std::int32_t personId, std::int16_t personType) {
+std::vector<SavedMemberAtCenter> Store::membersAtSeveralCenters(int country) {
+    Statement s = db_.prepare(
+        "SELECT ch.member_id, ch.center_id, MIN(ch.saved_at), COUNT(*), SUM(ch.batch_cents) "
+        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE ch.state = 14 AND ce.country = ?1 AND ch.member_id IN ("
+        "  SELECT c2.member_id FROM charges c2 JOIN centers e2 ON e2.id = c2.center_id "
+        "  WHERE c2.state = 14 AND e2.country = ?1 GROUP BY c2.member_id HAVING COUNT(DISTINCT c2.center_id) > 1) "
+        "GROUP BY ch.member_id, ch.center_id ORDER BY ch.member_id, MIN(ch.saved_at), ch.center_id");
+    s.bind(1, country);
+    std::vector<SavedMemberAtCenter> out;
+    while (s.step()) {
+        out.push_back({static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
+                       std::string(s.text(2)), s.integer(3), s.integer(4)});
+    }
+    return out;
+}
+
+std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers,
+                              const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
+                              std::string_view atText, std::int32_t personId, std::int16_t personType) {
+    db_.exec("DELETE FROM temp.export_held");
+    if (!heldMemberCenters.empty()) {
+        Statement hold = db_.prepare("INSERT OR IGNORE INTO temp.export_held (member_id, center_id) VALUES (?1, ?2)");
+        for (const auto& [member, center] : heldMemberCenters) hold.reuse().bind(1, member).bind(2, center).run();
+    }
     auto& next = nextBatch_.reuse();
     next.step();
     const auto batchNo = static_cast<std::int32_t>(next.integer(0));
@@ -408,6 +439,37 @@ std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& cent
         markExported_.reuse().bind(1, center).run();
     }
     return batchNo;
+}
+
+void Store::settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId,
+                        std::int16_t personType) {
+    Statement items = db_.prepare(
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
+        "WHERE batch_no = ?1 AND outcome IS NULL");
+    items.bind(1, batchNo).bind(2, kCleared).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
+    Statement charges = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
+    charges.bind(1, batchNo).run();
+}
+
+std::vector<ExportedBatch> Store::lastExport() {
+    // One export's batches share its time; batch numbers only grow, so the highest is the latest.
+    Statement s = db_.prepare(
+        "SELECT b.batch_no, b.country, b.exported_at, f.name, f.debit_count, f.debit_cents, f.credit_count, "
+        "f.credit_cents FROM batches b LEFT JOIN batch_files f ON f.batch_no = b.batch_no "
+        "WHERE b.exported_at = (SELECT exported_at FROM batches ORDER BY batch_no DESC LIMIT 1) "
+        "ORDER BY b.batch_no");
+    std::vector<ExportedBatch> out;
+    while (s.step()) {
+        ExportedBatch b;
+        b.batchNo = static_cast<std::int32_t>(s.integer(0));
+        b.country = static_cast<int>(s.integer(1));
+        b.exportedAt = std::string(s.text(2));
+        if (!s.isNull(3)) b.fileName = std::string(s.text(3));
+        b.summary = {s.integer(4), s.integer(5), s.integer(6), s.integer(7)};
+        out.push_back(std::move(b));
+    }
+    return out;
 }
 
 std::int32_t Store::nextFileCreationNumber(std::string_view originatorId) {

@@ -108,6 +108,24 @@ struct SavedCenter {
     std::optional<bank::BankAccount> account;
 };
 
+// The saved charges of one member at one center, for a member saved at several centers.
+struct SavedMemberAtCenter {
+    std::int32_t memberId = 0;
+    std::int32_t centerId = 0;
+    std::string firstSavedAt;  // ISO timestamp of the earliest
+    std::int64_t items = 0;
+    std::int64_t cents = 0;
+};
+
+// A batch of the latest export, with its file when it has one.
+struct ExportedBatch {
+    std::int32_t batchNo = 0;
+    int country = 1;
+    std::string exportedAt;
+    std::optional<std::string> fileName;
+    bank::FileSummary summary;
+};
+
 struct BatchFileRow {
     std::int32_t batchNo = 0;
     std::string name;
@@ -151,10 +169,19 @@ public:
     // The centers of a country with saved charges, ascending id, with their bank accounts.
     std::vector<SavedCenter> savedCenters(int country);
 
-    // Forms the next batch of a country from the saved charges of the given centers: they
-    // become exported. The new batch number.
-    std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
-                           std::int32_t personId, std::int16_t personType);
+    // The saved charges of the country's members that are saved at more than one center, by
+    // member, then earliest saved first (ties by center).
+    std::vector<SavedMemberAtCenter> membersAtSeveralCenters(int country);
+
+    // Forms the next batch of a country from the saved charges of the given centers, less the
+    // (member, center) pairs held back: they become exported. The new batch number.
+    std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers,
+                           const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
+                           std::string_view atText, std::int32_t personId, std::int16_t personType);
+    // Records every item of the batch as cleared at once: a batch with nothing to transfer.
+    void settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId, std::int16_t personType);
+    // The batches the latest export made, ascending; empty before the first.
+    std::vector<ExportedBatch> lastExport();
 
     // The next CPA-005 file creation number of the originator: 1 to 9999, then 1 again.
     std::int32_t nextFileCreationNumber(std::string_view originatorId);
