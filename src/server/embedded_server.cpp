@@ -315,7 +315,7 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
 
     try {
         impl->service = std::make_unique<Service>(
-            ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile});
+            ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, options.holidaysFile});
         if (options.seedDemo) impl->seeded = impl->service->seedDemo();
     } catch (...) {
         impl->closeUnbound();

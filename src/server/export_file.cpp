@@ -296,7 +296,8 @@ CountryPlan planCountry(Store& store, int country) {
 }  // namespace
 
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
-                      const Timestamp& at, std::int32_t personId, std::int16_t personType) {
+                      const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
+                      std::int16_t personType) {
     struct Made {
         BatchFileRow row;
         std::string temp;
@@ -319,6 +320,7 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         batch.batchNo = store.formBatch(country, plan.centers, plan.held, atText, personId, personType);
         batch.country = country;
         batch.createdAt = at;
+        batch.effectiveDate = calendar.nextBankingDay(country, at.date());
         batch.payments = std::move(plan.payments);
         const std::string counts = std::to_string(plan.items) + " items of " + std::to_string(plan.centers.size()) +
                                    " centers";

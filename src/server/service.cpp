@@ -127,7 +127,8 @@ Service::Service(ServiceOptions options)
     : dbPath_(std::move(options.dbPath)),
       exportDir_(options.exportDir.empty() ? defaultExportDir(dbPath_) : std::move(options.exportDir)),
       clock_(options.clock ? std::move(options.clock) : Clock(localNow)),
-      originator_(bank::loadOriginator(options.originatorFile)) {
+      originator_(bank::loadOriginator(options.originatorFile)),
+      calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     // What a crash left half done is finished before the first request; the operator may want to
@@ -283,7 +284,7 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
-        const std::string report = runExport(*store, exportDir_, originator_, clock_(), personId, personType);
+        const std::string report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType);
         if (exportNote_) exportNote_(report);
         return xml::messageDocument("Export", report);
     } catch (const std::exception& e) {

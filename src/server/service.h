@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bank/bank_calendar.h"
 #include "bank/originator.h"
 #include "clock.h"
 #include "save_record.h"
@@ -27,6 +28,7 @@ struct ServiceOptions {
     std::filesystem::path exportDir;  // empty: "<db name>-export" beside the database
     Clock clock;                      // empty: localNow
     std::filesystem::path originatorFile{};  // empty: the demo originator
+    std::filesystem::path holidaysFile{};    // empty: the clearing systems' holidays alone
 };
 
 // Takes the sweep document in pieces of about the size asked for; false when the reader is
@@ -98,6 +100,7 @@ private:
     std::filesystem::path exportDir_;
     Clock clock_;
     bank::Originator originator_;
+    bank::BankCalendar calendar_;
     std::function<void(std::string_view)> exportNote_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
