@@ -71,8 +71,8 @@ HttpReply reply(int status, std::string_view type, std::string body) {
 
 HttpReply xmlReply(std::string body) { return reply(200, xml::kContentType, std::move(body)); }
 
-HttpReply sweepRows(std::string_view query) {
-    const auto pairs = queryPairs(query);
+HttpReply sweepRows(Service& service, const HttpRequest& r) {
+    const auto pairs = queryPairs(r.query);
     onlyKeys(pairs, {"countryid", "load"});
     const std::string& country = required(pairs, "countryid", "countryID");
     if (country != "1" && country != "2")
@@ -80,6 +80,10 @@ HttpReply sweepRows(std::string_view query) {
     if (required(pairs, "load", "Load") != "1") throw RequestError("Load must be 1");
     HttpReply rows = xmlReply({});
     rows.sweepCountry = country == "1" ? 1 : 2;
+    // Taken before the rows are read, so a change made meanwhile counts as one made after the
+    // load: a save from it may be refused when it need not be, never taken when it must not.
+    rows.headers.emplace_back(kSweepStampHeader,
+                              std::to_string(service.startSweepLoad(std::string(r.operatorKey), *rows.sweepCountry)));
     return rows;
 }
 
@@ -110,7 +114,7 @@ HttpReply tooLarge() { return textReply(413, "The request body is over the 16 Mi
 // The body of a save or a status post, fed to its page's reader; the first fault ends it.
 class PageReader final : public PostReader {
 public:
-    PageReader(Service& service, Page page) : service_(service), page_(page) {
+    PageReader(Service& service, Page page, SweepClaim claim) : service_(service), page_(page), claim_(std::move(claim)) {
         try {
             if (page_ == Page::Member) save_.emplace();
             else status_.emplace(service_.statusPairCap());
@@ -137,7 +141,7 @@ public:
     HttpReply finish() override {
         if (refusal_) return *refusal_;
         try {
-            return post(save_ ? service_.save(save_->finish()) : service_.commitStatus(status_->finish()));
+            return post(save_ ? service_.save(save_->finish(), claim_) : service_.commitStatus(status_->finish()));
         } catch (const RequestError& e) {
             return textReply(400, e.what());
         } catch (const std::exception& e) {
@@ -148,6 +152,7 @@ public:
 private:
     Service& service_;
     Page page_;
+    SweepClaim claim_;
     std::size_t bytes_ = 0;
     std::optional<SaveBodyReader> save_;
     std::optional<StatusBodyReader> status_;
@@ -174,7 +179,7 @@ HttpReply dispatch(Service& service, const HttpRequest& r) {
         reader->feed(r.body);
         return reader->finish();
     }
-    return page == Page::Member ? sweepRows(r.query) : batchGet(service, r.query);
+    return page == Page::Member ? sweepRows(service, r) : batchGet(service, r.query);
 }
 
 }  // namespace
@@ -193,7 +198,17 @@ std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head
     const Page page = pageOf(head.path);
     if (page == Page::None || head.method != "POST") return nullptr;
     if (!head.query.empty()) return std::make_unique<RefusedPost>(textReply(400, "A post takes no query"));
-    return std::make_unique<PageReader>(service, page);
+    SweepClaim claim{std::string(head.operatorKey), std::nullopt};
+    if (head.sweepStamp) {
+        const std::string_view v = *head.sweepStamp;
+        std::int64_t stamp = 0;
+        const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), stamp);
+        if (v.empty() || v.front() == '-' || v.front() == '+' || ec != std::errc() || ptr != v.data() + v.size())
+            return std::make_unique<RefusedPost>(
+                textReply(400, std::string(kSweepStampHeader) + " " + quote(v) + " is not a sweep stamp"));
+        claim.stamp = stamp;
+    }
+    return std::make_unique<PageReader>(service, page, std::move(claim));
 }
 
 std::string sweepBody(Service& service, const HttpReply& reply) {

@@ -21,6 +21,8 @@ namespace {
 // A sweep row is some 800 characters of XML.
 constexpr std::size_t kSweepRowReserve = 1100;
 constexpr std::size_t kStatusPairFloor = 4096;
+// Loads remembered per operator and country: a few windows of one login, each naming its own.
+constexpr std::size_t kViewsKept = 16;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
     const std::filesystem::path absolute = std::filesystem::absolute(db);
@@ -230,12 +232,59 @@ std::string Service::batchListXml() {
 
 std::string Service::save(std::string_view body) { return save(readSaveBody(body)); }
 
-std::string Service::save(const std::vector<SaveRecord>& records) {
+std::int64_t Service::startSweepLoad(const std::string& operatorKey, int country) {
+    std::lock_guard lock(writeMutex_);
+    Lease store = borrow();
+    Transaction t(store->db(), Transaction::Mode::Write);
+    // A value of its own, so two loads with nothing changed between them still tell apart
+    // whose saves are whose.
+    const std::int64_t stamp = store->advanceSweepClock();
+    t.commit();
+    std::vector<SweepView>& views = views_[{operatorKey, country}];
+    views.push_back({stamp, {}});
+    if (views.size() > kViewsKept) views.erase(views.begin());
+    return stamp;
+}
+
+Service::SweepView* Service::viewFor(const SweepClaim& claim, int country) {
+    std::vector<SweepView>& views = views_[{claim.operatorKey, country}];
+    if (!claim.stamp) return views.empty() ? nullptr : &views.back();
+    for (SweepView& v : views)
+        if (v.stamp == *claim.stamp) return &v;
+    // A load this server does not remember (made before a restart, or through another server
+    // on the same database): its stamp still says what it saw.
+    views.push_back({*claim.stamp, {}});
+    if (views.size() > kViewsKept) views.erase(views.begin());
+    return &views.back();
+}
+
+std::string Service::save(const std::vector<SaveRecord>& records) { return save(records, SweepClaim{}); }
+
+std::string Service::save(const std::vector<SaveRecord>& records, const SweepClaim& claim) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
+        std::vector<std::int32_t> centers;
+        for (const SaveRecord& r : records)
+            if (std::find(centers.begin(), centers.end(), r.key.centerId) == centers.end()) centers.push_back(r.key.centerId);
+        SweepView* view = nullptr;
+        if (!centers.empty() && (claim.stamp || !claim.operatorKey.empty())) {
+            if (claim.stamp && *claim.stamp > store->sweepClock())
+                return "The sweep stamp " + std::to_string(*claim.stamp) + " was not given by this server; load the sweep again.";
+            if (const auto country = store->centerCountry(centers.front())) view = viewFor(claim, *country);
+        }
+        // The Totals are taken from the rows as they stand now: when another operator changed a
+        // center's rows after this load, they are not the Totals this operator saw.
+        if (view != nullptr) {
+            for (const std::int32_t c : centers) {
+                const auto own = view->ownSaves.find(c);
+                const std::int64_t seen = own == view->ownSaves.end() ? view->stamp : own->second;
+                if (store->centerChangedAt(c) > seen)
+                    return "The sweep of center " + text::centerNumber(c) + " changed since it was loaded; load it again.";
+            }
+        }
         if (const auto failure = store->saveCharges(records, now)) {
             const SaveRecord& r = records[failure->index];
             const std::string record = "Record SQL" + std::to_string(failure->index + 1) + ": member " +
@@ -249,7 +298,10 @@ std::string Service::save(const std::vector<SaveRecord>& records) {
                        "); save fewer rows of it";
             return record + refusalText(failure->refusal);
         }
+        const std::int64_t after = store->sweepClock();
         t.commit();
+        if (view != nullptr)
+            for (const std::int32_t c : centers) view->ownSaves[c] = after;
     } catch (const StoreError& e) {
         return std::string("The save failed, nothing was saved: ") + e.what();
     }

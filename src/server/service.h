@@ -8,7 +8,9 @@
 #include <functional>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +33,17 @@ struct ServiceOptions {
     std::filesystem::path holidaysFile{};    // empty: the clearing systems' holidays alone
 };
 
+// What a save says about the sweep its rows were chosen from: who sends it (the login, or the
+// client's address without credentials) and the stamp of the sweep load it was chosen from,
+// when the sender names one.
+struct SweepClaim {
+    std::string operatorKey;
+    std::optional<std::int64_t> stamp;
+};
+
+// The header that carries a sweep load's stamp: on the sweep's reply, and back on a save.
+inline constexpr std::string_view kSweepStampHeader = "X-EFTMemb-Sweep-Stamp";
+
 // Takes the sweep document in pieces of about the size asked for; false when the reader is
 // gone, which ends the writing.
 using PieceSink = std::function<bool(std::string_view piece)>;
@@ -50,6 +63,11 @@ public:
     // Fills an empty database with the demo sweep; false, changing nothing, when it has data.
     bool seedDemo();
 
+    // Starts an operator's load of a country's sweep: its stamp, a value of the sweep's change
+    // counter that no other load has, taken before the rows are read. The server remembers the
+    // operator's latest loads per country.
+    std::int64_t startSweepLoad(const std::string& operatorKey, int country);
+
     // The XML document of the country's charges still in the sweep (1 or 2).
     std::string sweepXml(int country);
     // The same bytes handed on while the rows are read, in pieces of about pieceBytes; false
@@ -64,6 +82,11 @@ public:
     std::string commitStatus(std::string_view body);
     // The same for bodies decoded while they arrived.
     std::string save(const std::vector<SaveRecord>& records);
+    // A save from an operator's sweep load: the claimed stamp, or else the operator's latest
+    // load of the country. It is refused whole when a center it touches had its sweep rows
+    // changed after that load by anything but this load's own earlier saves (which the control
+    // takes off its own rows). With no load known it is taken as it comes.
+    std::string save(const std::vector<SaveRecord>& records, const SweepClaim& claim);
     std::string commitStatus(const StatusForm& form);
     // The most pairs a status body can need: each waiting item named once (or a few thousand,
     // whichever is more), and the operator, the type and the batch.
@@ -102,6 +125,15 @@ private:
     bank::Originator originator_;
     bank::BankCalendar calendar_;
     std::function<void(std::string_view)> exportNote_;
+    // One sweep load of an operator: its stamp, and the counter's value after each of the
+    // load's own saves, by center.
+    struct SweepView {
+        std::int64_t stamp = 0;
+        std::map<std::int32_t, std::int64_t> ownSaves;
+    };
+    SweepView* viewFor(const SweepClaim& claim, int country);
+    // By operator and country, the latest few loads, oldest first; guarded by writeMutex_.
+    std::map<std::pair<std::string, int>, std::vector<SweepView>> views_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
     // Changes are made one at a time; SQLite would serialize them anyway, but waiting here

@@ -89,6 +89,37 @@ CREATE TABLE IF NOT EXISTS batch_files (
 CREATE TABLE IF NOT EXISTS originator_files (
   originator_id TEXT PRIMARY KEY,
   last_number   INTEGER NOT NULL);
+-- The sweep's change counter, and the value at which each center's sweep rows last changed: a
+-- charge came in or left, or changed while in, or a member's flags that its Totals depend on
+-- changed. Kept by triggers, so no writer can forget it.
+CREATE TABLE IF NOT EXISTS sweep_clock (
+  id    INTEGER PRIMARY KEY CHECK (id = 1),
+  value INTEGER NOT NULL);
+INSERT OR IGNORE INTO sweep_clock (id, value) VALUES (1, 0);
+CREATE TABLE IF NOT EXISTS center_changes (
+  center_id  INTEGER PRIMARY KEY,
+  changed_at INTEGER NOT NULL);
+CREATE TRIGGER IF NOT EXISTS sweep_charge_added AFTER INSERT ON charges WHEN NEW.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT NEW.center_id, value FROM sweep_clock;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_charge_changed AFTER UPDATE ON charges WHEN OLD.state = 0 OR NEW.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT OLD.center_id, value FROM sweep_clock;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at)
+    SELECT NEW.center_id, value FROM sweep_clock WHERE NEW.center_id <> OLD.center_id;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_charge_removed AFTER DELETE ON charges WHEN OLD.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT OLD.center_id, value FROM sweep_clock;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_member_changed AFTER UPDATE OF subscription, tax_exempt ON members
+WHEN OLD.subscription IS NOT NEW.subscription OR OLD.tax_exempt IS NOT NEW.tax_exempt BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at)
+    SELECT DISTINCT ch.center_id, (SELECT value FROM sweep_clock) FROM charges ch
+    WHERE ch.member_id = NEW.id AND ch.state = 0;
+END;
 )sql";
 
 constexpr int kCleared = 1;
@@ -194,6 +225,29 @@ void Store::createSchema() {
     columns = Statement();
     if (!hasBatchCents) db_.exec("ALTER TABLE charges ADD COLUMN batch_cents INTEGER");
     t.commit();
+}
+
+std::int64_t Store::sweepClock() {
+    Statement s = db_.prepare("SELECT value FROM sweep_clock WHERE id = 1");
+    return s.step() ? s.integer(0) : 0;
+}
+
+std::int64_t Store::advanceSweepClock() {
+    db_.exec("UPDATE sweep_clock SET value = value + 1 WHERE id = 1");
+    return sweepClock();
+}
+
+std::int64_t Store::centerChangedAt(std::int32_t centerId) {
+    Statement s = db_.prepare("SELECT changed_at FROM center_changes WHERE center_id = ?1");
+    s.bind(1, centerId);
+    return s.step() ? s.integer(0) : 0;
+}
+
+std::optional<int> Store::centerCountry(std::int32_t centerId) {
+    Statement s = db_.prepare("SELECT country FROM centers WHERE id = ?1");
+    s.bind(1, centerId);
+    if (!s.step()) return std::nullopt;
+    return static_cast<int>(s.integer(0));
 }
 
 bool Store::isEmpty() {

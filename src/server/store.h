@@ -16,6 +16,8 @@
 //              published into the export folder; a crash between commit and publishing is
 //              finished from here at the next start
 // originator_files  the last CPA-005 file creation number used per originator id
+// sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
+//              change of each center's sweep rows (both kept by triggers)
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
@@ -142,6 +144,15 @@ public:
     // Creates the tables and indexes that are missing.
     void createSchema();
     bool isEmpty();
+
+    // The sweep's change counter: every change of a center's sweep rows advances it and
+    // records the new value for the center (triggers do, whoever writes).
+    std::int64_t sweepClock();
+    // Advances the counter with no change, so that a sweep load has a value of its own.
+    std::int64_t advanceSweepClock();
+    // The counter's value at the last change of the center's sweep rows; 0 for none.
+    std::int64_t centerChangedAt(std::int32_t centerId);
+    std::optional<int> centerCountry(std::int32_t centerId);
 
     void insertCenter(const CenterRow& c);
     void insertMember(const MemberRow& m);
