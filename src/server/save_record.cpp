@@ -64,10 +64,12 @@ float numberValue(int key, std::string_view value) {
 }
 
 // From 131,072.00 on two cents can share one single, so such an amount could be saved as one
-// figure and shown or exported as another.
+// figure and shown or exported as another. The control writes seven significant digits, so an
+// amount just below the limit arrives as "131072": that text is let through, and the charge's
+// own Total, derived from the stored amounts, is held to the limit when it is saved.
 float amountValue(int key, std::string_view value) {
     const float v = numberValue(key, value);
-    if (!text::holdsEveryCent(v))
+    if (!(std::fabs(v) <= text::kCentExactLimit))
         throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) + " is " + kAboveCentExactText);
     return v;
 }

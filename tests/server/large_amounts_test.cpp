@@ -72,6 +72,15 @@ TEST_F(LargeAmounts, AChargeNotKeptToTheCentIsNeverStored) {
         {{1003, 15, 1, 7}, "Membership dues", "2011-03-01T06:00:00", 3, {1, 131071.99f, 0, 0, 0, 0, 0, 0, 0}, 0}));
 }
 
+TEST_F(LargeAmounts, ARowWhoseTotalIsNotKeptToTheCentIsNotSaved) {
+    // Stored before the limit was enforced: the control's text says 131072, the Total is more.
+    const std::string body = bodyFor({kDues1001, kDues1003});
+    inspect.db().exec("UPDATE charges SET royalty = 131072.5 WHERE member_id = 1003");
+    EXPECT_EQ(service->save(body), "Record SQL2: member 1003 at center 15 (source 1, sequence 1) has a Total at or "
+                                   "above 131,072.00, the most an amount can be and still be kept to the cent");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), 0);
+}
+
 TEST_F(LargeAmounts, ASaveThatWouldOverfillTheCentersBankEntryIsRefusedWhole) {
     // 800 rows of 125,000.00 are 100,000,000.00: one cent more than an entry's ten digits.
     addCenter60(800, 125000);

@@ -51,7 +51,8 @@ TEST_F(SaveTest, AnAmountNotKeptToTheCentRefusesTheWholeSave) {
         std::string refusal;  // empty: accepted
     } cases[] = {{"1000000000000", "is out of range"}, {"1000000000", "is out of range"},
                  {"999999999", "is out of range"},  // a single holds it as 10^9
-                 {"99999999.99", cent}, {"131072", cent}, {"-131072.01", cent}, {"131071.99", ""}};
+                 {"99999999.99", cent}, {"131072.01", cent}, {"-131073", cent},
+                 {"131072", ""}};  // seven digits of 131,071.99: the charge's own Total decides
     for (const auto& c : cases) {
         std::string body = bodyFor({kDues1003}) ;
         body = body.substr(0, body.find("&RecordCount")) + "&" + good.substr(0, good.find("&RecordCount"));
