@@ -17,6 +17,7 @@
 
 #include "bank/bank_calendar.h"
 #include "bank/originator.h"
+#include "net/pages.h"
 #include "clock.h"
 #include "save_record.h"
 #include "status_form.h"
@@ -42,7 +43,7 @@ struct SweepClaim {
 };
 
 // The header that carries a sweep load's stamp: on the sweep's reply, and back on a save.
-inline constexpr std::string_view kSweepStampHeader = "X-EFTMemb-Sweep-Stamp";
+inline constexpr std::string_view kSweepStampHeader = pages::kSweepStampHeader;
 
 // Takes the sweep document in pieces of about the size asked for; false when the reader is
 // gone, which ends the writing.

@@ -148,6 +148,16 @@ TEST_F(MoneyCases, SeenZeroWhileAnotherOperatorSavedThePayment) {
     EXPECT_EQ(saveMember(*alice, fresh, "91012"), "");
 }
 
+TEST_F(MoneyCases, TwoWindowsOfOneLoginEachAnswerForTheirOwnLoad) {
+    auto first = session("alice", 7);
+    auto second = session("alice", 7);
+    const auto seen = openCenter(*first, "9101");
+    EXPECT_EQ(saveMember(*second, openCenter(*second, "9101"), "91011"), "");
+    ASSERT_EQ(second->run("click optCountry 1"), 0);  // her latest load now shows 40.00
+    // The first window's save names the load it came from, which saw 0.00.
+    EXPECT_NE(saveMember(*first, seen, "91012").find(kStale), std::string::npos);
+}
+
 TEST_F(MoneyCases, SeenFortyWhileAFailedPaymentCameBackToTheSweep) {
     auto alice = session("alice", 7);
     auto bob = session("bob", 8);

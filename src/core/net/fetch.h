@@ -16,6 +16,8 @@ struct FetchResult {
     bool ok = false;     // the transfer completed with a 2xx reply, whose whole body was consumed
     long status = 0;     // the HTTP status of the final reply, 0 when none arrived
     std::string error;   // why not: the transfer failed, or the status was not 2xx (named)
+    // The reply's X-EFTMemb-Sweep-Stamp header, when it had one of digits only.
+    std::string sweepStamp = {};
 };
 
 // Runs one GET of `address`, handing each piece of the reply body to `consume`.

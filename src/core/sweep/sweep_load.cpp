@@ -40,7 +40,16 @@ void LoadSweepData(Context& ctx) {
         st.AllCentersSelected = false;
         st.AllMembersSelected = false;
         Table& sweep = ctx.sweep();
-        ReadXmlRows(sweep, pages::sweepRowsAddress(st.ptServerName, st.CountryID), "CenterID", ctx.fetch());
+        // The load's stamp, kept for a save of these rows once they are all read.
+        std::string stamp;
+        const Fetch fetch = ctx.fetch();
+        ReadXmlRows(sweep, pages::sweepRowsAddress(st.ptServerName, st.CountryID), "CenterID",
+                    [&fetch, &stamp](const std::string& address, const BodyConsumer& consume) {
+                        FetchResult result = fetch(address, consume);
+                        stamp = result.sweepStamp;
+                        return result;
+                    });
+        if (st.CountryID == 1 || st.CountryID == 2) st.SweepStamp[st.CountryID] = stamp;
         if (sweep.rowCount() != 0) {
             sweep.moveFirst();
             while (!sweep.eof()) {
