@@ -89,6 +89,11 @@ CREATE TABLE IF NOT EXISTS batch_files (
 CREATE TABLE IF NOT EXISTS originator_files (
   originator_id TEXT PRIMARY KEY,
   last_number   INTEGER NOT NULL);
+)sql";
+
+// The sweep's change counter and what keeps it, on top of the tables above: one step, so it can
+// stand as a schema version of its own.
+constexpr const char* kSweepChanges = R"sql(
 -- The sweep's change counter, and the value at which each center's sweep rows last changed: a
 -- charge came in or left, or changed while in, or a member's flags that its Totals depend on
 -- changed. Kept by triggers, so no writer can forget it.
@@ -218,6 +223,7 @@ Store::Store(const std::filesystem::path& file) : db_(file) {
 void Store::createSchema() {
     Transaction t(db_, Transaction::Mode::Write);
     db_.exec(kSchema);
+    db_.exec(kSweepChanges);
     // Databases made before saved charges carried their Total.
     bool hasBatchCents = false;
     Statement columns = db_.prepare("PRAGMA table_info(charges)");
