@@ -113,7 +113,7 @@ int runImport(const std::string& db, const std::vector<std::string>& files, bool
 
 int main(int argc, char** argv) {
     eft::server::EmbeddedOptions options;
-    std::string db, exportDir, credentials, tlsCert, tlsKey, originator, hashFor;
+    std::string db, exportDir, credentials, tlsCert, tlsKey, originator, holidays, hashFor;
     auto format = eft::server::LogFormat::Text;
     bool hashing = false;
 
@@ -146,6 +146,12 @@ int main(int argc, char** argv) {
     key->needs(cert);
     app.add_option("--originator", originator, "the originator's details for the export files")
         ->envname("EFT_ORIGINATOR")
+        ->check(CLI::ExistingFile);
+    app.add_option("--holidays", holidays,
+                   "bank closures to skip beyond the Federal Reserve and Payments Canada holidays: one a line, "
+                   "US or CA, a date YYYY-MM-DD and an optional name (\"CA 2026-08-03 Civic Holiday\"); "
+                   "blank lines and lines starting with # are ignored")
+        ->envname("EFT_HOLIDAYS")
         ->check(CLI::ExistingFile);
     const std::map<std::string, eft::server::LogFormat> formats{{"text", eft::server::LogFormat::Text},
                                                                 {"json", eft::server::LogFormat::Json}};
@@ -221,6 +227,7 @@ int main(int argc, char** argv) {
     options.tlsCert = tlsCert;
     options.tlsKey = tlsKey;
     options.originatorFile = originator;
+    options.holidaysFile = holidays;
     options.logFormat = format;
     options.log = [](std::string_view line) {
         std::fwrite(line.data(), 1, line.size(), stderr);

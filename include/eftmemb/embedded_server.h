@@ -28,6 +28,7 @@ struct EmbeddedOptions {
     std::filesystem::path tlsCert = {};
     std::filesystem::path tlsKey = {};
     std::filesystem::path originatorFile = {};  // the originator's details for the export files
+    std::filesystem::path holidaysFile = {};    // bank closures beyond the clearing systems' holidays
     // Takes each log line, '\n' included; empty: no log.
     std::function<void(std::string_view line)> log = {};
     LogFormat logFormat = LogFormat::Text;

@@ -135,7 +135,21 @@ private:
 
 void setReply(httplib::Response& res, const HttpReply& reply) {
     res.status = reply.status;
+    for (const auto& [name, value] : reply.headers) res.set_header(name, value);
     res.set_content(reply.body, reply.contentType.c_str());
+}
+
+// Whose sweep loads a request's save is judged against: the login, or without credentials the
+// client's address.
+std::string operatorKey(const httplib::Request& req) {
+    const std::string& user = currentRequest().user;
+    return user.empty() ? "address " + req.remote_addr : "login " + user;
+}
+
+std::optional<std::string_view> sweepStampOf(const httplib::Request& req) {
+    const auto at = req.headers.find(std::string(kSweepStampHeader));
+    if (at == req.headers.end()) return std::nullopt;
+    return std::string_view(at->second);
 }
 
 }  // namespace
@@ -221,10 +235,12 @@ struct EmbeddedServer::Impl {
     }
 
     void get(const httplib::Request& req, httplib::Response& res) {
-        const HttpReply reply = route(*service, {req.method, req.path, queryOf(req.target), {}, currentRequest().user});
+        const std::string who = operatorKey(req);
+        const HttpReply reply = route(*service, {req.method, req.path, queryOf(req.target), {}, currentRequest().user, who});
         if (!reply.sweepCountry) return setReply(res, reply);
         // The sweep is written while its rows are read: no whole document is ever held.
         res.status = 200;
+        for (const auto& [name, value] : reply.headers) res.set_header(name, value);
         Service* s = service.get();
         const int country = *reply.sweepCountry;
         res.set_chunked_content_provider(reply.contentType, [s, country](std::size_t, httplib::DataSink& sink) {
@@ -237,7 +253,8 @@ struct EmbeddedServer::Impl {
     }
 
     void post(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-        const HttpRequest head{req.method, req.path, queryOf(req.target), {}, currentRequest().user};
+        const std::string who = operatorKey(req);
+        const HttpRequest head{req.method, req.path, queryOf(req.target), {}, currentRequest().user, who, sweepStampOf(req)};
         const auto reader = postReader(*service, head);
         if (!reader) return setReply(res, route(*service, head));
         if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > kMaxBodyBytes) {
@@ -322,7 +339,8 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
         delivery.lastRetry = std::max(delivery.firstRetry, delivery.lastRetry);
         impl->service = std::make_unique<Service>(
             ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, std::move(delivery),
-                           [notes](std::string_view line) { notes->event("note", {{"text", line}}); }});
+                           [notes](std::string_view line) { notes->event("note", {{"text", line}}); },
+                           options.holidaysFile});
         if (options.seedDemo) impl->seeded = impl->service->seedDemo();
     } catch (...) {
         impl->closeUnbound();

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <algorithm>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -107,6 +109,31 @@ std::string isoDay(const Date& d) {
     return buf;
 }
 
+std::string totalsText(const bank::FileSummary& s, int country) {
+    return "debits " + moneyText(s.debitCents) + " (" + std::to_string(s.debitCount) + "), credits " +
+           moneyText(s.creditCents) + " (" + std::to_string(s.creditCount) + ")" + (country == 2 ? ", in CAD" : ", in USD");
+}
+
+// What the latest export made, for an operator whose export reply was lost and who asks again.
+std::string lastExportText(Store& store, const std::filesystem::path& dir) {
+    const std::vector<ExportedBatch> batches = store.lastExport();
+    if (batches.empty()) return {};
+    std::string text = "The last export, at " + batches.front().exportedAt + ", made:\n";
+    bool files = false;
+    for (const ExportedBatch& b : batches) {
+        text += countryName(b.country) + ": ";
+        if (b.fileName) {
+            text += "file " + *b.fileName + ", batch " + std::to_string(b.batchNo) + "; " + totalsText(b.summary, b.country);
+            files = true;
+        } else {
+            text += "batch " + std::to_string(b.batchNo) + " settled with nothing to transfer, no file";
+        }
+        text += "\n";
+    }
+    if (files) text += "Files written to " + dir.string() + "\n";
+    return text;
+}
+
 // Removes the temporary files written so far unless the export got to its commit.
 struct TempGuard {
     std::filesystem::path dir;
@@ -183,14 +210,103 @@ void publishFile(const std::filesystem::path& dir, const std::string& tempName, 
     fail("cannot publish " + (dir / finalName).string(), error);
 }
 
+namespace {
+
+// What one country's batch takes: its centers and their payments, and what stays saved.
+struct CountryPlan {
+    std::vector<bank::Payment> payments;  // ascending center id
+    std::vector<std::int32_t> centers;
+    std::int64_t items = 0;
+    std::vector<std::pair<std::int32_t, std::int32_t>> held;  // (member, center)
+    std::string leftOut;                                      // report lines
+};
+
+// A status post names members, not centers, so a member's items must stand under one center of
+// a batch: of a member saved at several centers, the center of its longest-waiting item goes
+// (the lowest number on a tie) and the others wait for the next batch, where they come first.
+// A center left out takes no member's place, so leaving one out can free others: the plan is
+// made again until no more centers drop out.
+CountryPlan planCountry(Store& store, int country) {
+    const std::string where = countryName(country);
+    std::vector<SavedCenter> saved = store.savedCenters(country);
+    const std::vector<SavedMemberAtCenter> shared = store.membersAtSeveralCenters(country);
+    std::map<std::int32_t, std::string> outReasons;
+    for (const SavedCenter& c : saved) {
+        if (!c.account) outReasons[c.centerId] = "no bank account";
+        else if (std::string fault = bank::accountFault(*c.account, country); !fault.empty())
+            outReasons[c.centerId] = std::move(fault);
+    }
+    for (;;) {
+        CountryPlan plan;
+        std::map<std::int32_t, std::pair<std::int64_t, std::int64_t>> heldAt;  // center -> items, cents
+        std::string heldLines;
+        std::map<std::int32_t, std::string> nameOf;
+        for (const SavedCenter& c : saved) nameOf[c.centerId] = c.name;
+        for (std::size_t i = 0; i < shared.size();) {
+            std::size_t j = i;
+            const SavedMemberAtCenter* keeper = nullptr;
+            for (; j < shared.size() && shared[j].memberId == shared[i].memberId; ++j) {
+                const SavedMemberAtCenter& m = shared[j];
+                if (outReasons.contains(m.centerId)) continue;
+                if (keeper == nullptr) {
+                    keeper = &m;
+                    continue;
+                }
+                plan.held.emplace_back(m.memberId, m.centerId);
+                heldAt[m.centerId].first += m.items;
+                heldAt[m.centerId].second += m.cents;
+                heldLines += where + ": member " + std::to_string(m.memberId) + " at center " +
+                             text::centerNumber(m.centerId) + " " + nameOf[m.centerId] + " held for the next batch (" +
+                             std::to_string(m.items) + " items): the member is in this batch at center " +
+                             text::centerNumber(keeper->centerId) + "\n";
+            }
+            i = j;
+        }
+        std::int64_t in = 0;
+        std::int64_t out = 0;
+        bool dropped = false;
+        for (const SavedCenter& c : saved) {
+            if (const auto reason = outReasons.find(c.centerId); reason != outReasons.end()) {
+                plan.leftOut += where + ": center " + text::centerNumber(c.centerId) + " " + c.name +
+                                " left saved, not exported: " + reason->second + "\n";
+                continue;
+            }
+            const auto held = heldAt.find(c.centerId);
+            const std::int64_t items = c.items - (held == heldAt.end() ? 0 : held->second.first);
+            const std::int64_t cents = c.cents - (held == heldAt.end() ? 0 : held->second.second);
+            if (items == 0) continue;  // every item of it waits for the next batch
+            const std::int64_t magnitude = cents < 0 ? -cents : cents;  // |cents| < 2^53: sums of doubles
+            std::string reason;
+            if (magnitude > bank::kMaxEntryCents) reason = "its net does not fit in one entry";
+            else if ((cents > 0 ? in : out) + magnitude > bank::kMaxFileTotalCents) reason = "the file's totals are full";
+            if (!reason.empty()) {
+                outReasons[c.centerId] = std::move(reason);
+                dropped = true;
+                continue;
+            }
+            (cents > 0 ? in : out) += magnitude;
+            plan.items += items;
+            plan.centers.push_back(c.centerId);
+            plan.payments.push_back({c.centerId, c.name, *c.account, cents});
+        }
+        if (dropped) continue;
+        plan.leftOut = heldLines + plan.leftOut;
+        return plan;
+    }
+}
+
+}  // namespace
+
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
-                      const Timestamp& at, std::int32_t personId, std::int16_t personType, std::string_view login) {
+                      const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
+                      std::int16_t personType, std::string_view login) {
     struct Made {
         BatchFileRow row;
         std::string temp;
         std::string report;
     };
     std::vector<Made> made;
+    std::string settled;
     std::string leftOut;
     const std::string atText = isoText(at);
     TempGuard temps{dir, {}, false};
@@ -205,35 +321,25 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         if (last.batchNo > known) store.setLastFileCreationNumber(id, last.number);
     for (const int country : {1, 2}) {
         const std::string where = countryName(country);
-        std::vector<bank::Payment> payments;
-        std::vector<std::int32_t> centers;
-        std::int64_t in = 0;
-        std::int64_t out = 0;
-        std::int64_t items = 0;
-        for (SavedCenter& c : store.savedCenters(country)) {
-            std::string reason;
-            const std::int64_t magnitude = c.cents < 0 ? -c.cents : c.cents;  // |cents| < 2^53: sums of doubles
-            if (!c.account) reason = "no bank account";
-            else if (const std::string fault = bank::accountFault(*c.account, country); !fault.empty()) reason = fault;
-            else if (magnitude > bank::kMaxEntryCents) reason = "its net does not fit in one entry";
-            else if ((c.cents > 0 ? in : out) + magnitude > bank::kMaxFileTotalCents) reason = "the file's totals are full";
-            if (!reason.empty()) {
-                leftOut += where + ": center " + text::centerNumber(c.centerId) + " " + c.name +
-                           " left saved, not exported: " + reason + "\n";
-                continue;
-            }
-            (c.cents > 0 ? in : out) += magnitude;
-            items += c.items;
-            centers.push_back(c.centerId);
-            payments.push_back({c.centerId, std::move(c.name), std::move(*c.account), c.cents});
-        }
-        if (centers.empty()) continue;
+        CountryPlan plan = planCountry(store, country);
+        leftOut += plan.leftOut;
+        if (plan.centers.empty()) continue;
 
         bank::BankBatch batch;
-        batch.batchNo = store.formBatch(country, centers, atText, personId, personType, login);
+        batch.batchNo = store.formBatch(country, plan.centers, plan.held, atText, personId, personType, login);
         batch.country = country;
         batch.createdAt = at;
-        batch.payments = std::move(payments);
+        batch.effectiveDate = calendar.nextBankingDay(country, at.date());
+        batch.payments = std::move(plan.payments);
+        const std::string counts = std::to_string(plan.items) + " items of " + std::to_string(plan.centers.size()) +
+                                   " centers";
+        // A file with no entry is one a bank may reject, and it would move nothing anyway.
+        if (std::all_of(batch.payments.begin(), batch.payments.end(), [](const bank::Payment& p) { return p.cents == 0; })) {
+            store.settleBatch(batch.batchNo, atText, personId, personType);
+            settled += where + ": batch " + std::to_string(batch.batchNo) + " (" + counts +
+                       ") settled with nothing to transfer: every center nets to zero, so no file is written\n";
+            continue;
+        }
         std::optional<std::int32_t> creationNumber;
         bank::BankFile file;
         if (country == 1) {
@@ -249,18 +355,19 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
             throw std::runtime_error((dir / file.name).string() + " already exists");
         BatchFileRow row{batch.batchNo, file.name, std::move(file.text), file.summary, false};
         store.insertBatchFile(row, creationNumber);
-        const std::int64_t zero = static_cast<std::int64_t>(centers.size()) - file.summary.entries();
+        const std::int64_t zero = static_cast<std::int64_t>(plan.centers.size()) - file.summary.entries();
         std::string report = where + ": file " + row.name + ", batch " + std::to_string(batch.batchNo) + ", " +
-                             std::to_string(file.summary.entries()) + " entries (" + std::to_string(items) +
-                             " items of " + std::to_string(centers.size()) + " centers";
+                             std::to_string(file.summary.entries()) + " entries (" + counts;
         if (zero > 0) report += ", " + std::to_string(zero) + " netting zero with no entry";
-        report += "); debits " + moneyText(file.summary.debitCents) + " (" + std::to_string(file.summary.debitCount) +
-                  "), credits " + moneyText(file.summary.creditCents) + " (" +
-                  std::to_string(file.summary.creditCount) + ")" + (country == 2 ? ", in CAD" : ", in USD") + "\n";
+        report += "); " + totalsText(file.summary, country) + "\n";
         made.push_back({std::move(row), {}, std::move(report)});
     }
     if (made.empty()) {
-        return "No saved items were eligible for export.\n" + leftOut;
+        if (!settled.empty()) {
+            t.commit();
+            return settled + leftOut;
+        }
+        return "No saved items were eligible for export.\n" + lastExportText(store, dir) + leftOut;
     }
 
     for (Made& m : made) {
@@ -276,7 +383,7 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
 
     std::string report;
     for (const Made& m : made) report += m.report;
-    report += leftOut;
+    report += settled + leftOut;
     try {
         for (const Made& m : made) {
             publishFile(dir, m.temp, m.row.name, m.row.content);

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bank/bank_calendar.h"
 #include "bank/originator.h"
 #include "base/calendar.h"
 
@@ -52,10 +53,11 @@ bool isTempName(std::string_view fileName);
 // the entries and the debit and credit totals, and every center left saved with the reason.
 // The caller serializes writers. Throws on a failure before the commit (nothing exported);
 // a failure to publish after the commit is reported, and finished at the next start.
-// The login, when there is one, is recorded with the batches.
+// Each batch settles on the first banking day of its country after `at`. The login, when there
+// is one, is recorded with the batches.
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
-                      const Timestamp& at, std::int32_t personId, std::int16_t personType,
-                      std::string_view login = {});
+                      const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
+                      std::int16_t personType, std::string_view login = {});
 
 // At start-up: removes stray temporary files and publishes every committed file that is not
 // yet published. Returns one line per file published or left as it was, with the reason.

@@ -71,8 +71,8 @@ HttpReply reply(int status, std::string_view type, std::string body) {
 
 HttpReply xmlReply(std::string body) { return reply(200, xml::kContentType, std::move(body)); }
 
-HttpReply sweepRows(std::string_view query) {
-    const auto pairs = queryPairs(query);
+HttpReply sweepRows(Service& service, const HttpRequest& r) {
+    const auto pairs = queryPairs(r.query);
     onlyKeys(pairs, {"countryid", "load"});
     const std::string& country = required(pairs, "countryid", "countryID");
     if (country != "1" && country != "2")
@@ -80,6 +80,10 @@ HttpReply sweepRows(std::string_view query) {
     if (required(pairs, "load", "Load") != "1") throw RequestError("Load must be 1");
     HttpReply rows = xmlReply({});
     rows.sweepCountry = country == "1" ? 1 : 2;
+    // Taken before the rows are read, so a change made meanwhile counts as one made after the
+    // load: a save from it may be refused when it need not be, never taken when it must not.
+    rows.headers.emplace_back(kSweepStampHeader,
+                              std::to_string(service.startSweepLoad(std::string(r.operatorKey), *rows.sweepCountry)));
     return rows;
 }
 
@@ -110,7 +114,8 @@ HttpReply tooLarge() { return textReply(413, "The request body is over the 16 Mi
 // The body of a save or a status post, fed to its page's reader; the first fault ends it.
 class PageReader final : public PostReader {
 public:
-    PageReader(Service& service, Page page, std::string_view login) : service_(service), page_(page), login_(login) {
+    PageReader(Service& service, Page page, std::string_view login, SweepClaim claim)
+        : service_(service), page_(page), login_(login), claim_(std::move(claim)) {
         try {
             if (page_ == Page::Member) save_.emplace();
             else status_.emplace(service_.statusPairCap());
@@ -137,7 +142,8 @@ public:
     HttpReply finish() override {
         if (refusal_) return *refusal_;
         try {
-            return post(save_ ? service_.save(save_->finish(), login_) : service_.commitStatus(status_->finish(), login_));
+            return post(save_ ? service_.save(save_->finish(), claim_, login_)
+                              : service_.commitStatus(status_->finish(), login_));
         } catch (const RequestError& e) {
             return textReply(400, e.what());
         } catch (const std::exception& e) {
@@ -149,6 +155,7 @@ private:
     Service& service_;
     Page page_;
     std::string login_;
+    SweepClaim claim_;
     std::size_t bytes_ = 0;
     std::optional<SaveBodyReader> save_;
     std::optional<StatusBodyReader> status_;
@@ -175,7 +182,7 @@ HttpReply dispatch(Service& service, const HttpRequest& r) {
         reader->feed(r.body);
         return reader->finish();
     }
-    return page == Page::Member ? sweepRows(r.query) : batchGet(service, r.query, r.user);
+    return page == Page::Member ? sweepRows(service, r) : batchGet(service, r.query, r.user);
 }
 
 }  // namespace
@@ -194,7 +201,17 @@ std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head
     const Page page = pageOf(head.path);
     if (page == Page::None || head.method != "POST") return nullptr;
     if (!head.query.empty()) return std::make_unique<RefusedPost>(textReply(400, "A post takes no query"));
-    return std::make_unique<PageReader>(service, page, head.user);
+    SweepClaim claim{std::string(head.operatorKey), std::nullopt};
+    if (head.sweepStamp) {
+        const std::string_view v = *head.sweepStamp;
+        std::int64_t stamp = 0;
+        const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), stamp);
+        if (v.empty() || v.front() == '-' || v.front() == '+' || ec != std::errc() || ptr != v.data() + v.size())
+            return std::make_unique<RefusedPost>(
+                textReply(400, std::string(kSweepStampHeader) + " " + quote(v) + " is not a sweep stamp"));
+        claim.stamp = stamp;
+    }
+    return std::make_unique<PageReader>(service, page, head.user, std::move(claim));
 }
 
 std::string sweepBody(Service& service, const HttpReply& reply) {

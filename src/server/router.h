@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace eft::server {
 
@@ -23,12 +25,17 @@ struct HttpRequest {
     std::string_view query;   // raw, after '?'
     std::string_view body;
     std::string_view user = {};  // the authenticated login; empty without authentication
+    // Who asks: "login NAME" when authenticated, else "address ADDRESS"; empty for no one known.
+    std::string_view operatorKey = {};
+    // The X-EFTMemb-Sweep-Stamp header, when sent.
+    std::optional<std::string_view> sweepStamp = {};
 };
 
 struct HttpReply {
     int status = 200;
     std::string contentType;
     std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;  // beyond the content type
     // A sweep: the body is written while the rows are read, not held here.
     std::optional<int> sweepCountry;
 };

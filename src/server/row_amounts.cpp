@@ -58,7 +58,7 @@ RowTotals rowTotals(std::int16_t type, const Amounts& a, bool salesTaxExempt, bo
 
 std::optional<std::int64_t> totalCents(const RowTotals& row, bool subscription, float centerOutSum) {
     const float total = sweepRowTotal(row.in, row.out, subscription, centerOutSum < 0);
-    if (!(std::fabs(total) < kMaxAmount)) return std::nullopt;
+    if (!text::holdsEveryCent(total)) return std::nullopt;
     return text::toCents(total);
 }
 

@@ -59,10 +59,14 @@ struct PostedAmounts {
 
 // The Total the member list shows for a row, in whole cents, exactly as its "0.00" text reads
 // (the rule itself is the control's, sweep/row_total.h). `centerOutSum` is the OUT sum of the
-// row's center so far, in sweep order, this row included. Nothing when the Total is not a
-// finite amount below 10^9 in magnitude: such a row cannot go into a bank file.
+// row's center so far, in sweep order, this row included. Nothing when the Total is not kept
+// to the cent (text::holdsEveryCent): such a row is never saved.
 std::optional<std::int64_t> totalCents(const RowTotals& row, bool subscription, float centerOutSum);
 
-inline constexpr float kMaxAmount = 1e9f;  // every amount saved or exported stays below this
+inline constexpr float kMaxAmount = 1e9f;  // every number a save record carries stays below this
+
+// Why an amount at or above text::kCentExactLimit is refused, as every refusal words it.
+inline constexpr const char* kAboveCentExactText =
+    "at or above 131,072.00, the most an amount can be and still be kept to the cent";
 
 }  // namespace eft::server

@@ -49,7 +49,7 @@ Int wholeValue(int key, std::string_view value) {
 }
 
 // The control's number text: an optional '-', digits, and optionally a point and digits.
-float amountValue(int key, std::string_view value) {
+float numberValue(int key, std::string_view value) {
     const std::string_view unsigned_ = value.starts_with('-') ? value.substr(1) : value;
     const std::size_t point = unsigned_.find('.');
     const bool wellFormed = point == std::string_view::npos
@@ -58,11 +58,19 @@ float amountValue(int key, std::string_view value) {
     if (!wellFormed) throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) + " is not a number");
     float v = 0;
     const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), v, std::chars_format::fixed);
-    // A bank file carries no amount of 10^9 or more; refusing it here keeps it out of every
-    // later export.
     if (ec != std::errc() || ptr != value.data() + value.size() || !std::isfinite(v) || !(std::fabs(v) < kMaxAmount))
-        throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) +
-                           " is out of range");
+        throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) + " is out of range");
+    return v;
+}
+
+// From 131,072.00 on two cents can share one single, so such an amount could be saved as one
+// figure and shown or exported as another. The control writes seven significant digits, so an
+// amount just below the limit arrives as "131072": that text is let through, and the charge's
+// own Total, derived from the stored amounts, is held to the limit when it is saved.
+float amountValue(int key, std::string_view value) {
+    const float v = numberValue(key, value);
+    if (!(std::fabs(v) <= text::kCentExactLimit))
+        throw RequestError(std::string(kSaveRecordKeys[key]) + " " + quote(value) + " is " + kAboveCentExactText);
     return v;
 }
 
@@ -76,7 +84,7 @@ void storeValue(SaveRecord& r, int key, std::string_view value) {
         case PersonID: r.personId = wholeValue<std::int32_t>(key, value); break;
         case PersonType: r.personType = wholeValue<std::int16_t>(key, value); break;
         case ConversionRate:
-            r.conversionRate = amountValue(key, value);
+            r.conversionRate = numberValue(key, value);
             if (!(r.conversionRate > 0)) throw RequestError("ConversionRate must be above 0, not " + quote(value));
             break;
         case CenterID: r.key.centerId = wholeValue<std::int32_t>(key, value); break;

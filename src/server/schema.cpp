@@ -151,8 +151,44 @@ void toVersion2(Database& db) {
     if (seededBeforeTheMark(db)) db.exec("INSERT INTO settings (name, value) VALUES ('demo', '1')");
 }
 
+// The sweep's change counter, and the value at which each center's sweep rows last changed: a
+// charge came in or left, or changed while in, or a member's flags that its Totals depend on
+// changed. Kept by triggers, so no writer can forget it.
+constexpr const char* kVersion3 = R"sql(
+CREATE TABLE IF NOT EXISTS sweep_clock (
+  id    INTEGER PRIMARY KEY CHECK (id = 1),
+  value INTEGER NOT NULL);
+INSERT OR IGNORE INTO sweep_clock (id, value) VALUES (1, 0);
+CREATE TABLE IF NOT EXISTS center_changes (
+  center_id  INTEGER PRIMARY KEY,
+  changed_at INTEGER NOT NULL);
+CREATE TRIGGER IF NOT EXISTS sweep_charge_added AFTER INSERT ON charges WHEN NEW.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT NEW.center_id, value FROM sweep_clock;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_charge_changed AFTER UPDATE ON charges WHEN OLD.state = 0 OR NEW.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT OLD.center_id, value FROM sweep_clock;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at)
+    SELECT NEW.center_id, value FROM sweep_clock WHERE NEW.center_id <> OLD.center_id;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_charge_removed AFTER DELETE ON charges WHEN OLD.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT OLD.center_id, value FROM sweep_clock;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_member_changed AFTER UPDATE OF subscription, tax_exempt ON members
+WHEN OLD.subscription IS NOT NEW.subscription OR OLD.tax_exempt IS NOT NEW.tax_exempt BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at)
+    SELECT DISTINCT ch.center_id, (SELECT value FROM sweep_clock) FROM charges ch
+    WHERE ch.member_id = NEW.id AND ch.state = 0;
+END;
+)sql";
+
+void toVersion3(Database& db) { db.exec(kVersion3); }
+
 using Migration = void (*)(Database&);
-constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2};
+constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3};
 
 bool hasTables(Database& db) {
     Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");

@@ -9,7 +9,7 @@ namespace eft::server {
 class Database;
 
 // The version this program writes.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // Brings the database at `file` (open as `db`) to kSchemaVersion. A database newer than this
 // program is refused with StoreError, untouched. Returns the copy taken before migrating,

@@ -13,6 +13,7 @@
 #include "seed.h"
 #include "status_form.h"
 #include "store.h"
+#include "text/text_forms.h"
 #include "xml_text.h"
 
 namespace eft::server {
@@ -21,6 +22,8 @@ namespace {
 // A sweep row is some 800 characters of XML.
 constexpr std::size_t kSweepRowReserve = 1100;
 constexpr std::size_t kStatusPairFloor = 4096;
+// Loads remembered per operator and country: a few windows of one login, each naming its own.
+constexpr std::size_t kViewsKept = 16;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
     const std::filesystem::path absolute = std::filesystem::absolute(db);
@@ -33,7 +36,8 @@ std::string refusalText(SaveRefusal refusal) {
         case SaveRefusal::AlreadySaved: return "is not in the sweep (already saved)";
         case SaveRefusal::Exported: return "is not in the sweep (already exported in a batch)";
         case SaveRefusal::Cleared: return "is not in the sweep (already cleared)";
-        case SaveRefusal::TooLarge: return "has a Total of 1,000,000,000 or more, which no bank file can carry";
+        case SaveRefusal::TooLarge: return std::string("has a Total ") + kAboveCentExactText;
+        case SaveRefusal::CenterFull: break;  // worded by its caller, which knows the amount
         case SaveRefusal::None: break;
     }
     return {};
@@ -130,7 +134,8 @@ Service::Service(ServiceOptions options)
       demoOriginator_(options.originatorFile.empty()),
       note_(options.note ? std::move(options.note) : [](std::string_view line) {
           std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
-      }) {
+      }),
+      calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     Store& store = *idle_.back();
@@ -246,19 +251,74 @@ std::string Service::batchListXml() {
 
 std::string Service::save(std::string_view body) { return save(readSaveBody(body)); }
 
-std::string Service::save(const std::vector<SaveRecord>& records, std::string_view login) {
+std::int64_t Service::startSweepLoad(const std::string& operatorKey, int country) {
+    std::lock_guard lock(writeMutex_);
+    Lease store = borrow();
+    Transaction t(store->db(), Transaction::Mode::Write);
+    // A value of its own, so two loads with nothing changed between them still tell apart
+    // whose saves are whose.
+    const std::int64_t stamp = store->advanceSweepClock();
+    t.commit();
+    std::vector<SweepView>& views = views_[{operatorKey, country}];
+    views.push_back({stamp, {}});
+    if (views.size() > kViewsKept) views.erase(views.begin());
+    return stamp;
+}
+
+Service::SweepView* Service::viewFor(const SweepClaim& claim, int country) {
+    std::vector<SweepView>& views = views_[{claim.operatorKey, country}];
+    if (!claim.stamp) return views.empty() ? nullptr : &views.back();
+    for (SweepView& v : views)
+        if (v.stamp == *claim.stamp) return &v;
+    // A load this server does not remember (made before a restart, or through another server
+    // on the same database): its stamp still says what it saw.
+    views.push_back({*claim.stamp, {}});
+    if (views.size() > kViewsKept) views.erase(views.begin());
+    return &views.back();
+}
+
+std::string Service::save(const std::vector<SaveRecord>& records, const SweepClaim& claim, std::string_view login) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
+        std::vector<std::int32_t> centers;
+        for (const SaveRecord& r : records)
+            if (std::find(centers.begin(), centers.end(), r.key.centerId) == centers.end()) centers.push_back(r.key.centerId);
+        SweepView* view = nullptr;
+        if (!centers.empty() && (claim.stamp || !claim.operatorKey.empty())) {
+            if (claim.stamp && *claim.stamp > store->sweepClock())
+                return "The sweep stamp " + std::to_string(*claim.stamp) + " was not given by this server; load the sweep again.";
+            if (const auto country = store->centerCountry(centers.front())) view = viewFor(claim, *country);
+        }
+        // The Totals are taken from the rows as they stand now: when another operator changed a
+        // center's rows after this load, they are not the Totals this operator saw.
+        if (view != nullptr) {
+            for (const std::int32_t c : centers) {
+                const auto own = view->ownSaves.find(c);
+                const std::int64_t seen = own == view->ownSaves.end() ? view->stamp : own->second;
+                if (store->centerChangedAt(c) > seen)
+                    return "The sweep of center " + text::centerNumber(c) + " changed since it was loaded; load it again.";
+            }
+        }
         if (const auto failure = store->saveCharges(records, now, login)) {
             const SaveRecord& r = records[failure->index];
-            return "Record SQL" + std::to_string(failure->index + 1) + ": member " + std::to_string(r.key.memberId) +
-                   " at center " + std::to_string(r.key.centerId) + " (source " + std::to_string(r.key.source) +
-                   ", sequence " + std::to_string(r.key.sweepSequence) + ") " + refusalText(failure->refusal);
+            const std::string record = "Record SQL" + std::to_string(failure->index + 1) + ": member " +
+                                       std::to_string(r.key.memberId) + " at center " + std::to_string(r.key.centerId) +
+                                       " (source " + std::to_string(r.key.source) + ", sequence " +
+                                       std::to_string(r.key.sweepSequence) + ") ";
+            if (failure->refusal == SaveRefusal::CenterFull)
+                return record + "would take the saved amount of center " + text::centerNumber(r.key.centerId) +
+                       " to " + text::money(text::Cents{failure->centerCents}) +
+                       ", more than one bank file entry carries (" + text::money(text::Cents{bank::kMaxEntryCents}) +
+                       "); save fewer rows of it";
+            return record + refusalText(failure->refusal);
         }
+        const std::int64_t after = store->sweepClock();
         t.commit();
+        if (view != nullptr)
+            for (const std::int32_t c : centers) view->ownSaves[c] = after;
     } catch (const StoreError& e) {
         return std::string("The save failed, nothing was saved: ") + e.what();
     }
@@ -298,7 +358,7 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
-        report = runExport(*store, exportDir_, originator_, clock_(), personId, personType, login);
+        report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
     } catch (const std::exception& e) {
         report = std::string("The export failed, nothing was exported: ") + e.what();
     }

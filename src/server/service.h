@@ -8,12 +8,16 @@
 #include <functional>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bank/bank_calendar.h"
 #include "bank/originator.h"
+#include "net/pages.h"
 #include "clock.h"
 #include "delivery.h"
 #include "save_record.h"
@@ -31,7 +35,19 @@ struct ServiceOptions {
     DeliveryOptions delivery{};               // no command: files are not delivered
     // Takes each fact worth logging that no request asked for (start-up, deliveries), one line.
     std::function<void(std::string_view line)> note{};
+    std::filesystem::path holidaysFile{};    // empty: the clearing systems' holidays alone
 };
+
+// What a save says about the sweep its rows were chosen from: who sends it (the login, or the
+// client's address without credentials) and the stamp of the sweep load it was chosen from,
+// when the sender names one.
+struct SweepClaim {
+    std::string operatorKey;
+    std::optional<std::int64_t> stamp;
+};
+
+// The header that carries a sweep load's stamp: on the sweep's reply, and back on a save.
+inline constexpr std::string_view kSweepStampHeader = pages::kSweepStampHeader;
 
 // Takes the sweep document in pieces of about the size asked for; false when the reader is
 // gone, which ends the writing.
@@ -52,6 +68,11 @@ public:
     // Fills an empty database with the demo sweep; false, changing nothing, when it has data.
     bool seedDemo();
 
+    // Starts an operator's load of a country's sweep: its stamp, a value of the sweep's change
+    // counter that no other load has, taken before the rows are read. The server remembers the
+    // operator's latest loads per country.
+    std::int64_t startSweepLoad(const std::string& operatorKey, int country);
+
     // The XML document of the country's charges still in the sweep (1 or 2).
     std::string sweepXml(int country);
     // The same bytes handed on while the rows are read, in pieces of about pieceBytes; false
@@ -65,8 +86,15 @@ public:
     std::string save(std::string_view body);
     std::string commitStatus(std::string_view body);
     // The same for bodies decoded while they arrived.
-    // `login` is the authenticated user, recorded beside the person id; empty without one.
-    std::string save(const std::vector<SaveRecord>& records, std::string_view login = {});
+    // A save from an operator's sweep load: the claimed stamp, or else the operator's latest
+    // load of the country. It is refused whole when a center it touches had its sweep rows
+    // changed after that load by anything but this load's own earlier saves (which the control
+    // takes off its own rows). With no load known it is taken as it comes. `login` is the
+    // authenticated user, recorded beside the person id; empty without one.
+    std::string save(const std::vector<SaveRecord>& records, const SweepClaim& claim, std::string_view login = {});
+    std::string save(const std::vector<SaveRecord>& records, std::string_view login = {}) {
+        return save(records, SweepClaim{}, login);
+    }
     std::string commitStatus(const StatusForm& form, std::string_view login = {});
     // The most pairs a status body can need: each waiting item named once (or a few thousand,
     // whichever is more), and the operator, the type and the batch.
@@ -108,7 +136,17 @@ private:
     bank::Originator originator_;
     bool demoOriginator_;
     std::function<void(std::string_view)> note_;
+    bank::BankCalendar calendar_;
     std::function<void(std::string_view)> exportNote_;
+    // One sweep load of an operator: its stamp, and the counter's value after each of the
+    // load's own saves, by center.
+    struct SweepView {
+        std::int64_t stamp = 0;
+        std::map<std::int32_t, std::int64_t> ownSaves;
+    };
+    SweepView* viewFor(const SweepClaim& claim, int country);
+    // By operator and country, the latest few loads, oldest first; guarded by writeMutex_.
+    std::map<std::pair<std::string, int>, std::vector<SweepView>> views_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
     // Changes are made one at a time; SQLite would serialize them anyway, but waiting here

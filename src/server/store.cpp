@@ -1,14 +1,18 @@
 #include "store.h"
 
-#include "schema.h"
-
+#include <algorithm>
 #include <cmath>
 #include <unordered_map>
+
+#include "schema.h"
+#include "text/text_forms.h"
 
 namespace eft::server {
 namespace {
 
 
+// The sweep's change counter and what keeps it, on top of the tables above: one step, so it can
+// stand as a schema version of its own.
 constexpr int kCleared = 1;
 constexpr int kFailed = 2;
 
@@ -24,6 +28,9 @@ void bindLogin(Statement& s, int index, std::string_view login) {
 
 Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
     createSchema();
+    // The (member, center) pairs an export holds back; per connection, filled by formBatch.
+    db_.exec("CREATE TEMP TABLE IF NOT EXISTS export_held (member_id INTEGER NOT NULL, center_id INTEGER NOT NULL, "
+             "PRIMARY KEY (member_id, center_id))");
     insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
     insertMember_ = db_.prepare(
         "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
@@ -32,6 +39,8 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
         "INSERT INTO charges (member_id, center_id, source, sweep_sequence, source_description, sweep_date, type, "
         "conversion_rate, royalty, nac, royalty_reserve, franchise_fee, franchise_fee_reserve, gst, pst, "
         "nmc_payment, trust_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
+    memberFlags_ = db_.prepare("SELECT tax_exempt, subscription FROM members WHERE id = ?1");
+    centerSaved_ = db_.prepare("SELECT COALESCE(SUM(batch_cents), 0) FROM charges WHERE state = 14 AND center_id = ?1");
     sweepRows_ = db_.prepare(
         "SELECT ch.member_id, m.name, ch.center_id, ce.name, m.contract_signed, ch.conversion_rate, ch.royalty, "
         "ch.nac, ch.royalty_reserve, ch.franchise_fee, ch.franchise_fee_reserve, m.tax_exempt, ch.source, "
@@ -75,9 +84,14 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
     insertItem_ = db_.prepare(
         "INSERT INTO batch_items (batch_no, charge_id, amount) "
         "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
+        "AND NOT EXISTS (SELECT 1 FROM temp.export_held h WHERE h.member_id = charges.member_id "
+        "AND h.center_id = charges.center_id) "
         "ORDER BY member_id, source, sweep_sequence");
     // Center by center along the (state, center) index: no search of the batch's items.
-    markExported_ = db_.prepare("UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1");
+    markExported_ = db_.prepare(
+        "UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1 "
+        "AND NOT EXISTS (SELECT 1 FROM temp.export_held h WHERE h.member_id = charges.member_id "
+        "AND h.center_id = charges.center_id)");
     pendingItems_ = db_.prepare(
         "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country "
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
@@ -104,6 +118,29 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
 
 void Store::createSchema() { upgradeSchema(db_, file_); }
 
+std::int64_t Store::sweepClock() {
+    Statement s = db_.prepare("SELECT value FROM sweep_clock WHERE id = 1");
+    return s.step() ? s.integer(0) : 0;
+}
+
+std::int64_t Store::advanceSweepClock() {
+    db_.exec("UPDATE sweep_clock SET value = value + 1 WHERE id = 1");
+    return sweepClock();
+}
+
+std::int64_t Store::centerChangedAt(std::int32_t centerId) {
+    Statement s = db_.prepare("SELECT changed_at FROM center_changes WHERE center_id = ?1");
+    s.bind(1, centerId);
+    return s.step() ? s.integer(0) : 0;
+}
+
+std::optional<int> Store::centerCountry(std::int32_t centerId) {
+    Statement s = db_.prepare("SELECT country FROM centers WHERE id = ?1");
+    s.bind(1, centerId);
+    if (!s.step()) return std::nullopt;
+    return static_cast<int>(s.integer(0));
+}
+
 bool Store::isEmpty() {
     Statement s = db_.prepare(
         "SELECT NOT EXISTS (SELECT 1 FROM centers) AND NOT EXISTS (SELECT 1 FROM members) "
@@ -127,6 +164,23 @@ void Store::insertMember(const MemberRow& m) {
 
 void Store::insertCharge(const ChargeRow& c) {
     const Amounts& a = c.amounts;
+    auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
+    const bool known = flags.step();
+    const bool exempt = known && flags.integer(0) != 0;
+    const bool subscription = known && flags.integer(1) != 0;
+    flags.reuse();
+    const RowTotals totals = rowTotals(c.type, a, exempt, subscription);
+    const std::pair<const char*, float> amounts[] = {
+        {"Royalty", a.royalty}, {"NAC", a.nac}, {"RoyaltyReserve", a.royaltyReserve},
+        {"FranchiseFee", a.franchiseFee}, {"FranchiseFeeReserve", a.franchiseFeeReserve}, {"GST", a.gst},
+        {"PST", a.pst}, {"NMCPayment", a.nmcPayment}, {"INRowTotal", totals.in}, {"OUTRowTotal", totals.out}};
+    for (const auto& [name, value] : amounts) {
+        if (text::holdsEveryCent(value)) continue;
+        throw StoreError("the charge of member " + std::to_string(c.key.memberId) + " at center " +
+                         std::to_string(c.key.centerId) + " (source " + std::to_string(c.key.source) + ", sequence " +
+                         std::to_string(c.key.sweepSequence) + ") has " + name + " " + text::singleText(value) + ", " +
+                         kAboveCentExactText);
+    }
     auto& s = insertCharge_.reuse();
     s.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
     s.bind(5, c.sourceDescription).bind(6, c.sweepDate).bind(7, int{c.type});
@@ -220,6 +274,7 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
                                               std::string_view login) {
     // A center's Totals are taken once, before the first of its charges changes state.
     std::unordered_map<std::int32_t, std::unordered_map<std::int64_t, std::optional<std::int64_t>>> totalsOf;
+    std::vector<std::pair<std::int32_t, std::size_t>> touched;  // each center, with its first record
     for (std::size_t k = 0; k < records.size(); ++k) {
         const SaveRecord& r = records[k];
         auto& find = chargeState_.reuse();
@@ -256,6 +311,18 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
         s.run();
         // The caller holds the write lock, so the state read above still stands.
         if (db_.changes() != 1) return SaveFailure{k, SaveRefusal::AlreadySaved};
+        if (std::none_of(touched.begin(), touched.end(), [&](const auto& t) { return t.first == r.key.centerId; }))
+            touched.emplace_back(r.key.centerId, k);
+    }
+    // A center's saved charges go into one bank file entry, so a save that would make their sum
+    // more than an entry carries could never be exported.
+    for (const auto& [center, first] : touched) {
+        auto& sum = centerSaved_.reuse().bind(1, center);
+        sum.step();
+        const std::int64_t cents = sum.integer(0);
+        sum.reuse();
+        if ((cents < 0 ? -cents : cents) > bank::kMaxEntryCents)
+            return SaveFailure{first, SaveRefusal::CenterFull, cents};
     }
     return std::nullopt;
 }
@@ -284,8 +351,32 @@ std::vector<SavedCenter> Store::savedCenters(int country) {
     return centers;
 }
 
-std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
-                              std::int32_t personId, std::int16_t personType, std::string_view login) {
+std::vector<SavedMemberAtCenter> Store::membersAtSeveralCenters(int country) {
+    Statement s = db_.prepare(
+        "SELECT ch.member_id, ch.center_id, MIN(ch.saved_at), COUNT(*), SUM(ch.batch_cents) "
+        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE ch.state = 14 AND ce.country = ?1 AND ch.member_id IN ("
+        "  SELECT c2.member_id FROM charges c2 JOIN centers e2 ON e2.id = c2.center_id "
+        "  WHERE c2.state = 14 AND e2.country = ?1 GROUP BY c2.member_id HAVING COUNT(DISTINCT c2.center_id) > 1) "
+        "GROUP BY ch.member_id, ch.center_id ORDER BY ch.member_id, MIN(ch.saved_at), ch.center_id");
+    s.bind(1, country);
+    std::vector<SavedMemberAtCenter> out;
+    while (s.step()) {
+        out.push_back({static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
+                       std::string(s.text(2)), s.integer(3), s.integer(4)});
+    }
+    return out;
+}
+
+std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers,
+                              const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
+                              std::string_view atText, std::int32_t personId, std::int16_t personType,
+                              std::string_view login) {
+    db_.exec("DELETE FROM temp.export_held");
+    if (!heldMemberCenters.empty()) {
+        Statement hold = db_.prepare("INSERT OR IGNORE INTO temp.export_held (member_id, center_id) VALUES (?1, ?2)");
+        for (const auto& [member, center] : heldMemberCenters) hold.reuse().bind(1, member).bind(2, center).run();
+    }
     auto& next = nextBatch_.reuse();
     next.step();
     const auto batchNo = static_cast<std::int32_t>(next.integer(0));
@@ -299,6 +390,37 @@ std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& cent
         markExported_.reuse().bind(1, center).run();
     }
     return batchNo;
+}
+
+void Store::settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId,
+                        std::int16_t personType) {
+    Statement items = db_.prepare(
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
+        "WHERE batch_no = ?1 AND outcome IS NULL");
+    items.bind(1, batchNo).bind(2, kCleared).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
+    Statement charges = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
+    charges.bind(1, batchNo).run();
+}
+
+std::vector<ExportedBatch> Store::lastExport() {
+    // One export's batches share its time; batch numbers only grow, so the highest is the latest.
+    Statement s = db_.prepare(
+        "SELECT b.batch_no, b.country, b.exported_at, f.name, f.debit_count, f.debit_cents, f.credit_count, "
+        "f.credit_cents FROM batches b LEFT JOIN batch_files f ON f.batch_no = b.batch_no "
+        "WHERE b.exported_at = (SELECT exported_at FROM batches ORDER BY batch_no DESC LIMIT 1) "
+        "ORDER BY b.batch_no");
+    std::vector<ExportedBatch> out;
+    while (s.step()) {
+        ExportedBatch b;
+        b.batchNo = static_cast<std::int32_t>(s.integer(0));
+        b.country = static_cast<int>(s.integer(1));
+        b.exportedAt = std::string(s.text(2));
+        if (!s.isNull(3)) b.fileName = std::string(s.text(3));
+        b.summary = {s.integer(4), s.integer(5), s.integer(6), s.integer(7)};
+        out.push_back(std::move(b));
+    }
+    return out;
 }
 
 std::int32_t Store::nextFileCreationNumber(std::string_view originatorId) {

@@ -22,6 +22,8 @@
 //
 // Saves, exports and status commits record the authenticated login, when there is one,
 // beside the person id and type the control sends.
+// sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
+//              change of each center's sweep rows (both kept by triggers)
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
@@ -97,11 +99,12 @@ struct BatchItemView {
 };
 
 // Why a save record's charge could not be saved.
-enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared, TooLarge };
+enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared, TooLarge, CenterFull };
 
 struct SaveFailure {
     std::size_t index = 0;  // of the record refused
     SaveRefusal refusal = SaveRefusal::None;
+    std::int64_t centerCents = 0;  // CenterFull: the center's saved amount the save would make
 };
 
 // A center's saved charges, ready to form a batch.
@@ -111,6 +114,24 @@ struct SavedCenter {
     std::int64_t items = 0;
     std::int64_t cents = 0;  // the sum of the items' Totals: above 0 due in
     std::optional<bank::BankAccount> account;
+};
+
+// The saved charges of one member at one center, for a member saved at several centers.
+struct SavedMemberAtCenter {
+    std::int32_t memberId = 0;
+    std::int32_t centerId = 0;
+    std::string firstSavedAt;  // ISO timestamp of the earliest
+    std::int64_t items = 0;
+    std::int64_t cents = 0;
+};
+
+// A batch of the latest export, with its file when it has one.
+struct ExportedBatch {
+    std::int32_t batchNo = 0;
+    int country = 1;
+    std::string exportedAt;
+    std::optional<std::string> fileName;
+    bank::FileSummary summary;
 };
 
 struct BatchFileRow {
@@ -152,8 +173,19 @@ public:
     void createSchema();
     bool isEmpty();
 
+    // The sweep's change counter: every change of a center's sweep rows advances it and
+    // records the new value for the center (triggers do, whoever writes).
+    std::int64_t sweepClock();
+    // Advances the counter with no change, so that a sweep load has a value of its own.
+    std::int64_t advanceSweepClock();
+    // The counter's value at the last change of the center's sweep rows; 0 for none.
+    std::int64_t centerChangedAt(std::int32_t centerId);
+    std::optional<int> centerCountry(std::int32_t centerId);
+
     void insertCenter(const CenterRow& c);
     void insertMember(const MemberRow& m);
+    // Throws StoreError naming the charge when an amount or its row's IN or OUT total is not
+    // kept to the cent (text::holdsEveryCent); the member must be in already.
     void insertCharge(const ChargeRow& c);
 
     // The charges of a country still in the sweep, by center, member, source, sequence.
@@ -165,7 +197,8 @@ public:
     // Moves the records' charges from the sweep to saved, each with the Total the member list
     // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
     // order, as they stood before this save. Stops at the first record whose charge is unknown
-    // or no longer in the sweep; the caller then rolls back.
+    // or no longer in the sweep, whose Total is not kept to the cent, or whose center's saved
+    // amount would then be more than one bank file entry carries; the caller then rolls back.
     std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
                                            std::string_view login = {});
 
@@ -176,10 +209,20 @@ public:
     // The centers of a country with saved charges, ascending id, with their bank accounts.
     std::vector<SavedCenter> savedCenters(int country);
 
-    // Forms the next batch of a country from the saved charges of the given centers: they
-    // become exported. The new batch number.
-    std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers, std::string_view atText,
-                           std::int32_t personId, std::int16_t personType, std::string_view login = {});
+    // The saved charges of the country's members that are saved at more than one center, by
+    // member, then earliest saved first (ties by center).
+    std::vector<SavedMemberAtCenter> membersAtSeveralCenters(int country);
+
+    // Forms the next batch of a country from the saved charges of the given centers, less the
+    // (member, center) pairs held back: they become exported. The new batch number.
+    std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers,
+                           const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
+                           std::string_view atText, std::int32_t personId, std::int16_t personType,
+                           std::string_view login = {});
+    // Records every item of the batch as cleared at once: a batch with nothing to transfer.
+    void settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId, std::int16_t personType);
+    // The batches the latest export made, ascending; empty before the first.
+    std::vector<ExportedBatch> lastExport();
     std::int32_t highestBatchNo();
     // Batch numbers up to `usedUpTo` are taken, whatever the batches table holds.
     void raiseBatchFloor(std::int32_t usedUpTo);
@@ -223,7 +266,7 @@ public:
 private:
     Database db_;
     std::filesystem::path file_;
-    Statement insertCenter_, insertMember_, insertCharge_;
+    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;
     Statement sweepRows_, countSweep_;
     Statement saveCharge_, chargeState_, centerSweep_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;

@@ -33,27 +33,13 @@ void appendEscaped(std::string& out, std::string_view text) {
 }
 
 char* writeSingle(char* out, float value) {
-    // std::to_chars gives the shortest text that reads back as the same single. When that
-    // text has at most seven significant digits it is the control's number text too; longer
-    // ones go the slow way, which caps the digits at seven.
-    char buf[kMaxSingleChars];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    if (ec == std::errc() && value != 0.0f && std::isfinite(value)) {
-        int significant = 0;
-        int pendingZeros = 0;
-        bool started = false;
-        for (const char* p = buf; p != end; ++p) {
-            if (*p < '0' || *p > '9') continue;
-            if (*p != '0') started = true;
-            if (!started) continue;
-            if (*p == '0') {
-                ++pendingZeros;
-            } else {
-                significant += pendingZeros + 1;
-                pendingZeros = 0;
-            }
-        }
-        if (significant <= 7) return std::copy(buf, end, out);
+    // The shortest text that reads back as the same single, however many digits that takes:
+    // seven significant digits would show 100,000.01 as 100000 while the database and the bank
+    // file carry 100,000.01.
+    if (value == 0.0f) value = 0.0f;  // no "-0"
+    if (std::isfinite(value)) {
+        const auto [end, ec] = std::to_chars(out, out + kMaxSingleChars, value, std::chars_format::fixed);
+        if (ec == std::errc()) return end;
     }
     const std::string slow = text::singleText(value);
     return std::copy_n(slow.data(), std::min(slow.size(), kMaxSingleChars), out);

@@ -13,15 +13,15 @@ inline constexpr std::string_view kContentType = "text/xml; charset=UTF-8";
 // Escapes the five markup characters; control characters that XML 1.0 cannot carry become '?'.
 void appendEscaped(std::string& out, std::string_view text);
 
-// A single in the control's number text: plain decimal, a point, no exponent, at most seven
-// significant digits (the same text as eft::text::singleText, reached quickly for the common
-// values).
+// A single as the shortest plain decimal text (a point, no exponent) that reads back as the
+// same single, so a reader gets exactly the amount the server holds.
 void appendSingle(std::string& out, float value);
 
 void appendInteger(std::string& out, std::int64_t value);
 
 // The same texts written at a cursor into a buffer the caller has sized, for the sweep's rows:
-// each returns the cursor past what it wrote. A single takes at most kMaxSingleChars, an
+// each returns the cursor past what it wrote. A single takes at most kMaxSingleChars (the
+// longest fixed text of a single is 48 characters), an
 // escaped text at most six times its length.
 inline constexpr std::size_t kMaxSingleChars = 64;
 char* writeEscaped(char* out, std::string_view text);

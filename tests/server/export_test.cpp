@@ -164,6 +164,105 @@ TEST_F(ExportTest, APlantedFileOrSymlinkIsNeverFollowedNorReplaced) {
     expectDatabaseAndFilesAgree();
 }
 
+TEST_F(ExportTest, AMemberSavedAtTwoCentersIsInABatchUnderOneOfThem) {
+    // Member 1001 has charges at centers 12 and 15, and 1003 at 15: the status post names
+    // members, so 1001's item at 15 waits for the next batch.
+    {
+        Transaction t(inspect.db(), Transaction::Mode::Write);
+        inspect.insertCharge({{1001, 15, 1, 1}, "Membership dues", "2011-03-01T06:00:00", 1, {1, 777.77f, 0, 0, 0, 0, 0, 0, 0}, 0});
+        t.commit();
+    }
+    ASSERT_EQ(service->save(bodyFor({kDues1001, {1001, 15, 1, 1}, kDues1003})), "");
+    const std::string report = reportOf(service->exportBatches(9, 2));
+    EXPECT_NE(report.find("United States: file EFT_US_0000000001.txt, batch 1, 2 entries (2 items of 2 centers)"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("United States: member 1001 at center 0015 Boise & Sons <West> held for the next batch "
+                          "(1 items): the member is in this batch at center 0012\n"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(stateOf({1001, 15, 1, 1}), 14);
+    EXPECT_EQ(count("SELECT COUNT(DISTINCT ch.center_id) FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
+                    "WHERE bi.batch_no = 1 AND ch.member_id = 1001"),
+              1);
+    // Each member can now be recorded on its own: 1001 cleared at 12, 1003 failed at 15.
+    EXPECT_EQ(service->commitStatus("GoodMemb=1001&BadMemb=1003&PersonID=9&PersonType=2&BatchNo=1&"), "");
+    EXPECT_EQ(stateOf(kDues1001), 30);
+    EXPECT_EQ(stateOf(kDues1003), 0);
+    // The held item goes with the next export, alone at its center.
+    EXPECT_NE(reportOf(service->exportBatches(9, 2)).find("batch 2, 1 entries (1 items of 1 centers); debits 777.77 (1)"),
+              std::string::npos);
+    EXPECT_EQ(stateOf({1001, 15, 1, 1}), 20);
+}
+
+TEST_F(ExportTest, TheMembersLongestWaitingCenterGoesFirstAndALeftOutCenterTakesNoPlace) {
+    {
+        Transaction t(inspect.db(), Transaction::Mode::Write);
+        inspect.insertCharge({{1001, 15, 1, 1}, "Membership dues", "2011-03-01T06:00:00", 1, {1, 777.77f, 0, 0, 0, 0, 0, 0, 0}, 0});
+        t.commit();
+    }
+    ASSERT_EQ(service->save(bodyFor({kDues1001, {1001, 15, 1, 1}})), "");
+    // Saved at 15 a day earlier: 15 goes, 12 waits.
+    inspect.db().exec("UPDATE charges SET saved_at = '2011-03-04T10:00:00' WHERE member_id = 1001 AND center_id = 15");
+    std::string report = reportOf(service->exportBatches(9, 2));
+    EXPECT_NE(report.find("member 1001 at center 0012 Austin North held for the next batch (1 items): the member is "
+                          "in this batch at center 0015"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(stateOf(kDues1001), 14);
+
+    // Failed at 15 and saved again, now that 15 cannot take a payment: it is left out, so it
+    // holds nothing back at 12.
+    ASSERT_EQ(service->commitStatus("BadMemb=1001&PersonID=9&PersonType=2&BatchNo=1&"), "");
+    inspect.db().exec("DELETE FROM center_accounts WHERE center_id = 15");
+    ASSERT_EQ(service->save(bodyFor({{1001, 15, 1, 1}})), "");
+    report = reportOf(service->exportBatches(9, 2));
+    EXPECT_EQ(report.find("held for the next batch"), std::string::npos) << report;
+    EXPECT_NE(report.find("center 0015 Boise & Sons <West> left saved, not exported: no bank account"), std::string::npos);
+    EXPECT_EQ(stateOf(kDues1001), 20);
+}
+
+TEST_F(ExportTest, ACountryWhoseCentersAllNetToZeroIsSettledWithoutAFile) {
+    {
+        Transaction t(inspect.db(), Transaction::Mode::Write);
+        inspect.insertCenter({35, "Qu\u00e9bec Nord", 2});
+        inspect.setCenterAccount(35, {"", "003", "00011", "35", bank::AccountType::Checking});
+        inspect.insertMember({3501, "In", 35, 1, false, true, false, ""});
+        inspect.insertMember({3502, "Out", 35, 1, false, false, false, ""});
+        inspect.insertCharge({{3501, 35, 1, 1}, "Membership dues", "2011-03-01T06:00:00", 3, {1, 50, 0, 0, 0, 0, 0, 0, 0}, 0});
+        inspect.insertCharge({{3502, 35, 2, 1}, "NMC payment", "2011-03-01T06:00:00", 2, {1, 0, 0, 0, 0, 0, 0, 0, 50}, 0});
+        t.commit();
+    }
+    ASSERT_EQ(service->save(bodyFor({kDues1001, {3501, 35, 1, 1}, {3502, 35, 2, 1}})), "");
+    const std::string report = reportOf(service->exportBatches(9, 2));
+    EXPECT_EQ(report,
+              "United States: file EFT_US_0000000001.txt, batch 1, 1 entries (1 items of 1 centers); "
+              "debits 62.00 (1), credits 0.00 (0), in USD\n"
+              "Canada: batch 2 (2 items of 1 centers) settled with nothing to transfer: every center nets to zero, "
+              "so no file is written\n"
+              "Files written to " + exportDir().string());
+    EXPECT_EQ(filesIn(exportDir()), (std::vector<std::string>{"EFT_US_0000000001.txt"}));
+    EXPECT_EQ(stateOf({3501, 35, 1, 1}), 30);
+    EXPECT_EQ(stateOf({3502, 35, 2, 1}), 30);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM batch_items WHERE batch_no = 2 AND outcome = 1"), 2);
+    // Nothing of it waits for a status.
+    EXPECT_EQ(service->batchListXml().find("<BatchControl>2</BatchControl>"), std::string::npos);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM originator_files"), 0);  // no CPA-005 file number used
+}
+
+TEST_F(ExportTest, AnExportAskedAgainNamesWhatTheLastOneMade) {
+    saveAll();
+    const std::string first = reportOf(service->exportBatches(9, 2));
+    ASSERT_NE(first.find("batch 2"), std::string::npos);
+    EXPECT_EQ(reportOf(service->exportBatches(9, 2)),
+              "No saved items were eligible for export.\n"
+              "The last export, at 2011-03-05T10:20:30, made:\n"
+              "United States: file EFT_US_0000000001.txt, batch 1; debits 92.00 (1), credits 150.00 (1), in USD\n"
+              "Canada: file EFT_CA_0000000002.txt, batch 2; debits 0.00 (0), credits 113.10 (1), in CAD\n"
+              "Files written to " + exportDir().string() + "\n");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), 2);
+}
+
 TEST(PublishFile, NeverReplacesAFileWithOtherBytes) {
     TempDir dir;
     const std::string temp = writeTempFile(dir.path(), "a.txt", "new");

@@ -2,6 +2,8 @@
 // amount of a saved charge, the record the control would send, and the number text of XML.
 #include <gtest/gtest.h>
 
+#include <charconv>
+
 #include <limits>
 #include <optional>
 
@@ -85,9 +87,11 @@ TEST(RowTotal, IsWhatTheMemberListShowsInCents) {
         {"subscription, an earlier row made the center pay out", 80, 0, true, -150, 0},
         {"subscription in a center that does not pay out", 80, -20, true, 0, 6000},
         {"half a cent goes to the even neighbour", 0.125f, 0, false, 0, 12},
-        {"a Total of 10^9 cannot go into a file", 1e9f, 0, false, 0, std::nullopt},
+        {"from 131,072.00 two cents can share a single", 131072.0f, 0, false, 0, std::nullopt},
+        {"paying out as much", 0, -131072.0f, false, -131072.0f, std::nullopt},
         {"nor one that is not a number", std::numeric_limits<float>::infinity(), 0, false, 0, std::nullopt},
-        {"just below 10^9", 999999936.0f, 0, false, 0, 99999993600},
+        {"the last cent below 131,072.00", 131071.99f, 0, false, 0, 13107199},
+        {"a subscription row's own OUT in a center far beyond it", 1e9f, -5, true, -5e8f, -500},
     };
     for (const auto& c : cases) EXPECT_EQ(totalCents({c.in, c.out}, c.subscription, c.outSum), c.cents) << c.what;
 }
@@ -122,27 +126,37 @@ std::string single(float v) {
     return out;
 }
 
-TEST(XmlNumbers, SinglesReadAsTheControlWritesThem) {
+TEST(XmlNumbers, SinglesAreTheShortestTextThatReadsBack) {
     const struct {
         float value;
         const char* text;
     } cases[] = {
-        {0, "0"},          {1, "1"},           {0.75f, "0.75"},        {37.5f, "37.5"},  {12.35f, "12.35"},
-        {1.3f, "1.3"},     {0.05f, "0.05"},    {-260.5f, "-260.5"},    {1e-7f, "0.0000001"},
-        {1200000, "1200000"}, {123456.78f, "123456.8"}, {1234567.8f, "1234568"}, {3e9f, "3000000000"},
-        {16777217.0f, "16777220"},
+        {0, "0"},          {-0.0f, "0"},        {1, "1"},           {0.75f, "0.75"},       {37.5f, "37.5"},
+        {12.35f, "12.35"}, {1.3f, "1.3"},       {0.05f, "0.05"},    {-260.5f, "-260.5"},   {1e-7f, "0.0000001"},
+        {1200000, "1200000"}, {100000.01f, "100000.01"}, {123456.78f, "123456.78"}, {-131071.99f, "-131071.99"},
+        {1234567.89f, "1234567.9"},  // the single is 1,234,567.875
+        {3e9f, "3000000000"}, {16777217.0f, "16777216"},
     };
     for (const auto& c : cases) EXPECT_EQ(single(c.value), c.text) << c.text;
 }
 
-TEST(XmlNumbers, TheQuickPathAgreesWithTheControlsNumberText) {
-    // Every cent amount up to 20,000.00 and products with the usual rates: the values a
-    // sweep is made of.
-    for (int cents = -100000; cents <= 2000000; cents += 13) {
+TEST(XmlNumbers, EveryCentAmountReadsBackAsTheSameSingle) {
+    // Every cent up to the cent-exact limit, and the products with the usual rates, read back
+    // exactly; where seven digits are enough the text is the control's own.
+    for (int cents = -13107199; cents <= 13107199; cents += 61) {
         const float v = static_cast<float>(cents) / 100.0f;
-        ASSERT_EQ(single(v), text::singleText(v)) << cents;
-        ASSERT_EQ(single(v * 1.3f), text::singleText(v * 1.3f)) << cents;
-        ASSERT_EQ(single(v * 0.075f), text::singleText(v * 0.075f)) << cents;
+        for (const float x : {v, v * 1.3f, v * 0.075f}) {
+            const std::string text = single(x);
+            float back = 0;
+            std::from_chars(text.data(), text.data() + text.size(), back);
+            ASSERT_EQ(back, x) << text;
+            const std::string control = text::singleText(x);
+            float controlBack = 0;
+            std::from_chars(control.data(), control.data() + control.size(), controlBack);
+            if (controlBack == x) {
+                ASSERT_EQ(text, control) << cents;
+            }
+        }
     }
 }
 

@@ -144,6 +144,14 @@ bool isValidDate(int year, int month, int day) {
     return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
+int weekday(const Date& date) {
+    // Day 0, 0001-01-01, was a Monday.
+    const std::int64_t days = daysFromCivil(date.year, date.month, date.day);
+    return static_cast<int>(((days + 1) % 7 + 7) % 7);
+}
+
+Date addDays(const Date& date, int days) { return civilFromDays(daysFromCivil(date.year, date.month, date.day) + days); }
+
 Timestamp Timestamp::from(const Date& date, int hour, int minute, int second) {
     return Timestamp{daysFromCivil(date.year, date.month, date.day) * kSecondsPerDay +
                      hour * 3600 + minute * 60 + second};

@@ -23,6 +23,12 @@ struct Timestamp {
 
 bool isValidDate(int year, int month, int day);
 
+// 0 Sunday .. 6 Saturday.
+int weekday(const Date& date);
+
+// The date `days` days later (earlier when negative).
+Date addDays(const Date& date, int days);
+
 // Accepts ISO 8601 dates and date-times ("2011-03-04", "2011-03-04T10:20:30", optional
 // fraction and zone, "T" or a blank) and "m/d/yyyy" with an optional "h:mm[:ss] [AM|PM]".
 // A zone suffix is accepted and ignored: the control shows dates as the server wrote them.

@@ -65,13 +65,13 @@ Table& Context::sweep() {
     return *rsSweep;
 }
 
-void Context::postFormAndWait(const std::string& address, std::string body) {
+void Context::postFormAndWait(const std::string& address, std::string body, std::string_view extraHeader) {
     BusyScope busy(*this);
     const int tab = screen.tabEFT.selected();
     host.transferStarted(tab == kTabMembers       ? "Saving the chosen rows"
                          : tab == kTabBatchStatus ? "Committing the batch"
                                                   : "Sending to the server");
-    Inet1.execute(address, pages::kPostVerb, std::move(body), pages::kFormHeader);
+    Inet1.execute(address, pages::kPostVerb, std::move(body), pages::kFormHeader, extraHeader);
     long long reported = -1;
     auto report = [&] {
         if (Inet1.received() == reported) return;

@@ -23,6 +23,9 @@ struct ControlState {
     bool AllCentersSelected = false;
     bool AllMembersSelected = false;
     std::string CenterFilter;
+    // The stamp the server gave the last load of each country's sweep (index 1 and 2), sent
+    // back with a save of its rows; empty when the server gave none.
+    std::string SweepStamp[3];
     // Whole cents, so that each label equals the sum of the "Total" texts it adds up.
     text::Cents EligibleAmount = 0;
     text::Cents SelectedAmount = 0;
@@ -65,7 +68,7 @@ public:
 
     // Starts a form post through Inet1 and waits until it is over, letting pending events run
     // and sleeping in the transfer's poll between turns. The reply handler runs in this wait.
-    void postFormAndWait(const std::string& address, std::string body);
+    void postFormAndWait(const std::string& address, std::string body, std::string_view extraHeader = {});
 
     // Whether the control waits for a transfer now.
     bool busy() const { return busyDepth_ > 0; }

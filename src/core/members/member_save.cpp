@@ -175,7 +175,10 @@ void cmdSaveMerchandise_Click(Context& ctx) {
             addSaveRecord(body, saveRowOf(t), st.PersonID, st.PersonType);
             t.moveNext();
         }
-        ctx.postFormAndWait(pages::saveAddress(st.ptServerName), body.finish());
+        // The load these rows came from, so the server can refuse them if their centers changed.
+        const std::string& stamp = st.SweepStamp[st.CountryID == 2 ? 2 : 1];
+        ctx.postFormAndWait(pages::saveAddress(st.ptServerName), body.finish(),
+                            stamp.empty() ? std::string() : std::string(pages::kSweepStampHeader) + ": " + stamp);
     } catch (const std::exception&) {
         // Quiet, as before; the end steps below still run so "&Save" is never left dead.
     }

@@ -18,6 +18,8 @@ struct FetchResult {
     std::string error;   // why not: the transfer failed, or the status was not 2xx (named)
     // The same in the operator's words, with what to do about it; empty when ok.
     std::string cause = {};
+    // The reply's X-EFTMemb-Sweep-Stamp header, when it had one of digits only.
+    std::string sweepStamp = {};
 };
 
 // Runs one GET of `address`, handing each piece of the reply body to `consume`.

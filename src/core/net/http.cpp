@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include <curl/curl.h>
+#include <curl/header.h>
 
 #include <exception>
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "net/address.h"
 #include "net/curl_common.h"
+#include "net/pages.h"
 
 namespace eft {
 
@@ -158,6 +160,15 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
             return result;
         }
         result.ok = true;
+        curl_header* stamp = nullptr;
+        if (curl_easy_header(easy.get(), std::string(pages::kSweepStampHeader).c_str(), 0, CURLH_HEADER, -1, &stamp) ==
+                CURLHE_OK &&
+            stamp != nullptr) {
+            const std::string_view value = stamp->value;
+            // Only digits go back in a header of ours: a hostile server's text never does.
+            if (!value.empty() && value.size() <= 18 && value.find_first_not_of("0123456789") == std::string_view::npos)
+                result.sweepStamp = value;
+        }
         return result;
     }
 }

@@ -13,6 +13,9 @@ inline constexpr std::string_view kMemberPage = "EFTMember.asp";
 inline constexpr std::string_view kBatchPage = "EFTMemberBatch.asp";
 inline constexpr std::string_view kPostVerb = "Post";
 inline constexpr std::string_view kFormHeader = "Content-Type: application/x-www-form-urlencoded";
+// The sweep reply names its load with this header, and a save from those rows names it back, so
+// the server can refuse a save whose centers changed since.
+inline constexpr std::string_view kSweepStampHeader = "X-EFTMemb-Sweep-Stamp";
 
 // Keys of the POST bodies.
 inline constexpr std::string_view kSaveRecordKey = "SQL";

@@ -69,7 +69,8 @@ Transfer::Transfer(HttpLimits limits) : limits_(std::move(limits)), impl_(std::m
 
 Transfer::~Transfer() = default;
 
-void Transfer::execute(const std::string& address, std::string_view verb, std::string body, std::string_view header) {
+void Transfer::execute(const std::string& address, std::string_view verb, std::string body, std::string_view header,
+                       std::string_view extraHeader) {
     if (executing_) throw EftError("the transfer control is still executing the previous request");
     if (!impl_->multi) throw EftError("the HTTP client could not be created");
     impl_->release();
@@ -104,6 +105,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
         curl_easy_setopt(impl_->easy, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     impl_->headers = curl_slist_append(impl_->headers, std::string(header).c_str());
+    if (!extraHeader.empty()) impl_->headers = curl_slist_append(impl_->headers, std::string(extraHeader).c_str());
     impl_->headers = curl_slist_append(impl_->headers, "Expect:");  // no 100-continue round trip
     curl_easy_setopt(impl_->easy, CURLOPT_HTTPHEADER, impl_->headers);
     if (curl_multi_add_handle(impl_->multi, impl_->easy) != CURLM_OK) {

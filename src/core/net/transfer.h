@@ -31,8 +31,9 @@ public:
     void setLimits(const HttpLimits& limits) { limits_ = limits; }
 
     // Starts a request; throws EftError when one is still executing or it cannot start.
-    // `header` is one "Name: value" line.
-    void execute(const std::string& address, std::string_view verb, std::string body, std::string_view header);
+    // `header` is one "Name: value" line, and so is `extraHeader` unless it is empty.
+    void execute(const std::string& address, std::string_view verb, std::string body, std::string_view header,
+                 std::string_view extraHeader = {});
 
     // Advances the request; when it has just ended, raises StateChanged before answering false.
     bool stillExecuting();

@@ -55,6 +55,8 @@ void LoadSweepData(Context& ctx) {
         st.AllMembersSelected = false;
         Table& sweep = ctx.sweep();
         ReadXmlRows(sweep, address, "CenterID", ctx.fetch("Loading " + sweepName(st.CountryID), &outcome));
+        // The load's stamp, kept for a save of these rows.
+        if (st.CountryID == 1 || st.CountryID == 2) st.SweepStamp[st.CountryID] = outcome.sweepStamp;
         if (sweep.rowCount() != 0) {
             sweep.moveFirst();
             while (!sweep.eof()) {

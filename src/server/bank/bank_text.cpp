@@ -110,27 +110,6 @@ bool validRoutingNumber(std::string_view routing) {
     return allDigits(routing, 9, 9) && routingCheckDigit(routing.substr(0, 8)) == routing[8] - '0';
 }
 
-namespace {
-
-// 0 Sunday .. 6 Saturday (Sakamoto's rule).
-int weekday(const Date& d) {
-    static constexpr int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-    const int y = d.month < 3 ? d.year - 1 : d.year;
-    return (y + y / 4 - y / 100 + y / 400 + kOffsets[d.month - 1] + d.day) % 7;
-}
-
-Date plusOneDay(const Date& d) {
-    return Timestamp{Timestamp::from(d).seconds + 86400}.date();
-}
-
-}  // namespace
-
-Date nextBankingDay(const Date& day) {
-    Date next = plusOneDay(day);
-    while (weekday(next) == 0 || weekday(next) == 6) next = plusOneDay(next);
-    return next;
-}
-
 std::string julianDate(const Date& day) {
     const std::int64_t start = Timestamp::from(Date{day.year, 1, 1}).seconds;
     const std::int64_t dayOfYear = (Timestamp::from(day).seconds - start) / 86400 + 1;

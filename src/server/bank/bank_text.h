@@ -1,6 +1,6 @@
 #pragma once
 // What every bank file field is made of: fixed-width ASCII texts and numbers, the routing
-// number's check digit, banking days and Julian dates. A value that does not fit its field is
+// number's check digit and Julian dates. A value that does not fit its field is
 // an error, never silently cut, except a name, which is cut to its width as banks expect.
 #include <cstdint>
 #include <stdexcept>
@@ -39,9 +39,6 @@ int routingCheckDigit(std::string_view firstEight);
 
 // Nine digits whose last is the check digit of the first eight.
 bool validRoutingNumber(std::string_view routing);
-
-// The first weekday after `day` (holidays are the bank's to skip).
-Date nextBankingDay(const Date& day);
 
 // "0YYDDD": the year's last two digits and the day of the year.
 std::string julianDate(const Date& day);

@@ -40,7 +40,7 @@ BankFile cpa005File(const BankBatch& batch, const Originator& o) {
     BankFile file = startBankFile("CA", batch);
     const FileSummary& sum = file.summary;
     const Date created = batch.createdAt.date();
-    const std::string due = julianDate(nextBankingDay(created));
+    const std::string due = julianDate(batch.effectiveDate);
 
     const std::int64_t segments = sum.entries();
     file.text.reserve(static_cast<std::size_t>(segments / 6 + 4) * (kCpaRecordLength + 2));

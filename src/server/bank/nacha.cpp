@@ -44,7 +44,7 @@ BankFile nachaFile(const BankBatch& batch, const Originator& o) {
         add(out,
             std::string("5") + serviceClass + nameField(o.companyName, 16) +
                 alphaField("BATCH " + std::to_string(batch.batchNo), 20, "discretionary data") + companyId + "CCD" +
-                nameField(o.entryDescription, 10) + yymmdd(created) + yymmdd(nextBankingDay(created)) + "   " + "1" +
+                nameField(o.entryDescription, 10) + yymmdd(created) + yymmdd(batch.effectiveDate) + "   " + "1" +
                 odfi + "0000001",
             records);
         std::int64_t sequence = 0;

@@ -41,6 +41,7 @@ struct BankBatch {
     std::int32_t batchNo = 0;
     int country = 1;  // 1 United States, 2 Canada
     Timestamp createdAt;
+    Date effectiveDate;                // when it settles: the first banking day after creation
     char fileIdModifier = 'A';         // NACHA: tells apart the files of one day
     std::int32_t fileCreationNumber = 1;  // CPA-005: 1..9999, per originator
     std::vector<Payment> payments;     // ascending center id
