@@ -12,7 +12,6 @@
 #include <map>
 
 #include "control/context.h"
-#include "net/address.h"
 #include "support/canned_server.h"
 #include "support/control_fixture.h"
 #include "support/driver_session.h"
@@ -309,20 +308,6 @@ TEST(Credentials, ReachTheServerOnEveryRequestAndNoOutput) {
     EXPECT_EQ(printed.find("s3cr"), std::string::npos) << printed;
     EXPECT_EQ(printed.find("eft%20user"), std::string::npos) << printed;
     EXPECT_NE(printed.find("127.0.0.1:" + std::to_string(server.port())), std::string::npos) << printed;
-}
-
-TEST(Credentials, RedactedAddressDropsOnlyTheUserinfo) {
-    const struct {
-        const char* text;
-        const char* redacted;
-    } cases[] = {
-        {"http://u:p@h:81/eft/", "http://h:81/eft/"},
-        {"https://name@host/", "https://host/"},
-        {"http://h/eft/a@b?x=@", "http://h/eft/a@b?x=@"},
-        {"Reading http://u:p%40w@h/x: failed; see https://a:b@c", "Reading http://h/x: failed; see https://c"},
-        {"no address here: user@host", "no address here: user@host"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(redactedAddress(c.text), c.redacted) << c.text;
 }
 
 // A self-signed certificate made now, for the names in `san` ("IP:127.0.0.1").

@@ -45,7 +45,7 @@ void ExportBatchFiles(Context& ctx) {
         std::string why;
         const std::string report = loadDocumentText(address, ctx.fetch(), &why);
         if (!why.empty())
-            failure = "Reading " + address + ": " + why;
+            failure = "Reading " + redactedAddress(address) + ": " + why;
         else if (!report.empty())
             ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
         if (why.empty()) ctx.host.exported(report);
@@ -53,7 +53,7 @@ void ExportBatchFiles(Context& ctx) {
         failure = e.what();
     }
     if (failure.empty()) return;
-    ctx.showFailure({"The batch export failed.\r\n" + redactedAddress(failure), "EFT Batch Generation",
+    ctx.showFailure({"The batch export failed.\r\n" + failure, "EFT Batch Generation",
                      MsgIcon::Critical, MsgButtons::Ok, MsgAnswer::Ok});
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/error.h"
 #include "control/input_guard.h"
+#include "net/address.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
 
@@ -16,8 +17,12 @@ MsgAnswer Context::messageBox(const MessageBoxRequest& request) {
 }
 
 void Context::showFailure(const MessageBoxRequest& request) {
-    messageBox(request);
-    host.errorShown(request.text);
+    // One place for it: no failure text, whoever wrote it (curl, the reader, the server),
+    // shows the user part of an address.
+    MessageBoxRequest shown = request;
+    shown.text = redactedText(request.text);
+    messageBox(shown);
+    host.errorShown(shown.text);
 }
 
 void Context::doEvents() {

@@ -96,7 +96,7 @@ std::string describeCurlFailure(CURLcode code, const char* errorText, const Http
     const bool idle = idleWatch.tripped ||
                       (code == CURLE_OPERATION_TIMEDOUT && errorText && std::strstr(errorText, "too slow"));
     if (idle) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
-    if (errorText && std::strlen(errorText) > 0) return redactedAddress(errorText);
+    if (errorText && std::strlen(errorText) > 0) return redactedText(errorText);
     return curl_easy_strerror(code);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "net/address.h"
 #include "net/xml_stream.h"
 
 namespace eft {
@@ -49,7 +50,7 @@ class RowReader final : public XmlStream {
 public:
     RowReader(Table& table, std::string_view sortKey, std::string_view address)
         : XmlStream(kValueLevel, kMaxValueBytes), table_(table), fields_(table), where_("Reading ") {
-        where_.append(address);
+        where_.append(redactedAddress(address));
         where_ += ": ";
         // A new reply replaces the whole content: no filter may hide rows of the old one.
         if (table.isOpen() && !table.filter().empty()) table.setFilter("");

@@ -2,7 +2,6 @@
 
 #include "control/context.h"
 #include "control/input_guard.h"
-#include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
 #include "sweep/center_list.h"
@@ -53,7 +52,7 @@ void LoadSweepData(Context& ctx) {
         ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
     } catch (const std::exception& e) {
-        ctx.showFailure({redactedAddress(e.what()), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.showFailure({e.what(), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }
