@@ -69,6 +69,8 @@ public:
     virtual void batchCommitted(int /*batch*/, int /*cleared*/, int /*failed*/) {}
     // Another tab became the tab showing, by the operator's choice or the control's.
     virtual void tabChanged(int /*index*/) {}
+    // SetVariables stored the server address and the operator's identity (changed or not).
+    virtual void variablesSet() {}
 };
 
 // Bounds of every request the control makes.
@@ -129,8 +131,7 @@ private:
     template <typename F>
     auto handler(F f);
 
-    std::unique_ptr<Context> ctx_;
-    int eventDepth_ = 0;
+    std::shared_ptr<Context> ctx_;
 };
 
 // "2.0.7": the library's version, as both version labels show it.

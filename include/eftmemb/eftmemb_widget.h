@@ -34,11 +34,17 @@ public:
     ~EftMembWidget() override;
 
     // SetVariables: the server base address (ending with "/"), the operator's person id and
-    // person type (a 16-bit value). Stores them and puts the focus on "&Load Data".
-    void setVariables(const QString& server, int personId, int personType);
+    // person type (a 16-bit value). Stores them and puts the focus on "&Load Data". A person
+    // type outside -32768..32767 is refused: false, and nothing changes. An address without
+    // a login keeps the credentials set before.
+    bool setVariables(const QString& server, int personId, int personType);
 
+    // The server base address without its credentials: safe to show and to log.
     QString serverAddress() const;
     void setServerAddress(const QString& server);
+    // The login sent with every request (HTTP Basic); write-only, never shown or signalled.
+    // An empty user name removes it.
+    void setServerCredentials(const QString& user, const QString& password);
     int personId() const;
     void setPersonId(int personId);
     int personType() const;
@@ -60,7 +66,7 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-signals:
+Q_SIGNALS:
     void serverAddressChanged(const QString& serverAddress);
     void personIdChanged(int personId);
     void personTypeChanged(int personType);

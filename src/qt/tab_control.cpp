@@ -67,7 +67,7 @@ TabControl::TabControl(std::span<const std::string_view> captions, QWidget* pare
     connect(bar_, &QTabBar::currentChanged, this, [this](int index) {
         if (syncing_) return;
         showPage(index);
-        emit tabChosen(index);
+        Q_EMIT tabChosen(index);
     });
 }
 

@@ -52,7 +52,7 @@ const std::string kReplies[] = {
     "\t<!-- between records -->\r\n"
     "\t<row><MemberID>1002</MemberID><CenterID>7</CenterID><MemberName>A<b>B<i>C</i></b>D</MemberName>"
     "<SourceDescription><!--note--></SourceDescription><SalesTaxExempt>true</SalesTaxExempt>"
-    "<SweepDate>2011-03-04T10:20:30</SweepDate><TrustID>5</TrustID><trustid>6</trustid></row>\r\n"
+    "<SweepDate>2011-03-04T10:20:30</SweepDate><trustid>6</trustid></row>\r\n"
     "\tstray text\r\n</Sweep>\r\n",
     // A declared Windows-1252 reply.
     "<?xml version=\"1.0\" encoding=\"windows-1252\"?><rows><row><CenterID>3</CenterID>"

@@ -43,7 +43,7 @@ void ExportBatchFiles(Context& ctx) {
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         std::string why;
-        const std::string report = loadDocumentText(address, ctx.fetch(), &why);
+        const std::string report = loadDocumentText(address, ctx.fetch(), &why, pages::kExportRoot);
         if (!why.empty())
             failure = "Reading " + redactedAddress(address) + ": " + why;
         else if (!report.empty())

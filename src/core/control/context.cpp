@@ -36,6 +36,11 @@ void Context::setMousePointer(ui::MousePointer pointer) {
     host.setMousePointer(pointer);
 }
 
+void Context::close() {
+    host.detach();
+    Inet1.abort();
+}
+
 void Context::setLimits(const HttpLimits& l) {
     limits = l;
     Inet1.setLimits(l);
@@ -53,8 +58,10 @@ Fetch Context::fetch() {
     return [this](const std::string& address, const BodyConsumer& consume) {
         BusyScope busy(*this);
         InputGuard guard(screen);
+        if (closed()) return FetchResult{false, 0, "the control was closed"};
         TransferWait wait;
         wait.turn = [this] { doEvents(); };
+        wait.cancelled = [this] { return closed(); };
         wait.progress = [this](long long received, long long total) { host.transferProgress(received, total); };
         return httpGet(address, limits, consume, wait);
     };
@@ -66,6 +73,7 @@ Table& Context::sweep() {
 }
 
 void Context::postFormAndWait(const std::string& address, std::string body) {
+    if (closed()) return;
     BusyScope busy(*this);
     Inet1.execute(address, pages::kPostVerb, std::move(body), pages::kFormHeader);
     long long reported = -1;

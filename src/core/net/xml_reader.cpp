@@ -80,6 +80,7 @@ private:
             // An unknown name fails only when a value comes for it, so its name is kept.
             field_ = fields_.find(position_ - 1, name);
             if (field_ < 0) unknownName_.assign(name);
+            else inRecord([&] { table_.beginField(field_); });
         } else if (level == kValueLevel) {
             composite_.clear();
         }
@@ -127,9 +128,17 @@ private:
 
     void store(std::string_view value) {
         if (value.empty()) return;
-        try {
+        inRecord([&] {
             if (field_ < 0) throw EftError("the element <" + unknownName_ + "> is not a field of " + table_.name());
             table_.setFromText(field_, value);
+        });
+    }
+
+    // A table's refusal, said of the record being read.
+    template <typename F>
+    void inRecord(F f) {
+        try {
+            f();
         } catch (const EftError& e) {
             throw EftError(where_ + "record " + std::to_string(recordNo_) + ": " + e.description());
         }
@@ -150,20 +159,29 @@ class TextCollector final : public XmlStream {
 public:
     TextCollector() : XmlStream(1, 0) {}
     std::string text;
+    std::string root;  // the document element's name
 
 private:
-    void elementStart(int, const char*) override {}
+    void elementStart(int level, const char* name) override {
+        if (level == 1) root = name;
+    }
     void elementEnd(int) override {}
     void textNode(int, std::string_view t) override { text.append(t); }
     void markupNode(int, std::string_view) override {}
     void textTooLong(int, std::string_view) override {}
 };
 
-std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure) {
+std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure,
+                      std::string_view requiredRoot) {
     std::string why;
     if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
     else if (!doc.failed()) doc.finish();
     if (why.empty() && doc.failed()) why = doc.failure();
+    // A login or error page served with 200 is well-formed XML too; only the document the
+    // page sends is its answer.
+    if (why.empty() && !requiredRoot.empty() && doc.root != requiredRoot)
+        why = "the reply is not the page's document: its document element is <" + doc.root + ">, not <" +
+              std::string(requiredRoot) + ">";
     if (failure) *failure = why;
     return why.empty() ? std::move(doc.text) : std::string();
 }
@@ -184,16 +202,17 @@ void readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
     reader.end(FetchResult{true, 200, {}});
 }
 
-std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure) {
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure,
+                             std::string_view requiredRoot) {
     TextCollector doc;
     const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
-    return collected(doc, fetched, failure);
+    return collected(doc, fetched, failure, requiredRoot);
 }
 
-std::string documentTextFromBuffer(std::string_view document, std::string* failure) {
+std::string documentTextFromBuffer(std::string_view document, std::string* failure, std::string_view requiredRoot) {
     TextCollector doc;
     doc.feed(document);
-    return collected(doc, FetchResult{true, 200, {}}, failure);
+    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot);
 }
 
 }  // namespace eft
