@@ -8,6 +8,7 @@
 #include <memory>
 
 #include <eftmemb/control.h>
+#include <eftmemb/eftmemb_qt_export.h>
 
 namespace eft::qt {
 
@@ -27,7 +28,7 @@ namespace eft::qt {
 /// and timers may run then, and the widget's signals may be emitted from inside that wait. The
 /// host may destroy the widget then (delete, deleteLater(), closing a WA_DeleteOnClose window):
 /// the request ends and nothing more is shown or emitted.
-class EftMembWidget : public QWidget {
+class EFTMEMB_QT_EXPORT EftMembWidget : public QWidget {
     Q_OBJECT
     /// The server base address without its credentials: safe to show and to log.
     Q_PROPERTY(QString serverAddress READ serverAddress WRITE setServerAddress NOTIFY serverAddressChanged)

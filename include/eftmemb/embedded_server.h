@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include <eftmemb/eftmemb_server_export.h>
+
 namespace eft::server {
 
 /// @brief How the server writes its log lines.
@@ -40,7 +42,7 @@ struct EmbeddedOptions {
 };
 
 /// @brief A running reference server; owned by whoever started it, and stopped when destroyed.
-class EmbeddedServer {
+class EFTMEMB_SERVER_EXPORT EmbeddedServer {
 public:
     /// @brief Binds the port, opens the database and starts serving; returns once requests
     /// can be made.
