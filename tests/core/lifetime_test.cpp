@@ -21,6 +21,7 @@ struct Parts {
 struct RequestCase {
     const char* name;
     const char* target;                  // as the canned server matches it
+    std::string reply;                   // what the server would answer, were it waited for
     std::function<void(Parts)> before;  // the operator's steps up to the request
     std::function<void(Parts)> act;     // the step that sends it
 };
@@ -34,9 +35,9 @@ Row batchItem(int batch, int center, int member) {
 const char* kBatchList = "EFTMemberBatch.asp?TSQL=BatchList";
 
 const RequestCase kRequests[] = {
-    {"SweepLoad", "EFTMember.asp?countryID=1&Load=1", [](Parts) {},
+    {"SweepLoad", "EFTMember.asp?countryID=1&Load=1", sweepReply({sweepRow(1, 7, 1, 0)}), [](Parts) {},
      [](Parts t) { t.screen.cmdLoadData.operatorClick(); }},
-    {"Save", "EFTMember.asp",
+    {"Save", "EFTMember.asp", "",
      [](Parts t) {
          t.server.on("EFTMember.asp?countryID=1&Load=1", {sweepReply({sweepRow(1, 7, 1, 0)})});
          t.screen.cmdLoadData.operatorClick();
@@ -46,9 +47,9 @@ const RequestCase kRequests[] = {
          t.host.queueAnswer(MsgAnswer::Yes);
      },
      [](Parts t) { t.screen.cmdSaveMerchandise.operatorClick(); }},
-    {"BatchList", kBatchList, [](Parts) {},
+    {"BatchList", kBatchList, sweepReply({batchItem(5, 7, 701)}), [](Parts) {},
      [](Parts t) { t.screen.tabEFT.operatorSelect(kTabBatchStatus); }},
-    {"StatusCommit", "EFTMemberBatch.asp",
+    {"StatusCommit", "EFTMemberBatch.asp", "",
      [](Parts t) {
          t.server.on(kBatchList, {sweepReply({batchItem(5, 7, 701)})});
          t.screen.tabEFT.operatorSelect(kTabBatchStatus);
@@ -56,7 +57,7 @@ const RequestCase kRequests[] = {
          t.host.queueAnswer(MsgAnswer::Yes);
      },
      [](Parts t) { t.screen.cmdPassedFailed.operatorClick(); }},
-    {"Export", "EFTMemberBatch.asp?ProcessExport=True&PersonID=7&PersonTypeID=2",
+    {"Export", "EFTMemberBatch.asp?ProcessExport=True&PersonID=7&PersonTypeID=2", "<Export>x</Export>",
      [](Parts t) { t.host.queueAnswer(MsgAnswer::Yes); },
      [](Parts t) { t.screen.tabEFT.operatorSelect(kTabExport); }},
 };
@@ -69,12 +70,10 @@ TEST_P(DestroyedDuringRequest, EndsTheRequestAndNeverCallsTheHostAgain) {
     const RequestCase& c = GetParam();
     c.before(Parts{control->screen(), host, server});
     // Every reply the control could go on to ask for is there, so only a closed control stops.
-    CannedServer::Reply slow{c.target == std::string(kBatchList) ? sweepReply({batchItem(5, 7, 701)}) : "<Export>x</Export>"};
-    if (c.target == std::string("EFTMember.asp?countryID=1&Load=1")) slow.body = sweepReply({sweepRow(1, 7, 1, 0)});
-    if (c.target == std::string("EFTMember.asp") || c.target == std::string("EFTMemberBatch.asp")) slow.body = "";
+    CannedServer::Reply slow{c.reply};
     slow.delay = 400ms;
+    if (c.target != std::string(kBatchList)) server.on(kBatchList, {sweepReply({})});
     server.on(c.target, slow);
-    server.on(kBatchList, c.target == std::string(kBatchList) ? slow : CannedServer::Reply{sweepReply({})});
 
     const auto sentTarget = [&] {
         std::size_t n = 0;
