@@ -1,7 +1,11 @@
 #pragma once
-// The reference server of the two pages, run inside any host: the command-line server, the
-// host application, the driver and the tests. It serves the five requests under
-// baseAddress() from a background thread until stopped.
+/// @file
+/// @brief The reference server of the two pages, run inside any host: the command-line server,
+/// the host application, the driver and the tests use it.
+///
+/// It serves the five requests under baseAddress() from its own background threads until
+/// stopped; the host's threads only start and stop it. Any thread may call its functions, one
+/// at a time.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -10,11 +14,14 @@
 #include <string>
 #include <string_view>
 
+#include <eftmemb/eftmemb_server_export.h>
+
 namespace eft::server {
 
-// How the server writes its log lines.
+/// @brief How the server writes its log lines.
 enum class LogFormat { Text, Json };
 
+/// @brief Where the embedded server keeps its data and how it serves.
 struct EmbeddedOptions {
     std::filesystem::path dbPath;     // created when missing
     std::filesystem::path exportDir;  // empty: "<db name>-export" beside the database
@@ -42,24 +49,29 @@ struct EmbeddedOptions {
     std::chrono::seconds deliverRetry{60};
 };
 
-class EmbeddedServer {
+/// @brief A running reference server; owned by whoever started it, and stopped when destroyed.
+class EFTMEMB_SERVER_EXPORT EmbeddedServer {
 public:
-    // Binds the port, opens the database and starts serving; returns once requests can be
-    // made. Throws std::runtime_error saying what failed; a failed bind leaves no database.
+    /// @brief Binds the port, opens the database and starts serving; returns once requests
+    /// can be made.
+    /// @param options the database, export folder, address and security settings
+    /// @return the running server, owned by the caller
+    /// @throws std::runtime_error saying what failed; a failed bind leaves no database
     static std::unique_ptr<EmbeddedServer> start(const EmbeddedOptions& options);
-    ~EmbeddedServer();  // stops
+    /// @brief Stops serving (see stop()).
+    ~EmbeddedServer();
     EmbeddedServer(const EmbeddedServer&) = delete;
     EmbeddedServer& operator=(const EmbeddedServer&) = delete;
 
-    // "http://127.0.0.1:<port>/eft/" (https with TLS): the control's server base address.
+    /// @brief "http://127.0.0.1:<port>/eft/" (https with TLS): the control's server base address.
     std::string baseAddress() const;
     std::uint16_t port() const;
-    // Whether this start filled the database with the demo sweep.
+    /// @brief Whether this start filled the database with the demo sweep.
     bool demoSeeded() const;
     std::filesystem::path exportDir() const;
 
-    // Stops listening and waits for the requests under way, which give up within a tenth of a
-    // second if stalled; safe to call twice.
+    /// @brief Stops listening and waits for the requests under way, which give up within a
+    /// tenth of a second if stalled; safe to call twice.
     void stop();
 
 private:

@@ -93,7 +93,7 @@ int ScriptRunner::run(std::istream& script) {
             execute(args);
         } catch (const std::exception& e) {
             // A script line may carry the base address with its credentials.
-            emit({{"event", "error"}, {"line", number}, {"message", redactedAddress(e.what())}});
+            emit({{"event", "error"}, {"line", number}, {"message", redactedText(e.what())}});
             return kBadLine;
         }
     }

@@ -1,9 +1,11 @@
 #include "eftmemb/eftmemb_widget.h"
 
 #include <QResizeEvent>
+#include <limits>
 
 #include "control/context.h"
 #include "control/eftmemb.h"
+#include "net/address.h"
 #include "qt/layout_metrics_p.h"
 #include "qt/qt_host_services.h"
 #include "qt/screen_view_p.h"
@@ -20,19 +22,24 @@ class WidgetServices final : public QtHostServices {
 public:
     explicit WidgetServices(EftMembWidget* widget) : QtHostServices(widget), widget_(widget) {}
 
-    void busyChanged(bool busy) override { emit widget_->busyChanged(busy); }
-    void transferStarted(const std::string& what) override { emit widget_->transferStarted(toQString(what)); }
+    void busyChanged(bool busy) override { Q_EMIT widget_->busyChanged(busy); }
+    void transferStarted(const std::string& what) override { Q_EMIT widget_->transferStarted(toQString(what)); }
     void transferProgress(long long received, long long total) override {
-        emit widget_->transferProgress(received, total);
+        Q_EMIT widget_->transferProgress(received, total);
     }
-    void errorShown(const std::string& message) override { emit widget_->errorOccurred(toQString(message)); }
-    void sweepLoaded(int country, int rows) override { emit widget_->sweepLoaded(country, rows); }
-    void saved(int rows) override { emit widget_->saved(rows); }
-    void exported(const std::string& report) override { emit widget_->exported(toQString(report)); }
+    void errorShown(const std::string& message) override { Q_EMIT widget_->errorOccurred(toQString(message)); }
+    void sweepLoaded(int country, int rows) override { Q_EMIT widget_->sweepLoaded(country, rows); }
+    void saved(int rows) override { Q_EMIT widget_->saved(rows); }
+    void exported(const std::string& report) override { Q_EMIT widget_->exported(toQString(report)); }
     void batchCommitted(int batch, int cleared, int failed) override {
-        emit widget_->batchCommitted(batch, cleared, failed);
+        Q_EMIT widget_->batchCommitted(batch, cleared, failed);
     }
-    void tabChanged(int index) override { emit widget_->tabChanged(index); }
+    void tabChanged(int index) override { Q_EMIT widget_->tabChanged(index); }
+    void variablesSet() override {
+        if (onVariablesSet) onVariablesSet();
+    }
+
+    std::function<void()> onVariablesSet;
 
 private:
     EftMembWidget* widget_;
@@ -46,11 +53,24 @@ struct EftMembWidget::Private {
     explicit Private(EftMembWidget* q) : services(q), core(std::make_unique<eft::EFTMemb>(services)) {
         view = std::make_unique<ScreenView>(*core, q);
         services.setElementResolver([this](const std::string& element) { return view->widget(element); });
+        services.onVariablesSet = [this, q] { notifyVariables(q); };
+    }
+
+    // The properties' NOTIFY signals, for changes made here and through control() alike.
+    void notifyVariables(EftMembWidget* q) {
+        const ControlState& st = core->state();
+        const QString address = toQString(redactedAddress(st.ptServerName));
+        if (address != shownAddress) Q_EMIT q->serverAddressChanged(shownAddress = address);
+        if (st.PersonID != shownId) Q_EMIT q->personIdChanged(shownId = st.PersonID);
+        if (st.PersonType != shownType) Q_EMIT q->personTypeChanged(shownType = st.PersonType);
     }
 
     WidgetServices services;
     std::unique_ptr<eft::EFTMemb> core;
     std::unique_ptr<ScreenView> view;
+    QString shownAddress;
+    int shownId = 0;
+    int shownType = 0;
 };
 
 EftMembWidget::EftMembWidget(QWidget* parent) : QWidget(parent), d_(std::make_unique<Private>(this)) {
@@ -60,19 +80,26 @@ EftMembWidget::EftMembWidget(QWidget* parent) : QWidget(parent), d_(std::make_un
 
 EftMembWidget::~EftMembWidget() = default;
 
-void EftMembWidget::setVariables(const QString& server, int personId, int personType) {
-    const QString oldServer = serverAddress();
-    const int oldId = this->personId();
-    const int oldType = this->personType();
-    const std::int32_t id = personId;
-    const auto type = static_cast<std::int16_t>(personType);
-    d_->core->SetVariables(server.toStdString(), id, type);
-    if (serverAddress() != oldServer) emit serverAddressChanged(serverAddress());
-    if (this->personId() != oldId) emit personIdChanged(this->personId());
-    if (this->personType() != oldType) emit personTypeChanged(this->personType());
+bool EftMembWidget::setVariables(const QString& server, int personId, int personType) {
+    if (personType < std::numeric_limits<std::int16_t>::min() || personType > std::numeric_limits<std::int16_t>::max()) {
+        qWarning("EftMembWidget: person type %d is not a 16-bit value; nothing was changed", personType);
+        return false;
+    }
+    std::string address = server.toStdString();
+    // An address without a login keeps the credentials set before; one with a login brings its own.
+    if (credentialsOf(address).user.empty())
+        address = withCredentials(address, credentialsOf(d_->core->state().ptServerName));
+    d_->core->SetVariables(address, personId, static_cast<std::int16_t>(personType));
+    return true;
 }
 
-QString EftMembWidget::serverAddress() const { return toQString(d_->core->state().ptServerName); }
+void EftMembWidget::setServerCredentials(const QString& user, const QString& password) {
+    const ControlState& st = d_->core->state();
+    const std::string address = withCredentials(st.ptServerName, {user.toStdString(), password.toStdString()});
+    d_->core->SetVariables(address, st.PersonID, st.PersonType);
+}
+
+QString EftMembWidget::serverAddress() const { return toQString(redactedAddress(d_->core->state().ptServerName)); }
 void EftMembWidget::setServerAddress(const QString& server) { setVariables(server, personId(), personType()); }
 int EftMembWidget::personId() const { return d_->core->state().PersonID; }
 void EftMembWidget::setPersonId(int id) { setVariables(serverAddress(), id, personType()); }

@@ -88,7 +88,7 @@ void ListModel::linesReset() {
 void ListModel::linesChanged(int first, int last) {
     last = std::min(last, rows_ - 1);
     if (first < 0 || first > last) return;
-    emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+    Q_EMIT dataChanged(index(first, 0), index(last, columnCount() - 1));
 }
 
 bool ListModel::isColumnHidden(int column) const { return columnWidthTwips(column) == 0; }

@@ -44,30 +44,35 @@ QtHostServices::~QtHostServices() {
 }
 
 MsgAnswer QtHostServices::showMessageBox(QWidget* parent, const MessageBoxRequest& request) {
-    QMessageBox box(parent);
+    // On the heap and watched: a host that closes its window while the box is up takes the box
+    // with it, and the answer is then the box's refusal.
+    const QPointer<QMessageBox> box = new QMessageBox(parent);
     // Server replies are shown verbatim: text that looks like markup must not be rendered.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(toQString(request.text));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(toQString(request.text));
     const QString title = request.title.empty() ? QGuiApplication::applicationDisplayName() : toQString(request.title);
-    box.setWindowTitle(title);
-    box.setIcon(iconOf(request.icon));
-    if (!request.details.empty()) box.setDetailedText(toQString(request.details));
+    box->setWindowTitle(title);
+    box->setIcon(iconOf(request.icon));
+    if (!request.details.empty()) box->setDetailedText(toQString(request.details));
     // A box is as wide as its text, which may be narrower than its title: the window system
     // would cut the title short. The frame's buttons and icon take about as much as 12 letters.
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-        const QFontMetrics metrics(box.font());
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        const QFontMetrics metrics(box->font());
         const int width = metrics.horizontalAdvance(title) + metrics.averageCharWidth() * 12;
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
                       grid->columnCount());
     }
     const bool yesNo = request.buttons == MsgButtons::YesNo;
-    box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    box->setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     MsgAnswer preferred = request.defaultAnswer;
     if (yesNo && preferred == MsgAnswer::Ok) preferred = MsgAnswer::Yes;
     if (!yesNo) preferred = MsgAnswer::Ok;
-    box.setDefaultButton(buttonOf(preferred));
-    box.exec();
-    switch (box.standardButton(box.clickedButton())) {
+    box->setDefaultButton(buttonOf(preferred));
+    box->exec();
+    if (!box) return yesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    const QMessageBox::StandardButton clicked = box->standardButton(box->clickedButton());
+    delete box.data();
+    switch (clicked) {
     case QMessageBox::Yes: return MsgAnswer::Yes;
     case QMessageBox::No: return MsgAnswer::No;
     default: return yesNo ? MsgAnswer::No : MsgAnswer::Ok;

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -84,7 +85,9 @@ void ScreenView::build(QWidget* host) {
     }
     byName_["tabEFT"] = tabs_;
     connect(tabs_, &TabControl::tabChosen, this, [this](int index) {
+        const QPointer<ScreenView> alive(this);
         screen_.tabEFT.operatorSelect(index);
+        if (!alive) return;  // the host destroyed the control during the request
         operatorInputDone();
         // A refused choice puts the strip back where the model stands.
         tabs_->sync(screen_.tabEFT);
@@ -224,7 +227,9 @@ QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
         auto* button = new QPushButton(withAccessKey(e.name, e.index, model->caption()), parent);
         button->setAutoDefault(false);
         connect(button, &QPushButton::clicked, this, [this, model] {
+            const QPointer<ScreenView> alive(this);
             model->operatorClick();
+            if (!alive) return;
             operatorInputDone();
         });
         buttons_[model] = button;
@@ -237,7 +242,9 @@ QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
         options_->addButton(option, e.index);
         const auto index = static_cast<std::int16_t>(e.index);
         connect(option, &QRadioButton::clicked, this, [this, index] {
+            const QPointer<ScreenView> alive(this);
             screen_.optCountry.operatorChoose(index);
+            if (!alive) return;
             operatorInputDone();
             syncOptions();
         });
@@ -248,7 +255,9 @@ QWidget* ScreenView::buildElement(const ui::ElementLayout& e, QWidget* parent) {
         combo_ = new QComboBox(parent);
         combo_->setEditable(false);
         connect(combo_, &QComboBox::activated, this, [this](int index) {
+            const QPointer<ScreenView> alive(this);
             screen_.cmbBatches.operatorChoose(index);
+            if (!alive) return;
             operatorInputDone();
             syncCombo();
         });
@@ -294,7 +303,9 @@ void ScreenView::buildList(const ui::ElementLayout& e, QTreeView* view) {
     }
     lists_[list] = ListBinding{view, model};
     connect(header, &QHeaderView::sectionClicked, this, [this, list](int section) {
+        const QPointer<ScreenView> alive(this);
         list->operatorColumnClick(section + 1);
+        if (!alive) return;
         operatorInputDone();
     });
 }

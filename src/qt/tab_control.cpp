@@ -1,6 +1,7 @@
 #include "qt/tab_control_p.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStyleOptionTabWidgetFrame>
@@ -37,6 +38,20 @@ protected:
         }
         event->accept();
     }
+
+    // A tab chosen with the mouse may start a request during which the host destroys the
+    // control, strip included: QTabBar's own handler reads its state after the choice, so the
+    // choice is made here and nothing of the strip is touched after it. The strip is not
+    // movable, so the press has nothing else to start.
+    void mousePressEvent(QMouseEvent* event) override {
+        const int index = tabAt(event->position().toPoint());
+        if (event->button() != Qt::LeftButton || index < 0 || !isTabEnabled(index)) {
+            QTabBar::mousePressEvent(event);
+            return;
+        }
+        event->accept();
+        setCurrentIndex(index);
+    }
 };
 
 }  // namespace
@@ -64,7 +79,7 @@ TabControl::TabControl(std::span<const std::string_view> captions, QWidget* pare
     connect(bar_, &QTabBar::currentChanged, this, [this](int index) {
         if (syncing_) return;
         showPage(index);
-        emit tabChosen(index);
+        Q_EMIT tabChosen(index);
     });
 }
 

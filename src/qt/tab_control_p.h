@@ -32,7 +32,7 @@ public:
 
     void sync(const ui::TabStrip& strip);
 
-signals:
+Q_SIGNALS:
     void tabChosen(int index);
 
 protected:

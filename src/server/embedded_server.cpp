@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <eftmemb/version.h>
+
 #include "access.h"
 #include "access_log.h"
 #include "connection.h"
@@ -192,7 +194,7 @@ struct EmbeddedServer::Impl {
                 refuse(req, res, 405, "The health check answers GET only");
             } else if (service->healthy()) {
                 // The version, for a client's About box.
-                res.set_header("Server", "eft-server/" EFT_VERSION);
+                res.set_header("Server", "eft-server/" EFTMEMB_VERSION_STRING);
                 res.set_content("ok\n", std::string(kTextType));
             } else {
                 res.status = 503;

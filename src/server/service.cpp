@@ -8,6 +8,7 @@
 #include "export_file.h"
 #include "folder_history.h"
 #include "form.h"
+#include "net/pages.h"
 #include "save_body.h"
 #include "save_record.h"
 #include "seed.h"
@@ -342,6 +343,12 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
                     return "Member " + memberRefText(ref) + " has no item waiting for its status in batch " + batch;
             }
         }
+        // A commit settles its batch whole: an item it does not name would be left waiting, so
+        // the whole commit is refused (nothing above is kept).
+        if (const auto left = store->firstWaitingItem(form.batchNo))
+            return "Batch " + batch + " is not complete in this status update: member " +
+                   memberRefText(MemberRef{left->memberId, left->sourceTwo}) + " of center " +
+                   std::to_string(left->centerId) + " is waiting for its status and is not named; nothing was changed";
         t.commit();
     } catch (const StoreError& e) {
         return std::string("The status update failed, nothing was changed: ") + e.what();
@@ -364,7 +371,7 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
     }
     if (exportNote_) exportNote_(report);
     if (deliverer_) deliverer_->wake();
-    return xml::messageDocument("Export", report);
+    return xml::messageDocument(pages::kExportRoot, report);
 }
 
 }  // namespace eft::server

@@ -99,6 +99,9 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
         "WHERE bi.outcome IS NULL "
         "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
     batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
+    firstWaiting_ = db_.prepare(
+        "SELECT ch.center_id, ch.member_id, ch.source = 2 FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
+        "WHERE bi.batch_no = ?1 AND bi.outcome IS NULL ORDER BY ch.center_id, ch.member_id, ch.source LIMIT 1");
     recordItems_ = db_.prepare(
         "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?8 "
         "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
@@ -616,6 +619,16 @@ std::int64_t Store::recordOutcome(std::int32_t batchNo, std::int32_t memberId, b
     const std::int64_t changed = db_.changes();
     if (changed > 0) (cleared ? clearCharges_ : failCharges_).reuse().bind(1, batchNo).bind(2, memberId).bind(3, int{sourceTwo}).run();
     return changed;
+}
+
+std::optional<Store::WaitingItem> Store::firstWaitingItem(std::int32_t batchNo) {
+    auto& s = firstWaiting_.reuse().bind(1, batchNo);
+    std::optional<WaitingItem> item;
+    if (s.step())
+        item = WaitingItem{static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
+                           s.integer(2) != 0};
+    s.reuse();
+    return item;
 }
 
 }  // namespace eft::server

@@ -262,6 +262,13 @@ public:
     std::int64_t recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
                                std::string_view at, std::int32_t personId, std::int16_t personType,
                                std::string_view login = {});
+    // An item of the batch still waiting for its status (the first by center and member).
+    struct WaitingItem {
+        std::int32_t centerId = 0;
+        std::int32_t memberId = 0;
+        bool sourceTwo = false;
+    };
+    std::optional<WaitingItem> firstWaitingItem(std::int32_t batchNo);
 
 private:
     Database db_;
@@ -270,7 +277,7 @@ private:
     Statement sweepRows_, countSweep_;
     Statement saveCharge_, chargeState_, centerSweep_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
-    Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_;
+    Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_, firstWaiting_;
 };
 
 }  // namespace eft::server

@@ -97,6 +97,95 @@ TEST_F(BatchTest, ACentersAmountIsTheSumOfItsItemsToTheCent) {
     EXPECT_EQ(screen().lstBatchDetails.subItem(0, 3), "16010.00");
 }
 
+// The road: a batch list cut short kept the old entries, batch 5 then listed only
+// center 0007, and its commit left center 0009's items without a status. A failed read now
+// offers nothing and says why.
+TEST_F(BatchTest, ACutBatchListOffersNothingAndNothingCanBeCommitted) {
+    const std::vector<Row> batch5{item(5, 7, 701, "10"), item(5, 9, 901, "20")};
+    serveBatches(batch5);
+    enterBatchStatus();
+    ASSERT_EQ(entries().size(), 2u);
+
+    CannedServer::Reply cut{sweepReply(batch5)};
+    cut.cutMidway = true;
+    server.on(kBatchList, cut);
+    screen().tabEFT.operatorSelect(kTabCenters);
+    enterBatchStatus();
+    ASSERT_EQ(host.shown().size(), 1u);
+    EXPECT_EQ(host.shown()[0].request.title, "ERROR");
+    EXPECT_EQ(host.shown()[0].request.text.rfind("The batch list could not be read.\r\nReading http://127.0.0.1:", 0),
+              0u)
+        << host.shown()[0].request.text;
+    EXPECT_EQ(entries(), std::vector<std::string>{" Please Select Batch Number : |0"});
+    EXPECT_EQ(control->batchTable().rowCount(), 0u);
+    EXPECT_FALSE(screen().cmbBatches.operatorChoose(1));
+    screen().cmdPassedFailed.operatorClick();
+    EXPECT_EQ(server.countOf("POST"), 0u);
+    ASSERT_EQ(host.shown().size(), 2u);
+    EXPECT_NE(host.shown()[1].request.text.find("No batch is chosen"), std::string::npos);
+}
+
+// Every way a batch list read can fail ends alike: one box naming the cause, the box down to
+// its prompt, the detail list empty.
+TEST_F(BatchTest, AFailedBatchListReadEmptiesTheBoxAndTheList) {
+    const struct {
+        const char* name;
+        CannedServer::Reply reply;
+        const char* cause;
+    } cases[] = {
+        {"server error", {"", 500}, "HTTP 500"},
+        {"cut short", {"<r><i><BatchControl>5</BatchControl></i><i><Batch"}, "not XML"},
+        {"unknown field", {"<r><i><BatchControl>5</BatchControl><Bogus>1</Bogus></i></r>"}, "Bogus"},
+        {"field twice", {"<r><i><CenterID>7</CenterID><CenterID>9</CenterID></i></r>"}, "CenterID appears twice"},
+        {"no batch number", {"<r><i><CenterID>7</CenterID></i></r>"}, "has no BatchControl"},
+    };
+    for (const auto& c : cases) {
+        serveBatches({item(57, 12, 1001, "10"), item(58, 15, 1501, "5")});
+        screen().tabEFT.operatorSelect(kTabCenters);
+        enterBatchStatus();
+        ASSERT_TRUE(screen().cmbBatches.operatorChoose(1)) << c.name;
+        ASSERT_EQ(screen().lstBatchDetails.lineCount(), 1) << c.name;
+        host.clearShown();
+        server.on(kBatchList, c.reply);
+        screen().tabEFT.operatorSelect(kTabCenters);
+        enterBatchStatus();
+        ASSERT_EQ(host.shown().size(), 1u) << c.name;
+        EXPECT_NE(host.shown()[0].request.text.find(c.cause), std::string::npos) << host.shown()[0].request.text;
+        EXPECT_EQ(entries(), std::vector<std::string>{" Please Select Batch Number : |0"}) << c.name;
+        EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0) << c.name;
+        EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal) << c.name;
+    }
+}
+
+// A batch whose rows cannot be listed whole is not offered for a commit either.
+TEST_F(BatchTest, ABatchThatCannotBeListedWholeIsNotOffered) {
+    const struct {
+        const char* name;
+        Row bad;
+        const char* cause;
+    } cases[] = {
+        {"center 0", item(57, 0, 2, "1"), "center id 0"},
+        {"no name", Row{{"BatchControl", "57"}, {"CenterID", "34"}, {"MemberID", "3"}, {"Amount", "1"}}, "no Name"},
+        {"no amount", Row{{"BatchControl", "57"}, {"CenterID", "34"}, {"Name", "C"}, {"MemberID", "3"}}, "no Amount"},
+    };
+    for (const auto& c : cases) {
+        serveBatches({item(57, 12, 1, "1"), c.bad});
+        host.clearShown();
+        screen().tabEFT.operatorSelect(kTabCenters);
+        enterBatchStatus();
+        ASSERT_TRUE(screen().cmbBatches.operatorChoose(1)) << c.name;
+        ASSERT_EQ(host.shown().size(), 1u) << c.name;
+        EXPECT_NE(host.shown()[0].request.text.find("Batch 57 could not be listed."), std::string::npos)
+            << host.shown()[0].request.text;
+        EXPECT_NE(host.shown()[0].request.text.find(c.cause), std::string::npos) << host.shown()[0].request.text;
+        EXPECT_EQ(entries(), std::vector<std::string>{" Please Select Batch Number : |0"}) << c.name;
+        EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0) << c.name;
+        EXPECT_EQ(control->batchTable().filter(), "") << c.name;
+        screen().cmdPassedFailed.operatorClick();
+        EXPECT_EQ(server.countOf("POST"), 0u) << c.name;
+    }
+}
+
 class CommitTest : public BatchTest {
 protected:
     void SetUp() override {
@@ -254,6 +343,41 @@ TEST_F(ExportTest, AnEmptyReportShowsNoBoxAndABrokenOneAnErrorBox) {
         ASSERT_EQ(host.shown().size(), c.boxes) << c.reply;
         EXPECT_EQ(host.shown().back().request.icon, c.boxes == 2 ? MsgIcon::Critical : MsgIcon::Information);
         EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
+    }
+}
+
+// A 200 reply that is not the server's report (a login page, another document) is a failed
+// export: no report box, no exported notice.
+TEST_F(ExportTest, OnlyTheServersReportDocumentIsAReport) {
+    serveBatches({});
+    struct Notices : driver::ScriptedHost {
+        using ScriptedHost::ScriptedHost;
+        std::vector<std::string> reports;
+        void exported(const std::string& r) override { reports.push_back(r); }
+    };
+    const struct {
+        const char* reply;
+        bool report;
+    } cases[] = {
+        {"<Export>Batch 3 exported</Export>", true},
+        {"<html><body>Please log in</body></html>", false},
+        {"<report>Batch 3 exported</report>", false},
+        {"<export>Batch 3 exported</export>", false},
+    };
+    for (const auto& c : cases) {
+        Notices notices(kToday);
+        EFTMemb own(notices);
+        own.SetVariables(server.base(), 7, 2);
+        server.on(kExport, {c.reply});
+        notices.queueAnswer(MsgAnswer::Yes);
+        own.screen().tabEFT.operatorSelect(kTabExport);
+        ASSERT_EQ(notices.shown().size(), 2u) << c.reply;
+        const auto& box = notices.shown()[1].request;
+        EXPECT_EQ(box.icon, c.report ? MsgIcon::Information : MsgIcon::Critical) << c.reply;
+        EXPECT_EQ(box.text.find("Please log in"), std::string::npos) << box.text;
+        EXPECT_EQ(notices.reports, c.report ? std::vector<std::string>{"Batch 3 exported"} : std::vector<std::string>{})
+            << c.reply;
+        EXPECT_EQ(own.screen().tabEFT.selected(), kTabBatchStatus);
     }
 }
 

@@ -254,19 +254,39 @@ TEST_F(SaveTest, TheWholeReplyIsReadInPieces) {
     EXPECT_EQ(host.shown()[1].request.text, reply);
 }
 
-TEST_F(SaveTest, SaveIsUsableAgainAfterAFailureBeforeThePost) {
-    // A row without a rate cannot be saved; the button must not stay dead afterwards.
-    load({sweepRow(1, 7, 1, 0,
-                   {{"ConversionRate", ""}, {"Type", "4"}, {"RoyShow", "1"}, {"NACShow", "0"}, {"FranShow", "0"},
-                    {"GSTshow", "0"}, {"PSTshow", "0"}, {"NMCshow", "0"}})});
-    details({"0007"});
-    screen().lstEFTMember.operatorSetChecked(0, true);
-    save();
-    EXPECT_TRUE(posts().empty());
-    EXPECT_TRUE(screen().cmdSaveMerchandise.enabled());
-    EXPECT_TRUE(screen().cmdCancelMerchandiseList.enabled());
-    EXPECT_TRUE(screen().tabEFT.tab(kTabExport).enabled);
-    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
+// A chosen row that cannot make a record sends nothing, and the operator learns which one;
+// "&Save" stays usable.
+TEST_F(SaveTest, AnUnsavableRowIsNamedAndNothingIsSent) {
+    const Row shown{{"Type", "4"},    {"RoyShow", "1"}, {"NACShow", "0"}, {"FranShow", "0"},
+                    {"GSTshow", "0"}, {"PSTshow", "0"}, {"NMCshow", "0"}};
+    const struct {
+        const char* name;
+        Row missing;
+        const char* said;
+    } cases[] = {
+        {"no rate", {{"ConversionRate", ""}},
+         "Nothing was saved: the chosen row of member 2 of center 0007 (sweep sequence 5) has no ConversionRate."},
+        {"no member", {{"MemberID", ""}},
+         "Nothing was saved: the chosen row of center 0007 (sweep sequence 5) has no MemberID."},
+    };
+    for (const auto& c : cases) {
+        Row bad = shown;
+        bad["SweepSequence"] = "5";
+        for (const auto& [k, v] : c.missing) bad[k] = v;
+        load({sweepRow(1, 7, 1, 0), sweepRow(2, 7, 1, 0, bad)});
+        details({"0007"});
+        screen().cmdSelectAllMerchandise.operatorClick();
+        host.clearShown();
+        save();
+        EXPECT_TRUE(posts().empty()) << c.name;
+        ASSERT_EQ(host.shown().size(), 2u) << c.name;
+        EXPECT_EQ(titles().back(), std::string("ERROR|") + c.said) << c.name;
+        EXPECT_TRUE(screen().cmdSaveMerchandise.enabled()) << c.name;
+        EXPECT_TRUE(screen().cmdCancelMerchandiseList.enabled()) << c.name;
+        EXPECT_TRUE(screen().tabEFT.tab(kTabExport).enabled) << c.name;
+        EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal) << c.name;
+        screen().cmdCancelMerchandiseList.operatorClick();
+    }
 }
 
 TEST_F(SaveTest, TheTabCannotBeLeftWhileTheSaveWaits) {

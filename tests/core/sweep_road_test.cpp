@@ -158,19 +158,69 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-0.02", "-0.01"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SweepLoad, ARowWithoutItsInAmountEndsTheSummaryQuietly) {
-    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"INRowTotal", ""}}), sweepRow(3, 11, 1, 0)});
-    EXPECT_TRUE(host.shown().empty());
-    EXPECT_EQ(column(screen().lstEFTCenter, 1), (std::vector<std::string>{"0007", "0009"}));
+// A malformed row ends the summary where it stands, as before, but the operator is told which
+// row and which field in one box; the lines before it stay.
+struct MalformedCase {
+    const char* name;
+    std::vector<Row> rows;
+    std::vector<std::string> listed;  // "Center" of the lines that stay
+    std::vector<std::string> dueIn;
+    const char* said;
+};
+
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+
+class MalformedRows : public ControlTest, public ::testing::WithParamInterface<MalformedCase> {};
+
+TEST_P(MalformedRows, EndTheSummaryNamingTheRowAndTheField) {
+    const MalformedCase& c = GetParam();
+    load(c.rows);
+    ASSERT_EQ(host.shown().size(), 1u);
+    const std::string& text = host.shown()[0].request.text;
+    EXPECT_NE(text.find("The list of centers is not complete: "), std::string::npos) << text;
+    EXPECT_NE(text.find(c.said), std::string::npos) << text;
+    EXPECT_EQ(column(screen().lstEFTCenter, 1), c.listed);
+    EXPECT_EQ(column(screen().lstEFTCenter, 3), c.dueIn);
     EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");  // kept from creation
+    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
 }
 
-// The IN amount is counted before the missing OUT amount ends the run.
-TEST_F(SweepLoad, ARowWithoutItsOutAmountStillCountsItsInAmount) {
-    load({sweepRow(1, 7, 2, 0), sweepRow(2, 7, 5, 0, {{"OUTRowTotal", ""}}), sweepRow(3, 9, 1, 0)});
-    EXPECT_TRUE(host.shown().empty());
-    EXPECT_EQ(column(screen().lstEFTCenter, 3), (std::vector<std::string>{"7.00"}));
-    EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");
+INSTANTIATE_TEST_SUITE_P(
+    SweepLoad, MalformedRows,
+    ::testing::Values(
+        MalformedCase{"InRowTotalMissing",
+                      {sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"INRowTotal", ""}}), sweepRow(3, 11, 1, 0)},
+                      {"0007", "0009"},
+                      {"10.00", ""},
+                      "the sweep row of member 2, center 0009, source 1, sweep sequence 1 has no INRowTotal"},
+        // The IN amount is counted and shown before the missing OUT amount ends the run.
+        MalformedCase{"OutRowTotalMissing",
+                      {sweepRow(1, 7, 2, 0), sweepRow(2, 7, 5, 0, {{"OUTRowTotal", ""}}), sweepRow(3, 9, 1, 0)},
+                      {"0007"},
+                      {"7.00"},
+                      "member 2, center 0007, source 1, sweep sequence 1 has no OUTRowTotal"},
+        // Rows without a center, or of center 0, sort first: the summary ends before its first line.
+        MalformedCase{"CenterIdMissing",
+                      {sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"CenterID", ""}})},
+                      {},
+                      {},
+                      "the sweep row of member 2, source 1, sweep sequence 1 has no CenterID"},
+        MalformedCase{"CenterIdZero",
+                      {sweepRow(1, 7, 10, 0), sweepRow(2, 0, 1, 0, {{"SweepSequence", "4"}})},
+                      {},
+                      {},
+                      "the sweep row of member 2, center 0000, source 1, sweep sequence 4 has the CenterID 0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SweepLoad, AFieldTwiceInARowIsAFailedLoadNamingTheRecord) {
+    server.on("EFTMember.asp?countryID=1&Load=1",
+              {"<rows><row><CenterID>7</CenterID><INRowTotal>1</INRowTotal><OUTRowTotal>0</OUTRowTotal></row>"
+               "<row><CenterID>7</CenterID><CenterID>9</CenterID></row></rows>"});
+    screen().cmdLoadData.operatorClick();
+    ASSERT_EQ(host.shown().size(), 1u);
+    EXPECT_NE(host.shown()[0].request.text.find("record 2: rsSweep: the field CenterID appears twice"), std::string::npos)
+        << host.shown()[0].request.text;
+    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 0);
 }
 
 // A sum too large to show is never printed: the fill ends with a message instead.
@@ -193,15 +243,6 @@ TEST_F(SweepLoad, SumsTooLargeToShowEndTheFillsWithAMessage) {
     EXPECT_NE(host.shown()[1].request.text.find("not complete"), std::string::npos) << host.shown()[1].request.text;
     EXPECT_EQ(screen().lstEFTMember.lineCount(), 2);
     EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 0.00");
-}
-
-TEST_F(SweepLoad, ARowWithoutCenterIdEndsTheSummaryAtOnce) {
-    // Rows without a center sort first, so the summary ends before its first line.
-    load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 1, 0, {{"CenterID", ""}})});
-    EXPECT_TRUE(host.shown().empty());
-    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 0);
-    EXPECT_EQ(screen().lblGrandTotal.caption(), "Grand Total: $0.00");
-    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
 }
 
 using CenterCommands = ControlTest;
@@ -323,7 +364,7 @@ TEST_F(MemberDetails, CanadaInTheCaption) {
     EXPECT_EQ(screen().tabEFT.tab(kTabMembers).caption, "Membership Sweep (Canada)");
 }
 
-TEST_F(MemberDetails, ARowWithAMissingShownValueEndsTheFillQuietly) {
+TEST_F(MemberDetails, ARowWithAMissingShownValueEndsTheFillNamingIt) {
     load({sweepRow(1, 7, 1, 0), sweepRow(2, 7, 2, 0, {{"Type", "4"}}), sweepRow(3, 7, 3, 0)});
     details({"0007"});
     const auto& list = screen().lstEFTMember;
@@ -334,7 +375,8 @@ TEST_F(MemberDetails, ARowWithAMissingShownValueEndsTheFillQuietly) {
     EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 0.00");
     EXPECT_EQ(control->sweepTable()->filter(), " CenterID = 0007");
     EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
-    EXPECT_TRUE(host.shown().empty());
+    EXPECT_EQ(titles(), std::vector<std::string>{"|The member list is not complete: the sweep row of member 2, center "
+                                                 "0007, source 1, sweep sequence 1 has no RoyShow."});
 }
 
 TEST_F(MemberDetails, ANewListIsUntickedAndNoLongerAllSelected) {

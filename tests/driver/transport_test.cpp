@@ -12,7 +12,6 @@
 #include <map>
 
 #include "control/context.h"
-#include "net/address.h"
 #include "support/canned_server.h"
 #include "support/control_fixture.h"
 #include "support/driver_session.h"
@@ -69,12 +68,14 @@ TEST(GetRefusal, TheSweepLoadNamesAddressAndStatusAndLoadsNothing) {
     }
 }
 
-TEST(GetRefusal, TheBatchListKeepsThePreviousBatchesQuietly) {
-    const CannedServer::Reply notXml{"not xml"};
-    std::vector<CannedServer::Reply> failures{notXml};
+// A batch list that is refused or broken offers nothing of it, nor of the list before: one box
+// says why, and the box is down to its prompt.
+TEST(GetRefusal, AFailedBatchListSaysWhyAndOffersNothing) {
+    std::vector<std::pair<CannedServer::Reply, std::string>> failures{{{"not xml"}, "not XML"}};
     for (const Refusal& r : kRefusals)
-        failures.push_back({r.withBody ? sweepReply({batchItem(99, 8, 2001)}) : "", r.status});
-    for (const auto& failure : failures) {
+        failures.push_back({{r.withBody ? sweepReply({batchItem(99, 8, 2001)}) : "", r.status},
+                            "HTTP " + std::to_string(r.status)});
+    for (const auto& [failure, says] : failures) {
         CannedServer server;
         server.on(kBatchList, {sweepReply({batchItem(12, 7, 1001)})});
         DriverSession s;
@@ -82,10 +83,12 @@ TEST(GetRefusal, TheBatchListKeepsThePreviousBatchesQuietly) {
         ASSERT_EQ(s.run("set-variables $SERVER 7 2\ntab 3\nchoose cmbBatches 1\n"), 0);
         server.on(kBatchList, failure);
         ASSERT_EQ(s.run("tab 0\ntab 3\ndump\n"), 0);
-        EXPECT_TRUE(s.all("msgbox").empty()) << failure.status;
+        const auto boxes = s.all("msgbox");
+        ASSERT_EQ(boxes.size(), 1u) << says;
+        EXPECT_EQ(boxes[0]["title"], "ERROR");
+        EXPECT_TRUE(contains(boxes[0]["text"], says)) << boxes[0]["text"];
         const auto dump = s.last("dump");
-        ASSERT_EQ(dump["combo"]["entries"].size(), 2u) << failure.status;
-        EXPECT_EQ(dump["combo"]["entries"][1]["data"], 12);
+        EXPECT_EQ(dump["combo"]["entries"].size(), 1u) << says;
         EXPECT_TRUE(dump["lists"]["lstBatchDetails"]["lines"].empty());
         EXPECT_EQ(dump["mousePointer"], "normal");
     }
@@ -121,6 +124,8 @@ TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
         {"empty", "", "The batch export failed: the server's report could not be read.", "the reply is empty"},
         {"notXml", "Export done, 3 files", "The batch export failed: the server's report could not be read.",
          "the reply is not XML"},
+        {"loginPage", "<html><body><p>Please log in</p></body></html>",
+         "The batch export failed: the server's report could not be read.", "its document element is <html>"},
     };
     for (const auto& c : cases) {
         CannedServer server;
@@ -130,7 +135,8 @@ TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
         s.define("SERVER", c.reply ? server.base() : "http://127.0.0.1:9/eft/");
         ASSERT_EQ(s.run("set-variables $SERVER 7 2\nanswer yes\ntab 2\ndump\n"), 0);
         const auto boxes = s.all("msgbox");
-        ASSERT_EQ(boxes.size(), 2u) << c.name;
+        // With the server down, the batch list read on "Update Batch Status" fails too.
+        ASSERT_EQ(boxes.size(), c.reply ? 2u : 3u) << c.name;
         EXPECT_EQ(boxes[1]["icon"], "critical") << c.name;
         EXPECT_TRUE(contains(boxes[1]["text"], c.says)) << boxes[1]["text"];
         EXPECT_TRUE(contains(boxes[1]["details"], c.details)) << boxes[1]["details"];
@@ -357,20 +363,6 @@ TEST(Credentials, ReachTheServerOnEveryRequestAndNoOutput) {
     EXPECT_EQ(printed.find("s3cr"), std::string::npos) << printed;
     EXPECT_EQ(printed.find("eft%20user"), std::string::npos) << printed;
     EXPECT_NE(printed.find("127.0.0.1:" + std::to_string(server.port())), std::string::npos) << printed;
-}
-
-TEST(Credentials, RedactedAddressDropsOnlyTheUserinfo) {
-    const struct {
-        const char* text;
-        const char* redacted;
-    } cases[] = {
-        {"http://u:p@h:81/eft/", "http://h:81/eft/"},
-        {"https://name@host/", "https://host/"},
-        {"http://h/eft/a@b?x=@", "http://h/eft/a@b?x=@"},
-        {"Reading http://u:p%40w@h/x: failed; see https://a:b@c", "Reading http://h/x: failed; see https://c"},
-        {"no address here: user@host", "no address here: user@host"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(redactedAddress(c.text), c.redacted) << c.text;
 }
 
 // A self-signed certificate made now, for the names in `san` ("IP:127.0.0.1").

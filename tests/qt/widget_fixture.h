@@ -84,7 +84,7 @@ protected:
                   {sweepReply({batchRow(57, 12, 1001, 1, "10.5"), batchRow(57, 12, 1002, 2, "20"),
                                batchRow(57, 34, 3401, 1, "97"), batchRow(58, 15, 1501, 1, "7.25")})});
         server.on("EFTMemberBatch.asp?ProcessExport=True&PersonID=9&PersonTypeID=2",
-                  {"<report>2 batch items exported</report>"});
+                  {"<Export>2 batch items exported</Export>"});
         server.on("EFTMember.asp", {""});
         server.on("EFTMemberBatch.asp", {""});
     }

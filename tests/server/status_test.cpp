@@ -97,6 +97,16 @@ TEST_F(StatusTest, RefusedCommitsChangeNothing) {
         {"GoodMemb=1001&GoodMemb=1002&PersonID=9&PersonType=2&BatchNo=1&",
          "Member 1002 has no item waiting for its status in batch 1"},
         {"BadMemb=-1001&PersonID=9&PersonType=2&BatchNo=1&", "Member -1001 has no item waiting for its status in batch 1"},
+        // A commit that leaves an item of its batch unnamed would settle the batch in part.
+        {"GoodMemb=1001&PersonID=9&PersonType=2&BatchNo=1&",
+         "Batch 1 is not complete in this status update: member -1002 of center 15 is waiting for its status and is "
+         "not named; nothing was changed"},
+        {"BadMemb=-1002&PersonID=9&PersonType=2&BatchNo=1&",
+         "Batch 1 is not complete in this status update: member 1001 of center 12 is waiting for its status and is "
+         "not named; nothing was changed"},
+        {"GoodMemb=-2002&PersonID=9&PersonType=2&BatchNo=2&",
+         "Batch 2 is not complete in this status update: member 2001 of center 34 is waiting for its status and is "
+         "not named; nothing was changed"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(service->commitStatus(c.body), c.reply) << c.body;

@@ -45,9 +45,10 @@ void ExportBatchFiles(Context& ctx) {
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         std::string why;
-        const std::string report = loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why);
+        const std::string report =
+            loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why, pages::kExportRoot);
         if (!why.empty())
-            failure = "Reading " + address + ": " + why;
+            failure = "Reading " + redactedAddress(address) + ": " + why;
         else if (!report.empty())
             ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
         if (why.empty()) ctx.host.exported(report);

@@ -10,6 +10,8 @@
 namespace eft {
 namespace {
 
+constexpr const char* kBatchPrompt = " Please Select Batch Number : ";
+
 // The batch's country by the caption of its option button, so the two never read differently;
 // empty when the reply names no country (or one the control does not know).
 std::string countryTip(std::optional<std::int32_t> country) {
@@ -26,10 +28,23 @@ void LoadBatchList(Context& ctx) {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.screen.lstBatchDetails.clear();
         ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.fetch());
-    } catch (const std::exception&) {
-        return;  // quiet: the box keeps the batches of the previous load
+    } catch (const std::exception& e) {
+        failedBatchRead(ctx, std::string("The batch list could not be read.\r\n") + e.what());
+        return;
     }
     FillBatchCombo(ctx);
+}
+
+void failedBatchRead(Context& ctx, const std::string& why) {
+    Table& t = ctx.rsBatch;
+    if (t.isOpen() && !t.filter().empty()) t.setFilter("");
+    t.emptyAndSort("BatchControl");
+    ctx.screen.cmbBatches.clear();
+    ctx.screen.cmbBatches.addEntry(kBatchPrompt);
+    ctx.screen.cmbBatches.select(0);  // empties the detail list
+    ctx.screen.lstBatchDetails.clear();
+    ctx.screen.lblIstr.setVisible(false);
+    ctx.showFailure({why, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
 }
 
 void FillBatchCombo(Context& ctx) {
@@ -39,7 +54,7 @@ void FillBatchCombo(Context& ctx) {
     try {
         box.clear();
         std::int32_t lastBatch = 0;
-        box.addEntry(" Please Select Batch Number : ");
+        box.addEntry(kBatchPrompt);
         if (!t.bof() && !t.eof()) {
             t.moveFirst();
             while (!t.eof()) {
@@ -60,8 +75,8 @@ void FillBatchCombo(Context& ctx) {
             }
         }
         box.select(0);
-    } catch (const std::exception&) {
-        // Quiet: the entries so far stay and the prompt is not selected.
+    } catch (const std::exception& e) {
+        failedBatchRead(ctx, std::string("The batch list could not be read.\r\n") + e.what());
     }
 }
 

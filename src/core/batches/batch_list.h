@@ -1,12 +1,19 @@
 #pragma once
 // The batch list: the server's exported batch items into the batch table, one entry per
 // batch in the batch box.
+#include <string>
+
 namespace eft {
 
 class Context;
 
-// Ends quietly on a failure, without refilling the batch box.
+// A failed read ends in failedBatchRead: nothing of a list read in part is offered.
 void LoadBatchList(Context& ctx);
 void FillBatchCombo(Context& ctx);
+
+// A batch list or a batch that could not be read whole: the batch table, the box (down to its
+// prompt) and the detail list are emptied, then the box says why. A batch cut short must not
+// be offered, or its commit would leave its missing centers without a status.
+void failedBatchRead(Context& ctx, const std::string& why);
 
 }  // namespace eft

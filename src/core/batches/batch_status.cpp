@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "batches/batch_list.h"
 #include "control/context.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
@@ -87,8 +88,9 @@ void cmbBatches_Click(Context& ctx) {
         }
         t.setFilter("");
         t.setSort("BatchControl");
-    } catch (const std::exception&) {
-        // Quiet: the lines so far stay.
+    } catch (const std::exception& e) {
+        failedBatchRead(ctx, "Batch " + text::wholeNumber(s.cmbBatches.itemData(selected)) +
+                                 " could not be listed.\r\n" + e.what());
     }
 }
 

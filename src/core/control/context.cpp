@@ -3,6 +3,7 @@
 #include "base/error.h"
 #include "control/failure_box.h"
 #include "control/input_guard.h"
+#include "net/address.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
 
@@ -17,8 +18,12 @@ MsgAnswer Context::messageBox(const MessageBoxRequest& request) {
 }
 
 void Context::showFailure(const MessageBoxRequest& request) {
-    messageBox(request);
-    host.errorShown(request.text);
+    // One place for it: no failure text, whoever wrote it (curl, the reader, the server),
+    // shows the user part of an address.
+    MessageBoxRequest shown = request;
+    shown.text = redactedText(request.text);
+    messageBox(shown);
+    host.errorShown(shown.text);
 }
 
 void Context::doEvents() {
@@ -30,6 +35,11 @@ void Context::setMousePointer(ui::MousePointer pointer) {
     if (screen.mousePointer() == pointer) return;
     screen.setMousePointer(pointer);
     host.setMousePointer(pointer);
+}
+
+void Context::close() {
+    host.detach();
+    Inet1.abort();
 }
 
 void Context::setLimits(const HttpLimits& l) {
@@ -50,8 +60,10 @@ Fetch Context::fetch(std::string what, FetchResult* outcome) {
         BusyScope busy(*this);
         host.transferStarted(what);
         InputGuard guard(screen);
+        if (closed()) return FetchResult{false, 0, "the control was closed"};
         TransferWait wait;
         wait.turn = [this] { doEvents(); };
+        wait.cancelled = [this] { return closed(); };
         wait.progress = [this](long long received, long long total) { host.transferProgress(received, total); };
         if (outcome) *outcome = FetchResult{};
         FetchResult result = httpGet(address, limits, consume, wait);
@@ -66,6 +78,7 @@ Table& Context::sweep() {
 }
 
 void Context::postFormAndWait(const std::string& address, std::string body, std::string_view extraHeader) {
+    if (closed()) return;
     BusyScope busy(*this);
     const int tab = screen.tabEFT.selected();
     host.transferStarted(tab == kTabMembers       ? "Saving the chosen rows"

@@ -2,6 +2,7 @@
 // Everything a handler works on: the host's services, the screen, the control's state values,
 // the two working tables and the transfer component. One Context lives inside each EFTMemb.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -36,11 +37,75 @@ inline constexpr int kTabMembers = 1;
 inline constexpr int kTabExport = 2;
 inline constexpr int kTabBatchStatus = 3;
 
-class Context {
+// The host as the control reaches it: every call goes to the host until the control is
+// destroyed, and none after, while handlers still on the stack wind down.
+class HostLink final : public HostServices {
+public:
+    explicit HostLink(HostServices& host) : host_(&host) {}
+    void detach() { host_ = nullptr; }
+    bool attached() const { return host_ != nullptr; }
+
+    // Detached: a question is answered No and any other box its default, unseen.
+    MsgAnswer messageBox(const MessageBoxRequest& r) override {
+        if (host_) return host_->messageBox(r);
+        return r.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    }
+    void setMousePointer(ui::MousePointer p) override {
+        if (host_) host_->setMousePointer(p);
+    }
+    void processEvents() override {
+        if (host_) host_->processEvents();
+    }
+    bool setFocus(const std::string& element) override { return host_ && host_->setFocus(element); }
+    Date today() override { return host_ ? host_->today() : Date{}; }
+    void busyChanged(bool b) override {
+        if (host_) host_->busyChanged(b);
+    }
+    void transferStarted(const std::string& what) override {
+        if (host_) host_->transferStarted(what);
+    }
+    void transferProgress(long long r, long long t) override {
+        if (host_) host_->transferProgress(r, t);
+    }
+    void errorShown(const std::string& m) override {
+        if (host_) host_->errorShown(m);
+    }
+    void sweepLoaded(int c, int r) override {
+        if (host_) host_->sweepLoaded(c, r);
+    }
+    void saved(int r) override {
+        if (host_) host_->saved(r);
+    }
+    void exported(const std::string& r) override {
+        if (host_) host_->exported(r);
+    }
+    void batchCommitted(int b, int c, int f) override {
+        if (host_) host_->batchCommitted(b, c, f);
+    }
+    void tabChanged(int i) override {
+        if (host_) host_->tabChanged(i);
+    }
+    void variablesSet() override {
+        if (host_) host_->variablesSet();
+    }
+
+private:
+    HostServices* host_;
+};
+
+// Shared by the control and the handlers running in it: a control destroyed during a nested
+// wait (its host closed it from an event) leaves the context to the handlers on the stack,
+// which end their transfers and return without reaching the host again.
+class Context : public std::enable_shared_from_this<Context> {
 public:
     Context(HostServices& host, const HttpLimits& limits);
 
-    HostServices& host;
+    HostLink host;
+    // Handlers on the stack; the outermost one's end hands the screen's changes to the views.
+    int eventDepth = 0;
+    // The control is gone: transfers under way end, none start, the host is not called.
+    bool closed() const { return !host.attached(); }
+    void close();
     HttpLimits limits;
     ui::Screen screen;
     ControlState state;

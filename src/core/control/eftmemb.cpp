@@ -17,7 +17,7 @@
 namespace eft {
 
 EFTMemb::EFTMemb(HostServices& host, ControlOptions options)
-    : ctx_(std::make_unique<Context>(host, options.limits)) {
+    : ctx_(std::make_shared<Context>(host, options.limits)) {
     ui::Screen& s = ctx_->screen;
     s.tabEFT.setVisible(kTabCenters, true);
     s.tabEFT.setVisible(kTabMembers, false);
@@ -29,21 +29,30 @@ EFTMemb::EFTMemb(HostServices& host, ControlOptions options)
     wireEvents();
 }
 
-EFTMemb::~EFTMemb() { ctx_->rsSweep.reset(); }
+EFTMemb::~EFTMemb() {
+    // Destroyed from inside one of its own waits (the host closed it while a request ran):
+    // the handlers on the stack keep the context, end the transfer and return to nobody.
+    // Their tables stay until then.
+    if (ctx_->eventDepth > 0) ctx_->close();
+    else ctx_->rsSweep.reset();
+}
 
 // Every event enters the control here; when the outermost one ends, the views get the
-// screen's changes in one coalesced batch.
+// screen's changes in one coalesced batch. The handler holds the context, not the control,
+// which its host may destroy while the handler waits.
 template <typename F>
 auto EFTMemb::handler(F f) {
-    return [this, f](auto... args) {
-        ++eventDepth_;
+    Context* ctx = ctx_.get();
+    return [ctx, f](auto... args) {
+        const std::shared_ptr<Context> keep = ctx->shared_from_this();
+        ++keep->eventDepth;
         struct Leave {
-            EFTMemb* self;
+            Context& c;
             ~Leave() {
-                if (--self->eventDepth_ == 0) self->ctx_->screen.flush();
+                if (--c.eventDepth == 0 && !c.closed()) c.screen.flush();
             }
-        } leave{this};
-        f(*ctx_, args...);
+        } leave{*keep};
+        f(*keep, args...);
     };
 }
 
@@ -78,6 +87,7 @@ void EFTMemb::SetVariables(const std::string& ptServerName, const std::int32_t& 
     ctx_->state.PersonType = PersonType;
     if (ctx_->host.setFocus(ctx_->screen.cmdLoadData.name())) ctx_->screen.setFocus(ctx_->screen.cmdLoadData.name());
     ctx_->screen.flush();
+    ctx_->host.variablesSet();
 }
 
 bool EFTMemb::reload() {

@@ -2,6 +2,7 @@
 
 #include "control/context.h"
 #include "members/ticked_filter.h"
+#include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 
@@ -10,12 +11,7 @@ namespace {
 
 constexpr int kCenterColumn = 1;  // "Center" of the center list
 
-float amountOf(const Table& t, int field) {
-    auto v = t.single(field);
-    if (!v) throw EftError("the sweep row of member " + t.text(sweep_field::MemberID).value_or("?") + " has no " +
-                           t.fields()[static_cast<std::size_t>(field)].name);
-    return *v;
-}
+float amountOf(const Table& t, int field) { return requiredValue(t, t.single(field), field); }
 
 std::string amountText(const Table& t, int field) { return text::amount(amountOf(t, field)); }
 
@@ -64,17 +60,12 @@ void cmdViewCenterDetails_Click(Context& ctx) {
             const int line = list.addLine();
             const auto type = t.integer(F::Type);
             std::string date = today;
-            if (type == 3) {
-                auto when = t.timestamp(F::SweepDate);
-                if (!when) throw EftError("a sweep row of type 3 has no SweepDate");
-                date = text::dateMDY(when->date());
-            }
+            if (type == 3) date = text::dateMDY(requiredValue(t, t.timestamp(F::SweepDate), F::SweepDate).date());
             list.setSubItem(line, 1, std::move(date));
-            auto center = t.integer(F::CenterID);
-            auto member = t.integer(F::MemberID);
-            if (!center || !member) throw EftError("a sweep row has no CenterID or MemberID");
-            list.setSubItem(line, 2, text::centerNumber(*center));
-            list.setSubItem(line, 3, text::wholeNumber(*member));
+            const auto center = requiredValue(t, t.integer(F::CenterID), F::CenterID);
+            const auto member = requiredValue(t, t.integer(F::MemberID), F::MemberID);
+            list.setSubItem(line, 2, text::centerNumber(center));
+            list.setSubItem(line, 3, text::wholeNumber(member));
             list.setSubItem(line, 4, t.text(F::SourceDescription).value_or(""));
             const float total = amountOf(t, F::RowTotal);
             list.setSubItem(line, 5, text::amount(total));
@@ -97,8 +88,10 @@ void cmdViewCenterDetails_Click(Context& ctx) {
         // Never shown as a number; the lines so far stay, as on any failure.
         ctx.showFailure({"The member list is not complete: " + std::string(e.description()) + ".", "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
-    } catch (const std::exception&) {
-        // Quiet: the tab changes, the reset labels and the lines so far stay.
+    } catch (const std::exception& e) {
+        // The tab changes, the reset labels and the lines so far stay; the row is named.
+        ctx.showFailure({"The member list is not complete: " + std::string(e.what()) + ".", "",
+                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }
 }
 

@@ -84,11 +84,25 @@ Amount times(Amount v, float rate) {
     return *v * rate;
 }
 
+// A chosen row that cannot make a record: the operator has to learn which one, since the
+// save sends nothing.
+class UnsavableRow : public EftError {
+public:
+    using EftError::EftError;
+};
+
+// "member 1001 of center 0012 (sweep sequence 3)", or without the member when it is missing.
+std::string rowName(const SaveRow& row) {
+    std::string name = row.MemberID ? "member " + text::wholeNumber(*row.MemberID) + " of " : std::string();
+    name += "center " + (row.CenterID ? text::centerNumber(*row.CenterID) : std::string("(none)"));
+    if (row.SweepSequence) name += " (sweep sequence " + text::wholeNumber(*row.SweepSequence) + ")";
+    return name;
+}
+
 template <class Marks>
 std::string_view writeSaveRecord(char* buffer, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
-    if (!row.MemberID) throw EftError("a chosen sweep row has no MemberID");
-    if (!row.ConversionRate) throw EftError("the sweep row of member " + text::wholeNumber(*row.MemberID) +
-                                            " has no ConversionRate");
+    if (!row.MemberID) throw UnsavableRow("the chosen row of " + rowName(row) + " has no MemberID");
+    if (!row.ConversionRate) throw UnsavableRow("the chosen row of " + rowName(row) + " has no ConversionRate");
     const float rate = *row.ConversionRate;
     RecordWriter<Marks> r(buffer);
     r.whole("MemberID", *row.MemberID);
@@ -179,6 +193,9 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         const std::string& stamp = st.SweepStamp[st.CountryID == 2 ? 2 : 1];
         ctx.postFormAndWait(pages::saveAddress(st.ptServerName), body.finish(),
                             stamp.empty() ? std::string() : std::string(pages::kSweepStampHeader) + ": " + stamp);
+    } catch (const UnsavableRow& e) {
+        ctx.showFailure({std::string("Nothing was saved: ") + e.what() + ".", "ERROR", MsgIcon::Exclamation,
+                         MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception&) {
         // Quiet, as before; the end steps below still run so "&Save" is never left dead.
     }

@@ -1,8 +1,50 @@
 #include "net/address.h"
 
-namespace eft {
+#include <curl/curl.h>
 
-std::string redactedAddress(std::string_view text) {
+#include <memory>
+
+namespace eft {
+namespace {
+
+using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+
+// Spaces are let through: curl refuses them in a transfer, but the address still has to be
+// shown without its password when it fails.
+constexpr unsigned kParseFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
+
+UrlHandle parsed(std::string_view address) {
+    UrlHandle url(curl_url(), &curl_url_cleanup);
+    if (url && curl_url_set(url.get(), CURLUPART_URL, std::string(address).c_str(), kParseFlags) != CURLUE_OK)
+        url.reset();
+    return url;
+}
+
+std::string part(CURLU* url, CURLUPart which, unsigned flags) {
+    char* text = nullptr;
+    if (curl_url_get(url, which, &text, flags) != CURLUE_OK || !text) return {};
+    std::string out(text);
+    curl_free(text);
+    return out;
+}
+
+}  // namespace
+
+std::string redactedAddress(std::string_view address) {
+    if (UrlHandle url = parsed(address)) {
+        curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
+        curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
+        curl_url_set(url.get(), CURLUPART_OPTIONS, nullptr, 0);
+        std::string out = part(url.get(), CURLUPART_URL, 0);
+        if (!out.empty()) return out;
+    }
+    const std::size_t scheme = address.find("://");
+    const std::size_t at = address.rfind('@');
+    if (scheme == std::string_view::npos || at == std::string_view::npos || at < scheme) return std::string(address);
+    return std::string(address.substr(0, scheme + 3)).append(address.substr(at + 1));
+}
+
+std::string redactedText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t pos = 0;
@@ -10,17 +52,38 @@ std::string redactedAddress(std::string_view text) {
         const std::size_t scheme = text.find("://", pos);
         if (scheme == std::string_view::npos) break;
         const std::size_t start = scheme + 3;
-        // The authority ends where the path, query or fragment starts, or where the address
-        // does inside a sentence.
-        std::size_t end = start;
-        while (end < text.size() && std::string_view("/?#\\ \t\r\n\"'<>()").find(text[end]) == std::string_view::npos)
-            ++end;
+        std::size_t end = text.find_first_of("/?#\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
         const std::size_t at = text.substr(start, end - start).rfind('@');
         out.append(text.substr(pos, start - pos));
         pos = at == std::string_view::npos ? start : start + at + 1;
     }
     out.append(text.substr(pos));
     return out;
+}
+
+Credentials credentialsOf(std::string_view address) {
+    Credentials c;
+    if (UrlHandle url = parsed(address)) {
+        c.user = part(url.get(), CURLUPART_USER, CURLU_URLDECODE);
+        if (!c.user.empty()) c.password = part(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
+    }
+    return c;
+}
+
+std::string withCredentials(std::string_view address, const Credentials& credentials) {
+    UrlHandle url = parsed(address);
+    if (!url) return std::string(address);
+    curl_url_set(url.get(), CURLUPART_OPTIONS, nullptr, 0);
+    if (credentials.user.empty()) {
+        curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
+        curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
+    } else {
+        curl_url_set(url.get(), CURLUPART_USER, credentials.user.c_str(), CURLU_URLENCODE);
+        curl_url_set(url.get(), CURLUPART_PASSWORD, credentials.password.c_str(), CURLU_URLENCODE);
+    }
+    std::string out = part(url.get(), CURLUPART_URL, 0);
+    return out.empty() ? std::string(address) : out;
 }
 
 }  // namespace eft

@@ -6,8 +6,26 @@
 
 namespace eft {
 
-// The text with the user name and password of every address in it removed: usable on a bare
-// address and on a description that names one. Everything else is left as it is.
-std::string redactedAddress(std::string_view text);
+// The address without its user name, password and login options, read with libcurl's URL
+// parser (the one the transfers use), so whatever the user part holds goes with it. An
+// address curl cannot read loses everything between "://" and its last '@'.
+std::string redactedAddress(std::string_view address);
+
+// A description that may name addresses, with the user part of each removed: everything from
+// "://" to the last '@' before the address's path, query or fragment. Only a line break ends
+// the search early, since a user part may hold blanks, parentheses and quotes.
+std::string redactedText(std::string_view text);
+
+struct Credentials {
+    std::string user;  // empty: none
+    std::string password;
+};
+
+// The user name and password an address carries, decoded; empty when it carries none.
+Credentials credentialsOf(std::string_view address);
+
+// The address with its user part replaced by these credentials (none when the user name is
+// empty), encoded as an address needs them. An address curl cannot read is returned as given.
+std::string withCredentials(std::string_view address, const Credentials& credentials);
 
 }  // namespace eft

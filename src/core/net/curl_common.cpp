@@ -98,7 +98,7 @@ std::string describeCurlFailure(CURLcode code, const char* errorText, const Http
     if (overflow || code == CURLE_FILESIZE_EXCEEDED)
         return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes";
     if (wentIdle(code, errorText, idleWatch)) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
-    if (errorText && std::strlen(errorText) > 0) return redactedAddress(errorText);
+    if (errorText && std::strlen(errorText) > 0) return redactedText(errorText);
     return curl_easy_strerror(code);
 }
 

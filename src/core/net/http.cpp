@@ -80,6 +80,10 @@ CURLcode drive(CURLM* multi, const TransferWait& wait, HopSink& sink) {
         report();
         if (running == 0) break;
         if (wait.turn) wait.turn();
+        if (wait.cancelled && wait.cancelled()) {
+            sink.stopped = true;
+            return CURLE_ABORTED_BY_CALLBACK;
+        }
         curl_multi_poll(multi, nullptr, 0, wait.turn ? 50 : 1000, nullptr);
     }
     CURLcode code = CURLE_FAILED_INIT;

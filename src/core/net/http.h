@@ -27,6 +27,8 @@ struct TransferWait {
     std::function<void()> turn;
     // Reply bytes received so far and the announced total, -1 while unknown.
     std::function<void(long long received, long long total)> progress;
+    // Asked after each turn: true ends the transfer at once (its requester is gone).
+    std::function<bool()> cancelled;
 };
 
 // One GET, the body of a 2xx reply handed to `consume` as it arrives. The bodies of other

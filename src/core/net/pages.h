@@ -26,6 +26,9 @@ inline constexpr std::string_view kPersonIdKey = "PersonID";
 inline constexpr std::string_view kPersonTypeKey = "PersonType";
 inline constexpr std::string_view kBatchNoKey = "BatchNo";
 
+// The document element of the export's report: a reply without it is no report.
+inline constexpr std::string_view kExportRoot = "Export";
+
 // GET: the sweep rows of a country (1 United States, 2 Canada).
 std::string sweepRowsAddress(std::string_view base, std::int16_t countryId);
 // POST: save the chosen member rows.

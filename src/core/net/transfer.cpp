@@ -155,6 +155,14 @@ void Transfer::finish() {
     if (onStateChanged) onStateChanged(state);
 }
 
+void Transfer::abort() {
+    if (!executing_) return;
+    executing_ = false;
+    error_ = "the request was abandoned";
+    reply_.clear();
+    impl_->release();
+}
+
 void Transfer::waitForActivity(std::chrono::milliseconds timeout) {
     if (!executing_) return;
     curl_multi_poll(impl_->multi, nullptr, 0, static_cast<int>(timeout.count()), nullptr);

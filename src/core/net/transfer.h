@@ -38,6 +38,9 @@ public:
     // Advances the request; when it has just ended, raises StateChanged before answering false.
     bool stillExecuting();
 
+    // Ends the request under way without a state change: nobody is left to hear it.
+    void abort();
+
     // Sleeps until the request has something to do, at most `timeout`: the wait loop's pause.
     void waitForActivity(std::chrono::milliseconds timeout);
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "net/address.h"
 #include "net/xml_stream.h"
 
 namespace eft {
@@ -49,7 +50,7 @@ class RowReader final : public XmlStream {
 public:
     RowReader(Table& table, std::string_view sortKey, std::string_view address, XmlPath path)
         : XmlStream(kValueLevel, kMaxValueBytes, path), table_(table), fields_(table), where_("Reading ") {
-        where_.append(address);
+        where_.append(redactedAddress(address));
         where_ += ": ";
         // A new reply replaces the whole content: no filter may hide rows of the old one.
         if (table.isOpen() && !table.filter().empty()) table.setFilter("");
@@ -79,6 +80,7 @@ private:
             // An unknown name fails only when a value comes for it, so its name is kept.
             field_ = fields_.find(position_ - 1, name);
             if (field_ < 0) unknownName_.assign(name);
+            else inRecord([&] { table_.beginField(field_); });
         } else if (level == kValueLevel) {
             composite_.clear();
         }
@@ -126,9 +128,17 @@ private:
 
     void store(std::string_view value) {
         if (value.empty()) return;
-        try {
+        inRecord([&] {
             if (field_ < 0) throw EftError("the element <" + unknownName_ + "> is not a field of " + table_.name());
             table_.setFromText(field_, value);
+        });
+    }
+
+    // A table's refusal, said of the record being read.
+    template <typename F>
+    void inRecord(F f) {
+        try {
+            f();
         } catch (const EftError& e) {
             throw EftError(where_ + "record " + std::to_string(recordNo_) + ": " + e.description());
         }
@@ -149,20 +159,29 @@ class TextCollector final : public XmlStream {
 public:
     explicit TextCollector(XmlPath path) : XmlStream(1, 0, path) {}
     std::string text;
+    std::string root;  // the document element's name
 
 private:
-    void elementStart(int, std::string_view) override {}
+    void elementStart(int level, std::string_view name) override {
+        if (level == 1) root = name;
+    }
     void elementEnd(int) override {}
     void textNode(int, std::string_view t) override { text.append(t); }
     void markupNode(int, std::string_view) override {}
     void textTooLong(int, std::string_view) override {}
 };
 
-std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure) {
+std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure,
+                      std::string_view requiredRoot) {
     std::string why;
     if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
     else if (!doc.failed()) doc.finish();
     if (why.empty() && doc.failed()) why = doc.failure();
+    // A login or error page served with 200 is well-formed XML too; only the document the
+    // page sends is its answer.
+    if (why.empty() && !requiredRoot.empty() && doc.root != requiredRoot)
+        why = "the reply is not the page's document: its document element is <" + doc.root + ">, not <" +
+              std::string(requiredRoot) + ">";
     if (failure) *failure = why;
     return why.empty() ? std::move(doc.text) : std::string();
 }
@@ -185,16 +204,18 @@ bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
     return reader.usedExpat();
 }
 
-std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure, XmlPath path) {
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure,
+                             std::string_view requiredRoot, XmlPath path) {
     TextCollector doc(path);
     const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
-    return collected(doc, fetched, failure);
+    return collected(doc, fetched, failure, requiredRoot);
 }
 
-std::string documentTextFromBuffer(std::string_view document, std::string* failure, XmlPath path) {
+std::string documentTextFromBuffer(std::string_view document, std::string* failure, std::string_view requiredRoot,
+                                   XmlPath path) {
     TextCollector doc(path);
     doc.feed(document);
-    return collected(doc, FetchResult{true, 200, {}}, failure);
+    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot);
 }
 
 }  // namespace eft

@@ -25,12 +25,13 @@ bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
                            std::size_t pieceSize = 0, XmlPath path = XmlPath::FastFirst);
 
 // The text of a whole XML document fetched by GET: the character data of all its nodes.
-// Empty when the document cannot be fetched or parsed; `failure`, when given, then says why.
+// Empty when the document cannot be fetched or parsed, or when `requiredRoot` is given and
+// the document element has another name; `failure`, when given, then says why.
 std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure = nullptr,
-                             XmlPath path = XmlPath::FastFirst);
+                             std::string_view requiredRoot = {}, XmlPath path = XmlPath::FastFirst);
 
 // The same over a document already in memory.
 std::string documentTextFromBuffer(std::string_view document, std::string* failure = nullptr,
-                                   XmlPath path = XmlPath::FastFirst);
+                                   std::string_view requiredRoot = {}, XmlPath path = XmlPath::FastFirst);
 
 }  // namespace eft

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "control/context.h"
+#include "sweep/row_name.h"
 #include "sweep/row_total.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
@@ -11,9 +12,8 @@ namespace eft {
 namespace {
 
 template <typename T>
-T required(std::optional<T> v, const char* field) {
-    if (!v) throw EftError(std::string("a sweep row has no ") + field);
-    return *v;
+T required(const Table& t, std::optional<T> v, int field) {
+    return requiredValue(t, v, field);
 }
 
 }  // namespace
@@ -38,7 +38,7 @@ void FillCenterList(Context& ctx) {
         int line = -1;
         const std::string zero = text::amount(text::Cents{0});
         while (!t.eof()) {
-            const std::int32_t center = required(t.integer(F::CenterID), "CenterID");
+            const std::int32_t center = required(t, t.integer(F::CenterID), F::CenterID);
             if (center != marker) {
                 marker = center;
                 inSum = 0;
@@ -47,15 +47,15 @@ void FillCenterList(Context& ctx) {
                 list.setSubItem(line, 1, text::centerNumber(center));
                 list.setSubItem(line, 2, t.text(F::CenterName).value_or(""));
             }
-            if (line < 0) throw EftError("a sweep row has the center id 0");
+            if (line < 0) throw EftError(sweepRowName(t) + " has the CenterID 0");
             list.setChecked(line, false);
 
             // The IN amount is counted and shown before the OUT amount is looked at, so a row
             // without one still adds its IN amount to "Due In" before the run ends.
-            const float in = required(t.single(F::INRowTotal), "INRowTotal");
+            const float in = required(t, t.single(F::INRowTotal), F::INRowTotal);
             inSum += text::toCents(in);
             list.setSubItem(line, 3, text::amount(inSum));
-            const float out = required(t.single(F::OUTRowTotal), "OUTRowTotal");
+            const float out = required(t, t.single(F::OUTRowTotal), F::OUTRowTotal);
             const bool subscription = t.boolean(F::SubscriptionMembership).value_or(false);
             outSum += text::toCents(out);
             list.setSubItem(line, 4, text::amount(subscription ? outSum : std::abs(outSum)));
@@ -82,8 +82,10 @@ void FillCenterList(Context& ctx) {
         // but the operator is told why the list stops short.
         ctx.showFailure({"The list of centers is not complete: " + std::string(e.description()) + ".", "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
-    } catch (const std::exception&) {
-        // Quiet by design: what was listed so far stays for the operator to see.
+    } catch (const std::exception& e) {
+        // What was listed so far stays, and the operator learns which row stopped the list.
+        ctx.showFailure({"The list of centers is not complete: " + std::string(e.what()) + ".", "",
+                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }
 }
 

@@ -74,15 +74,15 @@ void LoadSweepData(Context& ctx) {
         std::string why = outcome.cause;
         if (why.empty()) {
             std::string_view description = e.what();
-            const std::string where = "Reading " + address + ": ";
+            const std::string where = "Reading " + redactedAddress(address) + ": ";
             if (description.starts_with(where)) description.remove_prefix(where.size());
-            why = "the server's reply could not be read (" + redactedAddress(description) +
+            why = "the server's reply could not be read (" + redactedText(description) +
                   "). Tell the server's administrator.";
         }
         std::string name = sweepName(st.CountryID);
         name[0] = 'T';
         ctx.showFailure({name + " could not be loaded: " + why, "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok,
-                         "GET " + redactedAddress(address) + "\r\n" + redactedAddress(e.what())});
+                         "GET " + redactedAddress(address) + "\r\n" + redactedText(e.what())});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }
 }

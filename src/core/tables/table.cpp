@@ -228,6 +228,7 @@ void Table::addRow() {
         blocks_.clear();
         alive_.clear();
         for (auto& pool : pools_) pool->clear();
+        begunInRow_.clear();  // row numbers start again
     }
     if (alive_.size() >= std::numeric_limits<std::uint32_t>::max() - kBlockRows) fail("too many rows");
     const auto row = static_cast<std::uint32_t>(alive_.size());
@@ -355,6 +356,15 @@ void Table::set(int field, const Value& v) {
     }
     markPresent(row, field, true);
     markKeyWritten(field);
+}
+
+void Table::beginField(int field) {
+    const std::uint32_t row = currentRow(field);
+    if (begunInRow_.size() != fields_.size()) begunInRow_.assign(fields_.size(), 0);
+    auto& begun = begunInRow_[static_cast<std::size_t>(field)];
+    // A later value would silently replace the first, and a row could move to another center.
+    if (begun == row + 1) fail("the field " + fields_[static_cast<std::size_t>(field)].name + " appears twice");
+    begun = row + 1;
 }
 
 void Table::setFromText(int field, std::string_view raw) {

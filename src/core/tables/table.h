@@ -53,6 +53,10 @@ public:
 
     // Appends a row with no values and makes it the current row.
     void addRow();
+    // A record names each field once: every reader calls this as a field of the row added last
+    // begins, and a second call for the same field throws, naming it. Several values inside
+    // one field element are not a second field.
+    void beginField(int field);
 
     // Field access on the current row. Reading yields no value (std::monostate) for an
     // unwritten field; writing converts to the field's type.
@@ -144,6 +148,7 @@ private:
     mutable std::size_t pos_ = 0;
     mutable Where where_ = Where::Bof;
     std::uint32_t row_ = 0;  // the current row when where_ == Row
+    std::vector<std::uint32_t> begunInRow_;  // per field: 1 + the row whose record named it last
 };
 
 }  // namespace eft

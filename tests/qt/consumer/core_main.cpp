@@ -2,6 +2,9 @@
 // control, hands it the server and the operator, and uses its form-field encoder.
 #include <cstdio>
 #include <eftmemb/control.h>
+#include <eftmemb/version.h>
+
+static_assert(EFTMEMB_VERSION >= EFTMEMB_VERSION_CHECK(2, 0, 0));
 
 namespace {
 
@@ -22,6 +25,7 @@ int main() {
     options.limits.getTimeout = std::chrono::seconds(5);
     eft::EFTMemb control(host, options);
     control.SetVariables("http://127.0.0.1:1/eft/", 9, 2);
-    std::printf("core %s encodes %s\n", eft::libraryVersion().c_str(), control.urlEncode("a b&c").c_str());
+    std::printf("core %s (%s) encodes %s\n", eft::libraryVersion().c_str(), EFTMEMB_VERSION_STRING,
+                control.urlEncode("a b&c").c_str());
     return 0;
 }

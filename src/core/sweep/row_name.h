@@ -1,0 +1,22 @@
+#pragma once
+// How the operator is told which sweep row is meant: by the charge it stands for.
+#include <string>
+
+#include "tables/table.h"
+
+namespace eft {
+
+// "the sweep row of member 1001, center 0012, source 1, sweep sequence 3" for the current
+// row of the sweep table, leaving out what the row lacks.
+std::string sweepRowName(const Table& sweep);
+
+// The current sweep row's value of `field`; throws EftError naming the row and the field when
+// it has none.
+template <typename T>
+T requiredValue(const Table& sweep, std::optional<T> value, int field) {
+    if (!value)
+        throw EftError(sweepRowName(sweep) + " has no " + sweep.fields()[static_cast<std::size_t>(field)].name);
+    return *value;
+}
+
+}  // namespace eft
