@@ -1,6 +1,7 @@
 // eft-server: the reference server of the EFT membership sweep pages, over a SQLite file.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
 
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     app.add_option("--log-format", format, "the log on standard error: text or json")
         ->envname("EFT_LOG_FORMAT")
         ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
-    app.add_option("--workers", options.workers, "requests served at once")
+    app.add_option("--workers", options.workers, "threads for database and password work")
         ->envname("EFT_WORKERS")
         ->capture_default_str()
         ->check(CLI::Range(1, 4096));
@@ -108,6 +109,14 @@ int main(int argc, char** argv) {
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
     };
+
+    // Every open connection is a descriptor: take all the system grants (the unit's
+    // LimitNOFILE), so thousands of idle clients do not run the server out of them.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     // Blocked before any thread starts, so every thread inherits the mask and the signals
     // wait for sigwait below instead of killing a worker mid-transaction.

@@ -30,7 +30,8 @@ struct EmbeddedOptions {
     // Takes each log line, '\n' included; empty: no log.
     std::function<void(std::string_view line)> log = {};
     LogFormat logFormat = LogFormat::Text;
-    // Requests served at once; more clients wait their turn in the queue.
+    // Threads for the work that blocks (the database, password hashes); connections themselves
+    // wait on a few event threads, however many there are.
     int workers = 64;
 };
 

@@ -1,5 +1,7 @@
 #include "service.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <algorithm>
 #include <exception>
@@ -128,6 +130,11 @@ Service::Service(ServiceOptions options)
       originator_(bank::loadOriginator(options.originatorFile)) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
+    struct stat st {};
+    if (::stat(dbPath_.c_str(), &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
     // What a crash left half done is finished before the first request; the operator may want to
     // know that it happened.
     for (const std::string& line : finishExports(*idle_.back(), exportDir_)) std::fprintf(stderr, "export: %s\n", line.c_str());
@@ -181,11 +188,16 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     return sink({buffer.data(), used});
 }
 
+void Service::requireSameFile() const {
+    // An open connection reads and writes a file that was moved or deleted under it.
+    struct stat st {};
+    if (::stat(dbPath_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_)
+        throw DatabaseGone("the database file " + dbPath_.string() + " is no longer the one the server opened");
+}
+
 bool Service::healthy() {
     try {
-        // An open connection reads a file that was moved or deleted under it; the server
-        // would then write where nobody will look.
-        if (!std::filesystem::exists(dbPath_)) return false;
+        requireSameFile();
         Lease store = borrow();
         store->isEmpty();
         return true;
@@ -231,6 +243,7 @@ std::string Service::save(const std::vector<SaveRecord>& records) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
+        requireSameFile();
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
         if (const auto failure = store->saveCharges(records, now)) {
@@ -252,6 +265,7 @@ std::string Service::commitStatus(const StatusForm& form) {
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
+        requireSameFile();
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
         const std::string batch = std::to_string(form.batchNo);
@@ -273,10 +287,13 @@ std::string Service::commitStatus(const StatusForm& form) {
 std::string Service::exportBatches(std::int32_t personId, std::int16_t personType) {
     try {
         std::lock_guard lock(writeMutex_);
+        requireSameFile();
         Lease store = borrow();
         const std::string report = runExport(*store, exportDir_, originator_, clock_(), personId, personType);
         if (exportNote_) exportNote_(report);
         return xml::messageDocument("Export", report);
+    } catch (const DatabaseGone&) {
+        throw;
     } catch (const std::exception& e) {
         return xml::messageDocument("Export", std::string("The export failed, nothing was exported: ") + e.what());
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,13 @@
 namespace eft::server {
 
 class Store;
+
+// The database file on disk is no longer the one the server opened (deleted, moved or
+// replaced): a change would go where nobody will look, so none is made.
+class DatabaseGone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 struct ServiceOptions {
     std::filesystem::path dbPath;
@@ -57,7 +65,8 @@ public:
     std::string batchListXml();
 
     // The reply texts of the two posts: empty when done, otherwise one line saying why
-    // nothing was changed. A malformed body throws RequestError naming the fault.
+    // nothing was changed. A malformed body throws RequestError naming the fault. These and
+    // the export throw DatabaseGone, changing nothing, once the file is not the one open.
     std::string save(std::string_view body);
     std::string commitStatus(std::string_view body);
     // The same for bodies decoded while they arrived.
@@ -67,7 +76,7 @@ public:
     // whichever is more), and the operator, the type and the batch.
     std::size_t statusPairCap();
 
-    // Whether the database answers a read.
+    // Whether the database answers a read and is still the file at its path.
     bool healthy();
 
     // Told of each export that wrote files: the report's text.
@@ -93,11 +102,13 @@ private:
     };
 
     Lease borrow();
+    void requireSameFile() const;
 
     std::filesystem::path dbPath_;
     std::filesystem::path exportDir_;
     Clock clock_;
     bank::Originator originator_;
+    std::uint64_t device_ = 0, inode_ = 0;  // the file opened
     std::function<void(std::string_view)> exportNote_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;

@@ -24,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kPassword = "Gr33n-Tea;Pot";  // ';' and '-' survive into the hash intact
+const std::string kChange = std::string(pages::kRequestHeader);  // what the control sends with a change
 
 std::string db(const TempDir& dir) { return (dir.path() / "eft.db").string(); }
 
@@ -34,32 +35,9 @@ std::string credentialsFile(const TempDir& dir) {
     EXPECT_TRUE(hashed.out.starts_with("alice:$argon2id$")) << hashed.out;
     const auto file = dir.path() / "credentials";
     std::ofstream(file) << "# site users\n" << hashed.out;
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     return file.string();
 }
-
-// A socket to the server that sends what it is told, when it is told.
-class RawClient {
-public:
-    explicit RawClient(int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~RawClient() { ::close(fd_); }
-    bool connected() const { return connected_; }
-    bool send(std::string_view bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
-    bool closedByPeer() {
-        char c;
-        const ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-        return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-    }
-
-private:
-    int fd_;
-    bool connected_ = false;
-};
 
 class ServiceTest : public ::testing::Test {
 protected:
@@ -135,9 +113,9 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
     const std::string alice = std::string("alice:") + kPassword;
     EXPECT_EQ(fetch(pages::sweepRowsAddress(server.base(), 2), {.user = alice}).status, 200);
     EXPECT_EQ(fetch(server.base() + "EFTMember.asp?token=s3cr3t",
-                    {.method = "POST", .body = "RecordCount=0", .user = alice}).status,
+                    {.method = "POST", .body = "RecordCount=0", .headers = {kChange}, .user = alice}).status,
               400);
-    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = "RecordCount=0", .user = alice}).status,
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = "RecordCount=0", .headers = {kChange}, .user = alice}).status,
               200);
     EXPECT_EQ(fetch(pages::batchListAddress(server.base()), {.user = "alice:wrong"}).status, 401);
     ASSERT_EQ(server.terminate(5s), 0);

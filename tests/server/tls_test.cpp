@@ -95,6 +95,7 @@ TEST_F(TlsTest, TheSweepStreamsWholeOverTls) {
 TEST_F(TlsTest, TheDriverLoadsOverTlsWithALogin) {
     const Ran hashed = runProgram(std::string(EFT_SERVER_PATH) + " --hash-password op", "pa55:word\n");
     std::ofstream(dir.path() / "credentials") << hashed.out;
+    std::filesystem::permissions(dir.path() / "credentials", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     server = std::make_unique<ServerProcess>(
         std::vector<std::string>{"--db=" + (dir.path() / "eft.db").string(), "--tls-cert=" + certs.cert.string(),
                                  "--tls-key=" + certs.key.string(),

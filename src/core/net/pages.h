@@ -13,6 +13,11 @@ inline constexpr std::string_view kMemberPage = "EFTMember.asp";
 inline constexpr std::string_view kBatchPage = "EFTMemberBatch.asp";
 inline constexpr std::string_view kPostVerb = "Post";
 inline constexpr std::string_view kFormHeader = "Content-Type: application/x-www-form-urlencoded";
+// Sent with all five requests: a header no browser sends across sites without a preflight,
+// so a server that demands it of every change cannot be made to change by another site.
+inline constexpr std::string_view kRequestHeaderName = "X-EFTMemb-Request";
+inline constexpr std::string_view kRequestHeaderValue = "1";
+inline constexpr std::string_view kRequestHeader = "X-EFTMemb-Request: 1";
 
 // Keys of the POST bodies.
 inline constexpr std::string_view kSaveRecordKey = "SQL";
