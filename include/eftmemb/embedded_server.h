@@ -51,8 +51,9 @@ public:
     bool demoSeeded() const;
     std::filesystem::path exportDir() const;
 
-    // Stops listening and waits for the requests under way, which give up within a tenth of a
-    // second if stalled; safe to call twice.
+    // Stops listening, closes idle connections and gives the requests under way up to a second
+    // and a half to send their replies (work already started, an export, always ends whole);
+    // safe to call twice.
     void stop();
 
 private:

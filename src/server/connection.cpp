@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
@@ -39,6 +41,7 @@ constexpr std::size_t kBodyPiece = 16 * 1024;
 // How long the unread rest of a refused body is taken in before the connection closes, so
 // the client reads the refusal instead of meeting a reset.
 constexpr std::chrono::milliseconds kLinger{2000};
+constexpr std::chrono::milliseconds kStopGrace{1500};
 // Descriptors kept back from connections for the database, the export files and the log.
 constexpr rlim_t kDescriptorReserve = 64;
 constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
@@ -126,7 +129,44 @@ struct HttpEngine::Impl {
     EngineOptions options;
     ConnectionLimits limits;
     EventLog& log;
-    // Declared first so it is destroyed last: its destructor ends the connections' coroutines.
+    // On stop, every connection's wait is cancelled on its own strand, and no new wait starts:
+    // each request under way ends with its reply and its log line, each idle connection closes.
+    // Declared before the io_context, whose destructor ends the coroutines that hold them.
+    std::atomic<bool> stopping = false;
+    std::mutex liveMutex;
+    std::map<std::uint64_t, beast::tcp_stream*> live;
+    std::uint64_t nextId = 0;
+
+    // A connection on the list for as long as its coroutine lives, however it ends.
+    struct Listed {
+        Listed(Impl& impl, beast::tcp_stream& socket) : impl_(impl) {
+            std::lock_guard lock(impl_.liveMutex);
+            id_ = ++impl_.nextId;
+            impl_.live.emplace(id_, &socket);
+        }
+        ~Listed() {
+            std::lock_guard lock(impl_.liveMutex);
+            impl_.live.erase(id_);
+        }
+        Listed(const Listed&) = delete;
+        Listed& operator=(const Listed&) = delete;
+
+    private:
+        Impl& impl_;
+        std::uint64_t id_ = 0;
+    };
+    // Runs on each connection's strand, where its coroutine cannot be running, so a socket
+    // still listed is still alive.
+    void cancelAll() {
+        std::lock_guard lock(liveMutex);
+        for (const auto& [id, socket] : live)
+            asio::post(socket->get_executor(), [this, id = id] {
+                std::lock_guard inner(liveMutex);
+                if (const auto found = live.find(id); found != live.end()) found->second->cancel();
+            });
+    }
+
+    // Destroyed after everything below: its destructor ends the connections' coroutines.
     asio::io_context io;
     tcp::acceptor acceptor;
     std::unique_ptr<asio::ssl::context> tls;
@@ -209,18 +249,20 @@ struct HttpEngine::Impl {
     awaitable<void> serve(Stream stream, std::string client) {
         auto& socket = beast::get_lowest_layer(stream);
         const auto opened = Clock::now();
+        const Listed listed(*this, socket);
         ErrorCode ec;
         if constexpr (kIsTls<Stream>) {
             // The handshake counts against the first request's header time.
             socket.expires_at(opened + limits.headers);
             co_await stream.async_handshake(asio::ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
             if (ec) {
-                dropped(client, ec == beast::error::timeout ? "the TLS handshake took too long" : "the TLS handshake failed");
+                if (!stopping) dropped(client, ec == beast::error::timeout ? "the TLS handshake took too long" : "the TLS handshake failed");
                 co_return;
             }
         }
         beast::flat_buffer buffer(limits.headerBytes + 4096);
         for (std::size_t served = 0; served < limits.requestsPerConnection; ++served) {
+            if (stopping) break;
             // Waiting for a request holds no parser: an idle connection costs its socket only.
             if (buffer.size() == 0) {
                 socket.expires_at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
@@ -360,7 +402,9 @@ struct HttpEngine::Impl {
         const std::size_t bytes = co_await write(stream, *answer, method == "HEAD", close, left);
         log.access({client, user, method, logPath(method, target), status, bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
-        if (close && bodyUnread) co_await linger(stream);
+        // Closing where the client meant to go on: what it sends meanwhile is taken in for a
+        // moment, so the reply is not lost to a reset.
+        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
         co_return !close;
     }
 
@@ -440,6 +484,7 @@ struct HttpEngine::Impl {
     awaitable<void> linger(Stream& stream) {
         auto& socket = beast::get_lowest_layer(stream);
         ErrorCode ec;
+        if (stopping) co_return;
         socket.socket().shutdown(tcp::socket::shutdown_send, ec);
         socket.expires_after(kLinger);
         char sink[16 * 1024];
@@ -480,6 +525,15 @@ void HttpEngine::run(Site& site) {
 void HttpEngine::stop() {
     if (impl_->stopped) return;
     impl_->stopped = true;
+    impl_->stopping = true;
+    asio::post(impl_->io, [this] {
+        ErrorCode ignored;
+        impl_->acceptor.close(ignored);
+    });
+    impl_->cancelAll();
+    // Replies under way get a moment to go out; a client that will not take one is not waited for.
+    const auto until = Clock::now() + kStopGrace;
+    while (impl_->open.load() > 0 && Clock::now() < until) std::this_thread::sleep_for(10ms);
     impl_->io.stop();
     for (std::thread& t : impl_->threads) t.join();
     ErrorCode ignored;
