@@ -465,7 +465,8 @@ struct HttpEngine::Impl {
         }
         if (!a.stream || headOnly) co_return bytes;
         for (;;) {
-            std::optional<std::string> piece = co_await onWorker([&a] { return a.stream->next(); });
+            std::optional<std::string> piece = a.stream->ready();
+            if (!piece) piece = co_await onWorker([&a] { return a.stream->next(); });
             if (!piece) break;
             socket.expires_after(limits.write);
             bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),

@@ -60,6 +60,9 @@ public:
     virtual ~PieceSource() = default;
     // The next piece; nothing once the body is over.
     virtual std::optional<std::string> next() = 0;
+    // The next piece if one is made already, without waiting; nothing otherwise. Spares the
+    // engine a trip to a worker for each piece while the maker keeps ahead of the client.
+    virtual std::optional<std::string> ready() = 0;
     // Whether the whole body came out (false: the reply ends without its last chunk).
     virtual bool whole() const = 0;
 };

@@ -94,6 +94,15 @@ public:
         return piece;
     }
 
+    std::optional<std::string> ready() override {
+        std::lock_guard lock(mutex_);
+        if (pieces_.empty()) return std::nullopt;
+        std::string piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        changed_.notify_all();
+        return piece;
+    }
+
     bool whole() const override {
         std::lock_guard lock(mutex_);
         return finished_ && whole_ && pieces_.empty();
