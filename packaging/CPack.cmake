@@ -33,7 +33,7 @@ set(CPACK_COMPONENT_SERVER_DESCRIPTION "EFTMemb reference server (eft-server) an
 # sqlite3: the README's online backup is made with it.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, sqlite3")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
-  ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
+  ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/prerm ${CMAKE_CURRENT_LIST_DIR}/postrm)
 
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME eftmemb-host)
 set(CPACK_COMPONENT_HOST_DESCRIPTION "EFTMemb host application (eft-host), Qt widget library and Designer plugin")

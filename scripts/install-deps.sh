@@ -7,7 +7,7 @@ packages=(
   cmake g++ ninja-build pkg-config openssl
   qt6-base-dev qt6-tools-dev libgl-dev fonts-dejavu-core
   libexpat1-dev libpugixml-dev libcurl4-openssl-dev nlohmann-json3-dev
-  libcpp-httplib-dev libsqlite3-dev libcsv-dev
+  libcpp-httplib-dev libboost-dev libsqlite3-dev libcsv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
 )

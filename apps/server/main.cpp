@@ -1,6 +1,7 @@
 // eft-server: the reference server of the EFT membership sweep pages, over a SQLite file.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
     app.add_option("--log-format", format, "the log on standard error: text or json")
         ->envname("EFT_LOG_FORMAT")
         ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
-    app.add_option("--workers", options.workers, "requests served at once")
+    app.add_option("--workers", options.workers, "threads for database and password work")
         ->envname("EFT_WORKERS")
         ->capture_default_str()
         ->check(CLI::Range(1, 4096));
@@ -237,6 +238,14 @@ int main(int argc, char** argv) {
     options.deliverRetry = std::chrono::seconds(deliverRetry);
     // What the program itself says goes in the same log, so a JSON log is JSON throughout.
     eft::server::EventLog log(format, options.log);
+
+    // Every open connection is a descriptor: take all the system grants (the unit's
+    // LimitNOFILE), so thousands of idle clients do not run the server out of them.
+    rlimit descriptors{};
+    if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur < descriptors.rlim_max) {
+        descriptors.rlim_cur = descriptors.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &descriptors);
+    }
 
     // Blocked before any thread starts, so every thread inherits the mask and the signals
     // wait for sigwait below instead of killing a worker mid-transaction.

@@ -39,7 +39,8 @@ struct EmbeddedOptions {
     // Takes each log line, '\n' included; empty: no log.
     std::function<void(std::string_view line)> log = {};
     LogFormat logFormat = LogFormat::Text;
-    // Requests served at once; more clients wait their turn in the queue.
+    // Threads for the work that blocks (the database, password hashes); connections themselves
+    // wait on a few event threads, however many there are.
     int workers = 64;
     // Run after each bank file is published, with the file's path as its one argument (through
     // /bin/sh), within deliverTimeout; a failure is retried after deliverRetry, then twice as
@@ -70,8 +71,9 @@ public:
     bool demoSeeded() const;
     std::filesystem::path exportDir() const;
 
-    /// @brief Stops listening and waits for the requests under way, which give up within a
-    /// tenth of a second if stalled; safe to call twice.
+    /// @brief Stops listening, closes idle connections and gives the requests under way up to a
+    /// second and a half to send their replies (work already started, an export, always ends
+    /// whole); safe to call twice.
     void stop();
 
 private:

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "form.h"
+
 namespace eft::server {
 namespace {
 
@@ -23,27 +25,26 @@ std::string utcNow() {
     return buf;
 }
 
-// A text value as one token: quoted, with quotes, backslashes and line breaks escaped, when it
-// holds anything but plain characters.
+// A text value as one token, its hidden characters escaped; quoted when it holds a blank or a
+// quote, or is empty.
 void appendToken(std::string& out, std::string_view value) {
-    bool plain = !value.empty();
-    for (const char c : value) plain = plain && c > ' ' && c != '"' && c != '\\' && c != 0x7f;
-    if (plain) {
-        out += value;
+    const std::string shown = escapedText(value);
+    if (!shown.empty() && shown.find_first_of(" \"") == std::string::npos) {
+        out += shown;
         return;
     }
     out += '"';
-    for (const char c : value) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "?";
-        } else {
-            out += c;
-        }
+    for (const char c : shown) {
+        if (c == '"') out += '\\';
+        out += c;
     }
     out += '"';
+}
+
+// JSON in ASCII: every character past it is written \uNNNN, so a C1 control or a bidi
+// override reaches no terminal as itself; bytes that are not UTF-8 become U+FFFD.
+std::string jsonLine(const nlohmann::json& j) {
+    return j.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
 // A status, a count, a port: written as a JSON number, not a text.
@@ -92,7 +93,7 @@ void EventLog::access(const AccessEntry& e) {
                             {"status", e.status},
                             {"bytes", e.bytes},
                             {"ms", ms}};
-        writeLine(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        writeLine(jsonLine(j));
         return;
     }
     std::string line = utcNow();
@@ -113,7 +114,7 @@ void EventLog::event(std::string_view kind, std::initializer_list<Field> fields)
             if (wholeNumber(value)) j[std::string(key)] = std::stoll(std::string(value));
             else j[std::string(key)] = value;
         }
-        writeLine(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        writeLine(jsonLine(j));
         return;
     }
     std::string line = utcNow() + " event=";

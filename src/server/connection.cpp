@@ -1,241 +1,547 @@
+// Boost 1.74's awaitable.hpp uses std::exchange without including <utility>.
+#include <utility>
+
 #include "connection.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <openssl/err.h>
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <sys/resource.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <type_traits>
+
+#include "access_log.h"
 
 namespace eft::server {
 namespace {
 
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
+using asio::awaitable;
+using asio::use_awaitable;
+using ErrorCode = boost::system::error_code;
+using namespace std::chrono_literals;
 
-// How often a wait looks whether the server is stopping.
-constexpr milliseconds kStopCheck{100};
-// How long the unread rest of a refused request's body is taken in before the connection closes.
-constexpr milliseconds kLinger{2000};
+constexpr int kListenBacklog = 1024;
+// A body gets this long before its rate is judged: a connection's first packets are slow.
+constexpr std::chrono::seconds kBodyGrace{5};
+constexpr std::size_t kBodyPiece = 16 * 1024;
+// How long the unread rest of a refused body is taken in before the connection closes, so
+// the client reads the refusal instead of meeting a reset.
+constexpr std::chrono::milliseconds kLinger{2000};
+constexpr std::chrono::milliseconds kStopGrace{1500};
+// Descriptors kept back from connections for the database, the export files and the log.
+constexpr rlim_t kDescriptorReserve = 64;
+constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
+// TLS 1.2 with forward secrecy and authenticated encryption only; every TLS 1.3 suite is so.
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
+    "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 
-std::string numericAddress(const sockaddr_storage& addr, socklen_t length, int& port) {
-    char host[NI_MAXHOST] = "";
-    char service[NI_MAXSERV] = "";
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&addr), length, host, sizeof host, service, sizeof service,
-                    NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-        return {};
-    port = std::atoi(service);
-    std::string h = host;
-    // A v4 client of a dual-stack socket reads as it would on a v4 one.
-    if (h.starts_with("::ffff:") && h.find('.') != std::string::npos) h.erase(0, 7);
-    return h;
+// Beast 1.74 speaks boost::string_view.
+std::string_view view(beast::string_view s) { return {s.data(), s.size()}; }
+
+bool sameLetters(std::string_view a, std::string_view b) { return beast::iequals(beast::string_view(a.data(), a.size()), beast::string_view(b.data(), b.size())); }
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }
 
-// One connection's bytes, plain or TLS, on a non-blocking socket; every wait has an end.
-class Channel final : public httplib::Stream {
-public:
-    Channel(int sock, SSL* ssl, const ConnectionLimits& limits, const std::atomic<int>& listening)
-        : sock_(sock), ssl_(ssl), limits_(limits), listening_(listening) {}
-
-    // A request begins: its headers are due by `due`.
-    void beginRequest(Clock::time_point due) {
-        headersDue_ = due;
-        headersRead_ = false;
-        timedOut_ = false;
-    }
-    void headersRead() {
-        headersRead_ = true;
-        bodyDue_ = Clock::now() + limits_.body;
-    }
-    bool timedOut() const { return timedOut_; }
-    bool stopping() const { return listening_.load() == INVALID_SOCKET; }
-
-    // Waits until the socket is ready for events, the deadline passes or the server stops.
-    bool waitFor(short events, Clock::time_point until) const {
-        for (;;) {
-            if (stopping()) return false;
-            const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now());
-            if (left.count() <= 0) {
-                timedOut_ = true;
-                return false;
-            }
-            pollfd p{sock_, events, 0};
-            const int n = ::poll(&p, 1, static_cast<int>(std::min(left, kStopCheck).count()));
-            if (n > 0) return true;
-            if (n < 0 && errno != EINTR) return false;
+// A path's %XX escapes as bytes; nothing when one is malformed.
+std::optional<std::string> decodePath(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '%') {
+            out += raw[i];
+            continue;
         }
+        const int hi = i + 2 < raw.size() ? hexValue(raw[i + 1]) : -1;
+        const int lo = hi >= 0 ? hexValue(raw[i + 2]) : -1;
+        if (lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
     }
+    return out;
+}
 
-    Clock::time_point readDue() const {
-        if (!headersRead_) return headersDue_;
-        return std::min(Clock::now() + limits_.read, bodyDue_);
-    }
+std::string clientAddress(const tcp::endpoint& e) {
+    asio::ip::address a = e.address();
+    // A v4 client of a dual-stack socket reads as it would on a v4 one.
+    if (a.is_v6() && a.to_v6().is_v4_mapped()) a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+    return a.to_string();
+}
 
-    bool is_readable() const override {
-        if (ssl_ && SSL_pending(ssl_) > 0) return true;
-        return waitFor(POLLIN, readDue());
-    }
-    bool is_writable() const override { return waitFor(POLLOUT, Clock::now() + limits_.write); }
+std::unique_ptr<asio::ssl::context> tlsContext(const std::filesystem::path& cert, const std::filesystem::path& key) {
+    auto ctx = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1 |
+                     asio::ssl::context::single_dh_use);
+    SSL_CTX* native = ctx->native_handle();
+    SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+    SSL_CTX_set_options(native, SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+    ErrorCode ec;
+    if (SSL_CTX_set_cipher_list(native, kTls12Ciphers) != 1) ec = asio::error::invalid_argument;
+    if (!ec) ctx->use_certificate_chain_file(cert.string(), ec);
+    if (!ec) ctx->use_private_key_file(key.string(), asio::ssl::context::pem, ec);
+    if (ec || SSL_CTX_check_private_key(native) != 1)
+        throw std::runtime_error("cannot load the TLS certificate " + cert.string() + " with its key " + key.string());
+    return ctx;
+}
 
-    ssize_t read(char* ptr, size_t size) override {
-        const auto due = readDue();
-        for (;;) {
-            if (ssl_) {
-                const int n = SSL_read(ssl_, ptr, static_cast<int>(std::min<size_t>(size, 1 << 30)));
-                if (n > 0) return n;
-                const int err = SSL_get_error(ssl_, n);
-                if (err == SSL_ERROR_ZERO_RETURN) return 0;
-                if (!retry(err, due)) return -1;
-            } else {
-                const ssize_t n = ::recv(sock_, ptr, size, 0);
-                if (n >= 0) return n;
-                if (errno == EINTR) continue;
-                if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-                if (!waitFor(POLLIN, due)) return -1;
-            }
-        }
-    }
+template <class Stream>
+constexpr bool kIsTls = !std::is_same_v<Stream, beast::tcp_stream>;
 
-    ssize_t write(const char* ptr, size_t size) override {
-        for (;;) {
-            const auto due = Clock::now() + limits_.write;
-            ssize_t n = -1;
-            if (ssl_) {
-                const int w = SSL_write(ssl_, ptr, static_cast<int>(std::min<size_t>(size, 1 << 30)));
-                if (w > 0) n = w;
-                else if (!retry(SSL_get_error(ssl_, w), due)) return -1;
-            } else {
-                n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-                if (n < 0) {
-                    if (errno == EINTR) continue;
-                    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-                    if (!waitFor(POLLOUT, due)) return -1;
-                }
-            }
-            if (n >= 0) {
-                currentRequest().bytesSent += static_cast<std::size_t>(n);
-                return n;
-            }
-        }
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage addr{};
-        socklen_t length = sizeof addr;
-        if (getpeername(sock_, reinterpret_cast<sockaddr*>(&addr), &length) == 0) ip = numericAddress(addr, length, port);
-    }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage addr{};
-        socklen_t length = sizeof addr;
-        if (getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &length) == 0) ip = numericAddress(addr, length, port);
-    }
-    int socket() const override { return sock_; }
-
-    // TLS wants the socket readable or writable before it can go on.
-    bool retry(int sslError, Clock::time_point due) const {
-        if (sslError == SSL_ERROR_WANT_READ) return waitFor(POLLIN, due);
-        if (sslError == SSL_ERROR_WANT_WRITE) return waitFor(POLLOUT, due);
-        return false;
-    }
-
-    bool waitForRequest(Clock::time_point until) const {
-        if (ssl_ && SSL_pending(ssl_) > 0) return true;
-        return waitFor(POLLIN, until);
-    }
-
-private:
-    int sock_;
-    SSL* ssl_;
-    const ConnectionLimits& limits_;
-    const std::atomic<int>& listening_;
-    Clock::time_point headersDue_{};
-    Clock::time_point bodyDue_{};
-    bool headersRead_ = false;
-    mutable bool timedOut_ = false;
-};
+// The outcome of reading a post's body.
+enum class BodyRead { Complete, Refused, Stalled, Gone };
 
 }  // namespace
 
-RequestScope& currentRequest() {
-    thread_local RequestScope scope;
-    return scope;
+std::string_view RequestHead::header(std::string_view name) const {
+    for (const auto& [n, v] : fields)
+        if (sameLetters(n, name)) return v;
+    return {};
 }
 
-void serveConnection(int sock, SSL_CTX* tls, const ConnectionLimits& limits, const std::atomic<int>& listening,
-                     const std::function<void(std::string_view, std::string_view)>& dropped,
-                     const ProcessOne& processOne) {
-    const auto accepted = Clock::now();
-    ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL, 0) | O_NONBLOCK);
-    SSL* ssl = tls ? SSL_new(tls) : nullptr;
-    bool usable = !tls || (ssl != nullptr && SSL_set_fd(ssl, sock) == 1);
-    Channel channel(sock, ssl, limits, listening);
-    std::string client;
-    int port = 0;
-    channel.get_remote_ip_and_port(client, port);
-    auto drop = [&](std::string_view why) {
-        if (dropped) dropped(client, why);
-    };
+bool RequestHead::has(std::string_view name) const {
+    return std::any_of(fields.begin(), fields.end(), [name](const auto& f) { return sameLetters(f.first, name); });
+}
 
-    if (tls) {
-        // The handshake counts against the first request's header time.
-        channel.beginRequest(accepted + limits.headers);
-        while (usable) {
-            const int r = SSL_accept(ssl);
-            if (r == 1) break;
-            if (!channel.retry(SSL_get_error(ssl, r), accepted + limits.headers)) {
-                if (channel.timedOut()) drop("the TLS handshake took too long");
-                else if (!channel.stopping()) drop("the TLS handshake failed");
-                usable = false;
+struct HttpEngine::Impl {
+    Impl(const EngineOptions& o, EventLog& l)
+        : options(o), limits(o.limits), log(l), acceptor(io), workers(static_cast<std::size_t>(std::max(o.workers, 1))) {}
+
+    EngineOptions options;
+    ConnectionLimits limits;
+    EventLog& log;
+    // On stop, every connection's wait is cancelled on its own strand, and no new wait starts:
+    // each request under way ends with its reply and its log line, each idle connection closes.
+    // Declared before the io_context, whose destructor ends the coroutines that hold them.
+    std::atomic<bool> stopping = false;
+    std::mutex liveMutex;
+    std::map<std::uint64_t, beast::tcp_stream*> live;
+    std::uint64_t nextId = 0;
+
+    // A connection on the list for as long as its coroutine lives, however it ends.
+    struct Listed {
+        Listed(Impl& impl, beast::tcp_stream& socket) : impl_(impl) {
+            std::lock_guard lock(impl_.liveMutex);
+            id_ = ++impl_.nextId;
+            impl_.live.emplace(id_, &socket);
+        }
+        ~Listed() {
+            std::lock_guard lock(impl_.liveMutex);
+            impl_.live.erase(id_);
+        }
+        Listed(const Listed&) = delete;
+        Listed& operator=(const Listed&) = delete;
+
+    private:
+        Impl& impl_;
+        std::uint64_t id_ = 0;
+    };
+    // Runs on each connection's strand, where its coroutine cannot be running, so a socket
+    // still listed is still alive.
+    void cancelAll() {
+        std::lock_guard lock(liveMutex);
+        for (const auto& [id, socket] : live)
+            asio::post(socket->get_executor(), [this, id = id] {
+                std::lock_guard inner(liveMutex);
+                if (const auto found = live.find(id); found != live.end()) found->second->cancel();
+            });
+    }
+
+    // Destroyed after everything below: its destructor ends the connections' coroutines.
+    asio::io_context io;
+    tcp::acceptor acceptor;
+    std::unique_ptr<asio::ssl::context> tls;
+    asio::thread_pool workers;
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> open{0};
+    std::size_t maxConnections = 0;
+    Site* site = nullptr;
+    bool stopped = false;
+
+    void dropped(std::string_view client, std::string_view why) {
+        log.event("dropped", {{"client", client}, {"reason", why}});
+    }
+
+    // Runs f on a worker and resumes the connection with its result.
+    template <class F>
+    awaitable<std::invoke_result_t<F&>> onWorker(F f) {
+        using R = std::invoke_result_t<F&>;
+        co_return co_await asio::co_spawn(
+            workers.get_executor(), [f = std::move(f)]() mutable -> awaitable<R> { co_return f(); }, use_awaitable);
+    }
+
+    void bind() {
+        const std::string host = options.host.empty() ? "0.0.0.0" : options.host;
+        const std::string where = host + ":" + std::to_string(options.port);
+        ErrorCode ec;
+        tcp::resolver resolver(io);
+        const auto found = resolver.resolve(host, std::to_string(options.port),
+                                            tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+        if (ec || found.empty()) throw std::runtime_error("cannot listen on " + where + ": the address does not resolve");
+        const tcp::endpoint endpoint = found.begin()->endpoint();
+        acceptor.open(endpoint.protocol(), ec);
+        // SO_REUSEADDR only: SO_REUSEPORT would let a second server share the port.
+        if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+        if (!ec && endpoint.address().is_v6() && endpoint.address().is_unspecified())
+            acceptor.set_option(asio::ip::v6_only(false), ec);
+        if (!ec) acceptor.bind(endpoint, ec);
+        if (!ec) acceptor.listen(kListenBacklog, ec);
+        if (ec) throw std::runtime_error("cannot listen on " + where + ": " + ec.message());
+    }
+
+    awaitable<void> acceptLoop() {
+        asio::steady_timer pause(io);
+        for (;;) {
+            ErrorCode ec;
+            // Past the cap, or out of descriptors, new connections wait in the listen queue
+            // until some end, instead of the loop spinning on accept.
+            if (open.load() >= maxConnections) {
+                pause.expires_after(10ms);
+                co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
+                if (!acceptor.is_open()) co_return;
+                continue;
+            }
+            tcp::socket socket = co_await acceptor.async_accept(asio::any_io_executor(asio::make_strand(io)),
+                                                                asio::redirect_error(use_awaitable, ec));
+            if (!acceptor.is_open() || ec == asio::error::operation_aborted) co_return;
+            if (ec) {
+                pause.expires_after(50ms);
+                co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
+                continue;
+            }
+            socket.set_option(tcp::no_delay(true), ec);
+            const tcp::endpoint peer = socket.remote_endpoint(ec);
+            if (ec) continue;
+            ++open;
+            const auto executor = socket.get_executor();
+            auto ended = [this](std::exception_ptr) { --open; };
+            if (tls) {
+                asio::co_spawn(executor,
+                               serve(beast::ssl_stream<beast::tcp_stream>(beast::tcp_stream(std::move(socket)), *tls),
+                                     clientAddress(peer)),
+                               ended);
+            } else {
+                asio::co_spawn(executor, serve(beast::tcp_stream(std::move(socket)), clientAddress(peer)), ended);
             }
         }
-        ERR_clear_error();
     }
 
-    bool lingering = false;
-    for (std::size_t served = 0; usable && served < limits.requestsPerConnection; ++served) {
-        // The first request is due from the moment of the connection; later ones may idle first.
-        const auto waitUntil = served == 0 ? accepted + limits.headers : Clock::now() + limits.idle;
-        if (!channel.waitForRequest(waitUntil)) {
-            if (served == 0 && channel.timedOut()) drop("no request within the header time");
-            break;
+    template <class Stream>
+    awaitable<void> serve(Stream stream, std::string client) {
+        auto& socket = beast::get_lowest_layer(stream);
+        const auto opened = Clock::now();
+        const Listed listed(*this, socket);
+        ErrorCode ec;
+        if constexpr (kIsTls<Stream>) {
+            // The handshake counts against the first request's header time.
+            socket.expires_at(opened + limits.headers);
+            co_await stream.async_handshake(asio::ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
+            if (ec) {
+                if (!stopping) dropped(client, ec == beast::error::timeout ? "the TLS handshake took too long" : "the TLS handshake failed");
+                co_return;
+            }
         }
-        channel.beginRequest(served == 0 ? accepted + limits.headers : Clock::now() + limits.headers);
-        RequestScope& scope = currentRequest();
-        scope = RequestScope{};
-        scope.started = Clock::now();
-        bool closed = false;
-        const bool last = served + 1 == limits.requestsPerConnection;
-        const bool ok = processOne(channel, last, closed, [&](httplib::Request& req) {
-            channel.headersRead();
-            if (ssl) req.ssl = ssl;
-        });
-        if (channel.timedOut()) drop("the client stalled");
-        lingering = currentRequest().closeAfter;
-        if (!ok || closed || lingering || channel.stopping()) break;
+        beast::flat_buffer buffer(limits.headerBytes + 4096);
+        for (std::size_t served = 0; served < limits.requestsPerConnection; ++served) {
+            if (stopping) break;
+            // Waiting for a request holds no parser: an idle connection costs its socket only.
+            if (buffer.size() == 0) {
+                socket.expires_at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
+                const std::size_t n =
+                    co_await stream.async_read_some(buffer.prepare(1024), asio::redirect_error(use_awaitable, ec));
+                if (ec) {
+                    if (ec == beast::error::timeout && served == 0) dropped(client, "no request within the header time");
+                    break;
+                }
+                buffer.commit(n);
+            }
+            const auto due = served == 0 ? opened + limits.headers : Clock::now() + limits.headers;
+            if (!co_await exchange(stream, buffer, client, due, limits.requestsPerConnection - served - 1)) break;
+        }
+        socket.socket().shutdown(tcp::socket::shutdown_both, ec);
+        socket.close();
     }
 
-    if (ssl) {
-        if (usable) SSL_shutdown(ssl);
-        SSL_free(ssl);
-        ERR_clear_error();
+    // Writes a reply made by the engine itself, logs the refusal and ends the connection,
+    // whose rest is left unread.
+    template <class Stream>
+    awaitable<void> refuse(Stream& stream, std::string_view client, int status, std::string_view why) {
+        log.event("refused", {{"client", client}, {"status", std::to_string(status)}, {"reason", why}});
+        Answer a;
+        a.reply = textReply(status, std::string(why));
+        co_await write(stream, a, false, true, 0);
+        co_await linger(stream);
     }
-    // A client still sending the body of a refused request would meet a reset and never read
-    // the refusal; the rest of its body is taken and dropped for a short while instead.
-    if (lingering) {
-        ::shutdown(sock, SHUT_WR);
+
+    // One request and its reply; false when the connection must close.
+    template <class Stream>
+    awaitable<bool> exchange(Stream& stream, beast::flat_buffer& buffer, const std::string& client,
+                             Clock::time_point due, std::size_t left) {
+        auto& socket = beast::get_lowest_layer(stream);
+        ErrorCode ec;
+        http::request_parser<http::empty_body> parser;
+        parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
+        // The body is read and judged below, not by the parser, whose default cap is 1 MiB.
+        parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+        socket.expires_at(due);
+        co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
+        const auto started = Clock::now();
+        if (ec == beast::error::timeout) {
+            dropped(client, "the client stalled");
+            co_return false;
+        }
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+            co_await refuse(stream, client, 431, "The request's headers are over the limit");
+            co_return false;
+        }
+        const bool unreadable = ec && ec.category() == make_error_code(http::error::bad_method).category() &&
+                                ec != http::error::end_of_stream && ec != http::error::partial_message;
+        if (ec && !unreadable) co_return false;  // the client went away
+        if (unreadable) {
+            // Nothing after an unreadable request can be trusted to start where it seems to.
+            co_await refuse(stream, client, 400, "The request could not be read");
+            co_return false;
+        }
+
+        auto& req = parser.get();
+        const std::string method(view(req.method_string()));
+        const std::string target(view(req.target()));
+        RequestHead head;
+        head.method = method;
+        head.target = target;
+        head.client = client;
+        for (const auto& f : req) head.fields.emplace_back(view(f.name_string()), view(f.value()));
+        if (head.fields.size() > limits.headerFields) {
+            co_await refuse(stream, client, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
+            co_return false;
+        }
+        const std::size_t q = target.find('?');
+        const auto path = target.starts_with('/') ? decodePath(std::string_view(target).substr(0, q)) : std::nullopt;
+        if (!path) {
+            co_await refuse(stream, client, 400, "The request's address is malformed");
+            co_return false;
+        }
+        head.path = *path;
+        if (q != std::string::npos) head.query = std::string_view(target).substr(q + 1);
+
+        // One plain Content-Length or none: every other framing is how one request is
+        // smuggled inside another, and a front proxy might read it differently.
+        const std::size_t lengths = req.count(http::field::content_length);
+        if (req.count(http::field::transfer_encoding) > 0 || lengths > 1 ||
+            (lengths == 1 && view(req[http::field::content_length]).find(',') != std::string_view::npos)) {
+            co_await refuse(stream, client, 400, "The request's length is ambiguous");
+            co_return false;
+        }
+        const std::uint64_t length = parser.content_length().value_or(0);
+        const bool post = method == "POST";
+        if (!post && length > 0) {
+            co_await refuse(stream, client, 400, "Only a post carries a body");
+            co_return false;
+        }
+        if (post && lengths == 0) {
+            co_await refuse(stream, client, 411, "A post needs a Content-Length");
+            co_return false;
+        }
+        if (length > kMaxBodyBytes) {
+            co_await refuse(stream, client, 413, "The request body is over the 16 MiB limit");
+            co_return false;
+        }
+        const std::string_view expect = view(req[http::field::expect]);
+        if (!expect.empty() && !sameLetters(expect, "100-continue")) {
+            co_await refuse(stream, client, 417, "Only Expect: 100-continue is understood");
+            co_return false;
+        }
+
+        std::string user;
+        bool bodyUnread = length > 0;
+        std::optional<Answer> answer = co_await onWorker([&] { return site->screen(head, user); });
+        if (!answer && post) {
+            std::unique_ptr<PostReader> reader = co_await onWorker([&] { return site->reader(head, user); });
+            if (reader) {
+                // Only a request that may go on is told to send its body.
+                if (!expect.empty()) {
+                    static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+                    socket.expires_after(limits.write);
+                    co_await asio::async_write(stream, asio::buffer(kContinue), asio::redirect_error(use_awaitable, ec));
+                    if (ec) co_return false;
+                }
+                const BodyRead read = co_await readBody(stream, buffer, length, *reader);
+                if (read == BodyRead::Gone) co_return false;
+                bodyUnread = read != BodyRead::Complete;
+                if (read == BodyRead::Stalled) {
+                    dropped(client, "the request body came too slowly");
+                    answer.emplace().reply = textReply(408, "The request body came too slowly");
+                } else {
+                    answer = co_await onWorker([&] { return site->finish(*reader, user); });
+                }
+            }
+        }
+        if (!answer) answer = co_await onWorker([&] { return site->respond(head, user); });
+
+        const int status = answer->reply.status;
+        const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
+        const std::size_t bytes = co_await write(stream, *answer, method == "HEAD", close, left);
+        log.access({client, user, method, logPath(method, target), status, bytes,
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
+        // Closing where the client meant to go on: what it sends meanwhile is taken in for a
+        // moment, so the reply is not lost to a reset.
+        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
+        co_return !close;
+    }
+
+    // Feeds the body to the reader as it arrives, holding it to the minimum rate.
+    template <class Stream>
+    awaitable<BodyRead> readBody(Stream& stream, beast::flat_buffer& buffer, std::uint64_t length, PostReader& reader) {
+        auto& socket = beast::get_lowest_layer(stream);
+        const auto start = Clock::now();
+        std::uint64_t got = std::min<std::uint64_t>(buffer.size(), length);
+        if (got > 0) {
+            const bool accepted = reader.feed({static_cast<const char*>(buffer.data().data()), static_cast<std::size_t>(got)});
+            buffer.consume(static_cast<std::size_t>(got));
+            if (!accepted) co_return BodyRead::Refused;
+        }
+        std::vector<char> piece(kBodyPiece);
+        while (got < length) {
+            const auto owed = std::chrono::microseconds(got * 1000000 / limits.minBodyBytesPerSecond);
+            socket.expires_at(std::min({start + limits.body, Clock::now() + limits.stall, start + kBodyGrace + owed}));
+            ErrorCode ec;
+            const std::size_t n = co_await stream.async_read_some(
+                asio::buffer(piece.data(), static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - got))),
+                asio::redirect_error(use_awaitable, ec));
+            if (ec == beast::error::timeout) co_return BodyRead::Stalled;
+            if (ec) co_return BodyRead::Gone;
+            got += n;
+            if (!reader.feed({piece.data(), n})) co_return BodyRead::Refused;
+        }
+        co_return BodyRead::Complete;
+    }
+
+    // Sends the answer; the bytes written.
+    template <class Stream>
+    awaitable<std::size_t> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left) {
+        auto& socket = beast::get_lowest_layer(stream);
+        http::response<http::string_body> res{static_cast<http::status>(a.reply.status), 11};
+        if (!a.reply.contentType.empty()) res.set(http::field::content_type, a.reply.contentType);
+        for (const auto& [name, value] : a.reply.headers) res.set(name, value);
+        for (const auto& [name, value] : a.headers) res.set(name, value);
+        if (close) {
+            res.set(http::field::connection, "close");
+        } else {
+            // What the connection will really take: the idle time and the requests left.
+            res.set(http::field::keep_alive, "timeout=" + std::to_string(limits.idle.count() / 1000) +
+                                                 ", max=" + std::to_string(left));
+        }
+        std::size_t bytes = 0;
+        ErrorCode ec;
+        if (a.stream) res.chunked(true);
+        else {
+            res.body() = std::move(a.reply.body);
+            res.prepare_payload();
+        }
+        http::response_serializer<http::string_body> sr{res};
+        sr.split(headOnly || a.stream);
+        while (!(sr.split() ? sr.is_header_done() : sr.is_done())) {
+            socket.expires_after(limits.write);
+            bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
+            if (ec) co_return bytes;
+        }
+        if (!a.stream || headOnly) co_return bytes;
+        for (;;) {
+            std::optional<std::string> piece = a.stream->ready();
+            if (!piece) piece = co_await onWorker([&a] { return a.stream->next(); });
+            if (!piece) break;
+            socket.expires_after(limits.write);
+            bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
+                                                asio::redirect_error(use_awaitable, ec));
+            if (ec) co_return bytes;
+        }
+        // A body cut short ends without its last chunk, which the client sees.
+        if (a.stream->whole()) {
+            socket.expires_after(limits.write);
+            bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
+        }
+        co_return bytes;
+    }
+
+    template <class Stream>
+    awaitable<void> linger(Stream& stream) {
+        auto& socket = beast::get_lowest_layer(stream);
+        ErrorCode ec;
+        if (stopping) co_return;
+        socket.socket().shutdown(tcp::socket::shutdown_send, ec);
+        socket.expires_after(kLinger);
         char sink[16 * 1024];
-        const auto until = Clock::now() + kLinger;
-        while (channel.waitFor(POLLIN, until)) {
-            const ssize_t n = ::recv(sock, sink, sizeof sink, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
-        }
+        while (!ec) co_await socket.async_read_some(asio::buffer(sink), asio::redirect_error(use_awaitable, ec));
     }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
+};
+
+HttpEngine::HttpEngine(const EngineOptions& options, EventLog& log) : impl_(std::make_unique<Impl>(options, log)) {
+    if (!options.tlsCert.empty() || !options.tlsKey.empty()) {
+        if (options.tlsCert.empty() || options.tlsKey.empty()) throw std::runtime_error("TLS needs both a certificate and its key");
+        impl_->tls = tlsContext(options.tlsCert, options.tlsKey);
+    }
+    impl_->bind();
+    std::size_t cap = options.maxConnections;
+    if (cap == 0) {
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        cap = files.rlim_cur == RLIM_INFINITY ? 65536
+              : files.rlim_cur > 2 * kDescriptorReserve ? files.rlim_cur - kDescriptorReserve
+                                                        : files.rlim_cur / 2;
+    }
+    impl_->maxConnections = cap;
+}
+
+HttpEngine::~HttpEngine() { stop(); }
+
+std::uint16_t HttpEngine::port() const { return impl_->acceptor.local_endpoint().port(); }
+
+bool HttpEngine::tls() const { return impl_->tls != nullptr; }
+
+void HttpEngine::run(Site& site) {
+    impl_->site = &site;
+    asio::co_spawn(impl_->io, impl_->acceptLoop(), asio::detached);
+    const unsigned cores = std::max(2u, std::min(4u, std::thread::hardware_concurrency()));
+    for (unsigned i = 0; i < cores; ++i) impl_->threads.emplace_back([this] { impl_->io.run(); });
+}
+
+void HttpEngine::stop() {
+    if (impl_->stopped) return;
+    impl_->stopped = true;
+    impl_->stopping = true;
+    asio::post(impl_->io, [this] {
+        ErrorCode ignored;
+        impl_->acceptor.close(ignored);
+    });
+    impl_->cancelAll();
+    // Replies under way get a moment to go out; a client that will not take one is not waited for.
+    const auto until = Clock::now() + kStopGrace;
+    while (impl_->open.load() > 0 && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    impl_->io.stop();
+    for (std::thread& t : impl_->threads) t.join();
+    ErrorCode ignored;
+    impl_->acceptor.close(ignored);
+    // Work under way (a save, an export) ends whole; its connection is gone already.
+    impl_->workers.join();
 }
 
 }  // namespace eft::server

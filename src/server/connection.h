@@ -1,84 +1,123 @@
 #pragma once
-// Serving one accepted connection under firm time limits, in place of httplib's own loop:
-// httplib waits up to its read timeout for each byte, so a client sending one header byte
-// every two seconds holds a worker forever, and a stop waits for every stalled client.
-// Here a request's headers must be complete within a deadline, every wait gives way within
-// a tenth of a second once the server stops, and TLS runs over the same non-blocking socket.
-#include <httplib.h>
-#include <openssl/ssl.h>
-
-#include <atomic>
+// The server's HTTP engine: Boost.Beast on Asio. A few threads wait on every socket at once
+// (epoll), so an idle or slow client costs a little memory and never a thread; the work that
+// blocks (the database, password hashes) runs on a pool of workers and hands its answer back.
+// Beast parses strictly, and every limit a hostile client could stretch is this file's own:
+// a deadline for a request's headers, a cap on their bytes and count, a minimum body rate,
+// one unambiguous body length, and a connection that closes whenever what follows could be
+// misread.
+//
+// Chosen over libmicrohttpd because its idle timeout is reset by every byte (a header sent a
+// byte at a time never ends), its content-reader callback has no way to wait for the next
+// piece of the streamed sweep without spinning or blocking an event thread, and a minimum
+// body rate would have to be built around it anyway; here each wait carries its own deadline.
 #include <chrono>
 #include <cstddef>
-#include <functional>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
-#include <type_traits>
-#include <unistd.h>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "router.h"
 
 namespace eft::server {
 
+class EventLog;
+
 struct ConnectionLimits {
-    std::chrono::milliseconds headers{5000};    // from the first byte of a request to its blank line
-    std::chrono::milliseconds idle{5000};       // between requests on a kept-alive connection
-    std::chrono::milliseconds read{5000};       // for each wait on a body's bytes
-    std::chrono::milliseconds write{5000};      // for each wait until the client takes more
-    std::chrono::milliseconds body{120000};     // for a whole body
+    std::chrono::milliseconds headers{5000};  // from the first byte of a request (or the connection) to its blank line
+    std::chrono::milliseconds idle{5000};     // between requests on a kept-alive connection
+    std::chrono::milliseconds stall{5000};    // the longest wait for a body's next bytes
+    std::chrono::milliseconds write{5000};    // the longest wait until the client takes more
+    std::chrono::milliseconds body{120000};   // for a whole body
+    // After the first five seconds of a body, its bytes must keep up with this rate.
+    std::size_t minBodyBytesPerSecond = 8 * 1024;
     std::size_t requestsPerConnection = 100;
+    std::size_t headerBytes = 16 * 1024;  // request line and header fields together
+    std::size_t headerFields = 100;
 };
 
-// What the handlers of the request under way on this thread leave for the connection and
-// the log.
-struct RequestScope {
-    std::chrono::steady_clock::time_point started;
-    std::size_t bytesSent = 0;
-    std::string user;
-    bool closeAfter = false;  // the body was left unread: the connection cannot carry another request
+// What the engine knows of a request once its headers are read.
+struct RequestHead {
+    std::string_view method;
+    std::string_view target;  // as sent
+    std::string_view path;    // decoded, without the query
+    std::string_view query;   // raw, after '?'
+    std::string_view client;  // numeric address
+    std::vector<std::pair<std::string_view, std::string_view>> fields;  // name, value as sent
+    // A header's value ("" when absent) and whether it was sent; names match in any case.
+    std::string_view header(std::string_view name) const;
+    bool has(std::string_view name) const;
 };
-RequestScope& currentRequest();
 
-// Serves requests on sock until it closes, the limits end it or the server stops (listening
-// becomes INVALID_SOCKET), then closes it. processOne is httplib's request processing; it is
-// given a callback to pass to process_request as its setup_request. tls may be null.
-using ProcessOne =
-    std::function<bool(httplib::Stream&, bool closeConnection, bool& connectionClosed,
-                       const std::function<void(httplib::Request&)>& setupRequest)>;
-void serveConnection(int sock, SSL_CTX* tls, const ConnectionLimits& limits, const std::atomic<int>& listening,
-                     const std::function<void(std::string_view client, std::string_view why)>& dropped,
-                     const ProcessOne& processOne);
-
-// An httplib server (plain or TLS) whose connections go through serveConnection.
-template <class Base>
-class GuardedServer final : public Base {
+// A reply's body sent chunked while it is made; next() may block and runs on a worker.
+class PieceSource {
 public:
-    template <class... Args>
-    explicit GuardedServer(Args&&... args) : Base(std::forward<Args>(args)...) {}
+    virtual ~PieceSource() = default;
+    // The next piece; nothing once the body is over.
+    virtual std::optional<std::string> next() = 0;
+    // The next piece if one is made already, without waiting; nothing otherwise. Spares the
+    // engine a trip to a worker for each piece while the maker keeps ahead of the client.
+    virtual std::optional<std::string> ready() = 0;
+    // Whether the whole body came out (false: the reply ends without its last chunk).
+    virtual bool whole() const = 0;
+};
 
-    ConnectionLimits limits;
-    std::function<void(std::string_view client, std::string_view why)> dropped;
+struct Answer {
+    HttpReply reply;
+    std::vector<std::pair<std::string, std::string>> headers;  // added to the reply's own
+    std::unique_ptr<PieceSource> stream;                       // set: the body comes from here
+    bool close = false;                                        // end the connection after it
+};
 
-    // httplib listens with a backlog of 5, which overflows as soon as a few clients connect
-    // at once and costs each overflowing one a second's retry.
-    void widenBacklog(int backlog) { ::listen(this->svr_sock_, backlog); }
-    // A bound socket whose loop never ran is not closed by httplib.
-    void closeListening() {
-        const int sock = this->svr_sock_.exchange(INVALID_SOCKET);
-        if (sock != INVALID_SOCKET) ::close(sock);
-    }
+// The server behind the engine. Every call but the first two runs on a worker and may block.
+class Site {
+public:
+    virtual ~Site() = default;
+    // An answer decided from the headers alone (a refusal, or a page that needs no more),
+    // or nothing to go on. user: the authenticated name, for the log and the handlers.
+    virtual std::optional<Answer> screen(const RequestHead& head, std::string& user) = 0;
+    // The answer to a request without a body.
+    virtual Answer respond(const RequestHead& head, const std::string& user) = 0;
+    // The reader of a post's body; null when the request is not a post to a page.
+    virtual std::unique_ptr<PostReader> reader(const RequestHead& head, const std::string& user) = 0;
+    virtual Answer finish(PostReader& reader, const std::string& user) = 0;
+};
+
+struct EngineOptions {
+    std::string host;
+    std::uint16_t port = 0;  // 0: any free port
+    std::filesystem::path tlsCert;  // both set: TLS
+    std::filesystem::path tlsKey;
+    int workers = 64;
+    ConnectionLimits limits{};
+    // Connections held at once; past it new ones wait in the listen queue. 0: from the
+    // process's open-file limit.
+    std::size_t maxConnections = 0;
+};
+
+class HttpEngine {
+public:
+    // Binds the port and loads the TLS certificate; serves nothing until run(). Throws
+    // std::runtime_error saying what failed.
+    HttpEngine(const EngineOptions& options, EventLog& log);
+    ~HttpEngine();  // stops
+    HttpEngine(const HttpEngine&) = delete;
+    HttpEngine& operator=(const HttpEngine&) = delete;
+
+    std::uint16_t port() const;
+    bool tls() const;
+    void run(Site& site);
+    // Stops accepting, drops every connection and waits for the work under way.
+    void stop();
 
 private:
-    SSL_CTX* tlsContext() const {
-        if constexpr (std::is_same_v<Base, httplib::SSLServer>) return this->ssl_context();
-        else return nullptr;
-    }
-
-    bool process_and_close_socket(int sock) override {
-        serveConnection(sock, tlsContext(), limits, this->svr_sock_, dropped,
-                        [this](httplib::Stream& strm, bool closeConnection, bool& connectionClosed,
-                               const std::function<void(httplib::Request&)>& setup) {
-                            return this->process_request(strm, closeConnection, connectionClosed, setup);
-                        });
-        return true;
-    }
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace eft::server

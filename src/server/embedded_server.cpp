@@ -1,8 +1,6 @@
 #include "embedded_server.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
-#include <httplib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,15 +19,12 @@
 #include "access.h"
 #include "access_log.h"
 #include "connection.h"
+#include "net/pages.h"
 #include "router.h"
 #include "service.h"
 
 namespace eft::server {
 namespace {
-
-constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
-// Connections waiting to be accepted: far more than the clients a site runs at once.
-constexpr int kListenBacklog = 1024;
 
 // A wildcard address cannot be dialled; the base address names the loopback instead.
 std::string dialHost(const std::string& host) {
@@ -37,11 +32,6 @@ std::string dialHost(const std::string& host) {
     if (host == "::") return "[::1]";
     if (host.find(':') != std::string::npos) return "[" + host + "]";
     return host;
-}
-
-std::string_view queryOf(const std::string& target) {
-    const std::size_t at = target.find('?');
-    return at == std::string::npos ? std::string_view{} : std::string_view(target).substr(at + 1);
 }
 
 std::string lower(std::string_view s) {
@@ -69,10 +59,10 @@ bool loopbackHostHeader(std::string_view host) {
     return inet_pton(AF_INET6, name.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-// The sweep's rows are read and written as XML on a thread of their own while the worker
+// The sweep's rows are read and written as XML on a thread of their own while the engine
 // sends the pieces already made, so reading the database and sending overlap. A few pieces
 // wait at most; a client that reads slowly holds the writer back rather than filling memory.
-class SweepPump {
+class SweepPump final : public PieceSource {
 public:
     SweepPump(Service& service, int country) {
         writer_ = std::thread([this, &service, country] {
@@ -88,7 +78,7 @@ public:
             changed_.notify_all();
         });
     }
-    ~SweepPump() {
+    ~SweepPump() override {
         {
             std::lock_guard lock(mutex_);
             cancelled_ = true;
@@ -97,20 +87,28 @@ public:
         writer_.join();
     }
 
-    // Sends every piece; true when the whole document went out.
-    bool sendTo(httplib::DataSink& sink) {
-        for (;;) {
-            std::string piece;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return !pieces_.empty() || finished_; });
-                if (pieces_.empty()) return whole_;
-                piece = std::move(pieces_.front());
-                pieces_.pop_front();
-                changed_.notify_all();
-            }
-            if (!sink.write(piece.data(), piece.size())) return false;
-        }
+    std::optional<std::string> next() override {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !pieces_.empty() || finished_; });
+        if (pieces_.empty()) return std::nullopt;
+        std::string piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        changed_.notify_all();
+        return piece;
+    }
+
+    std::optional<std::string> ready() override {
+        std::lock_guard lock(mutex_);
+        if (pieces_.empty()) return std::nullopt;
+        std::string piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        changed_.notify_all();
+        return piece;
+    }
+
+    bool whole() const override {
+        std::lock_guard lock(mutex_);
+        return finished_ && whole_ && pieces_.empty();
     }
 
 private:
@@ -126,7 +124,7 @@ private:
         return true;
     }
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::string> pieces_;
     bool finished_ = false;
@@ -135,143 +133,116 @@ private:
     std::thread writer_;
 };
 
-void setReply(httplib::Response& res, const HttpReply& reply) {
-    res.status = reply.status;
-    for (const auto& [name, value] : reply.headers) res.set_header(name, value);
-    res.set_content(reply.body, reply.contentType.c_str());
+Answer answerOf(HttpReply reply) {
+    Answer a;
+    a.reply = std::move(reply);
+    return a;
 }
 
-// Whose sweep loads a request's save is judged against: the login, or without credentials the
-// client's address.
-std::string operatorKey(const httplib::Request& req) {
-    const std::string& user = currentRequest().user;
-    return user.empty() ? "address " + req.remote_addr : "login " + user;
-}
+// The pages behind the engine: who may ask, and the answers.
+class PagesSite final : public Site {
+public:
+    PagesSite(Service& service, Gate& gate, EventLog& log, std::string scheme)
+        : service_(service), gate_(gate), log_(log), scheme_(std::move(scheme)) {}
 
-std::optional<std::string_view> sweepStampOf(const httplib::Request& req) {
-    const auto at = req.headers.find(std::string(kSweepStampHeader));
-    if (at == req.headers.end()) return std::nullopt;
-    return std::string_view(at->second);
-}
+    std::optional<Answer> screen(const RequestHead& req, std::string& user) override {
+        if (req.path == "/health") {
+            if (req.method != "GET" && req.method != "HEAD")
+                return refuse(req, 405, "The health check answers GET only", {{"Allow", "GET, HEAD"}});
+            if (!service_.healthy()) return answerOf(textReply(503, "the database does not answer"));
+            Answer ok = answerOf(textReply(200, "ok"));
+            ok.headers = {{"Server", "eft-server/" EFTMEMB_VERSION_STRING}};  // for a client's About box
+            return ok;
+        }
+        // A web page from elsewhere that guesses the port must not reach the pages: its
+        // browser names the page's origin, which is not ours.
+        if (req.has("Origin") && lower(req.header("Origin")) != lower(scheme_ + "://" + std::string(req.header("Host"))))
+            return refuse(req, 403, "Requests from another origin are refused");
+        // What a browser sends for an <img> or a link on another site, Origin or not.
+        if (lower(req.header("Sec-Fetch-Site")) == "cross-site")
+            return refuse(req, 403, "Requests from another site are refused");
+        // Without passwords only the loopback is served, and a name that merely resolves
+        // there (a rebinding attack) is not the loopback.
+        if (!gate_.enabled() && !loopbackHostHeader(req.header("Host")))
+            return refuse(req, 403, "Requests must name the loopback address");
+        const HttpRequest head{req.method, req.path, req.query, {}};
+        // A browser sends a header of its page's own only after a preflight, which this
+        // server never grants: a change cannot be made by a page on another site.
+        if (changesState(head) && req.header(pages::kRequestHeaderName) != pages::kRequestHeaderValue)
+            return refuse(req, 403, "A change must carry the header " + std::string(pages::kRequestHeaderName));
+        const Gate::Outcome login = gate_.check(std::string(req.client), req.header("Authorization"));
+        user = login.verdict == Gate::Verdict::Allowed ? login.user : std::string();
+        if (login.verdict == Gate::Verdict::Throttled)
+            return refuse(req, 429, "Too many failed logins; try again later",
+                          {{"Retry-After", std::to_string(login.retryAfterSeconds)}});
+        if (login.verdict != Gate::Verdict::Allowed)
+            return refuse(req, 401,
+                          login.verdict == Gate::Verdict::Missing ? "Authentication is required" : "Wrong name or password",
+                          {{"WWW-Authenticate", "Basic realm=\"EFTMemb\", charset=\"UTF-8\""}});
+        if (pageOf(req.path) != Page::None && !pageMethod(req.method))
+            return refuse(req, 405, "The method " + std::string(req.method) + " is not allowed here",
+                          {{"Allow", "GET, POST"}});
+        return std::nullopt;
+    }
+
+    Answer respond(const RequestHead& req, const std::string& user) override {
+        const std::string who = operatorKey(req, user);
+        HttpReply reply = route(service_, {req.method, req.path, req.query, {}, user, who});
+        const std::optional<int> country = reply.sweepCountry;
+        Answer a = answerOf(std::move(reply));
+        // The sweep is written while its rows are read: no whole document is ever held.
+        if (country) a.stream = std::make_unique<SweepPump>(service_, *country);
+        return a;
+    }
+
+    std::unique_ptr<PostReader> reader(const RequestHead& req, const std::string& user) override {
+        const std::string who = operatorKey(req, user);
+        std::optional<std::string_view> stamp;
+        if (req.has(kSweepStampHeader)) stamp = req.header(kSweepStampHeader);
+        return postReader(service_, {req.method, req.path, req.query, {}, user, who, stamp});
+    }
+
+    Answer finish(PostReader& reader, const std::string&) override { return answerOf(reader.finish()); }
+
+private:
+    // Whose sweep loads a request's save is judged against: the login, or without credentials
+    // the client's address.
+    static std::string operatorKey(const RequestHead& req, const std::string& user) {
+        return user.empty() ? "address " + std::string(req.client) : "login " + user;
+    }
+
+    Answer refuse(const RequestHead& req, int status, const std::string& why,
+                  std::vector<std::pair<std::string, std::string>> headers = {}) {
+        log_.event("refused", {{"client", req.client},
+                               {"status", std::to_string(status)},
+                               {"method", req.method},
+                               {"path", req.path},
+                               {"reason", why}});
+        Answer a = answerOf(textReply(status, why));
+        a.headers = std::move(headers);
+        return a;
+    }
+
+    Service& service_;
+    Gate& gate_;
+    EventLog& log_;
+    std::string scheme_;
+};
 
 }  // namespace
 
 struct EmbeddedServer::Impl {
-    std::unique_ptr<Service> service;
-    std::unique_ptr<Gate> gate;
+    // Declared in the order they are needed; the engine goes first on the way down.
     std::unique_ptr<EventLog> log;
-    std::unique_ptr<httplib::Server> http;
-    std::function<void()> closeUnbound;
-    std::thread thread;
+    std::unique_ptr<Gate> gate;
+    std::unique_ptr<Service> service;
+    std::unique_ptr<PagesSite> site;
+    std::unique_ptr<HttpEngine> engine;
     std::string scheme = "http";
     std::string host;
     std::uint16_t port = 0;
     bool seeded = false;
     bool stopped = false;
-    std::atomic<bool> loopEnded = false;
-
-    void refuse(const httplib::Request& req, httplib::Response& res, int status, std::string_view why) {
-        res.status = status;
-        res.set_content(std::string(why) + "\n", std::string(kTextType));
-        // A refused request's body is never read, so the connection cannot carry another.
-        if (req.method != "GET" && req.method != "HEAD") {
-            currentRequest().closeAfter = true;
-            res.set_header("Connection", "close");
-        }
-        log->event("refused", {{"client", req.remote_addr},
-                               {"status", std::to_string(status)},
-                               {"method", req.method},
-                               {"path", req.path},
-                               {"reason", why}});
-    }
-
-    // Everything decided from the headers alone, before a body is read.
-    httplib::Server::HandlerResponse screen(const httplib::Request& req, httplib::Response& res) {
-        using Handled = httplib::Server::HandlerResponse;
-        if (req.path == "/health") {
-            if (req.method != "GET" && req.method != "HEAD") {
-                res.set_header("Allow", "GET, HEAD");
-                refuse(req, res, 405, "The health check answers GET only");
-            } else if (service->healthy()) {
-                // The version, for a client's About box.
-                res.set_header("Server", "eft-server/" EFTMEMB_VERSION_STRING);
-                res.set_content("ok\n", std::string(kTextType));
-            } else {
-                res.status = 503;
-                res.set_content("the database does not answer\n", std::string(kTextType));
-            }
-            return Handled::Handled;
-        }
-        // A web page from elsewhere that guesses the port must not reach the pages: its
-        // browser names the page's origin, which is not ours.
-        const std::string origin = req.get_header_value("Origin");
-        if (req.has_header("Origin") && lower(origin) != lower(scheme + "://" + req.get_header_value("Host"))) {
-            refuse(req, res, 403, "Requests from another origin are refused");
-            return Handled::Handled;
-        }
-        // Without passwords only the loopback is served, and a name that merely resolves
-        // there (a rebinding attack) is not the loopback.
-        if (!gate->enabled() && !loopbackHostHeader(req.get_header_value("Host"))) {
-            refuse(req, res, 403, "Requests must name the loopback address");
-            return Handled::Handled;
-        }
-        const Gate::Outcome login = gate->check(req.remote_addr, req.get_header_value("Authorization"));
-        currentRequest().user = login.verdict == Gate::Verdict::Allowed ? login.user : std::string();
-        if (login.verdict == Gate::Verdict::Throttled) {
-            res.set_header("Retry-After", std::to_string(login.retryAfterSeconds));
-            refuse(req, res, 429, "Too many failed logins from this address; try again later");
-            return Handled::Handled;
-        }
-        if (login.verdict != Gate::Verdict::Allowed) {
-            res.set_header("WWW-Authenticate", "Basic realm=\"EFTMemb\", charset=\"UTF-8\"");
-            refuse(req, res, 401,
-                   login.verdict == Gate::Verdict::Missing ? "Authentication is required" : "Wrong name or password");
-            return Handled::Handled;
-        }
-        if (pageOf(req.path) != Page::None && !pageMethod(req.method)) {
-            res.set_header("Allow", "GET, POST");
-            refuse(req, res, 405, "The method " + req.method + " is not allowed here");
-            return Handled::Handled;
-        }
-        return Handled::Unhandled;
-    }
-
-    void get(const httplib::Request& req, httplib::Response& res) {
-        const std::string who = operatorKey(req);
-        const HttpReply reply = route(*service, {req.method, req.path, queryOf(req.target), {}, currentRequest().user, who});
-        if (!reply.sweepCountry) return setReply(res, reply);
-        // The sweep is written while its rows are read: no whole document is ever held.
-        res.status = 200;
-        for (const auto& [name, value] : reply.headers) res.set_header(name, value);
-        Service* s = service.get();
-        const int country = *reply.sweepCountry;
-        res.set_chunked_content_provider(reply.contentType, [s, country](std::size_t, httplib::DataSink& sink) {
-            SweepPump pump(*s, country);
-            // A failure part-way ends the reply without its last chunk, which the client sees.
-            const bool whole = pump.sendTo(sink);
-            if (whole) sink.done();
-            return whole;
-        });
-    }
-
-    void post(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-        const std::string who = operatorKey(req);
-        const HttpRequest head{req.method, req.path, queryOf(req.target), {}, currentRequest().user, who, sweepStampOf(req)};
-        const auto reader = postReader(*service, head);
-        if (!reader) return setReply(res, route(*service, head));
-        if (std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10) > kMaxBodyBytes) {
-            currentRequest().closeAfter = true;
-            return setReply(res, textReply(413, "The request body is over the 16 MiB limit"));
-        }
-        bool accepted = true;
-        const bool complete = content([&](const char* data, std::size_t length) {
-            accepted = reader->feed({data, length});
-            return accepted;
-        });
-        if (!complete) currentRequest().closeAfter = true;
-        // A body cut short is never acted on, even when what came reads as a whole form.
-        setReply(res, complete || !accepted ? reader->finish() : textReply(400, "The request body could not be read"));
-    }
 };
 
 std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& options) {
@@ -282,103 +253,28 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
     if (!impl->gate->enabled() && !isLoopbackHost(options.listenHost))
         throw std::runtime_error("without --credentials the server listens on a loopback address only, not " +
                                  options.listenHost);
-    const bool tls = !options.tlsCert.empty() || !options.tlsKey.empty();
-    if (tls && (options.tlsCert.empty() || options.tlsKey.empty()))
-        throw std::runtime_error("TLS needs both a certificate and its key");
-
-    auto guard = [&impl](auto& server) {
-        server.limits = ConnectionLimits{};
-        EventLog* log = impl->log.get();
-        server.dropped = [log](std::string_view client, std::string_view why) {
-            log->event("dropped", {{"client", client}, {"reason", why}});
-        };
-        impl->closeUnbound = [&server] { server.closeListening(); };
-    };
-    if (tls) {
-        auto server = std::make_unique<GuardedServer<httplib::SSLServer>>(options.tlsCert.c_str(), options.tlsKey.c_str());
-        if (!server->is_valid())
-            throw std::runtime_error("cannot load the TLS certificate " + options.tlsCert.string() + " with its key " +
-                                     options.tlsKey.string());
-        guard(*server);
-        impl->http = std::move(server);
-        impl->scheme = "https";
-    } else {
-        auto server = std::make_unique<GuardedServer<httplib::Server>>();
-        guard(*server);
-        impl->http = std::move(server);
-    }
-    httplib::Server& http = *impl->http;
-    // httplib's default also sets SO_REUSEPORT, which lets a second server bind the same port
-    // and take half of the connections; a port in use must be an error instead.
-    http.set_socket_options([](int sock) {
-        const int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    const std::size_t workers = static_cast<std::size_t>(std::max(options.workers, 1));
-    http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
-
+    if (!options.tlsKey.empty()) requirePrivateFile(options.tlsKey, "TLS key");
     // Bound before the database is opened, so a port in use leaves no new database behind.
-    errno = 0;
-    int port = 0;
-    if (options.port == 0) {
-        port = http.bind_to_any_port(options.listenHost);
-    } else {
-        port = http.bind_to_port(options.listenHost, options.port) ? options.port : -1;
-    }
-    if (port <= 0) {
-        const std::string reason = errno != 0 ? std::strerror(errno) : "the address does not resolve";
-        throw std::runtime_error("cannot listen on " + options.listenHost + ":" + std::to_string(options.port) + ": " +
-                                 reason);
-    }
-    if (tls) static_cast<GuardedServer<httplib::SSLServer>&>(http).widenBacklog(kListenBacklog);
-    else static_cast<GuardedServer<httplib::Server>&>(http).widenBacklog(kListenBacklog);
-    impl->port = static_cast<std::uint16_t>(port);
+    EngineOptions engine;
+    engine.host = options.listenHost;
+    engine.port = options.port;
+    engine.tlsCert = options.tlsCert;
+    engine.tlsKey = options.tlsKey;
+    engine.workers = std::max(options.workers, 1);
+    impl->engine = std::make_unique<HttpEngine>(engine, *impl->log);
+    if (impl->engine->tls()) impl->scheme = "https";
+    impl->port = impl->engine->port();
     impl->host = dialHost(options.listenHost);
 
-    try {
-        EventLog* notes = impl->log.get();
-        DeliveryOptions delivery{options.deliverCommand, options.deliverTimeout, options.deliverRetry};
-        delivery.lastRetry = std::max(delivery.firstRetry, delivery.lastRetry);
-        impl->service = std::make_unique<Service>(
-            ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, std::move(delivery),
-                           [notes](std::string_view line) { notes->event("note", {{"text", line}}); },
-                           options.holidaysFile});
-        if (options.seedDemo) impl->seeded = impl->service->seedDemo();
-    } catch (...) {
-        impl->closeUnbound();
-        throw;
-    }
     EventLog* log = impl->log.get();
+    DeliveryOptions delivery{options.deliverCommand, options.deliverTimeout, options.deliverRetry};
+    delivery.lastRetry = std::max(delivery.firstRetry, delivery.lastRetry);
+    impl->service = std::make_unique<Service>(
+        ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, std::move(delivery),
+                       [log](std::string_view line) { log->event("note", {{"text", line}}); }, options.holidaysFile});
+    if (options.seedDemo) impl->seeded = impl->service->seedDemo();
     impl->service->onExport([log](std::string_view report) { log->event("export", {{"report", report}}); });
-
-    Impl* self = impl.get();
-    http.set_pre_routing_handler([self](const httplib::Request& req, httplib::Response& res) { return self->screen(req, res); });
-    http.Get(R"(.*)", [self](const httplib::Request& req, httplib::Response& res) { self->get(req, res); });
-    http.Post(R"(.*)", [self](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& c) {
-        self->post(req, res, c);
-    });
-    auto other = [self](const httplib::Request& req, httplib::Response& res) {
-        setReply(res, route(*self->service, {req.method, req.path, queryOf(req.target), {}}));
-    };
-    http.Put(R"(.*)", other);
-    http.Delete(R"(.*)", other);
-    http.Patch(R"(.*)", other);
-    http.Options(R"(.*)", other);
-    http.set_payload_max_length(kMaxBodyBytes);
-    // Replies httplib makes by itself (a request it cannot read) still get their one line.
-    http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty() || res.is_chunked_content_provider_) return;
-        const std::string line = res.status == 413 ? "The request body is over the 16 MiB limit\n"
-                                                   : "Request refused (HTTP " + std::to_string(res.status) + ")\n";
-        res.set_content(line, std::string(kTextType));
-    });
-    http.set_logger([log](const httplib::Request& req, const httplib::Response& res) {
-        const RequestScope& scope = currentRequest();
-        log->access({req.remote_addr, scope.user, req.method, logPath(req.method, req.target), res.status,
-                     scope.bytesSent,
-                     std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                           scope.started)});
-    });
+    impl->site = std::make_unique<PagesSite>(*impl->service, *impl->gate, *impl->log, impl->scheme);
 
     log->event("start", {{"address", impl->scheme + "://" + impl->host + ":" + std::to_string(impl->port) + "/eft/"},
                          {"listen", options.listenHost},
@@ -386,15 +282,9 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
                          {"export_dir", impl->service->exportDir().string()},
                          {"originator", impl->service->originatorText()},
                          {"authentication", impl->gate->enabled() ? "on" : "off"},
-                         {"tls", tls ? "on" : "off"},
-                         {"workers", std::to_string(workers)}});
-
-    impl->thread = std::thread([self] {
-        self->http->listen_after_bind();
-        self->loopEnded = true;
-    });
-    // Bound already, so connections queue; but stop() only takes effect once the loop runs.
-    while (!impl->http->is_running() && !impl->loopEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                         {"tls", impl->engine->tls() ? "on" : "off"},
+                         {"workers", std::to_string(engine.workers)}});
+    impl->engine->run(*impl->site);
     return std::unique_ptr<EmbeddedServer>(new EmbeddedServer(std::move(impl)));
 }
 
@@ -415,8 +305,7 @@ std::filesystem::path EmbeddedServer::exportDir() const { return impl_->service-
 void EmbeddedServer::stop() {
     if (impl_->stopped) return;
     impl_->stopped = true;
-    impl_->http->stop();
-    if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->engine->stop();
     impl_->log->event("stop", {});
 }
 

@@ -21,6 +21,11 @@ public:
 // control characters shown as '?'.
 std::string quote(std::string_view text);
 
+// A text safe to show or log on one line: printable UTF-8 kept, a backslash doubled, control
+// characters (C0, DEL, C1), bidirectional overrides and bytes that are not UTF-8 escaped as
+// \xNN or \u{NNNN}, so nothing can forge a line or reorder what a reader sees.
+std::string escapedText(std::string_view text);
+
 struct FormPair {
     std::string key;
     std::string value;
@@ -33,9 +38,13 @@ std::string decodeComponent(std::string_view text);
 // on as soon as its '&' (or the end) is seen, so only the pair under way is held. Empty pieces
 // (the control ends its status body with '&') are skipped; a piece without '=' or with an
 // empty key throws RequestError, and so does the first pair past the cap, before it is
-// decoded, so a body of millions of tiny pairs costs nothing but the reading.
+// decoded, so a body of millions of tiny pairs costs nothing but the reading; so does a pair
+// over kMaxPairBytes, as soon as it grows past them, so one huge value holds no memory.
 class FormDecoder {
 public:
+    // A save record is some 600 bytes; no pair of either page comes near this.
+    static constexpr std::size_t kMaxPairBytes = 64 * 1024;
+
     using Take = std::function<void(FormPair&&)>;
     FormDecoder(Take take, std::size_t maxPairs);
 

@@ -146,6 +146,8 @@ public:
                               : service_.commitStatus(status_->finish(), login_));
         } catch (const RequestError& e) {
             return textReply(400, e.what());
+        } catch (const DatabaseGone& e) {
+            return textReply(503, e.what());
         } catch (const std::exception& e) {
             return textReply(500, std::string("Server error: ") + e.what());
         }
@@ -175,7 +177,7 @@ private:
 
 HttpReply dispatch(Service& service, const HttpRequest& r) {
     const Page page = pageOf(r.path);
-    if (page == Page::None) return textReply(404, "Not found: " + std::string(r.path));
+    if (page == Page::None) return textReply(404, "Not found: " + escapedText(r.path));
     if (!pageMethod(r.method)) return textReply(405, "The method " + quote(r.method) + " is not allowed here");
     if (r.method == "POST") {
         const auto reader = postReader(service, r);
@@ -196,6 +198,18 @@ Page pageOf(std::string_view path) {
 }
 
 bool pageMethod(std::string_view method) { return method == "GET" || method == "POST"; }
+
+bool changesState(const HttpRequest& request) {
+    const Page page = pageOf(request.path);
+    if (page == Page::None) return false;
+    if (request.method == "POST") return true;
+    if (request.method != "GET" || page != Page::Batch) return false;
+    try {
+        return queryPairs(request.query).contains("processexport");
+    } catch (const RequestError&) {
+        return true;
+    }
+}
 
 std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head) {
     const Page page = pageOf(head.path);
@@ -228,6 +242,8 @@ HttpReply route(Service& service, const HttpRequest& request) {
         return dispatch(service, request);
     } catch (const RequestError& e) {
         return textReply(400, e.what());
+    } catch (const DatabaseGone& e) {
+        return textReply(503, e.what());
     } catch (const std::exception& e) {
         return textReply(500, std::string("Server error: ") + e.what());
     }

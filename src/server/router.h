@@ -45,6 +45,10 @@ Page pageOf(std::string_view path);
 // Whether the method is one of the page's own (GET and POST); anything else gets 405.
 bool pageMethod(std::string_view method);
 
+// Whether the request would change something: a post to a page, or an export. A query that
+// cannot be read counts as one, so an escaped key cannot slip past.
+bool changesState(const HttpRequest& request);
+
 // A post read in pieces: its body decoded while it arrives, acted on once complete.
 class PostReader {
 public:

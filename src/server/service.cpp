@@ -1,5 +1,7 @@
 #include "service.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <algorithm>
 #include <exception>
@@ -139,6 +141,11 @@ Service::Service(ServiceOptions options)
       calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
+    struct stat st {};
+    if (::stat(dbPath_.c_str(), &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
     Store& store = *idle_.back();
     // What a crash left half done is finished before the first request; the operator may want to
     // know that it happened.
@@ -206,11 +213,16 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     return sink({buffer.data(), used});
 }
 
+void Service::requireSameFile() const {
+    // An open connection reads and writes a file that was moved or deleted under it.
+    struct stat st {};
+    if (::stat(dbPath_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_)
+        throw DatabaseGone("the database file " + dbPath_.string() + " is no longer the one the server opened");
+}
+
 bool Service::healthy() {
     try {
-        // An open connection reads a file that was moved or deleted under it; the server
-        // would then write where nobody will look.
-        if (!std::filesystem::exists(dbPath_)) return false;
+        requireSameFile();
         Lease store = borrow();
         store->isEmpty();
         return true;
@@ -282,6 +294,7 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
+        requireSameFile();
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
         std::vector<std::int32_t> centers;
@@ -332,6 +345,7 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
+        requireSameFile();
         Lease store = borrow();
         Transaction t(store->db(), Transaction::Mode::Write);
         const std::string batch = std::to_string(form.batchNo);
@@ -360,12 +374,15 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
     std::string report;
     try {
         std::lock_guard lock(writeMutex_);
+        requireSameFile();
         Lease store = borrow();
         // Demo bank details must never reach a bank with real charges.
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
         report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
+    } catch (const DatabaseGone&) {
+        throw;
     } catch (const std::exception& e) {
         report = std::string("The export failed, nothing was exported: ") + e.what();
     }

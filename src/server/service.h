@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,13 @@
 namespace eft::server {
 
 class Store;
+
+// The database file on disk is no longer the one the server opened (deleted, moved or
+// replaced): a change would go where nobody will look, so none is made.
+class DatabaseGone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 struct ServiceOptions {
     std::filesystem::path dbPath;
@@ -82,7 +90,8 @@ public:
     std::string batchListXml();
 
     // The reply texts of the two posts: empty when done, otherwise one line saying why
-    // nothing was changed. A malformed body throws RequestError naming the fault.
+    // nothing was changed. A malformed body throws RequestError naming the fault. These and
+    // the export throw DatabaseGone, changing nothing, once the file is not the one open.
     std::string save(std::string_view body);
     std::string commitStatus(std::string_view body);
     // The same for bodies decoded while they arrived.
@@ -100,7 +109,7 @@ public:
     // whichever is more), and the operator, the type and the batch.
     std::size_t statusPairCap();
 
-    // Whether the database answers a read.
+    // Whether the database answers a read and is still the file at its path.
     bool healthy();
 
     // Told of each export that wrote files, and of each that failed: the report's text.
@@ -129,6 +138,7 @@ private:
     };
 
     Lease borrow();
+    void requireSameFile() const;
 
     std::filesystem::path dbPath_;
     std::filesystem::path exportDir_;
@@ -137,6 +147,7 @@ private:
     bool demoOriginator_;
     std::function<void(std::string_view)> note_;
     bank::BankCalendar calendar_;
+    std::uint64_t device_ = 0, inode_ = 0;  // the file opened
     std::function<void(std::string_view)> exportNote_;
     // One sweep load of an operator: its stamp, and the counter's value after each of the
     // load's own saves, by center.

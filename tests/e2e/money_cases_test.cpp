@@ -79,6 +79,7 @@ protected:
         }
         std::ofstream(dir / "credentials") << "alice:" << server::hashPassword("alice-pw") << "\n"
                                            << "bob:" << server::hashPassword("bob-pw") << "\n";
+        fs::permissions(dir / "credentials", fs::perms::owner_read | fs::perms::owner_write);
         server::EmbeddedOptions options;
         options.dbPath = dir / "eft.sqlite";
         options.exportDir = dir / "export";

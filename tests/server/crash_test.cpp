@@ -177,6 +177,7 @@ protected:
             sigaddset(&pipeSignal, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
             httplib::Client client(host, port);
+            client.set_default_headers({{std::string(pages::kRequestHeaderName), std::string(pages::kRequestHeaderValue)}});
             client.set_connection_timeout(5);
             client.set_write_timeout(30);
             client.set_read_timeout(60);

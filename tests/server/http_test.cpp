@@ -44,6 +44,7 @@ protected:
         server = EmbeddedServer::start({dir.path() / "eft.db", dir.path() / "out", true});
         ASSERT_TRUE(server->demoSeeded());
         client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+        client->set_default_headers({{std::string(pages::kRequestHeaderName), std::string(pages::kRequestHeaderValue)}});
         path = "/eft/";
     }
 

@@ -49,7 +49,7 @@ expect_in("${contents_server}" "the server package"
   "./usr/share/doc/eftmemb/eft-server.env" "./usr/share/man/man1/eft-server.1" "libeftmemb_core.so.2"
   "libeftmemb_server.so.2")
 expect_not_in("${contents_server}" "the server package" "libeftmemb_qt" "eft-host" "./usr/include/")
-expect_in("${control_server}" "the server package's control" "Package: eftmemb-server" "postinst" "postrm" "sqlite3"
+expect_in("${control_server}" "the server package's control" "Package: eftmemb-server" "postinst" "prerm" "postrm" "sqlite3"
   "adduser")
 # No Qt library, directly or through the project's own libraries.
 string(REGEX MATCH "Depends:[^\n]*" server_depends "${control_server}")
@@ -79,5 +79,15 @@ expect_not_in("${sections}" "the packaged eft-server" ".debug_info")
 # The unit as packaged runs confined, as its own user.
 execute_process(COMMAND dpkg-deb --fsys-tarfile ${deb_server} COMMAND tar -xO ./usr/lib/systemd/system/eft-server.service
   OUTPUT_VARIABLE unit)
-expect_in("${unit}" "the unit" "User=eftmemb" "StateDirectory=eftmemb" "ProtectSystem=strict" "NoNewPrivileges=yes")
+expect_in("${unit}" "the unit" "User=eftmemb" "StateDirectory=eftmemb" "ProtectSystem=strict" "NoNewPrivileges=yes"
+  "ConfigurationDirectoryMode=0750" "LimitNOFILE=")
+# The programs and libraries as packaged are hardened: full RELRO and a stack protector.
+file(GLOB_RECURSE binaries ${unpacked}/usr/bin/eft-server ${unpacked}/usr/lib/*libeftmemb_server.so.*)
+foreach(binary ${binaries})
+  if(IS_SYMLINK ${binary})
+    continue()
+  endif()
+  execute_process(COMMAND readelf -d -l -W --dyn-syms ${binary} OUTPUT_VARIABLE elf)
+  expect_in("${elf}" "${binary}" "GNU_RELRO" "BIND_NOW" "__stack_chk_fail")
+endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})

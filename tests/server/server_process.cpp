@@ -1,10 +1,16 @@
 #include "server_process.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -143,6 +149,75 @@ Fetched fetch(const std::string& url, const FetchOptions& options) {
     curl_slist_free_all(resolve);
     curl_easy_cleanup(curl);
     return got;
+}
+
+RawClient::RawClient(int port, const char* from) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    if (from) {
+        sockaddr_in own{};
+        own.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &own.sin_addr);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&own), sizeof own) != 0) return;
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+RawClient::~RawClient() { ::close(fd_); }
+
+bool RawClient::send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool RawClient::closedByPeer() {
+    char c;
+    const ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+bool RawClient::answered() {
+    char c;
+    const ssize_t n = ::recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+std::string RawClient::readAll(std::chrono::milliseconds limit) {
+    std::string got;
+    const auto until = std::chrono::steady_clock::now() + limit;
+    char buf[16384];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+long raiseOpenFileLimit() {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_NOFILE, &files);
+    return static_cast<long>(files.rlim_cur);
+}
+
+long peakMemoryKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+    return 0;
 }
 
 Ran runProgram(const std::string& command, const std::string& input) {

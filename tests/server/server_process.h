@@ -22,6 +22,7 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool started() const { return !base_.empty(); }
+    pid_t pid() const { return pid_; }
     const std::string& base() const { return base_; }  // "http://127.0.0.1:PORT/eft/"
     std::string origin() const;                        // "http://127.0.0.1:PORT"
     int port() const;
@@ -61,6 +62,34 @@ struct FetchOptions {
 };
 
 Fetched fetch(const std::string& url, const FetchOptions& options = {});
+
+// A socket to the server (from 127.0.0.1 or another loopback address) that sends exactly
+// what it is told, when it is told.
+class RawClient {
+public:
+    explicit RawClient(int port, const char* from = nullptr);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+    bool connected() const { return connected_; }
+    bool send(std::string_view bytes);
+    // Whether the server has closed (or reset) the connection; never waits.
+    bool closedByPeer();
+    // Whether the server has sent something or closed; never waits.
+    bool answered();
+    // Everything received until the server closes or `limit` passes.
+    std::string readAll(std::chrono::milliseconds limit);
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+// Raises this process's open-file limit to its hard limit (children inherit it); the limit now.
+long raiseOpenFileLimit();
+
+// The peak resident memory of a process in KiB (VmHWM), 0 when unknown.
+long peakMemoryKiB(pid_t pid);
 
 // Runs a program to its end with this standard input; its exit status and output.
 struct Ran {

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include "net/pages.h"
 #include "server/embedded_server.h"
 #include "server/save_body.h"
 #include "server_fixture.h"
@@ -97,6 +98,7 @@ TEST_F(StaleSweep, TheStampTravelsInAHeaderBothWays) {
     options.exportDir = dir.path() / "export";
     auto server = EmbeddedServer::start(options);
     httplib::Client client("127.0.0.1", server->port());
+    client.set_default_headers({{std::string(pages::kRequestHeaderName), std::string(pages::kRequestHeaderValue)}});
     const auto load = [&client] {
         const auto res = client.Get("/eft/EFTMember.asp?countryID=1&Load=1");
         EXPECT_TRUE(res && res->status == 200);

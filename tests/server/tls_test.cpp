@@ -82,6 +82,42 @@ TEST_F(TlsTest, OnlyAClientThatTrustsTheCaAndNamesTheHostGetsIn) {
     EXPECT_NE(log.find("event=dropped"), std::string::npos) << log;
 }
 
+// Only key exchanges with forward secrecy and authenticated encryption, whatever the client
+// is willing to take. An RSA key, with which the plain RSA key exchanges would be possible.
+TEST(TlsCipherTest, OnlyForwardSecretAeadCiphersAreOffered) {
+    TempDir dir;
+    const Ran made = runProgram("sh -c \"cd " + dir.path().string() +
+                                " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2"
+                                " -subj /CN=localhost\"");
+    ASSERT_EQ(made.status, 0) << made.out;
+    ServerProcess server({"--db=" + (dir.path() / "eft.db").string(), "--tls-cert=" + (dir.path() / "cert.pem").string(),
+                          "--tls-key=" + (dir.path() / "key.pem").string()},
+                         {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const struct {
+        const char* version;
+        const char* cipher;  // what the client offers, at any security level
+        const char* agreed;  // "(NONE)": the handshake fails
+    } cases[] = {
+        {"-tls1_2", "AES128-SHA", "(NONE)"},
+        {"-tls1_2", "AES256-SHA256", "(NONE)"},
+        {"-tls1_2", "AES128-GCM-SHA256", "(NONE)"},
+        {"-tls1_2", "ECDHE-RSA-AES128-SHA", "(NONE)"},
+        {"-tls1_2", "DHE-RSA-AES128-GCM-SHA256", "(NONE)"},
+        {"-tls1_1", "ALL", "(NONE)"},
+        {"-tls1_2", "ECDHE-RSA-AES128-GCM-SHA256", "ECDHE-RSA-AES128-GCM-SHA256"},
+        {"-tls1_2", "ECDHE-RSA-CHACHA20-POLY1305", "ECDHE-RSA-CHACHA20-POLY1305"},
+        {"-tls1_3", "ALL", "TLS_AES_256_GCM_SHA384"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = runProgram("openssl s_client -connect 127.0.0.1:" + std::to_string(server.port()) + " " +
+                                   c.version + " -cipher '" + c.cipher + ":@SECLEVEL=0'");
+        const std::size_t at = ran.out.find("Cipher is ");
+        const std::string agreed = at == std::string::npos ? "" : ran.out.substr(at + 10, ran.out.find('\n', at) - at - 10);
+        EXPECT_EQ(agreed, c.agreed) << c.version << " " << c.cipher << ":\n" << ran.out;
+    }
+}
+
 TEST_F(TlsTest, TheSweepStreamsWholeOverTls) {
     const FetchOptions trusted{.caFile = certs.ca.string()};
     const Fetched us = fetch(pages::sweepRowsAddress(server->base(), 1), trusted);
@@ -95,6 +131,7 @@ TEST_F(TlsTest, TheSweepStreamsWholeOverTls) {
 TEST_F(TlsTest, TheDriverLoadsOverTlsWithALogin) {
     const Ran hashed = runProgram(std::string(EFT_SERVER_PATH) + " --hash-password op", "pa55:word\n");
     std::ofstream(dir.path() / "credentials") << hashed.out;
+    std::filesystem::permissions(dir.path() / "credentials", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     server = std::make_unique<ServerProcess>(
         std::vector<std::string>{"--db=" + (dir.path() / "eft.db").string(), "--tls-cert=" + certs.cert.string(),
                                  "--tls-key=" + certs.key.string(),

@@ -19,6 +19,7 @@ public:
         std::string body;
         std::string contentType;
         std::string authorization;
+        std::string requestHeader;  // X-EFTMemb-Request
     };
     struct Reply {
         std::string body;

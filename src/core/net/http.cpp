@@ -65,6 +65,7 @@ std::size_t writeHop(char* data, std::size_t size, std::size_t count, void* user
 
 using MultiHandle = std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)>;
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
 // Runs the one transfer on `multi` to its end, spending the wait as `wait` says.
 CURLcode drive(CURLM* multi, const TransferWait& wait, HopSink& sink) {
@@ -105,6 +106,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         return result;
     }
     std::string url = address;
+    const HeaderList headers(curl_slist_append(nullptr, std::string(pages::kRequestHeader).c_str()), &curl_slist_free_all);
     for (int redirects = 0;; ++redirects) {
         EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
         if (!easy) {
@@ -115,6 +117,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         // The original address carries the credentials; a redirect's address does not.
         configureTransfer(easy.get(), address, limits, limits.getTimeout, errorText);
         curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
         HopSink sink;
         sink.curl = easy.get();
         sink.consume = &consume;

@@ -16,6 +16,11 @@ inline constexpr std::string_view kFormHeader = "Content-Type: application/x-www
 // The sweep reply names its load with this header, and a save from those rows names it back, so
 // the server can refuse a save whose centers changed since.
 inline constexpr std::string_view kSweepStampHeader = "X-EFTMemb-Sweep-Stamp";
+// Sent with all five requests: a header no browser sends across sites without a preflight,
+// so a server that demands it of every change cannot be made to change by another site.
+inline constexpr std::string_view kRequestHeaderName = "X-EFTMemb-Request";
+inline constexpr std::string_view kRequestHeaderValue = "1";
+inline constexpr std::string_view kRequestHeader = "X-EFTMemb-Request: 1";
 
 // Keys of the POST bodies.
 inline constexpr std::string_view kSaveRecordKey = "SQL";

@@ -8,6 +8,7 @@
 #include "base/error.h"
 #include "net/address.h"
 #include "net/curl_common.h"
+#include "net/pages.h"
 
 namespace eft {
 namespace {
@@ -107,6 +108,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     impl_->headers = curl_slist_append(impl_->headers, std::string(header).c_str());
     if (!extraHeader.empty()) impl_->headers = curl_slist_append(impl_->headers, std::string(extraHeader).c_str());
     impl_->headers = curl_slist_append(impl_->headers, "Expect:");  // no 100-continue round trip
+    impl_->headers = curl_slist_append(impl_->headers, std::string(pages::kRequestHeader).c_str());
     curl_easy_setopt(impl_->easy, CURLOPT_HTTPHEADER, impl_->headers);
     if (curl_multi_add_handle(impl_->multi, impl_->easy) != CURLM_OK) {
         impl_->release();
