@@ -113,7 +113,7 @@ public:
 
 private:
     static constexpr std::size_t kPiecesAhead = 8;
-    static constexpr std::size_t kPieceBytes = 64 * 1024;
+    static constexpr std::size_t kPieceBytes = 256 * 1024;
 
     bool push(std::string_view piece) {
         std::unique_lock lock(mutex_);
