@@ -11,16 +11,10 @@
 #include "server/delivery.h"
 #include "server/files_report.h"
 #include "server_fixture.h"
+#include "server_process.h"
 
 namespace eft::server::testing {
 namespace {
-
-std::string fileText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string sha256sum(const std::filesystem::path& file) {
     std::string out;

@@ -16,6 +16,7 @@
 #include "server/bank/nacha.h"
 #include "server/export_file.h"
 #include "server_fixture.h"
+#include "server_process.h"
 
 namespace eft::server::testing {
 namespace {
@@ -32,13 +33,6 @@ std::vector<std::string> filesIn(const std::filesystem::path& dir) {
     for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string fileText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class ExportTest : public ServerFixture {

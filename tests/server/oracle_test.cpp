@@ -16,6 +16,7 @@
 #include "server/bank/originator.h"
 #include "server/seed.h"
 #include "server_fixture.h"
+#include "server_process.h"
 
 namespace eft::server::testing {
 namespace {
@@ -36,13 +37,6 @@ std::string oracle(const std::string& mode, const fs::path& file) {
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
     EXPECT_EQ(pclose(pipe), 0) << command;
     return out;
-}
-
-std::string fileText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::string trimmed(std::string s) {

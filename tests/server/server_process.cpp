@@ -21,12 +21,6 @@ extern char** environ;
 namespace eft::server::testing {
 namespace {
 
-std::string slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* into) {
     static_cast<std::string*>(into)->append(data, size * count);
@@ -61,7 +55,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args, const std::ve
         _exit(127);
     }
     for (int i = 0; i < 1000; ++i) {
-        const std::string out = slurp(out_);
+        const std::string out = fileText(out_);
         if (out.find('\n') != std::string::npos) {
             base_ = out.substr(0, out.find('\n'));
             return;
@@ -85,7 +79,7 @@ std::string ServerProcess::origin() const { return base_.substr(0, base_.size() 
 
 int ServerProcess::port() const { return std::stoi(base_.substr(base_.rfind(':') + 1)); }
 
-std::string ServerProcess::log() const { return slurp(err_); }
+std::string ServerProcess::log() const { return fileText(err_); }
 
 std::string ServerProcess::logWith(std::string_view text) const {
     std::string now = log();
@@ -112,6 +106,13 @@ int ServerProcess::wait(std::chrono::milliseconds limit) {
 int ServerProcess::terminate(std::chrono::milliseconds limit) {
     if (pid_ > 0) kill(pid_, SIGTERM);
     return wait(limit);
+}
+
+std::string fileText(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 Fetched fetch(const std::string& url, const FetchOptions& options) {

@@ -63,6 +63,9 @@ struct FetchOptions {
 
 Fetched fetch(const std::string& url, const FetchOptions& options = {});
 
+// A file's whole content, byte for byte ("" when it cannot be read).
+std::string fileText(const std::filesystem::path& file);
+
 // A socket to the server (from 127.0.0.1 or another loopback address) that sends exactly
 // what it is told, when it is told.
 class RawClient {

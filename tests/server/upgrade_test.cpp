@@ -8,16 +8,10 @@
 #include "server/schema.h"
 #include "server/seed.h"
 #include "server_fixture.h"
+#include "server_process.h"
 
 namespace eft::server::testing {
 namespace {
-
-std::string fileText(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Every row of the tables the oldest schema had, as text, so nothing lost or changed goes unseen.
 std::string everyRow(Database& db) {
