@@ -67,6 +67,12 @@ protected:
             charge(92011, 9201, 1, 3, {1, 131071.99f, 0, 0, 0, 0, 0, 0, 0});
             charge(92012, 9201, 1, 3, {1, 100000.01f, 0, 0, 0, 0, 0, 0, 0});
             charge(92013, 9201, 1, 3, {1, 0.125f, 0, 0, 0, 0, 0, 0, 0});
+            // A large line, then a thousand lines of a cent, all of one member.
+            center(9401, "Many Cents", 1);
+            store.insertMember({94011, "Penny Many", 9401, 1, false, false, false, ""});
+            for (std::int16_t seq = 1; seq <= 1001; ++seq)
+                store.insertCharge({{94011, 9401, 1, seq}, "Membership dues", "2026-12-01T06:00:00", 3,
+                                    {1, seq == 1 ? 16000.0f : 0.01f, 0, 0, 0, 0, 0, 0, 0}, 0});
             // A Canadian center that nets to zero.
             center(9301, "Net Zero", 2);
             store.insertMember({93011, "In", 9301, 1, false, true, false, ""});
@@ -136,6 +142,24 @@ protected:
     fs::path dir;
     std::unique_ptr<server::EmbeddedServer> srv;
 };
+
+// Single-precision running totals once showed 16,009.77 for these 1,001 lines. Every label, the
+// report and the bank entry now read 16,010.00.
+TEST_F(MoneyCases, AThousandCentsAfterALargeLineAddUpOnScreenAndInTheFile) {
+    auto op = session("alice", 1);
+    ASSERT_EQ(op->run("click optCountry 1"), 0);
+    const auto centers = op->dump();
+    EXPECT_EQ(dumpColumn(centers, "lstEFTCenter", 3).at(std::stoul(lineOf(centers, "lstEFTCenter", 1, "9401"))),
+              "16010.00");
+    const auto listed = openCenter(*op, "9401", false);
+    EXPECT_EQ(listed["labels"]["lblMerchandiseEligible"], "Amount Eligible (Total): $ 16,010.00");
+    ASSERT_EQ(op->run("tick lstEFTMember 700"), 0);  // one line of the member ticks all of them
+    EXPECT_EQ(op->dump()["labels"]["lblMerchandiseSelected"], "Amount Selected (Total): $ 16,010.00");
+    ASSERT_EQ(op->run("answer yes\nclick cmdSaveMerchandise\nanswer yes\ntab 2"), 0);
+    const std::string report = op->all("msgbox").back()["text"];
+    EXPECT_NE(report.find("debits 16,010.00 (1)"), std::string::npos) << report;
+    EXPECT_NE(fileText("EFT_US_0000000001.txt").find("0001601000"), std::string::npos);
+}
 
 TEST_F(MoneyCases, SeenZeroWhileAnotherOperatorSavedThePayment) {
     auto alice = session("alice", 7);
