@@ -1,32 +1,15 @@
 #include "net/address.h"
 
-#include <curl/curl.h>
-
-#include <memory>
+#include "net/url_parts.h"
 
 namespace eft {
 namespace {
-
-using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
 
 // Spaces are let through: curl refuses them in a transfer, but the address still has to be
 // shown without its password when it fails.
 constexpr unsigned kParseFlags = CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE;
 
-UrlHandle parsed(std::string_view address) {
-    UrlHandle url(curl_url(), &curl_url_cleanup);
-    if (url && curl_url_set(url.get(), CURLUPART_URL, std::string(address).c_str(), kParseFlags) != CURLUE_OK)
-        url.reset();
-    return url;
-}
-
-std::string part(CURLU* url, CURLUPart which, unsigned flags) {
-    char* text = nullptr;
-    if (curl_url_get(url, which, &text, flags) != CURLUE_OK || !text) return {};
-    std::string out(text);
-    curl_free(text);
-    return out;
-}
+UrlHandle parsed(std::string_view address) { return parseUrl(address, kParseFlags); }
 
 }  // namespace
 
@@ -35,7 +18,7 @@ std::string redactedAddress(std::string_view address) {
         curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
         curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
         curl_url_set(url.get(), CURLUPART_OPTIONS, nullptr, 0);
-        std::string out = part(url.get(), CURLUPART_URL, 0);
+        std::string out = urlPart(url.get(), CURLUPART_URL, 0);
         if (!out.empty()) return out;
     }
     const std::size_t scheme = address.find("://");
@@ -65,8 +48,8 @@ std::string redactedText(std::string_view text) {
 Credentials credentialsOf(std::string_view address) {
     Credentials c;
     if (UrlHandle url = parsed(address)) {
-        c.user = part(url.get(), CURLUPART_USER, CURLU_URLDECODE);
-        if (!c.user.empty()) c.password = part(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
+        c.user = urlPart(url.get(), CURLUPART_USER, CURLU_URLDECODE);
+        if (!c.user.empty()) c.password = urlPart(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE);
     }
     return c;
 }
@@ -82,7 +65,7 @@ std::string withCredentials(std::string_view address, const Credentials& credent
         curl_url_set(url.get(), CURLUPART_USER, credentials.user.c_str(), CURLU_URLENCODE);
         curl_url_set(url.get(), CURLUPART_PASSWORD, credentials.password.c_str(), CURLU_URLENCODE);
     }
-    std::string out = part(url.get(), CURLUPART_URL, 0);
+    std::string out = urlPart(url.get(), CURLUPART_URL, 0);
     return out.empty() ? std::string(address) : out;
 }
 

@@ -6,25 +6,10 @@
 #include <memory>
 
 #include "net/address.h"
+#include "net/url_parts.h"
 
 namespace eft {
 namespace {
-
-using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
-
-UrlHandle parseUrl(const std::string& address) {
-    UrlHandle url(curl_url(), &curl_url_cleanup);
-    if (url && curl_url_set(url.get(), CURLUPART_URL, address.c_str(), 0) != CURLUE_OK) url.reset();
-    return url;
-}
-
-std::string urlPart(CURLU* url, CURLUPart part, unsigned flags) {
-    char* text = nullptr;
-    if (curl_url_get(url, part, &text, flags) != CURLUE_OK || !text) return {};
-    std::string out(text);
-    curl_free(text);
-    return out;
-}
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
