@@ -473,6 +473,7 @@ struct HttpEngine::Impl {
             bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
                                                 asio::redirect_error(use_awaitable, ec));
             if (ec) co_return bytes;
+            a.stream->recycle(std::move(*piece));
         }
         // A body cut short ends without its last chunk, which the client sees.
         if (a.stream->whole()) {

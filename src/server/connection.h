@@ -65,6 +65,8 @@ public:
     virtual std::optional<std::string> ready() = 0;
     // Whether the whole body came out (false: the reply ends without its last chunk).
     virtual bool whole() const = 0;
+    // A piece the engine has sent, handed back so that its memory makes a later one.
+    virtual void recycle(std::string /*piece*/) {}
 };
 
 struct Answer {

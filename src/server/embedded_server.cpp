@@ -13,6 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <eftmemb/version.h>
 
@@ -68,7 +69,7 @@ public:
         writer_ = std::thread([this, &service, country] {
             bool whole = false;
             try {
-                whole = service.writeSweep(country, [this](std::string_view piece) { return push(piece); }, kPieceBytes);
+                whole = service.writeSweep(country, [this](std::string& piece) { return push(piece); }, kPieceBytes);
             } catch (const std::exception&) {
                 whole = false;
             }
@@ -111,15 +112,27 @@ public:
         return finished_ && whole_ && pieces_.empty();
     }
 
+    void recycle(std::string piece) override {
+        std::lock_guard lock(mutex_);
+        if (spare_.size() < kPiecesAhead) spare_.push_back(std::move(piece));
+    }
+
 private:
     static constexpr std::size_t kPiecesAhead = 8;
     static constexpr std::size_t kPieceBytes = 256 * 1024;
 
-    bool push(std::string_view piece) {
+    // Takes the writer's piece whole and gives it a sent piece's memory to write the next in,
+    // so the sweep's megabytes are neither copied nor faulted into fresh pages.
+    bool push(std::string& piece) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead || cancelled_; });
         if (cancelled_) return false;
-        pieces_.emplace_back(piece);
+        pieces_.push_back(std::move(piece));
+        piece.clear();
+        if (!spare_.empty()) {
+            piece.swap(spare_.back());
+            spare_.pop_back();
+        }
         changed_.notify_all();
         return true;
     }
@@ -127,6 +140,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::string> pieces_;
+    std::vector<std::string> spare_;  // sent pieces, kept for their memory
     bool finished_ = false;
     bool whole_ = false;
     bool cancelled_ = false;

@@ -176,7 +176,7 @@ bool Service::seedDemo() {
 std::string Service::sweepXml(int country) {
     std::string out;
     out.reserve(128 + static_cast<std::size_t>(borrow()->countSweepRows(country)) * kSweepRowReserve);
-    writeSweep(country, [&out](std::string_view piece) {
+    writeSweep(country, [&out](const std::string& piece) {
         out += piece;
         return true;
     });
@@ -188,29 +188,33 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     struct ReaderGone {};
     Lease store = borrow();
     Transaction read(store->db(), Transaction::Mode::Read);
-    std::vector<char> buffer(pieceBytes + kRowFixedRoom);
+    // Rows are written at a cursor into the string's own room, which is sized ahead, and the
+    // string is cut to what was written only when it goes.
+    std::string buffer;
     std::size_t used = 0;
-    auto append = [&](std::string_view s) {
-        if (used + s.size() > buffer.size()) buffer.resize(used + s.size());
-        used = static_cast<std::size_t>(put(buffer.data() + used, s) - buffer.data());
+    const auto room = [&](std::size_t bytes) {
+        if (used + bytes > buffer.size()) buffer.resize(std::max(used + bytes, pieceBytes + kRowFixedRoom));
+        return buffer.data() + used;
     };
+    const auto hand = [&] {
+        buffer.resize(used);
+        const bool taken = sink(buffer);
+        used = 0;
+        return taken;
+    };
+    const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
     append(xml::kDeclaration);
     append("<Sweep>\n");
     try {
         store->forEachSweepRow(country, [&](const SweepRowView& r) {
-            const std::size_t room = rowRoom(r);
-            if (used + room > buffer.size()) buffer.resize(used + room);
-            used = static_cast<std::size_t>(writeSweepRow(buffer.data() + used, r) - buffer.data());
-            if (used >= pieceBytes) {
-                if (!sink({buffer.data(), used})) throw ReaderGone{};
-                used = 0;
-            }
+            used = static_cast<std::size_t>(writeSweepRow(room(rowRoom(r)), r) - buffer.data());
+            if (used >= pieceBytes && !hand()) throw ReaderGone{};
         });
     } catch (const ReaderGone&) {
         return false;
     }
     append("</Sweep>\n");
-    return sink({buffer.data(), used});
+    return hand();
 }
 
 void Service::requireSameFile() const {

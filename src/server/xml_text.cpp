@@ -1,24 +1,48 @@
 #include "xml_text.h"
 
-#include <charconv>
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include "text/text_forms.h"
 
 namespace eft::server::xml {
 
+namespace {
+
+// What each byte becomes: 0 itself, 1 '?' (a control character XML 1.0 cannot carry), 2 an
+// entity. Names and descriptions rarely hold any but the first, so runs of them are copied whole.
+constexpr std::array<std::uint8_t, 256> kEscapeKind = [] {
+    std::array<std::uint8_t, 256> kind{};
+    for (int c = 0; c < 0x20; ++c) kind[static_cast<std::size_t>(c)] = c == '\t' || c == '\n' || c == '\r' ? 0 : 1;
+    for (const char c : {'&', '<', '>', '"', '\''}) kind[static_cast<unsigned char>(c)] = 2;
+    return kind;
+}();
+
+char* writeEntity(char* out, char c) {
+    switch (c) {
+        case '&': return std::copy_n("&amp;", 5, out);
+        case '<': return std::copy_n("&lt;", 4, out);
+        case '>': return std::copy_n("&gt;", 4, out);
+        case '"': return std::copy_n("&quot;", 6, out);
+        default: return std::copy_n("&apos;", 6, out);
+    }
+}
+
+}  // namespace
+
 char* writeEscaped(char* out, std::string_view text) {
-    for (const char c : text) {
-        switch (c) {
-            case '&': out = std::copy_n("&amp;", 5, out); break;
-            case '<': out = std::copy_n("&lt;", 4, out); break;
-            case '>': out = std::copy_n("&gt;", 4, out); break;
-            case '"': out = std::copy_n("&quot;", 6, out); break;
-            case '\'': out = std::copy_n("&apos;", 6, out); break;
-            default:
-                *out++ = static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r' ? '?' : c;
-        }
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* run = p;
+        while (p < end && kEscapeKind[static_cast<unsigned char>(*p)] == 0) ++p;
+        out = std::copy(run, p, out);
+        if (p == end) break;
+        out = kEscapeKind[static_cast<unsigned char>(*p)] == 1 ? (*out = '?', out + 1) : writeEntity(out, *p);
+        ++p;
     }
     return out;
 }
@@ -37,6 +61,9 @@ char* writeSingle(char* out, float value) {
     // seven significant digits would show 100,000.01 as 100000 while the database and the bank
     // file carry 100,000.01.
     if (value == 0.0f) value = 0.0f;  // no "-0"
+    // A whole number of cents has its cents as its shortest text where singles lie under a
+    // cent apart; below 100,000.00 writeCentsText writes just those, without the general search.
+    if (std::fabs(value) < 100000.0f && text::roundHalfEven2(value) == value) return text::writeCentsText(out, value);
     if (std::isfinite(value)) {
         const auto [end, ec] = std::to_chars(out, out + kMaxSingleChars, value, std::chars_format::fixed);
         if (ec == std::errc()) return end;

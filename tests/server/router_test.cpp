@@ -122,6 +122,17 @@ TEST_F(RouterTest, TheSweepIsTheSameDocumentInPiecesOfAnySize) {
             EXPECT_EQ(pieces, 1u);
         }
     }
+    // A sink that takes each piece's memory and gives back a used string of any length.
+    for (const std::size_t pieceBytes : {1u, 800u}) {
+        std::string joined, spare(3000, 'x');
+        EXPECT_TRUE(service->writeSweep(2, [&](std::string& piece) {
+            joined += piece;
+            piece.swap(spare);
+            spare.assign(joined.size() % 5000, 'y');
+            return true;
+        }, pieceBytes));
+        EXPECT_EQ(joined, kCanadaSweep) << pieceBytes;
+    }
     // A reader that goes away stops the writing at once.
     std::size_t pieces = 0;
     EXPECT_FALSE(service->writeSweep(2, [&](std::string_view) { return ++pieces < 2; }, 1));
