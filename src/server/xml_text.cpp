@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "text/text_forms.h"
 
@@ -61,9 +62,8 @@ char* writeSingle(char* out, float value) {
     // seven significant digits would show 100,000.01 as 100000 while the database and the bank
     // file carry 100,000.01.
     if (value == 0.0f) value = 0.0f;  // no "-0"
-    // A whole number of cents has its cents as its shortest text where singles lie under a
-    // cent apart; below 100,000.00 writeCentsText writes just those, without the general search.
-    if (std::fabs(value) < 100000.0f && text::roundHalfEven2(value) == value) return text::writeCentsText(out, value);
+    // Most amounts are whole cents, whose text needs no search.
+    if (const std::optional<text::Cents> cents = text::exactCents(value)) return text::writeCents(out, *cents);
     if (std::isfinite(value)) {
         const auto [end, ec] = std::to_chars(out, out + kMaxSingleChars, value, std::chars_format::fixed);
         if (ec == std::errc()) return end;

@@ -173,13 +173,23 @@ char* writeCentsText(char* out, float value) {
     // rounded single is the cents themselves (singles there lie under a cent apart), and it has
     // at most seven digits: the single's text is the cents written out, with no search for it.
     if (!(std::fabs(cents) < 1e7)) return writeSingleText(out, static_cast<float>(cents / 100.0));
-    auto whole = static_cast<std::int32_t>(cents);
-    if (whole < 0) {
+    return writeCents(out, static_cast<Cents>(cents));
+}
+
+std::optional<Cents> exactCents(float value) {
+    if (!(std::fabs(value) < 100000.0f)) return std::nullopt;
+    const double cents = wholeCents(value);
+    if (static_cast<float>(cents / 100.0) != value) return std::nullopt;
+    return static_cast<Cents>(cents);
+}
+
+char* writeCents(char* out, Cents cents) {
+    if (cents < 0) {
         *out++ = '-';
-        whole = -whole;
+        cents = -cents;
     }
-    out = std::to_chars(out, out + 8, whole / 100).ptr;
-    const int fraction = whole % 100;
+    out = std::to_chars(out, out + 8, cents / 100).ptr;
+    const auto fraction = static_cast<int>(cents % 100);
     if (fraction != 0) {
         *out++ = '.';
         *out++ = static_cast<char>('0' + fraction / 10);

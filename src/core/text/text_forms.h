@@ -74,6 +74,12 @@ inline constexpr std::size_t kSingleTextMax = 64;
 char* writeSingleText(char* out, float value);
 // The text of roundHalfEven2(value), written as writeSingleText() writes it.
 char* writeCentsText(char* out, float value);
+// The cents of a single that is a whole number of cents below 100,000.00 in magnitude; singles
+// there lie under a cent apart, so those cents are the single's shortest text. Nothing otherwise.
+std::optional<Cents> exactCents(float value);
+// The plain text of a whole number of cents below ten million in magnitude, as
+// writeCentsText() writes it: "12.5", "-0.01", "7".
+char* writeCents(char* out, Cents cents);
 
 // Plain decimal text of a whole number.
 std::string wholeNumber(std::int64_t value);
