@@ -311,13 +311,6 @@ TEST_F(CenterCommands, MemberDatesSortByDateNotByMonth) {
     EXPECT_EQ(column(screen().lstEFTMember, 1), (std::vector<std::string>{"06/30/2009", "12/31/2010", "01/02/2011"}));
 }
 
-TEST_F(CenterCommands, SelectAllOnAnEmptyListOnlySetsTheFlag) {
-    screen().cmdSelectAllCenters.operatorClick();
-    EXPECT_TRUE(state().AllCentersSelected);
-    screen().cmdDeSelectAllCenters.operatorClick();
-    EXPECT_FALSE(state().AllCentersSelected);
-}
-
 TEST_F(CenterCommands, ARefilledListNoLongerCountsAsAllSelected) {
     // Without clearing the flag, "&Details" after a refill would list centers nobody ticked.
     load({sweepRow(1, 7, 10, 0), sweepRow(2, 9, 5, 0)});
@@ -355,13 +348,6 @@ TEST_F(MemberDetails, ListsTheTickedCentersOnTheMemberTab) {
     EXPECT_EQ(control->sweepTable()->filter(), "");
     EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
     EXPECT_TRUE(host.shown().empty());  // no export question on the way
-}
-
-TEST_F(MemberDetails, CanadaInTheCaption) {
-    serveSweep({sweepRow(1, 7, 1, 0)}, 2);
-    screen().optCountry.operatorChoose(2);
-    details({"0007"});
-    EXPECT_EQ(screen().tabEFT.tab(kTabMembers).caption, "Membership Sweep (Canada)");
 }
 
 TEST_F(MemberDetails, ARowWithAMissingShownValueEndsTheFillNamingIt) {
@@ -402,16 +388,6 @@ protected:
     std::string selected() { return screen().lblMerchandiseSelected.caption(); }
     ui::ListView& list() { return screen().lstEFTMember; }
 };
-
-TEST_F(MemberSelection, TicksKeepARunningTotal) {
-    list().operatorSetChecked(0, true);
-    list().operatorSetChecked(1, true);
-    EXPECT_EQ(selected(), "Amount Selected (Total): $ 19.75");
-    list().operatorSetChecked(0, false);
-    EXPECT_EQ(selected(), "Amount Selected (Total): $ 7.25");
-    list().operatorSetChecked(1, false);
-    EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
-}
 
 TEST_F(MemberSelection, SelectAllTakesTheEligibleTotalAndATickClearsTheFlag) {
     screen().cmdSelectAllMerchandise.operatorClick();
