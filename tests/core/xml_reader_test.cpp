@@ -443,28 +443,6 @@ TEST_P(XmlReaderTest, RowsAreSortedByTheKeyAndTheLastOneIsCurrent) {
     EXPECT_EQ(members, (std::vector<int>{2, 4, 1, 3}));
 }
 
-TEST_P(XmlReaderTest, BatchTableSortedByBatchControl) {
-    Table batch = makeTable("rsBatch", batchFields());
-    const std::string target = "EFTMemberBatch.asp?TSQL=BatchList";
-    server.on(target, {"<batches><item><BatchControl>15</BatchControl><CenterID>3</CenterID><Name>C</Name>"
-                       "<MemberID>77</MemberID><ExportedDate>2009-03-05</ExportedDate><Source>2</Source>"
-                       "<Amount>10.5</Amount></item><item><BatchControl>12</BatchControl><Amount>1</Amount></item>"
-                       "</batches>"});
-    ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits), GetParam());
-    ASSERT_EQ(batch.rowCount(), 2u);
-    batch.moveFirst();
-    EXPECT_EQ(batch.integer("BatchControl"), 12);
-    batch.moveNext();
-    EXPECT_EQ(batch.integer("BatchControl"), 15);
-    EXPECT_EQ(batch.text("Name"), "C");
-    EXPECT_EQ(batch.timestamp("ExportedDate"), Timestamp::from(Date{2009, 3, 5}));
-    EXPECT_EQ(batch.integer("Source"), 2);
-    EXPECT_EQ(batch.single("Amount"), 10.5f);
-    // A sweep-only field is not a batch field.
-    server.on(target, {"<batches><item><BatchControl>1</BatchControl><Royalty>1</Royalty></item></batches>"});
-    EXPECT_THROW(ReadXmlRows(batch, server.base() + target, "BatchControl", blockingFetch(limits), GetParam()), EftError);
-}
-
 std::string fileStart(const char* path) {
     std::ifstream in(path);
     std::string line;
