@@ -34,22 +34,6 @@ TEST_F(SweepLoad, DerivesAmountsRowByRowAndKeepsOtherTypesAsSent) {
     EXPECT_EQ(sweepColumn("ConversionRate"), (std::vector<std::string>{"1.25", "1", "1"}));
 }
 
-TEST_F(SweepLoad, AReplyThatIsNotXmlShowsOneBoxAndKeepsLoadDisabled) {
-    server.on("EFTMember.asp?countryID=1&Load=1", {"<html>Server Error</html", 500});
-    screen().cmdLoadData.operatorClick();
-    ASSERT_EQ(host.shown().size(), 1u);
-    const auto& box = host.shown()[0].request;
-    // What failed and why in the text; the address behind "Show Details…".
-    EXPECT_EQ(box.text.rfind("The United States sweep could not be loaded: the server failed (HTTP 500).", 0), 0u)
-        << box.text;
-    EXPECT_NE(box.details.find("EFTMember.asp?countryID=1&Load=1"), std::string::npos) << box.details;
-    EXPECT_EQ(box.icon, MsgIcon::None);
-    EXPECT_EQ(box.buttons, MsgButtons::Ok);
-    EXPECT_EQ(box.title, "");
-    EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
-    EXPECT_FALSE(screen().cmdLoadData.enabled());
-}
-
 TEST_F(SweepLoad, AFailedLoadKeepsTheEarlierCenterList) {
     load({sweepRow(1, 7, 10, 0)});
     serveSweep({sweepRow(1, 8, 10, 0, {{"Royalty", "ten"}})}, 2);
@@ -422,16 +406,6 @@ TEST_F(MemberSelection, OneLineTicksEveryLineOfItsMember) {
     list().operatorSetChecked(0, false);
     EXPECT_EQ(ticks(), (std::vector<bool>{false, true, false}));
     EXPECT_EQ(selected(), "Amount Selected (Total): $ 7.25");
-}
-
-TEST_F(MemberSelection, TotalsAreExactToTheCentOverManyLines) {
-    load(centsAfter(16000, 1000));
-    details({"0007"});
-    EXPECT_EQ(screen().lblMerchandiseEligible.caption(), "Amount Eligible (Total): $ 16,010.00");
-    list().operatorSetChecked(500, true);  // one member: every line follows
-    EXPECT_EQ(selected(), "Amount Selected (Total): $ 16,010.00");
-    list().operatorSetChecked(0, false);
-    EXPECT_EQ(selected(), "Amount Selected (Total): $ 0.00");
 }
 
 TEST_F(MemberSelection, TotalSortsByValueAndTicksMoveWithTheirLines) {

@@ -64,8 +64,13 @@ TEST(GetRefusal, TheSweepLoadNamesAddressAndStatusAndLoadsNothing) {
         EXPECT_FALSE(contains(boxes[0]["text"], ".asp")) << boxes[0]["text"];
         EXPECT_TRUE(contains(boxes[0]["details"], server.base() + kSweepUs)) << boxes[0]["details"];
         EXPECT_TRUE(contains(boxes[0]["text"], "HTTP " + std::to_string(r.status))) << boxes[0]["text"];
-        EXPECT_TRUE(s.last("dump")["lists"]["lstEFTCenter"]["lines"].empty()) << describe(r);
-        EXPECT_EQ(s.last("dump")["mousePointer"], "normal");
+        EXPECT_EQ(boxes[0]["icon"], "none");
+        EXPECT_EQ(boxes[0]["buttons"], "ok");
+        EXPECT_EQ(boxes[0]["title"], "");
+        const auto dump = s.last("dump");
+        EXPECT_TRUE(dump["lists"]["lstEFTCenter"]["lines"].empty()) << describe(r);
+        EXPECT_EQ(dump["mousePointer"], "normal");
+        EXPECT_EQ(dump["buttons"]["cmdLoadData"]["enabled"], false) << "a failed load keeps it disabled";
     }
 }
 
