@@ -2,7 +2,6 @@
 // as the element's event, and the core's changes reach the widgets. Moves that the widgets
 // make on their own never reach the core.
 #include <QComboBox>
-#include <QRadioButton>
 #include <QSignalSpy>
 #include <QStyleOptionViewItem>
 #include <QTest>
@@ -95,14 +94,6 @@ TEST_F(BindingTest, AHeaderClickHasTheCoreSortTheList) {
     EXPECT_EQ(column("lstEFTCenter", dueIn), (QStringList{"7.25", "30.50", "100.00"}));
     EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0015", "0012", "0034"}));
     EXPECT_EQ(widget.control().screen().lstEFTCenter.sortKey(), dueIn);
-}
-
-TEST_F(BindingTest, ChoosingACountryReloadsForThatCountry) {
-    serveDemo();
-    element<QRadioButton>("optCountry", 2)->click();
-    EXPECT_EQ(count(targets("GET"), "EFTMember.asp?countryID=2&Load=1"), 1);
-    EXPECT_TRUE(element<QRadioButton>("optCountry", 2)->isChecked());
-    EXPECT_EQ(column("lstEFTCenter", 1), (QStringList{"0020"}));
 }
 
 // The operator picks "Export Batch": the strip shows it while the question is open, and the
