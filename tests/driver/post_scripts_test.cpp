@@ -95,8 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
                                " Error !  \r\nThe save was not taken: the server failed (HTTP 500).", false},
                       PostCase{"status500WithText", {"Internal error\nat line 3", 500}, false,
                                " Error !  \r\nThe server refused the save (HTTP 500): Internal error", false},
-                      PostCase{"status404Empty", {"", 404}, false,
-                               " Error !  \r\nThe save was not taken: the server has no such page (HTTP 404).", false},
                       PostCase{"status404WithText", {"<html>Not found</html>", 404}, false,
                                " Error !  \r\nThe save was not taken: the server has no such page (HTTP 404).", false},
                       PostCase{"status401", {"Login needed", 401}, false,
