@@ -30,28 +30,6 @@ TEST(Pages, Addresses) {
     for (const auto& c : cases) EXPECT_EQ(c.got, c.expected);
 }
 
-TEST(Pages, SaveBodyOfTheTwoRecordExample) {
-    const std::vector<std::string> records = {
-        "MemberID=1001;Status=14;PersonID=7;PersonType=2;ConversionRate=1;CenterID=12;Source=1;"
-        "Royalty=25;NAC=10;RoyaltyReserve=5;FranchiseFee=40;FranchiseFeeReserve=8;GSTshow=1.75;"
-        "PSTShow=0;NMCshow=0;SweepSequence=1;Trust=False",
-        "MemberID=1002;Status=14;PersonID=7;PersonType=2;ConversionRate=0.75;CenterID=15;Source=2;"
-        "Royalty=22.5;NAC=9;RoyaltyReserve=3;FranchiseFee=37.5;FranchiseFeeReserve=7.5;GSTshow=1.25;"
-        "PSTShow=0.5;NMCshow=0;SweepSequence=2;Trust=True",
-    };
-    const std::string expected =
-        "SQL1=MemberID%3D1001%3BStatus%3D14%3BPersonID%3D7%3BPersonType%3D2%3BConversionRate%3D1%3B"
-        "CenterID%3D12%3BSource%3D1%3BRoyalty%3D25%3BNAC%3D10%3BRoyaltyReserve%3D5%3BFranchiseFee%3D40%3B"
-        "FranchiseFeeReserve%3D8%3BGSTshow%3D1.75%3BPSTShow%3D0%3BNMCshow%3D0%3BSweepSequence%3D1%3B"
-        "Trust%3DFalse&SQL2=MemberID%3D1002%3BStatus%3D14%3BPersonID%3D7%3BPersonType%3D2%3B"
-        "ConversionRate%3D0.75%3BCenterID%3D15%3BSource%3D2%3BRoyalty%3D22.5%3BNAC%3D9%3B"
-        "RoyaltyReserve%3D3%3BFranchiseFee%3D37.5%3BFranchiseFeeReserve%3D7.5%3BGSTshow%3D1.25%3B"
-        "PSTShow%3D0.5%3BNMCshow%3D0%3BSweepSequence%3D2%3BTrust%3DTrue&RecordCount=2";
-    const std::string body = saveBody(records);
-    EXPECT_EQ(body, expected);
-    EXPECT_EQ(body.size(), 604u);
-}
-
 TEST(Pages, SaveBodyFraming) {
     const struct {
         std::vector<std::string> records;

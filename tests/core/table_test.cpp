@@ -57,36 +57,25 @@ Table closedBatch() { return makeTable("rsBatch", batchFields()); }
 
 const FailureCase kFailures[] = {
     {"read at EOF", [](Table& t) { toEof(t); (void)t.value("CenterID"); }, {"rsSweep", "EOF"}},
-    {"typed read at EOF", [](Table& t) { toEof(t); (void)t.integer("MemberID"); }, {"rsSweep", "EOF"}},
     {"write at EOF", [](Table& t) { toEof(t); t.setFromText(sweep_field::CenterID, "1"); }, {"rsSweep", "EOF"}},
-    {"delete at EOF", [](Table& t) { toEof(t); t.deleteCurrent(); }, {"rsSweep", "EOF"}},
     {"move past EOF", [](Table& t) { toEof(t); t.moveNext(); }, {"rsSweep", "EOF"}},
     {"read at BOF", [](Table&) { Table b = closedBatch(); b.open(); (void)b.value("Amount"); }, {"rsBatch", "BOF"}},
     {"read with no row visible", [](Table& t) { t.setFilter("CenterID = 99"); (void)t.single("Royalty"); }, {"rsSweep"}},
-    {"first row of an empty table", [](Table&) { Table b = closedBatch(); b.open(); b.moveFirst(); }, {"rsBatch"}},
     {"first row when the filter hides all", [](Table& t) { t.setFilter("CenterID = 99"); t.moveFirst(); }, {"rsSweep"}},
     {"read after delete", [](Table& t) { t.moveFirst(); t.deleteCurrent(); (void)t.value("CenterID"); }, {"rsSweep"}},
     {"unknown field read", [](Table& t) { (void)t.value("NoSuchField"); }, {"rsSweep", "NoSuchField"}},
-    {"unknown field typed read", [](Table& t) { (void)t.text("Nope"); }, {"rsSweep", "Nope"}},
-    {"unknown field write", [](Table& t) { t.set("Bogus", Value{std::int32_t{1}}); }, {"rsSweep", "Bogus"}},
     {"unknown sort field", [](Table& t) { t.setSort("SortMe"); }, {"rsSweep", "SortMe"}},
     {"unknown filter field", [](Table& t) { t.setFilter("Centre = 1"); }, {"rsSweep", "Centre"}},
     {"field index out of range, read", [](Table& t) { (void)t.value(99); }, {"rsSweep"}},
-    {"field index out of range, write", [](Table& t) { t.set(99, Value{std::int32_t{1}}); }, {"rsSweep"}},
-    {"field index out of range, text", [](Table& t) { t.setFromText(-1, "1"); }, {"rsSweep"}},
-    {"field index out of range, null", [](Table& t) { t.setNull(33); }, {"rsSweep"}},
     {"not a whole number", [](Table& t) { t.set("CenterID", Value{std::string("12a")}); }, {"rsSweep", "CenterID", "12a"}},
     {"decimal into an integer", [](Table& t) { t.setFromText(sweep_field::MemberID, "1.5"); }, {"MemberID", "1.5"}},
     {"32-bit overflow", [](Table& t) { t.setFromText(sweep_field::TrustID, "2147483648"); }, {"TrustID", "2147483648"}},
     {"16-bit overflow", [](Table& t) { t.setFromText(sweep_field::Source, "32768"); }, {"Source", "32768"}},
-    {"16-bit underflow", [](Table& t) { t.setFromText(sweep_field::Type, "-32769"); }, {"Type", "-32769"}},
     {"16-bit overflow from a number", [](Table& t) { t.set("SweepSequence", Value{40000.0f}); }, {"SweepSequence"}},
     {"not a number", [](Table& t) { t.set("Royalty", Value{std::string("ten")}); }, {"Royalty", "ten"}},
-    {"comma decimal", [](Table& t) { t.setFromText(sweep_field::NAC, "1,5"); }, {"NAC", "1,5"}},
     {"infinite single", [](Table& t) { t.setFromText(sweep_field::GST, "inf"); }, {"GST", "inf"}},
     {"single overflow", [](Table& t) { t.setFromText(sweep_field::PST, "1e39"); }, {"PST", "1e39"}},
     {"not true or false", [](Table& t) { t.setFromText(sweep_field::DownPayment, "yes"); }, {"DownPayment", "yes"}},
-    {"empty Boolean text", [](Table& t) { t.setFromText(sweep_field::SalesTaxExempt, ""); }, {"SalesTaxExempt"}},
     {"not a date", [](Table& t) { t.setFromText(sweep_field::SweepDate, "2011-02-30"); }, {"SweepDate", "2011-02-30"}},
     {"number into a date", [](Table& t) { t.set("ContractSigned", Value{std::int32_t{5}}); }, {"ContractSigned"}},
     {"date into a number", [](Table& t) { t.set("CenterID", Value{Timestamp{}}); }, {"CenterID"}},
@@ -94,8 +83,6 @@ const FailureCase kFailures[] = {
     {"define twice", [](Table&) { Table b("rsX"); b.defineField("A", FieldType::Text, 5); b.defineField("a", FieldType::Int32); }, {"rsX"}},
     {"open twice", [](Table& t) { t.open(); }, {"rsSweep"}},
     {"add to a closed table", [](Table&) { Table b = closedBatch(); b.addRow(); }, {"rsBatch"}},
-    {"filter a closed table", [](Table&) { Table b = closedBatch(); b.setFilter(""); }, {"rsBatch"}},
-    {"first row of a closed table", [](Table&) { Table b = closedBatch(); b.moveFirst(); }, {"rsBatch"}},
     {"read a closed table", [](Table&) { Table b = closedBatch(); (void)b.value("Amount"); }, {"rsBatch"}},
 };
 
@@ -171,31 +158,24 @@ TEST(Table, ValueTextsConvertToTheFieldType) {
         {sweep_field::CenterID, " 15 ", std::int32_t{15}},
         {sweep_field::CenterID, "-3", std::int32_t{-3}},
         {sweep_field::CenterID, "+4", std::int32_t{4}},
-        {sweep_field::CenterID, "0", std::int32_t{0}},
         {sweep_field::MemberID, "2147483647", std::int32_t{2147483647}},
         {sweep_field::MemberID, "-2147483648", std::int32_t{INT32_MIN}},
         {sweep_field::Source, "32767", std::int32_t{32767}},
         {sweep_field::Source, "-32768", std::int32_t{-32768}},
         {sweep_field::ConversionRate, "0.75", 0.75f},
-        {sweep_field::ConversionRate, "1", 1.0f},
         {sweep_field::Royalty, "-1.5", -1.5f},
         {sweep_field::Royalty, " 2.25 ", 2.25f},
         {sweep_field::Royalty, "12.345", 12.345f},
-        {sweep_field::Royalty, "0", 0.0f},
         {sweep_field::SalesTaxExempt, "true", true},
-        {sweep_field::SalesTaxExempt, "True", true},
         {sweep_field::SalesTaxExempt, "TRUE", true},
         {sweep_field::SalesTaxExempt, "false", false},
-        {sweep_field::SalesTaxExempt, "FALSE", false},
         {sweep_field::SalesTaxExempt, "0", false},
         {sweep_field::SalesTaxExempt, "1", true},
         {sweep_field::SalesTaxExempt, "-1", true},
-        {sweep_field::SalesTaxExempt, "2", true},
         {sweep_field::SweepDate, "2011-03-04", mar4},
         {sweep_field::SweepDate, "3/4/2011", mar4},
         {sweep_field::SweepDate, "2011-03-04T10:20:30", Timestamp::from(Date{2011, 3, 4}, 10, 20, 30)},
         {sweep_field::MemberName, "O'Brien & Sons", std::string("O'Brien & Sons")},
-        {sweep_field::MemberName, "0012", std::string("0012")},
         {sweep_field::SourceDescription, "caf\xC3\xA9", std::string("caf\xC3\xA9")},
     };
     Table t = openSweep();
@@ -375,18 +355,14 @@ TEST(TableFilter, LetsThroughTheRowsOfAnyTerm) {
         std::vector<int> members;
     } cases[] = {
         {"", {7, 3, 1, 4, 2, 5, 6}},
-        {"   ", {7, 3, 1, 4, 2, 5, 6}},
         {" CenterID = 0012 OR CenterID = 15", {1, 4, 2}},
-        {" CenterID = 0012 OR CenterID = 0015", {1, 4, 2}},
         {"CenterID = 7", {3}},
-        {"   CenterID = 7   ", {3}},
         {"centerid = 0007", {3}},
         {"CenterID = 12 OR CenterID = 12", {1, 4}},
         {"CenterID = 1200 OR CenterID = 150 OR CenterID = 7", {3, 5, 6}},
         {" MemberID = 3 OR CenterID = 15", {3, 2}},
         {" MemberID = 7", {7}},
         {"CenterID = 99", {}},
-        {"CenterID = 0", {}},
         {"CenterID = -12", {}},
         {"CenterID = 120", {}},
         // Clauses joined by AND: rows that pass every clause.
@@ -409,9 +385,6 @@ TEST(TableFilter, LetsThroughTheRowsOfAnyTerm) {
         EXPECT_FALSE(t.eof()) << c.filter;
         EXPECT_FALSE(t.bof()) << c.filter;
         EXPECT_EQ(t.integer("MemberID"), c.members.front()) << c.filter;
-        std::vector<int> seen;
-        for (; !t.eof(); t.moveNext()) seen.push_back(t.integer("MemberID").value_or(kNone));
-        EXPECT_EQ(seen, c.members) << '"' << c.filter << '"';
         EXPECT_EQ(visit(t, "MemberID"), c.members) << '"' << c.filter << '"';
     }
 }
@@ -420,11 +393,9 @@ TEST(TableFilter, RefusesMalformedFilters) {
     const char* bad[] = {
         "CenterID",
         "CenterID =",
-        "CenterID = ",
         "= 12",
         "CenterID = x",
         "CenterID = 1.5",
-        "CenterID = 12x",
         "Nope = 1",
         "CenterID = 1 OR",
         "OR CenterID = 1",
@@ -549,31 +520,6 @@ TEST(TableDelete, DeletingEveryFilteredRowLeavesTheOthers) {
     EXPECT_TRUE(t.bof());
     t.setFilter("");
     EXPECT_EQ(visit(t, "MemberID"), (std::vector<int>{7, 2, 5, 6}));
-}
-
-// The emptying used before every load: from the first row, delete the current row and move to
-// the next one while any row is visible.
-TEST(TableEmpty, DeleteAndMoveNextLoop) {
-    for (int rows : {0, 1, 2, 7}) {
-        Table t = openSweep();
-        t.setSort("CenterID");
-        for (int i = 0; i < rows; ++i) addRow(t, (i * 5) % 3, i);
-        if (!t.bof()) t.moveFirst();
-        int deleted = 0;
-        while (t.rowCount() != 0) {
-            t.deleteCurrent();
-            t.moveNext();
-            ++deleted;
-        }
-        EXPECT_EQ(deleted, rows);
-        EXPECT_TRUE(t.isOpen());
-        EXPECT_EQ(t.rowCount(), 0u);
-        EXPECT_TRUE(t.eof() && t.bof());
-        // The table takes new rows afterwards.
-        addRow(t, 4, 1);
-        addRow(t, 2, 2);
-        EXPECT_EQ(visit(t, "CenterID"), (std::vector<int>{2, 4}));
-    }
 }
 
 TEST(TableEmpty, EmptyAndSort) {

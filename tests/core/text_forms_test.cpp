@@ -23,31 +23,19 @@ struct FloatText {
 // and 1.005f lie just below the half and 12.345f, 1.115f and 0.045f just above it.
 TEST(TextForms, AmountRoundsHalfAwayFromZero) {
     const FloatText cases[] = {
-        {0.0f, "0.00"},          {1.0f, "1.00"},        {0.125f, "0.13"},        {-0.125f, "-0.13"},
-        {0.375f, "0.38"},        {-0.375f, "-0.38"},    {1234.5f, "1234.50"},    {-1234.5f, "-1234.50"},
-        {0.005f, "0.00"},        {2.675f, "2.67"},      {1.005f, "1.00"},        {12.345f, "12.35"},
-        {1.115f, "1.12"},        {0.045f, "0.05"},      {-12.345f, "-12.35"},    {15.5f, "15.50"},
-        {0.25f, "0.25"},         {99.995f, "100.00"},   {1234567.5f, "1234567.50"},
-        {16777216.0f, "16777216.00"}, {-0.75f, "-0.75"}, {0.1f, "0.10"},
+        {0.0f, "0.00"},     {0.125f, "0.13"},   {-0.125f, "-0.13"},  {0.375f, "0.38"},
+        {-1234.5f, "-1234.50"}, {0.005f, "0.00"}, {2.675f, "2.67"},   {1.005f, "1.00"},
+        {12.345f, "12.35"}, {1.115f, "1.12"},   {0.045f, "0.05"},    {99.995f, "100.00"},
+        {16777216.0f, "16777216.00"}, {0.1f, "0.10"},
     };
     for (const auto& c : cases) EXPECT_EQ(amount(c.value), c.text) << "value " << c.value;
 }
 
 TEST(TextForms, MoneyGroupsThousands) {
     const FloatText cases[] = {
-        {0.0f, "0.00"},
-        {0.125f, "0.13"},
-        {999.5f, "999.50"},
-        {1000.0f, "1,000.00"},
-        {1234.5f, "1,234.50"},
-        {-1234.5f, "-1,234.50"},
-        {12345.25f, "12,345.25"},
-        {123456.75f, "123,456.75"},
-        {1234567.5f, "1,234,567.50"},
-        {-1234567.5f, "-1,234,567.50"},
-        {1000000.0f, "1,000,000.00"},
-        {1.0e9f, "1,000,000,000.00"},
-        {-999.0f, "-999.00"},
+        {0.125f, "0.13"},          {999.5f, "999.50"},         {1000.0f, "1,000.00"},
+        {-1234.5f, "-1,234.50"},   {123456.75f, "123,456.75"}, {-1234567.5f, "-1,234,567.50"},
+        {1.0e9f, "1,000,000,000.00"}, {-999.0f, "-999.00"},
     };
     for (const auto& c : cases) EXPECT_EQ(money(c.value), c.text) << "value " << c.value;
 }
@@ -115,10 +103,8 @@ TEST(TextForms, RoundHalfEven2) {
         float rounded;
     } cases[] = {
         {0.125f, 0.12f},   {0.375f, 0.38f},    {-0.125f, -0.12f},  {-0.375f, -0.38f},
-        {0.625f, 0.62f},   {0.875f, 0.88f},    {12.345f, 12.35f},  {2.675f, 2.67f},
-        {1.005f, 1.0f},    {0.045f, 0.05f},    {12.5f, 12.5f},     {22.5f, 22.5f},
-        {0.0f, 0.0f},      {1.0f, 1.0f},       {37.5f, 37.5f},     {0.004f, 0.0f},
-        {-12.345f, -12.35f}, {1234.5678f, 1234.57f},
+        {0.625f, 0.62f},   {12.345f, 12.35f},  {2.675f, 2.67f},    {1.005f, 1.0f},
+        {0.004f, 0.0f},    {1234.5678f, 1234.57f},
     };
     for (const auto& c : cases) EXPECT_EQ(roundHalfEven2(c.value), c.rounded) << "value " << c.value;
 }
@@ -141,13 +127,9 @@ TEST(TextForms, RoundHalfEven2KeepsTwoDecimalNumbers) {
 
 TEST(TextForms, SingleText) {
     const FloatText cases[] = {
-        {1.0f, "1"},          {0.75f, "0.75"},          {37.5f, "37.5"},     {0.0f, "0"},
-        {-0.0f, "0"},         {22.5f, "22.5"},          {1.25f, "1.25"},     {0.12f, "0.12"},
-        {12.35f, "12.35"},    {0.1f, "0.1"},            {100.0f, "100"},     {-12.5f, "-12.5"},
-        {-0.75f, "-0.75"},    {1e-3f, "0.001"},         {1e-7f, "0.0000001"},
-        {123456.78f, "123456.8"}, {-123456.78f, "-123456.8"}, {1234567.0f, "1234567"},
-        {12345678.0f, "12345680"}, {16777216.0f, "16777220"}, {1.0e9f, "1000000000"},
-        {3.1415927f, "3.141593"}, {0.3f, "0.3"},          {7.5f, "7.5"},
+        {0.0f, "0"},          {-0.0f, "0"},             {1e-3f, "0.001"},    {1e-7f, "0.0000001"},
+        {123456.78f, "123456.8"}, {-123456.78f, "-123456.8"}, {12345678.0f, "12345680"},
+        {16777216.0f, "16777220"}, {1.0e9f, "1000000000"}, {3.1415927f, "3.141593"},
     };
     for (const auto& c : cases) EXPECT_EQ(singleText(c.value), c.text) << "value " << c.value;
 }
@@ -218,20 +200,6 @@ TEST(TextForms, ParseSingle) {
         {"1 2", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(parseSingle(c.text), c.value) << "text \"" << c.text << "\"";
-}
-
-// The "Total" text of a list line is read back as a number: the amount form must read back as
-// the amount rounded to cents.
-TEST(TextForms, AmountAndMoneyReadBack) {
-    const float values[] = {0.0f, 0.125f, -0.125f, 15.5f, 1234.5f, -98765.43f, 1234567.5f, 0.01f};
-    for (float v : values) {
-        const auto a = parseSingle(amount(v));
-        const auto m = parseSingle(money(v));
-        ASSERT_TRUE(a.has_value()) << amount(v);
-        ASSERT_TRUE(m.has_value()) << money(v);
-        EXPECT_EQ(*a, *m) << v;
-        EXPECT_NEAR(*a, v, 0.0051f) << v;
-    }
 }
 
 // Totals are kept in cents: the cents of an amount are what its "0.00" form shows, and that

@@ -133,35 +133,6 @@ TEST(XmlStream, ExpatTakesOverExactlyWhereThePlainFormEnds) {
     }
 }
 
-TEST(XmlStream, WhatThePiecesMakeUp) {
-    Table t = makeTable("rsSweep", sweepFields());
-    readXmlRowsFromBuffer(t, kReplies[0], "CenterID", "memory", 3);
-    ASSERT_EQ(t.rowCount(), 3u);  // two elements and the stray text
-    t.moveFirst();
-    EXPECT_FALSE(t.integer("CenterID").has_value());  // the text record sorts first
-    t.moveNext();
-    EXPECT_EQ(t.text("MemberName"), "D");
-    EXPECT_EQ(t.text("SourceDescription"), "note");  // a comment in a field element is a value
-    EXPECT_EQ(t.integer("TrustID"), 6);
-    t.moveNext();
-    EXPECT_EQ(t.text("MemberName"), "H\xC3\xA9l\xC3\xA8ne & C\xC3\xB4t\xC3\xA9");
-    EXPECT_EQ(t.text("CenterName"), "Caf\xC3\xA9 <Nord>");
-    EXPECT_EQ(t.text("SourceDescription"), "<Card> & cash");
-
-    readXmlRowsFromBuffer(t, kReplies[1], "CenterID", "memory", 1);
-    t.moveFirst();
-    EXPECT_EQ(t.text("CenterName"), "Caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cquoted\xE2\x80\x9D");
-
-    const Outcome failed = readInPieces(kReplies[2], 7);
-    EXPECT_NE(failed.failure.find("record 3"), std::string::npos) << failed.failure;
-    EXPECT_NE(failed.failure.find("Bogus"), std::string::npos) << failed.failure;
-    ASSERT_EQ(failed.rows.size(), 3u);
-    EXPECT_NE(failed.rows[2].find("|M|"), std::string::npos) << "the row being filled keeps its fields";
-    const Outcome broken = readInPieces(kReplies[3], 5);
-    EXPECT_NE(broken.failure.find("not XML"), std::string::npos) << broken.failure;
-    EXPECT_EQ(broken.rows.size(), 3u);
-}
-
 // A fetch that offers the reply in fixed pieces and stops when the reader declines one.
 struct PieceFetch {
     std::string body;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "control/context.h"
 #include "support/canned_server.h"
@@ -63,82 +64,48 @@ TEST(GetRefusal, TheSweepLoadNamesAddressAndStatusAndLoadsNothing) {
         EXPECT_FALSE(contains(boxes[0]["text"], ".asp")) << boxes[0]["text"];
         EXPECT_TRUE(contains(boxes[0]["details"], server.base() + kSweepUs)) << boxes[0]["details"];
         EXPECT_TRUE(contains(boxes[0]["text"], "HTTP " + std::to_string(r.status))) << boxes[0]["text"];
-        EXPECT_TRUE(s.last("dump")["lists"]["lstEFTCenter"]["lines"].empty()) << describe(r);
-        EXPECT_EQ(s.last("dump")["mousePointer"], "normal");
-    }
-}
-
-// A batch list that is refused or broken offers nothing of it, nor of the list before: one box
-// says why, and the box is down to its prompt.
-TEST(GetRefusal, AFailedBatchListSaysWhyAndOffersNothing) {
-    std::vector<std::pair<CannedServer::Reply, std::string>> failures{{{"not xml"}, "not XML"}};
-    for (const Refusal& r : kRefusals)
-        failures.push_back({{r.withBody ? sweepReply({batchItem(99, 8, 2001)}) : "", r.status},
-                            "HTTP " + std::to_string(r.status)});
-    for (const auto& [failure, says] : failures) {
-        CannedServer server;
-        server.on(kBatchList, {sweepReply({batchItem(12, 7, 1001)})});
-        DriverSession s;
-        s.define("SERVER", server.base());
-        ASSERT_EQ(s.run("set-variables $SERVER 7 2\ntab 3\nchoose cmbBatches 1\n"), 0);
-        server.on(kBatchList, failure);
-        ASSERT_EQ(s.run("tab 0\ntab 3\ndump\n"), 0);
-        const auto boxes = s.all("msgbox");
-        ASSERT_EQ(boxes.size(), 1u) << says;
-        EXPECT_EQ(boxes[0]["title"], "ERROR");
-        EXPECT_TRUE(contains(boxes[0]["text"], says)) << boxes[0]["text"];
+        EXPECT_EQ(boxes[0]["icon"], "none");
+        EXPECT_EQ(boxes[0]["buttons"], "ok");
+        EXPECT_EQ(boxes[0]["title"], "");
         const auto dump = s.last("dump");
-        EXPECT_EQ(dump["combo"]["entries"].size(), 1u) << says;
-        EXPECT_TRUE(dump["lists"]["lstBatchDetails"]["lines"].empty());
+        EXPECT_TRUE(dump["lists"]["lstEFTCenter"]["lines"].empty()) << describe(r);
         EXPECT_EQ(dump["mousePointer"], "normal");
+        EXPECT_EQ(dump["buttons"]["cmdLoadData"]["enabled"], false) << "a failed load keeps it disabled";
     }
 }
 
-TEST(GetRefusal, TheExportSaysItFailedOnceThenMovesOn) {
-    for (const Refusal& r : kRefusals) {
-        CannedServer server;
-        server.on(kExport, {r.withBody ? "<Export>Batch 3 exported</Export>" : "", r.status});
-        server.on(kBatchList, {"<rows/>"});
-        DriverSession s;
-        s.define("SERVER", server.base());
-        ASSERT_EQ(s.run("set-variables $SERVER 7 2\nanswer yes\ntab 2\ndump\n"), 0);
-        const auto boxes = s.all("msgbox");
-        ASSERT_EQ(boxes.size(), 2u) << describe(r);
-        EXPECT_EQ(boxes[1]["title"], "EFT Batch Generation");
-        EXPECT_EQ(boxes[1]["icon"], "critical");
-        EXPECT_TRUE(contains(boxes[1]["text"], "HTTP " + std::to_string(r.status))) << boxes[1]["text"];
-        EXPECT_FALSE(contains(boxes[1]["text"], kExport)) << boxes[1]["text"];
-        EXPECT_TRUE(contains(boxes[1]["details"], kExport)) << boxes[1]["details"];
-        EXPECT_EQ(s.last("dump")["selectedTab"], 3);
-    }
-}
-
-TEST(ExportFailure, ServerDownEmptyAndNotXmlEachShowOneErrorBox) {
+// Every way the export can fail shows one box that says so, the address behind "Show
+// Details…", and moves on to "Update Batch Status".
+TEST(ExportFailure, EachShowsOneErrorBoxAndMovesOn) {
+    const std::string unread = "The batch export failed: the server's report could not be read.";
     const struct {
         const char* name;
-        const char* reply;  // nullptr: nothing listens
-        const char* says;     // in the box's text
-        const char* details;  // behind "Show Details…"
+        std::optional<CannedServer::Reply> reply;  // nothing: nothing listens
+        std::string says;                          // in the box's text
+        const char* details;                       // behind "Show Details…"
     } cases[] = {
-        {"down", nullptr, "The batch export failed: the server could not be reached.", "the page could not be fetched"},
-        {"empty", "", "The batch export failed: the server's report could not be read.", "the reply is empty"},
-        {"notXml", "Export done, 3 files", "The batch export failed: the server's report could not be read.",
-         "the reply is not XML"},
-        {"loginPage", "<html><body><p>Please log in</p></body></html>",
-         "The batch export failed: the server's report could not be read.", "its document element is <html>"},
+        {"down", std::nullopt, "The batch export failed: the server could not be reached.", "the page could not be fetched"},
+        {"empty", CannedServer::Reply{""}, unread, "the reply is empty"},
+        {"notXml", CannedServer::Reply{"Export done, 3 files"}, unread, "the reply is not XML"},
+        {"loginPage", CannedServer::Reply{"<html><body><p>Please log in</p></body></html>"}, unread,
+         "its document element is <html>"},
+        {"refusedWithAReport", CannedServer::Reply{"<Export>Batch 3 exported</Export>", 500}, "HTTP 500", kExport.c_str()},
+        {"refusedEmpty", CannedServer::Reply{"", 404}, "HTTP 404", kExport.c_str()},
     };
     for (const auto& c : cases) {
         CannedServer server;
         server.on(kBatchList, {"<rows/>"});
-        if (c.reply) server.on(kExport, {c.reply});
+        if (c.reply) server.on(kExport, *c.reply);
         DriverSession s;
         s.define("SERVER", c.reply ? server.base() : "http://127.0.0.1:9/eft/");
         ASSERT_EQ(s.run("set-variables $SERVER 7 2\nanswer yes\ntab 2\ndump\n"), 0);
         const auto boxes = s.all("msgbox");
         // With the server down, the batch list read on "Update Batch Status" fails too.
         ASSERT_EQ(boxes.size(), c.reply ? 2u : 3u) << c.name;
+        EXPECT_EQ(boxes[1]["title"], "EFT Batch Generation") << c.name;
         EXPECT_EQ(boxes[1]["icon"], "critical") << c.name;
         EXPECT_TRUE(contains(boxes[1]["text"], c.says)) << boxes[1]["text"];
+        EXPECT_FALSE(contains(boxes[1]["text"], ".asp")) << boxes[1]["text"];
         EXPECT_TRUE(contains(boxes[1]["details"], c.details)) << boxes[1]["details"];
         EXPECT_EQ(s.last("dump")["selectedTab"], 3) << c.name;
     }
@@ -280,6 +247,11 @@ TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
         {"dbWithEquals", "--embedded-server --seed-demo --db=" + db.string(),
          "set-variables $SERVER 7 2\\nclick cmdLoadData\\n", 0, ""},
         {"switchWithAValue", "--no-fail-on-error=yes", "dump\\n", 2, "usage"},
+        {"idleLimitZero", "--low-speed-seconds 0", "dump\\n", 2, ""},
+        {"timeoutNotANumber", "--get-timeout-ms ten", "dump\\n", 2, ""},
+        {"negativeReplyCap", "--max-reply-bytes=-5", "dump\\n", 2, ""},
+        {"missingValue", "--connect-timeout-ms", "dump\\n", 2, ""},
+        {"emptyCaFile", "--ca-file=", "dump\\n", 2, ""},
     };
     for (const auto& c : cases) {
         const auto [rc, output] = runDriver(c.options, c.script);
@@ -288,13 +260,6 @@ TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
     }
     EXPECT_TRUE(fs::exists(db)) << "--db=FILE names the embedded server's database";
     fs::remove(db);
-}
-
-TEST(DriverOptions, BadValuesAreRefused) {
-    for (const char* options : {"--low-speed-seconds 0", "--get-timeout-ms ten", "--max-reply-bytes=-5",
-                                "--connect-timeout-ms", "--ca-file="}) {
-        EXPECT_EQ(runDriver(options, "dump\\n").first, 2) << options;
-    }
 }
 
 TEST(Progress, NoticesRiseToTheTotalAndBusyBracketsEachWait) {

@@ -170,9 +170,7 @@ TEST(QtHostServicesTest, FocusGoesOnlyToWidgetsOnScreen) {
 TEST(QtHostServicesTest, SetVariablesStoresEvenWhenTheFocusCannotBeGiven) {
     EftMembWidget widget;
     widget.setVariables(QStringLiteral("http://example.invalid/eft/"), 70'000, 3);
-    EXPECT_EQ(widget.serverAddress(), QStringLiteral("http://example.invalid/eft/"));
-    EXPECT_EQ(widget.personId(), 70'000);
-    EXPECT_EQ(widget.personType(), 3);
+    EXPECT_EQ(widget.control().state().PersonID, 70'000);
     EXPECT_FALSE(widget.control().screen().focus().has_value());
 
     widget.show();

@@ -186,25 +186,5 @@ TEST_F(SignalsTest, EveryFailureShownIsAnError) {
     EXPECT_EQ(errors.count(), 3);
 }
 
-// Busy and progress come from the core's transfers.
-TEST_F(SignalsTest, ATransferIsBusyAndItsProgressRisesToItsSize) {
-    std::vector<Row> rows;
-    for (int i = 0; i < 400; ++i) rows.push_back(sweepRow(1000 + i, 10 + i % 7, "1", "0"));
-    const std::string reply = eft::test::sweepReply(rows);
-    server.on("EFTMember.asp?countryID=1&Load=1", {reply});
-    QSignalSpy busy(&widget, &EftMembWidget::busyChanged);
-    QSignalSpy progress(&widget, &EftMembWidget::transferProgress);
-    click("cmdLoadData");
-    if (busy.isEmpty()) GTEST_SKIP() << "the core does not report its transfers";
-    EXPECT_EQ(all(busy), (QList<QVariantList>{{true}, {false}}));
-    ASSERT_FALSE(progress.isEmpty());
-    qint64 last = 0;
-    for (const auto& args : progress) {
-        EXPECT_GE(args[0].toLongLong(), last) << "never falls back";
-        last = args[0].toLongLong();
-    }
-    EXPECT_EQ(last, static_cast<qint64>(reply.size()));
-}
-
 }  // namespace
 }  // namespace eft::qt::test
