@@ -38,8 +38,9 @@ endforeach()
 # whose own symbols (members, vtable, typeinfo) go with it. The widget library holds the core and
 # exports the control's API beside the widget; the server library keeps its part of the core
 # local, so a host loading both finds each of the project's symbols in one library only. The
-# Designer plugin exports only the entry points Qt gives it. A library missing from this table,
-# a name it lacks or a project symbol beyond it fails.
+# Designer plugin exports only the entry points Qt gives it. A library missing from this table
+# (the shared ones by their versioned name, so an unversioned one is missing too), a name it
+# lacks or a project symbol beyond it fails.
 set(installed_api
   "libeftmemb_qt.so.2=eft::qt::EftMembWidget,eft::EFTMemb,eft::HostServices,eft::libraryVersion"
   "libeftmemb_server.so.2=eft::server::EmbeddedServer"
