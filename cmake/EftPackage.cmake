@@ -1,5 +1,6 @@
-# What a host builds against: the CMake package (find_package(EFTMemb) gives EFTMemb::Core,
-# EFTMemb::Server and, with Qt, EFTMemb::Widget) and a pkg-config file for the core.
+# What a host builds against: the CMake package (find_package(EFTMemb) gives EFTMemb::Server
+# and, with Qt, EFTMemb::Widget, which also carries the control's API of <eftmemb/control.h>)
+# and a pkg-config file for the widget library.
 include(CMakePackageConfigHelpers)
 set(EFT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/EFTMemb)
 install(EXPORT EFTMembTargets NAMESPACE EFTMemb:: DESTINATION ${EFT_CMAKE_DIR} COMPONENT devel)
@@ -11,8 +12,10 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/EFTMembConfig.cmake ${CMAKE_CURRENT_BI
   DESTINATION ${EFT_CMAKE_DIR} COMPONENT devel)
 
 # The .pc file finds its prefix from its own place, so the tree can be installed anywhere.
-file(RELATIVE_PATH EFT_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-string(REGEX REPLACE "/$" "" EFT_PC_TO_PREFIX "${EFT_PC_TO_PREFIX}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/eftmemb-core.pc.in ${CMAKE_CURRENT_BINARY_DIR}/eftmemb-core.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eftmemb-core.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT devel)
+if(EFTMEMB_BUILD_QT)
+  file(RELATIVE_PATH EFT_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+  string(REGEX REPLACE "/$" "" EFT_PC_TO_PREFIX "${EFT_PC_TO_PREFIX}")
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/eftmemb-widget.pc.in ${CMAKE_CURRENT_BINARY_DIR}/eftmemb-widget.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eftmemb-widget.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT devel)
+endif()

@@ -24,7 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The project's own libraries are found in the build tree; the packages say which holds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-  ${PROJECT_BINARY_DIR}/src/core ${PROJECT_BINARY_DIR}/src/server ${PROJECT_BINARY_DIR}/src/qt)
+  ${PROJECT_BINARY_DIR}/src/server ${PROJECT_BINARY_DIR}/src/qt)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

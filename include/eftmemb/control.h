@@ -5,7 +5,8 @@
 ///
 /// The Qt widget in <eftmemb/eftmemb_widget.h> is how a host embeds the control; this header
 /// gives the types its API names. It stands alone: the library's internal types (the screen's
-/// element models, the tables, the state values) are named only by declaration.
+/// element models, the tables, the state values) are named only by declaration. What it declares
+/// is defined in the widget library (EFTMemb::Widget, libeftmemb_qt), which holds the whole core.
 ///
 /// Threads: everything here belongs to the thread that created the control, the host's GUI
 /// thread. Nothing may be called from another thread.
@@ -14,6 +15,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include <eftmemb/eftmemb_core_export.h>
 
 namespace eft {
 
@@ -61,7 +64,7 @@ struct MessageBoxRequest {
 /// Re-entrancy: processEvents() and messageBox() run the host's event loop; the control's own
 /// handlers may run inside them (the operator's clicks during a request wait are ignored, a
 /// post's reply is handled there).
-class HostServices {
+class EFTMEMB_CORE_EXPORT HostServices {
 public:
     virtual ~HostServices() = default;
     /// @brief Shows a modal box and returns the operator's answer.
@@ -131,7 +134,7 @@ struct ControlState;
 /// A host creates it with its services, calls SetVariables with the server base address and
 /// the signed-in operator, and from then on the operator's input drives it. The control calls
 /// its host only through HostServices and keeps nothing between runs. GUI thread only.
-class EFTMemb {
+class EFTMEMB_CORE_EXPORT EFTMemb {
 public:
     /// @brief UserControl_Initialize: the fixed screen, the version captions, the country, the
     /// tables. Nothing is fetched.
@@ -168,22 +171,23 @@ public:
     std::string urlEncode(const std::string& theData) const;
 
     /// The library's own views and tools reach the screen's element models, the state values
-    /// and the tables through these; their types are not part of the installed API.
-    ui::Screen& screen();
-    const ControlState& state() const;
-    const Table* sweepTable() const;
-    const Table& batchTable() const;
+    /// and the tables through these; their types are not part of the installed API, and the
+    /// library does not export them.
+    EFTMEMB_CORE_NO_EXPORT ui::Screen& screen();
+    EFTMEMB_CORE_NO_EXPORT const ControlState& state() const;
+    EFTMEMB_CORE_NO_EXPORT const Table* sweepTable() const;
+    EFTMEMB_CORE_NO_EXPORT const Table& batchTable() const;
 
 private:
-    void wireEvents();
+    EFTMEMB_CORE_NO_EXPORT void wireEvents();
     template <typename F>
-    auto handler(F f);
+    EFTMEMB_CORE_NO_EXPORT auto handler(F f);
 
     std::shared_ptr<Context> ctx_;
 };
 
 /// @brief The library's version ("2.0.7"), as both version labels show it; the same as
 /// EFTMEMB_VERSION_STRING of <eftmemb/version.h> for the headers built against.
-std::string libraryVersion();
+EFTMEMB_CORE_EXPORT std::string libraryVersion();
 
 }  // namespace eft

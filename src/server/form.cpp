@@ -42,7 +42,9 @@ bool hidden(long cp) {
 std::string escapedText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    char buf[16];
+    // Room for any long in hex: a sanitized build's range analysis cannot see that cp is a code
+    // point and warns about a smaller buffer.
+    char buf[24];
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c < 0x7F) {

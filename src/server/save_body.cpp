@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "members/member_save.h"
+#include "members/save_record_text.h"
 
 namespace eft::server {
 namespace {

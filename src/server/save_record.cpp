@@ -1,6 +1,6 @@
 #include "save_record.h"
 
-#include "members/member_save.h"
+#include "members/save_record_text.h"
 
 #include <charconv>
 #include <cmath>

@@ -19,8 +19,8 @@ run("install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 # The installed API is these headers and nothing else.
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 list(SORT headers)
-set(expected eftmemb/control.h eftmemb/eftmemb_qt_export.h eftmemb/eftmemb_server_export.h eftmemb/eftmemb_widget.h
-    eftmemb/embedded_server.h eftmemb/version.h)
+set(expected eftmemb/control.h eftmemb/eftmemb_core_export.h eftmemb/eftmemb_qt_export.h
+    eftmemb/eftmemb_server_export.h eftmemb/eftmemb_widget.h eftmemb/embedded_server.h eftmemb/version.h)
 if(NOT headers STREQUAL expected)
   message(FATAL_ERROR "installed headers: ${headers}\nexpected: ${expected}")
 endif()
@@ -28,43 +28,75 @@ endif()
 foreach(header ${headers})
   file(STRINGS ${prefix}/include/${header} includes REGEX "^#include")
   foreach(line ${includes})
-    if(line MATCHES "\"" OR (line MATCHES "<eftmemb/" AND NOT line MATCHES "<eftmemb/(control|version|eftmemb_qt_export|eftmemb_server_export).h>"))
+    if(line MATCHES "\"" OR (line MATCHES "<eftmemb/" AND NOT line MATCHES "<eftmemb/(control|version|eftmemb_(core|qt|server)_export).h>"))
       message(FATAL_ERROR "${header} includes a header that is not installed: ${line}")
     endif()
   endforeach()
 endforeach()
 
-# Shared libraries carry their interface version.
-file(GLOB sonames ${prefix}/lib*/libeftmemb_core.so.2 ${prefix}/lib*/*/libeftmemb_core.so.2
-     ${prefix}/lib*/libeftmemb_qt.so.2 ${prefix}/lib*/*/libeftmemb_qt.so.2)
-list(LENGTH sonames found)
-if(NOT found EQUAL 2)
-  message(FATAL_ERROR "no versioned libeftmemb_core.so.2 and libeftmemb_qt.so.2 in ${prefix}: ${sonames}")
-endif()
-
-# The widget and server libraries export their installed class and nothing else of the project.
-foreach(lib_api "libeftmemb_qt.so.2=eft::qt::EftMembWidget" "libeftmemb_server.so.2=eft::server::EmbeddedServer")
-  string(REPLACE "=" ";" lib_api "${lib_api}")
-  list(GET lib_api 0 lib)
-  list(GET lib_api 1 api)
-  file(GLOB_RECURSE path ${prefix}/*/${lib})
-  run("symbols of ${lib}" nm -DC --defined-only ${path})
-  string(REPLACE "\n" ";" symbols "${last_output}")
-  set(exported 0)
-  foreach(line IN LISTS symbols)
-    # The project's own functions and classes; a standard template instantiated on a project
-    # type is weak and shared by whoever needs it, whatever the library's visibility.
-    if(line MATCHES " [A-Za-z] eft::" AND NOT line MATCHES "${api}")
-      message(FATAL_ERROR "${lib} exports a symbol outside its installed API: ${line}")
-    endif()
-    if(line MATCHES "${api}")
-      math(EXPR exported "${exported} + 1")
+# Every library installed and what of the project it may export, each name a class or function
+# whose own symbols (members, vtable, typeinfo) go with it. The widget library holds the core and
+# exports the control's API beside the widget; the server library keeps its part of the core
+# local, so a host loading both finds each of the project's symbols in one library only. The
+# Designer plugin exports only the entry points Qt gives it. A library missing from this table
+# (the shared ones by their versioned name, so an unversioned one is missing too), a name it
+# lacks or a project symbol beyond it fails.
+set(installed_api
+  "libeftmemb_qt.so.2=eft::qt::EftMembWidget,eft::EFTMemb,eft::HostServices,eft::libraryVersion"
+  "libeftmemb_server.so.2=eft::server::EmbeddedServer"
+  "libeftmemb_designer.so=qt_plugin_instance")
+file(GLOB_RECURSE installed_libs LIST_DIRECTORIES false ${prefix}/*.so ${prefix}/*.so.*)
+set(checked "")
+foreach(path IN LISTS installed_libs)
+  get_filename_component(lib ${path} NAME)
+  if(IS_SYMLINK ${path})
+    continue()
+  endif()
+  string(REGEX REPLACE "\\.so\\.2\\.[0-9.]+$" ".so.2" soname ${lib})
+  set(api "")
+  foreach(entry IN LISTS installed_api)
+    if(entry MATCHES "^${soname}=(.*)$")
+      string(REPLACE "," ";" api "${CMAKE_MATCH_1}")
     endif()
   endforeach()
-  if(exported EQUAL 0)
-    message(FATAL_ERROR "${lib} does not export ${api}")
+  if(api STREQUAL "")
+    message(FATAL_ERROR "${lib} is installed but has no entry in the table of exported APIs")
   endif()
+  list(APPEND checked ${soname})
+  run("symbols of ${lib}" nm -DC --defined-only ${path})
+  string(REPLACE "\n" ";" symbols "${last_output}")
+  foreach(name IN LISTS api)
+    set(found_${name} FALSE)
+  endforeach()
+  foreach(line IN LISTS symbols)
+    # The symbol's name without the kind of object it is; a standard template instantiated on
+    # a project type (std::...<eft::...>) is weak and shared by whoever needs it, whatever the
+    # library's visibility, so only names in the project's namespace count.
+    string(REGEX REPLACE "^[0-9a-f]* *[A-Za-z] " "" name "${line}")
+    string(REGEX REPLACE "^(typeinfo name for |typeinfo for |vtable for |VTT for |construction vtable for |guard variable for |(non-)?virtual thunk to )" "" name "${name}")
+    # A template function's name starts with its return type.
+    string(REGEX REPLACE "^[A-Za-z_:]+[&* ]+(eft::)" "\\1" name "${name}")
+    set(allowed FALSE)
+    foreach(api_name IN LISTS api)
+      if(name MATCHES "^${api_name}($|[:(<[ ])")
+        set(allowed TRUE)
+        set(found_${api_name} TRUE)
+      endif()
+    endforeach()
+    if(NOT allowed AND name MATCHES "^eft::")
+      message(FATAL_ERROR "${lib} exports a symbol outside its installed API: ${line}")
+    endif()
+  endforeach()
+  foreach(name IN LISTS api)
+    if(NOT found_${name})
+      message(FATAL_ERROR "${lib} does not export ${name}")
+    endif()
+  endforeach()
 endforeach()
+list(SORT checked)
+if(NOT checked STREQUAL "libeftmemb_designer.so;libeftmemb_qt.so.2;libeftmemb_server.so.2")
+  message(FATAL_ERROR "installed libraries: ${checked}\nexpected the widget, server and Designer plugin libraries")
+endif()
 
 file(GLOB_RECURSE plugin ${prefix}/*/libeftmemb_designer.so)
 if(NOT plugin)
@@ -73,7 +105,7 @@ endif()
 file(COPY ${SOURCE_DIR}/ DESTINATION ${WORK_DIR}/src)
 run("designer form" ${FORM_TOOL} ${plugin} ${WORK_DIR}/src/host_form.ui)
 
-file(GLOB_RECURSE pc_file ${prefix}/*/eftmemb-core.pc)
+file(GLOB_RECURSE pc_file ${prefix}/*/eftmemb-widget.pc)
 get_filename_component(pc_dir "${pc_file}" DIRECTORY)
 set(ENV{PKG_CONFIG_PATH} ${pc_dir})
 run("configure" ${CMAKE_COMMAND} -S ${WORK_DIR}/src -B ${WORK_DIR}/build -G ${GENERATOR}

@@ -46,9 +46,9 @@ endforeach()
 
 expect_in("${contents_server}" "the server package"
   "./usr/bin/eft-server" "./usr/bin/eft-driver" "./usr/lib/systemd/system/eft-server.service"
-  "./usr/share/doc/eftmemb/eft-server.env" "./usr/share/man/man1/eft-server.1" "libeftmemb_core.so.2"
-  "libeftmemb_server.so.2")
-expect_not_in("${contents_server}" "the server package" "libeftmemb_qt" "eft-host" "./usr/include/")
+  "./usr/share/doc/eftmemb/eft-server.env" "./usr/share/man/man1/eft-server.1" "libeftmemb_server.so.2")
+# The core lives inside the two libraries, not as a library of its own.
+expect_not_in("${contents_server}" "the server package" "libeftmemb_qt" "libeftmemb_core" "eft-host" "./usr/include/")
 expect_in("${control_server}" "the server package's control" "Package: eftmemb-server" "postinst" "prerm" "postrm" "sqlite3"
   "adduser")
 # No Qt library, directly or through the project's own libraries.
@@ -58,11 +58,11 @@ expect_not_in("${server_depends}" "the server package's dependencies" "qt" "Qt" 
 expect_in("${contents_host}" "the host package"
   "./usr/bin/eft-host" "./usr/share/applications/eft-host.desktop"
   "./usr/share/icons/hicolor/scalable/apps/eft-host.svg" "libeftmemb_qt.so.2")
-expect_not_in("${contents_host}" "the host package" "eft-server" "./usr/include/")
+expect_not_in("${contents_host}" "the host package" "eft-server" "libeftmemb_core" "./usr/include/")
 expect_in("${control_host}" "the host package's control" "Package: eftmemb-host" "eftmemb-server (=")
 
 expect_in("${contents_dev}" "the development package"
-  "./usr/include/eftmemb/control.h" "./usr/include/eftmemb/eftmemb_widget.h" "EFTMembConfig.cmake" "eftmemb-core.pc")
+  "./usr/include/eftmemb/control.h" "./usr/include/eftmemb/eftmemb_widget.h" "EFTMembConfig.cmake" "eftmemb-widget.pc")
 expect_not_in("${contents_dev}" "the development package" "./usr/bin/")
 
 # Stripped programs; their symbols in the server's -dbgsym package.

@@ -1,5 +1,6 @@
-// The core alone, found through pkg-config: a host with its own services creates the
-// control, hands it the server and the operator, and uses its form-field encoder.
+// The control's own API without the widget, found through pkg-config: a host with its own
+// services creates the control, hands it the server and the operator, and uses its form-field
+// encoder. Every name it uses must be exported by the widget library.
 #include <cstdio>
 #include <eftmemb/control.h>
 #include <eftmemb/version.h>
