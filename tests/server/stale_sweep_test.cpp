@@ -88,6 +88,19 @@ TEST_P(StaleSweep, AStampNamesItsOwnLoadWhateverTheOperatorLoadedSince) {
               "The sweep stamp " + std::to_string(second + 1000) + " was not given by this server; load the sweep again.");
 }
 
+// Behind a reverse proxy a load and the save chosen from it may reach different servers.
+TEST_P(StaleSweep, AStampHoldsAcrossServersOnOneDatabase) {
+    Service other(ServiceOptions{dbPath(), dir.path() / "other-export", fixedNow});
+    const std::int64_t stamp = service->startSweepLoad("alice", 1);
+    ASSERT_EQ(other.save(readSaveBody(bodyFor({kNmc4001})), SweepClaim{"bob", std::nullopt}), "");
+    EXPECT_EQ(other.save(readSaveBody(bodyFor({kSub4002})), SweepClaim{"alice", stamp}), kStale);
+    EXPECT_EQ(stateOf(kSub4002), 0);
+    const std::int64_t again = other.startSweepLoad("alice", 1);
+    EXPECT_GT(again, stamp);
+    EXPECT_EQ(service->save(readSaveBody(bodyFor({kSub4002})), SweepClaim{"alice", again}), "");
+    EXPECT_EQ(savedCents(kSub4002), 4000);  // the Total her second load showed
+}
+
 TEST_P(StaleSweep, ASaveWithNoLoadKnownIsTakenAsItComes) {
     ASSERT_EQ(saveAs("bob", {kNmc4001}), "");
     EXPECT_EQ(saveAs("carol", {kSub4002}), "");  // never loaded through this server
