@@ -156,19 +156,45 @@ public:
 
     std::int64_t changes() const override { return changes_; }
 
-    // A connection the server dropped (a restart, a fail-over) is opened again before the next
-    // transaction rather than failing every request after it.
     void beginRead() override {
         reconnectIfLost();
         exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        inTransaction_ = true;
     }
     void beginWrite() override {
         reconnectIfLost();
         exec("BEGIN ISOLATION LEVEL READ COMMITTED");
-        exec(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")").c_str());
+        inTransaction_ = true;
+        try {
+            exec(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")").c_str());
+        } catch (const StoreError&) {
+            // No Transaction will roll back what its constructor did not finish.
+            try {
+                rollback();
+            } catch (const StoreError&) {
+                inTransaction_ = false;
+            }
+            throw;
+        }
     }
-    void commit() override { exec("COMMIT"); }
-    void rollback() override { exec("ROLLBACK"); }
+    void commit() override {
+        inTransaction_ = false;
+        exec("COMMIT");
+    }
+    void rollback() override {
+        inTransaction_ = false;
+        exec("ROLLBACK");
+    }
+
+    // A connection the server dropped (a restart, a fail-over) is opened again before the next
+    // transaction or statement outside one, rather than failing every request after it. Never
+    // inside a transaction: what followed would run outside it, and outside the writer lock.
+    void reconnectIfLost() {
+        if (inTransaction_ || PQstatus(conn_) == CONNECTION_OK) return;
+        PQreset(conn_);
+        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
+        quiet();
+    }
 
     void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) override {
         std::string sql = "COPY " + std::string(table) + " (";
@@ -224,15 +250,9 @@ private:
         PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
     }
 
-    void reconnectIfLost() {
-        if (PQstatus(conn_) == CONNECTION_OK) return;
-        PQreset(conn_);
-        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
-        quiet();
-    }
-
     PGconn* conn_;
     std::int64_t changes_ = 0;
+    bool inTransaction_ = false;
 };
 
 PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view sql) : owner_(owner) {
@@ -244,6 +264,7 @@ PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view
 
 bool PostgresStatement::step() {
     if (!result_) {
+        owner_.reconnectIfLost();
         std::vector<const char*> values(values_.size());
         for (std::size_t k = 0; k < values_.size(); ++k) values[k] = values_[k] ? values_[k]->c_str() : nullptr;
         result_ = checked(owner_.handle(),
