@@ -24,6 +24,7 @@
 #include "bank/cpa005.h"
 #include "bank/nacha.h"
 #include "clock.h"
+#include "file_claim.h"
 #include "folder_history.h"
 #include "store.h"
 #include "text/text_forms.h"
@@ -355,6 +356,9 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
             throw std::runtime_error((dir / file.name).string() + " already exists");
         BatchFileRow row{batch.batchNo, file.name, std::move(file.text), file.summary, false};
         store.insertBatchFile(row, creationNumber);
+        // Committed with the batch: no other server's start-up publishes the file while this
+        // one is about to.
+        claimFile(store, row.batchNo, kPublishLease);
         const std::int64_t zero = static_cast<std::int64_t>(plan.centers.size()) - file.summary.entries();
         std::string report = where + ": file " + row.name + ", batch " + std::to_string(batch.batchNo) + ", " +
                              std::to_string(file.summary.entries()) + " entries (" + counts;
@@ -392,7 +396,7 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         syncDirectory(dir);
         crashPoint("all-published");
         Transaction done(store.db(), Transaction::Mode::Write);
-        for (const Made& m : made) store.markPublished(m.row.batchNo, atText);
+        for (const Made& m : made) store.markPublished(m.row.batchNo, atText, publishPlace(dir));
         done.commit();
     } catch (const std::exception& e) {
         report += std::string("The batches are committed, but a file could not be published yet (") + e.what() +
@@ -416,11 +420,17 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
     }
     bool any = false;
     for (const BatchFileRow& f : store.unpublishedFiles()) {
+        // Another server (or this one's exporter) is publishing it into its own folder now.
+        if (!claimFile(store, f.batchNo, kPublishLease)) {
+            lines.push_back("left " + f.name + " of batch " + std::to_string(f.batchNo) + " to " +
+                            store.fileClaim(f.batchNo)->by + ", which is publishing it");
+            continue;
+        }
         try {
             const auto existing = readFile(dir / f.name);
             if (!existing) publishFile(dir, writeTempFile(dir, f.name, f.content), f.name, f.content);
             else if (*existing != f.content) throw std::runtime_error("a different file has its name");
-            store.markPublished(f.batchNo, at);
+            store.markPublished(f.batchNo, at, publishPlace(dir));
             any = true;
             lines.push_back("published " + f.name + " of batch " + std::to_string(f.batchNo));
         } catch (const std::exception& e) {

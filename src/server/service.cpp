@@ -29,6 +29,7 @@ constexpr std::size_t kStatusPairFloor = 4096;
 constexpr std::size_t kViewsKept = 16;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
+    if (isPostgresUri(db.string())) return std::filesystem::absolute("eft-export");
     const std::filesystem::path absolute = std::filesystem::absolute(db);
     return absolute.parent_path() / (absolute.stem().string() + "-export");
 }
@@ -142,7 +143,7 @@ Service::Service(ServiceOptions options)
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     struct stat st {};
-    if (::stat(dbPath_.c_str(), &st) == 0) {
+    if (!isPostgresUri(dbPath_.string()) && ::stat(dbPath_.c_str(), &st) == 0) {
         device_ = st.st_dev;
         inode_ = st.st_ino;
     }
@@ -214,6 +215,7 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
 }
 
 void Service::requireSameFile() const {
+    if (isPostgresUri(dbPath_.string())) return;
     // An open connection reads and writes a file that was moved or deleted under it.
     struct stat st {};
     if (::stat(dbPath_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_)

@@ -3,7 +3,8 @@
 // batch list, the export and the status of a batch. Safe to call from many threads at once:
 // each call borrows a connection of its own, and every change runs alone in one IMMEDIATE
 // transaction, so a check made inside it (is the charge still in the sweep?) holds until
-// commit. Two servers on one database file are kept apart by SQLite's own lock.
+// commit. Two servers on one database are kept apart by its writer lock (database.h): SQLite's
+// own on one file, an advisory lock on PostgreSQL.
 #include <cstdint>
 #include <functional>
 #include <filesystem>
@@ -36,8 +37,9 @@ public:
 };
 
 struct ServiceOptions {
-    std::filesystem::path dbPath;
-    std::filesystem::path exportDir;  // empty: "<db name>-export" beside the database
+    std::filesystem::path dbPath;     // a SQLite file, or a PostgreSQL connection URI
+    std::filesystem::path exportDir;  // empty: "<db name>-export" beside a SQLite file;
+                                      // "eft-export" in the working folder for PostgreSQL
     Clock clock;                      // empty: localNow
     std::filesystem::path originatorFile{};  // empty: the demo originator, for a demo database only
     DeliveryOptions delivery{};               // no command: files are not delivered

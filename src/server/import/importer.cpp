@@ -497,7 +497,7 @@ private:
         get.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
         if (!get.step()) {
             get.reuse();
-            store_.insertCharge(c);
+            newCharges_.push_back(std::move(c));
             ++counts.added;
             return;
         }
@@ -544,6 +544,15 @@ private:
         return false;
     }
 
+public:
+    // The new charges go in at once, after every line was read (charges are read last).
+    void finish() {
+        if (!newCharges_.empty()) store_.insertCharges(newCharges_);
+        newCharges_.clear();
+    }
+
+private:
+    std::vector<ChargeRow> newCharges_;
     Store& store_;
     Database& db_;
     ImportReport& report_;
@@ -596,6 +605,7 @@ ImportReport importCsv(Store& store, const std::vector<std::filesystem::path>& f
             faults.add(e.what());
         }
     }
+    importer.finish();
     report.faultCount = faults.count;
     report.faults = std::move(faults.lines);
     if (report.faultCount == 0 && !dryRun) {

@@ -1,0 +1,266 @@
+// PostgreSQL behind Database, through libpq. Values travel as text both ways; a bound integer
+// or real says its type, so PostgreSQL chooses the operators it would for a literal of it.
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <optional>
+#include <type_traits>
+
+#include "database_engines.h"
+
+namespace eft::server {
+namespace {
+
+// The type numbers of PostgreSQL's catalogue (pg_type.oid), fixed since its first releases.
+constexpr Oid kInt8 = 20;
+constexpr Oid kFloat8 = 701;
+
+std::string trimmed(const char* message) {
+    std::string s = message != nullptr ? message : "";
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+struct ResultFree {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+// A result that is not the success asked for throws with the server's message.
+Result checked(PGconn* conn, PGresult* raw, std::string_view what) {
+    Result r(raw);
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN) return r;
+    throw StoreError(std::string(what) + ": " + trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
+}
+
+// The shortest text that reads back as the same double, as PostgreSQL writes its own.
+std::string realText(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+// The shared statements number their parameters as SQLite does (?1); libpq wants $1. Quoted
+// texts and names are left alone.
+std::string postgresParameters(std::string_view sql, int& count) {
+    std::string out;
+    out.reserve(sql.size());
+    char quote = 0;
+    count = 0;
+    for (std::size_t k = 0; k < sql.size(); ++k) {
+        const char c = sql[k];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '?') {
+            std::size_t end = k + 1;
+            while (end < sql.size() && sql[end] >= '0' && sql[end] <= '9') ++end;
+            int n = count + 1;
+            if (end > k + 1) std::from_chars(sql.data() + k + 1, sql.data() + end, n);
+            count = std::max(count, n);
+            out += '$';
+            out += std::to_string(n);
+            k = end - 1;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+class PostgresConnection;
+
+class PostgresStatement final : public detail::StatementEngine {
+public:
+    PostgresStatement(PostgresConnection& owner, std::string_view sql);
+
+    void reset() override {
+        result_.reset();
+        row_ = -1;
+        for (auto& v : values_) v.reset();
+        std::fill(types_.begin(), types_.end(), Oid{0});
+    }
+    void bind(int index, std::int64_t value) override { set(index, std::to_string(value), kInt8); }
+    void bind(int index, double value) override { set(index, realText(value), kFloat8); }
+    void bind(int index, std::string_view value) override { set(index, std::string(value), 0); }
+    void bindNull(int index) override {
+        slot(index).reset();
+        types_[static_cast<std::size_t>(index - 1)] = 0;
+    }
+
+    bool step() override;
+
+    bool isNull(int column) const override { return PQgetisnull(result_.get(), row_, column) != 0; }
+    std::int64_t integer(int column) const override {
+        const char* p = PQgetvalue(result_.get(), row_, column);
+        // Booleans come back as t and f; SQLite gives the same truths as 1 and 0.
+        if (*p == 't') return 1;
+        if (*p == 'f') return 0;
+        // A sum of big integers is a numeric, written without a fraction.
+        std::int64_t n = 0;
+        std::from_chars(p, p + PQgetlength(result_.get(), row_, column), n);
+        return n;
+    }
+    double real(int column) const override {
+        const char* p = PQgetvalue(result_.get(), row_, column);
+        return std::strtod(p, nullptr);
+    }
+    std::string_view text(int column) const override {
+        return {PQgetvalue(result_.get(), row_, column),
+                static_cast<std::size_t>(PQgetlength(result_.get(), row_, column))};
+    }
+
+private:
+    std::optional<std::string>& slot(int index) {
+        if (index < 1 || index > static_cast<int>(values_.size()))
+            throw StoreError("statement: parameter " + std::to_string(index) + " out of range");
+        return values_[static_cast<std::size_t>(index - 1)];
+    }
+    void set(int index, std::string value, Oid type) {
+        slot(index) = std::move(value);
+        types_[static_cast<std::size_t>(index - 1)] = type;
+    }
+
+    PostgresConnection& owner_;
+    std::string sql_;
+    std::vector<std::optional<std::string>> values_;
+    std::vector<Oid> types_;
+    Result result_;
+    int row_ = -1;
+};
+
+class PostgresConnection final : public detail::ConnectionEngine {
+public:
+    explicit PostgresConnection(const std::string& uri) : conn_(PQconnectdb(uri.c_str())) {
+        if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
+            const std::string message = "cannot open database " + displayLocation(uri) + ": " +
+                                        trimmed(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory");
+            PQfinish(conn_);
+            throw StoreError(message);
+        }
+        quiet();
+    }
+    ~PostgresConnection() override { PQfinish(conn_); }
+    PostgresConnection(const PostgresConnection&) = delete;
+    PostgresConnection& operator=(const PostgresConnection&) = delete;
+
+    Engine engine() const override { return Engine::PostgreSQL; }
+
+    void exec(const char* sql) override { checked(conn_, PQexec(conn_, sql), "statement"); }
+
+    std::unique_ptr<detail::StatementEngine> prepare(std::string_view sql) override {
+        return std::make_unique<PostgresStatement>(*this, sql);
+    }
+
+    std::int64_t changes() const override { return changes_; }
+
+    // A connection the server dropped (a restart, a fail-over) is opened again before the next
+    // transaction rather than failing every request after it.
+    void beginRead() override {
+        reconnectIfLost();
+        exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    }
+    void beginWrite() override {
+        reconnectIfLost();
+        exec("BEGIN ISOLATION LEVEL READ COMMITTED");
+        exec(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")").c_str());
+    }
+    void commit() override { exec("COMMIT"); }
+    void rollback() override { exec("ROLLBACK"); }
+
+    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) override {
+        std::string sql = "COPY " + std::string(table) + " (";
+        for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
+        sql += ") FROM STDIN";
+        checked(conn_, PQexec(conn_, sql.c_str()), "copy");
+        std::string chunk;
+        const auto flush = [this, &chunk] {
+            if (PQputCopyData(conn_, chunk.data(), static_cast<int>(chunk.size())) != 1)
+                throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
+            chunk.clear();
+        };
+        for (const auto& row : rows) {
+            for (std::size_t k = 0; k < row.size(); ++k) {
+                if (k > 0) chunk += '\t';
+                std::visit(
+                    [&chunk](const auto& v) {
+                        using T = std::decay_t<decltype(v)>;
+                        if constexpr (std::is_same_v<T, std::nullptr_t>) chunk += "\\N";
+                        else if constexpr (std::is_same_v<T, std::string>) appendCopyText(chunk, v);
+                        else if constexpr (std::is_same_v<T, double>) chunk += realText(v);
+                        else chunk += std::to_string(v);
+                    },
+                    row[k]);
+            }
+            chunk += '\n';
+            if (chunk.size() >= 64 * 1024) flush();
+        }
+        if (!chunk.empty()) flush();
+        if (PQputCopyEnd(conn_, nullptr) != 1) throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
+        checked(conn_, PQgetResult(conn_), "copy");
+        while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+    }
+
+    PGconn* handle() const { return conn_; }
+    void setChanges(std::int64_t n) { changes_ = n; }
+
+private:
+    static void appendCopyText(std::string& out, std::string_view value) {
+        for (const char c : value) {
+            switch (c) {
+                case '\\': out += "\\\\"; break;
+                case '\t': out += "\\t"; break;
+                case '\n': out += "\\n"; break;
+                case '\r': out += "\\r"; break;
+                default: out += c;
+            }
+        }
+    }
+
+    // CREATE ... IF NOT EXISTS over what exists says so as a notice; the log has no use for it.
+    void quiet() {
+        PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    }
+
+    void reconnectIfLost() {
+        if (PQstatus(conn_) == CONNECTION_OK) return;
+        PQreset(conn_);
+        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
+        quiet();
+    }
+
+    PGconn* conn_;
+    std::int64_t changes_ = 0;
+};
+
+PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view sql) : owner_(owner) {
+    int count = 0;
+    sql_ = postgresParameters(sql, count);
+    values_.resize(static_cast<std::size_t>(count));
+    types_.resize(static_cast<std::size_t>(count), 0);
+}
+
+bool PostgresStatement::step() {
+    if (!result_) {
+        std::vector<const char*> values(values_.size());
+        for (std::size_t k = 0; k < values_.size(); ++k) values[k] = values_[k] ? values_[k]->c_str() : nullptr;
+        result_ = checked(owner_.handle(),
+                          PQexecParams(owner_.handle(), sql_.c_str(), static_cast<int>(values.size()), types_.data(),
+                                       values.data(), nullptr, nullptr, 0),
+                          "statement");
+        const char* changed = PQcmdTuples(result_.get());
+        owner_.setChanges(*changed != 0 ? std::strtoll(changed, nullptr, 10) : 0);
+        row_ = -1;
+    }
+    return ++row_ < PQntuples(result_.get());
+}
+
+}  // namespace
+
+std::unique_ptr<detail::ConnectionEngine> openPostgres(const std::string& uri) {
+    return std::make_unique<PostgresConnection>(uri);
+}
+
+}  // namespace eft::server

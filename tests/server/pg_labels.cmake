@@ -1,0 +1,5 @@
+# Read by ctest after the discovered cases: the PostgreSQL half of the server suite is labelled
+# both pg and server.
+foreach(name IN LISTS eftmemb_server_pg_tests)
+  set_tests_properties("${name}" PROPERTIES LABELS "server;pg")
+endforeach()
