@@ -154,10 +154,6 @@ protected:
             db = (dir.path() / "eft.sqlite").string();
             return;
         }
-        // Until the server has a PostgreSQL store, its --db help names only SQLite.
-        const Ran help = runProgram(std::string(EFT_SERVER_PATH) + " --help");
-        if (help.out.find("PostgreSQL") == std::string::npos && help.out.find("postgresql") == std::string::npos)
-            GTEST_SKIP() << "this eft-server has no PostgreSQL store yet";
         cluster = std::make_unique<test::PgCluster>();
         if (cluster->missing()) GTEST_SKIP() << cluster->why();
         ASSERT_TRUE(cluster->ready()) << cluster->why();
