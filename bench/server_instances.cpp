@@ -4,12 +4,13 @@
 // behind a reverse proxy. Each set-up gets a fresh database imported from the same CSV files
 // and fresh eft-server processes.
 //
-//   server_instances [--runs K] [--clients N] [--requests N]
+//   server_instances [--runs K] [--clients N] [--requests N] [--only save|list|sweep]
 //
 // The request mix is a back office's busy hour, each client an operator on its own members:
 // of every 10 requests, 6 saves of one member's two charges (a write transaction each), 3
 // batch lists (the status tab, over 1,000 exported items waiting) and 1 sweep of the small
 // country (1,000 charges; "&Load Data"). Every reply is checked: a save must be accepted.
+// --only runs every request of one kind, to see what each kind costs.
 //
 // Printed per set-up: requests per second, the median and 99th percentile latency, the CPU
 // (user + system) of the eft-server processes and of the PostgreSQL processes during the
@@ -30,6 +31,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -156,6 +158,14 @@ void runQuietly(const std::vector<std::string>& args) {
     if (std::system((command + ">/dev/null").c_str()) != 0) throw std::runtime_error("failed: " + command);
 }
 
+enum class Kind { Sweep, List, Save };
+
+// The k-th request of the mix: of every 10, 1 sweep, 3 batch lists, 6 saves.
+Kind kindOf(int k) {
+    const int slot = k % 10;
+    return slot == 0 ? Kind::Sweep : slot <= 3 ? Kind::List : Kind::Save;
+}
+
 struct Setup {
     const char* name;
     bool postgres;
@@ -164,7 +174,7 @@ struct Setup {
 
 class Bench {
 public:
-    Bench(int clients, int requests) : clients_(clients), requests_(requests) {
+    Bench(int clients, int requests, std::optional<Kind> only) : clients_(clients), requests_(requests), only_(only) {
         fs::create_directories(dir_);
         eft::bench::writeImportCsv(dir_, {kSaved, kSwept, kPending});
         for (int c = 0; c < clients_; ++c) {
@@ -247,14 +257,14 @@ public:
                     auto& mine = latencies[static_cast<std::size_t>(c)];
                     std::size_t saved = 0;
                     for (int k = 0; k < requests_; ++k) {
-                        const int slot = k % 10;
-                        const bool isSave = slot > 3;
+                        const Kind kind = only_ ? *only_ : kindOf(k);
+                        const bool isSave = kind == Kind::Save;
                         const auto start = Clock::now();
                         const httplib::Result res =
-                            slot == 0   ? client.Get(sweep.c_str())
-                            : !isSave ? client.Get(list.c_str())
-                                      : client.Post(save.c_str(), saves[saved++ % saves.size()],
-                                                    "application/x-www-form-urlencoded");
+                            kind == Kind::Sweep ? client.Get(sweep.c_str())
+                            : !isSave           ? client.Get(list.c_str())
+                                                : client.Post(save.c_str(), saves[saved++ % saves.size()],
+                                                              "application/x-www-form-urlencoded");
                         mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
                         const bool good = res && res->status == 200 && (isSave ? res->body.empty() : !res->body.empty());
                         if (!good) {
@@ -307,6 +317,7 @@ private:
     }
 
     int clients_, requests_;
+    std::optional<Kind> only_;
     fs::path dir_ = fs::temp_directory_path() / ("eft-instances-bench-" + std::to_string(::getpid()));
     std::vector<std::vector<std::string>> saves_;
     std::string pendingSave_;
@@ -317,22 +328,36 @@ private:
 
 int main(int argc, char** argv) {
     int runs = 1, clients = 8, requests = 2000;
+    std::optional<Kind> only;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--runs") runs = std::atoi(argv[i + 1]);
         else if (a == "--clients") clients = std::atoi(argv[i + 1]);
         else if (a == "--requests") requests = std::atoi(argv[i + 1]);
+        else if (a == "--only") {
+            const std::string kind = argv[i + 1];
+            if (kind == "save") only = Kind::Save;
+            else if (kind == "list") only = Kind::List;
+            else if (kind == "sweep") only = Kind::Sweep;
+            else {
+                std::fprintf(stderr, "server_instances: --only takes save, list or sweep\n");
+                return 2;
+            }
+        }
     }
     try {
-        Bench bench(clients, requests);
+        Bench bench(clients, requests, only);
         const std::vector<Setup> all{{"sqlite-1", false, 1}, {"pg-1", true, 1}, {"pg-2", true, 2}};
         std::vector<Setup> setups{all.front()};
         if (const std::string missing = bench.postgresMissing(); !missing.empty())
             std::printf("PostgreSQL set-ups skipped: %s\n", missing.c_str());
         else
             setups.insert(setups.end(), all.begin() + 1, all.end());
-        std::printf("%d clients x %d requests; mix of 10: 6 saves of a member, 3 batch lists, 1 sweep of 1,000 charges\n",
-                    clients, requests);
+        const char* mix = !only                ? "mix of 10: 6 saves of a member, 3 batch lists, 1 sweep of 1,000 charges"
+                          : *only == Kind::Save  ? "saves of a member only"
+                          : *only == Kind::List  ? "batch lists only"
+                                                 : "sweeps of 1,000 charges only";
+        std::printf("%d clients x %d requests; %s\n", clients, requests, mix);
         std::printf("round  setup     req_per_s  p50_ms  p99_ms  server_cpu  db_cpu  cpu_per_1k  rate/sqlite  "
                     "p99/sqlite  cpu/sqlite  errors\n");
         // Flushed before any child is started: a forked child would print what is buffered again.
