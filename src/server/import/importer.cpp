@@ -437,8 +437,8 @@ private:
         auto& get = memberGet_.reuse().bind(1, m.id);
         if (!get.step()) {
             get.reuse();
-            store_.insertMember(m);
             members_.insert(m.id);
+            newMembers_.push_back(std::move(m));
             ++counts.added;
             return;
         }
@@ -545,13 +545,18 @@ private:
     }
 
 public:
-    // The new charges go in at once, after every line was read (charges are read last).
+    // The new members and charges go in at once (a COPY each on PostgreSQL), after every line
+    // was read: the centers went in as they came, and nothing read later looks a new member or
+    // charge up in the database.
     void finish() {
+        if (!newMembers_.empty()) store_.insertMembers(newMembers_);
         if (!newCharges_.empty()) store_.insertCharges(newCharges_);
+        newMembers_.clear();
         newCharges_.clear();
     }
 
 private:
+    std::vector<MemberRow> newMembers_;
     std::vector<ChargeRow> newCharges_;
     Store& store_;
     Database& db_;
