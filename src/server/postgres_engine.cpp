@@ -250,6 +250,10 @@ public:
         if (PQputCopyEnd(conn_, nullptr) != 1) throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
         checked(conn_, PQgetResult(conn_), "copy");
         while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+        // Fresh statistics for the planner, which otherwise plans the next requests over the
+        // table as it was before the load (an empty one, after a first import) until
+        // autovacuum gets to it.
+        exec(("ANALYZE " + std::string(table)).c_str());
     }
 
     PGconn* handle() const { return conn_; }
