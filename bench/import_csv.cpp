@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "import_files.h"
+
 #ifndef EFT_SERVER_PATH
 #define EFT_SERVER_PATH "eft-server"
 #endif
@@ -64,26 +66,6 @@ Timing run(const std::vector<std::string>& args, const fs::path& input = {}) {
     return t;
 }
 
-void writeCsv(const fs::path& dir, long charges) {
-    std::ofstream centers(dir / "centers.csv"), members(dir / "members.csv"), rows(dir / "charges.csv");
-    centers << "CenterID,Name,Country,Routing,Institution,Transit,Account,AccountType\n";
-    members << "MemberID,Name,CenterID,MemberType,SubscriptionMembership,SalesTaxExempt,DownPayment,ContractSigned\n";
-    rows << "MemberID,CenterID,Source,SweepSequence,SourceDescription,SweepDate,Type,ConversionRate,Royalty,NAC,"
-            "RoyaltyReserve,FranchiseFee,FranchiseFeeReserve,GST,PST,NMCPayment,TrustID\n";
-    for (long n = 0; n < charges; ++n) {
-        const long center = 1 + n / 1000;
-        const long member = 100000 + n / 2;
-        if (n % 1000 == 0) centers << center << ",\"Center " << center << ", Main St\",1,011000015,,,12345678,checking\n";
-        if (n % 2 == 0)
-            members << member << ",Member " << member << ',' << center << ",1,0,0," << (n % 3 == 0) << ",2009-05-03\n";
-        const bool nmc = n % 10 == 9;
-        rows << member << ',' << center << ',' << (nmc ? 2 : 1) << ',' << 1 + n % 2 << ','
-             << (nmc ? "NMC payment" : "Membership dues") << ",2011-03-01T06:00:00," << (nmc ? 2 : 1) << ",1,"
-             << (nmc ? "0" : std::to_string(19 + n % 130) + "." + std::to_string(10 + n % 90)) << ",0,0.95,0,0,0,0,"
-             << (nmc ? "125.50" : "0") << ',' << (n % 4 == 0 ? 57 : 0) << '\n';
-    }
-}
-
 // The anchor's tables: every column as text, no keys, as `.import` makes them from a header.
 const char* kAnchorScript = ".mode csv\n.import '%s/centers.csv' centers\n.import '%s/members.csv' members\n"
                             ".import '%s/charges.csv' charges\n";
@@ -108,7 +90,7 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("eft-import-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     try {
-        writeCsv(dir, charges);
+        eft::bench::writeImportCsv(dir, {{charges, 1, 1, 100000}});
         char script[4096];
         const std::string d = dir.string();
         std::snprintf(script, sizeof script, kAnchorScript, d.c_str(), d.c_str(), d.c_str());

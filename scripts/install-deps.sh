@@ -10,7 +10,10 @@ packages=(
   libcpp-httplib-dev libboost-dev libsqlite3-dev libcsv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
+  libpq-dev postgresql
 )
+# postgresql: the server programs (initdb, pg_ctl) for the tests' throwaway clusters; its
+# postgres user is who runs them when the tests run as root, which PostgreSQL refuses.
 # scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -65,7 +65,7 @@ int printPasswordHash(const std::string& name) {
 }
 
 int listFiles(const std::string& db) {
-    if (!std::filesystem::exists(db)) {
+    if (!eft::server::isPostgresUri(db) && !std::filesystem::exists(db)) {
         std::cerr << "eft-server: no database " << db << "\n";
         return 1;
     }
@@ -118,18 +118,22 @@ int main(int argc, char** argv) {
     auto format = eft::server::LogFormat::Text;
     bool hashing = false;
 
-    CLI::App app{"eft-server: the reference server of the EFT membership sweep pages, over a SQLite file.\n"
+    CLI::App app{"eft-server: the reference server of the EFT membership sweep pages, over a SQLite file\n"
+                 "or a PostgreSQL database (several servers may share one).\n"
                  "Prints the base address it serves, then serves until SIGINT or SIGTERM.\n"
                  "Every option can also be given by the environment variable shown with it."};
     app.set_version_flag("--version", std::string("eft-server ") + EFT_VERSION);
-    app.add_option("--db", db, "the SQLite database; created when missing")->envname("EFT_DB");
+    app.add_option("--db", db,
+                   "the SQLite database file, created when missing, or a PostgreSQL connection URI "
+                   "(postgresql://user@host/db?sslmode=verify-full), whose tables are made when missing")->envname("EFT_DB");
     app.add_option("--listen", options.listenHost, "the address to listen on")
         ->envname("EFT_LISTEN")
         ->capture_default_str();
     app.add_option("--port", options.port, "the port; 0: any free port")
         ->envname("EFT_PORT")
         ->capture_default_str();
-    app.add_option("--export-dir", exportDir, "where batch files are written (default: <db name>-export beside the db)")
+    app.add_option("--export-dir", exportDir, "where batch files are written (default: <db name>-export beside a SQLite file; "
+                                             "eft-export in the working folder for PostgreSQL)")
         ->envname("EFT_EXPORT_DIR");
     app.add_flag("--seed-demo", options.seedDemo, "fill an empty database with the demo sweep")->envname("EFT_SEED_DEMO");
     app.add_option("--credentials", credentials,
@@ -188,7 +192,7 @@ int main(int argc, char** argv) {
     std::string importDb;
     std::vector<std::string> importFiles;
     bool dryRun = false;
-    import->add_option("--db", importDb, "the SQLite database")->envname("EFT_DB")->required();
+    import->add_option("--db", importDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
     import->add_flag("--dry-run", dryRun, "check and report, write nothing");
     import->add_option("csv", importFiles, "CSV files, each a table told by its header")
         ->required()
@@ -197,7 +201,7 @@ int main(int argc, char** argv) {
                                               "SHA-256, when published and when delivered");
     std::string filesDb;
     // Checked when the command runs: CLI11 checks a subcommand's variables even when it is not used.
-    files->add_option("--db", filesDb, "the SQLite database")->envname("EFT_DB")->required();
+    files->add_option("--db", filesDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,15 +1,19 @@
 #pragma once
-// A thin RAII layer over one SQLite connection: the connection, its prepared statements and
-// its transactions. Every statement binds its parameters; no SQL is ever built from values.
-// Every failure throws StoreError with SQLite's own message.
+// A thin RAII layer over one database connection, SQLite or PostgreSQL: the connection, its
+// statements and its transactions. Every statement binds its parameters; no SQL is ever built
+// from values. Every failure throws StoreError with the engine's own message.
+//
+// The SQL the store shares between the engines is written once, in SQLite's spelling of
+// parameters (?1, ?2 ...), which the PostgreSQL connection reads as $1, $2 ...; what cannot be
+// shared (the schema and its triggers, bulk loading) lives once per engine, in its own file.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include <variant>
+#include <vector>
 
 namespace eft::server {
 
@@ -18,69 +22,147 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+enum class Engine { SQLite, PostgreSQL };
+
+// A libpq connection URI ("postgresql://..." or "postgres://...") names a PostgreSQL database;
+// anything else is the path of a SQLite file.
+bool isPostgresUri(std::string_view location);
+
+// The location as it may be shown: a URI without its password.
+std::string displayLocation(std::string_view location);
+
+// One value of a row loaded in bulk.
+using Value = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
+using Row = std::vector<Value>;
+
+namespace detail {
+
+// What each engine provides; database.cpp hands out the one the location asks for.
+class StatementEngine {
+public:
+    virtual ~StatementEngine() = default;
+    virtual void reset() = 0;
+    virtual void bind(int index, std::int64_t value) = 0;
+    virtual void bind(int index, double value) = 0;
+    virtual void bind(int index, std::string_view value) = 0;
+    virtual void bindNull(int index) = 0;
+    virtual void streamRows() = 0;
+    virtual bool step() = 0;
+    virtual bool isNull(int column) const = 0;
+    virtual std::int64_t integer(int column) const = 0;
+    virtual double real(int column) const = 0;
+    virtual std::string_view text(int column) const = 0;
+};
+
+class ConnectionEngine {
+public:
+    virtual ~ConnectionEngine() = default;
+    virtual Engine engine() const = 0;
+    virtual void exec(const char* sql) = 0;
+    virtual std::unique_ptr<StatementEngine> prepare(std::string_view sql) = 0;
+    virtual std::int64_t changes() const = 0;
+    virtual void beginRead() = 0;
+    virtual void beginWrite() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    // Rows into a table in one go; SQLite inserts them one by one, PostgreSQL uses COPY.
+    virtual void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) = 0;
+};
+
+}  // namespace detail
+
 class Database;
 
-// One prepared statement. Owns its sqlite3_stmt; movable, not copyable. Parameters and
-// columns are numbered from 1 and 0 respectively, as SQLite numbers them.
+// One prepared statement; movable, not copyable. Parameters and columns are numbered from 1
+// and 0 respectively, as SQLite numbers them.
 class Statement {
 public:
     Statement() = default;
     Statement(Database& db, std::string_view sql);
-    ~Statement();
-    Statement(Statement&& other) noexcept;
-    Statement& operator=(Statement&& other) noexcept;
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
 
     // Resets the statement and clears its bindings, ready for the next use in a loop.
-    Statement& reuse();
+    Statement& reuse() {
+        impl_->reset();
+        return *this;
+    }
 
-    Statement& bind(int index, std::int64_t value);
+    Statement& bind(int index, std::int64_t value) {
+        impl_->bind(index, value);
+        return *this;
+    }
     Statement& bind(int index, int value) { return bind(index, static_cast<std::int64_t>(value)); }
-    Statement& bind(int index, double value);
-    Statement& bind(int index, std::string_view value);
-    Statement& bindNull(int index);
+    Statement& bind(int index, double value) {
+        impl_->bind(index, value);
+        return *this;
+    }
+    Statement& bind(int index, std::string_view value) {
+        impl_->bind(index, value);
+        return *this;
+    }
+    Statement& bindNull(int index) {
+        impl_->bindNull(index);
+        return *this;
+    }
+
+    // Rows are handed over as the database sends them, not all at once after the last: SQLite
+    // always does; on PostgreSQL (single-row mode) a statement that reads tens of thousands of
+    // rows then holds one at a time rather than all in memory. Running another statement on the
+    // connection before the last row ends the reading.
+    Statement& streamRows() {
+        impl_->streamRows();
+        return *this;
+    }
 
     // Advances; true while a row is available.
-    bool step();
+    bool step() { return impl_->step(); }
     // Runs a statement that yields no rows.
-    void run();
+    void run() {
+        while (step()) {
+        }
+    }
 
-    bool isNull(int column) const;
-    std::int64_t integer(int column) const;
-    double real(int column) const;
+    bool isNull(int column) const { return impl_->isNull(column); }
+    std::int64_t integer(int column) const { return impl_->integer(column); }
+    double real(int column) const { return impl_->real(column); }
     // The text stays valid until the next step or reset.
-    std::string_view text(int column) const;
+    std::string_view text(int column) const { return impl_->text(column); }
 
 private:
-    [[noreturn]] void fail(int code) const;
-
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* stmt_ = nullptr;
+    std::unique_ptr<detail::StatementEngine> impl_;
 };
 
-// One connection, opened in WAL mode with a busy timeout so that a second writer waits its
-// turn instead of failing at once.
+// One connection. A SQLite file is opened in WAL mode with a busy timeout, so that a second
+// writer waits its turn instead of failing at once; a PostgreSQL URI is handed to libpq as it
+// is (sslmode and the rest included).
 class Database {
 public:
-    explicit Database(const std::filesystem::path& file);
-    ~Database();
+    explicit Database(const std::string& location);
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // Runs one or more statements without parameters (schema, pragmas, transaction control).
-    void exec(const char* sql);
+    Engine engine() const { return impl_->engine(); }
+    // Runs one or more statements without parameters (schema, transaction control).
+    void exec(const char* sql) { impl_->exec(sql); }
     Statement prepare(std::string_view sql) { return Statement(*this, sql); }
-    std::int64_t changes() const;
-    std::int64_t lastInsertId() const;
-    sqlite3* handle() const { return db_; }
+    // The rows the last INSERT, UPDATE or DELETE changed.
+    std::int64_t changes() const { return impl_->changes(); }
+    // Rows into `table`, within the caller's transaction: on SQLite one prepared INSERT after
+    // another, on PostgreSQL one COPY, many times faster over a network.
+    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) {
+        impl_->load(table, columns, rows);
+    }
+    detail::ConnectionEngine& connection() { return *impl_; }
 
 private:
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<detail::ConnectionEngine> impl_;
 };
 
-// BEGIN IMMEDIATE (a write lock from the start, so a check made inside stays true until
-// commit) or BEGIN DEFERRED (a consistent read). Rolls back unless committed.
+// A write transaction holds the database's one writer lock from its start, so a check made
+// inside stays true until commit, whichever server process or host the other writers run in:
+// on SQLite BEGIN IMMEDIATE; on PostgreSQL a transaction-scoped advisory lock (kWriterLock),
+// taken first thing in a READ COMMITTED transaction, so every statement after it sees every
+// change committed before. A read transaction is a consistent snapshot (BEGIN DEFERRED;
+// REPEATABLE READ, READ ONLY). Rolls back unless committed.
 class Transaction {
 public:
     enum class Mode { Read, Write };
@@ -95,5 +177,9 @@ private:
     Database& db_;
     bool open_ = true;
 };
+
+// The key of the PostgreSQL advisory lock every writer holds: "EFTW" in ASCII, unlikely to
+// meet another application's key on a shared database.
+inline constexpr std::int64_t kWriterLock = 0x45465457;
 
 }  // namespace eft::server

@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "file_claim.h"
 #include "store.h"
 
 extern char** environ;
@@ -167,6 +168,9 @@ void Deliverer::run() {
     using Steady = std::chrono::steady_clock;
     std::map<std::int32_t, Steady::time_point> notBefore;  // a failed file's next try
     std::unique_ptr<Store> store;
+    const std::string place = publishPlace(exportDir_);
+    // Long enough for the command's time limit and the recording after it.
+    const auto lease = std::chrono::duration_cast<std::chrono::seconds>(options_.timeout) + std::chrono::seconds(60);
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -179,12 +183,18 @@ void Deliverer::run() {
         notBefore.erase(0);
         try {
             if (!store) store = std::make_unique<Store>(dbPath_);
-            for (const PendingDelivery& p : store->pendingDeliveries()) {
+            for (const PendingDelivery& p : store->pendingDeliveries(place)) {
                 if (const auto wait = notBefore.find(p.batchNo); wait != notBefore.end() && Steady::now() < wait->second)
                     continue;
                 {
                     std::lock_guard lock(mutex_);
                     if (stopping_) return;
+                }
+                // A server sharing this folder may be delivering the file, or have just done so.
+                {
+                    Transaction t(store->db(), Transaction::Mode::Write);
+                    if (store->delivered(p.batchNo) || !claimFile(*store, p.batchNo, lease)) continue;
+                    t.commit();
                 }
                 const std::string startedAt = isoText(clock_());
                 CommandOutcome outcome;
@@ -199,6 +209,7 @@ void Deliverer::run() {
                 {
                     Transaction t(store->db(), Transaction::Mode::Write);
                     store->recordDelivery(p.batchNo, attempt, startedAt, outcome.exitStatus, outcome.stderrHead);
+                    store->setFileClaim(p.batchNo, std::nullopt);
                     t.commit();
                 }
                 if (outcome.exitStatus == 0) {

@@ -20,6 +20,7 @@
 #include "access.h"
 #include "access_log.h"
 #include "connection.h"
+#include "database.h"
 #include "net/pages.h"
 #include "router.h"
 #include "service.h"
@@ -292,7 +293,9 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
 
     log->event("start", {{"address", impl->scheme + "://" + impl->host + ":" + std::to_string(impl->port) + "/eft/"},
                          {"listen", options.listenHost},
-                         {"database", std::filesystem::absolute(options.dbPath).string()},
+                         {"database", isPostgresUri(options.dbPath.string())
+                                          ? displayLocation(options.dbPath.string())
+                                          : std::filesystem::absolute(options.dbPath).string()},
                          {"export_dir", impl->service->exportDir().string()},
                          {"originator", impl->service->originatorText()},
                          {"authentication", impl->gate->enabled() ? "on" : "off"},

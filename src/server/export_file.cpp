@@ -24,6 +24,7 @@
 #include "bank/cpa005.h"
 #include "bank/nacha.h"
 #include "clock.h"
+#include "file_claim.h"
 #include "folder_history.h"
 #include "store.h"
 #include "text/text_forms.h"
@@ -311,6 +312,8 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
     const std::string atText = isoText(at);
     TempGuard temps{dir, {}, false};
 
+    // The writer lock: a second export waits for this one and finds nothing saved left, so two
+    // at once make one; the batch and file numbers are counters read and raised under it.
     Transaction t(store.db(), Transaction::Mode::Write);
     // Files the database does not know (it was restored from an older backup) keep their
     // numbers: the next batch and file numbers go on after them, and none is overwritten.
@@ -355,6 +358,9 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
             throw std::runtime_error((dir / file.name).string() + " already exists");
         BatchFileRow row{batch.batchNo, file.name, std::move(file.text), file.summary, false};
         store.insertBatchFile(row, creationNumber);
+        // Committed with the batch: no other server's start-up publishes the file while this
+        // one is about to.
+        claimFile(store, row.batchNo, kPublishLease);
         const std::int64_t zero = static_cast<std::int64_t>(plan.centers.size()) - file.summary.entries();
         std::string report = where + ": file " + row.name + ", batch " + std::to_string(batch.batchNo) + ", " +
                              std::to_string(file.summary.entries()) + " entries (" + counts;
@@ -392,18 +398,17 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         syncDirectory(dir);
         crashPoint("all-published");
         Transaction done(store.db(), Transaction::Mode::Write);
-        for (const Made& m : made) store.markPublished(m.row.batchNo, atText);
+        for (const Made& m : made) store.markPublished(m.row.batchNo, atText, publishPlace(dir));
         done.commit();
     } catch (const std::exception& e) {
         report += std::string("The batches are committed, but a file could not be published yet (") + e.what() +
-                  "); it is published at the server's next start.\n";
+                  "); it is published at the next export or start.\n";
     }
     return report + "Files written to " + dir.string();
 }
 
 std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at) {
     std::vector<std::string> lines;
-    Transaction t(store.db(), Transaction::Mode::Write);
     std::error_code ec;
     if (std::filesystem::is_directory(dir, ec)) {
         for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
@@ -414,13 +419,28 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
             lines.push_back("removed the stray temporary file " + name);
         }
     }
+    for (std::string& line : publishAbandoned(store, dir, at, true)) lines.push_back(std::move(line));
+    return lines;
+}
+
+std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                          bool sayWhatIsLeft) {
+    std::vector<std::string> lines;
+    Transaction t(store.db(), Transaction::Mode::Write);
     bool any = false;
     for (const BatchFileRow& f : store.unpublishedFiles()) {
+        // Another server (or this one's exporter) is publishing it into its own folder now.
+        if (!claimFile(store, f.batchNo, kPublishLease)) {
+            if (sayWhatIsLeft)
+                lines.push_back("left " + f.name + " of batch " + std::to_string(f.batchNo) + " to " +
+                            store.fileClaim(f.batchNo)->by + ", which is publishing it");
+            continue;
+        }
         try {
             const auto existing = readFile(dir / f.name);
             if (!existing) publishFile(dir, writeTempFile(dir, f.name, f.content), f.name, f.content);
             else if (*existing != f.content) throw std::runtime_error("a different file has its name");
-            store.markPublished(f.batchNo, at);
+            store.markPublished(f.batchNo, at, publishPlace(dir));
             any = true;
             lines.push_back("published " + f.name + " of batch " + std::to_string(f.batchNo));
         } catch (const std::exception& e) {

@@ -4,7 +4,8 @@
 // committed batch, and no committed batch stays without its file.
 //
 // The order of the steps is what makes a crash at any point harmless:
-//   1. in one write transaction, form the batches and keep each file's bytes in the database;
+//   1. in one write transaction, form the batches and keep each file's bytes in the database,
+//      claimed by this process (file_claim.h);
 //   2. write each file under an unpredictable temporary name (O_CREAT|O_EXCL|O_NOFOLLOW, so a
 //      planted name or symlink is never followed or reused), fsync it, fsync the folder;
 //   3. commit (synchronous=FULL);
@@ -60,7 +61,14 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
                       std::int16_t personType, std::string_view login = {});
 
 // At start-up: removes stray temporary files and publishes every committed file that is not
-// yet published. Returns one line per file published or left as it was, with the reason.
+// yet published and that nobody else has claimed (or whose claim is abandoned). Returns one
+// line per file published or left as it was, with the reason.
 std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
+
+// The same without the temporary files, as each export begins: a file whose server died between
+// its commit and its publishing is published by the next export of any server, not only at a
+// start. The files left to another server are named only when `sayWhatIsLeft`.
+std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                          bool sayWhatIsLeft);
 
 }  // namespace eft::server

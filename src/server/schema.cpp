@@ -187,8 +187,18 @@ END;
 
 void toVersion3(Database& db) { db.exec(kVersion3); }
 
+// Version 4: who is working on a file (publishing or delivering it) and until when, and where
+// it was published; see file_claim.h.
+constexpr const char* kVersion4 = R"sql(
+ALTER TABLE batch_files ADD COLUMN claimed_by TEXT;
+ALTER TABLE batch_files ADD COLUMN claimed_until INTEGER;
+ALTER TABLE batch_files ADD COLUMN published_to TEXT;
+)sql";
+
+void toVersion4(Database& db) { db.exec(kVersion4); }
+
 using Migration = void (*)(Database&);
-constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3};
+constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4};
 
 bool hasTables(Database& db) {
     Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");
@@ -210,12 +220,17 @@ std::filesystem::path takeCopy(Database& db, const std::filesystem::path& file, 
 }  // namespace
 
 int schemaVersion(Database& db) {
+    if (db.engine() == Engine::PostgreSQL) return postgresSchemaVersion(db);
     Statement s = db.prepare("PRAGMA user_version");
     s.step();
     return static_cast<int>(s.integer(0));
 }
 
 std::filesystem::path upgradeSchema(Database& db, const std::filesystem::path& file) {
+    if (db.engine() == Engine::PostgreSQL) {
+        upgradePostgresSchema(db);
+        return {};
+    }
     const int found = schemaVersion(db);
     if (found == kSchemaVersion) return {};
     if (found > kSchemaVersion)

@@ -29,6 +29,7 @@ constexpr std::size_t kStatusPairFloor = 4096;
 constexpr std::size_t kViewsKept = 16;
 
 std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
+    if (isPostgresUri(db.string())) return std::filesystem::absolute("eft-export");
     const std::filesystem::path absolute = std::filesystem::absolute(db);
     return absolute.parent_path() / (absolute.stem().string() + "-export");
 }
@@ -142,7 +143,7 @@ Service::Service(ServiceOptions options)
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     struct stat st {};
-    if (::stat(dbPath_.c_str(), &st) == 0) {
+    if (!isPostgresUri(dbPath_.string()) && ::stat(dbPath_.c_str(), &st) == 0) {
         device_ = st.st_dev;
         inode_ = st.st_ino;
     }
@@ -218,6 +219,7 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
 }
 
 void Service::requireSameFile() const {
+    if (isPostgresUri(dbPath_.string())) return;
     // An open connection reads and writes a file that was moved or deleted under it.
     struct stat st {};
     if (::stat(dbPath_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_)
@@ -300,6 +302,8 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         std::lock_guard lock(writeMutex_);
         requireSameFile();
         Lease store = borrow();
+        // The writer lock: the sweep's counter, the charges' states and the Totals read below
+        // stay as read until commit, so the save is taken or refused whole.
         Transaction t(store->db(), Transaction::Mode::Write);
         std::vector<std::int32_t> centers;
         for (const SaveRecord& r : records)
@@ -351,6 +355,8 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         std::lock_guard lock(writeMutex_);
         requireSameFile();
         Lease store = borrow();
+        // The writer lock: a second commit of the batch waits for the first and then finds
+        // nothing waiting, so it is refused whole.
         Transaction t(store->db(), Transaction::Mode::Write);
         const std::string batch = std::to_string(form.batchNo);
         if (!store->batchExists(form.batchNo)) return "Batch " + batch + " does not exist";
@@ -384,6 +390,8 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
+        for (const std::string& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
+            note_("export: " + line);
         report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
     } catch (const DatabaseGone&) {
         throw;

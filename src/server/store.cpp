@@ -10,11 +10,16 @@
 namespace eft::server {
 namespace {
 
-
-// The sweep's change counter and what keeps it, on top of the tables above: one step, so it can
-// stand as a schema version of its own.
 constexpr int kCleared = 1;
 constexpr int kFailed = 2;
+
+// The (member, center) pairs an export holds back: a table of the connection's own, filled by
+// formBatch. Made again before each use too, since a PostgreSQL connection opened again after
+// it was lost has lost it.
+void makeHeldTable(Database& db) {
+    db.exec("CREATE TEMP TABLE IF NOT EXISTS export_held (member_id INTEGER NOT NULL, center_id INTEGER NOT NULL, "
+            "PRIMARY KEY (member_id, center_id))");
+}
 
 float single(const Statement& s, int column) { return static_cast<float>(s.real(column)); }
 
@@ -26,11 +31,9 @@ void bindLogin(Statement& s, int index, std::string_view login) {
 
 }  // namespace
 
-Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
+Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file) {
     createSchema();
-    // The (member, center) pairs an export holds back; per connection, filled by formBatch.
-    db_.exec("CREATE TEMP TABLE IF NOT EXISTS export_held (member_id INTEGER NOT NULL, center_id INTEGER NOT NULL, "
-             "PRIMARY KEY (member_id, center_id))");
+    makeHeldTable(db_);
     insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
     insertMember_ = db_.prepare(
         "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
@@ -49,6 +52,8 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
         "FROM charges ch JOIN centers ce ON ce.id = ch.center_id JOIN members m ON m.id = ch.member_id "
         "WHERE ch.state = 0 AND ce.country = ?1 "
         "ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    // The sweep runs to tens of thousands of rows, written out as they come.
+    sweepRows_.streamRows();
     countSweep_ = db_.prepare(
         "SELECT COUNT(*) FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
         "WHERE ch.state = 0 AND ce.country = ?1");
@@ -69,28 +74,31 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
         "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
     // Past every batch the database knows and every number seen used (a restored backup forgets
     // the batches exported after it; their files remember them).
+    // Taken under the writer lock (a locked counter), so two exports never take one number.
     nextBatch_ = db_.prepare(
-        "SELECT MAX(COALESCE(MAX(batch_no), 0), "
-        "COALESCE((SELECT CAST(value AS INTEGER) FROM settings WHERE name = 'batch_floor'), 0)) + 1 FROM batches");
+        "SELECT COALESCE(MAX(n), 0) + 1 FROM (SELECT MAX(batch_no) AS n FROM batches "
+        "UNION ALL SELECT CAST(value AS INTEGER) FROM settings WHERE name = 'batch_floor') AS used");
     savedCharges_ = db_.prepare(
         "SELECT ch.center_id, ce.name, COUNT(*), SUM(ch.batch_cents), a.routing, a.institution, a.transit, "
         "a.account, a.account_type "
         "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
         "LEFT JOIN center_accounts a ON a.center_id = ch.center_id "
-        "WHERE ch.state = 14 AND ce.country = ?1 GROUP BY ch.center_id ORDER BY ch.center_id");
+        "WHERE ch.state = 14 AND ce.country = ?1 "
+        "GROUP BY ch.center_id, ce.name, a.routing, a.institution, a.transit, a.account, a.account_type "
+        "ORDER BY ch.center_id");
     insertBatch_ = db_.prepare(
         "INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name, login) "
         "VALUES (?1, ?2, ?3, ?4, ?5, '', ?6)");
     insertItem_ = db_.prepare(
         "INSERT INTO batch_items (batch_no, charge_id, amount) "
         "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
-        "AND NOT EXISTS (SELECT 1 FROM temp.export_held h WHERE h.member_id = charges.member_id "
+        "AND NOT EXISTS (SELECT 1 FROM export_held h WHERE h.member_id = charges.member_id "
         "AND h.center_id = charges.center_id) "
         "ORDER BY member_id, source, sweep_sequence");
     // Center by center along the (state, center) index: no search of the batch's items.
     markExported_ = db_.prepare(
         "UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1 "
-        "AND NOT EXISTS (SELECT 1 FROM temp.export_held h WHERE h.member_id = charges.member_id "
+        "AND NOT EXISTS (SELECT 1 FROM export_held h WHERE h.member_id = charges.member_id "
         "AND h.center_id = charges.center_id)");
     pendingItems_ = db_.prepare(
         "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country "
@@ -105,9 +113,9 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
     recordItems_ = db_.prepare(
         "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?8 "
         "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
-        "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = ?7 AND state = 20)");
+        "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = (?7 <> 0) AND state = 20)");
     clearCharges_ = db_.prepare(
-        "UPDATE charges SET state = 30 WHERE state = 20 AND member_id = ?2 AND (source = 2) = ?3 "
+        "UPDATE charges SET state = 30 WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
         "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 1)");
     // A failed charge is collected afresh by a later sweep, so what was posted for it goes.
     failCharges_ = db_.prepare(
@@ -115,7 +123,7 @@ Store::Store(const std::filesystem::path& file) : db_(file), file_(file) {
         "posted_royalty_reserve = NULL, posted_franchise_fee = NULL, posted_franchise_fee_reserve = NULL, "
         "posted_gst = NULL, posted_pst = NULL, posted_nmc = NULL, posted_trust = NULL, posted_amount = NULL, "
         "saved_by = NULL, saved_by_type = NULL, saved_at = NULL, saved_login = NULL "
-        "WHERE state = 20 AND member_id = ?2 AND (source = 2) = ?3 "
+        "WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
         "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 2)");
 }
 
@@ -166,6 +174,52 @@ void Store::insertMember(const MemberRow& m) {
 }
 
 void Store::insertCharge(const ChargeRow& c) {
+    requireCents(c);
+    const Amounts& a = c.amounts;
+    auto& s = insertCharge_.reuse();
+    s.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
+    s.bind(5, c.sourceDescription).bind(6, c.sweepDate).bind(7, int{c.type});
+    s.bind(8, double{a.conversionRate}).bind(9, double{a.royalty}).bind(10, double{a.nac});
+    s.bind(11, double{a.royaltyReserve}).bind(12, double{a.franchiseFee}).bind(13, double{a.franchiseFeeReserve});
+    s.bind(14, double{a.gst}).bind(15, double{a.pst}).bind(16, double{a.nmcPayment}).bind(17, c.trustId);
+    s.run();
+}
+
+void Store::insertMembers(const std::vector<MemberRow>& members) {
+    static const std::vector<std::string> columns = {"id", "name", "center_id", "member_type", "subscription",
+                                                     "tax_exempt", "down_payment", "contract_signed"};
+    std::vector<Row> rows;
+    rows.reserve(members.size());
+    for (const MemberRow& m : members) {
+        Value contract = nullptr;
+        if (!m.contractSigned.empty()) contract = m.contractSigned;
+        rows.push_back({std::int64_t{m.id}, m.name, std::int64_t{m.centerId}, std::int64_t{m.memberType},
+                        std::int64_t{m.subscription}, std::int64_t{m.salesTaxExempt}, std::int64_t{m.downPayment},
+                        std::move(contract)});
+    }
+    db_.load("members", columns, rows);
+}
+
+void Store::insertCharges(const std::vector<ChargeRow>& charges) {
+    static const std::vector<std::string> columns = {
+        "member_id", "center_id", "source", "sweep_sequence", "source_description", "sweep_date", "type",
+        "conversion_rate", "royalty", "nac", "royalty_reserve", "franchise_fee", "franchise_fee_reserve", "gst", "pst",
+        "nmc_payment", "trust_id"};
+    std::vector<Row> rows;
+    rows.reserve(charges.size());
+    for (const ChargeRow& c : charges) {
+        requireCents(c);
+        const Amounts& a = c.amounts;
+        rows.push_back({std::int64_t{c.key.memberId}, std::int64_t{c.key.centerId}, std::int64_t{c.key.source},
+                        std::int64_t{c.key.sweepSequence}, c.sourceDescription, c.sweepDate, std::int64_t{c.type},
+                        double{a.conversionRate}, double{a.royalty}, double{a.nac}, double{a.royaltyReserve},
+                        double{a.franchiseFee}, double{a.franchiseFeeReserve}, double{a.gst}, double{a.pst},
+                        double{a.nmcPayment}, std::int64_t{c.trustId}});
+    }
+    db_.load("charges", columns, rows);
+}
+
+void Store::requireCents(const ChargeRow& c) {
     const Amounts& a = c.amounts;
     auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
     const bool known = flags.step();
@@ -184,13 +238,6 @@ void Store::insertCharge(const ChargeRow& c) {
                          std::to_string(c.key.sweepSequence) + ") has " + name + " " + text::singleText(value) + ", " +
                          kAboveCentExactText);
     }
-    auto& s = insertCharge_.reuse();
-    s.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
-    s.bind(5, c.sourceDescription).bind(6, c.sweepDate).bind(7, int{c.type});
-    s.bind(8, double{a.conversionRate}).bind(9, double{a.royalty}).bind(10, double{a.nac});
-    s.bind(11, double{a.royaltyReserve}).bind(12, double{a.franchiseFee}).bind(13, double{a.franchiseFeeReserve});
-    s.bind(14, double{a.gst}).bind(15, double{a.pst}).bind(16, double{a.nmcPayment}).bind(17, c.trustId);
-    s.run();
 }
 
 void Store::forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit) {
@@ -235,8 +282,10 @@ std::int64_t Store::countSweepRows(int country) {
 
 void Store::setCenterAccount(std::int32_t centerId, const bank::BankAccount& account) {
     Statement s = db_.prepare(
-        "INSERT OR REPLACE INTO center_accounts (center_id, routing, institution, transit, account, account_type) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        "INSERT INTO center_accounts (center_id, routing, institution, transit, account, account_type) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (center_id) DO UPDATE SET routing = excluded.routing, "
+        "institution = excluded.institution, transit = excluded.transit, account = excluded.account, "
+        "account_type = excluded.account_type");
     s.bind(1, centerId);
     const auto textOrNull = [&s](int index, const std::string& v) {
         if (v.empty()) s.bindNull(index);
@@ -375,9 +424,11 @@ std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& cent
                               const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
                               std::string_view atText, std::int32_t personId, std::int16_t personType,
                               std::string_view login) {
-    db_.exec("DELETE FROM temp.export_held");
+    makeHeldTable(db_);
+    db_.exec("DELETE FROM export_held");
     if (!heldMemberCenters.empty()) {
-        Statement hold = db_.prepare("INSERT OR IGNORE INTO temp.export_held (member_id, center_id) VALUES (?1, ?2)");
+        Statement hold = db_.prepare(
+            "INSERT INTO export_held (member_id, center_id) VALUES (?1, ?2) ON CONFLICT DO NOTHING");
         for (const auto& [member, center] : heldMemberCenters) hold.reuse().bind(1, member).bind(2, center).run();
     }
     auto& next = nextBatch_.reuse();
@@ -431,8 +482,7 @@ std::int32_t Store::nextFileCreationNumber(std::string_view originatorId) {
     last.bind(1, originatorId);
     const std::int64_t previous = last.step() ? last.integer(0) : 0;
     const std::int64_t number = previous >= 9999 || previous < 0 ? 1 : previous + 1;
-    Statement store = db_.prepare("INSERT OR REPLACE INTO originator_files (originator_id, last_number) VALUES (?1, ?2)");
-    store.bind(1, originatorId).bind(2, number).run();
+    setLastFileCreationNumber(originatorId, static_cast<std::int32_t>(number));
     return static_cast<std::int32_t>(number);
 }
 
@@ -493,11 +543,31 @@ std::vector<std::string> Store::batchFileNames() {
     return names;
 }
 
-void Store::markPublished(std::int32_t batchNo, std::string_view at) {
-    Statement s = db_.prepare("UPDATE batch_files SET published = 1, published_at = ?2 WHERE batch_no = ?1");
+void Store::markPublished(std::int32_t batchNo, std::string_view at, std::string_view place) {
+    Statement s = db_.prepare(
+        "UPDATE batch_files SET published = 1, published_at = ?2, published_to = ?3, claimed_by = NULL, "
+        "claimed_until = NULL WHERE batch_no = ?1");
     s.bind(1, batchNo);
     if (at.empty()) s.bindNull(2);
     else s.bind(2, at);
+    if (place.empty()) s.bindNull(3);
+    else s.bind(3, place);
+    s.run();
+}
+
+std::optional<FileClaim> Store::fileClaim(std::int32_t batchNo) {
+    Statement s = db_.prepare(
+        "SELECT claimed_by, COALESCE(claimed_until, 0) FROM batch_files WHERE batch_no = ?1 AND claimed_by IS NOT NULL");
+    s.bind(1, batchNo);
+    if (!s.step()) return std::nullopt;
+    return FileClaim{std::string(s.text(0)), s.integer(1)};
+}
+
+void Store::setFileClaim(std::int32_t batchNo, const std::optional<FileClaim>& claim) {
+    Statement s = db_.prepare("UPDATE batch_files SET claimed_by = ?2, claimed_until = ?3 WHERE batch_no = ?1");
+    s.bind(1, batchNo);
+    if (claim) s.bind(2, claim->by).bind(3, claim->until);
+    else s.bindNull(2).bindNull(3);
     s.run();
 }
 
@@ -509,7 +579,8 @@ std::optional<std::string> Store::setting(std::string_view name) {
 }
 
 void Store::setSetting(std::string_view name, std::string_view value) {
-    Statement s = db_.prepare("INSERT OR REPLACE INTO settings (name, value) VALUES (?1, ?2)");
+    Statement s = db_.prepare(
+        "INSERT INTO settings (name, value) VALUES (?1, ?2) ON CONFLICT (name) DO UPDATE SET value = excluded.value");
     s.bind(1, name).bind(2, value).run();
 }
 
@@ -530,16 +601,19 @@ void Store::raiseBatchFloor(std::int32_t usedUpTo) {
 }
 
 void Store::setLastFileCreationNumber(std::string_view originatorId, std::int32_t number) {
-    Statement s = db_.prepare("INSERT OR REPLACE INTO originator_files (originator_id, last_number) VALUES (?1, ?2)");
+    Statement s = db_.prepare(
+        "INSERT INTO originator_files (originator_id, last_number) VALUES (?1, ?2) "
+        "ON CONFLICT (originator_id) DO UPDATE SET last_number = excluded.last_number");
     s.bind(1, originatorId).bind(2, number).run();
 }
 
-std::vector<PendingDelivery> Store::pendingDeliveries() {
+std::vector<PendingDelivery> Store::pendingDeliveries(std::string_view place) {
     std::vector<PendingDelivery> out;
     Statement s = db_.prepare(
         "SELECT f.batch_no, f.name, (SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no) "
-        "FROM batch_files f WHERE f.published = 1 AND NOT EXISTS "
+        "FROM batch_files f WHERE f.published = 1 AND (f.published_to IS NULL OR f.published_to = ?1) AND NOT EXISTS "
         "(SELECT 1 FROM deliveries d WHERE d.batch_no = f.batch_no AND d.exit_status = 0) ORDER BY f.batch_no");
+    s.bind(1, place);
     while (s.step()) out.push_back({static_cast<std::int32_t>(s.integer(0)), std::string(s.text(1)), s.integer(2)});
     return out;
 }

@@ -12,9 +12,10 @@
 // batch_items  the charges of a batch with their amount and recorded outcome
 // center_accounts  a center's bank account: routing number (United States) or institution
 //              and transit (Canada), account number and type
-// batch_files  the bank file of a batch, byte for byte, its totals, and whether it has been
-//              published into the export folder; a crash between commit and publishing is
-//              finished from here at the next start
+// batch_files  the bank file of a batch, byte for byte, its totals, whether it has been
+//              published into an export folder and into which (host and folder), and who is
+//              publishing or delivering it now (file_claim.h); a crash between commit and
+//              publishing is finished from here at the next start
 // originator_files  the last CPA-005 file creation number used per originator id
 // settings     named values: "demo" (1 for a demo database, whose export may use the demo
 //              originator) and "batch_floor" (the highest batch number known to be used)
@@ -23,7 +24,7 @@
 // Saves, exports and status commits record the authenticated login, when there is one,
 // beside the person id and type the control sends.
 // sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
-//              change of each center's sweep rows (both kept by triggers)
+//              change of each center's sweep rows (both kept by triggers, on both engines)
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
@@ -142,6 +143,12 @@ struct BatchFileRow {
     bool published = false;
 };
 
+// Who is publishing or delivering a file, until when (seconds since the epoch).
+struct FileClaim {
+    std::string by;
+    std::int64_t until = 0;
+};
+
 // A published file not yet delivered, with the attempts so far.
 struct PendingDelivery {
     std::int32_t batchNo = 0;
@@ -187,6 +194,10 @@ public:
     // Throws StoreError naming the charge when an amount or its row's IN or OUT total is not
     // kept to the cent (text::holdsEveryCent); the member must be in already.
     void insertCharge(const ChargeRow& c);
+    // The same for many at once (database.h: Database::load); the members' centers and the
+    // charges' members must be in already.
+    void insertMembers(const std::vector<MemberRow>& members);
+    void insertCharges(const std::vector<ChargeRow>& charges);
 
     // The charges of a country still in the sweep, by center, member, source, sequence.
     void forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit);
@@ -243,9 +254,14 @@ public:
     std::vector<BatchFileRow> unpublishedFiles();
     std::vector<BatchFileRow> batchFiles();
     std::vector<std::string> batchFileNames();
-    void markPublished(std::int32_t batchNo, std::string_view at = {});
+    // Published into the folder `place` names (file_claim.h); the claim on the file ends.
+    void markPublished(std::int32_t batchNo, std::string_view at = {}, std::string_view place = {});
+    std::optional<FileClaim> fileClaim(std::int32_t batchNo);
+    // Nothing: no claim.
+    void setFileClaim(std::int32_t batchNo, const std::optional<FileClaim>& claim);
 
-    std::vector<PendingDelivery> pendingDeliveries();
+    // The files published into the folder `place` names (or before places were recorded).
+    std::vector<PendingDelivery> pendingDeliveries(std::string_view place);
     // Whether a delivery of the batch's file succeeded.
     bool delivered(std::int32_t batchNo);
     void recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
@@ -271,6 +287,9 @@ public:
     std::optional<WaitingItem> firstWaitingItem(std::int32_t batchNo);
 
 private:
+    // Throws as insertCharge says.
+    void requireCents(const ChargeRow& c);
+
     Database db_;
     std::filesystem::path file_;
     Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;

@@ -58,6 +58,8 @@ TEST(RunCommand, ExitStatusStderrHeadAndTimeLimit) {
 class DeliveryTest : public ServerFixture {
 protected:
     void SetUp() override {
+        ServerFixture::SetUp();
+        if (IsSkipped()) return;
         script = dir.path() / "deliver.sh";
         std::ofstream(script) << "#!/bin/sh\n"
                                  "n=$(cat '" << (dir.path() / "tries").string() << "' 2>/dev/null || echo 0)\n"
@@ -87,11 +89,11 @@ protected:
     std::vector<std::string> notes;
 };
 
-TEST_F(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
+TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
     service->exportBatches(9, 2);
     waitForAttempts(3);
-    Statement s = inspect.db().prepare("SELECT batch_no, attempt, exit_status, stderr FROM deliveries ORDER BY attempt");
+    Statement s = inspect->db().prepare("SELECT batch_no, attempt, exit_status, stderr FROM deliveries ORDER BY attempt");
     std::vector<std::string> rows;
     while (s.step())
         rows.push_back(std::to_string(s.integer(0)) + " " + std::to_string(s.integer(1)) + " " +
@@ -117,14 +119,14 @@ TEST_F(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries"), 3);
     EXPECT_EQ(fileText(dir.path() / "tries"), "3\n");
 
-    const std::string listing = filesReport(inspect);
+    const std::string listing = filesReport(*inspect);
     EXPECT_EQ(listing.substr(0, listing.find('\n')), "file\tbatch\tcountry\tentries\tdebits\tcredits\tsha256\tpublished\tdelivered");
     const std::string line = listing.substr(listing.find('\n') + 1);
     EXPECT_EQ(line.rfind("EFT_US_0000000001.txt\t1\tUS\t1\t", 0), 0u) << line;
     EXPECT_NE(line.find("\t" + sha256sum(file) + "\t2011-03-05T10:20:30\t2011-03-05T10:20:30\n"), std::string::npos) << line;
 }
 
-TEST_F(DeliveryTest, FailedDeliveriesAreListed) {
+TEST_P(DeliveryTest, FailedDeliveriesAreListed) {
     service.reset();
     service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
                                                        {"echo 'host unreachable' >&2; exit 7; :", std::chrono::seconds(5),
@@ -133,8 +135,10 @@ TEST_F(DeliveryTest, FailedDeliveriesAreListed) {
     ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
     service->exportBatches(9, 2);
     waitForAttempts(1);
-    EXPECT_NE(filesReport(inspect).find("\tfailed 1x, exit 7: host unreachable\n"), std::string::npos) << filesReport(inspect);
+    EXPECT_NE(filesReport(*inspect).find("\tfailed 1x, exit 7: host unreachable\n"), std::string::npos) << filesReport(*inspect);
 }
+
+INSTANTIATE_TEST_SUITE_P(On, DeliveryTest, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

@@ -38,10 +38,13 @@ std::string controlRecord(const pugi::xml_node row) {
                                              whole(row, "TrustID"), 7, 2);
 }
 
-class HttpTest : public ::testing::Test {
+class HttpTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override {
-        server = EmbeddedServer::start({dir.path() / "eft.db", dir.path() / "out", true});
+        std::string why;
+        db = freshDatabase(GetParam(), dir.path(), why);
+        if (db.empty()) GTEST_SKIP() << why;
+        server = EmbeddedServer::start({db, dir.path() / "out", true});
         ASSERT_TRUE(server->demoSeeded());
         client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
         client->set_default_headers({{std::string(pages::kRequestHeaderName), std::string(pages::kRequestHeaderValue)}});
@@ -65,18 +68,19 @@ protected:
     }
 
     TempDir dir;
+    std::string db;
     std::unique_ptr<EmbeddedServer> server;
     std::unique_ptr<httplib::Client> client;
     std::string path;
 };
 
-TEST_F(HttpTest, TheBaseAddressIsALoopbackFolder) {
+TEST_P(HttpTest, TheBaseAddressIsALoopbackFolder) {
     EXPECT_TRUE(std::regex_match(server->baseAddress(), std::regex(R"(http://127\.0\.0\.1:[0-9]+/eft/)")))
         << server->baseAddress();
     EXPECT_EQ(server->baseAddress(), "http://127.0.0.1:" + std::to_string(server->port()) + "/eft/");
 }
 
-TEST_F(HttpTest, SweepRowsCarryEveryFieldInCenterOrder) {
+TEST_P(HttpTest, SweepRowsCarryEveryFieldInCenterOrder) {
     for (const int country : {1, 2}) {
         pugi::xml_document doc;
         const auto root = load(doc, pages::sweepRowsAddress("", static_cast<std::int16_t>(country)));
@@ -101,7 +105,7 @@ TEST_F(HttpTest, SweepRowsCarryEveryFieldInCenterOrder) {
     }
 }
 
-TEST_F(HttpTest, SaveExportListAndCommitRoundTrip) {
+TEST_P(HttpTest, SaveExportListAndCommitRoundTrip) {
     // The operator takes the first center's rows of each country.
     std::vector<std::string> records;
     for (const int country : {1, 2}) {
@@ -136,7 +140,7 @@ TEST_F(HttpTest, SaveExportListAndCommitRoundTrip) {
         EXPECT_STREQ(item.child_value("BatchControl"), "2");
 }
 
-TEST_F(HttpTest, UnknownAddressesAndOversizedBodiesAreRefused) {
+TEST_P(HttpTest, UnknownAddressesAndOversizedBodiesAreRefused) {
     const auto missing = client->Get("/eft/Nothing.asp");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
@@ -154,8 +158,8 @@ TEST_F(HttpTest, UnknownAddressesAndOversizedBodiesAreRefused) {
 }
 
 // The sweep is streamed in chunks while its rows are read; the bytes are the document's.
-TEST_F(HttpTest, TheStreamedSweepIsTheWholeDocument) {
-    Service reference({dir.path() / "eft.db", dir.path() / "out", {}});
+TEST_P(HttpTest, TheStreamedSweepIsTheWholeDocument) {
+    Service reference({db, dir.path() / "out", {}});
     for (const int country : {1, 2}) {
         const auto res = client->Get(pages::sweepRowsAddress("/eft/", static_cast<std::int16_t>(country)).c_str());
         ASSERT_TRUE(res);
@@ -165,7 +169,7 @@ TEST_F(HttpTest, TheStreamedSweepIsTheWholeDocument) {
     }
 }
 
-TEST_F(HttpTest, StopEndsServingAndCanBeRepeated) {
+TEST_P(HttpTest, StopEndsServingAndCanBeRepeated) {
     const int port = server->port();
     server->stop();
     server->stop();
@@ -173,6 +177,8 @@ TEST_F(HttpTest, StopEndsServingAndCanBeRepeated) {
     late.set_connection_timeout(1);
     EXPECT_FALSE(late.Get("/eft/EFTMemberBatch.asp?TSQL=BatchList"));
 }
+
+INSTANTIATE_TEST_SUITE_P(On, HttpTest, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

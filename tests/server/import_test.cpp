@@ -22,7 +22,15 @@ constexpr const char* kChargeHeader =
 
 class ImportTest : public ::testing::Test {
 protected:
-    ImportTest() : store(dir.path() / "eft.db") { testing::fillFixture(store); }
+    void SetUp() override { open(Engine::SQLite); }
+
+    void open(Engine engine) {
+        std::string why;
+        const std::string location = testing::freshDatabase(engine, dir.path(), why);
+        if (location.empty()) GTEST_SKIP() << why;
+        store = std::make_unique<Store>(location);
+        testing::fillFixture(*store);
+    }
 
     std::filesystem::path write(const std::string& name, const std::string& text) {
         const std::filesystem::path file = dir.path() / name;
@@ -31,7 +39,7 @@ protected:
     }
 
     std::int64_t count(const char* sql) {
-        Statement s = store.db().prepare(sql);
+        Statement s = store->db().prepare(sql);
         s.step();
         return s.integer(0);
     }
@@ -42,11 +50,17 @@ protected:
     }
 
     ImportReport run(const std::vector<std::filesystem::path>& files, bool dryRun = false) {
-        return importCsv(store, files, dryRun);
+        return importCsv(*store, files, dryRun);
     }
 
     TempDir dir;
-    Store store;
+    std::unique_ptr<Store> store;
+};
+
+// The cases whose outcome rests on the database, on both engines.
+class ImportOnEngines : public ImportTest, public ::testing::WithParamInterface<Engine> {
+protected:
+    void SetUp() override { open(GetParam()); }
 };
 
 struct LineCase {
@@ -127,7 +141,7 @@ const LineCase kLines[] = {
 INSTANTIATE_TEST_SUITE_P(Lines, ImportLineTest, ::testing::ValuesIn(kLines),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ImportTest, TheReadmeSamplesImport) {
+TEST_P(ImportOnEngines, TheReadmeSamplesImport) {
     const std::filesystem::path samples = EFT_SAMPLES_DIR;
     const ImportReport report = run({samples / "charges.csv", samples / "members.csv", samples / "centers.csv"});
     ASSERT_EQ(report.faultCount, 0) << report.faults[0];
@@ -136,7 +150,7 @@ TEST_F(ImportTest, TheReadmeSamplesImport) {
     EXPECT_EQ(report.tables[2].added, 6);
 }
 
-TEST_F(ImportTest, HeaderFaultsNameTheColumn) {
+TEST_P(ImportOnEngines, HeaderFaultsNameTheColumn) {
     const auto unknown = write("a.csv", "CenterID,Name,Country,Colour\n1,X,1,red\n");
     const auto missing = write("b.csv", "MemberID,Name,CenterID\n");
     const auto none = write("c.csv", "Colour,Size\n");
@@ -147,7 +161,7 @@ TEST_F(ImportTest, HeaderFaultsNameTheColumn) {
     EXPECT_EQ(report.faults[2], missing.string() + ":1: MemberType: missing from the header");
 }
 
-TEST_F(ImportTest, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFieldsKeepTheirText) {
+TEST_P(ImportOnEngines, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFieldsKeepTheirText) {
     const auto charges = write("charges.csv", std::string(kChargeHeader) +
                                                   "5001,90,1,1,\"Dues, \"\"March\"\"\r\nsecond line\",2011-03-01,1,1,10,0,0,0,0,0,0,0,0\r\n"
                                                   "5001,90,1,2,Dues,2011-03-15,1,1,10.5,0,0,0,0,0,0,0,0\r\n");
@@ -158,10 +172,10 @@ TEST_F(ImportTest, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFieldsKeepT
     EXPECT_EQ(report.tables[0].added, 1);
     EXPECT_EQ(report.tables[1].added, 1);
     EXPECT_EQ(report.tables[2].added, 2);
-    Statement s = store.db().prepare("SELECT source_description FROM charges WHERE member_id = 5001 ORDER BY sweep_sequence");
+    Statement s = store->db().prepare("SELECT source_description FROM charges WHERE member_id = 5001 ORDER BY sweep_sequence");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(s.text(0), "Dues, \"March\"\r\nsecond line");
-    Statement m = store.db().prepare("SELECT name FROM members WHERE id = 5001");
+    Statement m = store->db().prepare("SELECT name FROM members WHERE id = 5001");
     ASSERT_TRUE(m.step());
     EXPECT_EQ(m.text(0), "Zoë Ng");
 
@@ -174,7 +188,7 @@ TEST_F(ImportTest, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFieldsKeepT
     EXPECT_EQ(again.faults[0].rfind(bad.string() + ":4: Type:", 0), 0u) << again.faults[0];
 }
 
-TEST_F(ImportTest, OneBadLineRefusesEverythingAndFaultsStopAtAHundred) {
+TEST_P(ImportOnEngines, OneBadLineRefusesEverythingAndFaultsStopAtAHundred) {
     std::string text = kCenterHeader;
     for (int id = 100; id < 250; ++id) text += std::to_string(id) + ",Center,1,,,,,\n";
     for (int id = 300; id < 450; ++id) text += std::to_string(id) + ",Center,9,,,,,\n";
@@ -190,7 +204,7 @@ TEST_F(ImportTest, OneBadLineRefusesEverythingAndFaultsStopAtAHundred) {
     EXPECT_NE(importReportText(report, false).find("... and 50 more faults"), std::string::npos);
 }
 
-TEST_F(ImportTest, DuplicateKeysInOneImportNameTheFirstLine) {
+TEST_P(ImportOnEngines, DuplicateKeysInOneImportNameTheFirstLine) {
     const auto a = write("a.csv", std::string(kChargeHeader) + "1003,15,1,5,Dues,2011-03-15,1,1,20,0,0,0,0,0,0,0,0\n");
     const auto b = write("b.csv", std::string(kChargeHeader) + "1003,15,1,5,Dues,2011-03-15,1,1,21,0,0,0,0,0,0,0,0\n");
     const auto c = write("c.csv", std::string(kCenterHeader) + "91,A,1,,,,,\n91,B,1,,,,,\n");
@@ -201,7 +215,7 @@ TEST_F(ImportTest, DuplicateKeysInOneImportNameTheFirstLine) {
                                     a.string() + ":2");
 }
 
-TEST_F(ImportTest, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLeftAlone) {
+TEST_P(ImportOnEngines, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLeftAlone) {
     const std::string line1001 = "1001,12,1,1,Membership dues,2011-03-01T06:00:00,1,1,25,10,5,40,8,0,0,0,0\n";
     const auto file = write("charges.csv", std::string(kChargeHeader) + line1001 +
                                                "1003,15,1,1,Membership dues,2011-03-01T06:00:00,1,1,22.5,0,0,0,0,0,0,0,0\n"
@@ -217,8 +231,8 @@ TEST_F(ImportTest, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLeftAlo
     EXPECT_EQ((std::vector<std::int64_t>{again.added, again.changed, again.unchanged}), (std::vector<std::int64_t>{0, 0, 3}));
 
     // Saved, exported or cleared: never changed, and reported.
-    store.db().exec("UPDATE charges SET state = 14 WHERE member_id = 1001 AND sweep_sequence = 1");
-    store.db().exec("UPDATE charges SET state = 30 WHERE member_id = 1003 AND sweep_sequence = 9");
+    store->db().exec("UPDATE charges SET state = 14 WHERE member_id = 1001 AND sweep_sequence = 1");
+    store->db().exec("UPDATE charges SET state = 30 WHERE member_id = 1003 AND sweep_sequence = 9");
     const auto changed = write("changed.csv", std::string(kChargeHeader) +
                                                   "1001,12,1,1,Membership dues,2011-03-01T06:00:00,1,1,99,10,5,40,8,0,0,0,0\n"
                                                   "1003,15,1,9,Membership dues,2011-03-01T06:00:00,1,1,9,0,0,0,0,0,0,0,0\n");
@@ -232,7 +246,7 @@ TEST_F(ImportTest, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLeftAlo
     EXPECT_EQ(count("SELECT royalty FROM charges WHERE member_id = 1001 AND sweep_sequence = 1"), 25);
 }
 
-TEST_F(ImportTest, DryRunReportsTheSameAndWritesNothing) {
+TEST_P(ImportOnEngines, DryRunReportsTheSameAndWritesNothing) {
     const auto centers = write("centers.csv", std::string(kCenterHeader) + "92,Tulsa,1,021000021,,,42,checking\n"
                                                                             "12,Austin North (renamed),1,011000015,,,12345678,checking\n");
     const std::int64_t before = rows();
@@ -249,6 +263,8 @@ TEST_F(ImportTest, DryRunReportsTheSameAndWritesNothing) {
     EXPECT_EQ(importReportText(dry, true).rfind("Dry run, nothing was written", 0), 0u);
     EXPECT_EQ(count("SELECT COUNT(*) FROM centers WHERE name = 'Austin North (renamed)'"), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(On, ImportOnEngines, testing::kEngines, testing::engineName);
 
 }  // namespace
 }  // namespace eft::server

@@ -15,12 +15,12 @@ class LargeAmounts : public ServerFixture {
 protected:
     // Center 60 (United States) with member 6001 and `charges` unconverted charges of `royalty`.
     void addCenter60(int charges, float royalty) {
-        Transaction t(inspect.db(), Transaction::Mode::Write);
-        inspect.insertCenter({60, "Big Center", 1});
-        inspect.setCenterAccount(60, {"011000015", "", "", "60", bank::AccountType::Checking});
-        inspect.insertMember({6001, "Big Spender", 60, 1, false, false, false, ""});
+        Transaction t(inspect->db(), Transaction::Mode::Write);
+        inspect->insertCenter({60, "Big Center", 1});
+        inspect->setCenterAccount(60, {"011000015", "", "", "60", bank::AccountType::Checking});
+        inspect->insertMember({6001, "Big Spender", 60, 1, false, false, false, ""});
         for (int seq = 1; seq <= charges; ++seq)
-            inspect.insertCharge({{6001, 60, 1, static_cast<std::int16_t>(seq)}, "Membership dues",
+            inspect->insertCharge({{6001, 60, 1, static_cast<std::int16_t>(seq)}, "Membership dues",
                                   "2011-03-01T06:00:00", 3, {1, royalty, 0, 0, 0, 0, 0, 0, 0}, 0});
         t.commit();
     }
@@ -33,7 +33,7 @@ protected:
     }
 };
 
-TEST_F(LargeAmounts, TheSweepSendsEveryAmountAsTheSingleItIs) {
+TEST_P(LargeAmounts, TheSweepSendsEveryAmountAsTheSingleItIs) {
     addCenter60(2, 100000.01f);
     const std::string xml = service->sweepXml(1);
     EXPECT_NE(xml.find("<Royalty>100000.01</Royalty>"), std::string::npos);
@@ -43,7 +43,7 @@ TEST_F(LargeAmounts, TheSweepSendsEveryAmountAsTheSingleItIs) {
     EXPECT_EQ(count("SELECT batch_cents FROM charges WHERE member_id = 6001 AND sweep_sequence = 1"), 10000001);
 }
 
-TEST_F(LargeAmounts, AChargeNotKeptToTheCentIsNeverStored) {
+TEST_P(LargeAmounts, AChargeNotKeptToTheCentIsNeverStored) {
     const struct {
         const char* what;
         std::int16_t type;
@@ -56,9 +56,9 @@ TEST_F(LargeAmounts, AChargeNotKeptToTheCentIsNeverStored) {
         {"a row whose parts together pass it", 3, {1, 70000, 70000, 0, 0, 0, 0, 0, 0}, "INRowTotal 140000"},
     };
     for (const auto& c : cases) {
-        Transaction t(inspect.db(), Transaction::Mode::Write);
+        Transaction t(inspect->db(), Transaction::Mode::Write);
         try {
-            inspect.insertCharge({{1003, 15, 1, 7}, "Membership dues", "2011-03-01T06:00:00", c.type, c.amounts, 0});
+            inspect->insertCharge({{1003, 15, 1, 7}, "Membership dues", "2011-03-01T06:00:00", c.type, c.amounts, 0});
             ADD_FAILURE() << c.what << " was stored";
         } catch (const StoreError& e) {
             EXPECT_EQ(std::string(e.what()), std::string("the charge of member 1003 at center 15 (source 1, sequence 7) has ") +
@@ -67,21 +67,21 @@ TEST_F(LargeAmounts, AChargeNotKeptToTheCentIsNeverStored) {
                 << c.what;
         }
     }
-    Transaction t(inspect.db(), Transaction::Mode::Write);
-    EXPECT_NO_THROW(inspect.insertCharge(
+    Transaction t(inspect->db(), Transaction::Mode::Write);
+    EXPECT_NO_THROW(inspect->insertCharge(
         {{1003, 15, 1, 7}, "Membership dues", "2011-03-01T06:00:00", 3, {1, 131071.99f, 0, 0, 0, 0, 0, 0, 0}, 0}));
 }
 
-TEST_F(LargeAmounts, ARowWhoseTotalIsNotKeptToTheCentIsNotSaved) {
+TEST_P(LargeAmounts, ARowWhoseTotalIsNotKeptToTheCentIsNotSaved) {
     // Stored before the limit was enforced: the control's text says 131072, the Total is more.
     const std::string body = bodyFor({kDues1001, kDues1003});
-    inspect.db().exec("UPDATE charges SET royalty = 131072.5 WHERE member_id = 1003");
+    inspect->db().exec("UPDATE charges SET royalty = 131072.5 WHERE member_id = 1003");
     EXPECT_EQ(service->save(body), "Record SQL2: member 1003 at center 15 (source 1, sequence 1) has a Total at or "
                                    "above 131,072.00, the most an amount can be and still be kept to the cent");
     EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), 0);
 }
 
-TEST_F(LargeAmounts, ASaveThatWouldOverfillTheCentersBankEntryIsRefusedWhole) {
+TEST_P(LargeAmounts, ASaveThatWouldOverfillTheCentersBankEntryIsRefusedWhole) {
     // 800 rows of 125,000.00 are 100,000,000.00: one cent more than an entry's ten digits.
     addCenter60(800, 125000);
     EXPECT_EQ(service->save(bodyOf60(1, 800, 125000)),
@@ -95,6 +95,8 @@ TEST_F(LargeAmounts, ASaveThatWouldOverfillTheCentersBankEntryIsRefusedWhole) {
     const std::string report = service->exportBatches(9, 2);
     EXPECT_NE(report.find("debits 99,875,000.00 (1)"), std::string::npos) << report;
 }
+
+INSTANTIATE_TEST_SUITE_P(On, LargeAmounts, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

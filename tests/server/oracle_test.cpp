@@ -50,32 +50,36 @@ struct CenterInBatch {
     bank::BankAccount account;
 };
 
-class OracleTest : public ::testing::Test {
+class OracleTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override {
+        std::string why;
+        db = freshDatabase(GetParam(), dir.path(), why);
+        if (db.empty()) GTEST_SKIP() << why;
         if (!haveNode()) GTEST_SKIP() << "node is missing: the bank files are not read back by the npm oracles "
                                          "(scripts/install-deps.sh installs nodejs and the oracles)";
         ASSERT_TRUE(fs::exists(fs::path(EFT_ORACLE_DIR) / "node_modules"))
             << "the npm oracles are not installed: run scripts/install-deps.sh (npm ci in tests/oracle)";
         {
-            Store store(dir.path() / "eft.db");
+            Store store(db);
             ASSERT_TRUE(seedDemo(store));
         }
-        service = std::make_unique<Service>(ServiceOptions{dir.path() / "eft.db", dir.path() / "export", fixedNow});
-        Store store(dir.path() / "eft.db");
+        service = std::make_unique<Service>(ServiceOptions{db, dir.path() / "export", fixedNow});
+        Store store(db);
         for (const int country : {1, 2}) ASSERT_EQ(service->save(controlSaveBody(store, country, 32767, 7, 2)), "");
         report = service->exportBatches(9, 2);
     }
 
     // The batch's centers as the database holds them: the sum of their items' amounts.
     std::map<std::int32_t, CenterInBatch> centersOf(int country) {
-        Store store(dir.path() / "eft.db");
+        Store store(db);
         std::map<std::int32_t, CenterInBatch> centers;
         Statement s = store.db().prepare(
             "SELECT ch.center_id, ce.name, SUM(ch.batch_cents), a.routing, a.institution, a.transit, a.account, "
             "a.account_type FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
             "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
-            "JOIN center_accounts a ON a.center_id = ch.center_id WHERE b.country = ?1 GROUP BY ch.center_id");
+            "JOIN center_accounts a ON a.center_id = ch.center_id WHERE b.country = ?1 "
+            "GROUP BY ch.center_id, ce.name, a.routing, a.institution, a.transit, a.account, a.account_type");
         s.bind(1, country);
         while (s.step()) {
             CenterInBatch& c = centers[static_cast<std::int32_t>(s.integer(0))];
@@ -89,11 +93,12 @@ protected:
     }
 
     TempDir dir;
+    std::string db;
     std::unique_ptr<Service> service;
     std::string report;
 };
 
-TEST_F(OracleTest, TheNachaParserReadsWhatTheDatabaseHolds) {
+TEST_P(OracleTest, TheNachaParserReadsWhatTheDatabaseHolds) {
     const auto centers = centersOf(1);
     ASSERT_GT(centers.size(), 30u);
     const auto ach = nlohmann::json::parse(oracle("nacha", dir.path() / "export" / "EFT_US_0000000001.txt"));
@@ -126,7 +131,7 @@ TEST_F(OracleTest, TheNachaParserReadsWhatTheDatabaseHolds) {
     }
 }
 
-TEST_F(OracleTest, TheCpa005GeneratorWritesTheSameFileForTheSamePayments) {
+TEST_P(OracleTest, TheCpa005GeneratorWritesTheSameFileForTheSamePayments) {
     const auto centers = centersOf(2);
     ASSERT_GT(centers.size(), 10u);
     const bank::Originator o;
@@ -182,6 +187,8 @@ TEST_F(OracleTest, TheCpa005GeneratorWritesTheSameFileForTheSamePayments) {
     }
     EXPECT_EQ(z, zTheirs);
 }
+
+INSTANTIATE_TEST_SUITE_P(On, OracleTest, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

@@ -9,7 +9,7 @@ namespace {
 
 class RouterTest : public ServerFixture {};
 
-TEST_F(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
+TEST_P(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
     const struct {
         const char* method;
         const char* path;
@@ -78,13 +78,13 @@ TEST_F(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
     }
 }
 
-TEST_F(RouterTest, ASuccessfulPostAnswersWithAnEmptyBody) {
+TEST_P(RouterTest, ASuccessfulPostAnswersWithAnEmptyBody) {
     const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", bodyFor({kDues1001})});
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "");
 }
 
-TEST_F(RouterTest, NoHeadOrOtherMethodChangesAnything) {
+TEST_P(RouterTest, NoHeadOrOtherMethodChangesAnything) {
     ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
     for (const char* method : {"HEAD", "PUT", "DELETE", "PATCH", "OPTIONS"}) {
         route(*service, {method, "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9&PersonTypeID=2", ""});
@@ -104,7 +104,7 @@ constexpr std::string_view kCanadaSweep =
     "<Row><MemberID>2002</MemberID><MemberName>Luc Roy</MemberName><CenterID>34</CenterID><CenterName>Montréal Plateau</CenterName><ContractSigned>2008-02-01T00:00:00</ContractSigned><ConversionRate>1.3</ConversionRate><Royalty>0</Royalty><NAC>0</NAC><RoyaltyReserve>0</RoyaltyReserve><FranchiseFee>0</FranchiseFee><FranchiseFeeReserve>0</FranchiseFeeReserve><SalesTaxExempt>true</SalesTaxExempt><Source>2</Source><SourceDescription>NMC payment</SourceDescription><GST>0</GST><PST>0</PST><NMCPayment>200</NMCPayment><SweepSequence>1</SweepSequence><SweepDate>2011-03-01T06:00:00</SweepDate><Type>2</Type><TrustID>0</TrustID><INRowTotal>0</INRowTotal><OUTRowTotal>-260</OUTRowTotal><MemberType>3</MemberType><SubscriptionMembership>false</SubscriptionMembership><DownPayment>false</DownPayment></Row>\n"
     "</Sweep>\n";
 
-TEST_F(RouterTest, TheSweepIsTheSameDocumentInPiecesOfAnySize) {
+TEST_P(RouterTest, TheSweepIsTheSameDocumentInPiecesOfAnySize) {
     EXPECT_EQ(service->sweepXml(2), kCanadaSweep);
     for (const std::size_t pieceBytes : {1u, 100u, 800u, 64u * 1024}) {
         std::string joined;
@@ -139,12 +139,14 @@ TEST_F(RouterTest, TheSweepIsTheSameDocumentInPiecesOfAnySize) {
     EXPECT_EQ(pieces, 2u);
 }
 
-TEST_F(RouterTest, ABodyOverTheLimitIsRefusedUnread) {
+TEST_P(RouterTest, ABodyOverTheLimitIsRefusedUnread) {
     const std::string huge(kMaxBodyBytes + 1, 'x');
     const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", huge});
     EXPECT_EQ(reply.status, 413);
     EXPECT_EQ(reply.body, "The request body is over the 16 MiB limit\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(On, RouterTest, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

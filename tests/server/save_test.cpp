@@ -16,7 +16,7 @@ constexpr int kSaved = 14;
 
 class SaveTest : public ServerFixture {};
 
-TEST_F(SaveTest, ASaveMovesEveryNamedChargeOutOfTheSweep) {
+TEST_P(SaveTest, ASaveMovesEveryNamedChargeOutOfTheSweep) {
     EXPECT_EQ(service->save(bodyFor({kDues1001, kNmc1002, kDues2001})), "");
     EXPECT_EQ(stateOf(kDues1001), kSaved);
     EXPECT_EQ(stateOf(kNmc1002), kSaved);
@@ -26,9 +26,9 @@ TEST_F(SaveTest, ASaveMovesEveryNamedChargeOutOfTheSweep) {
     EXPECT_NE(service->sweepXml(1).find("<MemberID>1003</MemberID>"), std::string::npos);
 }
 
-TEST_F(SaveTest, TheSavedRowKeepsWhatWasPostedAndWhoPostedIt) {
+TEST_P(SaveTest, TheSavedRowKeepsWhatWasPostedAndWhoPostedIt) {
     ASSERT_EQ(service->save(bodyFor({kNmc2002}, 9, 3)), "");
-    Statement s = inspect.db().prepare(
+    Statement s = inspect->db().prepare(
         "SELECT posted_rate, posted_nmc, posted_amount, posted_trust, saved_by, saved_by_type, saved_at "
         "FROM charges WHERE member_id = 2002 AND source = 2");
     ASSERT_TRUE(s.step());
@@ -41,7 +41,7 @@ TEST_F(SaveTest, TheSavedRowKeepsWhatWasPostedAndWhoPostedIt) {
     EXPECT_EQ(s.text(6), "2011-03-05T10:20:30");
 }
 
-TEST_F(SaveTest, AnAmountNotKeptToTheCentRefusesTheWholeSave) {
+TEST_P(SaveTest, AnAmountNotKeptToTheCentRefusesTheWholeSave) {
     const std::string good = bodyFor({kDues1001});
     const std::string goodRecord = "Royalty%3D25%3B";
     ASSERT_NE(good.find(goodRecord), std::string::npos);
@@ -76,7 +76,7 @@ TEST_F(SaveTest, AnAmountNotKeptToTheCentRefusesTheWholeSave) {
     ADD_FAILURE() << "no case was accepted";
 }
 
-TEST_F(SaveTest, TheWorkedExampleBodySavesBothCharges) {
+TEST_P(SaveTest, TheWorkedExampleBodySavesBothCharges) {
     const std::string body =
         "SQL1=MemberID%3D1001%3BStatus%3D14%3BPersonID%3D7%3BPersonType%3D2%3BConversionRate%3D1%3BCenterID%3D12%3B"
         "Source%3D1%3BRoyalty%3D25%3BNAC%3D10%3BRoyaltyReserve%3D5%3BFranchiseFee%3D40%3BFranchiseFeeReserve%3D8%3B"
@@ -89,7 +89,7 @@ TEST_F(SaveTest, TheWorkedExampleBodySavesBothCharges) {
     EXPECT_EQ(stateOf(kNmc1002), kSaved);
 }
 
-TEST_F(SaveTest, ARefusedRecordLeavesEveryChargeInTheSweep) {
+TEST_P(SaveTest, ARefusedRecordLeavesEveryChargeInTheSweep) {
     const std::string unknown = "SQL3=" + urlEncode(
         "MemberID=1002;Status=14;PersonID=7;PersonType=2;ConversionRate=1;CenterID=15;Source=2;Royalty=0;NAC=0;"
         "RoyaltyReserve=0;FranchiseFee=0;FranchiseFeeReserve=0;GSTshow=0;PSTShow=0;NMCshow=0;SweepSequence=9;"
@@ -101,14 +101,14 @@ TEST_F(SaveTest, ARefusedRecordLeavesEveryChargeInTheSweep) {
     EXPECT_EQ(stateOf(kDues1003), kInSweep);
 }
 
-TEST_F(SaveTest, AMalformedBodyChangesNothing) {
+TEST_P(SaveTest, AMalformedBodyChangesNothing) {
     std::string body = bodyFor({kDues1001, kDues1003});
     body.replace(body.find("RecordCount=2"), 13, "RecordCount=3");
     EXPECT_THROW(service->save(body), RequestError);
     EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state <> 0"), 0);
 }
 
-TEST_F(SaveTest, ASecondSaveOfTheSameChargeIsRefusedAndItIsStoredOnce) {
+TEST_P(SaveTest, ASecondSaveOfTheSameChargeIsRefusedAndItIsStoredOnce) {
     const std::string body = bodyFor({kDues1003, kDues2001});
     ASSERT_EQ(service->save(body), "");
     EXPECT_EQ(service->save(body),
@@ -116,14 +116,14 @@ TEST_F(SaveTest, ASecondSaveOfTheSameChargeIsRefusedAndItIsStoredOnce) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), 2);
 }
 
-TEST_F(SaveTest, ARecordNamingItsChargeTwiceInOnePostRollsBackTheWholePost) {
+TEST_P(SaveTest, ARecordNamingItsChargeTwiceInOnePostRollsBackTheWholePost) {
     std::string body = bodyFor({kDues1001, kDues1001});
     EXPECT_EQ(service->save(body),
               "Record SQL2: member 1001 at center 12 (source 1, sequence 1) is not in the sweep (already saved)");
     EXPECT_EQ(stateOf(kDues1001), kInSweep);
 }
 
-TEST_F(SaveTest, AnEmptySaveIsAcceptedAndChangesNothing) {
+TEST_P(SaveTest, AnEmptySaveIsAcceptedAndChangesNothing) {
     EXPECT_EQ(service->save("RecordCount=0"), "");
     EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state <> 0"), 0);
 }
@@ -138,7 +138,7 @@ void raceTwoSaves(Service& first, Service& second, const std::string& bodyA, con
     b.join();
 }
 
-TEST_F(SaveTest, ConcurrentSavesOfTheSameChargesStoreEachOnce) {
+TEST_P(SaveTest, ConcurrentSavesOfTheSameChargesStoreEachOnce) {
     const std::string bodyA = bodyFor({kDues1001, kNmc1002, kDues1003});
     const std::string bodyB = bodyFor({kDues1003, kDues1001Second});
     Service other(ServiceOptions{dbPath(), dir.path() / "export", fixedNow});
@@ -155,9 +155,11 @@ TEST_F(SaveTest, ConcurrentSavesOfTheSameChargesStoreEachOnce) {
         EXPECT_EQ(stateOf(kDues1003), kSaved);
 
         // Back to the sweep for the next round.
-        inspect.db().exec("UPDATE charges SET state = 0");
+        inspect->db().exec("UPDATE charges SET state = 0");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(On, SaveTest, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

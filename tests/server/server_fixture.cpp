@@ -1,11 +1,83 @@
 #include "server_fixture.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
 #include <vector>
+
+#include <libpq-fe.h>
+#include <unistd.h>
 
 #include "net/pages.h"
 #include "server/save_record.h"
+#include "support/pg_cluster.h"
 
 namespace eft::server::testing {
+namespace {
+
+// The cluster ctest started for every case (EFT_TEST_PG_FILE names the file that holds its URI),
+// or else a server EFT_TEST_PG names, or else one started for this process's cases.
+struct SharedCluster {
+    std::string server;  // a URI of a database there from which to make others
+    std::string why;
+    std::unique_ptr<eft::test::PgCluster> own;
+};
+
+SharedCluster& cluster() {
+    static SharedCluster shared = [] {
+        SharedCluster c;
+        if (const char* file = std::getenv("EFT_TEST_PG_FILE"); file != nullptr) {
+            std::ifstream in(file);
+            if (std::getline(in, c.server) && !c.server.empty()) return c;
+        }
+        if (const char* given = std::getenv("EFT_TEST_PG"); given != nullptr && *given != 0) {
+            c.server = given;
+            return c;
+        }
+        c.own = std::make_unique<eft::test::PgCluster>("eft");
+        if (c.own->missing()) c.why = "PostgreSQL is not installed (scripts/install-deps.sh installs it): " + c.own->why();
+        else if (!c.own->ready()) throw std::runtime_error("the test PostgreSQL cluster did not start: " + c.own->why());
+        else c.server = c.own->uri();
+        return c;
+    }();
+    return shared;
+}
+
+// `uri` with its database replaced by `name`.
+std::string withDatabase(const std::string& uri, const std::string& name) {
+    const std::size_t from = uri.find("://") + 3;
+    const std::size_t slash = uri.find('/', from);
+    const std::size_t query = uri.find('?', slash);
+    return uri.substr(0, slash + 1) + name + (query == std::string::npos ? "" : uri.substr(query));
+}
+
+}  // namespace
+
+std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
+    return info.param == Engine::PostgreSQL ? "PostgreSQL" : "SQLite";
+}
+
+std::string freshDatabase(Engine engine, const std::filesystem::path& dir, std::string& why) {
+    if (engine == Engine::SQLite) return (dir / "eft.db").string();
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    SharedCluster& c = cluster();
+    if (c.server.empty()) {
+        why = c.why;
+        return {};
+    }
+    static std::atomic<int> made = 0;
+    const std::string name = "t" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+    std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(c.server.c_str()), &PQfinish);
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        throw std::runtime_error(std::string("the test PostgreSQL does not answer: ") + PQerrorMessage(conn.get()));
+    std::unique_ptr<PGresult, decltype(&PQclear)> r(PQexec(conn.get(), ("CREATE DATABASE " + name).c_str()), &PQclear);
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+        throw std::runtime_error(std::string("CREATE DATABASE failed: ") + PQresultErrorMessage(r.get()));
+    return withDatabase(c.server, name);
+}
 
 std::string ServerFixture::bodyFor(std::initializer_list<ChargeKey> keys, std::int32_t personId,
                                    std::int16_t personType) {
@@ -13,7 +85,7 @@ std::string ServerFixture::bodyFor(std::initializer_list<ChargeKey> keys, std::i
     for (const ChargeKey& wanted : keys) {
         bool found = false;
         for (const int country : {1, 2}) {
-            inspect.forEachSweepRow(country, [&](const SweepRowView& r) {
+            inspect->forEachSweepRow(country, [&](const SweepRowView& r) {
                 if (!(r.key == wanted)) return;
                 records.push_back(controlRecordText(r.key, r.type, r.amounts, r.salesTaxExempt,
                                                                     r.subscription, r.trustId, personId, personType));

@@ -67,25 +67,50 @@ inline void fillFixture(Store& store) {
     t.commit();
 }
 
-class ServerFixture : public ::testing::Test {
+// Both engines, for INSTANTIATE_TEST_SUITE_P; the engine's name ends each case's name, so the
+// PostgreSQL half is picked by "*/PostgreSQL" (ctest -L pg).
+inline const auto kEngines = ::testing::Values(Engine::SQLite, Engine::PostgreSQL);
+std::string engineName(const ::testing::TestParamInfo<Engine>& info);
+
+// A new, empty database on the engine for one test: a file in `dir`, or a database of its own
+// in the PostgreSQL cluster (the one EFT_TEST_PG names, else one this process starts). Empty,
+// with `why` set, when PostgreSQL is not installed; throws when it is and fails.
+std::string freshDatabase(Engine engine, const std::filesystem::path& dir, std::string& why);
+
+// The fixture's sweep in a fresh database of the case's engine, and a service over it.
+class ServerFixture : public ::testing::TestWithParam<Engine> {
 protected:
-    ServerFixture() : inspect(dbPath()) {
-        fillFixture(inspect);
-        service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow});
+    void SetUp() override { open(dir.path()); }
+
+    // Starts over on a fresh database filled with the fixture's sweep, with its file (SQLite)
+    // and its export folder in `folder`, and a service over it.
+    void open(const std::filesystem::path& folder) {
+        service.reset();
+        inspect.reset();
+        folder_ = folder;
+        std::filesystem::create_directories(folder_);
+        std::string why;
+        location_ = freshDatabase(GetParam(), folder_, why);
+        if (location_.empty()) GTEST_SKIP() << why;
+        inspect = std::make_unique<Store>(location_);
+        fillFixture(*inspect);
+        service = std::make_unique<Service>(ServiceOptions{dbPath(), exportDir(), fixedNow});
     }
 
-    std::filesystem::path dbPath() const { return dir.path() / "eft.db"; }
+    // The database's location: a SQLite file, or a PostgreSQL URI.
+    std::filesystem::path dbPath() const { return location_; }
+    std::filesystem::path exportDir() const { return folder_ / "export"; }
 
     // The state of a charge; -1 when there is no such charge.
     int stateOf(const ChargeKey& k) {
-        Statement s = inspect.db().prepare(
+        Statement s = inspect->db().prepare(
             "SELECT state FROM charges WHERE member_id = ?1 AND center_id = ?2 AND source = ?3 AND sweep_sequence = ?4");
         s.bind(1, k.memberId).bind(2, k.centerId).bind(3, int{k.source}).bind(4, int{k.sweepSequence});
         return s.step() ? static_cast<int>(s.integer(0)) : -1;
     }
 
     std::int64_t count(const char* sql) {
-        Statement s = inspect.db().prepare(sql);
+        Statement s = inspect->db().prepare(sql);
         s.step();
         return s.integer(0);
     }
@@ -94,8 +119,12 @@ protected:
     std::string bodyFor(std::initializer_list<ChargeKey> keys, std::int32_t personId = 7, std::int16_t personType = 2);
 
     TempDir dir;
-    Store inspect;
+    std::unique_ptr<Store> inspect;
     std::unique_ptr<Service> service;
+
+private:
+    std::filesystem::path folder_;
+    std::string location_;
 };
 
 }  // namespace eft::server::testing

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -222,7 +223,12 @@ long peakMemoryKiB(pid_t pid) {
 }
 
 Ran runProgram(const std::string& command, const std::string& input) {
-    const std::filesystem::path in = std::filesystem::temp_directory_path() / ("eft-in-" + std::to_string(getpid()));
+    // A name of its own, so that several threads can run programs at once.
+    std::string pattern = (std::filesystem::temp_directory_path() / "eft-in-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) return {};
+    close(fd);
+    const std::filesystem::path in = pattern;
     std::ofstream(in) << input;
     Ran ran;
     std::FILE* p = popen((command + " < " + in.string() + " 2>&1").c_str(), "r");

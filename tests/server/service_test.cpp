@@ -15,6 +15,7 @@
 
 #include "net/pages.h"
 #include "server/seed.h"
+#include "server/import/importer.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -196,33 +197,6 @@ TEST_F(ServiceTest, StartUpRefusalsLeaveNoDatabase) {
     EXPECT_TRUE(std::regex_match(version.out, std::regex("eft-server [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
 }
 
-TEST_F(ServiceTest, SavesAndExportsRecordTheLoginBesideThePersonId) {
-    ServerProcess server({"--db=" + db(dir), "--seed-demo", "--credentials=" + credentialsFile(dir)}, {}, dir.path());
-    ASSERT_TRUE(server.started()) << server.log();
-    const std::string alice = std::string("alice:") + kPassword;
-    std::string body;
-    {
-        Store store(db(dir));
-        body = controlSaveBody(store, 1, 3, 4242, 3);
-    }
-    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = body, .headers = {kChange}, .user = alice}).status, 200);
-    EXPECT_EQ(fetch(pages::exportAddress(server.base(), 4242, 3), {.headers = {kChange}, .user = alice}).status, 200);
-    Store store(db(dir));
-    Statement saved = store.db().prepare(
-        "SELECT COUNT(*), MIN(saved_by), MIN(saved_by_type), MIN(saved_login), MAX(saved_login) FROM charges "
-        "WHERE state = 20");
-    ASSERT_TRUE(saved.step());
-    EXPECT_EQ(saved.integer(0), 3);
-    EXPECT_EQ(saved.integer(1), 4242);
-    EXPECT_EQ(saved.integer(2), 3);
-    EXPECT_EQ(saved.text(3), "alice");
-    EXPECT_EQ(saved.text(4), "alice");
-    Statement batch = store.db().prepare("SELECT person_id, login FROM batches");
-    ASSERT_TRUE(batch.step());
-    EXPECT_EQ(batch.integer(0), 4242);
-    EXPECT_EQ(batch.text(1), "alice");
-}
-
 TEST_F(ServiceTest, CommandLineEdges) {
     const std::string server = EFT_SERVER_PATH;
     const struct {
@@ -299,6 +273,125 @@ TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
     EXPECT_EQ(server.terminate(2s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
 }
+
+// The real server and its commands over a database of each engine.
+class ServerOnEngines : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        std::string why;
+        db = freshDatabase(GetParam(), dir.path(), why);
+        if (db.empty()) GTEST_SKIP() << why;
+    }
+
+    // The command with the database named as an administrator would (quoted for the shell).
+    std::string command(const std::string& args) const {
+        return std::string(EFT_SERVER_PATH) + " " + args + " --db '" + db + "'";
+    }
+
+    TempDir dir;
+    std::string db;
+};
+
+TEST_P(ServerOnEngines, SavesAndExportsRecordTheLoginBesideThePersonId) {
+    ServerProcess server({"--db=" + db, "--seed-demo", "--credentials=" + credentialsFile(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string alice = std::string("alice:") + kPassword;
+    std::string body;
+    {
+        Store store(db);
+        body = controlSaveBody(store, 1, 3, 4242, 3);
+    }
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = body, .headers = {kChange}, .user = alice}).status, 200);
+    EXPECT_EQ(fetch(pages::exportAddress(server.base(), 4242, 3), {.headers = {kChange}, .user = alice}).status, 200);
+    Store store(db);
+    Statement saved = store.db().prepare(
+        "SELECT COUNT(*), MIN(saved_by), MIN(saved_by_type), MIN(saved_login), MAX(saved_login) FROM charges "
+        "WHERE state = 20");
+    ASSERT_TRUE(saved.step());
+    EXPECT_EQ(saved.integer(0), 3);
+    EXPECT_EQ(saved.integer(1), 4242);
+    EXPECT_EQ(saved.integer(2), 3);
+    EXPECT_EQ(saved.text(3), "alice");
+    EXPECT_EQ(saved.text(4), "alice");
+    Statement batch = store.db().prepare("SELECT person_id, login FROM batches");
+    ASSERT_TRUE(batch.step());
+    EXPECT_EQ(batch.integer(0), 4242);
+    EXPECT_EQ(batch.text(1), "alice");
+}
+
+TEST_P(ServerOnEngines, TheFilesAndImportCommandsWorkOnTheDatabase) {
+    {
+        ServerProcess server({"--db=" + db, "--seed-demo", "--export-dir=" + (dir.path() / "out").string()}, {},
+                             dir.path());
+        ASSERT_TRUE(server.started()) << server.log();
+        std::string body;
+        {
+            Store store(db);
+            body = controlSaveBody(store, 2, 3, 7, 2);
+        }
+        EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = body, .headers = {kChange}}).status, 200);
+        const Fetched exported = fetch(pages::exportAddress(server.base(), 7, 2), {.headers = {kChange}});
+        EXPECT_NE(exported.body.find("EFT_CA_0000000001.txt"), std::string::npos) << exported.body;
+        EXPECT_EQ(server.terminate(std::chrono::seconds(10)), 0);
+    }
+    const Ran files = runProgram(command("files"));
+    EXPECT_EQ(files.status, 0) << files.out;
+    EXPECT_NE(files.out.find("\nEFT_CA_0000000001.txt\t1\tCA\t1\t"), std::string::npos) << files.out;
+
+    const std::filesystem::path samples = EFT_SAMPLES_DIR;
+    const std::string csv = (samples / "centers.csv").string() + " " + (samples / "members.csv").string() + " " +
+                            (samples / "charges.csv").string();
+    const Ran imported = runProgram(command("import " + csv));
+    EXPECT_EQ(imported.status, 0) << imported.out;
+    EXPECT_TRUE(imported.out.starts_with("Imported.\n")) << imported.out;
+    const Ran again = runProgram(command("import --dry-run " + csv));
+    EXPECT_NE(again.out.find("charges: 0 added, 0 changed, 6 unchanged"), std::string::npos) << again.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(On, ServerOnEngines, kEngines, engineName);
+
+// The README's grants, and nothing more, are enough for everything the servers do.
+class ReadmeGrants : public ::testing::TestWithParam<Engine> {};
+
+TEST_P(ReadmeGrants, AreAllTheServersNeed) {
+    TempDir dir;
+    std::string why;
+    const std::string superuser = freshDatabase(GetParam(), dir.path(), why);
+    if (superuser.empty()) GTEST_SKIP() << why;
+    const std::size_t slash = superuser.find('/', superuser.find("://") + 3);
+    const std::string database = superuser.substr(slash + 1, superuser.find('?') - slash - 1);
+    const auto as = [&superuser](const std::string& role) {
+        const std::size_t from = superuser.find("://") + 3;
+        return superuser.substr(0, from) + role + superuser.substr(superuser.find('@'));
+    };
+    const std::string owner = database + "_admin", server = database + "_server";
+    {
+        Database db(superuser);
+        db.exec(("CREATE ROLE " + owner + " LOGIN; CREATE ROLE " + server + " LOGIN; ALTER DATABASE " + database +
+                 " OWNER TO " + owner + "; REVOKE CREATE ON SCHEMA public FROM PUBLIC; GRANT CONNECT, TEMPORARY ON DATABASE " +
+                 database + " TO " + server + "; GRANT USAGE ON SCHEMA public TO " + server +
+                 "; ALTER DEFAULT PRIVILEGES FOR ROLE " + owner +
+                 " IN SCHEMA public GRANT SELECT, INSERT, UPDATE ON TABLES TO " + server +
+                 "; ALTER DEFAULT PRIVILEGES FOR ROLE " + owner + " IN SCHEMA public GRANT USAGE ON SEQUENCES TO " + server)
+                    .c_str());
+    }
+    { Store tables(as(owner)); }
+    Store store(as(server));
+    EXPECT_THROW(store.db().exec("CREATE TABLE intruder (x integer)"), StoreError);
+    fillFixture(store);
+    Service service(ServiceOptions{as(server), dir.path() / "export", fixedNow});
+    service.startSweepLoad("alice", 1);
+    ASSERT_EQ(service.save(controlSaveBody(store, 1, 2, 7, 2)), "");
+    EXPECT_NE(service.exportBatches(7, 2).find("batch 1"), std::string::npos);
+    EXPECT_EQ(service.commitStatus("GoodMemb=1001&PersonID=7&PersonType=2&BatchNo=1&"), "");
+    const std::filesystem::path samples = EFT_SAMPLES_DIR;
+    const ImportReport imported =
+        importCsv(store, {samples / "centers.csv", samples / "members.csv", samples / "charges.csv"}, false);
+    EXPECT_TRUE(imported.written) << (imported.faults.empty() ? "" : imported.faults[0]);
+}
+
+// The grants are PostgreSQL's; SQLite has none.
+INSTANTIATE_TEST_SUITE_P(On, ReadmeGrants, ::testing::Values(Engine::PostgreSQL), engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

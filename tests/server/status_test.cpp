@@ -20,6 +20,8 @@ protected:
     // Batch 1: centers 12 (1001 twice) and 15 (1002, source 2). Batch 2: center 34 (2001, and
     // 2002 source 2).
     void SetUp() override {
+        ServerFixture::SetUp();
+        if (IsSkipped()) return;
         ASSERT_EQ(service->save(readSaveBody(bodyFor({kDues1001, kDues1001Second, kNmc1002, kDues2001, kNmc2002})), "ann"),
                   "");
         service->exportBatches(9, 2);
@@ -29,7 +31,7 @@ protected:
     std::int64_t pendingItems() { return count("SELECT COUNT(*) FROM batch_items WHERE outcome IS NULL"); }
 };
 
-TEST_F(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
+TEST_P(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_string(service->batchListXml().c_str()));
     const struct {
@@ -61,7 +63,7 @@ TEST_F(StatusTest, TheBatchListHoldsEveryWaitingItemInBatchAndCenterOrder) {
     EXPECT_EQ(i, std::size(want));
 }
 
-TEST_F(StatusTest, ClearedItemsLeaveForGoodAndFailedOnesReturnToTheSweep) {
+TEST_P(StatusTest, ClearedItemsLeaveForGoodAndFailedOnesReturnToTheSweep) {
     // Committed by login "bob": recorded beside the person id the control sends.
     EXPECT_EQ(service->commitStatus(
                   parseStatusBody("GoodMemb=1001&GoodMemb=1001&BadMemb=-1002&PersonID=9&PersonType=2&BatchNo=1&"), "bob"),
@@ -85,7 +87,7 @@ TEST_F(StatusTest, ClearedItemsLeaveForGoodAndFailedOnesReturnToTheSweep) {
     EXPECT_EQ(stateOf(kNmc1002), kExported);
 }
 
-TEST_F(StatusTest, RefusedCommitsChangeNothing) {
+TEST_P(StatusTest, RefusedCommitsChangeNothing) {
     const struct {
         const char* body;
         const char* reply;
@@ -115,7 +117,7 @@ TEST_F(StatusTest, RefusedCommitsChangeNothing) {
     }
 }
 
-TEST_F(StatusTest, AStatusIsRecordedOnlyOnce) {
+TEST_P(StatusTest, AStatusIsRecordedOnlyOnce) {
     const char* body = "GoodMemb=2001&GoodMemb=-2002&PersonID=9&PersonType=2&BatchNo=2&";
     ASSERT_EQ(service->commitStatus(body), "");
     EXPECT_EQ(service->commitStatus(body), "Member 2001 has no item waiting for its status in batch 2");
@@ -123,10 +125,12 @@ TEST_F(StatusTest, AStatusIsRecordedOnlyOnce) {
     EXPECT_EQ(stateOf(kNmc2002), kCleared);
 }
 
-TEST_F(StatusTest, AMalformedBodyIsARequestError) {
+TEST_P(StatusTest, AMalformedBodyIsARequestError) {
     EXPECT_THROW(service->commitStatus("GoodMemb=1001&BatchNo=1&"), RequestError);
     EXPECT_EQ(pendingItems(), 5);
 }
+
+INSTANTIATE_TEST_SUITE_P(On, StatusTest, kEngines, engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

@@ -135,13 +135,13 @@ TEST_F(UpgradeTest, NewerDatabaseIsRefusedUntouched) {
 
 class RestoreTest : public ServerFixture {};
 
-TEST_F(RestoreTest, ExportAfterRestoreGoesOnPastEveryFileAndOverwritesNone) {
+TEST_P(RestoreTest, ExportAfterRestoreGoesOnPastEveryFileAndOverwritesNone) {
     const std::filesystem::path out = dir.path() / "export";
     const std::filesystem::path backup = dir.path() / "backup.db";
     ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
     service->exportBatches(9, 2);  // batch 1, United States
     {
-        Statement copy = inspect.db().prepare("VACUUM INTO ?1");
+        Statement copy = inspect->db().prepare("VACUUM INTO ?1");
         copy.bind(1, backup.string()).run();
     }
     const std::string second = bodyFor({kDues2001, kDues1003});
@@ -174,6 +174,10 @@ TEST_F(RestoreTest, ExportAfterRestoreGoesOnPastEveryFileAndOverwritesNone) {
     EXPECT_EQ(fileText(out / "EFT_US_0000000004.txt").substr(33, 1), "C");
     EXPECT_EQ(fileText(out / "EFT_CA_0000000005.txt").substr(20, 4), "0002");
 }
+
+// A SQLite file is restored by copying it over; a PostgreSQL database by pg_restore, which is
+// the administrator's.
+INSTANTIATE_TEST_SUITE_P(On, RestoreTest, ::testing::Values(Engine::SQLite), engineName);
 
 }  // namespace
 }  // namespace eft::server::testing

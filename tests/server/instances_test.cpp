@@ -1,0 +1,282 @@
+// Two eft-server instances on one database while four operators (eft-driver processes) save,
+// export and commit at once, and one instance is killed with SIGKILL and started again in the
+// middle, several times. Whatever the interleaving, the database must account for every charge once,
+// and every bank file must match its batch and be published exactly once, in one folder.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server_fixture.h"
+#include "server_process.h"
+#include "support/pg_cluster.h"
+
+namespace eft::server::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+enum class Engine { SQLite, PostgreSQL };
+
+constexpr int kOperators = 4;
+constexpr int kRounds = 12;  // per operator
+constexpr int kKills = 8;    // of the first instance, spread over the run
+
+// Reads the database behind the servers' backs, with the engine's own client library, so the
+// check trusts nothing of the store it checks. The SQL is common to both engines.
+class Probe {
+public:
+    virtual ~Probe() = default;
+    virtual std::int64_t count(const std::string& sql) = 0;
+    // Each row's two columns as raw bytes (a file's name and content).
+    virtual std::vector<std::pair<std::string, std::string>> pairs(const std::string& sql) = 0;
+};
+
+class SqliteProbe : public Probe {
+public:
+    explicit SqliteProbe(const fs::path& file) { sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr); }
+    ~SqliteProbe() override { sqlite3_close(db_); }
+    std::int64_t count(const std::string& sql) override {
+        std::int64_t n = -1;
+        forEachRow(sql, [&](sqlite3_stmt* s) { n = sqlite3_column_int64(s, 0); });
+        return n;
+    }
+    std::vector<std::pair<std::string, std::string>> pairs(const std::string& sql) override {
+        std::vector<std::pair<std::string, std::string>> out;
+        forEachRow(sql, [&](sqlite3_stmt* s) { out.emplace_back(column(s, 0), column(s, 1)); });
+        return out;
+    }
+
+private:
+    template <class Visit>
+    void forEachRow(const std::string& sql, Visit visit) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sqlite3_errmsg(db_) << "\n" << sql;
+            return;
+        }
+        while (sqlite3_step(s) == SQLITE_ROW) visit(s);
+        sqlite3_finalize(s);
+    }
+    static std::string column(sqlite3_stmt* s, int k) {
+        const void* bytes = sqlite3_column_blob(s, k);
+        return bytes ? std::string(static_cast<const char*>(bytes), static_cast<std::size_t>(sqlite3_column_bytes(s, k)))
+                     : std::string();
+    }
+    sqlite3* db_ = nullptr;
+};
+
+class PgProbe : public Probe {
+public:
+    explicit PgProbe(const std::string& uri) : conn_(PQconnectdb(uri.c_str())) {}
+    ~PgProbe() override { PQfinish(conn_); }
+    std::int64_t count(const std::string& sql) override {
+        const Result r = run(sql, 0);
+        return r && PQntuples(r.get()) == 1 ? std::stoll(PQgetvalue(r.get(), 0, 0)) : -1;
+    }
+    std::vector<std::pair<std::string, std::string>> pairs(const std::string& sql) override {
+        // Binary results: text and bytea columns alike come as their raw bytes.
+        const Result r = run(sql, 1);
+        std::vector<std::pair<std::string, std::string>> out;
+        for (int i = 0; r && i < PQntuples(r.get()); ++i)
+            out.emplace_back(std::string(PQgetvalue(r.get(), i, 0), static_cast<std::size_t>(PQgetlength(r.get(), i, 0))),
+                             std::string(PQgetvalue(r.get(), i, 1), static_cast<std::size_t>(PQgetlength(r.get(), i, 1))));
+        return out;
+    }
+
+private:
+    using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+    Result run(const std::string& sql, int format) {
+        Result r(PQexecParams(conn_, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, format), &PQclear);
+        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+            ADD_FAILURE() << PQresultErrorMessage(r.get()) << "\n" << sql;
+            r.reset();
+        }
+        return r;
+    }
+    PGconn* conn_;
+};
+
+// The charges whose state disagrees with their batch items: in the sweep or saved, a charge is
+// in no open batch and cleared in none; exported, it waits in exactly one batch; cleared, it
+// was cleared in exactly one.
+constexpr const char* kChargesOutOfState = R"sql(
+SELECT COUNT(*) FROM (
+  SELECT c.state,
+         (SELECT COUNT(*) FROM batch_items i WHERE i.charge_id = c.id AND i.outcome IS NULL) AS waiting,
+         (SELECT COUNT(*) FROM batch_items i WHERE i.charge_id = c.id AND i.outcome = 1) AS cleared
+  FROM charges c) t
+WHERE NOT ((t.state IN (0, 14) AND t.waiting = 0 AND t.cleared = 0)
+        OR (t.state = 20 AND t.waiting = 1 AND t.cleared = 0)
+        OR (t.state = 30 AND t.waiting = 0 AND t.cleared = 1)))sql";
+
+// A batch made by an export that another export had already made: it holds no item.
+constexpr const char* kEmptyBatches =
+    "SELECT COUNT(*) FROM batches b WHERE NOT EXISTS (SELECT 1 FROM batch_items i WHERE i.batch_no = b.batch_no)";
+
+// The files whose entries are not their batch's items summed by center (a center's positive net
+// is a debit, a negative one a credit), or that are missing for a batch that moves money.
+constexpr const char* kFilesUnlikeTheirItems = R"sql(
+WITH nets AS (
+  SELECT i.batch_no, c.center_id, SUM(CAST(ROUND(i.amount * 100) AS INTEGER)) AS cents
+  FROM batch_items i JOIN charges c ON c.id = i.charge_id GROUP BY i.batch_no, c.center_id),
+sums AS (
+  SELECT batch_no,
+         SUM(CASE WHEN cents > 0 THEN 1 ELSE 0 END) AS debit_count,
+         SUM(CASE WHEN cents > 0 THEN cents ELSE 0 END) AS debit_cents,
+         SUM(CASE WHEN cents < 0 THEN 1 ELSE 0 END) AS credit_count,
+         SUM(CASE WHEN cents < 0 THEN -cents ELSE 0 END) AS credit_cents
+  FROM nets GROUP BY batch_no)
+SELECT COUNT(*) FROM sums s LEFT JOIN batch_files f ON f.batch_no = s.batch_no
+WHERE (f.batch_no IS NULL AND s.debit_count + s.credit_count > 0)
+   OR f.debit_count <> s.debit_count OR f.debit_cents <> s.debit_cents
+   OR f.credit_count <> s.credit_count OR f.credit_cents <> s.credit_cents)sql";
+
+std::string engineName(Engine e) { return e == Engine::SQLite ? "SQLite" : "PostgreSQL"; }
+
+class SeveralInstances : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Engine::SQLite) {
+            db = (dir.path() / "eft.sqlite").string();
+            return;
+        }
+        cluster = std::make_unique<test::PgCluster>();
+        if (cluster->missing()) GTEST_SKIP() << cluster->why();
+        ASSERT_TRUE(cluster->ready()) << cluster->why();
+        db = cluster->uri();
+    }
+
+    std::unique_ptr<Probe> probe() const {
+        if (GetParam() == Engine::SQLite) return std::make_unique<SqliteProbe>(db);
+        return std::make_unique<PgProbe>(db);
+    }
+
+    std::unique_ptr<ServerProcess> startServer(const fs::path& exportDir, int port) {
+        return std::make_unique<ServerProcess>(
+            std::vector<std::string>{"--db=" + db, "--port=" + std::to_string(port), "--export-dir=" + exportDir.string(),
+                                     "--seed-demo"},
+            std::vector<std::string>{}, dir.path());
+    }
+
+    // One operator's round in a driver of its own, so a step the control refuses (a save that
+    // came second, a batch another operator committed) ends only that round: load, save one
+    // center, export, and commit the oldest batch with its first center cleared and the others
+    // failed, which puts their charges back in the sweep for later rounds.
+    static std::string round(const std::string& base, int person, int line) {
+        return "set-variables " + base + " " + std::to_string(person) +
+               " 2\n"
+               "click cmdLoadData\n"
+               "tick lstEFTCenter " + std::to_string(line) + "\n"
+               "click cmdViewCenterDetails\n"
+               "click cmdSelectAllMerchandise\n"
+               "answer yes\n"
+               "click cmdSaveMerchandise\n"
+               "answer yes\n"
+               "tab 2\n"
+               "choose cmbBatches 1\n"
+               "tick lstBatchDetails 0\n"
+               "answer yes\n"
+               "click cmdPassedFailed\n";
+    }
+
+    TempDir dir;
+    std::unique_ptr<test::PgCluster> cluster;
+    std::string db;
+};
+
+TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {
+    const fs::path exportDirs[2] = {dir.path() / "export-a", dir.path() / "export-b"};
+    std::unique_ptr<ServerProcess> servers[2];
+    servers[0] = startServer(exportDirs[0], 0);
+    ASSERT_TRUE(servers[0]->started()) << servers[0]->log();
+    const int portA = servers[0]->port();
+    servers[1] = startServer(exportDirs[1], 0);
+    ASSERT_TRUE(servers[1]->started()) << servers[1]->log();
+    const std::string bases[2] = {servers[0]->base(), servers[1]->base()};
+    auto check = probe();
+    const std::int64_t charges = check->count("SELECT COUNT(*) FROM charges");
+    ASSERT_GT(charges, 100) << "no demo sweep";
+
+    // Operators 0 and 1 work on the first instance, 2 and 3 on the second; neighbours pick the
+    // same centers so their saves and commits collide.
+    std::atomic<int> roundsDone{0};
+    std::vector<std::jthread> operators;
+    for (int k = 0; k < kOperators; ++k) {
+        operators.emplace_back([&, k] {
+            for (int r = 0; r < kRounds; ++r) {
+                const fs::path script = dir.path() / ("op" + std::to_string(k) + "-" + std::to_string(r) + ".txt");
+                std::ofstream(script) << round(bases[k / 2], 7 + k, (r + k) % 3);
+                runProgram(std::string(EFT_DRIVER_PATH) + " --no-fail-on-error " + script.string());
+                ++roundsDone;
+            }
+        });
+    }
+    const int total = kOperators * kRounds;
+    for (int kill = 1; kill <= kKills; ++kill) {
+        while (roundsDone < total * kill / (kKills + 1)) std::this_thread::sleep_for(5ms);
+        ASSERT_EQ(::kill(servers[0]->pid(), SIGKILL), 0);
+        ASSERT_EQ(servers[0]->wait(10s), 128 + SIGKILL);
+        std::this_thread::sleep_for(200ms);  // the first instance's operators meet a closed port
+        servers[0] = startServer(exportDirs[0], portA);
+        ASSERT_TRUE(servers[0]->started()) << servers[0]->log();
+    }
+    operators.clear();
+    for (auto& s : servers) EXPECT_EQ(s->terminate(20s), 0) << s->log();
+
+    // The run did what it is meant to test: batches exported and committed from both sides.
+    EXPECT_GE(check->count("SELECT COUNT(*) FROM batch_files"), 2);
+    EXPECT_GE(check->count("SELECT COUNT(*) FROM batch_items WHERE outcome IS NOT NULL"), 1);
+    EXPECT_EQ(check->count("SELECT COUNT(*) FROM charges"), charges);
+    EXPECT_EQ(check->count(kChargesOutOfState), 0);
+    EXPECT_EQ(check->count(kEmptyBatches), 0);
+    EXPECT_EQ(check->count(kFilesUnlikeTheirItems), 0);
+    EXPECT_EQ(check->count("SELECT COUNT(*) FROM batch_files WHERE published = 0"), 0);
+
+    std::cout << "[ instances ] " << check->count("SELECT COUNT(*) FROM batches") << " batches, "
+              << check->count("SELECT COUNT(*) FROM batch_items WHERE outcome = 1") << " items cleared and "
+              << check->count("SELECT COUNT(*) FROM batch_items WHERE outcome = 2") << " failed, "
+              << check->count("SELECT COUNT(*) FROM charges WHERE state = 20") << " charges waiting in a batch"
+              << std::endl;
+
+    // Each file the database holds is in exactly one export folder, byte for byte, and the
+    // folders hold nothing else but hidden temporary files.
+    std::map<std::string, std::vector<std::string>> published;  // name: its contents found
+    for (const fs::path& folder : exportDirs) {
+        if (!fs::is_directory(folder)) continue;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(".")) published[name].push_back(fileText(entry.path()));
+        }
+    }
+    for (const auto& [name, content] : check->pairs("SELECT name, content FROM batch_files")) {
+        const auto found = published.find(name);
+        if (found == published.end()) {
+            ADD_FAILURE() << name << " was never published";
+            continue;
+        }
+        EXPECT_EQ(found->second.size(), 1u) << name << " was published into both folders";
+        for (const std::string& text : found->second) EXPECT_TRUE(text == content) << name << " differs from its batch";
+        published.erase(found);
+    }
+    for (const auto& [name, contents] : published) ADD_FAILURE() << name << " is in a folder but not in the database";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, SeveralInstances, ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const auto& info) { return engineName(info.param); });
+
+}  // namespace
+}  // namespace eft::server::testing
