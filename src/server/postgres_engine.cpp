@@ -72,9 +72,15 @@ std::string postgresParameters(std::string_view sql, int& count) {
 
 class PostgresConnection;
 
+// A statement is parsed and planned by the server afresh each time until it runs a second time
+// (the store's own statements, reused in loops); from then on it is a prepared statement of
+// the connection, deallocated when the statement goes.
 class PostgresStatement final : public detail::StatementEngine {
 public:
     PostgresStatement(PostgresConnection& owner, std::string_view sql);
+    ~PostgresStatement() override;
+    PostgresStatement(const PostgresStatement&) = delete;
+    PostgresStatement& operator=(const PostgresStatement&) = delete;
 
     void reset() override {
         result_.reset();
@@ -123,8 +129,13 @@ private:
         types_[static_cast<std::size_t>(index - 1)] = type;
     }
 
+    bool prepared() const;
+
     PostgresConnection& owner_;
     std::string sql_;
+    std::string name_;  // of the prepared statement; empty before
+    std::uint64_t generation_ = 0;
+    int runs_ = 0;
     std::vector<std::optional<std::string>> values_;
     std::vector<Oid> types_;
     Result result_;
@@ -156,19 +167,46 @@ public:
 
     std::int64_t changes() const override { return changes_; }
 
-    // A connection the server dropped (a restart, a fail-over) is opened again before the next
-    // transaction rather than failing every request after it.
     void beginRead() override {
         reconnectIfLost();
         exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        inTransaction_ = true;
     }
     void beginWrite() override {
         reconnectIfLost();
         exec("BEGIN ISOLATION LEVEL READ COMMITTED");
-        exec(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")").c_str());
+        inTransaction_ = true;
+        try {
+            exec(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")").c_str());
+        } catch (const StoreError&) {
+            // No Transaction will roll back what its constructor did not finish.
+            try {
+                rollback();
+            } catch (const StoreError&) {
+                inTransaction_ = false;
+            }
+            throw;
+        }
     }
-    void commit() override { exec("COMMIT"); }
-    void rollback() override { exec("ROLLBACK"); }
+    void commit() override {
+        inTransaction_ = false;
+        exec("COMMIT");
+    }
+    void rollback() override {
+        inTransaction_ = false;
+        exec("ROLLBACK");
+    }
+
+    // A connection the server dropped (a restart, a fail-over) is opened again before the next
+    // transaction or statement outside one, rather than failing every request after it. Never
+    // inside a transaction: what followed would run outside it, and outside the writer lock.
+    void reconnectIfLost() {
+        if (inTransaction_ || PQstatus(conn_) == CONNECTION_OK) return;
+        PQreset(conn_);
+        ++generation_;
+        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
+        quiet();
+    }
 
     void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) override {
         std::string sql = "COPY " + std::string(table) + " (";
@@ -205,6 +243,10 @@ public:
 
     PGconn* handle() const { return conn_; }
     void setChanges(std::int64_t n) { changes_ = n; }
+    // Each opening of the connection (reconnectIfLost) begins a generation: the prepared
+    // statements of an earlier one are gone with it.
+    std::uint64_t generation() const { return generation_; }
+    std::string nextStatementName() { return "eft_" + std::to_string(++statements_); }
 
 private:
     static void appendCopyText(std::string& out, std::string_view value) {
@@ -224,15 +266,11 @@ private:
         PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
     }
 
-    void reconnectIfLost() {
-        if (PQstatus(conn_) == CONNECTION_OK) return;
-        PQreset(conn_);
-        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
-        quiet();
-    }
-
     PGconn* conn_;
     std::int64_t changes_ = 0;
+    bool inTransaction_ = false;
+    std::uint64_t generation_ = 1;
+    std::uint64_t statements_ = 0;
 };
 
 PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view sql) : owner_(owner) {
@@ -242,13 +280,32 @@ PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view
     types_.resize(static_cast<std::size_t>(count), 0);
 }
 
+PostgresStatement::~PostgresStatement() {
+    PGconn* conn = owner_.handle();
+    // A failed transaction refuses even this; the name then lasts as long as the connection.
+    if (prepared() && PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_INERROR)
+        PQclear(PQexec(conn, ("DEALLOCATE " + name_).c_str()));
+}
+
+bool PostgresStatement::prepared() const { return !name_.empty() && generation_ == owner_.generation(); }
+
 bool PostgresStatement::step() {
     if (!result_) {
+        owner_.reconnectIfLost();
+        PGconn* conn = owner_.handle();
+        const int count = static_cast<int>(values_.size());
         std::vector<const char*> values(values_.size());
         for (std::size_t k = 0; k < values_.size(); ++k) values[k] = values_[k] ? values_[k]->c_str() : nullptr;
-        result_ = checked(owner_.handle(),
-                          PQexecParams(owner_.handle(), sql_.c_str(), static_cast<int>(values.size()), types_.data(),
-                                       values.data(), nullptr, nullptr, 0),
+        if (++runs_ == 2 || (runs_ > 2 && !prepared())) {
+            std::string name = owner_.nextStatementName();
+            checked(conn, PQprepare(conn, name.c_str(), sql_.c_str(), count, types_.data()), "prepare");
+            name_ = std::move(name);
+            generation_ = owner_.generation();
+        }
+        result_ = checked(conn,
+                          prepared() ? PQexecPrepared(conn, name_.c_str(), count, values.data(), nullptr, nullptr, 0)
+                                     : PQexecParams(conn, sql_.c_str(), count, types_.data(), values.data(), nullptr,
+                                                    nullptr, 0),
                           "statement");
         const char* changed = PQcmdTuples(result_.get());
         owner_.setChanges(*changed != 0 ? std::strtoll(changed, nullptr, 10) : 0);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -16,8 +17,8 @@
 namespace eft::server::testing {
 namespace {
 
-// A cluster started for this process's tests (ctest runs each case in a process of its own),
-// unless EFT_TEST_PG names a server to use instead.
+// The cluster ctest started for every case (EFT_TEST_PG_FILE names the file that holds its URI),
+// or else a server EFT_TEST_PG names, or else one started for this process's cases.
 struct SharedCluster {
     std::string server;  // a URI of a database there from which to make others
     std::string why;
@@ -27,6 +28,10 @@ struct SharedCluster {
 SharedCluster& cluster() {
     static SharedCluster shared = [] {
         SharedCluster c;
+        if (const char* file = std::getenv("EFT_TEST_PG_FILE"); file != nullptr) {
+            std::ifstream in(file);
+            if (std::getline(in, c.server) && !c.server.empty()) return c;
+        }
         if (const char* given = std::getenv("EFT_TEST_PG"); given != nullptr && *given != 0) {
             c.server = given;
             return c;

@@ -15,6 +15,7 @@
 
 #include "net/pages.h"
 #include "server/seed.h"
+#include "server/import/importer.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -348,6 +349,49 @@ TEST_P(ServerOnEngines, TheFilesAndImportCommandsWorkOnTheDatabase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(On, ServerOnEngines, kEngines, engineName);
+
+// The README's grants, and nothing more, are enough for everything the servers do.
+class ReadmeGrants : public ::testing::TestWithParam<Engine> {};
+
+TEST_P(ReadmeGrants, AreAllTheServersNeed) {
+    TempDir dir;
+    std::string why;
+    const std::string superuser = freshDatabase(GetParam(), dir.path(), why);
+    if (superuser.empty()) GTEST_SKIP() << why;
+    const std::size_t slash = superuser.find('/', superuser.find("://") + 3);
+    const std::string database = superuser.substr(slash + 1, superuser.find('?') - slash - 1);
+    const auto as = [&superuser](const std::string& role) {
+        const std::size_t from = superuser.find("://") + 3;
+        return superuser.substr(0, from) + role + superuser.substr(superuser.find('@'));
+    };
+    const std::string owner = database + "_admin", server = database + "_server";
+    {
+        Database db(superuser);
+        db.exec(("CREATE ROLE " + owner + " LOGIN; CREATE ROLE " + server + " LOGIN; ALTER DATABASE " + database +
+                 " OWNER TO " + owner + "; REVOKE CREATE ON SCHEMA public FROM PUBLIC; GRANT CONNECT, TEMPORARY ON DATABASE " +
+                 database + " TO " + server + "; GRANT USAGE ON SCHEMA public TO " + server +
+                 "; ALTER DEFAULT PRIVILEGES FOR ROLE " + owner +
+                 " IN SCHEMA public GRANT SELECT, INSERT, UPDATE ON TABLES TO " + server +
+                 "; ALTER DEFAULT PRIVILEGES FOR ROLE " + owner + " IN SCHEMA public GRANT USAGE ON SEQUENCES TO " + server)
+                    .c_str());
+    }
+    { Store tables(as(owner)); }
+    Store store(as(server));
+    EXPECT_THROW(store.db().exec("CREATE TABLE intruder (x integer)"), StoreError);
+    fillFixture(store);
+    Service service(ServiceOptions{as(server), dir.path() / "export", fixedNow});
+    service.startSweepLoad("alice", 1);
+    ASSERT_EQ(service.save(controlSaveBody(store, 1, 2, 7, 2)), "");
+    EXPECT_NE(service.exportBatches(7, 2).find("batch 1"), std::string::npos);
+    EXPECT_EQ(service.commitStatus("GoodMemb=1001&PersonID=7&PersonType=2&BatchNo=1&"), "");
+    const std::filesystem::path samples = EFT_SAMPLES_DIR;
+    const ImportReport imported =
+        importCsv(store, {samples / "centers.csv", samples / "members.csv", samples / "charges.csv"}, false);
+    EXPECT_TRUE(imported.written) << (imported.faults.empty() ? "" : imported.faults[0]);
+}
+
+// The grants are PostgreSQL's; SQLite has none.
+INSTANTIATE_TEST_SUITE_P(On, ReadmeGrants, ::testing::Values(Engine::PostgreSQL), engineName);
 
 }  // namespace
 }  // namespace eft::server::testing
