@@ -164,7 +164,7 @@ TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {
     operators.clear();
     for (auto& s : servers) EXPECT_EQ(s->terminate(20s), 0) << s->log();
 
-    // The run did what it is meant to test: batches exported and committed from both sides.
+    // The run did what it is meant to test: batches exported, and items committed.
     EXPECT_GE(probe.count("SELECT COUNT(*) FROM batch_files"), 2);
     EXPECT_GE(probe.count("SELECT COUNT(*) FROM batch_items WHERE outcome IS NOT NULL"), 1);
     EXPECT_EQ(probe.count("SELECT COUNT(*) FROM charges"), charges);
