@@ -312,6 +312,8 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
     const std::string atText = isoText(at);
     TempGuard temps{dir, {}, false};
 
+    // The writer lock: a second export waits for this one and finds nothing saved left, so two
+    // at once make one; the batch and file numbers are counters read and raised under it.
     Transaction t(store.db(), Transaction::Mode::Write);
     // Files the database does not know (it was restored from an older backup) keep their
     // numbers: the next batch and file numbers go on after them, and none is overwritten.

@@ -298,6 +298,8 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         std::lock_guard lock(writeMutex_);
         requireSameFile();
         Lease store = borrow();
+        // The writer lock: the sweep's counter, the charges' states and the Totals read below
+        // stay as read until commit, so the save is taken or refused whole.
         Transaction t(store->db(), Transaction::Mode::Write);
         std::vector<std::int32_t> centers;
         for (const SaveRecord& r : records)
@@ -349,6 +351,8 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         std::lock_guard lock(writeMutex_);
         requireSameFile();
         Lease store = borrow();
+        // The writer lock: a second commit of the batch waits for the first and then finds
+        // nothing waiting, so it is refused whole.
         Transaction t(store->db(), Transaction::Mode::Write);
         const std::string batch = std::to_string(form.batchNo);
         if (!store->batchExists(form.batchNo)) return "Batch " + batch + " does not exist";

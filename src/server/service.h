@@ -1,10 +1,13 @@
 #pragma once
 // The two pages' work, free of HTTP: the sweep rows of a country, saving a selection, the
 // batch list, the export and the status of a batch. Safe to call from many threads at once:
-// each call borrows a connection of its own, and every change runs alone in one IMMEDIATE
-// transaction, so a check made inside it (is the charge still in the sweep?) holds until
-// commit. Two servers on one database are kept apart by its writer lock (database.h): SQLite's
-// own on one file, an advisory lock on PostgreSQL.
+// each call borrows a connection of its own, and every change runs alone in one write
+// transaction, which holds the database's one writer lock from its start (database.h: SQLite's
+// own, an advisory lock on PostgreSQL), so a check made inside it (is the charge still in the
+// sweep?) holds until commit, whichever server on the database the other writers run in.
+// Every rule below rests on that lock, on both engines: one lock rather than row locks or
+// SERIALIZABLE retries, since each rule reads what the others write (a save's Totals, the
+// charges an export takes, the failed charges a status returns to the sweep).
 #include <cstdint>
 #include <functional>
 #include <filesystem>
@@ -162,8 +165,8 @@ private:
     std::map<std::pair<std::string, int>, std::vector<SweepView>> views_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Store>> idle_;
-    // Changes are made one at a time; SQLite would serialize them anyway, but waiting here
-    // costs no busy-timeout polling.
+    // Changes are made one at a time; the writer lock would serialize them anyway, but waiting
+    // here costs no busy-timeout polling nor a database connection.
     std::mutex writeMutex_;
     std::unique_ptr<Deliverer> deliverer_;  // last: stopped before the rest goes
 };

@@ -24,7 +24,7 @@
 // Saves, exports and status commits record the authenticated login, when there is one,
 // beside the person id and type the control sends.
 // sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
-//              change of each center's sweep rows (both kept by triggers)
+//              change of each center's sweep rows (both kept by triggers, on both engines)
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
