@@ -402,14 +402,13 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         done.commit();
     } catch (const std::exception& e) {
         report += std::string("The batches are committed, but a file could not be published yet (") + e.what() +
-                  "); it is published at the server's next start.\n";
+                  "); it is published at the next export or start.\n";
     }
     return report + "Files written to " + dir.string();
 }
 
 std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at) {
     std::vector<std::string> lines;
-    Transaction t(store.db(), Transaction::Mode::Write);
     std::error_code ec;
     if (std::filesystem::is_directory(dir, ec)) {
         for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
@@ -420,11 +419,20 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
             lines.push_back("removed the stray temporary file " + name);
         }
     }
+    for (std::string& line : publishAbandoned(store, dir, at, true)) lines.push_back(std::move(line));
+    return lines;
+}
+
+std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                          bool sayWhatIsLeft) {
+    std::vector<std::string> lines;
+    Transaction t(store.db(), Transaction::Mode::Write);
     bool any = false;
     for (const BatchFileRow& f : store.unpublishedFiles()) {
         // Another server (or this one's exporter) is publishing it into its own folder now.
         if (!claimFile(store, f.batchNo, kPublishLease)) {
-            lines.push_back("left " + f.name + " of batch " + std::to_string(f.batchNo) + " to " +
+            if (sayWhatIsLeft)
+                lines.push_back("left " + f.name + " of batch " + std::to_string(f.batchNo) + " to " +
                             store.fileClaim(f.batchNo)->by + ", which is publishing it");
             continue;
         }

@@ -65,4 +65,10 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
 // line per file published or left as it was, with the reason.
 std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
 
+// The same without the temporary files, as each export begins: a file whose server died between
+// its commit and its publishing is published by the next export of any server, not only at a
+// start. The files left to another server are named only when `sayWhatIsLeft`.
+std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                          bool sayWhatIsLeft);
+
 }  // namespace eft::server

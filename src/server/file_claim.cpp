@@ -16,11 +16,19 @@ std::string hostName() {
     return name;
 }
 
+// The processes a pid can be checked against: this host's, in this pid namespace (two
+// containers may share a host name, never a namespace).
+std::string processSpace() {
+    std::error_code ec;
+    const std::filesystem::path ns = std::filesystem::read_symlink("/proc/self/ns/pid", ec);
+    return hostName() + (ec ? std::string() : "/" + ns.string());
+}
+
 bool running(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 }  // namespace
 
-std::string thisProcess() { return hostName() + " " + std::to_string(::getpid()); }
+std::string thisProcess() { return processSpace() + " " + std::to_string(::getpid()); }
 
 std::string publishPlace(const std::filesystem::path& dir) {
     return hostName() + ":" + std::filesystem::absolute(dir).lexically_normal().string();
@@ -33,7 +41,7 @@ std::int64_t epochSeconds() {
 bool claimAbandoned(const FileClaim& claim, std::int64_t now) {
     if (claim.until < now) return true;
     const std::size_t space = claim.by.rfind(' ');
-    if (space == std::string::npos || claim.by.substr(0, space) != hostName()) return false;
+    if (space == std::string::npos || claim.by.substr(0, space) != processSpace()) return false;
     return !running(std::strtol(claim.by.c_str() + space + 1, nullptr, 10));
 }
 

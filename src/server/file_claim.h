@@ -3,10 +3,10 @@
 // folder of its own, must put a committed file into exactly one folder and hand it to the bank
 // once. So a server claims the file in the database, inside a write transaction (under the
 // writer lock, so two claims never both succeed), before it writes the file out or runs the
-// delivery command, and lets the claim go when done. A claim names its holder (host and
-// process) and lasts a lease. It is abandoned, and any server may take it over, when its lease
-// has run out or its holder is a process of this host that no longer runs (a server killed
-// between its commit and its publishing, started again).
+// delivery command, and lets the claim go when done. A claim names its holder (host, pid
+// namespace and process) and lasts a lease. It is abandoned, and any server may take it over,
+// when its lease has run out or its holder is a process of this host and namespace that no
+// longer runs (a server killed between its commit and its publishing, started again).
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -17,7 +17,7 @@ namespace eft::server {
 class Store;
 struct FileClaim;
 
-// This process: "host pid".
+// This process: "host/pid:[namespace] pid".
 std::string thisProcess();
 
 // A folder of this host as the database records where a file was published: "host:/path".

@@ -386,6 +386,8 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
+        for (const std::string& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
+            note_("export: " + line);
         report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
     } catch (const DatabaseGone&) {
         throw;

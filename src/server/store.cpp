@@ -183,6 +183,21 @@ void Store::insertCharge(const ChargeRow& c) {
     s.run();
 }
 
+void Store::insertMembers(const std::vector<MemberRow>& members) {
+    static const std::vector<std::string> columns = {"id", "name", "center_id", "member_type", "subscription",
+                                                     "tax_exempt", "down_payment", "contract_signed"};
+    std::vector<Row> rows;
+    rows.reserve(members.size());
+    for (const MemberRow& m : members) {
+        Value contract = nullptr;
+        if (!m.contractSigned.empty()) contract = m.contractSigned;
+        rows.push_back({std::int64_t{m.id}, m.name, std::int64_t{m.centerId}, std::int64_t{m.memberType},
+                        std::int64_t{m.subscription}, std::int64_t{m.salesTaxExempt}, std::int64_t{m.downPayment},
+                        std::move(contract)});
+    }
+    db_.load("members", columns, rows);
+}
+
 void Store::insertCharges(const std::vector<ChargeRow>& charges) {
     static const std::vector<std::string> columns = {
         "member_id", "center_id", "source", "sweep_sequence", "source_description", "sweep_date", "type",

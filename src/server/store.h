@@ -194,7 +194,9 @@ public:
     // Throws StoreError naming the charge when an amount or its row's IN or OUT total is not
     // kept to the cent (text::holdsEveryCent); the member must be in already.
     void insertCharge(const ChargeRow& c);
-    // The same for many at once (database.h: Database::load).
+    // The same for many at once (database.h: Database::load); the members' centers and the
+    // charges' members must be in already.
+    void insertMembers(const std::vector<MemberRow>& members);
     void insertCharges(const std::vector<ChargeRow>& charges);
 
     // The charges of a country still in the sweep, by center, member, source, sequence.

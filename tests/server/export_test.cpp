@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -323,9 +324,10 @@ TEST_P(ExportTest, TwoServersExportingAtOnceMakeOneExport) {
     EXPECT_EQ(filesIn(firstMade ? exportDir() : dir.path() / "other-export").size(), 2u);
 }
 
-// Two servers, each with an export folder of its own: the start of one must not publish a
-// committed file the other is still publishing, and must publish one whose publisher is gone.
-TEST_P(ExportTest, AStartPublishesOnlyTheFilesNobodyIsPublishing) {
+// Two servers, each with an export folder of its own: the start or the next export of one must
+// not publish a committed file the other is still publishing, and must publish one whose
+// publisher is gone.
+TEST_P(ExportTest, AStartOrAnExportPublishesOnlyTheFilesNobodyIsPublishing) {
     saveAll();
     service->exportBatches(9, 2);
     const std::filesystem::path other = dir.path() / "other-export";
@@ -342,17 +344,23 @@ TEST_P(ExportTest, AStartPublishesOnlyTheFilesNobodyIsPublishing) {
         {"another-host 12", now + 600, false},                       // within its lease
         {"another-host 12", now - 1, true},                          // its lease over
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.claimedBy + " for " + std::to_string(c.until - now) + " s");
-        std::filesystem::remove_all(other);
-        Statement unpublish = inspect->db().prepare(
-            "UPDATE batch_files SET published = 0, published_to = NULL, claimed_by = ?1, claimed_until = ?2");
-        if (c.claimedBy.empty()) unpublish.bindNull(1).bindNull(2);
-        else unpublish.bind(1, c.claimedBy).bind(2, c.until);
-        unpublish.run();
-        Service second(ServiceOptions{dbPath(), other, fixedNow});
-        EXPECT_EQ(count("SELECT COUNT(*) FROM batch_files WHERE published = 1"), c.publishedByTheStart ? 2 : 0);
-        EXPECT_EQ(filesIn(other).size(), c.publishedByTheStart ? 2u : 0u);
+    for (const bool atExport : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(atExport ? "export: " : "start: ") + c.claimedBy + " for " +
+                         std::to_string(c.until - now) + " s");
+            std::filesystem::remove_all(other);
+            std::optional<Service> second;
+            if (atExport) second.emplace(ServiceOptions{dbPath(), other, fixedNow});
+            Statement unpublish = inspect->db().prepare(
+                "UPDATE batch_files SET published = 0, published_to = NULL, claimed_by = ?1, claimed_until = ?2");
+            if (c.claimedBy.empty()) unpublish.bindNull(1).bindNull(2);
+            else unpublish.bind(1, c.claimedBy).bind(2, c.until);
+            unpublish.run();
+            if (atExport) second->exportBatches(9, 2);
+            else second.emplace(ServiceOptions{dbPath(), other, fixedNow});
+            EXPECT_EQ(count("SELECT COUNT(*) FROM batch_files WHERE published = 1"), c.publishedByTheStart ? 2 : 0);
+            EXPECT_EQ(filesIn(other).size(), c.publishedByTheStart ? 2u : 0u);
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 // after the operator's load, other than that load's own saves, refuses a save that touches it.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <httplib.h>
 
 #include "net/pages.h"
@@ -86,6 +88,41 @@ TEST_P(StaleSweep, AStampNamesItsOwnLoadWhateverTheOperatorLoadedSince) {
     // A stamp this server never gave is no load at all.
     EXPECT_EQ(saveAs("alice", {kDues1003}, second + 1000),
               "The sweep stamp " + std::to_string(second + 1000) + " was not given by this server; load the sweep again.");
+}
+
+// What the database's triggers count as a change of center 40's sweep rows, whoever writes.
+TEST_P(StaleSweep, EveryChangeOfTheCentersRowsAndNothingElseMakesALoadStale) {
+    const struct {
+        const char* what;
+        std::function<void(Store&)> change;
+        bool stale;
+    } cases[] = {
+        {"a member's subscription", [](Store& s) { s.db().exec("UPDATE members SET subscription = 0 WHERE id = 4002"); }, true},
+        {"a member's tax exemption", [](Store& s) { s.db().exec("UPDATE members SET tax_exempt = 1 WHERE id = 4001"); }, true},
+        {"a member's name", [](Store& s) { s.db().exec("UPDATE members SET name = 'Nora' WHERE id = 4001"); }, false},
+        {"another center's member", [](Store& s) { s.db().exec("UPDATE members SET tax_exempt = 1 WHERE id = 1001"); }, false},
+        {"a charge's amount", [](Store& s) { s.db().exec("UPDATE charges SET royalty = 41 WHERE member_id = 4002"); }, true},
+        {"a new charge",
+         [](Store& s) {
+             s.insertCharge({{4001, 40, 1, 7}, "Membership dues", "2011-03-01T06:00:00", 1, {1, 5, 0, 0, 0, 0, 0, 0, 0}, 0});
+         },
+         true},
+        {"a charge gone", [](Store& s) { s.db().exec("DELETE FROM charges WHERE member_id = 4001 AND source = 1"); }, true},
+        {"another center's charge", [](Store& s) { s.db().exec("UPDATE charges SET royalty = 26 WHERE member_id = 1001"); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::int64_t stamp = service->startSweepLoad("alice", 1);
+        {
+            Transaction t(inspect->db(), Transaction::Mode::Write);
+            c.change(*inspect);
+            t.commit();
+        }
+        EXPECT_EQ(saveAs("alice", {kSub4002}, stamp), c.stale ? kStale : "");
+        Transaction t(inspect->db(), Transaction::Mode::Write);
+        inspect->db().exec("UPDATE charges SET state = 0 WHERE member_id = 4002");
+        t.commit();
+    }
 }
 
 // Behind a reverse proxy a load and the save chosen from it may reach different servers.

@@ -283,6 +283,11 @@ public:
         while (ids.step()) centers_.insert(static_cast<std::int32_t>(ids.integer(0)));
         ids = db_.prepare("SELECT id FROM members");
         while (ids.step()) members_.insert(static_cast<std::int32_t>(ids.integer(0)));
+        // What is known to be new is not looked up line by line: a round trip each on PostgreSQL.
+        ids = db_.prepare("SELECT member_id, center_id, source, sweep_sequence FROM charges");
+        while (ids.step())
+            storedCharges_.insert({static_cast<std::int32_t>(ids.integer(0)), static_cast<std::int32_t>(ids.integer(1)),
+                                   static_cast<std::int16_t>(ids.integer(2)), static_cast<std::int16_t>(ids.integer(3))});
         centerGet_ = db_.prepare(
             "SELECT c.name, c.country, a.routing, a.institution, a.transit, a.account, a.account_type "
             "FROM centers c LEFT JOIN center_accounts a ON a.center_id = c.id WHERE c.id = ?1");
@@ -434,11 +439,12 @@ private:
         if (!line.ok()) return;
         if (!firstTime(memberLines_, m.id, line, mMemberId, "member")) return;
 
+        const bool stored = members_.contains(m.id);
         auto& get = memberGet_.reuse().bind(1, m.id);
-        if (!get.step()) {
+        if (!stored || !get.step()) {
             get.reuse();
-            store_.insertMember(m);
             members_.insert(m.id);
+            newMembers_.push_back(std::move(m));
             ++counts.added;
             return;
         }
@@ -495,7 +501,7 @@ private:
 
         auto& get = chargeGet_.reuse();
         get.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
-        if (!get.step()) {
+        if (!storedCharges_.contains(c.key) || !get.step()) {
             get.reuse();
             newCharges_.push_back(std::move(c));
             ++counts.added;
@@ -545,13 +551,18 @@ private:
     }
 
 public:
-    // The new charges go in at once, after every line was read (charges are read last).
+    // The new members and charges go in at once (a COPY each on PostgreSQL), after every line
+    // was read: the centers went in as they came, and nothing read later looks a new member or
+    // charge up in the database.
     void finish() {
+        if (!newMembers_.empty()) store_.insertMembers(newMembers_);
         if (!newCharges_.empty()) store_.insertCharges(newCharges_);
+        newMembers_.clear();
         newCharges_.clear();
     }
 
 private:
+    std::vector<MemberRow> newMembers_;
     std::vector<ChargeRow> newCharges_;
     Store& store_;
     Database& db_;
@@ -560,6 +571,7 @@ private:
     std::unordered_set<std::int32_t> centers_, members_;
     std::unordered_map<std::int32_t, std::string> centerLines_, memberLines_;
     std::unordered_map<ChargeKey, std::uint64_t, ChargeKeyHash> chargeLines_;
+    std::unordered_set<ChargeKey, ChargeKeyHash> storedCharges_;
     std::vector<std::string> files_;
     bool inUse(std::int32_t center) {
         auto& s = centerInUse_.reuse().bind(1, center);
