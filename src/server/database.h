@@ -46,6 +46,7 @@ public:
     virtual void bind(int index, double value) = 0;
     virtual void bind(int index, std::string_view value) = 0;
     virtual void bindNull(int index) = 0;
+    virtual void streamRows() = 0;
     virtual bool step() = 0;
     virtual bool isNull(int column) const = 0;
     virtual std::int64_t integer(int column) const = 0;
@@ -100,6 +101,15 @@ public:
     }
     Statement& bindNull(int index) {
         impl_->bindNull(index);
+        return *this;
+    }
+
+    // Rows are handed over as the database sends them, not all at once after the last: SQLite
+    // always does; on PostgreSQL (single-row mode) a statement that reads tens of thousands of
+    // rows then holds one at a time rather than all in memory. Running another statement on the
+    // connection before the last row ends the reading.
+    Statement& streamRows() {
+        impl_->streamRows();
         return *this;
     }
 

@@ -83,6 +83,7 @@ public:
     PostgresStatement& operator=(const PostgresStatement&) = delete;
 
     void reset() override {
+        if (streaming_) drain();
         result_.reset();
         row_ = -1;
         for (auto& v : values_) v.reset();
@@ -96,7 +97,10 @@ public:
         types_[static_cast<std::size_t>(index - 1)] = 0;
     }
 
+    void streamRows() override { stream_ = true; }
     bool step() override;
+    // Reads what is left of a streamed result, so the connection can take the next command.
+    void drain();
 
     bool isNull(int column) const override { return PQgetisnull(result_.get(), row_, column) != 0; }
     std::int64_t integer(int column) const override {
@@ -131,8 +135,12 @@ private:
 
     bool prepared() const;
 
+    bool send(const std::vector<const char*>& values);
+
     PostgresConnection& owner_;
     std::string sql_;
+    bool stream_ = false;
+    bool streaming_ = false;  // sent, and rows may still come
     std::string name_;  // of the prepared statement; empty before
     std::uint64_t generation_ = 0;
     int runs_ = 0;
@@ -159,7 +167,10 @@ public:
 
     Engine engine() const override { return Engine::PostgreSQL; }
 
-    void exec(const char* sql) override { checked(conn_, PQexec(conn_, sql), "statement"); }
+    void exec(const char* sql) override {
+        settle();
+        checked(conn_, PQexec(conn_, sql), "statement");
+    }
 
     std::unique_ptr<detail::StatementEngine> prepare(std::string_view sql) override {
         return std::make_unique<PostgresStatement>(*this, sql);
@@ -239,9 +250,16 @@ public:
         if (PQputCopyEnd(conn_, nullptr) != 1) throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
         checked(conn_, PQgetResult(conn_), "copy");
         while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+        // Fresh statistics for the planner, which otherwise plans the next requests over the
+        // table as it was before the load (an empty one, after a first import) until
+        // autovacuum gets to it.
+        exec(("ANALYZE " + std::string(table)).c_str());
     }
 
     PGconn* handle() const { return conn_; }
+    // The statement whose rows are still coming, if any: read to its end before anything else.
+    void streaming(PostgresStatement* statement) { streaming_ = statement; }
+    void settle();
     void setChanges(std::int64_t n) { changes_ = n; }
     // Each opening of the connection (reconnectIfLost) begins a generation: the prepared
     // statements of an earlier one are gone with it.
@@ -269,6 +287,7 @@ private:
     PGconn* conn_;
     std::int64_t changes_ = 0;
     bool inTransaction_ = false;
+    PostgresStatement* streaming_ = nullptr;
     std::uint64_t generation_ = 1;
     std::uint64_t statements_ = 0;
 };
@@ -280,7 +299,27 @@ PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view
     types_.resize(static_cast<std::size_t>(count), 0);
 }
 
+void PostgresConnection::settle() {
+    if (streaming_ != nullptr) streaming_->drain();
+}
+
+void PostgresStatement::drain() {
+    while (PGresult* rest = PQgetResult(owner_.handle())) PQclear(rest);
+    streaming_ = false;
+    owner_.streaming(nullptr);
+}
+
+bool PostgresStatement::send(const std::vector<const char*>& values) {
+    PGconn* conn = owner_.handle();
+    const int count = static_cast<int>(values.size());
+    const int sent = prepared() ? PQsendQueryPrepared(conn, name_.c_str(), count, values.data(), nullptr, nullptr, 0)
+                                : PQsendQueryParams(conn, sql_.c_str(), count, types_.data(), values.data(), nullptr,
+                                                    nullptr, 0);
+    return sent == 1 && PQsetSingleRowMode(conn) == 1;
+}
+
 PostgresStatement::~PostgresStatement() {
+    if (streaming_) drain();
     PGconn* conn = owner_.handle();
     // A failed transaction refuses even this; the name then lasts as long as the connection.
     if (prepared() && PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_INERROR)
@@ -290,7 +329,18 @@ PostgresStatement::~PostgresStatement() {
 bool PostgresStatement::prepared() const { return !name_.empty() && generation_ == owner_.generation(); }
 
 bool PostgresStatement::step() {
+    if (streaming_) {
+        result_ = Result(PQgetResult(owner_.handle()));
+        const ExecStatusType status = result_ ? PQresultStatus(result_.get()) : PGRES_FATAL_ERROR;
+        row_ = 0;
+        if (status == PGRES_SINGLE_TUPLE) return true;
+        const std::string message = result_ ? trimmed(PQresultErrorMessage(result_.get())) : "";
+        drain();
+        if (status != PGRES_TUPLES_OK) throw StoreError("statement: " + message);
+        return false;  // the empty result that ends the rows stays, so a step after the last is false
+    }
     if (!result_) {
+        owner_.settle();
         owner_.reconnectIfLost();
         PGconn* conn = owner_.handle();
         const int count = static_cast<int>(values_.size());
@@ -301,6 +351,16 @@ bool PostgresStatement::step() {
             checked(conn, PQprepare(conn, name.c_str(), sql_.c_str(), count, types_.data()), "prepare");
             name_ = std::move(name);
             generation_ = owner_.generation();
+        }
+        if (stream_) {
+            if (!send(values)) {
+                const std::string message = trimmed(PQerrorMessage(conn));
+                drain();
+                throw StoreError("statement: " + message);
+            }
+            streaming_ = true;
+            owner_.streaming(this);
+            return step();
         }
         result_ = checked(conn,
                           prepared() ? PQexecPrepared(conn, name_.c_str(), count, values.data(), nullptr, nullptr, 0)

@@ -41,6 +41,7 @@ public:
         check(sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
     }
     void bindNull(int index) override { check(sqlite3_bind_null(stmt_, index)); }
+    void streamRows() override {}  // SQLite steps through the rows as it finds them anyway
 
     bool step() override {
         const int rc = sqlite3_step(stmt_);

@@ -52,6 +52,8 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
         "FROM charges ch JOIN centers ce ON ce.id = ch.center_id JOIN members m ON m.id = ch.member_id "
         "WHERE ch.state = 0 AND ce.country = ?1 "
         "ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    // The sweep runs to tens of thousands of rows, written out as they come.
+    sweepRows_.streamRows();
     countSweep_ = db_.prepare(
         "SELECT COUNT(*) FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
         "WHERE ch.state = 0 AND ce.country = ?1");

@@ -84,6 +84,39 @@ TEST_P(EngineValues, AFailedWriteLeavesNoTransactionBehind) {
     EXPECT_EQ(count.integer(1), 2);
 }
 
+TEST_P(EngineValues, AStreamedReadLeftPartWayLeavesTheConnectionReady) {
+    TempDir dir;
+    std::string why;
+    const std::string location = freshDatabase(GetParam(), dir.path(), why);
+    if (location.empty()) GTEST_SKIP() << why;
+    Database db(location);
+    Statement rows = db.prepare(
+        "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < ?1) SELECT x FROM n ORDER BY x");
+    rows.streamRows();
+    Statement one = db.prepare("SELECT ?1 + 1");
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        Transaction read(db, Transaction::Mode::Read);
+        rows.reuse().bind(1, 1000);
+        for (int k = 1; k <= 3; ++k) {
+            ASSERT_TRUE(rows.step());
+            EXPECT_EQ(rows.integer(0), k);
+        }
+        // Another statement, and the transaction's end, while rows are still coming.
+        ASSERT_TRUE(one.reuse().bind(1, round).step());
+        EXPECT_EQ(one.integer(0), round + 1);
+        read.commit();
+    }
+    std::int64_t sum = 0, count = 0;
+    rows.reuse().bind(1, 1000);
+    while (rows.step()) {
+        sum += rows.integer(0);
+        ++count;
+    }
+    EXPECT_EQ(count, 1000);
+    EXPECT_EQ(sum, 500500);
+}
+
 INSTANTIATE_TEST_SUITE_P(On, EngineValues, kEngines, engineName);
 
 }  // namespace
