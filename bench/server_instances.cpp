@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Ctrl-C ends the run between requests, so the servers, the cluster and the scratch folder go
+// the way they came: the cluster runs in a session of its own and would outlive the program.
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void onSignal(int) { g_interrupted = 1; }
 using Clock = std::chrono::steady_clock;
 using eft::bench::ChargeBlock;
 using eft::server::testing::ServerProcess;
@@ -256,7 +262,7 @@ public:
                                                  std::string(eft::pages::kRequestHeaderValue)}});
                     auto& mine = latencies[static_cast<std::size_t>(c)];
                     std::size_t saved = 0;
-                    for (int k = 0; k < requests_; ++k) {
+                    for (int k = 0; k < requests_ && !g_interrupted; ++k) {
                         const Kind kind = only_ ? *only_ : kindOf(k);
                         const bool isSave = kind == Kind::Save;
                         const auto start = Clock::now();
@@ -279,6 +285,7 @@ public:
             }
         }
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (g_interrupted) throw std::runtime_error("interrupted");
         Figures f;
         for (std::size_t i = 0; i < servers.size(); ++i) f.serverCpu += processCpu(servers[i]->pid()) - before[i];
         if (setup.postgres) f.dbCpu = cpuSince(dbBefore, clusterCpu(*cluster_));
@@ -345,6 +352,8 @@ int main(int argc, char** argv) {
             }
         }
     }
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
     try {
         Bench bench(clients, requests, only);
         const std::vector<Setup> all{{"sqlite-1", false, 1}, {"pg-1", true, 1}, {"pg-2", true, 2}};
@@ -371,7 +380,7 @@ int main(int argc, char** argv) {
                     f = bench.run(s, r);
                 } catch (const std::exception& e) {
                     // The anchor's failure ends the run; a PostgreSQL set-up's is reported.
-                    if (!s.postgres) throw;
+                    if (!s.postgres || g_interrupted) throw;
                     std::printf("%5d  %-8s  failed: %s\n", r, s.name, e.what());
                     continue;
                 }

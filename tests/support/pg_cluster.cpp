@@ -74,9 +74,10 @@ PgCluster::PgCluster(const std::string& database) : bin_(binaries()) {
         owner_ = pw->pw_uid;
         ownerGroup_ = pw->pw_gid;
     }
-    // Unix socket paths are short (108 bytes): a long TMPDIR gives way to /tmp.
+    // Unix socket paths are short (108 bytes): a long TMPDIR gives way to /tmp, and so does any
+    // TMPDIR when the cluster runs as another user, who may not be able to reach root's.
     fs::path tmp = fs::temp_directory_path();
-    if (tmp.string().size() > 60) tmp = "/tmp";
+    if (tmp.string().size() > 60 || owner_ != geteuid()) tmp = "/tmp";
     std::string pattern = (tmp / "eft-pg-XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
         why_ = "cannot make a folder under " + tmp.string();
