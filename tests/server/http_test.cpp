@@ -38,12 +38,11 @@ std::string controlRecord(const pugi::xml_node row) {
                                              whole(row, "TrustID"), 7, 2);
 }
 
-class HttpTest : public ::testing::TestWithParam<Engine> {
+class HttpTest : public OnEngine {
 protected:
     void SetUp() override {
-        std::string why;
-        db = freshDatabase(GetParam(), dir.path(), why);
-        if (db.empty()) GTEST_SKIP() << why;
+        OnEngine::SetUp();
+        if (IsSkipped()) return;
         server = EmbeddedServer::start({db, dir.path() / "out", true});
         ASSERT_TRUE(server->demoSeeded());
         client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
@@ -67,8 +66,6 @@ protected:
         return res ? res->body : "(no reply)";
     }
 
-    TempDir dir;
-    std::string db;
     std::unique_ptr<EmbeddedServer> server;
     std::unique_ptr<httplib::Client> client;
     std::string path;

@@ -85,14 +85,8 @@ WHERE (f.batch_no IS NULL AND s.debit_count + s.credit_count > 0)
    OR f.debit_count <> s.debit_count OR f.debit_cents <> s.debit_cents
    OR f.credit_count <> s.credit_count OR f.credit_cents <> s.credit_cents)sql";
 
-class SeveralInstances : public ::testing::TestWithParam<Engine> {
+class SeveralInstances : public OnEngine {
 protected:
-    void SetUp() override {
-        std::string why;
-        db = freshDatabase(GetParam(), dir.path(), why);
-        if (db.empty()) GTEST_SKIP() << why;
-    }
-
     std::unique_ptr<ServerProcess> startServer(const fs::path& exportDir, int port) {
         return std::make_unique<ServerProcess>(
             std::vector<std::string>{"--db=" + db, "--port=" + std::to_string(port), "--export-dir=" + exportDir.string(),
@@ -120,9 +114,6 @@ protected:
                "answer yes\n"
                "click cmdPassedFailed\n";
     }
-
-    TempDir dir;
-    std::string db;
 };
 
 TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {

@@ -50,12 +50,11 @@ struct CenterInBatch {
     bank::BankAccount account;
 };
 
-class OracleTest : public ::testing::TestWithParam<Engine> {
+class OracleTest : public OnEngine {
 protected:
     void SetUp() override {
-        std::string why;
-        db = freshDatabase(GetParam(), dir.path(), why);
-        if (db.empty()) GTEST_SKIP() << why;
+        OnEngine::SetUp();
+        if (IsSkipped()) return;
         if (!haveNode()) GTEST_SKIP() << "node is missing: the bank files are not read back by the npm oracles "
                                          "(scripts/install-deps.sh installs nodejs and the oracles)";
         ASSERT_TRUE(fs::exists(fs::path(EFT_ORACLE_DIR) / "node_modules"))
@@ -92,8 +91,6 @@ protected:
         return centers;
     }
 
-    TempDir dir;
-    std::string db;
     std::unique_ptr<Service> service;
     std::string report;
 };

@@ -77,6 +77,20 @@ std::string engineName(const ::testing::TestParamInfo<Engine>& info);
 // with `why` set, when PostgreSQL is not installed; throws when it is and fails.
 std::string freshDatabase(Engine engine, const std::filesystem::path& dir, std::string& why);
 
+// A fresh, empty database of the case's engine in `db`, with `dir` for its file and folders.
+// A derived SetUp() calls this one first and stops when the case was skipped.
+class OnEngine : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        std::string why;
+        db = freshDatabase(GetParam(), dir.path(), why);
+        if (db.empty()) GTEST_SKIP() << why;
+    }
+
+    TempDir dir;
+    std::string db;
+};
+
 // The fixture's sweep in a fresh database of the case's engine, and a service over it.
 class ServerFixture : public ::testing::TestWithParam<Engine> {
 protected:

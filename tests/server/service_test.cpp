@@ -275,21 +275,12 @@ TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
 }
 
 // The real server and its commands over a database of each engine.
-class ServerOnEngines : public ::testing::TestWithParam<Engine> {
+class ServerOnEngines : public OnEngine {
 protected:
-    void SetUp() override {
-        std::string why;
-        db = freshDatabase(GetParam(), dir.path(), why);
-        if (db.empty()) GTEST_SKIP() << why;
-    }
-
     // The command with the database named as an administrator would (quoted for the shell).
     std::string command(const std::string& args) const {
         return std::string(EFT_SERVER_PATH) + " " + args + " --db '" + db + "'";
     }
-
-    TempDir dir;
-    std::string db;
 };
 
 TEST_P(ServerOnEngines, SavesAndExportsRecordTheLoginBesideThePersonId) {
