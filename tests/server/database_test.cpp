@@ -24,6 +24,9 @@ TEST(DatabaseLocation, PicksTheEngineAndHidesPasswords) {
         {"postgresql:///eft?host=/tmp/x&password=s3cret&sslmode=disable", true,
          "postgresql:///eft?host=/tmp/x&password=***&sslmode=disable"},
         {"postgresql://db/eft?password=s3cret", true, "postgresql://db/eft?password=***"},
+        // An '@' past the host is a parameter's: the port stays.
+        {"postgresql://db:5432/eft?application_name=ops@east", true, "postgresql://db:5432/eft?application_name=ops@east"},
+        {"postgresql://eft:p%40ss:w@db/eft", true, "postgresql://eft@db/eft"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(isPostgresUri(c.location), c.postgres) << c.location;
