@@ -64,6 +64,8 @@ bool loopbackHostHeader(std::string_view host) {
 // The sweep's rows are read and written as XML on a thread of their own while the engine
 // sends the pieces already made, so reading the database and sending overlap. A few pieces
 // wait at most; a client that reads slowly holds the writer back rather than filling memory.
+// Each side wakes the other only when there is a batch of work for it: a wake-up (a switch
+// of threads, and the engine's trip to a worker) costs about as much CPU as writing a piece.
 class SweepPump final : public PieceSource {
 public:
     SweepPump(Service& service, int country) {
@@ -74,38 +76,32 @@ public:
             } catch (const std::exception&) {
                 whole = false;
             }
-            std::lock_guard lock(mutex_);
-            finished_ = true;
-            whole_ = whole;
-            changed_.notify_all();
+            {
+                std::lock_guard lock(mutex_);
+                finished_ = true;
+                whole_ = whole;
+            }
+            made_.notify_all();
         });
     }
     ~SweepPump() override {
         {
             std::lock_guard lock(mutex_);
             cancelled_ = true;
-            changed_.notify_all();
         }
+        room_.notify_all();
         writer_.join();
     }
 
     std::optional<std::string> next() override {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !pieces_.empty() || finished_; });
-        if (pieces_.empty()) return std::nullopt;
-        std::string piece = std::move(pieces_.front());
-        pieces_.pop_front();
-        changed_.notify_all();
-        return piece;
+        made_.wait(lock, [this] { return pieces_.size() >= kPiecesAwaited || finished_; });
+        return take(lock);
     }
 
     std::optional<std::string> ready() override {
-        std::lock_guard lock(mutex_);
-        if (pieces_.empty()) return std::nullopt;
-        std::string piece = std::move(pieces_.front());
-        pieces_.pop_front();
-        changed_.notify_all();
-        return piece;
+        std::unique_lock lock(mutex_);
+        return take(lock);
     }
 
     bool whole() const override {
@@ -120,13 +116,25 @@ public:
 
 private:
     static constexpr std::size_t kPiecesAhead = 8;
+    static constexpr std::size_t kPiecesAwaited = kPiecesAhead / 2;
     static constexpr std::size_t kPieceBytes = 256 * 1024;
+
+    std::optional<std::string> take(std::unique_lock<std::mutex>& lock) {
+        if (pieces_.empty()) return std::nullopt;
+        std::string piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        const bool roomMade = pieces_.size() == kPiecesAwaited;
+        lock.unlock();
+        if (roomMade) room_.notify_one();
+        return piece;
+    }
 
     // Takes the writer's piece whole and gives it a sent piece's memory to write the next in,
     // so the sweep's megabytes are neither copied nor faulted into fresh pages.
     bool push(std::string& piece) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return pieces_.size() < kPiecesAhead || cancelled_; });
+        if (pieces_.size() >= kPiecesAhead)
+            room_.wait(lock, [this] { return pieces_.size() <= kPiecesAwaited || cancelled_; });
         if (cancelled_) return false;
         pieces_.push_back(std::move(piece));
         piece.clear();
@@ -134,12 +142,15 @@ private:
             piece.swap(spare_.back());
             spare_.pop_back();
         }
-        changed_.notify_all();
+        const bool batchMade = pieces_.size() == kPiecesAwaited;
+        lock.unlock();
+        if (batchMade) made_.notify_one();
         return true;
     }
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable made_;  // the engine waits for a batch of pieces, or the end
+    std::condition_variable room_;  // the writer waits for the engine to send half of what waits
     std::deque<std::string> pieces_;
     std::vector<std::string> spare_;  // sent pieces, kept for their memory
     bool finished_ = false;

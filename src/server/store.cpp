@@ -44,15 +44,18 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
         "nmc_payment, trust_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
     memberFlags_ = db_.prepare("SELECT tax_exempt, subscription FROM members WHERE id = ?1");
     centerSaved_ = db_.prepare("SELECT COALESCE(SUM(batch_cents), 0) FROM charges WHERE state = 14 AND center_id = ?1");
+    // The sweep is walked center by center: a center's name is read once, not sought for each
+    // of its charges, and the walk follows the sweep order's index within each center.
+    sweepCenters_ = db_.prepare("SELECT id, name FROM centers WHERE country = ?1 ORDER BY id");
     sweepRows_ = db_.prepare(
-        "SELECT ch.member_id, m.name, ch.center_id, ce.name, m.contract_signed, ch.conversion_rate, ch.royalty, "
-        "ch.nac, ch.royalty_reserve, ch.franchise_fee, ch.franchise_fee_reserve, m.tax_exempt, ch.source, "
-        "ch.source_description, ch.gst, ch.pst, ch.nmc_payment, ch.sweep_sequence, ch.sweep_date, ch.type, "
-        "ch.trust_id, m.member_type, m.subscription, m.down_payment "
-        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id JOIN members m ON m.id = ch.member_id "
-        "WHERE ch.state = 0 AND ce.country = ?1 "
-        "ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
-    // The sweep runs to tens of thousands of rows, written out as they come.
+        "SELECT ch.member_id, m.name, m.contract_signed, m.tax_exempt, m.member_type, m.subscription, "
+        "m.down_payment, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
+        "ch.franchise_fee_reserve, ch.gst, ch.pst, ch.nmc_payment, ch.source, ch.sweep_sequence, "
+        "ch.source_description, ch.sweep_date, ch.type, ch.trust_id "
+        "FROM charges ch JOIN members m ON m.id = ch.member_id "
+        "WHERE ch.state = 0 AND ch.center_id = ?1 "
+        "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
+    // A center's thousands of rows are written out as they come.
     sweepRows_.streamRows();
     countSweep_ = db_.prepare(
         "SELECT COUNT(*) FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
@@ -241,35 +244,50 @@ void Store::requireCents(const ChargeRow& c) {
 }
 
 void Store::forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit) {
-    auto& s = sweepRows_.reuse().bind(1, country);
+    // Read whole first: a streamed statement holds its connection until it is done.
+    std::vector<std::pair<std::int32_t, std::string>> centers;
+    for (auto& c = sweepCenters_.reuse().bind(1, country); c.step();)
+        centers.emplace_back(static_cast<std::int32_t>(c.integer(0)), std::string(c.text(1)));
+    sweepCenters_.reuse();
     SweepRowView r;
-    while (s.step()) {
-        r.key.memberId = static_cast<std::int32_t>(s.integer(0));
-        r.memberName = s.text(1);
-        r.key.centerId = static_cast<std::int32_t>(s.integer(2));
-        r.centerName = s.text(3);
-        r.contractSigned = s.isNull(4) ? std::string_view{} : s.text(4);
-        r.amounts.conversionRate = single(s, 5);
-        r.amounts.royalty = single(s, 6);
-        r.amounts.nac = single(s, 7);
-        r.amounts.royaltyReserve = single(s, 8);
-        r.amounts.franchiseFee = single(s, 9);
-        r.amounts.franchiseFeeReserve = single(s, 10);
-        r.salesTaxExempt = s.integer(11) != 0;
-        r.key.source = static_cast<std::int16_t>(s.integer(12));
-        r.sourceDescription = s.text(13);
-        r.amounts.gst = single(s, 14);
-        r.amounts.pst = single(s, 15);
-        r.amounts.nmcPayment = single(s, 16);
-        r.key.sweepSequence = static_cast<std::int16_t>(s.integer(17));
-        r.sweepDate = s.text(18);
-        r.type = static_cast<std::int16_t>(s.integer(19));
-        r.trustId = static_cast<std::int32_t>(s.integer(20));
-        r.memberType = static_cast<std::int16_t>(s.integer(21));
-        r.subscription = s.integer(22) != 0;
-        r.downPayment = s.integer(23) != 0;
-        visit(r);
+    // A member's charges come one after another, and its columns are fetched for the first
+    // only: the texts are kept, since a row's own go with the next step.
+    std::string memberName, contractSigned;
+    for (const auto& [centerId, centerName] : centers) {
+        r.key.centerId = centerId;
+        r.centerName = centerName;
+        r.key.memberId = 0;
+        for (auto& s = sweepRows_.reuse().bind(1, centerId); s.step();) {
+            if (const auto memberId = static_cast<std::int32_t>(s.integer(0)); memberId != r.key.memberId) {
+                r.key.memberId = memberId;
+                memberName = s.text(1);
+                contractSigned = s.text(2);  // empty for NULL
+                r.memberName = memberName;
+                r.contractSigned = contractSigned;
+                r.salesTaxExempt = s.integer(3) != 0;
+                r.memberType = static_cast<std::int16_t>(s.integer(4));
+                r.subscription = s.integer(5) != 0;
+                r.downPayment = s.integer(6) != 0;
+            }
+            r.amounts.conversionRate = single(s, 7);
+            r.amounts.royalty = single(s, 8);
+            r.amounts.nac = single(s, 9);
+            r.amounts.royaltyReserve = single(s, 10);
+            r.amounts.franchiseFee = single(s, 11);
+            r.amounts.franchiseFeeReserve = single(s, 12);
+            r.amounts.gst = single(s, 13);
+            r.amounts.pst = single(s, 14);
+            r.amounts.nmcPayment = single(s, 15);
+            r.key.source = static_cast<std::int16_t>(s.integer(16));
+            r.key.sweepSequence = static_cast<std::int16_t>(s.integer(17));
+            r.sourceDescription = s.text(18);
+            r.sweepDate = s.text(19);
+            r.type = static_cast<std::int16_t>(s.integer(20));
+            r.trustId = static_cast<std::int32_t>(s.integer(21));
+            visit(r);
+        }
     }
+    sweepRows_.reuse();
 }
 
 std::int64_t Store::countSweepRows(int country) {

@@ -293,7 +293,7 @@ private:
     Database db_;
     std::filesystem::path file_;
     Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;
-    Statement sweepRows_, countSweep_;
+    Statement sweepCenters_, sweepRows_, countSweep_;
     Statement saveCharge_, chargeState_, centerSweep_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
     Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_, firstWaiting_;

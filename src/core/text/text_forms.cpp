@@ -176,13 +176,6 @@ char* writeCentsText(char* out, float value) {
     return writeCents(out, static_cast<Cents>(cents));
 }
 
-std::optional<Cents> exactCents(float value) {
-    if (!(std::fabs(value) < 100000.0f)) return std::nullopt;
-    const double cents = wholeCents(value);
-    if (static_cast<float>(cents / 100.0) != value) return std::nullopt;
-    return static_cast<Cents>(cents);
-}
-
 char* writeCents(char* out, Cents cents) {
     if (cents < 0) {
         *out++ = '-';

@@ -2,6 +2,7 @@
 // Every text form the control writes or reads back: amounts, money totals, center numbers,
 // dates, and the number text of a single. Amounts are single-precision throughout, so each
 // form takes a float and works on its exact binary value.
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -76,7 +77,19 @@ char* writeSingleText(char* out, float value);
 char* writeCentsText(char* out, float value);
 // The cents of a single that is a whole number of cents below 100,000.00 in magnitude; singles
 // there lie under a cent apart, so those cents are the single's shortest text. Nothing otherwise.
-std::optional<Cents> exactCents(float value);
+// Inline: the sweep writes a million amounts, and an optional returned from another unit
+// comes back through memory.
+inline std::optional<Cents> exactCents(float value) {
+    if (!(std::fabs(value) < 100000.0f)) return std::nullopt;
+    // Any nearest whole number will do, ties included: a single that is whole cents lies
+    // within 0.4 of a cent of them. No division: cents times 0.01 in a double is off c/100 by
+    // some 2^-52 of it, while c/100 lies at least 2^-31 of it away from any point halfway
+    // between two singles (under ten million cents), so both narrow to the same single.
+    const double scaled = static_cast<double>(value) * 100.0;
+    const auto cents = static_cast<Cents>(scaled + std::copysign(0.5, scaled));
+    if (static_cast<float>(static_cast<double>(cents) * 0.01) != value) return std::nullopt;
+    return cents;
+}
 // The plain text of a whole number of cents below ten million in magnitude, as
 // writeCentsText() writes it: "12.5", "-0.01", "7".
 char* writeCents(char* out, Cents cents);
