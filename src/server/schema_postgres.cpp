@@ -3,7 +3,7 @@
 // them), and the sweep's change counter kept by triggers, as on SQLite (once per statement
 // here rather than once per row). The version is kept in
 // schema_version. PostgreSQL support began at version 4, so there is no older shape to migrate
-// from; later versions add their steps here.
+// from; later versions add their steps to upgradePostgresSchema().
 #include <string>
 
 #include "database.h"
@@ -163,6 +163,9 @@ CREATE TRIGGER sweep_members_changed AFTER UPDATE ON members
 CREATE TABLE schema_version (version integer NOT NULL);
 )sql";
 
+// The version kSchema stands at.
+constexpr int kFirstVersion = 4;
+
 }  // namespace
 
 int postgresSchemaVersion(Database& db) {
@@ -183,7 +186,9 @@ void upgradePostgresSchema(Database& db) {
         throw StoreError("the database has schema version " + std::to_string(found) + ", newer than this program's " +
                          std::to_string(kSchemaVersion) + "; run the eft-server that wrote it, or a newer one");
     if (found == kSchemaVersion) return;
-    db.exec(kSchema);
+    // Version 5 changed nothing here: it widened SQLite's sweep index to carry the charge's
+    // columns, and an index entry on PostgreSQL has a size limit that a long text could pass.
+    if (found < kFirstVersion) db.exec(kSchema);
     Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
     version.bind(1, kSchemaVersion).run();
     t.commit();

@@ -86,6 +86,11 @@ public:
             // published for a batch that a power cut could still take back; the same holds for
             // saves and status commits.
             exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA cache_size=-65536;");
+            // Reads through a map of the file: a write by any other connection empties this
+            // one's page cache, and the sweep's next walk would then copy its tens of megabytes
+            // in again a page per system call. Writes still go through write(), so no stray
+            // pointer can reach the file.
+            exec("PRAGMA mmap_size=1073741824;");
         } catch (...) {
             sqlite3_close(db_);
             throw;

@@ -133,6 +133,37 @@ TEST_F(UpgradeTest, NewerDatabaseIsRefusedUntouched) {
     EXPECT_EQ(schemaVersion(after), kSchemaVersion + 1);
 }
 
+// A database of version 4, the last before the sweep's index carried the charges' columns,
+// opens at this version with the same sweep on either engine.
+class LastVersionTest : public ServerFixture {};
+
+TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweep) {
+    const std::string us = service->sweepXml(1), canada = service->sweepXml(2);
+    service.reset();
+    Database& db = inspect->db();
+    if (db.engine() == Engine::SQLite) {
+        db.exec("DROP INDEX charges_sweep_rows; CREATE INDEX charges_in_sweep_order ON charges "
+                "(state, center_id, member_id, source, sweep_sequence); PRAGMA user_version = 4");
+    } else {
+        db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (4)");
+    }
+    inspect.reset();
+    Store upgraded(dbPath());
+    EXPECT_EQ(schemaVersion(upgraded.db()), kSchemaVersion);
+    if (upgraded.db().engine() == Engine::SQLite) {
+        Statement index = upgraded.db().prepare(
+            "SELECT group_concat(name) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'charges' "
+            "AND name NOT LIKE 'sqlite_autoindex%'");
+        ASSERT_TRUE(index.step());
+        EXPECT_EQ(index.text(0), "charges_sweep_rows");
+    }
+    Service reopened({dbPath(), exportDir(), fixedNow});
+    EXPECT_EQ(reopened.sweepXml(1), us);
+    EXPECT_EQ(reopened.sweepXml(2), canada);
+}
+
+INSTANTIATE_TEST_SUITE_P(On, LastVersionTest, kEngines, engineName);
+
 class RestoreTest : public ServerFixture {};
 
 TEST_P(RestoreTest, ExportAfterRestoreGoesOnPastEveryFileAndOverwritesNone) {
