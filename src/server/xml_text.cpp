@@ -61,7 +61,10 @@ char* writeSingle(char* out, float value) {
     // The shortest text that reads back as the same single, however many digits that takes:
     // seven significant digits would show 100,000.01 as 100000 while the database and the bank
     // file carry 100,000.01.
-    if (value == 0.0f) value = 0.0f;  // no "-0"
+    if (value == 0.0f) {  // no "-0"; and many of a row's amounts are nothing
+        *out = '0';
+        return out + 1;
+    }
     // Most amounts are whole cents, whose text needs no search.
     if (const std::optional<text::Cents> cents = text::exactCents(value)) return text::writeCents(out, *cents);
     if (std::isfinite(value)) {

@@ -176,21 +176,6 @@ char* writeCentsText(char* out, float value) {
     return writeCents(out, static_cast<Cents>(cents));
 }
 
-char* writeCents(char* out, Cents cents) {
-    if (cents < 0) {
-        *out++ = '-';
-        cents = -cents;
-    }
-    out = std::to_chars(out, out + 8, cents / 100).ptr;
-    const auto fraction = static_cast<int>(cents % 100);
-    if (fraction != 0) {
-        *out++ = '.';
-        *out++ = static_cast<char>('0' + fraction / 10);
-        if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
-    }
-    return out;
-}
-
 void appendSingleText(std::string& out, float value) {
     char buf[kSingleTextMax];
     out.append(buf, static_cast<std::size_t>(writeSingleText(buf, value) - buf));

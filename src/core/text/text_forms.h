@@ -2,6 +2,7 @@
 // Every text form the control writes or reads back: amounts, money totals, center numbers,
 // dates, and the number text of a single. Amounts are single-precision throughout, so each
 // form takes a float and works on its exact binary value.
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -91,8 +92,21 @@ inline std::optional<Cents> exactCents(float value) {
     return cents;
 }
 // The plain text of a whole number of cents below ten million in magnitude, as
-// writeCentsText() writes it: "12.5", "-0.01", "7".
-char* writeCents(char* out, Cents cents);
+// writeCentsText() writes it: "12.5", "-0.01", "7". Inline for the sweep's million amounts.
+inline char* writeCents(char* out, Cents cents) {
+    if (cents < 0) {
+        *out++ = '-';
+        cents = -cents;
+    }
+    out = std::to_chars(out, out + 8, cents / 100).ptr;
+    const auto fraction = static_cast<int>(cents % 100);
+    if (fraction != 0) {
+        *out++ = '.';
+        *out++ = static_cast<char>('0' + fraction / 10);
+        if (fraction % 10 != 0) *out++ = static_cast<char>('0' + fraction % 10);
+    }
+    return out;
+}
 
 // Plain decimal text of a whole number.
 std::string wholeNumber(std::int64_t value);
