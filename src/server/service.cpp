@@ -58,31 +58,49 @@ std::size_t rowRoom(const SweepRowView& r) {
 }
 
 // "<Name>" and "</Name>" from one name.
-#define EFT_TAGS(name) std::string_view("<" name ">"), std::string_view("</" name ">")
+#define EFT_TAGS(name) "<" name ">", "</" name ">"
 
 char* put(char* p, std::string_view s) { return std::copy(s.begin(), s.end(), p); }
+// Tags are literals: copies of a size known here take a few moves, not a call.
+template <std::size_t N>
+char* put(char* p, const char (&literal)[N]) {
+    return std::copy_n(literal, N - 1, p);
+}
 
-char* textElement(char* p, std::string_view open, std::string_view close, std::string_view value) {
+template <std::size_t O, std::size_t C>
+char* textElement(char* p, const char (&open)[O], const char (&close)[C], std::string_view value) {
     return put(xml::writeEscaped(put(p, open), value), close);
 }
-char* wholeElement(char* p, std::string_view open, std::string_view close, std::int64_t value) {
+template <std::size_t O, std::size_t C>
+char* wholeElement(char* p, const char (&open)[O], const char (&close)[C], std::int64_t value) {
     return put(xml::writeInteger(put(p, open), value), close);
 }
-char* singleElement(char* p, std::string_view open, std::string_view close, float value) {
+template <std::size_t O, std::size_t C>
+char* singleElement(char* p, const char (&open)[O], const char (&close)[C], float value) {
     return put(xml::writeSingle(put(p, open), value), close);
 }
-char* flagElement(char* p, std::string_view open, std::string_view close, bool value) {
-    return put(put(put(p, open), value ? "true" : "false"), close);
+template <std::size_t O, std::size_t C>
+char* flagElement(char* p, const char (&open)[O], const char (&close)[C], bool value) {
+    p = put(p, open);
+    p = value ? put(p, "true") : put(p, "false");
+    return put(p, close);
 }
 
-char* writeSweepRow(char* p, const SweepRowView& r) {
-    const RowTotals totals = rowTotals(r.type, r.amounts, r.salesTaxExempt, r.subscription);
+// What a row starts with that is the same for each of a member's charges at a center.
+char* writeRowHead(char* p, const SweepRowView& r) {
     p = put(p, "<Row>");
     p = wholeElement(p, EFT_TAGS("MemberID"), r.key.memberId);
     p = textElement(p, EFT_TAGS("MemberName"), r.memberName);
     p = wholeElement(p, EFT_TAGS("CenterID"), r.key.centerId);
     p = textElement(p, EFT_TAGS("CenterName"), r.centerName);
     if (!r.contractSigned.empty()) p = textElement(p, EFT_TAGS("ContractSigned"), r.contractSigned);
+    return p;
+}
+
+// A row, after its head written by writeRowHead() for the same member and center.
+char* writeSweepRow(char* p, std::string_view head, const SweepRowView& r) {
+    const RowTotals totals = rowTotals(r.type, r.amounts, r.salesTaxExempt, r.subscription);
+    p = put(p, head);
     p = singleElement(p, EFT_TAGS("ConversionRate"), r.amounts.conversionRate);
     p = singleElement(p, EFT_TAGS("Royalty"), r.amounts.royalty);
     p = singleElement(p, EFT_TAGS("NAC"), r.amounts.nac);
@@ -206,9 +224,18 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
     append(xml::kDeclaration);
     append("<Sweep>\n");
+    // A member's charges come one after another: their common head is written once.
+    std::vector<char> headRoom;
+    std::string_view head;
+    ChargeKey headKey{};
     try {
         store->forEachSweepRow(country, [&](const SweepRowView& r) {
-            used = static_cast<std::size_t>(writeSweepRow(room(rowRoom(r)), r) - buffer.data());
+            if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
+                if (headRoom.size() < rowRoom(r)) headRoom.resize(rowRoom(r));
+                head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
+                headKey = r.key;
+            }
+            used = static_cast<std::size_t>(writeSweepRow(room(rowRoom(r)), head, r) - buffer.data());
             if (used >= pieceBytes && !hand()) throw ReaderGone{};
         });
     } catch (const ReaderGone&) {
