@@ -8,10 +8,18 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -109,6 +117,187 @@ constexpr bool kIsTls = !std::is_same_v<Stream, beast::tcp_stream>;
 
 // The outcome of reading a post's body.
 enum class BodyRead { Complete, Refused, Stalled, Gone };
+
+// A streamed body over TLS: the writer runs on a thread of its own and the engine sends the
+// pieces already made, as the encryption must happen on the connection's strand. A few pieces
+// wait at most; a client that reads slowly holds the writer back rather than filling memory.
+// Each side wakes the other only when there is a batch of work for it: a wake-up (a switch
+// of threads, and the engine's trip to a worker) costs about as much CPU as making a piece.
+class BodyPump {
+public:
+    explicit BodyPump(const BodyWriter& body) {
+        writer_ = std::thread([this, &body] {
+            bool whole = false;
+            try {
+                whole = body([this](std::string& piece) { return push(piece); });
+            } catch (const std::exception&) {
+                whole = false;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                finished_ = true;
+                whole_ = whole;
+            }
+            made_.notify_all();
+        });
+    }
+    ~BodyPump() {
+        {
+            std::lock_guard lock(mutex_);
+            cancelled_ = true;
+        }
+        room_.notify_all();
+        writer_.join();
+    }
+    BodyPump(const BodyPump&) = delete;
+    BodyPump& operator=(const BodyPump&) = delete;
+
+    // The next piece, waiting for a batch of them; nothing once the body is over. Blocks.
+    std::optional<std::string> next() {
+        std::unique_lock lock(mutex_);
+        made_.wait(lock, [this] { return pieces_.size() >= kPiecesAwaited || finished_; });
+        return take(lock);
+    }
+
+    // The next piece if one is made already; nothing otherwise.
+    std::optional<std::string> ready() {
+        std::unique_lock lock(mutex_);
+        return take(lock);
+    }
+
+    bool whole() const {
+        std::lock_guard lock(mutex_);
+        return finished_ && whole_ && pieces_.empty();
+    }
+
+    // A sent piece, whose memory makes a later one.
+    void recycle(std::string piece) {
+        std::lock_guard lock(mutex_);
+        if (spare_.size() < kPiecesAhead) spare_.push_back(std::move(piece));
+    }
+
+private:
+    static constexpr std::size_t kPiecesAhead = 8;
+    static constexpr std::size_t kPiecesAwaited = kPiecesAhead / 2;
+
+    std::optional<std::string> take(std::unique_lock<std::mutex>& lock) {
+        if (pieces_.empty()) return std::nullopt;
+        std::string piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        const bool roomMade = pieces_.size() == kPiecesAwaited;
+        lock.unlock();
+        if (roomMade) room_.notify_one();
+        return piece;
+    }
+
+    // Takes the writer's piece whole and gives it a sent piece's memory to write the next in,
+    // so the body's megabytes are neither copied nor faulted into fresh pages.
+    bool push(std::string& piece) {
+        std::unique_lock lock(mutex_);
+        if (pieces_.size() >= kPiecesAhead)
+            room_.wait(lock, [this] { return pieces_.size() <= kPiecesAwaited || cancelled_; });
+        if (cancelled_) return false;
+        pieces_.push_back(std::move(piece));
+        piece.clear();
+        if (!spare_.empty()) {
+            piece.swap(spare_.back());
+            spare_.pop_back();
+        }
+        const bool batchMade = pieces_.size() == kPiecesAwaited;
+        lock.unlock();
+        if (batchMade) made_.notify_one();
+        return true;
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable made_;  // the engine waits for a batch of pieces, or the end
+    std::condition_variable room_;  // the writer waits for the engine to send half of what waits
+    std::deque<std::string> pieces_;
+    std::vector<std::string> spare_;  // sent pieces, kept for their memory
+    bool finished_ = false;
+    bool whole_ = false;
+    bool cancelled_ = false;
+    std::thread writer_;
+};
+
+// A streamed body over plain TCP, written and sent on the calling worker: each piece goes out
+// as a chunk as soon as it is made, from the cache it was written in, with no hand-over
+// between threads. A wait for the client to take more ends after `stall`; `stopping` ends
+// the body at the next piece.
+class DirectChunks {
+public:
+    DirectChunks(int fd, std::chrono::milliseconds stall, const std::atomic<bool>& stopping)
+        : fd_(fd), stall_(stall), stopping_(stopping) {}
+
+    // Whether the whole body went out, its last chunk included.
+    bool send(const BodyWriter& body) {
+        bool whole = false;
+        try {
+            whole = body([this](std::string& piece) { return chunk(piece); });
+        } catch (const std::exception&) {
+            whole = false;
+        }
+        return whole && !gone_ && sendAll({"0\r\n\r\n"});
+    }
+
+    std::size_t bytes() const { return bytes_; }
+
+private:
+    bool chunk(const std::string& piece) {
+        if (stopping_.load() || gone_) return false;
+        if (piece.empty()) return true;
+        char size[24];
+        const int n = std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        return sendAll({std::string_view(size, static_cast<std::size_t>(n)), piece, "\r\n"});
+    }
+
+    bool sendAll(std::initializer_list<std::string_view> parts) {
+        iovec vec[3];
+        std::size_t count = 0;
+        for (const std::string_view part : parts) vec[count++] = {const_cast<char*>(part.data()), part.size()};
+        iovec* at = vec;
+        while (count > 0) {
+            msghdr message{};
+            message.msg_iov = at;
+            message.msg_iovlen = count;
+            const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0) {
+                if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && writable())) continue;
+                gone_ = true;
+                return false;
+            }
+            auto left = static_cast<std::size_t>(n);
+            bytes_ += left;
+            for (; count > 0 && left >= at->iov_len; ++at, --count) left -= at->iov_len;
+            if (count > 0) {
+                at->iov_base = static_cast<char*>(at->iov_base) + left;
+                at->iov_len -= left;
+            }
+        }
+        return true;
+    }
+
+    // Waits, at most `stall`, for the client to take more; a stop ends the wait within a slice.
+    bool writable() const {
+        constexpr std::chrono::milliseconds kSlice{100};
+        const auto until = Clock::now() + stall_;
+        for (;;) {
+            if (stopping_.load()) return false;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            if (left <= 0ms) return false;
+            pollfd ready{fd_, POLLOUT, 0};
+            const int n = ::poll(&ready, 1, static_cast<int>(std::min(left, kSlice).count()));
+            if (n > 0) return (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+            if (n < 0 && errno != EINTR) return false;
+        }
+    }
+
+    const int fd_;
+    const std::chrono::milliseconds stall_;
+    const std::atomic<bool>& stopping_;
+    std::size_t bytes_ = 0;
+    bool gone_ = false;
+};
 
 }  // namespace
 
@@ -288,7 +477,8 @@ struct HttpEngine::Impl {
         log.event("refused", {{"client", client}, {"status", std::to_string(status)}, {"reason", why}});
         Answer a;
         a.reply = textReply(status, std::string(why));
-        co_await write(stream, a, false, true, 0);
+        bool cut = false;
+        co_await write(stream, a, false, true, 0, cut);
         co_await linger(stream);
     }
 
@@ -399,9 +589,12 @@ struct HttpEngine::Impl {
 
         const int status = answer->reply.status;
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
-        const std::size_t bytes = co_await write(stream, *answer, method == "HEAD", close, left);
+        bool cut = false;
+        const std::size_t bytes = co_await write(stream, *answer, method == "HEAD", close, left, cut);
         log.access({client, user, method, logPath(method, target), status, bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
+        // A reply cut short cannot be followed by another on the same connection.
+        if (cut) co_return false;
         // Closing where the client meant to go on: what it sends meanwhile is taken in for a
         // moment, so the reply is not lost to a reset.
         if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
@@ -437,7 +630,7 @@ struct HttpEngine::Impl {
 
     // Sends the answer; the bytes written.
     template <class Stream>
-    awaitable<std::size_t> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left) {
+    awaitable<std::size_t> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left, bool& cut) {
         auto& socket = beast::get_lowest_layer(stream);
         http::response<http::string_body> res{static_cast<http::status>(a.reply.status), 11};
         if (!a.reply.contentType.empty()) res.set(http::field::content_type, a.reply.contentType);
@@ -452,35 +645,52 @@ struct HttpEngine::Impl {
         }
         std::size_t bytes = 0;
         ErrorCode ec;
-        if (a.stream) res.chunked(true);
+        if (a.body) res.chunked(true);
         else {
             res.body() = std::move(a.reply.body);
             res.prepare_payload();
         }
         http::response_serializer<http::string_body> sr{res};
-        sr.split(headOnly || a.stream);
+        sr.split(headOnly || a.body);
         while (!(sr.split() ? sr.is_header_done() : sr.is_done())) {
             socket.expires_after(limits.write);
             bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
-            if (ec) co_return bytes;
+            if (ec) {
+                cut = true;
+                co_return bytes;
+            }
         }
-        if (!a.stream || headOnly) co_return bytes;
-        for (;;) {
-            std::optional<std::string> piece = a.stream->ready();
-            if (!piece) piece = co_await onWorker([&a] { return a.stream->next(); });
-            if (!piece) break;
-            socket.expires_after(limits.write);
-            bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
-                                                asio::redirect_error(use_awaitable, ec));
-            if (ec) co_return bytes;
-            a.stream->recycle(std::move(*piece));
+        if (!a.body || headOnly) co_return bytes;
+        if constexpr (!kIsTls<Stream>) {
+            // Nothing else touches the socket while the worker sends.
+            socket.expires_never();
+            DirectChunks chunks(socket.socket().native_handle(), limits.write, stopping);
+            cut = !co_await onWorker([&] { return chunks.send(a.body); });
+            co_return bytes + chunks.bytes();
+        } else {
+            BodyPump pump(a.body);
+            for (;;) {
+                std::optional<std::string> piece = pump.ready();
+                if (!piece) piece = co_await onWorker([&pump] { return pump.next(); });
+                if (!piece) break;
+                socket.expires_after(limits.write);
+                bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
+                                                    asio::redirect_error(use_awaitable, ec));
+                if (ec) {
+                    cut = true;
+                    co_return bytes;
+                }
+                pump.recycle(std::move(*piece));
+            }
+            // A body cut short ends without its last chunk, which the client sees.
+            cut = !pump.whole();
+            if (!cut) {
+                socket.expires_after(limits.write);
+                bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
+                cut = static_cast<bool>(ec);
+            }
+            co_return bytes;
         }
-        // A body cut short ends without its last chunk, which the client sees.
-        if (a.stream->whole()) {
-            socket.expires_after(limits.write);
-            bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
-        }
-        co_return bytes;
     }
 
     template <class Stream>

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "piece_sink.h"
 #include "router.h"
 
 namespace eft::server {
@@ -54,25 +56,15 @@ struct RequestHead {
     bool has(std::string_view name) const;
 };
 
-// A reply's body sent chunked while it is made; next() may block and runs on a worker.
-class PieceSource {
-public:
-    virtual ~PieceSource() = default;
-    // The next piece; nothing once the body is over.
-    virtual std::optional<std::string> next() = 0;
-    // The next piece if one is made already, without waiting; nothing otherwise. Spares the
-    // engine a trip to a worker for each piece while the maker keeps ahead of the client.
-    virtual std::optional<std::string> ready() = 0;
-    // Whether the whole body came out (false: the reply ends without its last chunk).
-    virtual bool whole() const = 0;
-    // A piece the engine has sent, handed back so that its memory makes a later one.
-    virtual void recycle(std::string /*piece*/) {}
-};
+// Writes a reply's body piece by piece as it is made, handing each to the sink; the engine
+// sends them chunked. Runs once, on a worker, and may block. Returns whether the whole body
+// came out (false: the reply ends without its last chunk, and the connection closes).
+using BodyWriter = std::function<bool(const PieceSink& sink)>;
 
 struct Answer {
     HttpReply reply;
     std::vector<std::pair<std::string, std::string>> headers;  // added to the reply's own
-    std::unique_ptr<PieceSource> stream;                       // set: the body comes from here
+    BodyWriter body;                                           // set: the body is written by it
     bool close = false;                                        // end the connection after it
 };
 

@@ -3,16 +3,10 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include <eftmemb/version.h>
@@ -61,103 +55,8 @@ bool loopbackHostHeader(std::string_view host) {
     return inet_pton(AF_INET6, name.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-// The sweep's rows are read and written as XML on a thread of their own while the engine
-// sends the pieces already made, so reading the database and sending overlap. A few pieces
-// wait at most; a client that reads slowly holds the writer back rather than filling memory.
-// Each side wakes the other only when there is a batch of work for it: a wake-up (a switch
-// of threads, and the engine's trip to a worker) costs about as much CPU as writing a piece.
-class SweepPump final : public PieceSource {
-public:
-    SweepPump(Service& service, int country) {
-        writer_ = std::thread([this, &service, country] {
-            bool whole = false;
-            try {
-                whole = service.writeSweep(country, [this](std::string& piece) { return push(piece); }, kPieceBytes);
-            } catch (const std::exception&) {
-                whole = false;
-            }
-            {
-                std::lock_guard lock(mutex_);
-                finished_ = true;
-                whole_ = whole;
-            }
-            made_.notify_all();
-        });
-    }
-    ~SweepPump() override {
-        {
-            std::lock_guard lock(mutex_);
-            cancelled_ = true;
-        }
-        room_.notify_all();
-        writer_.join();
-    }
-
-    std::optional<std::string> next() override {
-        std::unique_lock lock(mutex_);
-        made_.wait(lock, [this] { return pieces_.size() >= kPiecesAwaited || finished_; });
-        return take(lock);
-    }
-
-    std::optional<std::string> ready() override {
-        std::unique_lock lock(mutex_);
-        return take(lock);
-    }
-
-    bool whole() const override {
-        std::lock_guard lock(mutex_);
-        return finished_ && whole_ && pieces_.empty();
-    }
-
-    void recycle(std::string piece) override {
-        std::lock_guard lock(mutex_);
-        if (spare_.size() < kPiecesAhead) spare_.push_back(std::move(piece));
-    }
-
-private:
-    static constexpr std::size_t kPiecesAhead = 8;
-    static constexpr std::size_t kPiecesAwaited = kPiecesAhead / 2;
-    static constexpr std::size_t kPieceBytes = 256 * 1024;
-
-    std::optional<std::string> take(std::unique_lock<std::mutex>& lock) {
-        if (pieces_.empty()) return std::nullopt;
-        std::string piece = std::move(pieces_.front());
-        pieces_.pop_front();
-        const bool roomMade = pieces_.size() == kPiecesAwaited;
-        lock.unlock();
-        if (roomMade) room_.notify_one();
-        return piece;
-    }
-
-    // Takes the writer's piece whole and gives it a sent piece's memory to write the next in,
-    // so the sweep's megabytes are neither copied nor faulted into fresh pages.
-    bool push(std::string& piece) {
-        std::unique_lock lock(mutex_);
-        if (pieces_.size() >= kPiecesAhead)
-            room_.wait(lock, [this] { return pieces_.size() <= kPiecesAwaited || cancelled_; });
-        if (cancelled_) return false;
-        pieces_.push_back(std::move(piece));
-        piece.clear();
-        if (!spare_.empty()) {
-            piece.swap(spare_.back());
-            spare_.pop_back();
-        }
-        const bool batchMade = pieces_.size() == kPiecesAwaited;
-        lock.unlock();
-        if (batchMade) made_.notify_one();
-        return true;
-    }
-
-    mutable std::mutex mutex_;
-    std::condition_variable made_;  // the engine waits for a batch of pieces, or the end
-    std::condition_variable room_;  // the writer waits for the engine to send half of what waits
-    std::deque<std::string> pieces_;
-    std::vector<std::string> spare_;  // sent pieces, kept for their memory
-    bool finished_ = false;
-    bool whole_ = false;
-    bool cancelled_ = false;
-    std::thread writer_;
-};
+// The sweep goes out in pieces of this size, each written while the rows are read.
+constexpr std::size_t kSweepPieceBytes = 256 * 1024;
 
 Answer answerOf(HttpReply reply) {
     Answer a;
@@ -217,7 +116,10 @@ public:
         const std::optional<int> country = reply.sweepCountry;
         Answer a = answerOf(std::move(reply));
         // The sweep is written while its rows are read: no whole document is ever held.
-        if (country) a.stream = std::make_unique<SweepPump>(service_, *country);
+        if (country)
+            a.body = [&service = service_, country = *country](const PieceSink& sink) {
+                return service.writeSweep(country, sink, kSweepPieceBytes);
+            };
         return a;
     }
 

@@ -25,6 +25,7 @@
 #include "net/pages.h"
 #include "clock.h"
 #include "delivery.h"
+#include "piece_sink.h"
 #include "save_record.h"
 #include "status_form.h"
 
@@ -61,12 +62,6 @@ struct SweepClaim {
 
 // The header that carries a sweep load's stamp: on the sweep's reply, and back on a save.
 inline constexpr std::string_view kSweepStampHeader = pages::kSweepStampHeader;
-
-// Takes the sweep document in pieces of about the size asked for, each the whole content of
-// the string; false when the reader is gone, which ends the writing. A sink may take the
-// string's memory by swapping in another string, whose memory then makes the next piece:
-// tens of megabytes then pass without a copy.
-using PieceSink = std::function<bool(std::string& piece)>;
 
 class Service {
 public:

@@ -274,6 +274,49 @@ TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
 }
 
+// A sweep of tens of megabytes to a client that takes none of it: the server's sends wait,
+// bounded, on a worker, and neither other clients nor a stop wait for them.
+class StalledSweep : public ServiceTest {
+protected:
+    void SetUp() override {
+        {
+            Store store(db(dir));
+            seedSynthetic(store, 30000);  // some 24 MB, past what the sockets' buffers hold
+        }
+        server = std::make_unique<ServerProcess>(std::vector<std::string>{"--db=" + db(dir)}, std::vector<std::string>{},
+                                                 dir.path());
+        ASSERT_TRUE(server->started()) << server->log();
+        stalled = std::make_unique<RawClient>(server->port());
+        ASSERT_TRUE(stalled->send("GET " + pages::sweepRowsAddress("/eft/", 1) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        std::this_thread::sleep_for(500ms);
+    }
+
+    std::unique_ptr<ServerProcess> server;
+    std::unique_ptr<RawClient> stalled;
+};
+
+TEST_F(StalledSweep, OtherClientsAndAStopGoOn) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(fetch(server->origin() + "/health", {.timeoutMs = 2000}).status, 200);
+    EXPECT_EQ(fetch(pages::batchListAddress(server->base()), {.timeoutMs = 2000}).status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_EQ(server->terminate(4s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t1, 3s);
+}
+
+TEST_F(StalledSweep, IsCutOffWithoutItsLastChunkOnceTheWriteTimeIsUp) {
+    std::this_thread::sleep_for(6s);  // the write time is 5 s
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string got = stalled->readAll(20s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s) << "the server kept the connection open";
+    EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 200);
+    EXPECT_GT(got.size(), 1000000u);
+    EXPECT_LT(got.size(), 20000000u) << "the whole sweep went out";
+    EXPECT_FALSE(got.ends_with("\r\n0\r\n\r\n"));
+    EXPECT_EQ(fetch(server->origin() + "/health", {.timeoutMs = 2000}).status, 200);
+}
+
 // The real server and its commands over a database of each engine.
 class ServerOnEngines : public OnEngine {
 protected:
