@@ -2,7 +2,10 @@
 // The server's HTTP engine: Boost.Beast on Asio. A few threads wait on every socket at once
 // (epoll), so an idle or slow client costs a little memory and never a thread; the work that
 // blocks (the database, password hashes) runs on a pool of workers and hands its answer back.
-// Beast parses strictly, and every limit a hostile client could stretch is this file's own:
+// A body streamed as it is made (the sweep) is the exception: over plain HTTP the worker that
+// writes it also sends it, each piece from the cache it was written in, since handing tens of
+// megabytes between threads cost as much CPU as writing them; a client that stops reading
+// holds that worker for the write time at most. Beast parses strictly, and every limit a hostile client could stretch is this file's own:
 // a deadline for a request's headers, a cap on their bytes and count, a minimum body rate,
 // one unambiguous body length, and a connection that closes whenever what follows could be
 // misread.
