@@ -477,8 +477,7 @@ struct HttpEngine::Impl {
         log.event("refused", {{"client", client}, {"status", std::to_string(status)}, {"reason", why}});
         Answer a;
         a.reply = textReply(status, std::string(why));
-        bool cut = false;
-        co_await write(stream, a, false, true, 0, cut);
+        co_await write(stream, a, false, true, 0);
         co_await linger(stream);
     }
 
@@ -589,12 +588,11 @@ struct HttpEngine::Impl {
 
         const int status = answer->reply.status;
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
-        bool cut = false;
-        const std::size_t bytes = co_await write(stream, *answer, method == "HEAD", close, left, cut);
-        log.access({client, user, method, logPath(method, target), status, bytes,
+        const Sent sent = co_await write(stream, *answer, method == "HEAD", close, left);
+        log.access({client, user, method, logPath(method, target), status, sent.bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
         // A reply cut short cannot be followed by another on the same connection.
-        if (cut) co_return false;
+        if (!sent.whole) co_return false;
         // Closing where the client meant to go on: what it sends meanwhile is taken in for a
         // moment, so the reply is not lost to a reset.
         if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
@@ -628,9 +626,15 @@ struct HttpEngine::Impl {
         co_return BodyRead::Complete;
     }
 
-    // Sends the answer; the bytes written.
+    // What went out of an answer: its bytes, and whether all of it did.
+    struct Sent {
+        std::size_t bytes = 0;
+        bool whole = true;
+    };
+
+    // Sends the answer.
     template <class Stream>
-    awaitable<std::size_t> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left, bool& cut) {
+    awaitable<Sent> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left) {
         auto& socket = beast::get_lowest_layer(stream);
         http::response<http::string_body> res{static_cast<http::status>(a.reply.status), 11};
         if (!a.reply.contentType.empty()) res.set(http::field::content_type, a.reply.contentType);
@@ -643,7 +647,7 @@ struct HttpEngine::Impl {
             res.set(http::field::keep_alive, "timeout=" + std::to_string(limits.idle.count() / 1000) +
                                                  ", max=" + std::to_string(left));
         }
-        std::size_t bytes = 0;
+        Sent sent;
         ErrorCode ec;
         if (a.body) res.chunked(true);
         else {
@@ -654,42 +658,43 @@ struct HttpEngine::Impl {
         sr.split(headOnly || a.body);
         while (!(sr.split() ? sr.is_header_done() : sr.is_done())) {
             socket.expires_after(limits.write);
-            bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
-            if (ec) {
-                cut = true;
-                co_return bytes;
-            }
+            sent.bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
+            if (ec) co_return Sent{sent.bytes, false};
         }
-        if (!a.body || headOnly) co_return bytes;
+        if (!a.body || headOnly) co_return sent;
+        const Sent body = co_await writeBody(stream, a.body);
+        co_return Sent{sent.bytes + body.bytes, body.whole};
+    }
+
+    // A streamed body in chunks; one cut short ends without its last chunk, which the client sees.
+    template <class Stream>
+    awaitable<Sent> writeBody(Stream& stream, const BodyWriter& body) {
+        auto& socket = beast::get_lowest_layer(stream);
         if constexpr (!kIsTls<Stream>) {
             // Nothing else touches the socket while the worker sends.
             socket.expires_never();
             DirectChunks chunks(socket.socket().native_handle(), limits.write, stopping);
-            cut = !co_await onWorker([&] { return chunks.send(a.body); });
-            co_return bytes + chunks.bytes();
+            const bool whole = co_await onWorker([&] { return chunks.send(body); });
+            co_return Sent{chunks.bytes(), whole};
         } else {
-            BodyPump pump(a.body);
+            Sent sent;
+            ErrorCode ec;
+            BodyPump pump(body);
             for (;;) {
                 std::optional<std::string> piece = pump.ready();
                 if (!piece) piece = co_await onWorker([&pump] { return pump.next(); });
                 if (!piece) break;
                 socket.expires_after(limits.write);
-                bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
-                                                    asio::redirect_error(use_awaitable, ec));
-                if (ec) {
-                    cut = true;
-                    co_return bytes;
-                }
+                sent.bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
+                                                         asio::redirect_error(use_awaitable, ec));
+                if (ec) co_return Sent{sent.bytes, false};
                 pump.recycle(std::move(*piece));
             }
-            // A body cut short ends without its last chunk, which the client sees.
-            cut = !pump.whole();
-            if (!cut) {
-                socket.expires_after(limits.write);
-                bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
-                cut = static_cast<bool>(ec);
-            }
-            co_return bytes;
+            if (!pump.whole()) co_return Sent{sent.bytes, false};
+            socket.expires_after(limits.write);
+            sent.bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
+            sent.whole = !ec;
+            co_return sent;
         }
     }
 

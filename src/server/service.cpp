@@ -230,12 +230,13 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     ChargeKey headKey{};
     try {
         store->forEachSweepRow(country, [&](const SweepRowView& r) {
+            const std::size_t rowBytes = rowRoom(r);
             if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
-                if (headRoom.size() < rowRoom(r)) headRoom.resize(rowRoom(r));
+                if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
                 head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
                 headKey = r.key;
             }
-            used = static_cast<std::size_t>(writeSweepRow(room(rowRoom(r)), head, r) - buffer.data());
+            used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
             if (used >= pieceBytes && !hand()) throw ReaderGone{};
         });
     } catch (const ReaderGone&) {
