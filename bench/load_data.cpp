@@ -46,8 +46,8 @@
 #include "loopback_server.h"
 #include "net/pages.h"
 #include "server/embedded_server.h"
-#include "server/seed.h"
-#include "server/store.h"
+#include "server/store/seed.h"
+#include "server/store/store.h"
 
 #ifndef EFT_DRIVER_PATH
 #define EFT_DRIVER_PATH "eft-driver"

@@ -22,11 +22,12 @@
 #include "loopback_server.h"
 #include "net/pages.h"
 #include "server/embedded_server.h"
-#include "server/form.h"
-#include "server/router.h"
-#include "server/seed.h"
-#include "server/service.h"
-#include "server/store.h"
+#include "server/http/router.h"
+#include "server/pages/form.h"
+#include "server/pages/service.h"
+#include "server/pages/save_record.h"
+#include "server/store/seed.h"
+#include "server/store/store.h"
 
 namespace eft::bench {
 namespace {

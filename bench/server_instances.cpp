@@ -42,7 +42,7 @@
 #include "import_files.h"
 #include "net/pages.h"
 #include "server/bank/originator.h"
-#include "server/save_record.h"
+#include "server/pages/save_record.h"
 #include "server_process.h"
 #include "support/pg_cluster.h"
 

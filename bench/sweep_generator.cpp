@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/random.h"
+#include "server/store/random.h"
 
 namespace eft::bench {
 namespace {

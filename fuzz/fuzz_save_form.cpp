@@ -4,8 +4,8 @@
 #include <string>
 
 #include "fuzz_entry.h"
-#include "server/form.h"
-#include "server/save_body.h"
+#include "server/pages/form.h"
+#include "server/pages/save_body.h"
 
 using eft::fuzz::require;
 namespace server = eft::server;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fuzz_entry.h"
-#include "server/router.h"
-#include "server/service.h"
+#include "server/http/router.h"
+#include "server/pages/service.h"
 
 using eft::fuzz::require;
 namespace server = eft::server;

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "fuzz_entry.h"
-#include "server/form.h"
-#include "server/status_form.h"
+#include "server/pages/form.h"
+#include "server/pages/status_form.h"
 
 using eft::fuzz::require;
 namespace server = eft::server;

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "server/access.h"
-#include "server/access_log.h"
 #include "server/embedded_server.h"
-#include "server/files_report.h"
+#include "server/export/files_report.h"
+#include "server/http/access.h"
+#include "server/http/access_log.h"
 #include "server/import/importer.h"
-#include "server/store.h"
+#include "server/store/store.h"
 
 namespace {
 
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 3600));
     auto* import = app.add_subcommand(
         "import", "load centers (with their bank accounts), members and charges from CSV files into the database, "
-                  "all or nothing; see the README for the columns");
+                  "all or nothing; see docs/administrator.md for the columns");
     std::string importDb;
     std::vector<std::string> importFiles;
     bool dryRun = false;

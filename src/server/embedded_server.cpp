@@ -1,4 +1,4 @@
-#include "embedded_server.h"
+#include "server/embedded_server.h"
 
 #include <arpa/inet.h>
 
@@ -11,13 +11,13 @@
 
 #include <eftmemb/version.h>
 
-#include "access.h"
-#include "access_log.h"
-#include "connection.h"
-#include "database.h"
 #include "net/pages.h"
-#include "router.h"
-#include "service.h"
+#include "server/http/access.h"
+#include "server/http/access_log.h"
+#include "server/http/connection.h"
+#include "server/http/router.h"
+#include "server/pages/service.h"
+#include "server/store/database.h"
 
 namespace eft::server {
 namespace {

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "server/access.h"
 #include "server/embedded_server.h"
-#include "server/store.h"
+#include "server/http/access.h"
+#include "server/store/store.h"
 #include "support/driver_session.h"
 
 namespace eft::test {

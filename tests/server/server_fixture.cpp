@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "net/pages.h"
-#include "server/save_record.h"
+#include "server/pages/save_record.h"
 #include "support/pg_cluster.h"
 
 namespace eft::server::testing {

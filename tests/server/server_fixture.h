@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "server/service.h"
-#include "server/store.h"
+#include "server/pages/service.h"
+#include "server/store/store.h"
 
 namespace eft::server::testing {
 

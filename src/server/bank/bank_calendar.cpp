@@ -1,4 +1,4 @@
-#include "bank_calendar.h"
+#include "server/bank/bank_calendar.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "bank_text.h"
+#include "server/bank/bank_text.h"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
-#include "cpa005.h"
+#include "server/bank/cpa005.h"
 
-#include "bank_text.h"
+#include "server/bank/bank_text.h"
 
 namespace eft::server::bank {
 namespace {

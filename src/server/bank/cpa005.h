@@ -12,8 +12,8 @@
 //
 // Every record carries its logical record count (1 for A, counting on) and the originator id
 // and file creation number.
-#include "originator.h"
-#include "payment.h"
+#include "server/bank/originator.h"
+#include "server/bank/payment.h"
 
 namespace eft::server::bank {
 

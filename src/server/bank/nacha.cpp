@@ -1,6 +1,6 @@
-#include "nacha.h"
+#include "server/bank/nacha.h"
 
-#include "bank_text.h"
+#include "server/bank/bank_text.h"
 
 namespace eft::server::bank {
 namespace {

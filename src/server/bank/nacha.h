@@ -13,8 +13,8 @@
 //   then "9" filler records up to a multiple of 10 (blocking factor 10).
 //
 // A batch whose centers all net zero makes a file with no batch.
-#include "originator.h"
-#include "payment.h"
+#include "server/bank/originator.h"
+#include "server/bank/payment.h"
 
 namespace eft::server::bank {
 

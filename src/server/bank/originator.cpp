@@ -1,4 +1,4 @@
-#include "originator.h"
+#include "server/bank/originator.h"
 
 #include <nlohmann/json.hpp>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "bank_text.h"
+#include "server/bank/bank_text.h"
 
 namespace eft::server::bank {
 namespace {

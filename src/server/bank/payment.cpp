@@ -1,6 +1,6 @@
-#include "payment.h"
+#include "server/bank/payment.h"
 
-#include "bank_text.h"
+#include "server/bank/bank_text.h"
 
 namespace eft::server::bank {
 

@@ -1,4 +1,4 @@
-#include "csv_reader.h"
+#include "server/import/csv_reader.h"
 
 #include <csv.h>
 

@@ -1,4 +1,4 @@
-#include "importer.h"
+#include "server/import/importer.h"
 
 #include <algorithm>
 #include <charconv>
@@ -11,9 +11,9 @@
 
 #include "server/bank/bank_text.h"
 #include "server/bank/payment.h"
-#include "server/clock.h"
 #include "server/import/csv_reader.h"
-#include "server/store.h"
+#include "server/store/clock.h"
+#include "server/store/store.h"
 #include "text/text_forms.h"
 
 namespace eft::server {

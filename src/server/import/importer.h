@@ -1,8 +1,9 @@
 #pragma once
 // The franchisor's own data into the database: centers with their bank accounts, members and
-// charges, from CSV files with a header row (the README lists every column). One import is one
-// transaction: any bad line refuses all of it. Importing the same files twice changes nothing;
-// a charge that has left the sweep (saved, exported, cleared) is never changed by an import.
+// charges, from CSV files with a header row (docs/administrator.md lists every column). One
+// import is one transaction: any bad line refuses all of it. Importing the same files twice
+// changes nothing; a charge that has left the sweep (saved, exported, cleared) is never changed
+// by an import.
 #include <array>
 #include <cstddef>
 #include <cstdint>

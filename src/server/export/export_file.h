@@ -1,0 +1,74 @@
+#pragma once
+// The export: one batch and one bank file per country with saved charges (NACHA for the
+// United States, CPA-005 for Canada), made so that no file is ever visible without its
+// committed batch, and no committed batch stays without its file.
+//
+// The order of the steps is what makes a crash at any point harmless:
+//   1. in one write transaction, form the batches and keep each file's bytes in the database,
+//      claimed by this process (file_claim.h);
+//   2. write each file under an unpredictable temporary name (O_CREAT|O_EXCL|O_NOFOLLOW, so a
+//      planted name or symlink is never followed or reused), fsync it, fsync the folder;
+//   3. commit (synchronous=FULL);
+//   4. publish: rename each temporary file to its final name without ever replacing a file
+//      (renameat2 RENAME_NOREPLACE, or link and unlink), fsync the folder, record it published.
+// A crash before 3 leaves only temporary files, removed at the next start; a crash after 3 is
+// finished at the next start from the bytes the database holds.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/calendar.h"
+#include "server/bank/bank_calendar.h"
+#include "server/bank/originator.h"
+
+namespace eft::server {
+
+class Store;
+
+// Test hook: when the environment variable EFT_TEST_CRASH_AT names this point, the process
+// kills itself with SIGKILL here, as a power cut would stop it.
+void crashPoint(const char* point);
+
+// The points an export passes, in order.
+inline constexpr const char* kExportCrashPoints[] = {"temp-written", "folder-synced", "committed", "first-published",
+                                                     "all-published"};
+
+// Writes `text` to a new temporary file in `dir` for the final name `finalName` and makes it
+// durable. Returns the temporary file's name (inside `dir`). Throws std::runtime_error.
+std::string writeTempFile(const std::filesystem::path& dir, std::string_view finalName, std::string_view text);
+
+// Renames `tempName` to `finalName` inside `dir` without replacing anything. A final file that
+// already holds exactly `text` counts as published (a crash or a second server got there
+// first) and the temporary file goes. Throws std::runtime_error otherwise.
+void publishFile(const std::filesystem::path& dir, const std::string& tempName, const std::string& finalName,
+                 std::string_view text);
+
+void syncDirectory(const std::filesystem::path& dir);
+
+// True for the names writeTempFile makes.
+bool isTempName(std::string_view fileName);
+
+// Runs the export and gives the report the control shows: per country the file, the batch,
+// the entries and the debit and credit totals, and every center left saved with the reason.
+// The caller serializes writers. Throws on a failure before the commit (nothing exported);
+// a failure to publish after the commit is reported, and finished at the next start.
+// Each batch settles on the first banking day of its country after `at`. The login, when there
+// is one, is recorded with the batches.
+std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
+                      const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
+                      std::int16_t personType, std::string_view login = {});
+
+// At start-up: removes stray temporary files and publishes every committed file that is not
+// yet published and that nobody else has claimed (or whose claim is abandoned). Returns one
+// line per file published or left as it was, with the reason.
+std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
+
+// The same without the temporary files, as each export begins: a file whose server died between
+// its commit and its publishing is published by the next export of any server, not only at a
+// start. The files left to another server are named only when `sayWhatIsLeft`.
+std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                          bool sayWhatIsLeft);
+
+}  // namespace eft::server

@@ -1,0 +1,763 @@
+// Boost 1.74's awaitable.hpp uses std::exchange without including <utility>.
+#include <utility>
+
+#include "server/http/connection.h"
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <initializer_list>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <type_traits>
+
+#include "server/http/access_log.h"
+
+namespace eft::server {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+using asio::awaitable;
+using asio::use_awaitable;
+using ErrorCode = boost::system::error_code;
+using namespace std::chrono_literals;
+
+constexpr int kListenBacklog = 1024;
+// A body gets this long before its rate is judged: a connection's first packets are slow.
+constexpr std::chrono::seconds kBodyGrace{5};
+constexpr std::size_t kBodyPiece = 16 * 1024;
+// How long the unread rest of a refused body is taken in before the connection closes, so
+// the client reads the refusal instead of meeting a reset.
+constexpr std::chrono::milliseconds kLinger{2000};
+constexpr std::chrono::milliseconds kStopGrace{1500};
+// Descriptors kept back from connections for the database, the export files and the log.
+constexpr rlim_t kDescriptorReserve = 64;
+constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
+// TLS 1.2 with forward secrecy and authenticated encryption only; every TLS 1.3 suite is so.
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
+    "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
+// Beast 1.74 speaks boost::string_view.
+std::string_view view(beast::string_view s) { return {s.data(), s.size()}; }
+
+bool sameLetters(std::string_view a, std::string_view b) { return beast::iequals(beast::string_view(a.data(), a.size()), beast::string_view(b.data(), b.size())); }
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A path's %XX escapes as bytes; nothing when one is malformed.
+std::optional<std::string> decodePath(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '%') {
+            out += raw[i];
+            continue;
+        }
+        const int hi = i + 2 < raw.size() ? hexValue(raw[i + 1]) : -1;
+        const int lo = hi >= 0 ? hexValue(raw[i + 2]) : -1;
+        if (lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return out;
+}
+
+std::string clientAddress(const tcp::endpoint& e) {
+    asio::ip::address a = e.address();
+    // A v4 client of a dual-stack socket reads as it would on a v4 one.
+    if (a.is_v6() && a.to_v6().is_v4_mapped()) a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+    return a.to_string();
+}
+
+std::unique_ptr<asio::ssl::context> tlsContext(const std::filesystem::path& cert, const std::filesystem::path& key) {
+    auto ctx = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+    ctx->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1 |
+                     asio::ssl::context::single_dh_use);
+    SSL_CTX* native = ctx->native_handle();
+    SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+    SSL_CTX_set_options(native, SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
+    ErrorCode ec;
+    if (SSL_CTX_set_cipher_list(native, kTls12Ciphers) != 1) ec = asio::error::invalid_argument;
+    if (!ec) ctx->use_certificate_chain_file(cert.string(), ec);
+    if (!ec) ctx->use_private_key_file(key.string(), asio::ssl::context::pem, ec);
+    if (ec || SSL_CTX_check_private_key(native) != 1)
+        throw std::runtime_error("cannot load the TLS certificate " + cert.string() + " with its key " + key.string());
+    return ctx;
+}
+
+template <class Stream>
+constexpr bool kIsTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+// The outcome of reading a post's body.
+enum class BodyRead { Complete, Refused, Stalled, Gone };
+
+// A streamed body over TLS: the writer runs on a thread of its own and the engine sends the
+// pieces already made, as the encryption must happen on the connection's strand. A few pieces
+// wait at most; a client that reads slowly holds the writer back rather than filling memory.
+// Each side wakes the other only when there is a batch of work for it: a wake-up (a switch
+// of threads, and the engine's trip to a worker) costs about as much CPU as making a piece.
+class BodyPump {
+public:
+    explicit BodyPump(const BodyWriter& body) {
+        writer_ = std::thread([this, &body] {
+            bool whole = false;
+            try {
+                whole = body([this](std::string& piece) { return push(piece); });
+            } catch (const std::exception&) {
+                whole = false;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                finished_ = true;
+                whole_ = whole;
+            }
+            made_.notify_all();
+        });
+    }
+    ~BodyPump() {
+        {
+            std::lock_guard lock(mutex_);
+            cancelled_ = true;
+        }
+        room_.notify_all();
+        writer_.join();
+    }
+    BodyPump(const BodyPump&) = delete;
+    BodyPump& operator=(const BodyPump&) = delete;
+
+    // The next piece, waiting for a batch of them; nothing once the body is over. Blocks.
+    std::optional<std::string> next() {
+        std::unique_lock lock(mutex_);
+        made_.wait(lock, [this] { return pieces_.size() >= kPiecesAwaited || finished_; });
+        return take(lock);
+    }
+
+    // The next piece if one is made already; nothing otherwise.
+    std::optional<std::string> ready() {
+        std::unique_lock lock(mutex_);
+        return take(lock);
+    }
+
+    bool whole() const {
+        std::lock_guard lock(mutex_);
+        return finished_ && whole_ && pieces_.empty();
+    }
+
+    // A sent piece, whose memory makes a later one.
+    void recycle(std::string piece) {
+        std::lock_guard lock(mutex_);
+        if (spare_.size() < kPiecesAhead) spare_.push_back(std::move(piece));
+    }
+
+private:
+    static constexpr std::size_t kPiecesAhead = 8;
+    static constexpr std::size_t kPiecesAwaited = kPiecesAhead / 2;
+
+    std::optional<std::string> take(std::unique_lock<std::mutex>& lock) {
+        if (pieces_.empty()) return std::nullopt;
+        std::string piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        const bool roomMade = pieces_.size() == kPiecesAwaited;
+        lock.unlock();
+        if (roomMade) room_.notify_one();
+        return piece;
+    }
+
+    // Takes the writer's piece whole and gives it a sent piece's memory to write the next in,
+    // so the body's megabytes are neither copied nor faulted into fresh pages.
+    bool push(std::string& piece) {
+        std::unique_lock lock(mutex_);
+        if (pieces_.size() >= kPiecesAhead)
+            room_.wait(lock, [this] { return pieces_.size() <= kPiecesAwaited || cancelled_; });
+        if (cancelled_) return false;
+        pieces_.push_back(std::move(piece));
+        piece.clear();
+        if (!spare_.empty()) {
+            piece.swap(spare_.back());
+            spare_.pop_back();
+        }
+        const bool batchMade = pieces_.size() == kPiecesAwaited;
+        lock.unlock();
+        if (batchMade) made_.notify_one();
+        return true;
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable made_;  // the engine waits for a batch of pieces, or the end
+    std::condition_variable room_;  // the writer waits for the engine to send half of what waits
+    std::deque<std::string> pieces_;
+    std::vector<std::string> spare_;  // sent pieces, kept for their memory
+    bool finished_ = false;
+    bool whole_ = false;
+    bool cancelled_ = false;
+    std::thread writer_;
+};
+
+// A streamed body over plain TCP, written and sent on the calling worker: each piece goes out
+// as a chunk as soon as it is made, from the cache it was written in, with no hand-over
+// between threads. A wait for the client to take more ends after `stall`; `stopping` ends
+// the body at the next piece.
+class DirectChunks {
+public:
+    DirectChunks(int fd, std::chrono::milliseconds stall, const std::atomic<bool>& stopping)
+        : fd_(fd), stall_(stall), stopping_(stopping) {}
+
+    // Whether the whole body went out, its last chunk included.
+    bool send(const BodyWriter& body) {
+        bool whole = false;
+        try {
+            whole = body([this](std::string& piece) { return chunk(piece); });
+        } catch (const std::exception&) {
+            whole = false;
+        }
+        return whole && !gone_ && sendAll({"0\r\n\r\n"});
+    }
+
+    std::size_t bytes() const { return bytes_; }
+
+private:
+    bool chunk(const std::string& piece) {
+        if (stopping_.load() || gone_) return false;
+        if (piece.empty()) return true;
+        char size[24];
+        const int n = std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        return sendAll({std::string_view(size, static_cast<std::size_t>(n)), piece, "\r\n"});
+    }
+
+    bool sendAll(std::initializer_list<std::string_view> parts) {
+        iovec vec[3];
+        std::size_t count = 0;
+        for (const std::string_view part : parts) vec[count++] = {const_cast<char*>(part.data()), part.size()};
+        iovec* at = vec;
+        while (count > 0) {
+            msghdr message{};
+            message.msg_iov = at;
+            message.msg_iovlen = count;
+            const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0) {
+                if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && writable())) continue;
+                gone_ = true;
+                return false;
+            }
+            auto left = static_cast<std::size_t>(n);
+            bytes_ += left;
+            for (; count > 0 && left >= at->iov_len; ++at, --count) left -= at->iov_len;
+            if (count > 0) {
+                at->iov_base = static_cast<char*>(at->iov_base) + left;
+                at->iov_len -= left;
+            }
+        }
+        return true;
+    }
+
+    // Waits, at most `stall`, for the client to take more; a stop ends the wait within a slice.
+    bool writable() const {
+        constexpr std::chrono::milliseconds kSlice{100};
+        const auto until = Clock::now() + stall_;
+        for (;;) {
+            if (stopping_.load()) return false;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            if (left <= 0ms) return false;
+            pollfd ready{fd_, POLLOUT, 0};
+            const int n = ::poll(&ready, 1, static_cast<int>(std::min(left, kSlice).count()));
+            if (n > 0) return (ready.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+            if (n < 0 && errno != EINTR) return false;
+        }
+    }
+
+    const int fd_;
+    const std::chrono::milliseconds stall_;
+    const std::atomic<bool>& stopping_;
+    std::size_t bytes_ = 0;
+    bool gone_ = false;
+};
+
+}  // namespace
+
+std::string_view RequestHead::header(std::string_view name) const {
+    for (const auto& [n, v] : fields)
+        if (sameLetters(n, name)) return v;
+    return {};
+}
+
+bool RequestHead::has(std::string_view name) const {
+    return std::any_of(fields.begin(), fields.end(), [name](const auto& f) { return sameLetters(f.first, name); });
+}
+
+struct HttpEngine::Impl {
+    Impl(const EngineOptions& o, EventLog& l)
+        : options(o), limits(o.limits), log(l), acceptor(io), workers(static_cast<std::size_t>(std::max(o.workers, 1))) {}
+
+    EngineOptions options;
+    ConnectionLimits limits;
+    EventLog& log;
+    // On stop, every connection's wait is cancelled on its own strand, and no new wait starts:
+    // each request under way ends with its reply and its log line, each idle connection closes.
+    // Declared before the io_context, whose destructor ends the coroutines that hold them.
+    std::atomic<bool> stopping = false;
+    std::mutex liveMutex;
+    std::map<std::uint64_t, beast::tcp_stream*> live;
+    std::uint64_t nextId = 0;
+
+    // A connection on the list for as long as its coroutine lives, however it ends.
+    struct Listed {
+        Listed(Impl& impl, beast::tcp_stream& socket) : impl_(impl) {
+            std::lock_guard lock(impl_.liveMutex);
+            id_ = ++impl_.nextId;
+            impl_.live.emplace(id_, &socket);
+        }
+        ~Listed() {
+            std::lock_guard lock(impl_.liveMutex);
+            impl_.live.erase(id_);
+        }
+        Listed(const Listed&) = delete;
+        Listed& operator=(const Listed&) = delete;
+
+    private:
+        Impl& impl_;
+        std::uint64_t id_ = 0;
+    };
+    // Runs on each connection's strand, where its coroutine cannot be running, so a socket
+    // still listed is still alive.
+    void cancelAll() {
+        std::lock_guard lock(liveMutex);
+        for (const auto& [id, socket] : live)
+            asio::post(socket->get_executor(), [this, id = id] {
+                std::lock_guard inner(liveMutex);
+                if (const auto found = live.find(id); found != live.end()) found->second->cancel();
+            });
+    }
+
+    // Destroyed after everything below: its destructor ends the connections' coroutines.
+    asio::io_context io;
+    tcp::acceptor acceptor;
+    std::unique_ptr<asio::ssl::context> tls;
+    asio::thread_pool workers;
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> open{0};
+    std::size_t maxConnections = 0;
+    Site* site = nullptr;
+    bool stopped = false;
+
+    void dropped(std::string_view client, std::string_view why) {
+        log.event("dropped", {{"client", client}, {"reason", why}});
+    }
+
+    // Runs f on a worker and resumes the connection with its result.
+    template <class F>
+    awaitable<std::invoke_result_t<F&>> onWorker(F f) {
+        using R = std::invoke_result_t<F&>;
+        co_return co_await asio::co_spawn(
+            workers.get_executor(), [f = std::move(f)]() mutable -> awaitable<R> { co_return f(); }, use_awaitable);
+    }
+
+    void bind() {
+        const std::string host = options.host.empty() ? "0.0.0.0" : options.host;
+        const std::string where = host + ":" + std::to_string(options.port);
+        ErrorCode ec;
+        tcp::resolver resolver(io);
+        const auto found = resolver.resolve(host, std::to_string(options.port),
+                                            tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+        if (ec || found.empty()) throw std::runtime_error("cannot listen on " + where + ": the address does not resolve");
+        const tcp::endpoint endpoint = found.begin()->endpoint();
+        acceptor.open(endpoint.protocol(), ec);
+        // SO_REUSEADDR only: SO_REUSEPORT would let a second server share the port.
+        if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+        if (!ec && endpoint.address().is_v6() && endpoint.address().is_unspecified())
+            acceptor.set_option(asio::ip::v6_only(false), ec);
+        if (!ec) acceptor.bind(endpoint, ec);
+        if (!ec) acceptor.listen(kListenBacklog, ec);
+        if (ec) throw std::runtime_error("cannot listen on " + where + ": " + ec.message());
+    }
+
+    awaitable<void> acceptLoop() {
+        asio::steady_timer pause(io);
+        for (;;) {
+            ErrorCode ec;
+            // Past the cap, or out of descriptors, new connections wait in the listen queue
+            // until some end, instead of the loop spinning on accept.
+            if (open.load() >= maxConnections) {
+                pause.expires_after(10ms);
+                co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
+                if (!acceptor.is_open()) co_return;
+                continue;
+            }
+            tcp::socket socket = co_await acceptor.async_accept(asio::any_io_executor(asio::make_strand(io)),
+                                                                asio::redirect_error(use_awaitable, ec));
+            if (!acceptor.is_open() || ec == asio::error::operation_aborted) co_return;
+            if (ec) {
+                pause.expires_after(50ms);
+                co_await pause.async_wait(asio::redirect_error(use_awaitable, ec));
+                continue;
+            }
+            socket.set_option(tcp::no_delay(true), ec);
+            const tcp::endpoint peer = socket.remote_endpoint(ec);
+            if (ec) continue;
+            ++open;
+            const auto executor = socket.get_executor();
+            auto ended = [this](std::exception_ptr) { --open; };
+            if (tls) {
+                asio::co_spawn(executor,
+                               serve(beast::ssl_stream<beast::tcp_stream>(beast::tcp_stream(std::move(socket)), *tls),
+                                     clientAddress(peer)),
+                               ended);
+            } else {
+                asio::co_spawn(executor, serve(beast::tcp_stream(std::move(socket)), clientAddress(peer)), ended);
+            }
+        }
+    }
+
+    template <class Stream>
+    awaitable<void> serve(Stream stream, std::string client) {
+        auto& socket = beast::get_lowest_layer(stream);
+        const auto opened = Clock::now();
+        const Listed listed(*this, socket);
+        ErrorCode ec;
+        if constexpr (kIsTls<Stream>) {
+            // The handshake counts against the first request's header time.
+            socket.expires_at(opened + limits.headers);
+            co_await stream.async_handshake(asio::ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
+            if (ec) {
+                if (!stopping) dropped(client, ec == beast::error::timeout ? "the TLS handshake took too long" : "the TLS handshake failed");
+                co_return;
+            }
+        }
+        beast::flat_buffer buffer(limits.headerBytes + 4096);
+        for (std::size_t served = 0; served < limits.requestsPerConnection; ++served) {
+            if (stopping) break;
+            // Waiting for a request holds no parser: an idle connection costs its socket only.
+            if (buffer.size() == 0) {
+                socket.expires_at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
+                const std::size_t n =
+                    co_await stream.async_read_some(buffer.prepare(1024), asio::redirect_error(use_awaitable, ec));
+                if (ec) {
+                    if (ec == beast::error::timeout && served == 0) dropped(client, "no request within the header time");
+                    break;
+                }
+                buffer.commit(n);
+            }
+            const auto due = served == 0 ? opened + limits.headers : Clock::now() + limits.headers;
+            if (!co_await exchange(stream, buffer, client, due, limits.requestsPerConnection - served - 1)) break;
+        }
+        socket.socket().shutdown(tcp::socket::shutdown_both, ec);
+        socket.close();
+    }
+
+    // Writes a reply made by the engine itself, logs the refusal and ends the connection,
+    // whose rest is left unread.
+    template <class Stream>
+    awaitable<void> refuse(Stream& stream, std::string_view client, int status, std::string_view why) {
+        log.event("refused", {{"client", client}, {"status", std::to_string(status)}, {"reason", why}});
+        Answer a;
+        a.reply = textReply(status, std::string(why));
+        co_await write(stream, a, false, true, 0);
+        co_await linger(stream);
+    }
+
+    // One request and its reply; false when the connection must close.
+    template <class Stream>
+    awaitable<bool> exchange(Stream& stream, beast::flat_buffer& buffer, const std::string& client,
+                             Clock::time_point due, std::size_t left) {
+        auto& socket = beast::get_lowest_layer(stream);
+        ErrorCode ec;
+        http::request_parser<http::empty_body> parser;
+        parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
+        // The body is read and judged below, not by the parser, whose default cap is 1 MiB.
+        parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+        socket.expires_at(due);
+        co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
+        const auto started = Clock::now();
+        if (ec == beast::error::timeout) {
+            dropped(client, "the client stalled");
+            co_return false;
+        }
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+            co_await refuse(stream, client, 431, "The request's headers are over the limit");
+            co_return false;
+        }
+        const bool unreadable = ec && ec.category() == make_error_code(http::error::bad_method).category() &&
+                                ec != http::error::end_of_stream && ec != http::error::partial_message;
+        if (ec && !unreadable) co_return false;  // the client went away
+        if (unreadable) {
+            // Nothing after an unreadable request can be trusted to start where it seems to.
+            co_await refuse(stream, client, 400, "The request could not be read");
+            co_return false;
+        }
+
+        auto& req = parser.get();
+        const std::string method(view(req.method_string()));
+        const std::string target(view(req.target()));
+        RequestHead head;
+        head.method = method;
+        head.target = target;
+        head.client = client;
+        for (const auto& f : req) head.fields.emplace_back(view(f.name_string()), view(f.value()));
+        if (head.fields.size() > limits.headerFields) {
+            co_await refuse(stream, client, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
+            co_return false;
+        }
+        const std::size_t q = target.find('?');
+        const auto path = target.starts_with('/') ? decodePath(std::string_view(target).substr(0, q)) : std::nullopt;
+        if (!path) {
+            co_await refuse(stream, client, 400, "The request's address is malformed");
+            co_return false;
+        }
+        head.path = *path;
+        if (q != std::string::npos) head.query = std::string_view(target).substr(q + 1);
+
+        // One plain Content-Length or none: every other framing is how one request is
+        // smuggled inside another, and a front proxy might read it differently.
+        const std::size_t lengths = req.count(http::field::content_length);
+        if (req.count(http::field::transfer_encoding) > 0 || lengths > 1 ||
+            (lengths == 1 && view(req[http::field::content_length]).find(',') != std::string_view::npos)) {
+            co_await refuse(stream, client, 400, "The request's length is ambiguous");
+            co_return false;
+        }
+        const std::uint64_t length = parser.content_length().value_or(0);
+        const bool post = method == "POST";
+        if (!post && length > 0) {
+            co_await refuse(stream, client, 400, "Only a post carries a body");
+            co_return false;
+        }
+        if (post && lengths == 0) {
+            co_await refuse(stream, client, 411, "A post needs a Content-Length");
+            co_return false;
+        }
+        if (length > kMaxBodyBytes) {
+            co_await refuse(stream, client, 413, "The request body is over the 16 MiB limit");
+            co_return false;
+        }
+        const std::string_view expect = view(req[http::field::expect]);
+        if (!expect.empty() && !sameLetters(expect, "100-continue")) {
+            co_await refuse(stream, client, 417, "Only Expect: 100-continue is understood");
+            co_return false;
+        }
+
+        std::string user;
+        bool bodyUnread = length > 0;
+        std::optional<Answer> answer = co_await onWorker([&] { return site->screen(head, user); });
+        if (!answer && post) {
+            std::unique_ptr<PostReader> reader = co_await onWorker([&] { return site->reader(head, user); });
+            if (reader) {
+                // Only a request that may go on is told to send its body.
+                if (!expect.empty()) {
+                    static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+                    socket.expires_after(limits.write);
+                    co_await asio::async_write(stream, asio::buffer(kContinue), asio::redirect_error(use_awaitable, ec));
+                    if (ec) co_return false;
+                }
+                const BodyRead read = co_await readBody(stream, buffer, length, *reader);
+                if (read == BodyRead::Gone) co_return false;
+                bodyUnread = read != BodyRead::Complete;
+                if (read == BodyRead::Stalled) {
+                    dropped(client, "the request body came too slowly");
+                    answer.emplace().reply = textReply(408, "The request body came too slowly");
+                } else {
+                    answer = co_await onWorker([&] { return site->finish(*reader, user); });
+                }
+            }
+        }
+        if (!answer) answer = co_await onWorker([&] { return site->respond(head, user); });
+
+        const int status = answer->reply.status;
+        const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
+        const Sent sent = co_await write(stream, *answer, method == "HEAD", close, left);
+        log.access({client, user, method, logPath(method, target), status, sent.bytes,
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
+        // A reply cut short cannot be followed by another on the same connection.
+        if (!sent.whole) co_return false;
+        // Closing where the client meant to go on: what it sends meanwhile is taken in for a
+        // moment, so the reply is not lost to a reset.
+        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
+        co_return !close;
+    }
+
+    // Feeds the body to the reader as it arrives, holding it to the minimum rate.
+    template <class Stream>
+    awaitable<BodyRead> readBody(Stream& stream, beast::flat_buffer& buffer, std::uint64_t length, PostReader& reader) {
+        auto& socket = beast::get_lowest_layer(stream);
+        const auto start = Clock::now();
+        std::uint64_t got = std::min<std::uint64_t>(buffer.size(), length);
+        if (got > 0) {
+            const bool accepted = reader.feed({static_cast<const char*>(buffer.data().data()), static_cast<std::size_t>(got)});
+            buffer.consume(static_cast<std::size_t>(got));
+            if (!accepted) co_return BodyRead::Refused;
+        }
+        std::vector<char> piece(kBodyPiece);
+        while (got < length) {
+            const auto owed = std::chrono::microseconds(got * 1000000 / limits.minBodyBytesPerSecond);
+            socket.expires_at(std::min({start + limits.body, Clock::now() + limits.stall, start + kBodyGrace + owed}));
+            ErrorCode ec;
+            const std::size_t n = co_await stream.async_read_some(
+                asio::buffer(piece.data(), static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - got))),
+                asio::redirect_error(use_awaitable, ec));
+            if (ec == beast::error::timeout) co_return BodyRead::Stalled;
+            if (ec) co_return BodyRead::Gone;
+            got += n;
+            if (!reader.feed({piece.data(), n})) co_return BodyRead::Refused;
+        }
+        co_return BodyRead::Complete;
+    }
+
+    // What went out of an answer: its bytes, and whether all of it did.
+    struct Sent {
+        std::size_t bytes = 0;
+        bool whole = true;
+    };
+
+    // Sends the answer.
+    template <class Stream>
+    awaitable<Sent> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left) {
+        auto& socket = beast::get_lowest_layer(stream);
+        http::response<http::string_body> res{static_cast<http::status>(a.reply.status), 11};
+        if (!a.reply.contentType.empty()) res.set(http::field::content_type, a.reply.contentType);
+        for (const auto& [name, value] : a.reply.headers) res.set(name, value);
+        for (const auto& [name, value] : a.headers) res.set(name, value);
+        if (close) {
+            res.set(http::field::connection, "close");
+        } else {
+            // What the connection will really take: the idle time and the requests left.
+            res.set(http::field::keep_alive, "timeout=" + std::to_string(limits.idle.count() / 1000) +
+                                                 ", max=" + std::to_string(left));
+        }
+        Sent sent;
+        ErrorCode ec;
+        if (a.body) res.chunked(true);
+        else {
+            res.body() = std::move(a.reply.body);
+            res.prepare_payload();
+        }
+        http::response_serializer<http::string_body> sr{res};
+        sr.split(headOnly || a.body);
+        while (!(sr.split() ? sr.is_header_done() : sr.is_done())) {
+            socket.expires_after(limits.write);
+            sent.bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
+            if (ec) co_return Sent{sent.bytes, false};
+        }
+        if (!a.body || headOnly) co_return sent;
+        const Sent body = co_await writeBody(stream, a.body);
+        co_return Sent{sent.bytes + body.bytes, body.whole};
+    }
+
+    // A streamed body in chunks; one cut short ends without its last chunk, which the client sees.
+    template <class Stream>
+    awaitable<Sent> writeBody(Stream& stream, const BodyWriter& body) {
+        auto& socket = beast::get_lowest_layer(stream);
+        if constexpr (!kIsTls<Stream>) {
+            // Nothing else touches the socket while the worker sends.
+            socket.expires_never();
+            DirectChunks chunks(socket.socket().native_handle(), limits.write, stopping);
+            const bool whole = co_await onWorker([&] { return chunks.send(body); });
+            co_return Sent{chunks.bytes(), whole};
+        } else {
+            Sent sent;
+            ErrorCode ec;
+            BodyPump pump(body);
+            for (;;) {
+                std::optional<std::string> piece = pump.ready();
+                if (!piece) piece = co_await onWorker([&pump] { return pump.next(); });
+                if (!piece) break;
+                socket.expires_after(limits.write);
+                sent.bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
+                                                         asio::redirect_error(use_awaitable, ec));
+                if (ec) co_return Sent{sent.bytes, false};
+                pump.recycle(std::move(*piece));
+            }
+            if (!pump.whole()) co_return Sent{sent.bytes, false};
+            socket.expires_after(limits.write);
+            sent.bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
+            sent.whole = !ec;
+            co_return sent;
+        }
+    }
+
+    template <class Stream>
+    awaitable<void> linger(Stream& stream) {
+        auto& socket = beast::get_lowest_layer(stream);
+        ErrorCode ec;
+        if (stopping) co_return;
+        socket.socket().shutdown(tcp::socket::shutdown_send, ec);
+        socket.expires_after(kLinger);
+        char sink[16 * 1024];
+        while (!ec) co_await socket.async_read_some(asio::buffer(sink), asio::redirect_error(use_awaitable, ec));
+    }
+};
+
+HttpEngine::HttpEngine(const EngineOptions& options, EventLog& log) : impl_(std::make_unique<Impl>(options, log)) {
+    if (!options.tlsCert.empty() || !options.tlsKey.empty()) {
+        if (options.tlsCert.empty() || options.tlsKey.empty()) throw std::runtime_error("TLS needs both a certificate and its key");
+        impl_->tls = tlsContext(options.tlsCert, options.tlsKey);
+    }
+    impl_->bind();
+    std::size_t cap = options.maxConnections;
+    if (cap == 0) {
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        cap = files.rlim_cur == RLIM_INFINITY ? 65536
+              : files.rlim_cur > 2 * kDescriptorReserve ? files.rlim_cur - kDescriptorReserve
+                                                        : files.rlim_cur / 2;
+    }
+    impl_->maxConnections = cap;
+}
+
+HttpEngine::~HttpEngine() { stop(); }
+
+std::uint16_t HttpEngine::port() const { return impl_->acceptor.local_endpoint().port(); }
+
+bool HttpEngine::tls() const { return impl_->tls != nullptr; }
+
+void HttpEngine::run(Site& site) {
+    impl_->site = &site;
+    asio::co_spawn(impl_->io, impl_->acceptLoop(), asio::detached);
+    const unsigned cores = std::max(2u, std::min(4u, std::thread::hardware_concurrency()));
+    for (unsigned i = 0; i < cores; ++i) impl_->threads.emplace_back([this] { impl_->io.run(); });
+}
+
+void HttpEngine::stop() {
+    if (impl_->stopped) return;
+    impl_->stopped = true;
+    impl_->stopping = true;
+    asio::post(impl_->io, [this] {
+        ErrorCode ignored;
+        impl_->acceptor.close(ignored);
+    });
+    impl_->cancelAll();
+    // Replies under way get a moment to go out; a client that will not take one is not waited for.
+    const auto until = Clock::now() + kStopGrace;
+    while (impl_->open.load() > 0 && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    impl_->io.stop();
+    for (std::thread& t : impl_->threads) t.join();
+    ErrorCode ignored;
+    impl_->acceptor.close(ignored);
+    // Work under way (a save, an export) ends whole; its connection is gone already.
+    impl_->workers.join();
+}
+
+}  // namespace eft::server

@@ -1,0 +1,434 @@
+#include "server/pages/service.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "net/pages.h"
+#include "server/export/export_file.h"
+#include "server/export/folder_history.h"
+#include "server/pages/form.h"
+#include "server/pages/save_body.h"
+#include "server/pages/save_record.h"
+#include "server/pages/status_form.h"
+#include "server/pages/xml_text.h"
+#include "server/store/seed.h"
+#include "server/store/store.h"
+#include "text/text_forms.h"
+
+namespace eft::server {
+namespace {
+
+// A sweep row is some 800 characters of XML.
+constexpr std::size_t kSweepRowReserve = 1100;
+constexpr std::size_t kStatusPairFloor = 4096;
+// Loads remembered per operator and country: a few windows of one login, each naming its own.
+constexpr std::size_t kViewsKept = 16;
+
+std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
+    if (isPostgresUri(db.string())) return std::filesystem::absolute("eft-export");
+    const std::filesystem::path absolute = std::filesystem::absolute(db);
+    return absolute.parent_path() / (absolute.stem().string() + "-export");
+}
+
+std::string refusalText(SaveRefusal refusal) {
+    switch (refusal) {
+        case SaveRefusal::Unknown: return "is not in the sweep (no such charge)";
+        case SaveRefusal::AlreadySaved: return "is not in the sweep (already saved)";
+        case SaveRefusal::Exported: return "is not in the sweep (already exported in a batch)";
+        case SaveRefusal::Cleared: return "is not in the sweep (already cleared)";
+        case SaveRefusal::TooLarge: return std::string("has a Total ") + kAboveCentExactText;
+        case SaveRefusal::CenterFull: break;  // worded by its caller, which knows the amount
+        case SaveRefusal::None: break;
+    }
+    return {};
+}
+
+// A row is written at a cursor into room sized for its worst case, with no per-element size
+// checks: the sweep is the one reply that runs to tens of megabytes.
+constexpr std::size_t kRowFixedRoom = 4096;  // tags, numbers and flags, well over their most
+
+std::size_t rowRoom(const SweepRowView& r) {
+    return kRowFixedRoom +
+           6 * (r.memberName.size() + r.centerName.size() + r.contractSigned.size() + r.sourceDescription.size() +
+                r.sweepDate.size());
+}
+
+// "<Name>" and "</Name>" from one name.
+#define EFT_TAGS(name) "<" name ">", "</" name ">"
+
+char* put(char* p, std::string_view s) { return std::copy(s.begin(), s.end(), p); }
+// Tags are literals: copies of a size known here take a few moves, not a call.
+template <std::size_t N>
+char* put(char* p, const char (&literal)[N]) {
+    return std::copy_n(literal, N - 1, p);
+}
+
+template <std::size_t O, std::size_t C>
+char* textElement(char* p, const char (&open)[O], const char (&close)[C], std::string_view value) {
+    return put(xml::writeEscaped(put(p, open), value), close);
+}
+template <std::size_t O, std::size_t C>
+char* wholeElement(char* p, const char (&open)[O], const char (&close)[C], std::int64_t value) {
+    return put(xml::writeInteger(put(p, open), value), close);
+}
+template <std::size_t O, std::size_t C>
+char* singleElement(char* p, const char (&open)[O], const char (&close)[C], float value) {
+    return put(xml::writeSingle(put(p, open), value), close);
+}
+template <std::size_t O, std::size_t C>
+char* flagElement(char* p, const char (&open)[O], const char (&close)[C], bool value) {
+    p = put(p, open);
+    p = value ? put(p, "true") : put(p, "false");
+    return put(p, close);
+}
+
+// What a row starts with that is the same for each of a member's charges at a center.
+char* writeRowHead(char* p, const SweepRowView& r) {
+    p = put(p, "<Row>");
+    p = wholeElement(p, EFT_TAGS("MemberID"), r.key.memberId);
+    p = textElement(p, EFT_TAGS("MemberName"), r.memberName);
+    p = wholeElement(p, EFT_TAGS("CenterID"), r.key.centerId);
+    p = textElement(p, EFT_TAGS("CenterName"), r.centerName);
+    if (!r.contractSigned.empty()) p = textElement(p, EFT_TAGS("ContractSigned"), r.contractSigned);
+    return p;
+}
+
+// A row, after its head written by writeRowHead() for the same member and center.
+char* writeSweepRow(char* p, std::string_view head, const SweepRowView& r) {
+    const RowTotals totals = rowTotals(r.type, r.amounts, r.salesTaxExempt, r.subscription);
+    p = put(p, head);
+    p = singleElement(p, EFT_TAGS("ConversionRate"), r.amounts.conversionRate);
+    p = singleElement(p, EFT_TAGS("Royalty"), r.amounts.royalty);
+    p = singleElement(p, EFT_TAGS("NAC"), r.amounts.nac);
+    p = singleElement(p, EFT_TAGS("RoyaltyReserve"), r.amounts.royaltyReserve);
+    p = singleElement(p, EFT_TAGS("FranchiseFee"), r.amounts.franchiseFee);
+    p = singleElement(p, EFT_TAGS("FranchiseFeeReserve"), r.amounts.franchiseFeeReserve);
+    p = flagElement(p, EFT_TAGS("SalesTaxExempt"), r.salesTaxExempt);
+    p = wholeElement(p, EFT_TAGS("Source"), r.key.source);
+    p = textElement(p, EFT_TAGS("SourceDescription"), r.sourceDescription);
+    p = singleElement(p, EFT_TAGS("GST"), r.amounts.gst);
+    p = singleElement(p, EFT_TAGS("PST"), r.amounts.pst);
+    p = singleElement(p, EFT_TAGS("NMCPayment"), r.amounts.nmcPayment);
+    p = wholeElement(p, EFT_TAGS("SweepSequence"), r.key.sweepSequence);
+    p = textElement(p, EFT_TAGS("SweepDate"), r.sweepDate);
+    p = wholeElement(p, EFT_TAGS("Type"), r.type);
+    p = wholeElement(p, EFT_TAGS("TrustID"), r.trustId);
+    p = singleElement(p, EFT_TAGS("INRowTotal"), totals.in);
+    p = singleElement(p, EFT_TAGS("OUTRowTotal"), totals.out);
+    p = wholeElement(p, EFT_TAGS("MemberType"), r.memberType);
+    p = flagElement(p, EFT_TAGS("SubscriptionMembership"), r.subscription);
+    p = flagElement(p, EFT_TAGS("DownPayment"), r.downPayment);
+    return put(p, "</Row>\n");
+}
+
+#undef EFT_TAGS
+
+}  // namespace
+
+Service::Lease::Lease(Service& owner, std::unique_ptr<Store> store) : owner_(owner), store_(std::move(store)) {}
+
+Service::Lease::~Lease() {
+    std::lock_guard lock(owner_.poolMutex_);
+    owner_.idle_.push_back(std::move(store_));
+}
+
+Service::Lease Service::borrow() {
+    {
+        std::lock_guard lock(poolMutex_);
+        if (!idle_.empty()) {
+            std::unique_ptr<Store> store = std::move(idle_.back());
+            idle_.pop_back();
+            return Lease(*this, std::move(store));
+        }
+    }
+    return Lease(*this, std::make_unique<Store>(dbPath_));
+}
+
+Service::Service(ServiceOptions options)
+    : dbPath_(std::move(options.dbPath)),
+      exportDir_(options.exportDir.empty() ? defaultExportDir(dbPath_) : std::move(options.exportDir)),
+      clock_(options.clock ? std::move(options.clock) : Clock(localNow)),
+      originator_(bank::loadOriginator(options.originatorFile)),
+      demoOriginator_(options.originatorFile.empty()),
+      note_(options.note ? std::move(options.note) : [](std::string_view line) {
+          std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+      }),
+      calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)) {
+    // Opening one connection now creates the database and reports a bad path at once.
+    idle_.push_back(std::make_unique<Store>(dbPath_));
+    struct stat st {};
+    if (!isPostgresUri(dbPath_.string()) && ::stat(dbPath_.c_str(), &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+    }
+    Store& store = *idle_.back();
+    // What a crash left half done is finished before the first request; the operator may want to
+    // know that it happened.
+    for (const std::string& line : finishExports(store, exportDir_, isoText(clock_()))) note_("export: " + line);
+    std::vector<std::string> known = store.batchFileNames();
+    std::sort(known.begin(), known.end());
+    for (const std::string& name : readFolderHistory(exportDir_).files)
+        if (!std::binary_search(known.begin(), known.end(), name))
+            note_("export: " + name + " is in the export folder but not in the database (restored from a backup?); "
+                  "its numbers are not used again, and the charges it carried may be saved and exported again");
+    if (!options.delivery.command.empty())
+        deliverer_ = std::make_unique<Deliverer>(dbPath_, exportDir_, std::move(options.delivery), clock_,
+                                                 [this](std::string_view line) { note_("delivery: " + std::string(line)); });
+}
+
+std::string Service::originatorText() const {
+    return demoOriginator_ ? "the demo originator (fictitious bank details)" : originator_.companyName;
+}
+
+Service::~Service() = default;
+
+bool Service::seedDemo() {
+    std::lock_guard lock(writeMutex_);
+    Lease store = borrow();
+    return server::seedDemo(*store);
+}
+
+std::string Service::sweepXml(int country) {
+    std::string out;
+    out.reserve(128 + static_cast<std::size_t>(borrow()->countSweepRows(country)) * kSweepRowReserve);
+    writeSweep(country, [&out](const std::string& piece) {
+        out += piece;
+        return true;
+    });
+    return out;
+}
+
+bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes) {
+    // Stops the row walk from inside the store's visitor once the reader is gone.
+    struct ReaderGone {};
+    Lease store = borrow();
+    Transaction read(store->db(), Transaction::Mode::Read);
+    // Rows are written at a cursor into the string's own room, which is sized ahead, and the
+    // string is cut to what was written only when it goes.
+    std::string buffer;
+    std::size_t used = 0;
+    const auto room = [&](std::size_t bytes) {
+        if (used + bytes > buffer.size()) buffer.resize(std::max(used + bytes, pieceBytes + kRowFixedRoom));
+        return buffer.data() + used;
+    };
+    const auto hand = [&] {
+        buffer.resize(used);
+        const bool taken = sink(buffer);
+        used = 0;
+        return taken;
+    };
+    const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
+    append(xml::kDeclaration);
+    append("<Sweep>\n");
+    // A member's charges come one after another: their common head is written once.
+    std::vector<char> headRoom;
+    std::string_view head;
+    ChargeKey headKey{};
+    try {
+        store->forEachSweepRow(country, [&](const SweepRowView& r) {
+            const std::size_t rowBytes = rowRoom(r);
+            if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
+                if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
+                head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
+                headKey = r.key;
+            }
+            used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
+            if (used >= pieceBytes && !hand()) throw ReaderGone{};
+        });
+    } catch (const ReaderGone&) {
+        return false;
+    }
+    append("</Sweep>\n");
+    return hand();
+}
+
+void Service::requireSameFile() const {
+    if (isPostgresUri(dbPath_.string())) return;
+    // An open connection reads and writes a file that was moved or deleted under it.
+    struct stat st {};
+    if (::stat(dbPath_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_)
+        throw DatabaseGone("the database file " + dbPath_.string() + " is no longer the one the server opened");
+}
+
+bool Service::healthy() {
+    try {
+        requireSameFile();
+        Lease store = borrow();
+        store->isEmpty();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::size_t Service::statusPairCap() {
+    Lease store = borrow();
+    std::size_t items = 0;
+    store->forEachPendingItem([&items](const BatchItemView&) { ++items; });
+    // A few thousand pairs cost nothing to read, and below that a post naming an item that is
+    // no longer waiting still gets the reason that names it.
+    return std::max<std::size_t>(items, kStatusPairFloor) + 3;
+}
+
+std::string Service::batchListXml() {
+    Lease store = borrow();
+    std::string out;
+    out.reserve(4096);
+    out += xml::kDeclaration;
+    out += "<BatchList>\n";
+    store->forEachPendingItem([&out](const BatchItemView& v) {
+        out += "<Item>";
+        xml::appendElement(out, "BatchControl", v.batchNo);
+        xml::appendElement(out, "CenterID", v.centerId);
+        xml::appendElement(out, "Name", v.centerName);
+        xml::appendElement(out, "MemberID", v.memberId);
+        xml::appendElement(out, "ExportedDate", v.exportedAt);
+        xml::appendElement(out, "Source", v.source);
+        xml::appendSingleElement(out, "Amount", v.amount);
+        xml::appendElement(out, "Country", v.country);
+        out += "</Item>\n";
+    });
+    out += "</BatchList>\n";
+    return out;
+}
+
+std::string Service::save(std::string_view body) { return save(readSaveBody(body)); }
+
+std::int64_t Service::startSweepLoad(const std::string& operatorKey, int country) {
+    std::lock_guard lock(writeMutex_);
+    Lease store = borrow();
+    Transaction t(store->db(), Transaction::Mode::Write);
+    // A value of its own, so two loads with nothing changed between them still tell apart
+    // whose saves are whose.
+    const std::int64_t stamp = store->advanceSweepClock();
+    t.commit();
+    std::vector<SweepView>& views = views_[{operatorKey, country}];
+    views.push_back({stamp, {}});
+    if (views.size() > kViewsKept) views.erase(views.begin());
+    return stamp;
+}
+
+Service::SweepView* Service::viewFor(const SweepClaim& claim, int country) {
+    std::vector<SweepView>& views = views_[{claim.operatorKey, country}];
+    if (!claim.stamp) return views.empty() ? nullptr : &views.back();
+    for (SweepView& v : views)
+        if (v.stamp == *claim.stamp) return &v;
+    // A load this server does not remember (made before a restart, or through another server
+    // on the same database): its stamp still says what it saw.
+    views.push_back({*claim.stamp, {}});
+    if (views.size() > kViewsKept) views.erase(views.begin());
+    return &views.back();
+}
+
+std::string Service::save(const std::vector<SaveRecord>& records, const SweepClaim& claim, std::string_view login) {
+    const std::string now = isoText(clock_());
+    try {
+        std::lock_guard lock(writeMutex_);
+        requireSameFile();
+        Lease store = borrow();
+        // The writer lock: the sweep's counter, the charges' states and the Totals read below
+        // stay as read until commit, so the save is taken or refused whole.
+        Transaction t(store->db(), Transaction::Mode::Write);
+        std::vector<std::int32_t> centers;
+        for (const SaveRecord& r : records)
+            if (std::find(centers.begin(), centers.end(), r.key.centerId) == centers.end()) centers.push_back(r.key.centerId);
+        SweepView* view = nullptr;
+        if (!centers.empty() && (claim.stamp || !claim.operatorKey.empty())) {
+            if (claim.stamp && *claim.stamp > store->sweepClock())
+                return "The sweep stamp " + std::to_string(*claim.stamp) + " was not given by this server; load the sweep again.";
+            if (const auto country = store->centerCountry(centers.front())) view = viewFor(claim, *country);
+        }
+        // The Totals are taken from the rows as they stand now: when another operator changed a
+        // center's rows after this load, they are not the Totals this operator saw.
+        if (view != nullptr) {
+            for (const std::int32_t c : centers) {
+                const auto own = view->ownSaves.find(c);
+                const std::int64_t seen = own == view->ownSaves.end() ? view->stamp : own->second;
+                if (store->centerChangedAt(c) > seen)
+                    return "The sweep of center " + text::centerNumber(c) + " changed since it was loaded; load it again.";
+            }
+        }
+        if (const auto failure = store->saveCharges(records, now, login)) {
+            const SaveRecord& r = records[failure->index];
+            const std::string record = "Record SQL" + std::to_string(failure->index + 1) + ": member " +
+                                       std::to_string(r.key.memberId) + " at center " + std::to_string(r.key.centerId) +
+                                       " (source " + std::to_string(r.key.source) + ", sequence " +
+                                       std::to_string(r.key.sweepSequence) + ") ";
+            if (failure->refusal == SaveRefusal::CenterFull)
+                return record + "would take the saved amount of center " + text::centerNumber(r.key.centerId) +
+                       " to " + text::money(text::Cents{failure->centerCents}) +
+                       ", more than one bank file entry carries (" + text::money(text::Cents{bank::kMaxEntryCents}) +
+                       "); save fewer rows of it";
+            return record + refusalText(failure->refusal);
+        }
+        const std::int64_t after = store->sweepClock();
+        t.commit();
+        if (view != nullptr)
+            for (const std::int32_t c : centers) view->ownSaves[c] = after;
+    } catch (const StoreError& e) {
+        return std::string("The save failed, nothing was saved: ") + e.what();
+    }
+    return {};
+}
+
+std::string Service::commitStatus(std::string_view body) { return commitStatus(parseStatusBody(body)); }
+
+std::string Service::commitStatus(const StatusForm& form, std::string_view login) {
+    const std::string now = isoText(clock_());
+    try {
+        std::lock_guard lock(writeMutex_);
+        requireSameFile();
+        Lease store = borrow();
+        // The writer lock: a second commit of the batch waits for the first and then finds
+        // nothing waiting, so it is refused whole.
+        Transaction t(store->db(), Transaction::Mode::Write);
+        const std::string batch = std::to_string(form.batchNo);
+        if (!store->batchExists(form.batchNo)) return "Batch " + batch + " does not exist";
+        for (const bool cleared : {true, false}) {
+            for (const MemberRef& ref : cleared ? form.cleared : form.failed) {
+                if (store->recordOutcome(form.batchNo, ref.memberId, ref.sourceTwo, cleared, now, form.personId,
+                                         form.personType, login) == 0)
+                    return "Member " + memberRefText(ref) + " has no item waiting for its status in batch " + batch;
+            }
+        }
+        // A commit settles its batch whole: an item it does not name would be left waiting, so
+        // the whole commit is refused (nothing above is kept).
+        if (const auto left = store->firstWaitingItem(form.batchNo))
+            return "Batch " + batch + " is not complete in this status update: member " +
+                   memberRefText(MemberRef{left->memberId, left->sourceTwo}) + " of center " +
+                   std::to_string(left->centerId) + " is waiting for its status and is not named; nothing was changed";
+        t.commit();
+    } catch (const StoreError& e) {
+        return std::string("The status update failed, nothing was changed: ") + e.what();
+    }
+    return {};
+}
+
+std::string Service::exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login) {
+    std::string report;
+    try {
+        std::lock_guard lock(writeMutex_);
+        requireSameFile();
+        Lease store = borrow();
+        // Demo bank details must never reach a bank with real charges.
+        if (demoOriginator_ && !store->isDemo())
+            throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
+                                     "start it with --originator FILE");
+        for (const std::string& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
+            note_("export: " + line);
+        report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
+    } catch (const DatabaseGone&) {
+        throw;
+    } catch (const std::exception& e) {
+        report = std::string("The export failed, nothing was exported: ") + e.what();
+    }
+    if (exportNote_) exportNote_(report);
+    if (deliverer_) deliverer_->wake();
+    return xml::messageDocument(pages::kExportRoot, report);
+}
+
+}  // namespace eft::server

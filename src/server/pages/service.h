@@ -1,0 +1,171 @@
+#pragma once
+// The two pages' work, free of HTTP: the sweep rows of a country, saving a selection, the
+// batch list, the export and the status of a batch. Safe to call from many threads at once:
+// each call borrows a connection of its own, and every change runs alone in one write
+// transaction, which holds the database's one writer lock from its start (database.h: SQLite's
+// own, an advisory lock on PostgreSQL), so a check made inside it (is the charge still in the
+// sweep?) holds until commit, whichever server on the database the other writers run in.
+// Every rule below rests on that lock, on both engines: one lock rather than row locks or
+// SERIALIZABLE retries, since each rule reads what the others write (a save's Totals, the
+// charges an export takes, the failed charges a status returns to the sweep).
+#include <cstdint>
+#include <functional>
+#include <filesystem>
+#include <memory>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/pages.h"
+#include "server/bank/bank_calendar.h"
+#include "server/bank/originator.h"
+#include "server/export/delivery.h"
+#include "server/pages/piece_sink.h"
+#include "server/pages/save_record.h"
+#include "server/pages/status_form.h"
+#include "server/store/clock.h"
+
+namespace eft::server {
+
+class Store;
+
+// The database file on disk is no longer the one the server opened (deleted, moved or
+// replaced): a change would go where nobody will look, so none is made.
+class DatabaseGone : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ServiceOptions {
+    std::filesystem::path dbPath;     // a SQLite file, or a PostgreSQL connection URI
+    std::filesystem::path exportDir;  // empty: "<db name>-export" beside a SQLite file;
+                                      // "eft-export" in the working folder for PostgreSQL
+    Clock clock;                      // empty: localNow
+    std::filesystem::path originatorFile{};  // empty: the demo originator, for a demo database only
+    DeliveryOptions delivery{};               // no command: files are not delivered
+    // Takes each fact worth logging that no request asked for (start-up, deliveries), one line.
+    std::function<void(std::string_view line)> note{};
+    std::filesystem::path holidaysFile{};    // empty: the clearing systems' holidays alone
+};
+
+// What a save says about the sweep its rows were chosen from: who sends it (the login, or the
+// client's address without credentials) and the stamp of the sweep load it was chosen from,
+// when the sender names one.
+struct SweepClaim {
+    std::string operatorKey;
+    std::optional<std::int64_t> stamp;
+};
+
+// The header that carries a sweep load's stamp: on the sweep's reply, and back on a save.
+inline constexpr std::string_view kSweepStampHeader = pages::kSweepStampHeader;
+
+class Service {
+public:
+    // Opens (and creates when missing) the database and its tables, reads the originator file,
+    // and finishes publishing any export a crash interrupted. Throws StoreError, or
+    // std::runtime_error for a bad originator file.
+    explicit Service(ServiceOptions options);
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    const std::filesystem::path& exportDir() const { return exportDir_; }
+
+    // Fills an empty database with the demo sweep; false, changing nothing, when it has data.
+    bool seedDemo();
+
+    // Starts an operator's load of a country's sweep: its stamp, a value of the sweep's change
+    // counter that no other load has, taken before the rows are read. The server remembers the
+    // operator's latest loads per country.
+    std::int64_t startSweepLoad(const std::string& operatorKey, int country);
+
+    // The XML document of the country's charges still in the sweep (1 or 2).
+    std::string sweepXml(int country);
+    // The same bytes handed on while the rows are read, in pieces of about pieceBytes; false
+    // when the sink gave up part-way.
+    bool writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes = 64 * 1024);
+    // The XML document of every exported item still waiting for its status.
+    std::string batchListXml();
+
+    // The reply texts of the two posts: empty when done, otherwise one line saying why
+    // nothing was changed. A malformed body throws RequestError naming the fault. These and
+    // the export throw DatabaseGone, changing nothing, once the file is not the one open.
+    std::string save(std::string_view body);
+    std::string commitStatus(std::string_view body);
+    // The same for bodies decoded while they arrived.
+    // A save from an operator's sweep load: the claimed stamp, or else the operator's latest
+    // load of the country. It is refused whole when a center it touches had its sweep rows
+    // changed after that load by anything but this load's own earlier saves (which the control
+    // takes off its own rows). With no load known it is taken as it comes. `login` is the
+    // authenticated user, recorded beside the person id; empty without one.
+    std::string save(const std::vector<SaveRecord>& records, const SweepClaim& claim, std::string_view login = {});
+    std::string save(const std::vector<SaveRecord>& records, std::string_view login = {}) {
+        return save(records, SweepClaim{}, login);
+    }
+    std::string commitStatus(const StatusForm& form, std::string_view login = {});
+    // The most pairs a status body can need: each waiting item named once (or a few thousand,
+    // whichever is more), and the operator, the type and the batch.
+    std::size_t statusPairCap();
+
+    // Whether the database answers a read and is still the file at its path.
+    bool healthy();
+
+    // Told of each export that wrote files, and of each that failed: the report's text.
+    void onExport(std::function<void(std::string_view report)> note) { exportNote_ = std::move(note); }
+
+    // The export report as an XML document whose text the control shows.
+    std::string exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login = {});
+
+    // The originator the exports use: its company name, or that it is the demo one.
+    std::string originatorText() const;
+
+private:
+    // A connection borrowed for one call and handed back when the lease ends.
+    class Lease {
+    public:
+        Lease(Service& owner, std::unique_ptr<Store> store);
+        ~Lease();
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        Store* operator->() const { return store_.get(); }
+        Store& operator*() const { return *store_; }
+
+    private:
+        Service& owner_;
+        std::unique_ptr<Store> store_;
+    };
+
+    Lease borrow();
+    void requireSameFile() const;
+
+    std::filesystem::path dbPath_;
+    std::filesystem::path exportDir_;
+    Clock clock_;
+    bank::Originator originator_;
+    bool demoOriginator_;
+    std::function<void(std::string_view)> note_;
+    bank::BankCalendar calendar_;
+    std::uint64_t device_ = 0, inode_ = 0;  // the file opened
+    std::function<void(std::string_view)> exportNote_;
+    // One sweep load of an operator: its stamp, and the counter's value after each of the
+    // load's own saves, by center.
+    struct SweepView {
+        std::int64_t stamp = 0;
+        std::map<std::int32_t, std::int64_t> ownSaves;
+    };
+    SweepView* viewFor(const SweepClaim& claim, int country);
+    // By operator and country, the latest few loads, oldest first; guarded by writeMutex_.
+    std::map<std::pair<std::string, int>, std::vector<SweepView>> views_;
+    std::mutex poolMutex_;
+    std::vector<std::unique_ptr<Store>> idle_;
+    // Changes are made one at a time; the writer lock would serialize them anyway, but waiting
+    // here costs no busy-timeout polling nor a database connection.
+    std::mutex writeMutex_;
+    std::unique_ptr<Deliverer> deliverer_;  // last: stopped before the rest goes
+};
+
+}  // namespace eft::server

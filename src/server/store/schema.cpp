@@ -1,0 +1,266 @@
+#include "server/store/schema.h"
+
+#include <string>
+
+#include "server/store/database.h"
+#include "server/store/seed.h"
+
+namespace eft::server {
+namespace {
+
+// Version 1: the tables as they stood when versions began. A database made before then has
+// version 0 and any earlier shape of them; every statement here is safe to run over one.
+constexpr const char* kVersion1 = R"sql(
+CREATE TABLE IF NOT EXISTS centers (
+  id      INTEGER PRIMARY KEY CHECK (id > 0),
+  name    TEXT NOT NULL,
+  country INTEGER NOT NULL CHECK (country IN (1, 2)));
+CREATE TABLE IF NOT EXISTS members (
+  id              INTEGER PRIMARY KEY CHECK (id > 0),
+  name            TEXT NOT NULL,
+  center_id       INTEGER NOT NULL REFERENCES centers(id),
+  member_type     INTEGER NOT NULL,
+  subscription    INTEGER NOT NULL DEFAULT 0,
+  tax_exempt      INTEGER NOT NULL DEFAULT 0,
+  down_payment    INTEGER NOT NULL DEFAULT 0,
+  contract_signed TEXT);
+CREATE TABLE IF NOT EXISTS charges (
+  id                    INTEGER PRIMARY KEY,
+  member_id             INTEGER NOT NULL REFERENCES members(id),
+  center_id             INTEGER NOT NULL REFERENCES centers(id),
+  source                INTEGER NOT NULL,
+  source_description    TEXT NOT NULL,
+  sweep_sequence        INTEGER NOT NULL,
+  sweep_date            TEXT NOT NULL,
+  type                  INTEGER NOT NULL,
+  conversion_rate       REAL NOT NULL,
+  royalty               REAL NOT NULL,
+  nac                   REAL NOT NULL,
+  royalty_reserve       REAL NOT NULL,
+  franchise_fee         REAL NOT NULL,
+  franchise_fee_reserve REAL NOT NULL,
+  gst                   REAL NOT NULL,
+  pst                   REAL NOT NULL,
+  nmc_payment           REAL NOT NULL,
+  trust_id              INTEGER NOT NULL DEFAULT 0,
+  state                 INTEGER NOT NULL DEFAULT 0 CHECK (state IN (0, 14, 20, 30)),
+  posted_rate REAL, posted_royalty REAL, posted_nac REAL, posted_royalty_reserve REAL,
+  posted_franchise_fee REAL, posted_franchise_fee_reserve REAL, posted_gst REAL, posted_pst REAL,
+  posted_nmc REAL, posted_trust INTEGER, posted_amount REAL,
+  saved_by INTEGER, saved_by_type INTEGER, saved_at TEXT, batch_cents INTEGER,
+  UNIQUE (member_id, center_id, source, sweep_sequence));
+-- In the order the sweep goes out, so the sweep reply streams from the index with no sort.
+DROP INDEX IF EXISTS charges_by_state;
+CREATE INDEX IF NOT EXISTS charges_in_sweep_order
+  ON charges (state, center_id, member_id, source, sweep_sequence);
+CREATE TABLE IF NOT EXISTS batches (
+  batch_no    INTEGER PRIMARY KEY CHECK (batch_no > 0),
+  country     INTEGER NOT NULL,
+  exported_at TEXT NOT NULL,
+  person_id   INTEGER NOT NULL,
+  person_type INTEGER NOT NULL,
+  file_name   TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS batch_items (
+  batch_no        INTEGER NOT NULL REFERENCES batches(batch_no),
+  charge_id       INTEGER NOT NULL REFERENCES charges(id),
+  amount          REAL NOT NULL,
+  outcome         INTEGER CHECK (outcome IN (1, 2)),
+  outcome_at      TEXT,
+  outcome_by      INTEGER,
+  outcome_by_type INTEGER,
+  PRIMARY KEY (batch_no, charge_id));
+CREATE INDEX IF NOT EXISTS batch_items_pending ON batch_items (outcome, batch_no);
+CREATE TABLE IF NOT EXISTS center_accounts (
+  center_id    INTEGER PRIMARY KEY REFERENCES centers(id),
+  routing      TEXT,
+  institution  TEXT,
+  transit      TEXT,
+  account      TEXT NOT NULL,
+  account_type INTEGER NOT NULL CHECK (account_type IN (1, 2)));
+CREATE TABLE IF NOT EXISTS batch_files (
+  batch_no        INTEGER PRIMARY KEY REFERENCES batches(batch_no),
+  name            TEXT NOT NULL UNIQUE,
+  content         BLOB NOT NULL,
+  debit_count     INTEGER NOT NULL,
+  debit_cents     INTEGER NOT NULL,
+  credit_count    INTEGER NOT NULL,
+  credit_cents    INTEGER NOT NULL,
+  creation_number INTEGER,
+  published       INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS originator_files (
+  originator_id TEXT PRIMARY KEY,
+  last_number   INTEGER NOT NULL);
+)sql";
+
+// Version 2: who did it by login, the demo mark, numbers kept past a restore, deliveries.
+constexpr const char* kVersion2 = R"sql(
+ALTER TABLE charges ADD COLUMN saved_login TEXT;
+ALTER TABLE batches ADD COLUMN login TEXT;
+ALTER TABLE batch_items ADD COLUMN outcome_login TEXT;
+ALTER TABLE batch_files ADD COLUMN published_at TEXT;
+CREATE TABLE settings (
+  name  TEXT PRIMARY KEY,
+  value TEXT NOT NULL);
+CREATE TABLE deliveries (
+  batch_no    INTEGER NOT NULL REFERENCES batch_files(batch_no),
+  attempt     INTEGER NOT NULL,
+  started_at  TEXT NOT NULL,
+  exit_status INTEGER NOT NULL,
+  stderr      TEXT NOT NULL,
+  PRIMARY KEY (batch_no, attempt));
+)sql";
+
+bool hasColumn(Database& db, const char* table, std::string_view column) {
+    Statement s = db.prepare(std::string("PRAGMA table_info(") + table + ")");
+    while (s.step())
+        if (s.text(1) == column) return true;
+    return false;
+}
+
+void toVersion1(Database& db) {
+    const bool complete = !hasColumn(db, "charges", "id") || hasColumn(db, "charges", "batch_cents");
+    db.exec(kVersion1);
+    if (complete) return;
+    db.exec("ALTER TABLE charges ADD COLUMN batch_cents INTEGER");
+    // Charges saved before they carried their Total kept it, to the cent, as the posted amount;
+    // without this an export would move nothing for them.
+    db.exec("UPDATE charges SET batch_cents = CAST(round(posted_amount * 100) AS INTEGER) "
+            "WHERE state = 14 AND posted_amount IS NOT NULL");
+}
+
+// A database seeded before the demo mark existed is recognised by its accounts: the seed gives
+// every center the fictitious account made from its id, which no real center has.
+bool seededBeforeTheMark(Database& db) {
+    Statement s = db.prepare(
+        "SELECT c.id, c.country, COALESCE(a.routing, ''), COALESCE(a.institution, ''), COALESCE(a.transit, ''), "
+        "a.account, a.account_type FROM centers c LEFT JOIN center_accounts a ON a.center_id = c.id");
+    bool any = false;
+    while (s.step()) {
+        if (s.isNull(5)) return false;
+        const bank::BankAccount demo = demoAccount(static_cast<int>(s.integer(1)), static_cast<std::uint64_t>(s.integer(0)));
+        if (s.text(2) != demo.routing || s.text(3) != demo.institution || s.text(4) != demo.transit ||
+            s.text(5) != demo.number || s.integer(6) != static_cast<int>(demo.type))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+void toVersion2(Database& db) {
+    db.exec(kVersion2);
+    if (seededBeforeTheMark(db)) db.exec("INSERT INTO settings (name, value) VALUES ('demo', '1')");
+}
+
+// The sweep's change counter, and the value at which each center's sweep rows last changed: a
+// charge came in or left, or changed while in, or a member's flags that its Totals depend on
+// changed. Kept by triggers, so no writer can forget it.
+constexpr const char* kVersion3 = R"sql(
+CREATE TABLE IF NOT EXISTS sweep_clock (
+  id    INTEGER PRIMARY KEY CHECK (id = 1),
+  value INTEGER NOT NULL);
+INSERT OR IGNORE INTO sweep_clock (id, value) VALUES (1, 0);
+CREATE TABLE IF NOT EXISTS center_changes (
+  center_id  INTEGER PRIMARY KEY,
+  changed_at INTEGER NOT NULL);
+CREATE TRIGGER IF NOT EXISTS sweep_charge_added AFTER INSERT ON charges WHEN NEW.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT NEW.center_id, value FROM sweep_clock;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_charge_changed AFTER UPDATE ON charges WHEN OLD.state = 0 OR NEW.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT OLD.center_id, value FROM sweep_clock;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at)
+    SELECT NEW.center_id, value FROM sweep_clock WHERE NEW.center_id <> OLD.center_id;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_charge_removed AFTER DELETE ON charges WHEN OLD.state = 0 BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT OLD.center_id, value FROM sweep_clock;
+END;
+CREATE TRIGGER IF NOT EXISTS sweep_member_changed AFTER UPDATE OF subscription, tax_exempt ON members
+WHEN OLD.subscription IS NOT NEW.subscription OR OLD.tax_exempt IS NOT NEW.tax_exempt BEGIN
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1;
+  INSERT OR REPLACE INTO center_changes (center_id, changed_at)
+    SELECT DISTINCT ch.center_id, (SELECT value FROM sweep_clock) FROM charges ch
+    WHERE ch.member_id = NEW.id AND ch.state = 0;
+END;
+)sql";
+
+void toVersion3(Database& db) { db.exec(kVersion3); }
+
+// Version 4: who is working on a file (publishing or delivering it) and until when, and where
+// it was published; see file_claim.h.
+constexpr const char* kVersion4 = R"sql(
+ALTER TABLE batch_files ADD COLUMN claimed_by TEXT;
+ALTER TABLE batch_files ADD COLUMN claimed_until INTEGER;
+ALTER TABLE batch_files ADD COLUMN published_to TEXT;
+)sql";
+
+void toVersion4(Database& db) { db.exec(kVersion4); }
+
+// Version 5: the sweep's index carries every column of a charge that the sweep reply shows,
+// so the reply is read from the index alone, without a seek into the table for each charge.
+// It still leads with the sweep's order, and serves every query the narrower one did.
+constexpr const char* kVersion5 = R"sql(
+DROP INDEX IF EXISTS charges_in_sweep_order;
+CREATE INDEX IF NOT EXISTS charges_sweep_rows
+  ON charges (state, center_id, member_id, source, sweep_sequence, conversion_rate, royalty, nac,
+              royalty_reserve, franchise_fee, franchise_fee_reserve, gst, pst, nmc_payment, source_description,
+              sweep_date, type, trust_id);
+)sql";
+
+void toVersion5(Database& db) { db.exec(kVersion5); }
+
+using Migration = void (*)(Database&);
+constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5};
+
+bool hasTables(Database& db) {
+    Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");
+    s.step();
+    return s.integer(0) != 0;
+}
+
+std::filesystem::path takeCopy(Database& db, const std::filesystem::path& file, int from) {
+    for (int n = 1;; ++n) {
+        std::filesystem::path copy = file;
+        copy += ".v" + std::to_string(from) + (n > 1 ? "-" + std::to_string(n) : "") + ".bak";
+        if (std::filesystem::exists(copy)) continue;
+        Statement s = db.prepare("VACUUM INTO ?1");
+        s.bind(1, copy.string()).run();
+        return copy;
+    }
+}
+
+}  // namespace
+
+int schemaVersion(Database& db) {
+    if (db.engine() == Engine::PostgreSQL) return postgresSchemaVersion(db);
+    Statement s = db.prepare("PRAGMA user_version");
+    s.step();
+    return static_cast<int>(s.integer(0));
+}
+
+std::filesystem::path upgradeSchema(Database& db, const std::filesystem::path& file) {
+    if (db.engine() == Engine::PostgreSQL) {
+        upgradePostgresSchema(db);
+        return {};
+    }
+    const int found = schemaVersion(db);
+    if (found == kSchemaVersion) return {};
+    if (found > kSchemaVersion)
+        throw StoreError("the database " + file.string() + " has schema version " + std::to_string(found) +
+                         ", newer than this program's " + std::to_string(kSchemaVersion) +
+                         "; run the eft-server that wrote it, or a newer one");
+    std::filesystem::path copy;
+    if (hasTables(db)) copy = takeCopy(db, file, found);
+    for (int to = found + 1; to <= kSchemaVersion; ++to) {
+        Transaction t(db, Transaction::Mode::Write);
+        // Another connection may have got here first.
+        if (schemaVersion(db) >= to) continue;
+        kMigrations[to - 1](db);
+        db.exec(("PRAGMA user_version = " + std::to_string(to)).c_str());
+        t.commit();
+    }
+    return copy;
+}
+
+}  // namespace eft::server

@@ -1,0 +1,197 @@
+// The schema on PostgreSQL: the same tables as on SQLite at kSchemaVersion, in PostgreSQL's
+// types (REAL is single precision there, so the amounts are double precision, as SQLite keeps
+// them), and the sweep's change counter kept by triggers, as on SQLite (once per statement
+// here rather than once per row). The version is kept in
+// schema_version. PostgreSQL support began at version 4, so there is no older shape to migrate
+// from; later versions add their steps to upgradePostgresSchema().
+#include <string>
+
+#include "server/store/database.h"
+#include "server/store/schema.h"
+
+namespace eft::server {
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE centers (
+  id      integer PRIMARY KEY CHECK (id > 0),
+  name    text NOT NULL,
+  country integer NOT NULL CHECK (country IN (1, 2)));
+CREATE TABLE members (
+  id              integer PRIMARY KEY CHECK (id > 0),
+  name            text NOT NULL,
+  center_id       integer NOT NULL REFERENCES centers(id),
+  member_type     integer NOT NULL,
+  subscription    integer NOT NULL DEFAULT 0,
+  tax_exempt      integer NOT NULL DEFAULT 0,
+  down_payment    integer NOT NULL DEFAULT 0,
+  contract_signed text);
+CREATE TABLE charges (
+  id                    bigserial PRIMARY KEY,
+  member_id             integer NOT NULL REFERENCES members(id),
+  center_id             integer NOT NULL REFERENCES centers(id),
+  source                integer NOT NULL,
+  source_description    text NOT NULL,
+  sweep_sequence        integer NOT NULL,
+  sweep_date            text NOT NULL,
+  type                  integer NOT NULL,
+  conversion_rate       double precision NOT NULL,
+  royalty               double precision NOT NULL,
+  nac                   double precision NOT NULL,
+  royalty_reserve       double precision NOT NULL,
+  franchise_fee         double precision NOT NULL,
+  franchise_fee_reserve double precision NOT NULL,
+  gst                   double precision NOT NULL,
+  pst                   double precision NOT NULL,
+  nmc_payment           double precision NOT NULL,
+  trust_id              integer NOT NULL DEFAULT 0,
+  state                 integer NOT NULL DEFAULT 0 CHECK (state IN (0, 14, 20, 30)),
+  posted_rate double precision, posted_royalty double precision, posted_nac double precision,
+  posted_royalty_reserve double precision, posted_franchise_fee double precision,
+  posted_franchise_fee_reserve double precision, posted_gst double precision, posted_pst double precision,
+  posted_nmc double precision, posted_trust integer, posted_amount double precision,
+  saved_by integer, saved_by_type integer, saved_at text, batch_cents bigint, saved_login text,
+  UNIQUE (member_id, center_id, source, sweep_sequence));
+CREATE INDEX charges_in_sweep_order ON charges (state, center_id, member_id, source, sweep_sequence);
+CREATE TABLE batches (
+  batch_no    integer PRIMARY KEY CHECK (batch_no > 0),
+  country     integer NOT NULL,
+  exported_at text NOT NULL,
+  person_id   integer NOT NULL,
+  person_type integer NOT NULL,
+  file_name   text NOT NULL,
+  login       text);
+CREATE TABLE batch_items (
+  batch_no        integer NOT NULL REFERENCES batches(batch_no),
+  charge_id       bigint NOT NULL REFERENCES charges(id),
+  amount          double precision NOT NULL,
+  outcome         integer CHECK (outcome IN (1, 2)),
+  outcome_at      text,
+  outcome_by      integer,
+  outcome_by_type integer,
+  outcome_login   text,
+  PRIMARY KEY (batch_no, charge_id));
+CREATE INDEX batch_items_pending ON batch_items (outcome, batch_no);
+CREATE TABLE center_accounts (
+  center_id    integer PRIMARY KEY REFERENCES centers(id),
+  routing      text,
+  institution  text,
+  transit      text,
+  account      text NOT NULL,
+  account_type integer NOT NULL CHECK (account_type IN (1, 2)));
+CREATE TABLE batch_files (
+  batch_no        integer PRIMARY KEY REFERENCES batches(batch_no),
+  name            text NOT NULL UNIQUE,
+  content         text NOT NULL,
+  debit_count     bigint NOT NULL,
+  debit_cents     bigint NOT NULL,
+  credit_count    bigint NOT NULL,
+  credit_cents    bigint NOT NULL,
+  creation_number integer,
+  published       integer NOT NULL DEFAULT 0,
+  published_at    text,
+  claimed_by      text,
+  claimed_until   bigint,
+  published_to    text);
+CREATE TABLE originator_files (
+  originator_id text PRIMARY KEY,
+  last_number   integer NOT NULL);
+CREATE TABLE settings (
+  name  text PRIMARY KEY,
+  value text NOT NULL);
+CREATE TABLE deliveries (
+  batch_no    integer NOT NULL REFERENCES batch_files(batch_no),
+  attempt     integer NOT NULL,
+  started_at  text NOT NULL,
+  exit_status integer NOT NULL,
+  stderr      text NOT NULL,
+  PRIMARY KEY (batch_no, attempt));
+
+CREATE TABLE sweep_clock (
+  id    integer PRIMARY KEY CHECK (id = 1),
+  value bigint NOT NULL);
+INSERT INTO sweep_clock (id, value) VALUES (1, 0);
+CREATE TABLE center_changes (
+  center_id  integer PRIMARY KEY,
+  changed_at bigint NOT NULL);
+
+-- One tick of the counter per statement, for every center whose sweep rows it changed: the
+-- same for the rule as SQLite's tick per row, and a COPY of a million charges is not a million
+-- updates of one row in one transaction.
+CREATE FUNCTION sweep_centers_changed(centers integer[]) RETURNS void LANGUAGE plpgsql AS $$
+DECLARE tick bigint;
+BEGIN
+  IF cardinality(centers) = 0 THEN RETURN; END IF;
+  UPDATE sweep_clock SET value = value + 1 WHERE id = 1 RETURNING value INTO tick;
+  INSERT INTO center_changes (center_id, changed_at) SELECT DISTINCT c, tick FROM unnest(centers) AS c
+  ON CONFLICT (center_id) DO UPDATE SET changed_at = EXCLUDED.changed_at;
+END $$;
+CREATE FUNCTION sweep_charges_added() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM sweep_centers_changed(ARRAY(SELECT DISTINCT center_id FROM added WHERE state = 0));
+  RETURN NULL;
+END $$;
+CREATE FUNCTION sweep_charges_changed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM sweep_centers_changed(ARRAY(
+    SELECT o.center_id FROM before o JOIN after n ON n.id = o.id WHERE o.state = 0 OR n.state = 0
+    UNION SELECT n.center_id FROM before o JOIN after n ON n.id = o.id WHERE o.state = 0 OR n.state = 0));
+  RETURN NULL;
+END $$;
+CREATE FUNCTION sweep_charges_removed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM sweep_centers_changed(ARRAY(SELECT DISTINCT center_id FROM removed WHERE state = 0));
+  RETURN NULL;
+END $$;
+CREATE TRIGGER sweep_charges_added AFTER INSERT ON charges
+  REFERENCING NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION sweep_charges_added();
+CREATE TRIGGER sweep_charges_changed AFTER UPDATE ON charges
+  REFERENCING OLD TABLE AS before NEW TABLE AS after FOR EACH STATEMENT EXECUTE FUNCTION sweep_charges_changed();
+CREATE TRIGGER sweep_charges_removed AFTER DELETE ON charges
+  REFERENCING OLD TABLE AS removed FOR EACH STATEMENT EXECUTE FUNCTION sweep_charges_removed();
+-- A member's flags that its Totals depend on.
+CREATE FUNCTION sweep_members_changed() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  PERFORM sweep_centers_changed(ARRAY(
+    SELECT DISTINCT ch.center_id FROM before o JOIN after n ON n.id = o.id JOIN charges ch ON ch.member_id = n.id
+    WHERE ch.state = 0 AND (o.subscription IS DISTINCT FROM n.subscription OR o.tax_exempt IS DISTINCT FROM n.tax_exempt)));
+  RETURN NULL;
+END $$;
+CREATE TRIGGER sweep_members_changed AFTER UPDATE ON members
+  REFERENCING OLD TABLE AS before NEW TABLE AS after FOR EACH STATEMENT EXECUTE FUNCTION sweep_members_changed();
+
+CREATE TABLE schema_version (version integer NOT NULL);
+)sql";
+
+// The version kSchema stands at.
+constexpr int kFirstVersion = 4;
+
+}  // namespace
+
+int postgresSchemaVersion(Database& db) {
+    Statement exists = db.prepare("SELECT to_regclass('schema_version') IS NOT NULL");
+    exists.step();
+    if (exists.integer(0) == 0) return 0;
+    Statement s = db.prepare("SELECT COALESCE(MAX(version), 0) FROM schema_version");
+    s.step();
+    return static_cast<int>(s.integer(0));
+}
+
+void upgradePostgresSchema(Database& db) {
+    if (postgresSchemaVersion(db) == kSchemaVersion) return;
+    // Under the writer lock, so instances starting together make the tables once.
+    Transaction t(db, Transaction::Mode::Write);
+    const int found = postgresSchemaVersion(db);
+    if (found > kSchemaVersion)
+        throw StoreError("the database has schema version " + std::to_string(found) + ", newer than this program's " +
+                         std::to_string(kSchemaVersion) + "; run the eft-server that wrote it, or a newer one");
+    if (found == kSchemaVersion) return;
+    // Version 5 changed nothing here: it widened SQLite's sweep index to carry the charge's
+    // columns, and an index entry on PostgreSQL has a size limit that a long text could pass.
+    if (found < kFirstVersion) db.exec(kSchema);
+    Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
+    version.bind(1, kSchemaVersion).run();
+    t.commit();
+}
+
+}  // namespace eft::server

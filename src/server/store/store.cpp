@@ -1,0 +1,726 @@
+#include "server/store/store.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "server/store/schema.h"
+#include "text/text_forms.h"
+
+namespace eft::server {
+namespace {
+
+constexpr int kCleared = 1;
+constexpr int kFailed = 2;
+
+// The (member, center) pairs an export holds back: a table of the connection's own, filled by
+// formBatch. Made again before each use too, since a PostgreSQL connection opened again after
+// it was lost has lost it.
+void makeHeldTable(Database& db) {
+    db.exec("CREATE TEMP TABLE IF NOT EXISTS export_held (member_id INTEGER NOT NULL, center_id INTEGER NOT NULL, "
+            "PRIMARY KEY (member_id, center_id))");
+}
+
+float single(const Statement& s, int column) { return static_cast<float>(s.real(column)); }
+
+// Without authentication there is no login to record.
+void bindLogin(Statement& s, int index, std::string_view login) {
+    if (login.empty()) s.bindNull(index);
+    else s.bind(index, login);
+}
+
+}  // namespace
+
+Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file) {
+    createSchema();
+    makeHeldTable(db_);
+    insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
+    insertMember_ = db_.prepare(
+        "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
+        "contract_signed) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    insertCharge_ = db_.prepare(
+        "INSERT INTO charges (member_id, center_id, source, sweep_sequence, source_description, sweep_date, type, "
+        "conversion_rate, royalty, nac, royalty_reserve, franchise_fee, franchise_fee_reserve, gst, pst, "
+        "nmc_payment, trust_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
+    memberFlags_ = db_.prepare("SELECT tax_exempt, subscription FROM members WHERE id = ?1");
+    centerSaved_ = db_.prepare("SELECT COALESCE(SUM(batch_cents), 0) FROM charges WHERE state = 14 AND center_id = ?1");
+    // The sweep is walked center by center: a center's name is read once, not sought for each
+    // of its charges, and the walk follows the sweep order's index within each center.
+    sweepCenters_ = db_.prepare("SELECT id, name FROM centers WHERE country = ?1 ORDER BY id");
+    sweepRows_ = db_.prepare(
+        "SELECT ch.member_id, m.name, m.contract_signed, m.tax_exempt, m.member_type, m.subscription, "
+        "m.down_payment, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
+        "ch.franchise_fee_reserve, ch.gst, ch.pst, ch.nmc_payment, ch.source, ch.sweep_sequence, "
+        "ch.source_description, ch.sweep_date, ch.type, ch.trust_id "
+        "FROM charges ch JOIN members m ON m.id = ch.member_id "
+        "WHERE ch.state = 0 AND ch.center_id = ?1 "
+        "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
+    // A center's thousands of rows are written out as they come.
+    sweepRows_.streamRows();
+    countSweep_ = db_.prepare(
+        "SELECT COUNT(*) FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE ch.state = 0 AND ce.country = ?1");
+    chargeState_ = db_.prepare(
+        "SELECT id, type, state FROM charges "
+        "WHERE member_id = ?1 AND center_id = ?2 AND source = ?3 AND sweep_sequence = ?4");
+    saveCharge_ = db_.prepare(
+        "UPDATE charges SET state = 14, posted_rate = ?2, posted_royalty = ?3, posted_nac = ?4, "
+        "posted_royalty_reserve = ?5, posted_franchise_fee = ?6, posted_franchise_fee_reserve = ?7, "
+        "posted_gst = ?8, posted_pst = ?9, posted_nmc = ?10, posted_trust = ?11, posted_amount = ?12, "
+        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15, batch_cents = ?16, saved_login = ?17 WHERE id = ?1 AND state = 0");
+    // In the order the sweep rows go out, so the running OUT sum is the control's.
+    centerSweep_ = db_.prepare(
+        "SELECT ch.id, ch.type, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
+        "ch.franchise_fee_reserve, ch.gst, ch.pst, ch.nmc_payment, m.tax_exempt, m.subscription "
+        "FROM charges ch JOIN members m ON m.id = ch.member_id "
+        "WHERE ch.state = 0 AND ch.center_id = ?1 "
+        "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
+    // Past every batch the database knows and every number seen used (a restored backup forgets
+    // the batches exported after it; their files remember them).
+    // Taken under the writer lock (a locked counter), so two exports never take one number.
+    nextBatch_ = db_.prepare(
+        "SELECT COALESCE(MAX(n), 0) + 1 FROM (SELECT MAX(batch_no) AS n FROM batches "
+        "UNION ALL SELECT CAST(value AS INTEGER) FROM settings WHERE name = 'batch_floor') AS used");
+    savedCharges_ = db_.prepare(
+        "SELECT ch.center_id, ce.name, COUNT(*), SUM(ch.batch_cents), a.routing, a.institution, a.transit, "
+        "a.account, a.account_type "
+        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "LEFT JOIN center_accounts a ON a.center_id = ch.center_id "
+        "WHERE ch.state = 14 AND ce.country = ?1 "
+        "GROUP BY ch.center_id, ce.name, a.routing, a.institution, a.transit, a.account, a.account_type "
+        "ORDER BY ch.center_id");
+    insertBatch_ = db_.prepare(
+        "INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name, login) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, '', ?6)");
+    insertItem_ = db_.prepare(
+        "INSERT INTO batch_items (batch_no, charge_id, amount) "
+        "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
+        "AND NOT EXISTS (SELECT 1 FROM export_held h WHERE h.member_id = charges.member_id "
+        "AND h.center_id = charges.center_id) "
+        "ORDER BY member_id, source, sweep_sequence");
+    // Center by center along the (state, center) index: no search of the batch's items.
+    markExported_ = db_.prepare(
+        "UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1 "
+        "AND NOT EXISTS (SELECT 1 FROM export_held h WHERE h.member_id = charges.member_id "
+        "AND h.center_id = charges.center_id)");
+    pendingItems_ = db_.prepare(
+        "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country "
+        "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
+        "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE bi.outcome IS NULL "
+        "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
+    firstWaiting_ = db_.prepare(
+        "SELECT ch.center_id, ch.member_id, ch.source = 2 FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
+        "WHERE bi.batch_no = ?1 AND bi.outcome IS NULL ORDER BY ch.center_id, ch.member_id, ch.source LIMIT 1");
+    recordItems_ = db_.prepare(
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?8 "
+        "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
+        "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = (?7 <> 0) AND state = 20)");
+    clearCharges_ = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
+        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 1)");
+    // A failed charge is collected afresh by a later sweep, so what was posted for it goes.
+    failCharges_ = db_.prepare(
+        "UPDATE charges SET state = 0, posted_rate = NULL, posted_royalty = NULL, posted_nac = NULL, "
+        "posted_royalty_reserve = NULL, posted_franchise_fee = NULL, posted_franchise_fee_reserve = NULL, "
+        "posted_gst = NULL, posted_pst = NULL, posted_nmc = NULL, posted_trust = NULL, posted_amount = NULL, "
+        "saved_by = NULL, saved_by_type = NULL, saved_at = NULL, saved_login = NULL "
+        "WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
+        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 2)");
+}
+
+void Store::createSchema() { upgradeSchema(db_, file_); }
+
+std::int64_t Store::sweepClock() {
+    Statement s = db_.prepare("SELECT value FROM sweep_clock WHERE id = 1");
+    return s.step() ? s.integer(0) : 0;
+}
+
+std::int64_t Store::advanceSweepClock() {
+    db_.exec("UPDATE sweep_clock SET value = value + 1 WHERE id = 1");
+    return sweepClock();
+}
+
+std::int64_t Store::centerChangedAt(std::int32_t centerId) {
+    Statement s = db_.prepare("SELECT changed_at FROM center_changes WHERE center_id = ?1");
+    s.bind(1, centerId);
+    return s.step() ? s.integer(0) : 0;
+}
+
+std::optional<int> Store::centerCountry(std::int32_t centerId) {
+    Statement s = db_.prepare("SELECT country FROM centers WHERE id = ?1");
+    s.bind(1, centerId);
+    if (!s.step()) return std::nullopt;
+    return static_cast<int>(s.integer(0));
+}
+
+bool Store::isEmpty() {
+    Statement s = db_.prepare(
+        "SELECT NOT EXISTS (SELECT 1 FROM centers) AND NOT EXISTS (SELECT 1 FROM members) "
+        "AND NOT EXISTS (SELECT 1 FROM charges) AND NOT EXISTS (SELECT 1 FROM batches)");
+    s.step();
+    return s.integer(0) != 0;
+}
+
+void Store::insertCenter(const CenterRow& c) {
+    insertCenter_.reuse().bind(1, c.id).bind(2, c.name).bind(3, c.country).run();
+}
+
+void Store::insertMember(const MemberRow& m) {
+    auto& s = insertMember_.reuse();
+    s.bind(1, m.id).bind(2, m.name).bind(3, m.centerId).bind(4, int{m.memberType});
+    s.bind(5, int{m.subscription}).bind(6, int{m.salesTaxExempt}).bind(7, int{m.downPayment});
+    if (m.contractSigned.empty()) s.bindNull(8);
+    else s.bind(8, m.contractSigned);
+    s.run();
+}
+
+void Store::insertCharge(const ChargeRow& c) {
+    requireCents(c);
+    const Amounts& a = c.amounts;
+    auto& s = insertCharge_.reuse();
+    s.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
+    s.bind(5, c.sourceDescription).bind(6, c.sweepDate).bind(7, int{c.type});
+    s.bind(8, double{a.conversionRate}).bind(9, double{a.royalty}).bind(10, double{a.nac});
+    s.bind(11, double{a.royaltyReserve}).bind(12, double{a.franchiseFee}).bind(13, double{a.franchiseFeeReserve});
+    s.bind(14, double{a.gst}).bind(15, double{a.pst}).bind(16, double{a.nmcPayment}).bind(17, c.trustId);
+    s.run();
+}
+
+void Store::insertMembers(const std::vector<MemberRow>& members) {
+    static const std::vector<std::string> columns = {"id", "name", "center_id", "member_type", "subscription",
+                                                     "tax_exempt", "down_payment", "contract_signed"};
+    std::vector<Row> rows;
+    rows.reserve(members.size());
+    for (const MemberRow& m : members) {
+        Value contract = nullptr;
+        if (!m.contractSigned.empty()) contract = m.contractSigned;
+        rows.push_back({std::int64_t{m.id}, m.name, std::int64_t{m.centerId}, std::int64_t{m.memberType},
+                        std::int64_t{m.subscription}, std::int64_t{m.salesTaxExempt}, std::int64_t{m.downPayment},
+                        std::move(contract)});
+    }
+    db_.load("members", columns, rows);
+}
+
+void Store::insertCharges(const std::vector<ChargeRow>& charges) {
+    static const std::vector<std::string> columns = {
+        "member_id", "center_id", "source", "sweep_sequence", "source_description", "sweep_date", "type",
+        "conversion_rate", "royalty", "nac", "royalty_reserve", "franchise_fee", "franchise_fee_reserve", "gst", "pst",
+        "nmc_payment", "trust_id"};
+    std::vector<Row> rows;
+    rows.reserve(charges.size());
+    for (const ChargeRow& c : charges) {
+        requireCents(c);
+        const Amounts& a = c.amounts;
+        rows.push_back({std::int64_t{c.key.memberId}, std::int64_t{c.key.centerId}, std::int64_t{c.key.source},
+                        std::int64_t{c.key.sweepSequence}, c.sourceDescription, c.sweepDate, std::int64_t{c.type},
+                        double{a.conversionRate}, double{a.royalty}, double{a.nac}, double{a.royaltyReserve},
+                        double{a.franchiseFee}, double{a.franchiseFeeReserve}, double{a.gst}, double{a.pst},
+                        double{a.nmcPayment}, std::int64_t{c.trustId}});
+    }
+    db_.load("charges", columns, rows);
+}
+
+void Store::requireCents(const ChargeRow& c) {
+    const Amounts& a = c.amounts;
+    auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
+    const bool known = flags.step();
+    const bool exempt = known && flags.integer(0) != 0;
+    const bool subscription = known && flags.integer(1) != 0;
+    flags.reuse();
+    const RowTotals totals = rowTotals(c.type, a, exempt, subscription);
+    const std::pair<const char*, float> amounts[] = {
+        {"Royalty", a.royalty}, {"NAC", a.nac}, {"RoyaltyReserve", a.royaltyReserve},
+        {"FranchiseFee", a.franchiseFee}, {"FranchiseFeeReserve", a.franchiseFeeReserve}, {"GST", a.gst},
+        {"PST", a.pst}, {"NMCPayment", a.nmcPayment}, {"INRowTotal", totals.in}, {"OUTRowTotal", totals.out}};
+    for (const auto& [name, value] : amounts) {
+        if (text::holdsEveryCent(value)) continue;
+        throw StoreError("the charge of member " + std::to_string(c.key.memberId) + " at center " +
+                         std::to_string(c.key.centerId) + " (source " + std::to_string(c.key.source) + ", sequence " +
+                         std::to_string(c.key.sweepSequence) + ") has " + name + " " + text::singleText(value) + ", " +
+                         kAboveCentExactText);
+    }
+}
+
+void Store::forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit) {
+    // Read whole first: a streamed statement holds its connection until it is done.
+    std::vector<std::pair<std::int32_t, std::string>> centers;
+    for (auto& c = sweepCenters_.reuse().bind(1, country); c.step();)
+        centers.emplace_back(static_cast<std::int32_t>(c.integer(0)), std::string(c.text(1)));
+    sweepCenters_.reuse();
+    SweepRowView r;
+    // A member's charges come one after another, and its columns are fetched for the first
+    // only: the texts are kept, since a row's own go with the next step.
+    std::string memberName, contractSigned;
+    for (const auto& [centerId, centerName] : centers) {
+        r.key.centerId = centerId;
+        r.centerName = centerName;
+        r.key.memberId = 0;
+        for (auto& s = sweepRows_.reuse().bind(1, centerId); s.step();) {
+            if (const auto memberId = static_cast<std::int32_t>(s.integer(0)); memberId != r.key.memberId) {
+                r.key.memberId = memberId;
+                memberName = s.text(1);
+                contractSigned = s.text(2);  // empty for NULL
+                r.memberName = memberName;
+                r.contractSigned = contractSigned;
+                r.salesTaxExempt = s.integer(3) != 0;
+                r.memberType = static_cast<std::int16_t>(s.integer(4));
+                r.subscription = s.integer(5) != 0;
+                r.downPayment = s.integer(6) != 0;
+            }
+            r.amounts.conversionRate = single(s, 7);
+            r.amounts.royalty = single(s, 8);
+            r.amounts.nac = single(s, 9);
+            r.amounts.royaltyReserve = single(s, 10);
+            r.amounts.franchiseFee = single(s, 11);
+            r.amounts.franchiseFeeReserve = single(s, 12);
+            r.amounts.gst = single(s, 13);
+            r.amounts.pst = single(s, 14);
+            r.amounts.nmcPayment = single(s, 15);
+            r.key.source = static_cast<std::int16_t>(s.integer(16));
+            r.key.sweepSequence = static_cast<std::int16_t>(s.integer(17));
+            r.sourceDescription = s.text(18);
+            r.sweepDate = s.text(19);
+            r.type = static_cast<std::int16_t>(s.integer(20));
+            r.trustId = static_cast<std::int32_t>(s.integer(21));
+            visit(r);
+        }
+    }
+    sweepRows_.reuse();
+}
+
+std::int64_t Store::countSweepRows(int country) {
+    auto& s = countSweep_.reuse().bind(1, country);
+    s.step();
+    const std::int64_t n = s.integer(0);
+    s.reuse();
+    return n;
+}
+
+void Store::setCenterAccount(std::int32_t centerId, const bank::BankAccount& account) {
+    Statement s = db_.prepare(
+        "INSERT INTO center_accounts (center_id, routing, institution, transit, account, account_type) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (center_id) DO UPDATE SET routing = excluded.routing, "
+        "institution = excluded.institution, transit = excluded.transit, account = excluded.account, "
+        "account_type = excluded.account_type");
+    s.bind(1, centerId);
+    const auto textOrNull = [&s](int index, const std::string& v) {
+        if (v.empty()) s.bindNull(index);
+        else s.bind(index, v);
+    };
+    textOrNull(2, account.routing);
+    textOrNull(3, account.institution);
+    textOrNull(4, account.transit);
+    s.bind(5, account.number).bind(6, static_cast<int>(account.type));
+    s.run();
+}
+
+std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> Store::sweepTotals(std::int32_t centerId) {
+    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> totals;
+    auto& s = centerSweep_.reuse().bind(1, centerId);
+    float outSum = 0;
+    while (s.step()) {
+        Amounts a;
+        a.conversionRate = single(s, 2);
+        a.royalty = single(s, 3);
+        a.nac = single(s, 4);
+        a.royaltyReserve = single(s, 5);
+        a.franchiseFee = single(s, 6);
+        a.franchiseFeeReserve = single(s, 7);
+        a.gst = single(s, 8);
+        a.pst = single(s, 9);
+        a.nmcPayment = single(s, 10);
+        const bool subscription = s.integer(12) != 0;
+        const RowTotals rt = rowTotals(static_cast<std::int16_t>(s.integer(1)), a, s.integer(11) != 0, subscription);
+        outSum += rt.out;
+        totals.emplace_back(s.integer(0), totalCents(rt, subscription, outSum));
+    }
+    s.reuse();
+    return totals;
+}
+
+std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
+                                              std::string_view login) {
+    // A center's Totals are taken once, before the first of its charges changes state.
+    std::unordered_map<std::int32_t, std::unordered_map<std::int64_t, std::optional<std::int64_t>>> totalsOf;
+    std::vector<std::pair<std::int32_t, std::size_t>> touched;  // each center, with its first record
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        const SaveRecord& r = records[k];
+        auto& find = chargeState_.reuse();
+        find.bind(1, r.key.memberId).bind(2, r.key.centerId).bind(3, int{r.key.source}).bind(4, int{r.key.sweepSequence});
+        if (!find.step()) return SaveFailure{k, SaveRefusal::Unknown};
+        const std::int64_t id = find.integer(0);
+        const auto state = static_cast<ChargeState>(find.integer(2));
+        find.reuse();
+        switch (state) {
+            case ChargeState::InSweep: break;
+            case ChargeState::Saved: return SaveFailure{k, SaveRefusal::AlreadySaved};
+            case ChargeState::Exported: return SaveFailure{k, SaveRefusal::Exported};
+            case ChargeState::Cleared: return SaveFailure{k, SaveRefusal::Cleared};
+        }
+        auto center = totalsOf.find(r.key.centerId);
+        if (center == totalsOf.end()) {
+            std::unordered_map<std::int64_t, std::optional<std::int64_t>> byCharge;
+            for (const auto& [charge, cents] : sweepTotals(r.key.centerId)) byCharge.emplace(charge, cents);
+            center = totalsOf.emplace(r.key.centerId, std::move(byCharge)).first;
+        }
+        const auto total = center->second.find(id);
+        if (total == center->second.end()) return SaveFailure{k, SaveRefusal::AlreadySaved};
+        if (!total->second) return SaveFailure{k, SaveRefusal::TooLarge};
+        const std::int64_t cents = *total->second;
+
+        const PostedAmounts& p = r.amounts;
+        auto& s = saveCharge_.reuse();
+        s.bind(1, id).bind(2, double{r.conversionRate}).bind(3, double{p.royalty}).bind(4, double{p.nac});
+        s.bind(5, double{p.royaltyReserve}).bind(6, double{p.franchiseFee}).bind(7, double{p.franchiseFeeReserve});
+        s.bind(8, double{p.gst}).bind(9, double{p.pst}).bind(10, double{p.nmc}).bind(11, int{r.trust});
+        s.bind(12, static_cast<double>(cents) / 100.0).bind(13, r.personId).bind(14, int{r.personType});
+        s.bind(15, savedAt).bind(16, cents);
+        bindLogin(s, 17, login);
+        s.run();
+        // The caller holds the write lock, so the state read above still stands.
+        if (db_.changes() != 1) return SaveFailure{k, SaveRefusal::AlreadySaved};
+        if (std::none_of(touched.begin(), touched.end(), [&](const auto& t) { return t.first == r.key.centerId; }))
+            touched.emplace_back(r.key.centerId, k);
+    }
+    // A center's saved charges go into one bank file entry, so a save that would make their sum
+    // more than an entry carries could never be exported.
+    for (const auto& [center, first] : touched) {
+        auto& sum = centerSaved_.reuse().bind(1, center);
+        sum.step();
+        const std::int64_t cents = sum.integer(0);
+        sum.reuse();
+        if ((cents < 0 ? -cents : cents) > bank::kMaxEntryCents)
+            return SaveFailure{first, SaveRefusal::CenterFull, cents};
+    }
+    return std::nullopt;
+}
+
+std::vector<SavedCenter> Store::savedCenters(int country) {
+    std::vector<SavedCenter> centers;
+    auto& s = savedCharges_.reuse().bind(1, country);
+    while (s.step()) {
+        SavedCenter c;
+        c.centerId = static_cast<std::int32_t>(s.integer(0));
+        c.name = std::string(s.text(1));
+        c.items = s.integer(2);
+        c.cents = s.integer(3);
+        if (!s.isNull(7)) {
+            bank::BankAccount a;
+            if (!s.isNull(4)) a.routing = std::string(s.text(4));
+            if (!s.isNull(5)) a.institution = std::string(s.text(5));
+            if (!s.isNull(6)) a.transit = std::string(s.text(6));
+            a.number = std::string(s.text(7));
+            a.type = static_cast<bank::AccountType>(s.integer(8));
+            c.account = std::move(a);
+        }
+        centers.push_back(std::move(c));
+    }
+    s.reuse();
+    return centers;
+}
+
+std::vector<SavedMemberAtCenter> Store::membersAtSeveralCenters(int country) {
+    Statement s = db_.prepare(
+        "SELECT ch.member_id, ch.center_id, MIN(ch.saved_at), COUNT(*), SUM(ch.batch_cents) "
+        "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
+        "WHERE ch.state = 14 AND ce.country = ?1 AND ch.member_id IN ("
+        "  SELECT c2.member_id FROM charges c2 JOIN centers e2 ON e2.id = c2.center_id "
+        "  WHERE c2.state = 14 AND e2.country = ?1 GROUP BY c2.member_id HAVING COUNT(DISTINCT c2.center_id) > 1) "
+        "GROUP BY ch.member_id, ch.center_id ORDER BY ch.member_id, MIN(ch.saved_at), ch.center_id");
+    s.bind(1, country);
+    std::vector<SavedMemberAtCenter> out;
+    while (s.step()) {
+        out.push_back({static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
+                       std::string(s.text(2)), s.integer(3), s.integer(4)});
+    }
+    return out;
+}
+
+std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& centers,
+                              const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
+                              std::string_view atText, std::int32_t personId, std::int16_t personType,
+                              std::string_view login) {
+    makeHeldTable(db_);
+    db_.exec("DELETE FROM export_held");
+    if (!heldMemberCenters.empty()) {
+        Statement hold = db_.prepare(
+            "INSERT INTO export_held (member_id, center_id) VALUES (?1, ?2) ON CONFLICT DO NOTHING");
+        for (const auto& [member, center] : heldMemberCenters) hold.reuse().bind(1, member).bind(2, center).run();
+    }
+    auto& next = nextBatch_.reuse();
+    next.step();
+    const auto batchNo = static_cast<std::int32_t>(next.integer(0));
+    next.reuse();
+    auto& batch = insertBatch_.reuse().bind(1, batchNo).bind(2, country).bind(3, atText).bind(4, personId);
+    batch.bind(5, int{personType});
+    bindLogin(batch, 6, login);
+    batch.run();
+    for (const std::int32_t center : centers) {
+        insertItem_.reuse().bind(1, batchNo).bind(2, center).run();
+        markExported_.reuse().bind(1, center).run();
+    }
+    return batchNo;
+}
+
+void Store::settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId,
+                        std::int16_t personType) {
+    Statement items = db_.prepare(
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
+        "WHERE batch_no = ?1 AND outcome IS NULL");
+    items.bind(1, batchNo).bind(2, kCleared).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
+    Statement charges = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
+    charges.bind(1, batchNo).run();
+}
+
+std::vector<ExportedBatch> Store::lastExport() {
+    // One export's batches share its time; batch numbers only grow, so the highest is the latest.
+    Statement s = db_.prepare(
+        "SELECT b.batch_no, b.country, b.exported_at, f.name, f.debit_count, f.debit_cents, f.credit_count, "
+        "f.credit_cents FROM batches b LEFT JOIN batch_files f ON f.batch_no = b.batch_no "
+        "WHERE b.exported_at = (SELECT exported_at FROM batches ORDER BY batch_no DESC LIMIT 1) "
+        "ORDER BY b.batch_no");
+    std::vector<ExportedBatch> out;
+    while (s.step()) {
+        ExportedBatch b;
+        b.batchNo = static_cast<std::int32_t>(s.integer(0));
+        b.country = static_cast<int>(s.integer(1));
+        b.exportedAt = std::string(s.text(2));
+        if (!s.isNull(3)) b.fileName = std::string(s.text(3));
+        b.summary = {s.integer(4), s.integer(5), s.integer(6), s.integer(7)};
+        out.push_back(std::move(b));
+    }
+    return out;
+}
+
+std::int32_t Store::nextFileCreationNumber(std::string_view originatorId) {
+    Statement last = db_.prepare("SELECT last_number FROM originator_files WHERE originator_id = ?1");
+    last.bind(1, originatorId);
+    const std::int64_t previous = last.step() ? last.integer(0) : 0;
+    const std::int64_t number = previous >= 9999 || previous < 0 ? 1 : previous + 1;
+    setLastFileCreationNumber(originatorId, static_cast<std::int32_t>(number));
+    return static_cast<std::int32_t>(number);
+}
+
+std::int64_t Store::usFilesOn(std::string_view isoDay) {
+    Statement s = db_.prepare(
+        "SELECT COUNT(*) FROM batch_files f JOIN batches b ON b.batch_no = f.batch_no "
+        "WHERE b.country = 1 AND substr(b.exported_at, 1, 10) = ?1");
+    s.bind(1, isoDay);
+    s.step();
+    return s.integer(0);
+}
+
+void Store::insertBatchFile(const BatchFileRow& f, std::optional<std::int32_t> creationNumber) {
+    Statement s = db_.prepare(
+        "INSERT INTO batch_files (batch_no, name, content, debit_count, debit_cents, credit_count, credit_cents, "
+        "creation_number, published) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0)");
+    s.bind(1, f.batchNo).bind(2, f.name).bind(3, f.content).bind(4, f.summary.debitCount);
+    s.bind(5, f.summary.debitCents).bind(6, f.summary.creditCount).bind(7, f.summary.creditCents);
+    if (creationNumber) s.bind(8, *creationNumber);
+    else s.bindNull(8);
+    s.run();
+    Statement name = db_.prepare("UPDATE batches SET file_name = ?2 WHERE batch_no = ?1");
+    name.bind(1, f.batchNo).bind(2, f.name).run();
+}
+
+namespace {
+
+std::vector<BatchFileRow> fileRows(Database& db, const char* where) {
+    std::vector<BatchFileRow> rows;
+    Statement s = db.prepare(std::string("SELECT f.batch_no, f.name, f.content, f.debit_cents, f.credit_cents, "
+                                         "f.published, f.debit_count, f.credit_count FROM batch_files f ") +
+                             where + " ORDER BY f.batch_no");
+    while (s.step()) {
+        BatchFileRow r;
+        r.batchNo = static_cast<std::int32_t>(s.integer(0));
+        r.name = std::string(s.text(1));
+        r.content = std::string(s.text(2));
+        r.summary.debitCents = s.integer(3);
+        r.summary.creditCents = s.integer(4);
+        r.published = s.integer(5) != 0;
+        r.summary.debitCount = s.integer(6);
+        r.summary.creditCount = s.integer(7);
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+}  // namespace
+
+std::vector<BatchFileRow> Store::unpublishedFiles() { return fileRows(db_, "WHERE f.published = 0"); }
+
+std::vector<BatchFileRow> Store::batchFiles() { return fileRows(db_, ""); }
+
+std::vector<std::string> Store::batchFileNames() {
+    std::vector<std::string> names;
+    Statement s = db_.prepare("SELECT name FROM batch_files");
+    while (s.step()) names.emplace_back(s.text(0));
+    return names;
+}
+
+void Store::markPublished(std::int32_t batchNo, std::string_view at, std::string_view place) {
+    Statement s = db_.prepare(
+        "UPDATE batch_files SET published = 1, published_at = ?2, published_to = ?3, claimed_by = NULL, "
+        "claimed_until = NULL WHERE batch_no = ?1");
+    s.bind(1, batchNo);
+    if (at.empty()) s.bindNull(2);
+    else s.bind(2, at);
+    if (place.empty()) s.bindNull(3);
+    else s.bind(3, place);
+    s.run();
+}
+
+std::optional<FileClaim> Store::fileClaim(std::int32_t batchNo) {
+    Statement s = db_.prepare(
+        "SELECT claimed_by, COALESCE(claimed_until, 0) FROM batch_files WHERE batch_no = ?1 AND claimed_by IS NOT NULL");
+    s.bind(1, batchNo);
+    if (!s.step()) return std::nullopt;
+    return FileClaim{std::string(s.text(0)), s.integer(1)};
+}
+
+void Store::setFileClaim(std::int32_t batchNo, const std::optional<FileClaim>& claim) {
+    Statement s = db_.prepare("UPDATE batch_files SET claimed_by = ?2, claimed_until = ?3 WHERE batch_no = ?1");
+    s.bind(1, batchNo);
+    if (claim) s.bind(2, claim->by).bind(3, claim->until);
+    else s.bindNull(2).bindNull(3);
+    s.run();
+}
+
+std::optional<std::string> Store::setting(std::string_view name) {
+    Statement s = db_.prepare("SELECT value FROM settings WHERE name = ?1");
+    s.bind(1, name);
+    if (!s.step()) return std::nullopt;
+    return std::string(s.text(0));
+}
+
+void Store::setSetting(std::string_view name, std::string_view value) {
+    Statement s = db_.prepare(
+        "INSERT INTO settings (name, value) VALUES (?1, ?2) ON CONFLICT (name) DO UPDATE SET value = excluded.value");
+    s.bind(1, name).bind(2, value).run();
+}
+
+bool Store::isDemo() { return setting("demo") == "1"; }
+
+void Store::markDemo() { setSetting("demo", "1"); }
+
+std::int32_t Store::highestBatchNo() {
+    Statement s = db_.prepare("SELECT COALESCE(MAX(batch_no), 0) FROM batches");
+    s.step();
+    return static_cast<std::int32_t>(s.integer(0));
+}
+
+void Store::raiseBatchFloor(std::int32_t usedUpTo) {
+    const auto floor = setting("batch_floor");
+    if (floor && std::stoll(*floor) >= usedUpTo) return;
+    setSetting("batch_floor", std::to_string(usedUpTo));
+}
+
+void Store::setLastFileCreationNumber(std::string_view originatorId, std::int32_t number) {
+    Statement s = db_.prepare(
+        "INSERT INTO originator_files (originator_id, last_number) VALUES (?1, ?2) "
+        "ON CONFLICT (originator_id) DO UPDATE SET last_number = excluded.last_number");
+    s.bind(1, originatorId).bind(2, number).run();
+}
+
+std::vector<PendingDelivery> Store::pendingDeliveries(std::string_view place) {
+    std::vector<PendingDelivery> out;
+    Statement s = db_.prepare(
+        "SELECT f.batch_no, f.name, (SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no) "
+        "FROM batch_files f WHERE f.published = 1 AND (f.published_to IS NULL OR f.published_to = ?1) AND NOT EXISTS "
+        "(SELECT 1 FROM deliveries d WHERE d.batch_no = f.batch_no AND d.exit_status = 0) ORDER BY f.batch_no");
+    s.bind(1, place);
+    while (s.step()) out.push_back({static_cast<std::int32_t>(s.integer(0)), std::string(s.text(1)), s.integer(2)});
+    return out;
+}
+
+bool Store::delivered(std::int32_t batchNo) {
+    Statement s = db_.prepare("SELECT 1 FROM deliveries WHERE batch_no = ?1 AND exit_status = 0");
+    s.bind(1, batchNo);
+    return s.step();
+}
+
+void Store::recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
+                           std::string_view stderrHead) {
+    Statement s = db_.prepare(
+        "INSERT INTO deliveries (batch_no, attempt, started_at, exit_status, stderr) VALUES (?1, ?2, ?3, ?4, ?5)");
+    s.bind(1, batchNo).bind(2, attempt).bind(3, at).bind(4, exitStatus).bind(5, stderrHead).run();
+}
+
+std::vector<FileListing> Store::listFiles() {
+    std::vector<FileListing> out;
+    Statement s = db_.prepare(
+        "SELECT f.batch_no, f.name, b.country, f.debit_count, f.debit_cents, f.credit_count, f.credit_cents, "
+        "f.content, f.published, COALESCE(f.published_at, ''), "
+        "COALESCE((SELECT started_at FROM deliveries d WHERE d.batch_no = f.batch_no AND exit_status = 0), ''), "
+        "(SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no), "
+        "COALESCE((SELECT exit_status FROM deliveries d WHERE d.batch_no = f.batch_no ORDER BY attempt DESC LIMIT 1), 0), "
+        "COALESCE((SELECT stderr FROM deliveries d WHERE d.batch_no = f.batch_no ORDER BY attempt DESC LIMIT 1), '') "
+        "FROM batch_files f JOIN batches b ON b.batch_no = f.batch_no ORDER BY f.batch_no");
+    while (s.step()) {
+        FileListing f;
+        f.batchNo = static_cast<std::int32_t>(s.integer(0));
+        f.name = std::string(s.text(1));
+        f.country = static_cast<int>(s.integer(2));
+        f.summary = {s.integer(3), s.integer(4), s.integer(5), s.integer(6)};
+        f.content = std::string(s.text(7));
+        f.published = s.integer(8) != 0;
+        f.publishedAt = std::string(s.text(9));
+        f.deliveredAt = std::string(s.text(10));
+        f.attempts = s.integer(11);
+        f.lastStatus = s.integer(12);
+        f.lastStderr = std::string(s.text(13));
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
+void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& visit) {
+    auto& s = pendingItems_.reuse();
+    BatchItemView v;
+    while (s.step()) {
+        v.batchNo = static_cast<std::int32_t>(s.integer(0));
+        v.centerId = static_cast<std::int32_t>(s.integer(1));
+        v.centerName = s.text(2);
+        v.memberId = static_cast<std::int32_t>(s.integer(3));
+        v.exportedAt = s.text(4);
+        v.source = static_cast<std::int16_t>(s.integer(5));
+        v.amount = single(s, 6);
+        v.country = static_cast<std::int16_t>(s.integer(7));
+        visit(v);
+    }
+}
+
+bool Store::batchExists(std::int32_t batchNo) {
+    auto& s = batchExists_.reuse().bind(1, batchNo);
+    const bool found = s.step();
+    s.reuse();
+    return found;
+}
+
+std::int64_t Store::recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
+                                  std::string_view at, std::int32_t personId, std::int16_t personType,
+                                  std::string_view login) {
+    auto& items = recordItems_.reuse();
+    items.bind(1, batchNo).bind(2, cleared ? kCleared : kFailed).bind(3, at).bind(4, personId).bind(5, int{personType});
+    items.bind(6, memberId).bind(7, int{sourceTwo});
+    bindLogin(items, 8, login);
+    items.run();
+    const std::int64_t changed = db_.changes();
+    if (changed > 0) (cleared ? clearCharges_ : failCharges_).reuse().bind(1, batchNo).bind(2, memberId).bind(3, int{sourceTwo}).run();
+    return changed;
+}
+
+std::optional<Store::WaitingItem> Store::firstWaitingItem(std::int32_t batchNo) {
+    auto& s = firstWaiting_.reuse().bind(1, batchNo);
+    std::optional<WaitingItem> item;
+    if (s.step())
+        item = WaitingItem{static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
+                           s.integer(2) != 0};
+    s.reuse();
+    return item;
+}
+
+}  // namespace eft::server

@@ -1,0 +1,301 @@
+#pragma once
+// The server's data and every SQL statement that touches it, on one connection.
+//
+// centers      id, name, country (1 United States, 2 Canada)
+// members      id, name, center, member type, subscription, tax exempt, down payment,
+//              contract signed
+// charges      one member charge of the sweep: its key (member, center, source, sweep
+//              sequence), its stored amounts, and its state: in the sweep, saved (with the
+//              posted converted amounts, the batch amount and who saved it when), exported
+//              (waiting for its status) or cleared. A failed charge goes back to the sweep.
+// batches      one exported batch per country and export: number, time, originator, file
+// batch_items  the charges of a batch with their amount and recorded outcome
+// center_accounts  a center's bank account: routing number (United States) or institution
+//              and transit (Canada), account number and type
+// batch_files  the bank file of a batch, byte for byte, its totals, whether it has been
+//              published into an export folder and into which (host and folder), and who is
+//              publishing or delivering it now (file_claim.h); a crash between commit and
+//              publishing is finished from here at the next start
+// originator_files  the last CPA-005 file creation number used per originator id
+// settings     named values: "demo" (1 for a demo database, whose export may use the demo
+//              originator) and "batch_floor" (the highest batch number known to be used)
+// deliveries   each attempt to deliver a batch file: when, exit status, first lines of stderr
+//
+// Saves, exports and status commits record the authenticated login, when there is one,
+// beside the person id and type the control sends.
+// sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
+//              change of each center's sweep rows (both kept by triggers, on both engines)
+//
+// Methods that change data expect the caller to hold a write transaction.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/calendar.h"
+#include "server/bank/payment.h"
+#include "server/store/charge.h"
+#include "server/store/database.h"
+
+namespace eft::server {
+
+enum class ChargeState : int { InSweep = 0, Saved = 14, Exported = 20, Cleared = 30 };
+
+struct CenterRow {
+    std::int32_t id = 0;
+    std::string name;
+    int country = 1;
+};
+
+struct MemberRow {
+    std::int32_t id = 0;
+    std::string name;
+    std::int32_t centerId = 0;
+    std::int16_t memberType = 1;
+    bool subscription = false;
+    bool salesTaxExempt = false;
+    bool downPayment = false;
+    std::string contractSigned;  // ISO timestamp; empty for none
+};
+
+struct ChargeRow {
+    ChargeKey key;
+    std::string sourceDescription;
+    std::string sweepDate;  // ISO timestamp
+    std::int16_t type = 1;
+    Amounts amounts;
+    std::int32_t trustId = 0;
+};
+
+// One sweep row as read; the texts are valid only during the callback.
+struct SweepRowView {
+    ChargeKey key;
+    std::string_view memberName;
+    std::string_view centerName;
+    std::string_view contractSigned;  // empty for none
+    std::string_view sourceDescription;
+    std::string_view sweepDate;
+    std::int16_t type = 0;
+    Amounts amounts;
+    bool salesTaxExempt = false;
+    bool subscription = false;
+    bool downPayment = false;
+    std::int16_t memberType = 0;
+    std::int32_t trustId = 0;
+};
+
+struct BatchItemView {
+    std::int32_t batchNo = 0;
+    std::int32_t centerId = 0;
+    std::string_view centerName;
+    std::int32_t memberId = 0;
+    std::string_view exportedAt;
+    std::int16_t source = 0;
+    float amount = 0;
+    std::int16_t country = 0;  // the batch's: 1 United States, 2 Canada
+};
+
+// Why a save record's charge could not be saved.
+enum class SaveRefusal { None, Unknown, AlreadySaved, Exported, Cleared, TooLarge, CenterFull };
+
+struct SaveFailure {
+    std::size_t index = 0;  // of the record refused
+    SaveRefusal refusal = SaveRefusal::None;
+    std::int64_t centerCents = 0;  // CenterFull: the center's saved amount the save would make
+};
+
+// A center's saved charges, ready to form a batch.
+struct SavedCenter {
+    std::int32_t centerId = 0;
+    std::string name;
+    std::int64_t items = 0;
+    std::int64_t cents = 0;  // the sum of the items' Totals: above 0 due in
+    std::optional<bank::BankAccount> account;
+};
+
+// The saved charges of one member at one center, for a member saved at several centers.
+struct SavedMemberAtCenter {
+    std::int32_t memberId = 0;
+    std::int32_t centerId = 0;
+    std::string firstSavedAt;  // ISO timestamp of the earliest
+    std::int64_t items = 0;
+    std::int64_t cents = 0;
+};
+
+// A batch of the latest export, with its file when it has one.
+struct ExportedBatch {
+    std::int32_t batchNo = 0;
+    int country = 1;
+    std::string exportedAt;
+    std::optional<std::string> fileName;
+    bank::FileSummary summary;
+};
+
+struct BatchFileRow {
+    std::int32_t batchNo = 0;
+    std::string name;
+    std::string content;
+    bank::FileSummary summary;
+    bool published = false;
+};
+
+// Who is publishing or delivering a file, until when (seconds since the epoch).
+struct FileClaim {
+    std::string by;
+    std::int64_t until = 0;
+};
+
+// A published file not yet delivered, with the attempts so far.
+struct PendingDelivery {
+    std::int32_t batchNo = 0;
+    std::string name;
+    std::int64_t attempts = 0;
+};
+
+// A bank file as `eft-server files` lists it.
+struct FileListing {
+    std::int32_t batchNo = 0;
+    std::string name;
+    int country = 1;
+    bank::FileSummary summary;
+    std::string content;
+    bool published = false;
+    std::string publishedAt;   // empty when not recorded
+    std::string deliveredAt;   // empty until a delivery succeeded
+    std::int64_t attempts = 0;
+    std::int64_t lastStatus = 0;
+    std::string lastStderr;
+};
+
+class Store {
+public:
+    explicit Store(const std::filesystem::path& file);
+    Database& db() { return db_; }
+
+    // Brings the schema up to this program's version (schema.h).
+    void createSchema();
+    bool isEmpty();
+
+    // The sweep's change counter: every change of a center's sweep rows advances it and
+    // records the new value for the center (triggers do, whoever writes).
+    std::int64_t sweepClock();
+    // Advances the counter with no change, so that a sweep load has a value of its own.
+    std::int64_t advanceSweepClock();
+    // The counter's value at the last change of the center's sweep rows; 0 for none.
+    std::int64_t centerChangedAt(std::int32_t centerId);
+    std::optional<int> centerCountry(std::int32_t centerId);
+
+    void insertCenter(const CenterRow& c);
+    void insertMember(const MemberRow& m);
+    // Throws StoreError naming the charge when an amount or its row's IN or OUT total is not
+    // kept to the cent (text::holdsEveryCent); the member must be in already.
+    void insertCharge(const ChargeRow& c);
+    // The same for many at once (database.h: Database::load); the members' centers and the
+    // charges' members must be in already.
+    void insertMembers(const std::vector<MemberRow>& members);
+    void insertCharges(const std::vector<ChargeRow>& charges);
+
+    // The charges of a country still in the sweep, by center, member, source, sequence.
+    void forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit);
+    std::int64_t countSweepRows(int country);
+
+    void setCenterAccount(std::int32_t centerId, const bank::BankAccount& account);
+
+    // Moves the records' charges from the sweep to saved, each with the Total the member list
+    // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
+    // order, as they stood before this save. Stops at the first record whose charge is unknown
+    // or no longer in the sweep, whose Total is not kept to the cent, or whose center's saved
+    // amount would then be more than one bank file entry carries; the caller then rolls back.
+    std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
+                                           std::string_view login = {});
+
+    // The Total, in cents, of every charge of the center still in the sweep, by charge id;
+    // nothing for a Total that no bank file can carry.
+    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> sweepTotals(std::int32_t centerId);
+
+    // The centers of a country with saved charges, ascending id, with their bank accounts.
+    std::vector<SavedCenter> savedCenters(int country);
+
+    // The saved charges of the country's members that are saved at more than one center, by
+    // member, then earliest saved first (ties by center).
+    std::vector<SavedMemberAtCenter> membersAtSeveralCenters(int country);
+
+    // Forms the next batch of a country from the saved charges of the given centers, less the
+    // (member, center) pairs held back: they become exported. The new batch number.
+    std::int32_t formBatch(int country, const std::vector<std::int32_t>& centers,
+                           const std::vector<std::pair<std::int32_t, std::int32_t>>& heldMemberCenters,
+                           std::string_view atText, std::int32_t personId, std::int16_t personType,
+                           std::string_view login = {});
+    // Records every item of the batch as cleared at once: a batch with nothing to transfer.
+    void settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId, std::int16_t personType);
+    // The batches the latest export made, ascending; empty before the first.
+    std::vector<ExportedBatch> lastExport();
+    std::int32_t highestBatchNo();
+    // Batch numbers up to `usedUpTo` are taken, whatever the batches table holds.
+    void raiseBatchFloor(std::int32_t usedUpTo);
+    void setLastFileCreationNumber(std::string_view originatorId, std::int32_t number);
+
+    // A demo database (seeded with demo or synthetic data) may export with the demo originator.
+    bool isDemo();
+    void markDemo();
+    std::optional<std::string> setting(std::string_view name);
+    void setSetting(std::string_view name, std::string_view value);
+
+    // The next CPA-005 file creation number of the originator: 1 to 9999, then 1 again.
+    std::int32_t nextFileCreationNumber(std::string_view originatorId);
+    // How many United States files were made on the day (ISO date "YYYY-MM-DD").
+    std::int64_t usFilesOn(std::string_view isoDay);
+
+    void insertBatchFile(const BatchFileRow& file, std::optional<std::int32_t> creationNumber);
+    std::vector<BatchFileRow> unpublishedFiles();
+    std::vector<BatchFileRow> batchFiles();
+    std::vector<std::string> batchFileNames();
+    // Published into the folder `place` names (file_claim.h); the claim on the file ends.
+    void markPublished(std::int32_t batchNo, std::string_view at = {}, std::string_view place = {});
+    std::optional<FileClaim> fileClaim(std::int32_t batchNo);
+    // Nothing: no claim.
+    void setFileClaim(std::int32_t batchNo, const std::optional<FileClaim>& claim);
+
+    // The files published into the folder `place` names (or before places were recorded).
+    std::vector<PendingDelivery> pendingDeliveries(std::string_view place);
+    // Whether a delivery of the batch's file succeeded.
+    bool delivered(std::int32_t batchNo);
+    void recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
+                        std::string_view stderrHead);
+    std::vector<FileListing> listFiles();
+
+    // Every exported item still waiting for its status, by batch and center.
+    void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
+
+    bool batchExists(std::int32_t batchNo);
+    // Records the outcome of the member's pending items in the batch (source 2 items for a
+    // "-" reference, the others otherwise); cleared items leave the sweep for good, failed
+    // ones return to it. The number of items changed; 0 when the reference has none waiting.
+    std::int64_t recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
+                               std::string_view at, std::int32_t personId, std::int16_t personType,
+                               std::string_view login = {});
+    // An item of the batch still waiting for its status (the first by center and member).
+    struct WaitingItem {
+        std::int32_t centerId = 0;
+        std::int32_t memberId = 0;
+        bool sourceTwo = false;
+    };
+    std::optional<WaitingItem> firstWaitingItem(std::int32_t batchNo);
+
+private:
+    // Throws as insertCharge says.
+    void requireCents(const ChargeRow& c);
+
+    Database db_;
+    std::filesystem::path file_;
+    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;
+    Statement sweepCenters_, sweepRows_, countSweep_;
+    Statement saveCharge_, chargeState_, centerSweep_;
+    Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
+    Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_, firstWaiting_;
+};
+
+}  // namespace eft::server

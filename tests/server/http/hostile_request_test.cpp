@@ -1,0 +1,391 @@
+// The real eft-server against requests made to mislead it: smuggled pairs, oversized or
+// malformed headers, requests from other sites, guessed passwords, secrets others can read,
+// a database deleted under it, and text meant to fool whoever reads its replies and log.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sodium.h>
+
+#include <atomic>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "net/pages.h"
+#include "server/pages/save_record.h"
+#include "server_fixture.h"
+#include "server_process.h"
+
+namespace eft::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kChange(pages::kRequestHeader);
+
+std::size_t count(const std::string& text, std::string_view what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::string base64(std::string_view s) {
+    std::string out(sodium_base64_ENCODED_LEN(s.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(out.data(), out.size(), reinterpret_cast<const unsigned char*>(s.data()), s.size(),
+                      sodium_base64_VARIANT_ORIGINAL);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+class HostileRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = std::make_unique<ServerProcess>(
+            std::vector<std::string>{"--db=" + (dir.path() / "eft.db").string(), "--seed-demo"}, std::vector<std::string>{},
+            dir.path());
+        ASSERT_TRUE(server->started()) << server->log();
+    }
+
+    // Sends the bytes on one connection; what came back before the server closed it (or 3 s).
+    std::string exchange(std::string_view bytes, bool& closed) {
+        RawClient c(server->port());
+        EXPECT_TRUE(c.connected());
+        c.send(bytes);
+        const std::string got = c.readAll(3s);
+        closed = c.closedByPeer();
+        return got;
+    }
+
+    TempDir dir;
+    std::unique_ptr<ServerProcess> server;
+};
+
+// Each case carries a second request inside or after the first; only the expected replies
+// may come back, and the inner request must never run.
+TEST_F(HostileRequestTest, SmuggledRequestsAreRefusedAndTheConnectionCloses) {
+    const std::string inner = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string len = std::to_string(inner.size());
+    const std::string post = "POST /eft/EFTMember.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kChange + "\r\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* status;  // the first reply's status line
+        std::size_t replies;
+        bool closes;
+    } cases[] = {
+        {"a kept-alive pair is served twice", inner + inner, "HTTP/1.1 200 OK", 2, false},
+        {"length and chunked", post + "Content-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + inner,
+         "HTTP/1.1 400", 1, true},
+        {"chunked in odd case and spacing", post + "Transfer-Encoding:   ChUnKeD \r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + inner,
+         "HTTP/1.1 400", 1, true},
+        {"chunked alone", post + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + inner, "HTTP/1.1 400", 1, true},
+        {"two lengths", post + "Content-Length: 0\r\nContent-Length: " + len + "\r\n\r\n" + inner, "HTTP/1.1 400", 1, true},
+        {"a list of lengths", post + "Content-Length: " + len + ", " + len + "\r\n\r\n" + inner, "HTTP/1.1 400", 1, true},
+        {"a body on a GET", "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + len + "\r\n\r\n" + inner,
+         "HTTP/1.1 400", 1, true},
+        {"a post to an unknown page", "POST /eft/Nothing.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + len +
+                                          "\r\n\r\n" + inner,
+         "HTTP/1.1 404", 1, true},
+        {"the lines after a 400", "GET /eft/EFTMember.asp?countryID=9&Load=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" + inner,
+         "HTTP/1.1 400", 1, true},
+        {"a NUL in the request line", std::string("GET /hea\0lth HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 42) + inner + inner,
+         "HTTP/1.1 400", 1, true},
+        {"a post without a length", post + "\r\n" + inner, "HTTP/1.1 411", 1, true},
+    };
+    for (const auto& c : cases) {
+        bool closed = false;
+        const std::string got = exchange(c.bytes, closed);
+        EXPECT_TRUE(got.starts_with(c.status)) << c.what << ":\n" << got;
+        EXPECT_EQ(count(got, "HTTP/1.1 "), c.replies) << c.what << ":\n" << got;
+        EXPECT_EQ(closed, c.closes) << c.what;
+    }
+}
+
+TEST_F(HostileRequestTest, HeadersPastTheCapsGet431AndNothingMore) {
+    std::string many = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (int i = 0; i < 200; ++i) many += "a" + std::to_string(i) + ": b\r\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"200 fields", many + "\r\n"},
+        {"one 20 KiB field", "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " + std::string(20 * 1024, 'x') + "\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        bool closed = false;
+        const std::string got = exchange(c.bytes, closed);
+        EXPECT_TRUE(got.starts_with("HTTP/1.1 431")) << c.what << ":\n" << got;
+        EXPECT_TRUE(closed) << c.what;
+    }
+    // A client that never stops sending tiny headers is cut off after the cap, not after
+    // it has filled the server's memory.
+    RawClient endless(server->port());
+    ASSERT_TRUE(endless.send("GET /health HTTP/1.1\r\n"));
+    std::size_t sent = 0;
+    while (sent < (64u << 20) && !endless.answered() && endless.send("a: b\r\na: b\r\na: b\r\na: b\r\n")) sent += 24;
+    EXPECT_LT(sent, 1u << 20);
+    EXPECT_TRUE(endless.readAll(3s).starts_with("HTTP/1.1 431"));
+}
+
+// A Range of thousands of parts once multiplied the reply; the server answers whole.
+TEST_F(HostileRequestTest, RangeIsIgnored) {
+    std::string ranges = "bytes=0-0";
+    for (int i = 1; i < 2600; ++i) ranges += ",0-" + std::to_string(i % 3);
+    for (const std::string path : {"/health", "/eft/EFTMemberBatch.asp?TSQL=BatchList"}) {
+        const Fetched got = fetch(server->origin() + path, {.headers = {"Range: " + ranges}});
+        EXPECT_EQ(got.status, 200) << path;
+        EXPECT_EQ(got.headers.find("Content-Range"), std::string::npos) << path;
+        EXPECT_LT(got.body.size(), 64u * 1024) << path;
+    }
+}
+
+TEST_F(HostileRequestTest, OnePairOver64KiBIsRefusedWhileItArrives) {
+    const std::string body = "SQL1=" + std::string(1u << 20, 'x');
+    const Fetched got = fetch(server->base() + "EFTMember.asp", {.method = "POST", .body = body, .headers = {kChange}});
+    EXPECT_EQ(got.status, 400) << got.error;
+    EXPECT_EQ(got.body, "A pair is over 64 KiB\n");
+}
+
+// What a page on another site can make a browser send: a plain GET (an <img>), a form post,
+// a cross-site fetch. None of them carries the control's header, so none changes anything.
+TEST_F(HostileRequestTest, ChangesNeedTheControlsHeaderAndNoOtherSite) {
+    const std::string base = server->base();
+    const std::string save = base + "EFTMember.asp";
+    const std::string status = base + "EFTMemberBatch.asp";
+    const struct {
+        const char* what;
+        std::string url;
+        FetchOptions options;
+        long status;
+    } cases[] = {
+        {"export from an <img>", pages::exportAddress(base, 9, 2),
+         {.headers = {"Referer: http://evil.example/", "Sec-Fetch-Site: cross-site"}}, 403},
+        {"export without the header", pages::exportAddress(base, 9, 2), {}, 403},
+        {"export by an escaped key", base + "EFTMemberBatch.asp?%50rocessExport=True&PersonID=9&PersonTypeID=2", {}, 403},
+        {"save without the header", save, {.method = "POST", .body = "RecordCount=0"}, 403},
+        {"status without the header", status, {.method = "POST", .body = "PersonID=9&PersonType=2&BatchNo=1&"}, 403},
+        {"header with another value", save, {.method = "POST", .body = "RecordCount=0", .headers = {"X-EFTMemb-Request: 0"}}, 403},
+        {"a cross-site read", pages::batchListAddress(base), {.headers = {"Sec-Fetch-Site: cross-site"}}, 403},
+        {"the control's save", save, {.method = "POST", .body = "RecordCount=0", .headers = {kChange}}, 200},
+        {"the control's list", pages::batchListAddress(base), {}, 200},
+        {"a same-origin save", save,
+         {.method = "POST", .body = "RecordCount=0", .headers = {kChange, "Sec-Fetch-Site: same-origin"}}, 200},
+    };
+    for (const auto& c : cases) {
+        const Fetched got = fetch(c.url, c.options);
+        EXPECT_EQ(got.status, c.status) << c.what << ": " << got.error << got.body;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "eft-export" / "EFT_US_0000000001.txt"));
+    EXPECT_EQ(fetch(pages::exportAddress(base, 9, 2), {.headers = {kChange}}).status, 200);
+}
+
+TEST_F(HostileRequestTest, KeepAliveSaysWhatTheConnectionTakes) {
+    RawClient c(server->port());
+    const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string all;
+    for (int i = 0; i < 100; ++i) all += health;
+    ASSERT_TRUE(c.send(all));
+    const std::string got = c.readAll(5s);
+    EXPECT_EQ(count(got, "HTTP/1.1 200"), 100u);
+    EXPECT_NE(got.find("Keep-Alive: timeout=5, max=99\r\n"), std::string::npos) << got.substr(0, 300);
+    EXPECT_NE(got.find("Keep-Alive: timeout=5, max=1\r\n"), std::string::npos);
+    EXPECT_EQ(count(got, "Connection: close"), 1u);
+    EXPECT_TRUE(c.closedByPeer());
+}
+
+// Text that would reorder or hide what a reader of a reply or the log sees is escaped.
+TEST_F(HostileRequestTest, InvalidUtf8AndHiddenControlsAreEscaped) {
+    const Fetched missing = fetch(server->base() + "%FF%C2%9B%E2%80%AEtxt.exe");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.body, "Not found: /eft/\\xFF\\u{009B}\\u{202E}txt.exe\n");
+    const Fetched refused = fetch(server->base() + "%C2%9B%E2%80%AE", {.headers = {"Origin: http://evil.example"}});
+    EXPECT_EQ(refused.status, 403);
+    const std::string log = server->logWith("u{202E}");
+    EXPECT_NE(log.find("path=/eft/\\u{009B}\\u{202E}"), std::string::npos) << log;
+    for (const std::string_view raw : {"\xC2\x9B", "\xE2\x80\xAE", "\xFF"}) EXPECT_EQ(log.find(raw), std::string::npos);
+}
+
+TEST_F(HostileRequestTest, AJsonLogHoldsNoHiddenControls) {
+    server.reset();
+    ServerProcess json({"--db=" + (dir.path() / "eft.db").string(), "--log-format=json"}, {}, dir.path());
+    ASSERT_TRUE(json.started());
+    EXPECT_EQ(fetch(json.base() + "%C2%9B%E2%80%AE", {.headers = {"Origin: http://evil.example"}}).status, 403);
+    const std::string log = json.logWith("refused");
+    EXPECT_NE(log.find(R"("path":"/eft/\u009b\u202e")"), std::string::npos) << log;
+    for (const std::string_view raw : {"\xC2\x9B", "\xE2\x80\xAE"}) EXPECT_EQ(log.find(raw), std::string::npos);
+}
+
+TEST_F(HostileRequestTest, TheDatabaseDeletedUnderTheServerTakesNoChange) {
+    // A saved charge, which an export would turn into a bank file.
+    std::vector<std::string> records;
+    {
+        Store inspect(dir.path() / "eft.db");
+        inspect.forEachSweepRow(1, [&](const SweepRowView& r) {
+            if (records.empty())
+                records.push_back(controlRecordText(r.key, r.type, r.amounts, r.salesTaxExempt, r.subscription, r.trustId, 9, 2));
+        });
+    }
+    const Fetched saved = fetch(server->base() + "EFTMember.asp",
+                                {.method = "POST", .body = pages::saveBody(records), .headers = {kChange}});
+    ASSERT_EQ(saved.status, 200);
+    ASSERT_EQ(saved.body, "");
+    std::filesystem::remove(dir.path() / "eft.db");
+    const struct {
+        const char* what;
+        std::string url;
+        FetchOptions options;
+    } cases[] = {
+        {"health", server->origin() + "/health", {}},
+        {"save", server->base() + "EFTMember.asp", {.method = "POST", .body = "RecordCount=0", .headers = {kChange}}},
+        {"status", server->base() + "EFTMemberBatch.asp",
+         {.method = "POST", .body = "GoodMemb=1&PersonID=9&PersonType=2&BatchNo=1&", .headers = {kChange}}},
+        {"export", pages::exportAddress(server->base(), 9, 2), {.headers = {kChange}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fetch(c.url, c.options).status, 503) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "eft.db"));
+    const auto out = dir.path() / "eft-export";
+    EXPECT_TRUE(!std::filesystem::exists(out) || std::filesystem::is_empty(out));
+}
+
+// Expect: 100-continue is answered only once the request may go on.
+class LoginTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::ofstream file(dir.path() / "credentials");
+        for (const char* name : {"alice", "bob"}) {
+            const Ran hashed = runProgram(std::string(EFT_SERVER_PATH) + " --hash-password " + name,
+                                          std::string(name) + "-pw\n");
+            ASSERT_EQ(hashed.status, 0) << hashed.out;
+            file << hashed.out;
+        }
+        file.close();
+        std::filesystem::permissions(dir.path() / "credentials", std::filesystem::perms::owner_read);
+        server = std::make_unique<ServerProcess>(
+            std::vector<std::string>{"--db=" + (dir.path() / "eft.db").string(),
+                                     "--credentials=" + (dir.path() / "credentials").string()},
+            std::vector<std::string>{}, dir.path());
+        ASSERT_TRUE(server->started()) << server->log();
+        list = pages::batchListAddress(server->base());
+    }
+
+    long get(const std::string& user, const std::string& from) { return fetch(list, {.user = user, .fromAddress = from}).status; }
+
+    TempDir dir;
+    std::unique_ptr<ServerProcess> server;
+    std::string list;
+};
+
+TEST_F(LoginTest, ContinueComesOnlyAfterTheLoginIsJudged) {
+    const std::string head = "POST /eft/EFTMember.asp HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kChange +
+                             "\r\nContent-Length: 13\r\nExpect: 100-continue\r\n";
+    RawClient stranger(server->port());
+    ASSERT_TRUE(stranger.send(head + "\r\n"));
+    const std::string refused = stranger.readAll(2s);
+    EXPECT_TRUE(refused.starts_with("HTTP/1.1 401")) << refused;
+    EXPECT_EQ(refused.find("100 Continue"), std::string::npos);
+
+    RawClient alice(server->port());
+    ASSERT_TRUE(alice.send(head + "Authorization: Basic " + base64("alice:alice-pw") + "\r\n\r\n"));
+    const std::string interim = alice.readAll(1500ms);
+    EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
+    ASSERT_TRUE(alice.send("RecordCount=0"));
+    const std::string reply = alice.readAll(1s);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply;
+}
+
+TEST_F(LoginTest, ParallelGuessesGetNoMoreThanFiveHashes) {
+    std::atomic<int> wrong = 0, braked = 0;
+    std::vector<std::thread> guessers;
+    for (int i = 0; i < 64; ++i)
+        guessers.emplace_back([&, i] {
+            const long s = get("alice:guess" + std::to_string(i), "127.0.0.2");
+            if (s == 401) ++wrong;
+            if (s == 429) ++braked;
+        });
+    for (auto& t : guessers) t.join();
+    EXPECT_EQ(wrong + braked, 64);
+    // One at a time, the guesses the burst left go on until the lock: five in all.
+    for (int i = 0; i < 10 && get("alice:late" + std::to_string(i), "127.0.0.2") == 401; ++i) ++wrong;
+    EXPECT_EQ(wrong.load(), 5);
+    EXPECT_EQ(get("alice:alice-pw", "127.0.0.2"), 429);  // the pair is locked, right password or not
+    EXPECT_EQ(get("alice:alice-pw", "127.0.0.3"), 200);
+}
+
+// An insider logged in as bob cannot guess alice's password by clearing his own failures.
+TEST_F(LoginTest, ASuccessClearsOnlyItsOwnUsersFailures) {
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(get("bob:bob-pw", "127.0.0.4"), 200) << round;
+        for (int i = 0; i < 2; ++i) get("alice:guess" + std::to_string(round) + std::to_string(i), "127.0.0.4");
+    }
+    EXPECT_EQ(get("alice:guess-more", "127.0.0.4"), 429);
+    EXPECT_EQ(get("bob:bob-pw", "127.0.0.4"), 200);
+}
+
+// Behind an office's shared address, someone guessing other names does not lock alice out,
+// and a flood of wrong passwords does not make her wait behind their hashes.
+TEST_F(LoginTest, GuessesFromASharedAddressDoNotStopAnOperator) {
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(get("user" + std::to_string(i) + ":guess", "127.0.0.5"), 401) << i;
+    EXPECT_EQ(get("alice:alice-pw", "127.0.0.5"), 200);
+
+    std::atomic<bool> done = false;
+    std::vector<std::thread> flood;
+    for (int t = 0; t < 16; ++t)
+        flood.emplace_back([&, t] {
+            for (int i = 0; i < 20 && !done; ++i) get("user" + std::to_string(t * 100 + i) + ":wrong", "127.0.0.6");
+        });
+    std::this_thread::sleep_for(200ms);
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(get("alice:alice-pw", "127.0.0.5"), 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s) << i;
+    }
+    done = true;
+    for (auto& t : flood) t.join();
+    // "basic" in small letters is the same scheme.
+    EXPECT_EQ(fetch(list, {.headers = {"Authorization: basic " + base64("alice:alice-pw")}}).status, 200);
+}
+
+// A secret others can read, or a credentials line that could never log anyone in, stops the
+// start and names what is wrong.
+TEST(SecretFileTest, UnsafeOrDamagedSecretsStopTheStart) {
+    TempDir dir;
+    const Ran hashed = runProgram(std::string(EFT_SERVER_PATH) + " --hash-password alice", "pw\n");
+    ASSERT_EQ(hashed.status, 0);
+    const std::string good = hashed.out;
+    const auto write = [&](const std::string& name, const std::string& text, std::filesystem::perms mode) {
+        const auto file = dir.path() / name;
+        std::ofstream(file) << text;
+        std::filesystem::permissions(file, mode);
+        return file.string();
+    };
+    using P = std::filesystem::perms;
+    const P owner = P::owner_read | P::owner_write;
+    const std::string credentials = write("good", good, owner | P::group_read);
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {"credentials 0644", {"--credentials=" + write("c644", good, owner | P::group_read | P::others_read)}, "mode 0644"},
+        {"credentials 0666", {"--credentials=" + write("c666", good, owner | P::group_read | P::group_write | P::others_read | P::others_write)},
+         "mode 0666"},
+        {"a truncated hash", {"--credentials=" + write("short", "# users\n" + good.substr(0, good.size() - 6) + "\n", owner)},
+         "short line 2: the hash is not a whole one"},
+        {"a byte-order mark", {"--credentials=" + write("bom", "\xEF\xBB\xBF" + good, owner)}, "bom line 1: starts with a byte-order mark"},
+        {"a TLS key 0644",
+         {"--credentials=" + credentials, "--tls-cert=" + credentials, "--tls-key=" + write("key", "k", owner | P::group_read | P::others_read)},
+         "TLS key"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--db=" + (dir.path() / "eft.db").string());
+        ServerProcess server(args, {}, dir.path());
+        EXPECT_FALSE(server.started()) << c.what;
+        EXPECT_NE(server.wait(5s), 0) << c.what;
+        EXPECT_NE(server.log().find(c.says), std::string::npos) << c.what << ": " << server.log();
+    }
+    ServerProcess fine({"--credentials=" + credentials, "--db=" + (dir.path() / "eft.db").string()}, {}, dir.path());
+    EXPECT_TRUE(fine.started()) << fine.log();
+}
+
+}  // namespace
+}  // namespace eft::server::testing

@@ -1,0 +1,436 @@
+// The real eft-server process on 127.0.0.1, as an administrator runs it and an attacker
+// meets it: refusals, the log, TLS, slow clients and stopping.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "net/pages.h"
+#include "server/import/importer.h"
+#include "server/pages/save_record.h"
+#include "server/store/seed.h"
+#include "server_fixture.h"
+#include "server_process.h"
+
+namespace eft::server::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kPassword = "Gr33n-Tea;Pot";  // ';' and '-' survive into the hash intact
+const std::string kChange = std::string(pages::kRequestHeader);  // what the control sends with a change
+
+std::string db(const TempDir& dir) { return (dir.path() / "eft.db").string(); }
+
+// A credentials file for alice, made the way an administrator makes it.
+std::string credentialsFile(const TempDir& dir) {
+    const Ran hashed = runProgram(std::string(EFT_SERVER_PATH) + " --hash-password alice", std::string(kPassword) + "\n");
+    EXPECT_EQ(hashed.status, 0) << hashed.out;
+    EXPECT_TRUE(hashed.out.starts_with("alice:$argon2id$")) << hashed.out;
+    const auto file = dir.path() / "credentials";
+    std::ofstream(file) << "# site users\n" << hashed.out;
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return file.string();
+}
+
+class ServiceTest : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(ServiceTest, EveryRefusalHasItsStatusAndNothingIsExported) {
+    ServerProcess server({"--db=" + db(dir), "--seed-demo", "--credentials=" + credentialsFile(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string list = pages::batchListAddress(server.base());
+    const std::string exportAddress = pages::exportAddress(server.base(), 9, 2);
+    const std::string alice = std::string("alice:") + kPassword;
+    const struct {
+        const char* what;
+        std::string url;
+        FetchOptions options;
+        long status;
+        const char* header;  // a header the reply must carry
+    } cases[] = {
+        {"no login", list, {}, 401, "WWW-Authenticate: Basic realm=\"EFTMemb\""},
+        {"wrong password", list, {.user = "alice:green-tea"}, 401, "WWW-Authenticate: Basic"},
+        {"unknown user", list, {.user = std::string("bob:") + kPassword}, 401, "WWW-Authenticate: Basic"},
+        {"login", list, {.user = alice}, 200, "Content-Type: text/xml"},
+        {"foreign origin", exportAddress, {.headers = {"Origin: http://evil.example"}, .user = alice}, 403, ""},
+        {"foreign port", exportAddress, {.headers = {"Origin: http://127.0.0.1:1"}, .user = alice}, 403, ""},
+        {"own origin", list, {.headers = {"Origin: " + server.origin()}, .user = alice}, 200, ""},
+        {"HEAD export", exportAddress, {.method = "HEAD", .user = alice}, 405, "Allow: GET, POST"},
+        {"PUT", list, {.method = "PUT", .user = alice}, 405, "Allow: GET, POST"},
+        {"DELETE", exportAddress, {.method = "DELETE", .user = alice}, 405, ""},
+        {"unknown page", server.base() + "Admin.asp", {.user = alice}, 404, ""},
+        {"health without login", server.origin() + "/health", {}, 200, ""},
+    };
+    for (const auto& c : cases) {
+        const Fetched got = fetch(c.url, c.options);
+        EXPECT_EQ(got.status, c.status) << c.what << ": " << got.error << got.body;
+        EXPECT_NE(got.headers.find(c.header), std::string::npos) << c.what << ": " << got.headers;
+    }
+    // Not one of the refused exports ran.
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "eft-export")) << server.log();
+    EXPECT_EQ(fetch(server.origin() + "/health").body, "ok\n");
+}
+
+TEST_F(ServiceTest, FailedLoginsAreBrakedPerAddress) {
+    ServerProcess server({"--db", db(dir), "--credentials", credentialsFile(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string list = pages::batchListAddress(server.base());
+    for (int attempt = 1; attempt <= 5; ++attempt)
+        EXPECT_EQ(fetch(list, {.user = "alice:guess" + std::to_string(attempt), .fromAddress = "127.0.0.2"}).status,
+                  401)
+            << attempt;
+    // Now even the right password waits, from that address only.
+    const Fetched braked = fetch(list, {.user = std::string("alice:") + kPassword, .fromAddress = "127.0.0.2"});
+    EXPECT_EQ(braked.status, 429);
+    EXPECT_TRUE(std::regex_search(braked.headers, std::regex("Retry-After: [1-9][0-9]*"))) << braked.headers;
+    EXPECT_EQ(fetch(list, {.user = std::string("alice:") + kPassword, .fromAddress = "127.0.0.3"}).status, 200);
+    // The text log: one line a request, the user once logged in, never a password.
+    const std::string log = server.logWith(" 127.0.0.3 alice GET ");
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(Z 127\.0\.0\.2 - GET /eft/EFTMemberBatch\.asp\?TSQL=BatchList 401 [0-9]+ [0-9.]+ms\n)")))
+        << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(event=refused client=127\.0\.0\.2 status=429 )"))) << log;
+    EXPECT_NE(log.find(" 127.0.0.3 alice GET /eft/EFTMemberBatch.asp?TSQL=BatchList 200 "), std::string::npos) << log;
+    EXPECT_EQ(log.find("guess"), std::string::npos);
+    EXPECT_EQ(log.find(kPassword), std::string::npos);
+}
+
+TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
+    // Configured through the environment alone, as the service unit does.
+    const std::string credentials = credentialsFile(dir);
+    ServerProcess server({}, {"EFT_DB=" + db(dir), "EFT_CREDENTIALS=" + credentials, "EFT_LOG_FORMAT=json",
+                              "EFT_SEED_DEMO=1", "EFT_EXPORT_DIR=" + (dir.path() / "out").string()},
+                         dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string alice = std::string("alice:") + kPassword;
+    EXPECT_EQ(fetch(pages::sweepRowsAddress(server.base(), 2), {.user = alice}).status, 200);
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp?token=s3cr3t",
+                    {.method = "POST", .body = "RecordCount=0", .headers = {kChange}, .user = alice}).status,
+              400);
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = "RecordCount=0", .headers = {kChange}, .user = alice}).status,
+              200);
+    EXPECT_EQ(fetch(pages::batchListAddress(server.base()), {.user = "alice:wrong"}).status, 401);
+    ASSERT_EQ(server.terminate(5s), 0);
+
+    const std::string log = server.log();
+    for (const std::string_view secret : {std::string_view(kPassword), std::string_view("s3cr3t"),
+                                          std::string_view("RecordCount"), std::string_view("YWxpY2U6")})  // base64 of "alice:"
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in\n" << log;
+    std::vector<nlohmann::json> requests;
+    nlohmann::json start;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const auto j = nlohmann::json::parse(line);  // every line is JSON
+        ASSERT_TRUE(j.contains("time")) << line;
+        if (j.contains("event") && j["event"] == "start") start = j;
+        if (j.contains("status") && j.contains("bytes")) requests.push_back(j);
+    }
+    EXPECT_EQ(start.value("authentication", ""), "on");
+    EXPECT_EQ(start.value("originator", ""), "the demo originator (fictitious bank details)");
+    EXPECT_TRUE(start["workers"].is_number()) << start;
+    EXPECT_EQ(start.value("tls", ""), "off");
+    EXPECT_EQ(start.value("database", ""), db(dir));
+    EXPECT_EQ(start.value("export_dir", ""), (dir.path() / "out").string());
+    ASSERT_EQ(requests.size(), 4u) << log;
+    const struct {
+        const char *user, *method, *path;
+        int status;
+    } want[] = {
+        {"alice", "GET", "/eft/EFTMember.asp?countryID=2&Load=1", 200},
+        {"alice", "POST", "/eft/EFTMember.asp?token", 400},
+        {"alice", "POST", "/eft/EFTMember.asp", 200},
+        {"", "GET", "/eft/EFTMemberBatch.asp?TSQL=BatchList", 401},
+    };
+    // Lines of requests on different connections may come in either order.
+    for (std::size_t i = 0; i < std::size(want); ++i) {
+        const auto r = std::find_if(requests.begin(), requests.end(), [&](const nlohmann::json& j) {
+            return j["path"] == want[i].path && j["status"] == want[i].status;
+        });
+        ASSERT_NE(r, requests.end()) << want[i].path << "\n" << log;
+        EXPECT_EQ((*r)["client"], "127.0.0.1") << i;
+        EXPECT_EQ((*r)["user"], want[i].user) << i;
+        EXPECT_EQ((*r)["method"], want[i].method) << i;
+        EXPECT_GT((*r)["bytes"].get<int>(), 0) << i;
+        EXPECT_GE((*r)["ms"].get<double>(), 0.0) << i;
+    }
+    for (const auto& r : requests) {
+        if (r["path"] == want[0].path) {
+            EXPECT_GT(r["bytes"].get<int>(), 100000);  // the sweep's own size, not a header's
+        }
+    }
+}
+
+TEST_F(ServiceTest, StartUpRefusalsLeaveNoDatabase) {
+    // A port taken by another server.
+    ServerProcess first({"--db=" + (dir.path() / "first.db").string()}, {}, dir.path());
+    ASSERT_TRUE(first.started());
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {"port in use", {"--port=" + std::to_string(first.port())}, "Address already in use"},
+        {"open address without credentials", {"--listen=0.0.0.0"}, "loopback address only"},
+        {"bad log format", {"--log-format=xml"}, "xml"},
+        {"certificate without key", {"--tls-cert=" + credentialsFile(dir)}, "tls-key"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--db=" + db(dir));
+        ServerProcess server(args, {}, dir.path());
+        EXPECT_FALSE(server.started()) << c.what;
+        EXPECT_NE(server.wait(5s), 0) << c.what;
+        EXPECT_NE(server.log().find(c.says), std::string::npos) << c.what << ": " << server.log();
+        EXPECT_FALSE(std::filesystem::exists(db(dir))) << c.what;
+    }
+    const Ran version = runProgram(std::string(EFT_SERVER_PATH) + " --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("eft-server [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+}
+
+TEST_F(ServiceTest, CommandLineEdges) {
+    const std::string server = EFT_SERVER_PATH;
+    const struct {
+        const char* what;
+        std::string command;
+        std::string input;
+        int status;  // -1: any failure
+        const char* says;
+    } cases[] = {
+        {"name with a colon", server + " --hash-password bad:name", "pw\n", 2, "cannot go in a credentials file"},
+        {"name starting with #", server + " --hash-password '#alice'", "pw\n", 2, "cannot go in a credentials file"},
+        {"bad variable", "EFT_PORT=eighty " + server + " --db=" + db(dir), "", -1, "EFT_PORT=eighty"},
+        {"variable beaten by the option", "EFT_PORT=eighty " + server + " --db=" + db(dir) + " --port=x", "", -1,
+         "--port"},
+        {"partial originator", server + " --db=" + db(dir) + " --originator=" + (dir.path() / "o.json").string(), "", 1,
+         "companyShortName"},
+    };
+    std::ofstream(dir.path() / "o.json") << R"({"companyName": "Franchisor Inc"})";
+    for (const auto& c : cases) {
+        const Ran ran = runProgram(c.command, c.input);
+        if (c.status < 0) EXPECT_NE(ran.status, 0) << c.what << ": " << ran.out;
+        else EXPECT_EQ(ran.status, c.status) << c.what << ": " << ran.out;
+        EXPECT_NE(ran.out.find(c.says), std::string::npos) << c.what << ": " << ran.out;
+    }
+    EXPECT_EQ(runProgram("EFT_PORT=x " + server + " --db=" + db(dir) + " --port=x").out.find("EFT_PORT"), std::string::npos);
+}
+
+TEST_F(ServiceTest, WithoutAnOriginatorOnlyADemoDatabaseExports) {
+    {
+        Store store(db(dir));
+        fillFixture(store);
+        store.db().exec("DELETE FROM settings WHERE name = 'demo'");
+    }
+    ServerProcess server({"--db=" + db(dir), "--log-format=json"}, {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const Fetched refused = fetch(pages::exportAddress(server.base(), 9, 2), {.headers = {kChange}});
+    EXPECT_NE(refused.body.find("not a demo one"), std::string::npos) << refused.body;
+    // The failure is logged with its reason, as JSON like every line.
+    const std::string log = server.logWith("not a demo one");
+    EXPECT_NE(log.find("\"event\":\"export\""), std::string::npos) << log;
+}
+
+// A page on a name the attacker points at 127.0.0.1 is same-origin to the browser; without
+// credentials only requests naming the loopback are served.
+TEST_F(ServiceTest, WithoutCredentialsARebindingPageIsRefused) {
+    ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    const std::string list = pages::batchListAddress(server.base());
+    const std::string port = std::to_string(server.port());
+    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port, "Origin: http://evil.example:" + port}}).status, 403);
+    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port}}).status, 403);
+    EXPECT_EQ(fetch(list, {.headers = {"Host: localhost:" + port, "Origin: http://localhost:" + port}}).status, 200);
+    EXPECT_EQ(fetch(list).status, 200);
+}
+
+TEST_F(ServiceTest, HealthFailsWhenTheDatabaseIsGone) {
+    ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    EXPECT_EQ(fetch(server.origin() + "/health").status, 200);
+    std::filesystem::rename(db(dir), dir.path() / "moved.db");
+    const Fetched sick = fetch(server.origin() + "/health");
+    EXPECT_EQ(sick.status, 503);
+}
+
+TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
+    ServerProcess server({"--db=" + db(dir), "--seed-demo"}, {}, dir.path());
+    ASSERT_TRUE(server.started());
+    RawClient stalled(server.port());
+    ASSERT_TRUE(stalled.send("GET /eft/EFTMember.asp?countryID=1&Lo"));
+    RawClient posting(server.port());
+    ASSERT_TRUE(posting.send("POST /eft/EFTMember.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\nSQL1="));
+    std::this_thread::sleep_for(300ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(server.terminate(2s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+}
+
+// A sweep of tens of megabytes to a client that takes none of it: the server's sends wait,
+// bounded, on a worker, and neither other clients nor a stop wait for them.
+class StalledSweep : public ServiceTest {
+protected:
+    void SetUp() override {
+        {
+            Store store(db(dir));
+            seedSynthetic(store, 30000);  // some 24 MB, past what the sockets' buffers hold
+        }
+        server = std::make_unique<ServerProcess>(std::vector<std::string>{"--db=" + db(dir)}, std::vector<std::string>{},
+                                                 dir.path());
+        ASSERT_TRUE(server->started()) << server->log();
+        stalled = std::make_unique<RawClient>(server->port());
+        ASSERT_TRUE(stalled->send("GET " + pages::sweepRowsAddress("/eft/", 1) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        std::this_thread::sleep_for(500ms);
+    }
+
+    std::unique_ptr<ServerProcess> server;
+    std::unique_ptr<RawClient> stalled;
+};
+
+TEST_F(StalledSweep, OtherClientsAndAStopGoOn) {
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(fetch(server->origin() + "/health", {.timeoutMs = 2000}).status, 200);
+    EXPECT_EQ(fetch(pages::batchListAddress(server->base()), {.timeoutMs = 2000}).status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_EQ(server->terminate(4s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t1, 3s);
+}
+
+TEST_F(StalledSweep, IsCutOffWithoutItsLastChunkOnceTheWriteTimeIsUp) {
+    std::this_thread::sleep_for(6s);  // the write time is 5 s
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string got = stalled->readAll(20s);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 10s) << "the server kept the connection open";
+    EXPECT_TRUE(got.starts_with("HTTP/1.1 200")) << got.substr(0, 200);
+    EXPECT_GT(got.size(), 1000000u);
+    EXPECT_LT(got.size(), 20000000u) << "the whole sweep went out";
+    EXPECT_FALSE(got.ends_with("\r\n0\r\n\r\n"));
+    EXPECT_EQ(fetch(server->origin() + "/health", {.timeoutMs = 2000}).status, 200);
+}
+
+// The real server and its commands over a database of each engine.
+class ServerOnEngines : public OnEngine {
+protected:
+    // The command with the database named as an administrator would (quoted for the shell).
+    std::string command(const std::string& args) const {
+        return std::string(EFT_SERVER_PATH) + " " + args + " --db '" + db + "'";
+    }
+};
+
+TEST_P(ServerOnEngines, SavesAndExportsRecordTheLoginBesideThePersonId) {
+    // An export folder of the test's own: on PostgreSQL the default is relative to the folder
+    // the server starts in.
+    ServerProcess server({"--db=" + db, "--seed-demo", "--credentials=" + credentialsFile(dir),
+                          "--export-dir=" + (dir.path() / "out").string()},
+                         {}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string alice = std::string("alice:") + kPassword;
+    std::string body;
+    {
+        Store store(db);
+        body = controlSaveBody(store, 1, 3, 4242, 3);
+    }
+    EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = body, .headers = {kChange}, .user = alice}).status, 200);
+    EXPECT_EQ(fetch(pages::exportAddress(server.base(), 4242, 3), {.headers = {kChange}, .user = alice}).status, 200);
+    Store store(db);
+    Statement saved = store.db().prepare(
+        "SELECT COUNT(*), MIN(saved_by), MIN(saved_by_type), MIN(saved_login), MAX(saved_login) FROM charges "
+        "WHERE state = 20");
+    ASSERT_TRUE(saved.step());
+    EXPECT_EQ(saved.integer(0), 3);
+    EXPECT_EQ(saved.integer(1), 4242);
+    EXPECT_EQ(saved.integer(2), 3);
+    EXPECT_EQ(saved.text(3), "alice");
+    EXPECT_EQ(saved.text(4), "alice");
+    Statement batch = store.db().prepare("SELECT person_id, login FROM batches");
+    ASSERT_TRUE(batch.step());
+    EXPECT_EQ(batch.integer(0), 4242);
+    EXPECT_EQ(batch.text(1), "alice");
+}
+
+TEST_P(ServerOnEngines, TheFilesAndImportCommandsWorkOnTheDatabase) {
+    {
+        ServerProcess server({"--db=" + db, "--seed-demo", "--export-dir=" + (dir.path() / "out").string()}, {},
+                             dir.path());
+        ASSERT_TRUE(server.started()) << server.log();
+        std::string body;
+        {
+            Store store(db);
+            body = controlSaveBody(store, 2, 3, 7, 2);
+        }
+        EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = body, .headers = {kChange}}).status, 200);
+        const Fetched exported = fetch(pages::exportAddress(server.base(), 7, 2), {.headers = {kChange}});
+        EXPECT_NE(exported.body.find("EFT_CA_0000000001.txt"), std::string::npos) << exported.body;
+        EXPECT_EQ(server.terminate(std::chrono::seconds(10)), 0);
+    }
+    const Ran files = runProgram(command("files"));
+    EXPECT_EQ(files.status, 0) << files.out;
+    EXPECT_NE(files.out.find("\nEFT_CA_0000000001.txt\t1\tCA\t1\t"), std::string::npos) << files.out;
+
+    const std::filesystem::path samples = EFT_SAMPLES_DIR;
+    const std::string csv = (samples / "centers.csv").string() + " " + (samples / "members.csv").string() + " " +
+                            (samples / "charges.csv").string();
+    const Ran imported = runProgram(command("import " + csv));
+    EXPECT_EQ(imported.status, 0) << imported.out;
+    EXPECT_TRUE(imported.out.starts_with("Imported.\n")) << imported.out;
+    const Ran again = runProgram(command("import --dry-run " + csv));
+    EXPECT_NE(again.out.find("charges: 0 added, 0 changed, 6 unchanged"), std::string::npos) << again.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(On, ServerOnEngines, kEngines, engineName);
+
+// The grants of docs/administrator.md, and nothing more, are enough for everything the servers do.
+class ReadmeGrants : public ::testing::TestWithParam<Engine> {};
+
+TEST_P(ReadmeGrants, AreAllTheServersNeed) {
+    TempDir dir;
+    std::string why;
+    const std::string superuser = freshDatabase(GetParam(), dir.path(), why);
+    if (superuser.empty()) GTEST_SKIP() << why;
+    const std::size_t slash = superuser.find('/', superuser.find("://") + 3);
+    const std::string database = superuser.substr(slash + 1, superuser.find('?') - slash - 1);
+    const auto as = [&superuser](const std::string& role) {
+        const std::size_t from = superuser.find("://") + 3;
+        return superuser.substr(0, from) + role + superuser.substr(superuser.find('@'));
+    };
+    const std::string owner = database + "_admin", server = database + "_server";
+    {
+        Database db(superuser);
+        db.exec(("CREATE ROLE " + owner + " LOGIN; CREATE ROLE " + server + " LOGIN; ALTER DATABASE " + database +
+                 " OWNER TO " + owner + "; REVOKE CREATE ON SCHEMA public FROM PUBLIC; GRANT CONNECT, TEMPORARY ON DATABASE " +
+                 database + " TO " + server + "; GRANT USAGE ON SCHEMA public TO " + server +
+                 "; ALTER DEFAULT PRIVILEGES FOR ROLE " + owner +
+                 " IN SCHEMA public GRANT SELECT, INSERT, UPDATE ON TABLES TO " + server +
+                 "; ALTER DEFAULT PRIVILEGES FOR ROLE " + owner + " IN SCHEMA public GRANT USAGE ON SEQUENCES TO " + server)
+                    .c_str());
+    }
+    { Store tables(as(owner)); }
+    Store store(as(server));
+    EXPECT_THROW(store.db().exec("CREATE TABLE intruder (x integer)"), StoreError);
+    fillFixture(store);
+    Service service(ServiceOptions{as(server), dir.path() / "export", fixedNow});
+    service.startSweepLoad("alice", 1);
+    ASSERT_EQ(service.save(controlSaveBody(store, 1, 2, 7, 2)), "");
+    EXPECT_NE(service.exportBatches(7, 2).find("batch 1"), std::string::npos);
+    EXPECT_EQ(service.commitStatus("GoodMemb=1001&PersonID=7&PersonType=2&BatchNo=1&"), "");
+    const std::filesystem::path samples = EFT_SAMPLES_DIR;
+    const ImportReport imported =
+        importCsv(store, {samples / "centers.csv", samples / "members.csv", samples / "charges.csv"}, false);
+    EXPECT_TRUE(imported.written) << (imported.faults.empty() ? "" : imported.faults[0]);
+}
+
+// The grants are PostgreSQL's; SQLite has none.
+INSTANTIATE_TEST_SUITE_P(On, ReadmeGrants, ::testing::Values(Engine::PostgreSQL), engineName);
+
+}  // namespace
+}  // namespace eft::server::testing

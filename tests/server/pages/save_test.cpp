@@ -1,0 +1,165 @@
+// Saving a selection: all records in one transaction, nothing ever half saved, each charge
+// saved once however many clients try.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/url_encode.h"
+#include "server/pages/form.h"
+#include "server_fixture.h"
+
+namespace eft::server::testing {
+namespace {
+
+constexpr int kInSweep = 0;
+constexpr int kSaved = 14;
+
+class SaveTest : public ServerFixture {};
+
+TEST_P(SaveTest, ASaveMovesEveryNamedChargeOutOfTheSweep) {
+    EXPECT_EQ(service->save(bodyFor({kDues1001, kNmc1002, kDues2001})), "");
+    EXPECT_EQ(stateOf(kDues1001), kSaved);
+    EXPECT_EQ(stateOf(kNmc1002), kSaved);
+    EXPECT_EQ(stateOf(kDues2001), kSaved);
+    EXPECT_EQ(stateOf(kDues1001Second), kInSweep);
+    EXPECT_EQ(service->sweepXml(1).find("<MemberID>1002</MemberID>"), std::string::npos);
+    EXPECT_NE(service->sweepXml(1).find("<MemberID>1003</MemberID>"), std::string::npos);
+}
+
+TEST_P(SaveTest, TheSavedRowKeepsWhatWasPostedAndWhoPostedIt) {
+    ASSERT_EQ(service->save(bodyFor({kNmc2002}, 9, 3)), "");
+    Statement s = inspect->db().prepare(
+        "SELECT posted_rate, posted_nmc, posted_amount, posted_trust, saved_by, saved_by_type, saved_at "
+        "FROM charges WHERE member_id = 2002 AND source = 2");
+    ASSERT_TRUE(s.step());
+    EXPECT_FLOAT_EQ(static_cast<float>(s.real(0)), 1.3f);
+    EXPECT_FLOAT_EQ(static_cast<float>(s.real(1)), 260);
+    EXPECT_FLOAT_EQ(static_cast<float>(s.real(2)), -260);
+    EXPECT_EQ(s.integer(3), 0);
+    EXPECT_EQ(s.integer(4), 9);
+    EXPECT_EQ(s.integer(5), 3);
+    EXPECT_EQ(s.text(6), "2011-03-05T10:20:30");
+}
+
+TEST_P(SaveTest, AnAmountNotKeptToTheCentRefusesTheWholeSave) {
+    const std::string good = bodyFor({kDues1001});
+    const std::string goodRecord = "Royalty%3D25%3B";
+    ASSERT_NE(good.find(goodRecord), std::string::npos);
+    const std::string cent = "is at or above 131,072.00, the most an amount can be and still be kept to the cent";
+    const struct {
+        const char* royalty;
+        std::string refusal;  // empty: accepted
+    } cases[] = {{"1000000000000", "is out of range"}, {"1000000000", "is out of range"},
+                 {"999999999", "is out of range"},  // a single holds it as 10^9
+                 {"99999999.99", cent}, {"131072.01", cent}, {"-131073", cent},
+                 {"131072", ""}};  // seven digits of 131,071.99: the charge's own Total decides
+    for (const auto& c : cases) {
+        std::string body = bodyFor({kDues1003}) ;
+        body = body.substr(0, body.find("&RecordCount")) + "&" + good.substr(0, good.find("&RecordCount"));
+        body.replace(body.find("SQL1=", 1), 5, "SQL2=");
+        body.replace(body.find(goodRecord), goodRecord.size(), std::string("Royalty%3D") + c.royalty + "%3B");
+        body += "&RecordCount=2";
+        if (!c.refusal.empty()) {
+            try {
+                service->save(body);
+                ADD_FAILURE() << c.royalty << " was accepted";
+            } catch (const RequestError& e) {
+                EXPECT_EQ(std::string(e.what()), std::string("Record SQL2: Royalty '") + c.royalty + "' " + c.refusal);
+            }
+            EXPECT_EQ(stateOf(kDues1003), kInSweep) << c.royalty;
+        } else {
+            EXPECT_EQ(service->save(body), "") << c.royalty;
+            EXPECT_EQ(stateOf(kDues1001), kSaved) << c.royalty;
+            return;
+        }
+    }
+    ADD_FAILURE() << "no case was accepted";
+}
+
+TEST_P(SaveTest, TheWorkedExampleBodySavesBothCharges) {
+    const std::string body =
+        "SQL1=MemberID%3D1001%3BStatus%3D14%3BPersonID%3D7%3BPersonType%3D2%3BConversionRate%3D1%3BCenterID%3D12%3B"
+        "Source%3D1%3BRoyalty%3D25%3BNAC%3D10%3BRoyaltyReserve%3D5%3BFranchiseFee%3D40%3BFranchiseFeeReserve%3D8%3B"
+        "GSTshow%3D1.75%3BPSTShow%3D0%3BNMCshow%3D0%3BSweepSequence%3D1%3BTrust%3DFalse&SQL2=MemberID%3D1002%3B"
+        "Status%3D14%3BPersonID%3D7%3BPersonType%3D2%3BConversionRate%3D0.75%3BCenterID%3D15%3BSource%3D2%3B"
+        "Royalty%3D22.5%3BNAC%3D9%3BRoyaltyReserve%3D3%3BFranchiseFee%3D37.5%3BFranchiseFeeReserve%3D7.5%3B"
+        "GSTshow%3D1.25%3BPSTShow%3D0.5%3BNMCshow%3D0%3BSweepSequence%3D2%3BTrust%3DTrue&RecordCount=2";
+    EXPECT_EQ(service->save(body), "");
+    EXPECT_EQ(stateOf(kDues1001), kSaved);
+    EXPECT_EQ(stateOf(kNmc1002), kSaved);
+}
+
+TEST_P(SaveTest, ARefusedRecordLeavesEveryChargeInTheSweep) {
+    const std::string unknown = "SQL3=" + urlEncode(
+        "MemberID=1002;Status=14;PersonID=7;PersonType=2;ConversionRate=1;CenterID=15;Source=2;Royalty=0;NAC=0;"
+        "RoyaltyReserve=0;FranchiseFee=0;FranchiseFeeReserve=0;GSTshow=0;PSTShow=0;NMCshow=0;SweepSequence=9;"
+        "Trust=False");
+    std::string body = bodyFor({kDues1001, kDues1003});
+    body.replace(body.find("RecordCount=2"), 13, unknown + "&RecordCount=3");
+    EXPECT_EQ(service->save(body), "Record SQL3: member 1002 at center 15 (source 2, sequence 9) is not in the sweep (no such charge)");
+    EXPECT_EQ(stateOf(kDues1001), kInSweep);
+    EXPECT_EQ(stateOf(kDues1003), kInSweep);
+}
+
+TEST_P(SaveTest, AMalformedBodyChangesNothing) {
+    std::string body = bodyFor({kDues1001, kDues1003});
+    body.replace(body.find("RecordCount=2"), 13, "RecordCount=3");
+    EXPECT_THROW(service->save(body), RequestError);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state <> 0"), 0);
+}
+
+TEST_P(SaveTest, ASecondSaveOfTheSameChargeIsRefusedAndItIsStoredOnce) {
+    const std::string body = bodyFor({kDues1003, kDues2001});
+    ASSERT_EQ(service->save(body), "");
+    EXPECT_EQ(service->save(body),
+              "Record SQL1: member 1003 at center 15 (source 1, sequence 1) is not in the sweep (already saved)");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), 2);
+}
+
+TEST_P(SaveTest, ARecordNamingItsChargeTwiceInOnePostRollsBackTheWholePost) {
+    std::string body = bodyFor({kDues1001, kDues1001});
+    EXPECT_EQ(service->save(body),
+              "Record SQL2: member 1001 at center 12 (source 1, sequence 1) is not in the sweep (already saved)");
+    EXPECT_EQ(stateOf(kDues1001), kInSweep);
+}
+
+TEST_P(SaveTest, AnEmptySaveIsAcceptedAndChangesNothing) {
+    EXPECT_EQ(service->save("RecordCount=0"), "");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state <> 0"), 0);
+}
+
+// Two clients post overlapping selections at the same moment, through one server and through
+// two servers on the same file: every charge ends saved exactly once, and the loser is told.
+void raceTwoSaves(Service& first, Service& second, const std::string& bodyA, const std::string& bodyB,
+                  std::string& replyA, std::string& replyB) {
+    std::thread a([&] { replyA = first.save(bodyA); });
+    std::thread b([&] { replyB = second.save(bodyB); });
+    a.join();
+    b.join();
+}
+
+TEST_P(SaveTest, ConcurrentSavesOfTheSameChargesStoreEachOnce) {
+    const std::string bodyA = bodyFor({kDues1001, kNmc1002, kDues1003});
+    const std::string bodyB = bodyFor({kDues1003, kDues1001Second});
+    Service other(ServiceOptions{dbPath(), dir.path() / "export", fixedNow});
+    for (Service* second : {service.get(), &other}) {
+        std::string replyA, replyB;
+        raceTwoSaves(*service, *second, bodyA, bodyB, replyA, replyB);
+        // Exactly one wins; the loser names the charge the winner took.
+        ASSERT_NE(replyA.empty(), replyB.empty()) << replyA << " | " << replyB;
+        const std::string& refusal = replyA.empty() ? replyB : replyA;
+        EXPECT_NE(refusal.find("member 1003 at center 15 (source 1, sequence 1) is not in the sweep (already saved)"),
+                  std::string::npos)
+            << refusal;
+        EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), replyA.empty() ? 3 : 2);
+        EXPECT_EQ(stateOf(kDues1003), kSaved);
+
+        // Back to the sweep for the next round.
+        inspect->db().exec("UPDATE charges SET state = 0");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(On, SaveTest, kEngines, engineName);
+
+}  // namespace
+}  // namespace eft::server::testing

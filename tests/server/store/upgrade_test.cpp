@@ -1,0 +1,215 @@
+// Upgrades and restores: a database of the oldest schema migrated with nothing lost, a newer
+// one refused untouched, and a backup restored under an export folder that has moved on.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "server/store/schema.h"
+#include "server/store/seed.h"
+#include "server_fixture.h"
+#include "server_process.h"
+
+namespace eft::server::testing {
+namespace {
+
+// Every row of the tables the oldest schema had, as text, so nothing lost or changed goes unseen.
+std::string everyRow(Database& db) {
+    std::string out;
+    const std::pair<const char*, int> queries[] = {
+        {"SELECT id, member_id, center_id, source, sweep_sequence, state, royalty, nmc_payment, posted_amount, "
+         "saved_by, saved_at FROM charges ORDER BY id", 11},
+        {"SELECT batch_no, country, exported_at, person_id, person_type, file_name FROM batches ORDER BY batch_no", 6},
+        {"SELECT batch_no, charge_id, amount, outcome, outcome_at FROM batch_items ORDER BY 1, 2", 5},
+        {"SELECT id, name, country FROM centers ORDER BY id", 3},
+        {"SELECT id, name, center_id FROM members ORDER BY id", 3}};
+    for (const auto& [sql, columns] : queries) {
+        Statement s = db.prepare(sql);
+        while (s.step()) {
+            for (int c = 0; c < columns; ++c) out += std::string(s.text(c)) + "|";
+            out += "\n";
+        }
+    }
+    return out;
+}
+
+class UpgradeTest : public ::testing::Test {
+protected:
+    std::filesystem::path db() const { return dir.path() / "eft.db"; }
+
+    void writeOldest() {
+        std::ifstream in(EFT_FIXTURE_DIR "/schema_oldest.sql");
+        ASSERT_TRUE(in) << "cannot read the fixture";
+        std::stringstream sql;
+        sql << in.rdbuf();
+        Database old(db());
+        old.exec(sql.str().c_str());
+    }
+
+    TempDir dir;
+};
+
+TEST_F(UpgradeTest, OldestSchemaMigratesKeepingEveryChargeBatchAndFile) {
+    writeOldest();
+    std::string before;
+    {
+        Database old(db());
+        EXPECT_EQ(schemaVersion(old), 0);
+        before = everyRow(old);
+    }
+    ASSERT_NE(before.find("EFT_CA_0000000002.txt"), std::string::npos);
+    {
+        Store store(db());
+        EXPECT_EQ(schemaVersion(store.db()), kSchemaVersion);
+        EXPECT_EQ(everyRow(store.db()), before);
+        // A charge saved before Totals were kept exports the amount it was saved with.
+        Statement saved = store.db().prepare("SELECT batch_cents FROM charges WHERE id = 2");
+        ASSERT_TRUE(saved.step());
+        EXPECT_EQ(saved.integer(0), 3025);
+        EXPECT_FALSE(store.isDemo());  // real-looking data: no demo originator for it
+    }
+    // The copy taken first is the database as it was.
+    const std::filesystem::path copy = db().string() + ".v0.bak";
+    ASSERT_TRUE(std::filesystem::exists(copy));
+    {
+        Database old(copy);
+        EXPECT_EQ(schemaVersion(old), 0);
+        EXPECT_EQ(everyRow(old), before);
+    }
+
+    // The upgraded database serves: the batches wait for their status, and the saved charge
+    // exports as the next batch.
+    Store store(db());
+    Transaction t(store.db(), Transaction::Mode::Write);
+    store.markDemo();
+    store.setCenterAccount(12, {"011000015", "", "", "12345678", bank::AccountType::Checking});
+    t.commit();
+    Service service({db(), dir.path() / "export", fixedNow});
+    const std::string list = service.batchListXml();
+    EXPECT_NE(list.find("<BatchControl>1</BatchControl>"), std::string::npos) << list;
+    EXPECT_NE(list.find("<BatchControl>2</BatchControl>"), std::string::npos) << list;
+    const std::string report = service.exportBatches(9, 2);
+    EXPECT_NE(report.find("file EFT_US_0000000003.txt, batch 3, 1 entries (1 items of 1 centers); debits 30.25"),
+              std::string::npos)
+        << report;
+    // Opening again migrates nothing and copies nothing.
+    EXPECT_FALSE(std::filesystem::exists(db().string() + ".v0-2.bak"));
+    EXPECT_FALSE(std::filesystem::exists(db().string() + ".v1.bak"));
+}
+
+TEST_F(UpgradeTest, ADemoSeededBeforeTheMarkIsRecognisedByItsAccounts) {
+    writeOldest();
+    {
+        Database old(db());
+        old.exec("CREATE TABLE center_accounts (center_id INTEGER PRIMARY KEY REFERENCES centers(id), routing TEXT, "
+                 "institution TEXT, transit TEXT, account TEXT NOT NULL, account_type INTEGER NOT NULL)");
+        for (const auto& [center, country] : {std::pair{12, 1}, std::pair{15, 1}, std::pair{34, 2}}) {
+            const bank::BankAccount a = demoAccount(country, static_cast<std::uint64_t>(center));
+            Statement s = old.prepare("INSERT INTO center_accounts VALUES (?1, NULLIF(?2, ''), NULLIF(?3, ''), NULLIF(?4, ''), ?5, ?6)");
+            s.bind(1, center).bind(2, a.routing).bind(3, a.institution).bind(4, a.transit).bind(5, a.number);
+            s.bind(6, static_cast<int>(a.type)).run();
+        }
+    }
+    Store store(db());
+    EXPECT_TRUE(store.isDemo());
+}
+
+TEST_F(UpgradeTest, NewerDatabaseIsRefusedUntouched) {
+    { Store store(db()); }
+    {
+        Database newer(db());
+        newer.exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion + 1)).c_str());
+    }
+    try {
+        Store store(db());
+        FAIL() << "a newer database was opened";
+    } catch (const StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("has schema version " + std::to_string(kSchemaVersion + 1) +
+                                             ", newer than this program's " + std::to_string(kSchemaVersion)),
+                  std::string::npos)
+            << e.what();
+    }
+    Database after(db());
+    EXPECT_EQ(schemaVersion(after), kSchemaVersion + 1);
+}
+
+// A database of version 4, the last before the sweep's index carried the charges' columns,
+// opens at this version with the same sweep on either engine.
+class LastVersionTest : public ServerFixture {};
+
+TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweep) {
+    const std::string us = service->sweepXml(1), canada = service->sweepXml(2);
+    service.reset();
+    Database& db = inspect->db();
+    if (db.engine() == Engine::SQLite) {
+        db.exec("DROP INDEX charges_sweep_rows; CREATE INDEX charges_in_sweep_order ON charges "
+                "(state, center_id, member_id, source, sweep_sequence); PRAGMA user_version = 4");
+    } else {
+        db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (4)");
+    }
+    inspect.reset();
+    Store upgraded(dbPath());
+    EXPECT_EQ(schemaVersion(upgraded.db()), kSchemaVersion);
+    if (upgraded.db().engine() == Engine::SQLite) {
+        Statement index = upgraded.db().prepare(
+            "SELECT group_concat(name) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'charges' "
+            "AND name NOT LIKE 'sqlite_autoindex%'");
+        ASSERT_TRUE(index.step());
+        EXPECT_EQ(index.text(0), "charges_sweep_rows");
+    }
+    Service reopened({dbPath(), exportDir(), fixedNow});
+    EXPECT_EQ(reopened.sweepXml(1), us);
+    EXPECT_EQ(reopened.sweepXml(2), canada);
+}
+
+INSTANTIATE_TEST_SUITE_P(On, LastVersionTest, kEngines, engineName);
+
+class RestoreTest : public ServerFixture {};
+
+TEST_P(RestoreTest, ExportAfterRestoreGoesOnPastEveryFileAndOverwritesNone) {
+    const std::filesystem::path out = dir.path() / "export";
+    const std::filesystem::path backup = dir.path() / "backup.db";
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    service->exportBatches(9, 2);  // batch 1, United States
+    {
+        Statement copy = inspect->db().prepare("VACUUM INTO ?1");
+        copy.bind(1, backup.string()).run();
+    }
+    const std::string second = bodyFor({kDues2001, kDues1003});
+    ASSERT_EQ(service->save(second), "");
+    service->exportBatches(9, 2);  // batches 2 (United States, the day's second file) and 3 (Canada, file 1)
+    const std::string us2 = fileText(out / "EFT_US_0000000002.txt");
+    const std::string ca3 = fileText(out / "EFT_CA_0000000003.txt");
+    ASSERT_FALSE(us2.empty());
+    ASSERT_FALSE(ca3.empty());
+
+    // The restore of docs/administrator.md: stop, put the backup in place without its -wal and
+    // -shm, start.
+    service.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(dbPath().string() + suffix);
+    std::filesystem::copy_file(backup, dbPath());
+    std::vector<std::string> notes;
+    service = std::make_unique<Service>(ServiceOptions{dbPath(), out, fixedNow, {}, {}, [&notes](std::string_view line) {
+                                                           notes.emplace_back(line);
+                                                       }});
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_NE(notes[0].find("EFT_US_0000000002.txt is in the export folder but not in the database"), std::string::npos);
+
+    // The restored database has those charges in the sweep again; they export under new numbers.
+    ASSERT_EQ(service->save(second), "");
+    const std::string report = service->exportBatches(9, 2);
+    EXPECT_NE(report.find("United States: file EFT_US_0000000004.txt, batch 4"), std::string::npos) << report;
+    EXPECT_NE(report.find("Canada: file EFT_CA_0000000005.txt, batch 5"), std::string::npos) << report;
+    EXPECT_EQ(fileText(out / "EFT_US_0000000002.txt"), us2);
+    EXPECT_EQ(fileText(out / "EFT_CA_0000000003.txt"), ca3);
+    // Nor are the bank's duplicate checks fooled: the day's third NACHA file, CPA file number 2.
+    EXPECT_EQ(fileText(out / "EFT_US_0000000004.txt").substr(33, 1), "C");
+    EXPECT_EQ(fileText(out / "EFT_CA_0000000005.txt").substr(20, 4), "0002");
+}
+
+// A SQLite file is restored by copying it over; a PostgreSQL database by pg_restore, which is
+// the administrator's.
+INSTANTIATE_TEST_SUITE_P(On, RestoreTest, ::testing::Values(Engine::SQLite), engineName);
+
+}  // namespace
+}  // namespace eft::server::testing
