@@ -30,8 +30,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  clusters_before=$(pg_lsclusters -h 2>/dev/null | awk '{print $1 "/" $2}' || true)
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+  # Installing postgresql makes a cluster of its own on port 5432 and starts it at every boot.
+  # The tests make throwaway clusters and never use it, so a cluster this install made goes.
+  for cluster in $(pg_lsclusters -h 2>/dev/null | awk '{print $1 "/" $2}'); do
+    if ! grep -qx "$cluster" <<<"$clusters_before"; then
+      echo "Removing the PostgreSQL cluster $cluster that the install made (the tests do not use it)"
+      $sudo_cmd pg_dropcluster --stop "${cluster%/*}" "${cluster#*/}"
+    fi
+  done
 fi
 
 # Node runs the independent bank-file readers the server tests use; a Node that came from
