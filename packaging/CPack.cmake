@@ -8,6 +8,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/eft-server.service
   DESTINATION lib/systemd/system COMPONENT server)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/eft-server.env ${PROJECT_SOURCE_DIR}/README.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/eftmemb COMPONENT server)
+# The guides beside the README, so its links and the man page's and the unit's pointers resolve.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/eftmemb/docs COMPONENT server FILES_MATCHING PATTERN "*.md")
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/eft-server.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT server)
 
@@ -30,7 +33,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME eftmemb-server)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "EFTMemb reference server (eft-server) and headless driver, without Qt")
-# sqlite3: the README's online backup is made with it.
+# sqlite3: the administrator's guide's online backup (docs/administrator.md) is made with it.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, sqlite3")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
   ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/prerm ${CMAKE_CURRENT_LIST_DIR}/postrm)
