@@ -38,8 +38,11 @@ protected:
         ASSERT_TRUE(server->started()) << server->log();
     }
 
-    // A normal operator's requests, each within a second, every 200 ms until `until`, which
-    // may move while they run.
+    // A normal operator's request pairs, every 200 ms until `until`, which may move while they
+    // run. A pair takes some milliseconds, and up to a second more when the kernel drops its
+    // connection's first SYN while ten thousand others queue to be accepted; a server that
+    // starved it would serve it only once the idle connections' 5 s header time ran out.
+    static constexpr auto kPairBound = 3s;
     void normalRequestsUntil(const std::atomic<Clock::time_point>& until) {
         int i = 0;
         while (Clock::now() < until.load()) {
@@ -50,11 +53,11 @@ protected:
                                         .headers = {std::string(pages::kRequestHeader)}, .timeoutMs = 5000});
             EXPECT_EQ(list.status, 200) << i << ": " << list.error;
             EXPECT_EQ(save.status, 200) << i << ": " << save.error;
-            EXPECT_LT(Clock::now() - t0, 1s) << "request pair " << i;
+            EXPECT_LT(Clock::now() - t0, kPairBound) << "request pair " << i;
             ++i;
             std::this_thread::sleep_for(200ms);
         }
-        EXPECT_GT(i, 3);
+        EXPECT_GE(i, 2) << "the normal client had its turns during the flood";
     }
 
     TempDir dir;
