@@ -97,12 +97,17 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
     EXPECT_EQ(fetch(server.base() + "EFTMember.asp", {.method = "POST", .body = "RecordCount=0", .headers = {kChange}, .user = alice}).status,
               200);
     EXPECT_EQ(fetch(pages::batchListAddress(server.base()), {.user = "alice:wrong"}).status, 401);
+    // Hidden controls in a path reach the log escaped, never as themselves.
+    EXPECT_EQ(fetch(server.base() + "%C2%9B%E2%80%AE", {.headers = {"Origin: http://evil.example"}, .user = alice}).status,
+              403);
     ASSERT_EQ(server.terminate(5s), 0);
 
     const std::string log = server.log();
     for (const std::string_view secret : {std::string_view(kPassword), std::string_view("s3cr3t"),
                                           std::string_view("RecordCount"), std::string_view("YWxpY2U6")})  // base64 of "alice:"
         EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in\n" << log;
+    EXPECT_NE(log.find(R"("path":"/eft/\u009b\u202e")"), std::string::npos) << log;
+    for (const std::string_view raw : {"\xC2\x9B", "\xE2\x80\xAE"}) EXPECT_EQ(log.find(raw), std::string::npos);
     std::vector<nlohmann::json> requests;
     nlohmann::json start;
     std::istringstream lines(log);
@@ -118,7 +123,7 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
     EXPECT_EQ(start.value("tls", ""), "off");
     EXPECT_EQ(start.value("database", ""), db(dir));
     EXPECT_EQ(start.value("export_dir", ""), (dir.path() / "out").string());
-    ASSERT_EQ(requests.size(), 4u) << log;
+    ASSERT_EQ(requests.size(), 5u) << log;
     const struct {
         const char *user, *method, *path;
         int status;
