@@ -136,9 +136,12 @@ TEST_F(HostileRequestTest, OnePairOver64KiBIsRefusedWhileItArrives) {
 }
 
 // What a page on another site can make a browser send: a plain GET (an <img>), a form post,
-// a cross-site fetch. None of them carries the control's header, so none changes anything.
+// a cross-site fetch. None of them carries the control's header, so none changes anything. A
+// page on a name the attacker points at 127.0.0.1 is same-origin to the browser; without
+// credentials only requests naming the loopback are served.
 TEST_F(HostileRequestTest, ChangesNeedTheControlsHeaderAndNoOtherSite) {
     const std::string base = server->base();
+    const std::string port = std::to_string(server->port());
     const std::string save = base + "EFTMember.asp";
     const std::string status = base + "EFTMemberBatch.asp";
     const struct {
@@ -155,6 +158,11 @@ TEST_F(HostileRequestTest, ChangesNeedTheControlsHeaderAndNoOtherSite) {
         {"status without the header", status, {.method = "POST", .body = "PersonID=9&PersonType=2&BatchNo=1&"}, 403},
         {"header with another value", save, {.method = "POST", .body = "RecordCount=0", .headers = {"X-EFTMemb-Request: 0"}}, 403},
         {"a cross-site read", pages::batchListAddress(base), {.headers = {"Sec-Fetch-Site: cross-site"}}, 403},
+        {"a rebinding page", pages::batchListAddress(base),
+         {.headers = {"Host: evil.example:" + port, "Origin: http://evil.example:" + port}}, 403},
+        {"a rebinding name", pages::batchListAddress(base), {.headers = {"Host: evil.example:" + port}}, 403},
+        {"localhost", pages::batchListAddress(base), {.headers = {"Host: localhost:" + port, "Origin: http://localhost:" + port}},
+         200},
         {"the control's save", save, {.method = "POST", .body = "RecordCount=0", .headers = {kChange}}, 200},
         {"the control's list", pages::batchListAddress(base), {}, 200},
         {"a same-origin save", save,

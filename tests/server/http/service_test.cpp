@@ -250,19 +250,6 @@ TEST_F(ServiceTest, WithoutAnOriginatorOnlyADemoDatabaseExports) {
     EXPECT_NE(log.find("\"event\":\"export\""), std::string::npos) << log;
 }
 
-// A page on a name the attacker points at 127.0.0.1 is same-origin to the browser; without
-// credentials only requests naming the loopback are served.
-TEST_F(ServiceTest, WithoutCredentialsARebindingPageIsRefused) {
-    ServerProcess server({"--db=" + db(dir)}, {}, dir.path());
-    ASSERT_TRUE(server.started());
-    const std::string list = pages::batchListAddress(server.base());
-    const std::string port = std::to_string(server.port());
-    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port, "Origin: http://evil.example:" + port}}).status, 403);
-    EXPECT_EQ(fetch(list, {.headers = {"Host: evil.example:" + port}}).status, 403);
-    EXPECT_EQ(fetch(list, {.headers = {"Host: localhost:" + port, "Origin: http://localhost:" + port}}).status, 200);
-    EXPECT_EQ(fetch(list).status, 200);
-}
-
 TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
     ServerProcess server({"--db=" + db(dir), "--seed-demo"}, {}, dir.path());
     ASSERT_TRUE(server.started());
