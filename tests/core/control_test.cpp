@@ -7,23 +7,27 @@
 namespace eft::test {
 namespace {
 
+// Neither creating the control nor destroying it before a load sends anything.
 TEST(Control, CreationShowsTheCentersTabAndFetchesNothing) {
     CannedServer server;
     driver::ScriptedHost host(Date{2026, 12, 6});
-    EFTMemb control(host);
-    ui::Screen& s = control.screen();
-    EXPECT_EQ(s.tabEFT.selected(), kTabCenters);
-    EXPECT_TRUE(s.tabEFT.tab(kTabCenters).visible);
-    EXPECT_FALSE(s.tabEFT.tab(kTabMembers).visible);
-    EXPECT_TRUE(s.tabEFT.tab(kTabExport).visible && s.tabEFT.tab(kTabExport).enabled);
-    EXPECT_TRUE(s.tabEFT.tab(kTabBatchStatus).visible && s.tabEFT.tab(kTabBatchStatus).enabled);
-    EXPECT_EQ(s.lblVersionCentertab.caption(), "Version: 2.0.7");
-    EXPECT_EQ(s.lblVersionMerchandise.caption(), "Version: 2.0.7");
-    EXPECT_EQ(s.optCountry.chosen(), 1);
-    EXPECT_EQ(control.state().CountryID, 1);
-    ASSERT_NE(control.sweepTable(), nullptr);
-    EXPECT_FALSE(control.sweepTable()->isOpen());
-    EXPECT_FALSE(control.batchTable().isOpen());
+    {
+        EFTMemb control(host);
+        ui::Screen& s = control.screen();
+        EXPECT_EQ(s.tabEFT.selected(), kTabCenters);
+        EXPECT_TRUE(s.tabEFT.tab(kTabCenters).visible);
+        EXPECT_FALSE(s.tabEFT.tab(kTabMembers).visible);
+        EXPECT_TRUE(s.tabEFT.tab(kTabExport).visible && s.tabEFT.tab(kTabExport).enabled);
+        EXPECT_TRUE(s.tabEFT.tab(kTabBatchStatus).visible && s.tabEFT.tab(kTabBatchStatus).enabled);
+        EXPECT_EQ(s.lblVersionCentertab.caption(), "Version: 2.0.7");
+        EXPECT_EQ(s.lblVersionMerchandise.caption(), "Version: 2.0.7");
+        EXPECT_EQ(s.optCountry.chosen(), 1);
+        EXPECT_EQ(control.state().CountryID, 1);
+        ASSERT_NE(control.sweepTable(), nullptr);
+        EXPECT_FALSE(control.sweepTable()->isOpen());
+        EXPECT_FALSE(control.batchTable().isOpen());
+        control.SetVariables(server.base(), 7, 2);
+    }
     EXPECT_TRUE(server.requests().empty());
     EXPECT_TRUE(host.shown().empty());
 }
@@ -53,17 +57,6 @@ TEST(Control, ASecondSetVariablesSendsLaterRequestsToTheNewAddress) {
     control.screen().optCountry.operatorChoose(1);
     EXPECT_EQ(first.countOf("GET"), 1u);
     EXPECT_EQ(second.countOf("GET"), 1u);
-}
-
-TEST(Control, DestroyingWithoutALoadSendsNothing) {
-    CannedServer server;
-    driver::ScriptedHost host(Date{2026, 12, 6});
-    {
-        EFTMemb control(host);
-        control.SetVariables(server.base(), 7, 2);
-    }
-    EXPECT_TRUE(server.requests().empty());
-    EXPECT_TRUE(host.shown().empty());
 }
 
 }  // namespace

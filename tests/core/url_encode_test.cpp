@@ -54,12 +54,7 @@ TEST(UrlEncode, KnownInputs) {
         {"a/b?c#d", "a%2Fb%3Fc%23d"},
         {"caf\xC3\xA9 au lait", "caf%E9+au+lait"},
         {std::string("a\0b", 3), "a%00b"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(urlEncode(c.input), c.encoded) << "input \"" << c.input << '"';
-}
-
-TEST(UrlEncode, CharactersOutsideTheCodePageBecomeQuestionMarks) {
-    const Case cases[] = {
+        // Characters outside the code page become question marks.
         {"\xCE\xB1", "%3F"},                        // Greek alpha
         {"\xE4\xB8\xAD", "%3F"},                    // a CJK ideograph
         {"\xF0\x9F\x98\x80", "%3F"},                // an emoji, one character of four bytes
@@ -68,12 +63,7 @@ TEST(UrlEncode, CharactersOutsideTheCodePageBecomeQuestionMarks) {
         {"\xC2\x9D", "%3F"},                        // so is 0x9D
         {"\xC4\x80", "%3F"},                        // A macron
         {"x\xCE\xB1y\xE4\xB8\xADz", "x%3Fy%3Fz"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(urlEncode(c.input), c.encoded) << "input \"" << c.input << '"';
-}
-
-TEST(UrlEncode, InvalidUtf8BytesBecomeQuestionMarks) {
-    const Case lone[] = {
+        // So do bytes that are not UTF-8.
         {"\xE9", "%3F"},                // a Latin-1 byte, not UTF-8
         {"caf\xE9", "caf%3F"},
         {"\x80", "%3F"},                // a continuation byte alone
@@ -81,10 +71,12 @@ TEST(UrlEncode, InvalidUtf8BytesBecomeQuestionMarks) {
         {"\xC3", "%3F"},                // a lead byte at the end
         {"\xC3x", "%3Fx"},              // a lead byte before a plain character
     };
-    for (const auto& c : lone) EXPECT_EQ(urlEncode(c.input), c.encoded) << "input \"" << c.input << '"';
+    for (const auto& c : cases) EXPECT_EQ(urlEncode(c.input), c.encoded) << "input \"" << c.input << '"';
+}
 
-    // Sequences that are wrong as a whole: truncated, overlong, surrogates, beyond U+10FFFF.
-    // Each gives only question marks, and the text after them is kept.
+// Sequences that are wrong as a whole: truncated, overlong, surrogates, beyond U+10FFFF. Each
+// gives only question marks, and the text after them is kept.
+TEST(UrlEncode, BrokenSequencesBecomeOnlyQuestionMarks) {
     const std::string broken[] = {
         "\xE2\x82",         "\xF0\x9F\x98",     "\xC0\xAF",         "\xC1\xBF",
         "\xE0\x80\xAF",     "\xF0\x80\x80\xAF", "\xED\xA0\x80",     "\xED\xBF\xBF",

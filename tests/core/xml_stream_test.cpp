@@ -1,6 +1,6 @@
 // The reader as a stream: the same rows whatever pieces a reply arrives in, failures part-way
 // that keep the rows before them, a transfer stopped at the first fault, and replies built to
-// exhaust the parser (deep nesting, huge values, declared document types).
+// exhaust the parser (deep nesting, huge values).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -234,15 +234,6 @@ TEST(XmlStream, ValuesLongerThan64KiBDoNotConvert) {
         for (const char* part : {"memory", "record 2", "MemberName", "nnnnnnnn"})
             EXPECT_NE(o.failure.find(part), std::string::npos) << c.name << ": " << part << " missing from " << o.failure;
     }
-}
-
-TEST(XmlStream, ADocumentTypeIsRefused) {
-    const Outcome o = readInPieces("<?xml version=\"1.0\"?><!DOCTYPE rows [<!ENTITY a \"x\">]>"
-                                   "<rows><row><CenterID>1</CenterID><MemberName>&a;</MemberName></row></rows>",
-                                   0);
-    EXPECT_NE(o.failure.find("document type"), std::string::npos) << o.failure;
-    EXPECT_TRUE(o.rows.empty());
-    EXPECT_EQ(documentTextFromBuffer("<!DOCTYPE r><r>text</r>"), "");
 }
 
 }  // namespace

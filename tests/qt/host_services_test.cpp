@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <functional>
 
 #include "control/failure_box.h"
 #include "qt/qt_host_services.h"
@@ -15,25 +16,14 @@
 namespace eft::qt {
 namespace {
 
-struct ShownBox {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    Qt::TextFormat format = Qt::AutoText;
-};
-
-// Shows the box through the services and, once it is up, notes what it shows and presses
-// `press` (or the default button when `press` is NoButton).
-MsgAnswer showAndPress(QtHostServices& services, const MessageBoxRequest& request, QMessageBox::StandardButton press,
-                       ShownBox& shown) {
+// Shows the box through the services and, once it is up, hands it to `look`, which notes what
+// it shows and returns the button to press.
+MsgAnswer whenUp(QtHostServices& services, const MessageBoxRequest& request,
+                 const std::function<QAbstractButton*(QMessageBox&)>& look) {
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        shown = {box->windowTitle(),     box->text(),
-                 box->icon(),            box->standardButtons(),
-                 box->standardButton(box->defaultButton()), box->textFormat()};
-        QAbstractButton* b = press == QMessageBox::NoButton ? box->defaultButton() : box->button(press);
+        QAbstractButton* b = look(*box);
         ASSERT_NE(b, nullptr);
         b->click();
     });
@@ -47,16 +37,14 @@ TEST(QtHostServicesTest, DetailsGoBehindTheButtonAndTheTitleIsNeverCut) {
     const QString title = QStringLiteral("A title far longer than the two letters of its box");
     QString details;
     int boxWidth = 0, titleWidth = 0;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        details = box->detailedText();
-        boxWidth = box->width();
-        titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
-        box->button(QMessageBox::Ok)->click();
-    });
-    services.messageBox({"OK", title.toStdString(), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
-                         "GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"});
+    whenUp(services, {"OK", title.toStdString(), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
+                      "GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"},
+           [&](QMessageBox& box) {
+               details = box.detailedText();
+               boxWidth = box.width();
+               titleWidth = box.fontMetrics().horizontalAdvance(box.windowTitle());
+               return box.button(QMessageBox::Ok);
+           });
     EXPECT_EQ(details, QStringLiteral("GET http://127.0.0.1:9/eft/EFTMember.asp?countryID=1&Load=1"));
     EXPECT_GT(boxWidth, titleWidth);
 }
@@ -70,15 +58,12 @@ TEST(QtHostServicesTest, AHugeReportShowsItsHeadAndKeepsTheWholeInTheDetails) {
     std::string report;
     while (report.size() < 10'900'000) report += "Center 0101 EFT_US_0000000001.txt debit 243,358.88 ok\n";
     qsizetype shownText = 0, shownDetails = 0;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        shownText = box->text().size();
-        shownDetails = box->detailedText().size();
-        box->button(QMessageBox::Ok)->click();
-    });
-    services.messageBox(fittedForBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok,
-                                      MsgAnswer::Ok}));
+    whenUp(services, fittedForBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok}),
+           [&](QMessageBox& box) {
+               shownText = box.text().size();
+               shownDetails = box.detailedText().size();
+               return box.button(QMessageBox::Ok);
+           });
     EXPECT_LE(shownText, 4200);
     EXPECT_GE(shownDetails, static_cast<qsizetype>(report.size()));
 }
@@ -115,14 +100,16 @@ TEST(QtHostServicesTest, MessageBoxesShowWhatTheControlAsksFor) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request.title + "|" + c.request.text);
-        ShownBox shown;
-        EXPECT_EQ(showAndPress(services, c.request, c.press, shown), c.answer);
-        EXPECT_EQ(shown.title, c.title);
-        EXPECT_EQ(shown.text, QString::fromStdString(c.request.text));
-        EXPECT_EQ(shown.format, Qt::PlainText) << "server text is never rendered as markup";
-        EXPECT_EQ(shown.icon, c.icon);
-        EXPECT_EQ(shown.buttons, c.buttons);
-        EXPECT_EQ(shown.defaultButton, c.defaultButton);
+        const MsgAnswer answer = whenUp(services, c.request, [&](QMessageBox& box) {
+            EXPECT_EQ(box.windowTitle(), c.title);
+            EXPECT_EQ(box.text(), QString::fromStdString(c.request.text));
+            EXPECT_EQ(box.textFormat(), Qt::PlainText) << "server text is never rendered as markup";
+            EXPECT_EQ(box.icon(), c.icon);
+            EXPECT_EQ(box.standardButtons(), c.buttons);
+            EXPECT_EQ(box.standardButton(box.defaultButton()), c.defaultButton);
+            return c.press == B::NoButton ? box.defaultButton() : box.button(c.press);
+        });
+        EXPECT_EQ(answer, c.answer);
     }
 }
 

@@ -126,15 +126,6 @@ TEST(Nacha, ManyEntriesBlockByTenAndTheHashKeepsTenDigits) {
     for (std::size_t i = 204; i < 210; ++i) EXPECT_EQ(r[i], kNines) << i;
 }
 
-TEST(Nacha, WhatDoesNotFitIsAnErrorNotAFile) {
-    EXPECT_THROW(nachaFile(usBatch({{12, "A", kAustin, 10'000'000'000}}), Originator{}), FieldError);
-    EXPECT_THROW(nachaFile(usBatch({{12, "A", kAustin, std::numeric_limits<std::int64_t>::min()}}), Originator{}),
-                 FieldError);
-    BankAccount longNumber = kAustin;
-    longNumber.number = std::string(18, '1');
-    EXPECT_THROW(nachaFile(usBatch({{12, "A", longNumber, 1}}), Originator{}), FieldError);
-}
-
 BankBatch caBatch(std::vector<Payment> payments) {
     BankBatch b = usBatch(std::move(payments));
     b.batchNo = 2;
@@ -174,7 +165,14 @@ TEST(Cpa005, SixSegmentsARecordDebitsFirstThenCredits) {
                         std::string(44, '0') + blanks(1352));
 }
 
-TEST(Cpa005, AnAccountThatIsNotCanadianIsAnError) {
+// An amount too large for its field, or an account of the other country, is an error, not a file.
+TEST(BankFiles, WhatDoesNotFitIsAnErrorNotAFile) {
+    EXPECT_THROW(nachaFile(usBatch({{12, "A", kAustin, 10'000'000'000}}), Originator{}), FieldError);
+    EXPECT_THROW(nachaFile(usBatch({{12, "A", kAustin, std::numeric_limits<std::int64_t>::min()}}), Originator{}),
+                 FieldError);
+    BankAccount longNumber = kAustin;
+    longNumber.number = std::string(18, '1');
+    EXPECT_THROW(nachaFile(usBatch({{12, "A", longNumber, 1}}), Originator{}), FieldError);
     EXPECT_THROW(cpa005File(caBatch({{1, "A", kAustin, 5}}), Originator{}), FieldError);
 }
 

@@ -14,9 +14,9 @@ TEST_P(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
         const char* method;
         const char* path;
         const char* query;
-        const char* body;
+        std::string body;
         int status;
-        const char* reply;  // the start of the reply body
+        const char* reply;  // the start of the reply body; empty: the body is empty
     } cases[] = {
         {"GET", "/eft/EFTMember.asp", "countryID=1&Load=1", "", 200, "<?xml"},
         {"HEAD", "/eft/EFTMember.asp", "countryID=2&Load=1", "", 405, "The method 'HEAD' is not allowed here\n"},
@@ -47,6 +47,10 @@ TEST_P(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
         {"GET", "/eft/EFTMemberBatch.asp", "ProcessExport=True&PersonID=9&PersonTypeID=70000", "", 400,
          "PersonTypeID '70000' is not a valid number\n"},
         {"POST", "/eft/EFTMember.asp", "", "RecordCount=0", 200, ""},
+        {"POST", "/eft/EFTMember.asp", "", bodyFor({kDues1001}), 200, ""},
+        // Refused unread: the limit is the router's as well as the connection's.
+        {"POST", "/eft/EFTMember.asp", "", std::string(kMaxBodyBytes + 1, 'x'), 413,
+         "The request body is over the 16 MiB limit\n"},
         {"POST", "/eft/eftmember.asp", "", "RecordCount=x", 400, "RecordCount 'x' is not a count\n"},
         {"POST", "/eft/EFTMember.asp", "", "", 400, "RecordCount is missing\n"},
         {"POST", "/eft/EFTMember.asp", "Load=1", "RecordCount=0", 400, "A post takes no query\n"},
@@ -65,9 +69,10 @@ TEST_P(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
     for (const auto& c : cases) {
         HttpReply reply = route(*service, {c.method, c.path, c.query, c.body});
         reply.body = sweepBody(*service, reply);
-        const std::string what = std::string(c.method) + " " + c.path + "?" + c.query;
+        const std::string what = std::string(c.method) + " " + c.path + "?" + c.query + " " + c.body.substr(0, 40);
         EXPECT_EQ(reply.status, c.status) << what << ": " << reply.body;
-        EXPECT_EQ(reply.body.substr(0, std::string_view(c.reply).size()), c.reply) << what;
+        const std::size_t start = std::string_view(c.reply).empty() ? std::string::npos : std::string_view(c.reply).size();
+        EXPECT_EQ(reply.body.substr(0, start), c.reply) << what;
         if (reply.status != 200) {
             EXPECT_EQ(reply.body.find('\n'), reply.body.size() - 1) << what << ": not one line";
             EXPECT_EQ(reply.contentType, "text/plain; charset=UTF-8") << what;
@@ -76,12 +81,6 @@ TEST_P(RouterTest, RequestsAreAnsweredOrRefusedWithOneLine) {
             EXPECT_EQ(reply.contentType, "text/xml; charset=UTF-8") << what;
         }
     }
-}
-
-TEST_P(RouterTest, ASuccessfulPostAnswersWithAnEmptyBody) {
-    const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", bodyFor({kDues1001})});
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.body, "");
 }
 
 TEST_P(RouterTest, NoHeadOrOtherMethodChangesAnything) {
@@ -137,13 +136,6 @@ TEST_P(RouterTest, TheSweepIsTheSameDocumentInPiecesOfAnySize) {
     std::size_t pieces = 0;
     EXPECT_FALSE(service->writeSweep(2, [&](std::string_view) { return ++pieces < 2; }, 1));
     EXPECT_EQ(pieces, 2u);
-}
-
-TEST_P(RouterTest, ABodyOverTheLimitIsRefusedUnread) {
-    const std::string huge(kMaxBodyBytes + 1, 'x');
-    const HttpReply reply = route(*service, {"POST", "/eft/EFTMember.asp", "", huge});
-    EXPECT_EQ(reply.status, 413);
-    EXPECT_EQ(reply.body, "The request body is over the 16 MiB limit\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(On, RouterTest, kEngines, engineName);

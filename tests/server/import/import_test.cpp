@@ -141,15 +141,6 @@ const LineCase kLines[] = {
 INSTANTIATE_TEST_SUITE_P(Lines, ImportLineTest, ::testing::ValuesIn(kLines),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_P(ImportOnEngines, TheReadmeSamplesImport) {
-    const std::filesystem::path samples = EFT_SAMPLES_DIR;
-    const ImportReport report = run({samples / "charges.csv", samples / "members.csv", samples / "centers.csv"});
-    ASSERT_EQ(report.faultCount, 0) << report.faults[0];
-    EXPECT_EQ(report.tables[0].added, 4);
-    EXPECT_EQ(report.tables[1].added, 4);
-    EXPECT_EQ(report.tables[2].added, 6);
-}
-
 TEST_P(ImportOnEngines, HeaderFaultsNameTheColumn) {
     const auto unknown = write("a.csv", "CenterID,Name,Country,Colour\n1,X,1,red\n");
     const auto missing = write("b.csv", "MemberID,Name,CenterID\n");

@@ -34,17 +34,20 @@ TEST(DatabaseLocation, PicksTheEngineAndHidesPasswords) {
     }
 }
 
-class EngineValues : public ::testing::TestWithParam<Engine> {};
+// A fresh database of the case's engine, opened.
+class EngineValues : public OnEngine {
+protected:
+    void SetUp() override {
+        OnEngine::SetUp();
+        if (!IsSkipped()) database = std::make_unique<Database>(db);
+    }
+    std::unique_ptr<Database> database;
+};
 
 TEST_P(EngineValues, ReadBackAsBound) {
-    TempDir dir;
-    std::string why;
-    const std::string location = freshDatabase(GetParam(), dir.path(), why);
-    if (location.empty()) GTEST_SKIP() << why;
-    Database db(location);
     const std::int64_t big = std::numeric_limits<std::int64_t>::max();
     // The parameters in reverse order, and a '?1' in a quoted text that is not one.
-    Statement s = db.prepare("SELECT ?2, ?1, '?1', ?3, CAST(?4 AS INTEGER) IS NULL, 2 = 2, 2 = 3, ?5");
+    Statement s = database->prepare("SELECT ?2, ?1, '?1', ?3, CAST(?4 AS INTEGER) IS NULL, 2 = 2, 2 = 3, ?5");
     s.bind(1, big).bind(2, double{0.1f}).bind(3, std::string_view("Montr\u00e9al\t<&>\n")).bindNull(4).bind(5, -7);
     ASSERT_TRUE(s.step());
     EXPECT_EQ(static_cast<float>(s.real(0)), 0.1f);
@@ -67,39 +70,29 @@ TEST_P(EngineValues, ReadBackAsBound) {
 }
 
 TEST_P(EngineValues, AFailedWriteLeavesNoTransactionBehind) {
-    TempDir dir;
-    std::string why;
-    const std::string location = freshDatabase(GetParam(), dir.path(), why);
-    if (location.empty()) GTEST_SKIP() << why;
-    Database db(location);
-    db.exec("CREATE TABLE t (x INTEGER PRIMARY KEY)");
+    database->exec("CREATE TABLE t (x INTEGER PRIMARY KEY)");
     {
-        Transaction t(db, Transaction::Mode::Write);
-        db.exec("INSERT INTO t (x) VALUES (1)");
-        EXPECT_THROW(db.exec("INSERT INTO t (x) VALUES (1)"), StoreError);
+        Transaction t(*database, Transaction::Mode::Write);
+        database->exec("INSERT INTO t (x) VALUES (1)");
+        EXPECT_THROW(database->exec("INSERT INTO t (x) VALUES (1)"), StoreError);
     }
-    Transaction t(db, Transaction::Mode::Write);
-    db.exec("INSERT INTO t (x) VALUES (2)");
+    Transaction t(*database, Transaction::Mode::Write);
+    database->exec("INSERT INTO t (x) VALUES (2)");
     t.commit();
-    Statement count = db.prepare("SELECT COUNT(*), MAX(x) FROM t");
+    Statement count = database->prepare("SELECT COUNT(*), MAX(x) FROM t");
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.integer(0), 1);
     EXPECT_EQ(count.integer(1), 2);
 }
 
 TEST_P(EngineValues, AStreamedReadLeftPartWayLeavesTheConnectionReady) {
-    TempDir dir;
-    std::string why;
-    const std::string location = freshDatabase(GetParam(), dir.path(), why);
-    if (location.empty()) GTEST_SKIP() << why;
-    Database db(location);
-    Statement rows = db.prepare(
+    Statement rows = database->prepare(
         "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < ?1) SELECT x FROM n ORDER BY x");
     rows.streamRows();
-    Statement one = db.prepare("SELECT ?1 + 1");
+    Statement one = database->prepare("SELECT ?1 + 1");
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
-        Transaction read(db, Transaction::Mode::Read);
+        Transaction read(*database, Transaction::Mode::Read);
         rows.reuse().bind(1, 1000);
         for (int k = 1; k <= 3; ++k) {
             ASSERT_TRUE(rows.step());

@@ -37,6 +37,9 @@ TEST(DemoSeed, OnlyAnEmptyDatabaseIsFilled) {
     EXPECT_EQ(scalar(store, "SELECT COUNT(*) FROM centers"), 3);
 }
 
+const std::string kCountriesOfType =
+    "SELECT COUNT(DISTINCT ce.country) FROM charges c JOIN centers ce ON ce.id = c.center_id WHERE type = ";
+
 TEST(DemoSeed, HasTheMixOfRowsTheControlShows) {
     TempDir dir;
     Store store(dir.path() / "eft.db");
@@ -47,21 +50,18 @@ TEST(DemoSeed, HasTheMixOfRowsTheControlShows) {
     EXPECT_GE(members, 200);
     EXPECT_LE(members, 800);
     const struct {
-        const char* what;
-        const char* sql;
+        std::string what;
+        std::string sql;
     } present[] = {
-        {"type 1 in both countries",
-         "SELECT COUNT(DISTINCT ce.country) FROM charges c JOIN centers ce ON ce.id = c.center_id WHERE type = 1"},
-        {"type 2 in both countries",
-         "SELECT COUNT(DISTINCT ce.country) FROM charges c JOIN centers ce ON ce.id = c.center_id WHERE type = 2"},
-        {"type 3 in both countries",
-         "SELECT COUNT(DISTINCT ce.country) FROM charges c JOIN centers ce ON ce.id = c.center_id WHERE type = 3"},
+        {"type 1 in both countries", kCountriesOfType + "1"},
+        {"type 2 in both countries", kCountriesOfType + "2"},
+        {"type 3 in both countries", kCountriesOfType + "3"},
         {"subscription and exempt members", "SELECT (SELECT COUNT(*) > 0 FROM members WHERE subscription) + "
                                             "(SELECT COUNT(*) > 0 FROM members WHERE tax_exempt)"},
         {"trusts and reserves", "SELECT (SELECT COUNT(*) > 0 FROM charges WHERE trust_id > 0) + "
                                 "(SELECT COUNT(*) > 0 FROM charges WHERE royalty_reserve > 0)"},
     };
-    for (const auto& p : present) EXPECT_EQ(scalar(store, p.sql), 2) << p.what;
+    for (const auto& p : present) EXPECT_EQ(scalar(store, p.sql.c_str()), 2) << p.what;
     EXPECT_EQ(scalar(store, "SELECT COUNT(*) FROM charges c JOIN centers ce ON ce.id = c.center_id "
                             "WHERE ce.country = 1 AND (gst <> 0 OR pst <> 0)"),
               0);
