@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,22 @@ std::string firstLine(const std::string& text) {
     return line.empty() ? "no message" : line;
 }
 
+// Reads what the pipe (non-blocking) holds now, without waiting for more.
+void drain(int fd, std::string& head) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) keepHead(head, buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR) return;
+    }
+}
+
+void killAndReap(pid_t pid, int& wait) {
+    ::kill(-pid, SIGKILL);
+    while (::waitpid(pid, &wait, 0) < 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 std::optional<CommandOutcome> runCommand(const std::string& command, const std::filesystem::path& file,
@@ -60,6 +77,10 @@ std::optional<CommandOutcome> runCommand(const std::string& command, const std::
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    // The server's sockets are no business of the command's: a listening socket it inherited
+    // would keep the port taken after the server died, and a background child of the command
+    // would hold it for as long as it runs.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The server blocks its stop signals in every thread; the command must not inherit that.
@@ -85,6 +106,10 @@ std::optional<CommandOutcome> runCommand(const std::string& command, const std::
         ::close(pipeFds[0]);
         throw std::runtime_error(std::string("cannot start /bin/sh: ") + std::strerror(spawned));
     }
+    int errors = pipeFds[0];
+    // The command's end is its exit, which a descriptor of the process reports at once; where
+    // the kernel has none, a short tick looks for it instead.
+    const int exitFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 
     CommandOutcome outcome;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -92,47 +117,49 @@ std::optional<CommandOutcome> runCommand(const std::string& command, const std::
         return std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
                                           deadline - std::chrono::steady_clock::now()).count());
     };
-    bool timedOut = false;
     const auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    int wait = 0;
+    bool exited = false;
     char buffer[4096];
-    for (bool open = true; open && !stopped();) {
-        pollfd p{pipeFds[0], POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left(), 1000)));
-        if (ready < 0 && errno != EINTR) break;
-        if (ready > 0) {
-            const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-            if (n > 0) keepHead(outcome.stderrHead, buffer, static_cast<std::size_t>(n));
-            else if (n == 0 || errno != EINTR) open = false;
-        } else if (left() == 0) {
-            timedOut = true;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &wait, WNOHANG);
+        if (done == pid) {
+            exited = true;
             break;
         }
-    }
-    ::close(pipeFds[0]);
-    int wait = 0;
-    // The command may close its stderr and go on running.
-    while (!timedOut && !stopped()) {
-        const pid_t done = ::waitpid(pid, &wait, WNOHANG);
-        if (done == pid) break;
         if (done < 0 && errno != EINTR) break;
-        if (left() == 0) timedOut = true;
-        else ::usleep(10000);
-    }
-    if (stopped() && !timedOut && ::waitpid(pid, &wait, WNOHANG) != pid) {
-        ::kill(-pid, SIGKILL);
-        while (::waitpid(pid, &wait, 0) < 0 && errno == EINTR) {
+        if (stopped() || left() == 0) break;
+        // A pipe at its end is left out: it would report itself ready again and again.
+        pollfd p[2] = {{errors, POLLIN, 0}, {exitFd, POLLIN, 0}};
+        const long long tick = exitFd >= 0 ? 1000 : 20;
+        const int ready = ::poll(p, 2, static_cast<int>(std::min(left(), tick)));
+        if (ready <= 0 || errors < 0 || (p[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        const ssize_t n = ::read(errors, buffer, sizeof buffer);
+        if (n > 0) {
+            keepHead(outcome.stderrHead, buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            ::close(errors);
+            errors = -1;
         }
-        return std::nullopt;
     }
-    if (timedOut) {
-        ::kill(-pid, SIGKILL);
-        while (::waitpid(pid, &wait, 0) < 0 && errno == EINTR) {
+    if (exitFd >= 0) ::close(exitFd);
+    if (errors >= 0) {
+        // What the command wrote before it exited is in the pipe; a child it left behind may
+        // hold the pipe open for as long as it likes, and is not waited for.
+        if (exited) {
+            ::fcntl(errors, F_SETFL, ::fcntl(errors, F_GETFL) | O_NONBLOCK);
+            drain(errors, outcome.stderrHead);
         }
-        outcome.exitStatus = kTimedOut;
-        outcome.stderrHead += "(stopped after " + std::to_string(timeout.count() / 1000) + " s, its time limit)\n";
+        ::close(errors);
+    }
+    if (exited) {
+        outcome.exitStatus = statusOf(wait);
         return outcome;
     }
-    outcome.exitStatus = statusOf(wait);
+    killAndReap(pid, wait);
+    if (stopped()) return std::nullopt;
+    outcome.exitStatus = kTimedOut;
+    outcome.stderrHead += "(stopped after " + std::to_string(timeout.count() / 1000) + " s, its time limit)\n";
     return outcome;
 }
 

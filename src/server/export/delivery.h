@@ -31,7 +31,9 @@ struct CommandOutcome {
 };
 
 // Runs `sh -c 'COMMAND "$1"' sh FILE` in a process group of its own, killed when `timeout`
-// runs out or, within a second, once `*stop` is set (then nothing is returned). Throws
+// runs out or, within a second, once `*stop` is set (then nothing is returned). The command
+// ends when its process exits: what it wrote to stderr by then is kept, and whatever it left
+// running in the background (holding stderr or not) is neither waited for nor stopped. Throws
 // std::runtime_error only when the command cannot be started.
 std::optional<CommandOutcome> runCommand(const std::string& command, const std::filesystem::path& file,
                                          std::chrono::milliseconds timeout, const std::atomic<bool>* stop = nullptr);

@@ -1,5 +1,6 @@
 // Delivery of published files by the administrator's command: retried until it succeeds,
-// recorded attempt by attempt, never repeated after success, stopped at its time limit.
+// recorded attempt by attempt, never repeated after success, stopped at its time limit, ended
+// at its exit.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -53,6 +54,16 @@ TEST(RunCommand, ExitStatusStderrHeadAndTimeLimit) {
     // Stopping the server stops the command and records nothing.
     const std::atomic<bool> stop = true;
     EXPECT_FALSE(runCommand("sleep 30", "/tmp/x", std::chrono::seconds(60), &stop).has_value());
+}
+
+TEST(RunCommand, EndsAtTheCommandsExitThoughAChildHoldsItsStderr) {
+    // Waiting for the child would take 15 s; the command itself takes milliseconds, well under a
+    // second on a loaded machine.
+    const auto started = std::chrono::steady_clock::now();
+    const CommandOutcome o = runCommand("echo sent >&2; sleep 15 & exit 0; :", "/tmp/x", std::chrono::seconds(60)).value();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(o.exitStatus, 0);
+    EXPECT_EQ(o.stderrHead, "sent\n");
 }
 
 class DeliveryTest : public ServerFixture {
