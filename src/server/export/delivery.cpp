@@ -344,6 +344,11 @@ bool Deliverer::deliver(std::unique_ptr<Store>& store, const PendingDelivery& p,
     const std::string refused = fileFault(exportDir_, p);
     if (!refused.empty()) {
         outcome = {kNotRun, "not run: " + refused + "\n"};
+    } else if (stop_) {
+        // Known not to have run: tried again at the next start, not left in doubt.
+        outcome = {kNotRun, "not run: the server was stopping\n"};
+        record(store, p, attempt, outcome);
+        return false;
     } else {
         try {
             const auto ran = runCommand(options_.command, exportDir_ / p.name, options_.timeout, &stop_);
