@@ -1,5 +1,6 @@
 // eft-server: the reference server of the EFT membership sweep pages, over a SQLite file.
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -22,6 +23,7 @@
 #include "server/http/access.h"
 #include "server/http/access_log.h"
 #include "server/import/importer.h"
+#include "server/store/clock.h"
 #include "server/store/store.h"
 
 namespace {
@@ -64,14 +66,30 @@ int printPasswordHash(const std::string& name) {
     return 0;
 }
 
-int listFiles(const std::string& db) {
+// Who resolves a delivery: the account running the command, and the person behind sudo, as
+// the packaged service's account is shared by every administrator.
+std::string operatingUser() {
+    const passwd* entry = ::getpwuid(::geteuid());
+    std::string user = entry != nullptr ? entry->pw_name : "uid " + std::to_string(::geteuid());
+    if (const char* sudo = std::getenv("SUDO_USER"); sudo != nullptr && *sudo != 0 && user != sudo)
+        user += " (sudo from " + std::string(sudo) + ")";
+    return user;
+}
+
+// `resolveBatch`: the batch of the file whose delivery in doubt `resolution` resolves, or 0 to
+// list the files.
+int listFiles(const std::string& db, std::int32_t resolveBatch, eft::server::Resolution resolution,
+              const std::string& by) {
     if (!eft::server::isPostgresUri(db) && !std::filesystem::exists(db)) {
         std::cerr << "eft-server: no database " << db << "\n";
         return 1;
     }
     try {
         eft::server::Store store(db);
-        std::cout << eft::server::filesReport(store);
+        if (resolveBatch == 0) std::cout << eft::server::filesReport(store);
+        else
+            std::cout << eft::server::resolveDelivery(store, resolveBatch, resolution, operatingUser(), by,
+                                                      eft::server::isoText(eft::server::localNow()));
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "eft-server: " << e.what() << "\n";
@@ -175,7 +193,8 @@ int main(int argc, char** argv) {
     std::int64_t deliverRetry = options.deliverRetry.count();
     app.add_option("--deliver-command", options.deliverCommand,
                    "run after each bank file is published, with the file's path as its argument "
-                   "(through /bin/sh); a failure is retried, waiting longer each time")
+                   "(through /bin/sh); a failure is retried, waiting longer each time, but a delivery whose outcome "
+                   "is unknown is in doubt and waits for `eft-server files --delivered N` or `--redeliver N`")
         ->envname("EFT_DELIVER_COMMAND");
     app.add_option("--deliver-timeout", deliverTimeout, "seconds a delivery may take before it is stopped")
         ->envname("EFT_DELIVER_TIMEOUT")
@@ -198,10 +217,29 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::ExistingFile);
     auto* files = app.add_subcommand("files", "list every bank file: name, batch, country, entries, totals, "
-                                              "SHA-256, when published and when delivered");
-    std::string filesDb;
+                                              "SHA-256, when published and when delivered, after the deliveries "
+                                              "in doubt; or resolve a delivery in doubt");
+    std::string filesDb, resolvedBy;
+    std::int32_t deliveredBatch = 0, redeliverBatch = 0;
     // Checked when the command runs: CLI11 checks a subcommand's variables even when it is not used.
     files->add_option("--db", filesDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
+    auto* delivered = files->add_option("--delivered", deliveredBatch,
+                                        "record that the bank got the file of batch N, whose delivery is in doubt: "
+                                        "it is not delivered again")
+                          ->check(CLI::Range(1, 2147483647));
+    auto* redeliver = files->add_option("--redeliver", redeliverBatch,
+                                        "record that the bank did not get the file of batch N, whose delivery is in "
+                                        "doubt: a running server delivers it again")
+                          ->check(CLI::Range(1, 2147483647));
+    delivered->excludes(redeliver);
+    auto* by = files->add_option("--by", resolvedBy,
+                                 "with --delivered or --redeliver: the name of the person who checked with the bank, "
+                                 "recorded beside the account running the command");
+    by->check([](const std::string& name) {
+        for (const char c : name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string("a name has no control characters");
+        return std::string();
+    });
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -213,7 +251,15 @@ int main(int argc, char** argv) {
         return e.get_exit_code();
     }
     if (*import) return runImport(importDb, importFiles, dryRun);
-    if (*files) return listFiles(filesDb);
+    if (*files) {
+        if (!resolvedBy.empty() && deliveredBatch == 0 && redeliverBatch == 0) {
+            std::cerr << "eft-server: --by goes with --delivered or --redeliver\n";
+            return 2;
+        }
+        return listFiles(filesDb, deliveredBatch != 0 ? deliveredBatch : redeliverBatch,
+                         deliveredBatch != 0 ? eft::server::Resolution::Delivered : eft::server::Resolution::Redeliver,
+                         resolvedBy);
+    }
     if (hashing || app.count("--hash-password") > 0) {
         try {
             return printPasswordHash(hashFor);

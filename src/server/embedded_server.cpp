@@ -75,7 +75,11 @@ public:
             if (req.method != "GET" && req.method != "HEAD")
                 return refuse(req, 405, "The health check answers GET only", {{"Allow", "GET, HEAD"}});
             if (!service_.healthy()) return answerOf(textReply(503, "the database does not answer"));
-            Answer ok = answerOf(textReply(200, "ok"));
+            // A delivery in doubt waits for the administrator; the body still starts with "ok", which
+            // is what a proxy's check looks for.
+            std::string body = "ok";
+            for (const std::string& doubt : service_.deliveriesInDoubt()) body += "\ndelivery in doubt: " + doubt;
+            Answer ok = answerOf(textReply(200, std::move(body)));
             ok.headers = {{"Server", "eft-server/" EFTMEMB_VERSION_STRING}};  // for a client's About box
             return ok;
         }

@@ -11,9 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <algorithm>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -25,6 +22,7 @@
 #include "server/bank/nacha.h"
 #include "server/export/file_claim.h"
 #include "server/export/folder_history.h"
+#include "server/export/own_file.h"
 #include "server/store/clock.h"
 #include "server/store/store.h"
 #include "text/text_forms.h"
@@ -81,13 +79,6 @@ std::string randomHex() {
         out += kHex[b & 15];
     }
     return out;
-}
-
-// The bytes of a file in `dir`, or nothing when it cannot be read.
-std::optional<std::string> readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string moneyText(std::int64_t cents) {
@@ -161,6 +152,8 @@ bool isTempName(std::string_view name) {
 }
 
 std::string writeTempFile(const std::filesystem::path& dir, std::string_view finalName, std::string_view text) {
+    // The temporary name is made from the final one: a name with a '/' would reach outside.
+    requireBankFileName(finalName);
     const Fd folder = openDirectory(dir);
     const std::string name = "." + std::string(finalName) + "." + randomHex() + std::string(kTempSuffix);
     const Fd fd(::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
@@ -191,6 +184,7 @@ void syncDirectory(const std::filesystem::path& dir) {
 
 void publishFile(const std::filesystem::path& dir, const std::string& tempName, const std::string& finalName,
                  std::string_view text) {
+    requireBankFileName(finalName);
     const Fd folder = openDirectory(dir);
     int rc = ::renameat2(folder.get(), tempName.c_str(), folder.get(), finalName.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
@@ -201,8 +195,9 @@ void publishFile(const std::filesystem::path& dir, const std::string& tempName, 
     if (rc == 0) return;
     const int error = errno;
     if (error == EEXIST || error == ENOENT) {
-        // Already published by an earlier run or a second server: the same bytes are fine.
-        if (const auto existing = readFile(dir / finalName); existing && *existing == text) {
+        // Already published by an earlier run or a second server: the same bytes are fine; what
+        // a link points to is never read as if it were the file.
+        if (const auto existing = readOwnFile(folder.get(), finalName); existing && *existing == text) {
             ::unlinkat(folder.get(), tempName.c_str(), 0);
             return;
         }
@@ -429,6 +424,13 @@ std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::p
     Transaction t(store.db(), Transaction::Mode::Write);
     bool any = false;
     for (const BatchFileRow& f : store.unpublishedFiles()) {
+        // The name comes from the database, which others may write: only a name of the
+        // export's own pattern, for its own batch, is ever written to the folder.
+        if (!isFileNameOf(f.name, f.batchNo)) {
+            lines.push_back("refused to publish the file of batch " + std::to_string(f.batchNo) + ": its name \"" +
+                            f.name + "\" is not the export's name for it; nothing was written");
+            continue;
+        }
         // Another server (or this one's exporter) is publishing it into its own folder now.
         if (!claimFile(store, f.batchNo, kPublishLease)) {
             if (sayWhatIsLeft)
@@ -437,7 +439,7 @@ std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::p
             continue;
         }
         try {
-            const auto existing = readFile(dir / f.name);
+            const auto existing = readOwnFile(dir, f.name);
             if (!existing) publishFile(dir, writeTempFile(dir, f.name, f.content), f.name, f.content);
             else if (*existing != f.content) throw std::runtime_error("a different file has its name");
             store.markPublished(f.batchNo, at, publishPlace(dir));

@@ -2,8 +2,12 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
+#include "server/export/delivery.h"
+#include "server/export/file_claim.h"
 #include "server/store/store.h"
 #include "text/text_forms.h"
 
@@ -22,28 +26,91 @@ std::string sha256(const std::string& bytes) {
     return out;
 }
 
-std::string deliveryText(const FileListing& f) {
-    if (!f.deliveredAt.empty()) return f.deliveredAt;
-    if (f.attempts == 0) return "no";
-    std::string why = f.lastStderr.substr(0, f.lastStderr.find('\n'));
-    return "failed " + std::to_string(f.attempts) + "x, exit " + std::to_string(f.lastStatus) +
+std::string resolverText(const DeliveryAttempt& a) {
+    return a.resolvedBy + (a.resolvedAs.empty() ? "" : " as " + a.resolvedAs) + " at " + a.resolvedAt;
+}
+
+// The attempt of the file that has no outcome nor resolution, if any: there is at most one.
+const DeliveryAttempt* openAttempt(const FileListing& f) {
+    for (const DeliveryAttempt& a : f.deliveries)
+        if (!a.exitStatus && a.resolution.empty()) return &a;
+    return nullptr;
+}
+
+std::string deliveryText(const FileListing& f, std::int64_t now) {
+    for (const DeliveryAttempt& a : f.deliveries)
+        if (a.exitStatus == 0) return a.startedAt;
+    for (const DeliveryAttempt& a : f.deliveries)
+        if (a.resolution == kResolvedDelivered)
+            return a.startedAt + " (recorded as delivered by " + resolverText(a) + ")";
+    if (f.deliveries.empty()) return "no";
+    if (const DeliveryAttempt* open = openAttempt(f))
+        return (deliveryUnderWay(*open, f.claim, now) ? "under way since " : "in doubt since ") + open->startedAt +
+               " (attempt " + std::to_string(open->attempt) + ")";
+    const DeliveryAttempt& last = f.deliveries.back();
+    if (last.resolution == kResolvedRedeliver) return "to be delivered again, as asked by " + resolverText(last);
+    std::string why = last.stderrHead.substr(0, last.stderrHead.find('\n'));
+    return "failed " + std::to_string(f.deliveries.size()) + "x, exit " + std::to_string(last.exitStatus.value_or(0)) +
            (why.empty() ? "" : ": " + why);
 }
 
 }  // namespace
 
 std::string filesReport(Store& store) {
-    std::string out = "file\tbatch\tcountry\tentries\tdebits\tcredits\tsha256\tpublished\tdelivered\n";
+    std::string out;
     Transaction read(store.db(), Transaction::Mode::Read);
+    const std::int64_t now = epochSeconds();
+    const std::vector<OpenDelivery> doubts = deliveriesInDoubt(store);
+    if (!doubts.empty()) {
+        out += "Deliveries in doubt: their command ran, or may have, and its outcome is unknown. Ask the bank whether "
+               "the file arrived, then record the answer with `eft-server files --delivered BATCH` or "
+               "`--redeliver BATCH`.\n";
+        for (const OpenDelivery& d : doubts) out += "in doubt: " + doubtText(d) + "\n";
+        out += "\n";
+    }
+    out += "file\tbatch\tcountry\tentries\tdebits\tcredits\tsha256\tpublished\tdelivered\n";
     for (const FileListing& f : store.listFiles()) {
         const bank::FileSummary& s = f.summary;
         out += f.name + "\t" + std::to_string(f.batchNo) + "\t" + (f.country == 2 ? "CA" : "US") + "\t" +
                std::to_string(s.entries()) + "\t" + text::money(s.debitCents) + " (" + std::to_string(s.debitCount) +
                ")\t" + text::money(s.creditCents) + " (" + std::to_string(s.creditCount) + ")\t" + sha256(f.content) +
                "\t" + (f.published ? (f.publishedAt.empty() ? "yes" : f.publishedAt) : "no") + "\t" +
-               deliveryText(f) + "\n";
+               deliveryText(f, now) + "\n";
     }
     return out;
+}
+
+std::string resolveDelivery(Store& store, std::int32_t batchNo, Resolution resolution, std::string_view user,
+                            std::string_view as, std::string_view at) {
+    // Under the writer lock: the attempt is judged in doubt and resolved with nothing between.
+    Transaction t(store.db(), Transaction::Mode::Write);
+    const std::optional<FileListing> f = store.fileListing(batchNo);
+    const std::string batch = "batch " + std::to_string(batchNo);
+    if (!f) throw std::runtime_error(batch + " has no bank file; nothing was changed");
+    const std::string file = f->name + " (" + batch + ")";
+    const std::int64_t now = epochSeconds();
+    const DeliveryAttempt* open = openAttempt(*f);
+    if (open == nullptr) {
+        std::string state = deliveryText(*f, now);
+        if (state == "no") state = "no delivery was attempted yet";
+        else if (state.front() >= '0' && state.front() <= '9') state = "delivered " + state;
+        throw std::runtime_error("the delivery of " + file + " is not in doubt (" + state + "); nothing was changed");
+    }
+    if (deliveryUnderWay(*open, f->claim, now))
+        throw std::runtime_error("the delivery of " + file + " is under way (attempt " + std::to_string(open->attempt) +
+                                 ", started " + open->startedAt + " by the server with " + serverText(open->startedBy) +
+                                 "), not in doubt; nothing was changed");
+    const bool delivered = resolution == Resolution::Delivered;
+    if (!store.resolveDelivery(batchNo, open->attempt, delivered ? kResolvedDelivered : kResolvedRedeliver, at, user, as))
+        throw std::runtime_error("the delivery of " + file + " changed meanwhile; nothing was changed");
+    t.commit();
+    const std::string who = std::string(user) + (as.empty() ? "" : " as " + std::string(as));
+    return file + ": attempt " + std::to_string(open->attempt) + " recorded " +
+           (delivered ? "as delivered by " + who + "; the file is not delivered again"
+                      : "for delivery again by " + who +
+                            "; a server that has the file in its export folder delivers it within a minute (or at "
+                            "its next start)") +
+           "\n";
 }
 
 }  // namespace eft::server

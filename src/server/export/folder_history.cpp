@@ -1,32 +1,26 @@
 #include "server/export/folder_history.h"
 
 #include <algorithm>
-#include <fstream>
+#include <stdexcept>
 
 namespace eft::server {
 namespace {
 
-constexpr std::size_t kNameLength = 21;  // "EFT_US_" + 10 digits + ".txt"
+// Both headers carry what is read of them well within their first record.
+constexpr std::size_t kHeaderBytes = 256;
 
-std::string firstRecord(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    std::getline(in, line);
-    return line;
+// The first record of one of the folder's own files; nothing for what is not one (a link, a
+// folder, a file gone since the listing).
+std::string firstRecord(const std::filesystem::path& dir, const std::string& name) {
+    try {
+        std::string head = readOwnFile(dir, name, kHeaderBytes).value_or(std::string());
+        return head.substr(0, head.find('\n'));
+    } catch (const std::runtime_error&) {
+        return {};
+    }
 }
 
 }  // namespace
-
-std::int32_t batchOfFileName(const std::string& name) {
-    if (name.size() != kNameLength || !name.starts_with("EFT_") || !name.ends_with(".txt")) return 0;
-    if (name.compare(4, 3, "US_") != 0 && name.compare(4, 3, "CA_") != 0) return 0;
-    std::int64_t batch = 0;
-    for (std::size_t i = 7; i < 17; ++i) {
-        if (name[i] < '0' || name[i] > '9') return 0;
-        batch = batch * 10 + (name[i] - '0');
-    }
-    return batch > 0 && batch <= 2147483647 ? static_cast<std::int32_t>(batch) : 0;
-}
 
 FolderHistory readFolderHistory(const std::filesystem::path& dir) {
     FolderHistory h;
@@ -39,7 +33,7 @@ FolderHistory readFolderHistory(const std::filesystem::path& dir) {
         if (batch == 0 || !std::filesystem::is_regular_file(entry.symlink_status(ec))) continue;
         h.files.push_back(name);
         h.highestBatch = std::max(h.highestBatch, batch);
-        const std::string header = firstRecord(entry.path());
+        const std::string header = firstRecord(dir, name);
         if (name[4] == 'U') {
             // "101 " + destination (9) + " " + origin (9) + creation date YYMMDD
             if (header.size() >= 29 && header.starts_with("101")) ++h.usFilesOn[header.substr(23, 6)];

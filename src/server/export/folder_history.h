@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "server/export/own_file.h"
+
 namespace eft::server {
 
 struct FolderHistory {
@@ -26,8 +28,5 @@ struct FolderHistory {
 // Reads the names and the first record of every bank file in `dir`; a folder that does not
 // exist yet has no history.
 FolderHistory readFolderHistory(const std::filesystem::path& dir);
-
-// The batch number in a bank file's name "EFT_<US|CA>_<10 digits>.txt"; 0 for any other name.
-std::int32_t batchOfFileName(const std::string& name);
 
 }  // namespace eft::server

@@ -175,6 +175,11 @@ Service::Service(ServiceOptions options)
         if (!std::binary_search(known.begin(), known.end(), name))
             note_("export: " + name + " is in the export folder but not in the database (restored from a backup?); "
                   "its numbers are not used again, and the charges it carried may be saved and exported again");
+    // Until the administrator resolves them, each start says so again.
+    for (const OpenDelivery& doubt : server::deliveriesInDoubt(store))
+        note_("delivery: in doubt: " + doubtText(doubt) + "; it is not delivered again until `eft-server files "
+              "--delivered " + std::to_string(doubt.attempt.batchNo) + "` or `--redeliver " +
+              std::to_string(doubt.attempt.batchNo) + "` says what the bank got");
     if (!options.delivery.command.empty())
         deliverer_ = std::make_unique<Deliverer>(dbPath_, exportDir_, std::move(options.delivery), clock_,
                                                  [this](std::string_view line) { note_("delivery: " + std::string(line)); });
@@ -263,6 +268,17 @@ bool Service::healthy() {
     } catch (const std::exception&) {
         return false;
     }
+}
+
+std::vector<std::string> Service::deliveriesInDoubt() {
+    std::vector<std::string> lines;
+    try {
+        Lease store = borrow();
+        for (const OpenDelivery& doubt : server::deliveriesInDoubt(*store)) lines.push_back(doubtText(doubt));
+    } catch (const std::exception&) {
+        lines.clear();  // the health check says whether the database answers
+    }
+    return lines;
 }
 
 std::size_t Service::statusPairCap() {

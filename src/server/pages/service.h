@@ -113,6 +113,9 @@ public:
 
     // Whether the database answers a read and is still the file at its path.
     bool healthy();
+    // One line for each delivery in doubt (delivery.h), by batch; none when the database does
+    // not answer.
+    std::vector<std::string> deliveriesInDoubt();
 
     // Told of each export that wrote files, and of each that failed: the report's text.
     void onExport(std::function<void(std::string_view report)> note) { exportNote_ = std::move(note); }

@@ -210,8 +210,37 @@ CREATE INDEX IF NOT EXISTS charges_sweep_rows
 
 void toVersion5(Database& db) { db.exec(kVersion5); }
 
+// Version 6: an attempt to deliver a file is recorded before its command runs and its outcome
+// after, so an attempt may have no outcome (exit_status NULL): its command may be running, or
+// may have delivered the file with nobody left to record it. Such an attempt is never run
+// again by itself; the administrator resolves it, and who did and when is kept. SQLite cannot
+// drop a NOT NULL, so the table is made again with its rows.
+constexpr const char* kVersion6 = R"sql(
+CREATE TABLE deliveries_v6 (
+  batch_no    INTEGER NOT NULL REFERENCES batch_files(batch_no),
+  attempt     INTEGER NOT NULL,
+  started_at  TEXT NOT NULL,
+  exit_status INTEGER,
+  stderr      TEXT NOT NULL DEFAULT '',
+  started_by  TEXT,
+  ended_at    TEXT,
+  resolution  TEXT CHECK (resolution IN ('delivered', 'redeliver')),
+  resolved_at TEXT,
+  resolved_by TEXT,
+  resolved_as TEXT,
+  PRIMARY KEY (batch_no, attempt));
+INSERT INTO deliveries_v6 (batch_no, attempt, started_at, exit_status, stderr)
+  SELECT batch_no, attempt, started_at, exit_status, stderr FROM deliveries;
+DROP TABLE deliveries;
+ALTER TABLE deliveries_v6 RENAME TO deliveries;
+CREATE INDEX deliveries_open ON deliveries (batch_no) WHERE exit_status IS NULL AND resolution IS NULL;
+)sql";
+
+void toVersion6(Database& db) { db.exec(kVersion6); }
+
 using Migration = void (*)(Database&);
-constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5};
+constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5,
+                                                   toVersion6};
 
 bool hasTables(Database& db) {
     Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");

@@ -1,9 +1,9 @@
-// The schema on PostgreSQL: the same tables as on SQLite at kSchemaVersion, in PostgreSQL's
+// The schema on PostgreSQL: the same tables as on SQLite at version 4, in PostgreSQL's
 // types (REAL is single precision there, so the amounts are double precision, as SQLite keeps
 // them), and the sweep's change counter kept by triggers, as on SQLite (once per statement
 // here rather than once per row). The version is kept in
 // schema_version. PostgreSQL support began at version 4, so there is no older shape to migrate
-// from; later versions add their steps to upgradePostgresSchema().
+// from; later versions are steps of upgradePostgresSchema(), one transaction each.
 #include <string>
 
 #include "server/store/database.h"
@@ -166,6 +166,21 @@ CREATE TABLE schema_version (version integer NOT NULL);
 // The version kSchema stands at.
 constexpr int kFirstVersion = 4;
 
+// Version 6, as on SQLite: a delivery attempt is recorded before its command runs and may
+// have no outcome, and the administrator's resolution of such an attempt is kept.
+constexpr const char* kVersion6 = R"sql(
+ALTER TABLE deliveries ALTER COLUMN exit_status DROP NOT NULL;
+ALTER TABLE deliveries ALTER COLUMN stderr SET DEFAULT '';
+ALTER TABLE deliveries
+  ADD COLUMN started_by  text,
+  ADD COLUMN ended_at    text,
+  ADD COLUMN resolution  text CHECK (resolution IN ('delivered', 'redeliver')),
+  ADD COLUMN resolved_at text,
+  ADD COLUMN resolved_by text,
+  ADD COLUMN resolved_as text;
+CREATE INDEX deliveries_open ON deliveries (batch_no) WHERE exit_status IS NULL AND resolution IS NULL;
+)sql";
+
 }  // namespace
 
 int postgresSchemaVersion(Database& db) {
@@ -179,19 +194,30 @@ int postgresSchemaVersion(Database& db) {
 
 void upgradePostgresSchema(Database& db) {
     if (postgresSchemaVersion(db) == kSchemaVersion) return;
-    // Under the writer lock, so instances starting together make the tables once.
-    Transaction t(db, Transaction::Mode::Write);
-    const int found = postgresSchemaVersion(db);
-    if (found > kSchemaVersion)
-        throw StoreError("the database has schema version " + std::to_string(found) + ", newer than this program's " +
-                         std::to_string(kSchemaVersion) + "; run the eft-server that wrote it, or a newer one");
-    if (found == kSchemaVersion) return;
-    // Version 5 changed nothing here: it widened SQLite's sweep index to carry the charge's
-    // columns, and an index entry on PostgreSQL has a size limit that a long text could pass.
-    if (found < kFirstVersion) db.exec(kSchema);
-    Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
-    version.bind(1, kSchemaVersion).run();
-    t.commit();
+    // One step a transaction, each under the writer lock, so instances starting together
+    // migrate once.
+    for (;;) {
+        Transaction t(db, Transaction::Mode::Write);
+        const int found = postgresSchemaVersion(db);
+        if (found > kSchemaVersion)
+            throw StoreError("the database has schema version " + std::to_string(found) +
+                             ", newer than this program's " + std::to_string(kSchemaVersion) +
+                             "; run the eft-server that wrote it, or a newer one");
+        if (found == kSchemaVersion) return;
+        int to = found + 1;
+        if (found < kFirstVersion) {
+            db.exec(kSchema);
+            // Version 5 changed nothing here: it widened SQLite's sweep index to carry the
+            // charge's columns, and an index entry on PostgreSQL has a size limit that a long
+            // text could pass.
+            to = 5;
+        } else if (to == 6) {
+            db.exec(kVersion6);
+        }
+        Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
+        version.bind(1, to).run();
+        t.commit();
+    }
 }
 
 }  // namespace eft::server

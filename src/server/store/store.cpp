@@ -625,58 +625,6 @@ void Store::setLastFileCreationNumber(std::string_view originatorId, std::int32_
     s.bind(1, originatorId).bind(2, number).run();
 }
 
-std::vector<PendingDelivery> Store::pendingDeliveries(std::string_view place) {
-    std::vector<PendingDelivery> out;
-    Statement s = db_.prepare(
-        "SELECT f.batch_no, f.name, (SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no) "
-        "FROM batch_files f WHERE f.published = 1 AND (f.published_to IS NULL OR f.published_to = ?1) AND NOT EXISTS "
-        "(SELECT 1 FROM deliveries d WHERE d.batch_no = f.batch_no AND d.exit_status = 0) ORDER BY f.batch_no");
-    s.bind(1, place);
-    while (s.step()) out.push_back({static_cast<std::int32_t>(s.integer(0)), std::string(s.text(1)), s.integer(2)});
-    return out;
-}
-
-bool Store::delivered(std::int32_t batchNo) {
-    Statement s = db_.prepare("SELECT 1 FROM deliveries WHERE batch_no = ?1 AND exit_status = 0");
-    s.bind(1, batchNo);
-    return s.step();
-}
-
-void Store::recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
-                           std::string_view stderrHead) {
-    Statement s = db_.prepare(
-        "INSERT INTO deliveries (batch_no, attempt, started_at, exit_status, stderr) VALUES (?1, ?2, ?3, ?4, ?5)");
-    s.bind(1, batchNo).bind(2, attempt).bind(3, at).bind(4, exitStatus).bind(5, stderrHead).run();
-}
-
-std::vector<FileListing> Store::listFiles() {
-    std::vector<FileListing> out;
-    Statement s = db_.prepare(
-        "SELECT f.batch_no, f.name, b.country, f.debit_count, f.debit_cents, f.credit_count, f.credit_cents, "
-        "f.content, f.published, COALESCE(f.published_at, ''), "
-        "COALESCE((SELECT started_at FROM deliveries d WHERE d.batch_no = f.batch_no AND exit_status = 0), ''), "
-        "(SELECT COUNT(*) FROM deliveries d WHERE d.batch_no = f.batch_no), "
-        "COALESCE((SELECT exit_status FROM deliveries d WHERE d.batch_no = f.batch_no ORDER BY attempt DESC LIMIT 1), 0), "
-        "COALESCE((SELECT stderr FROM deliveries d WHERE d.batch_no = f.batch_no ORDER BY attempt DESC LIMIT 1), '') "
-        "FROM batch_files f JOIN batches b ON b.batch_no = f.batch_no ORDER BY f.batch_no");
-    while (s.step()) {
-        FileListing f;
-        f.batchNo = static_cast<std::int32_t>(s.integer(0));
-        f.name = std::string(s.text(1));
-        f.country = static_cast<int>(s.integer(2));
-        f.summary = {s.integer(3), s.integer(4), s.integer(5), s.integer(6)};
-        f.content = std::string(s.text(7));
-        f.published = s.integer(8) != 0;
-        f.publishedAt = std::string(s.text(9));
-        f.deliveredAt = std::string(s.text(10));
-        f.attempts = s.integer(11);
-        f.lastStatus = s.integer(12);
-        f.lastStderr = std::string(s.text(13));
-        out.push_back(std::move(f));
-    }
-    return out;
-}
-
 void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& visit) {
     auto& s = pendingItems_.reuse();
     BatchItemView v;

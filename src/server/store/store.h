@@ -19,7 +19,9 @@
 // originator_files  the last CPA-005 file creation number used per originator id
 // settings     named values: "demo" (1 for a demo database, whose export may use the demo
 //              originator) and "batch_floor" (the highest batch number known to be used)
-// deliveries   each attempt to deliver a batch file: when, exit status, first lines of stderr
+// deliveries   each attempt to deliver a batch file: when it started and by which server, then
+//              its exit status, the first lines of stderr and when that was recorded; an
+//              attempt with no outcome is resolved by the administrator (who, when, and how)
 //
 // Saves, exports and status commits record the authenticated login, when there is one,
 // beside the person id and type the control sends.
@@ -148,11 +150,38 @@ struct FileClaim {
     std::int64_t until = 0;
 };
 
-// A published file not yet delivered, with the attempts so far.
+// A published file to deliver: not delivered, and no attempt of it without an outcome.
 struct PendingDelivery {
     std::int32_t batchNo = 0;
     std::string name;
-    std::int64_t attempts = 0;
+    std::string content;
+};
+
+// One attempt to deliver a file. It is recorded before the command runs and its outcome after;
+// an attempt without an outcome is under way, or in doubt (its server stopped, or could not
+// record the outcome) until the administrator resolves it.
+struct DeliveryAttempt {
+    std::int32_t batchNo = 0;
+    std::int64_t attempt = 0;
+    std::string startedAt;
+    std::string startedBy;                   // the server process (file_claim.h); empty before version 6
+    std::optional<std::int64_t> exitStatus;  // nothing: no outcome recorded
+    std::string stderrHead;
+    std::string endedAt;     // when the outcome was recorded; empty before version 6
+    std::string resolution;  // of an attempt without an outcome: "delivered" or "redeliver"; empty
+    std::string resolvedAt;
+    std::string resolvedBy;  // the user who ran `eft-server files`
+    std::string resolvedAs;  // the name given with --by; empty for none
+};
+
+inline constexpr std::string_view kResolvedDelivered = "delivered";
+inline constexpr std::string_view kResolvedRedeliver = "redeliver";
+
+// An attempt with neither an outcome nor a resolution, with its file's name and claim.
+struct OpenDelivery {
+    DeliveryAttempt attempt;
+    std::string name;
+    std::optional<FileClaim> claim;
 };
 
 // A bank file as `eft-server files` lists it.
@@ -163,11 +192,9 @@ struct FileListing {
     bank::FileSummary summary;
     std::string content;
     bool published = false;
-    std::string publishedAt;   // empty when not recorded
-    std::string deliveredAt;   // empty until a delivery succeeded
-    std::int64_t attempts = 0;
-    std::int64_t lastStatus = 0;
-    std::string lastStderr;
+    std::string publishedAt;  // empty when not recorded
+    std::optional<FileClaim> claim;
+    std::vector<DeliveryAttempt> deliveries;  // oldest first
 };
 
 class Store {
@@ -259,13 +286,26 @@ public:
     // Nothing: no claim.
     void setFileClaim(std::int32_t batchNo, const std::optional<FileClaim>& claim);
 
-    // The files published into the folder `place` names (or before places were recorded).
+    // Deliveries (store_deliveries.cpp). The files published into the folder `place` names (or
+    // before places were recorded) that are to be delivered: not delivered (an attempt exited 0,
+    // or one was resolved as delivered) and without an attempt that has no outcome.
     std::vector<PendingDelivery> pendingDeliveries(std::string_view place);
-    // Whether a delivery of the batch's file succeeded.
-    bool delivered(std::int32_t batchNo);
-    void recordDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view at, int exitStatus,
-                        std::string_view stderrHead);
+    // Records that an attempt of the batch's file starts now, by the server process `by`, unless
+    // the file is not to be delivered as pendingDeliveries() says. The attempt's number, or
+    // nothing.
+    std::optional<std::int64_t> startDelivery(std::int32_t batchNo, std::string_view at, std::string_view by);
+    // The outcome of the attempt; recording it again writes the same.
+    void recordDeliveryOutcome(std::int32_t batchNo, std::int64_t attempt, int exitStatus, std::string_view stderrHead,
+                               std::string_view at);
+    // Every attempt without an outcome or a resolution, by batch.
+    std::vector<OpenDelivery> openDeliveries();
+    // Resolves an attempt without an outcome as the administrator says (kResolvedDelivered or
+    // kResolvedRedeliver); false, changing nothing, when it has an outcome or a resolution.
+    bool resolveDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view resolution, std::string_view at,
+                         std::string_view by, std::string_view as);
     std::vector<FileListing> listFiles();
+    // One file as listFiles() has it.
+    std::optional<FileListing> fileListing(std::int32_t batchNo);
 
     // Every exported item still waiting for its status, by batch and center.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);

@@ -1,5 +1,6 @@
 // Delivery of published files by the administrator's command: retried until it succeeds,
-// recorded attempt by attempt, never repeated after success, stopped at its time limit.
+// recorded attempt by attempt, never repeated after success, stopped at its time limit, ended
+// at its exit; and only ever the export folder's own files.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 
 #include "server/export/delivery.h"
 #include "server/export/files_report.h"
+#include "server/export/own_file.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -55,6 +57,42 @@ TEST(RunCommand, ExitStatusStderrHeadAndTimeLimit) {
     EXPECT_FALSE(runCommand("sleep 30", "/tmp/x", std::chrono::seconds(60), &stop).has_value());
 }
 
+TEST(RunCommand, EndsAtTheCommandsExitThoughAChildHoldsItsStderr) {
+    // Waiting for the child would take 15 s; the command itself takes milliseconds, well under a
+    // second on a loaded machine.
+    const auto started = std::chrono::steady_clock::now();
+    const CommandOutcome o = runCommand("echo sent >&2; sleep 15 & exit 0; :", "/tmp/x", std::chrono::seconds(60)).value();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(o.exitStatus, 0);
+    EXPECT_EQ(o.stderrHead, "sent\n");
+}
+
+TEST(BankFileName, OnlyTheExportsOwnPlainNamesAreOurs) {
+    const struct {
+        std::string name;
+        std::int32_t batch;
+    } cases[] = {
+        {"EFT_US_0000000001.txt", 1},
+        {"EFT_CA_2147483647.txt", 2147483647},
+        {"EFT_US_2147483648.txt", 0},  // past any batch number
+        {"EFT_US_0000000000.txt", 0},
+        {"EFT_MX_0000000001.txt", 0},
+        {"eft_us_0000000001.txt", 0},
+        {"EFT_US_000000001.txt", 0},
+        {"EFT_US_00000000001.txt", 0},
+        {"EFT_US_00000000-1.txt", 0},
+        {"EFT_US_0000000001.txt.tmp", 0},
+        {".EFT_US_0000000001.txt.0123456789abcdef01234567.tmp", 0},
+        {"../EFT_US_0000000001.txt", 0},
+        {"/tmp/EFT_US_0000000001.txt", 0},
+        {"x/EFT_US_0000000001.txt", 0},
+        {"EFT_US_00000/../1.txt", 0},
+        {std::string("EFT_US_000000000\0.txt", 21), 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(batchOfFileName(c.name), c.batch) << c.name;
+}
+
 class DeliveryTest : public ServerFixture {
 protected:
     void SetUp() override {
@@ -77,11 +115,52 @@ protected:
                            }});
     }
 
-    // Waits, within a generous bound, for the deliveries table to hold `rows` rows.
-    void waitForAttempts(std::int64_t rows) {
+    // The service's notes go to this fixture's list, gone before the service otherwise.
+    void TearDown() override { service.reset(); }
+
+    // Waits, within a generous bound, for `sql` to count `rows`.
+    void waitForCount(const char* sql, std::int64_t rows) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (count("SELECT COUNT(*) FROM deliveries") < rows && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        while (count(sql) < rows && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // An attempt is recorded before its command runs: these are the ones that ended.
+    void waitForAttempts(std::int64_t rows) {
+        waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status IS NOT NULL", rows);
+    }
+
+    // Waits, within a generous bound, for a note holding `text`; all the notes so far.
+    std::string waitForNote(const std::string& text) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            std::string all;
+            {
+                std::lock_guard lock(notesMutex);
+                for (const std::string& n : notes) all += n + "\n";
+            }
+            if (all.find(text) != std::string::npos || std::chrono::steady_clock::now() > until) return all;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // Exports what is saved through a service that delivers nothing, and stops it.
+    void exportWithoutDelivery() {
+        service.reset();
+        service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow});
+        service->exportBatches(9, 2);
+        service.reset();
+    }
+
+    // A service over the fixture's database that delivers with `command`, first try again after 1 s.
+    void deliverWith(const std::string& command) {
+        service.reset();
+        service = std::make_unique<Service>(ServiceOptions{
+            dbPath(), dir.path() / "export", fixedNow, {},
+            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)},
+            [this](std::string_view line) {
+                std::lock_guard lock(notesMutex);
+                notes.emplace_back(line);
+            }});
     }
 
     std::filesystem::path script;
@@ -104,8 +183,8 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     {
         std::lock_guard lock(notesMutex);
         ASSERT_EQ(notes.size(), 3u);
-        EXPECT_EQ(notes[0].rfind("delivery: could not deliver EFT_US_0000000001.txt (attempt 1, exit status 3: bank "
-                                 "refused try 1); next try in 1 s", 0), 0u) << notes[0];
+        EXPECT_EQ(notes[0], "delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
+                            "refused try 1; next try in 1 s");
         EXPECT_EQ(notes[2], "delivery: delivered EFT_US_0000000001.txt (attempt 3)");
     }
 
@@ -136,6 +215,90 @@ TEST_P(DeliveryTest, FailedDeliveriesAreListed) {
     service->exportBatches(9, 2);
     waitForAttempts(1);
     EXPECT_NE(filesReport(*inspect).find("\tfailed 1x, exit 7: host unreachable\n"), std::string::npos) << filesReport(*inspect);
+}
+
+TEST_P(DeliveryTest, ACommandThatLeavesAChildHoldingStderrIsRecordedAtItsExit) {
+    deliverWith("sleep 15 & exit 0; :");
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    // Waiting for the child would take 15 s; the export and the command take well under a second.
+    const auto started = std::chrono::steady_clock::now();
+    service->exportBatches(9, 2);
+    waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0", 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0"), 1);
+}
+
+// A name planted in the database is never a path: nothing is written outside the folder at
+// start-up, and nothing is handed to the command.
+TEST_P(DeliveryTest, APlantedNameIsNeitherPublishedNorDelivered) {
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    exportWithoutDelivery();
+    const std::filesystem::path outside = dir.path() / "outside";
+    std::filesystem::create_directories(outside / "nested");
+    std::ofstream(outside / "EFT_US_0000000001.txt") << "PRIVATE KEY\n";
+    const std::string planted[] = {
+        "../outside/nested/EFT_US_0000000001.txt",
+        (outside / "nested" / "EFT_US_0000000001.txt").string(),
+        (outside / "EFT_US_0000000001.txt").string(),
+        "../outside/EFT_US_0000000001.txt",
+        "EFT_US_0000000002.txt",  // ours in form, but another batch's
+    };
+    const std::string runs = (dir.path() / "runs").string();
+    for (const std::string& name : planted) {
+        SCOPED_TRACE(name);
+        for (const bool published : {false, true}) {
+            Statement plant = inspect->db().prepare("UPDATE batch_files SET name = ?2, published = ?3 WHERE batch_no = ?1");
+            plant.bind(1, 1).bind(2, name).bind(3, int{published}).run();
+            {
+                std::lock_guard lock(notesMutex);
+                notes.clear();
+            }
+            deliverWith("echo >> '" + runs + "'");
+            const std::string said = published ? "delivery: refused to deliver the file of batch 1: its name \"" + name +
+                                                     "\" is not the export's name for it; nothing was run"
+                                               : "export: refused to publish the file of batch 1: its name \"" + name +
+                                                     "\" is not the export's name for it; nothing was written";
+            EXPECT_NE(waitForNote(said).find(said), std::string::npos);
+            service.reset();
+            EXPECT_FALSE(std::filesystem::exists(runs));
+            EXPECT_FALSE(std::filesystem::exists(outside / "nested" / "EFT_US_0000000001.txt"));
+            EXPECT_EQ(fileText(outside / "EFT_US_0000000001.txt"), "PRIVATE KEY\n");
+            EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries"), 0);
+            EXPECT_EQ(count("SELECT published FROM batch_files WHERE batch_no = 1"), published ? 1 : 0);
+        }
+    }
+}
+
+// The published file swapped for a link, or for other bytes, is refused just before the
+// command would run, and delivered once it is the export's own again.
+TEST_P(DeliveryTest, APublishedFileSwappedForALinkOrOtherBytesIsRefused) {
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    exportWithoutDelivery();
+    const std::filesystem::path file = dir.path() / "export" / "EFT_US_0000000001.txt";
+    const std::filesystem::path kept = dir.path() / "kept.txt";
+    const std::filesystem::path secret = dir.path() / "secret.pem";
+    std::ofstream(secret) << "PRIVATE KEY\n";
+    std::filesystem::rename(file, kept);
+    std::filesystem::create_symlink(secret, file);
+    deliverWith("cp \"$1\" '" + (dir.path() / "bank").string() + "/'; :");
+    const std::string linkNote = "delivery: refused to deliver EFT_US_0000000001.txt (attempt 1): EFT_US_0000000001.txt "
+                                 "is a symbolic link, not the export's file; nothing was run; next try in 1 s";
+    EXPECT_NE(waitForNote(linkNote).find(linkNote), std::string::npos);
+    std::filesystem::remove(file);
+    std::filesystem::copy_file(secret, file);
+    const std::string bytesNote = "delivery: refused to deliver EFT_US_0000000001.txt (attempt 2): EFT_US_0000000001.txt "
+                                  "in the export folder is not the file the database holds for batch 1; nothing was run";
+    EXPECT_NE(waitForNote(bytesNote).find(bytesNote), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "bank"));
+    EXPECT_NE(filesReport(*inspect).find("\tfailed 2x, exit 126: not run: EFT_US_0000000001.txt in the export folder "
+                                         "is not the file"),
+              std::string::npos)
+        << filesReport(*inspect);
+    std::filesystem::remove(file);
+    std::filesystem::rename(kept, file);
+    waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0", 1);
+    EXPECT_EQ(fileText(dir.path() / "bank" / "EFT_US_0000000001.txt"), fileText(file));
+    EXPECT_EQ(fileText(secret), "PRIVATE KEY\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(On, DeliveryTest, kEngines, engineName);

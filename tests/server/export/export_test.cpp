@@ -261,15 +261,29 @@ TEST_P(ExportTest, AnExportAskedAgainNamesWhatTheLastOneMade) {
 
 TEST(PublishFile, NeverReplacesAFileWithOtherBytes) {
     TempDir dir;
-    const std::string temp = writeTempFile(dir.path(), "a.txt", "new");
-    EXPECT_TRUE(isTempName(temp) || temp.starts_with(".a.txt.")) << temp;
-    std::ofstream(dir.path() / "a.txt") << "old";
-    EXPECT_THROW(publishFile(dir.path(), temp, "a.txt", "new"), std::runtime_error);
-    EXPECT_EQ(fileText(dir.path() / "a.txt"), "old");
+    const std::string name = "EFT_US_0000000001.txt";
+    const std::string temp = writeTempFile(dir.path(), name, "new");
+    EXPECT_TRUE(isTempName(temp)) << temp;
+    std::ofstream(dir.path() / name) << "old";
+    EXPECT_THROW(publishFile(dir.path(), temp, name, "new"), std::runtime_error);
+    EXPECT_EQ(fileText(dir.path() / name), "old");
+    // Nor is a link in its place taken for the file, whatever it points to.
+    std::filesystem::remove(dir.path() / name);
+    std::ofstream(dir.path() / "same.txt") << "new";
+    std::filesystem::create_symlink(dir.path() / "same.txt", dir.path() / name);
+    EXPECT_THROW(publishFile(dir.path(), temp, name, "new"), std::runtime_error);
+    std::filesystem::remove(dir.path() / name);
+    std::filesystem::remove(dir.path() / "same.txt");
     // The same bytes already there: a publish a crash interrupted, done.
-    std::ofstream(dir.path() / "a.txt", std::ios::trunc) << "new";
-    publishFile(dir.path(), temp, "a.txt", "new");
-    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"a.txt"}));
+    std::ofstream(dir.path() / name, std::ios::trunc) << "new";
+    publishFile(dir.path(), temp, name, "new");
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{name}));
+    // A name that is not a bank file's never reaches the folder.
+    for (const char* planted : {"../EFT_US_0000000001.txt", "a.txt", "/tmp/EFT_US_0000000001.txt"}) {
+        EXPECT_THROW(writeTempFile(dir.path(), planted, "new"), std::runtime_error) << planted;
+        EXPECT_THROW(publishFile(dir.path(), temp, planted, "new"), std::runtime_error) << planted;
+    }
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{name}));
 }
 
 // The export is run in a child process that kills itself at one point; the parent then

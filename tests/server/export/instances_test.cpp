@@ -1,7 +1,8 @@
 // Two eft-server instances on one database while four operators (eft-driver processes) save,
 // export and commit at once, and one instance is killed with SIGKILL and started again in the
 // middle, several times. Whatever the interleaving, the database must account for every charge
-// once, and every bank file must match its batch and be published exactly once, in one folder.
+// once, every bank file must match its batch and be published exactly once, in one folder, and
+// be handed to the bank by the server of that folder once, or be in doubt, never twice.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -85,14 +86,24 @@ WHERE (f.batch_no IS NULL AND s.debit_count + s.credit_count > 0)
    OR f.debit_count <> s.debit_count OR f.debit_cents <> s.debit_cents
    OR f.credit_count <> s.credit_count OR f.credit_cents <> s.credit_cents)sql";
 
+// Published files with no attempt that exited 0 nor one without an outcome (under way or in
+// doubt): the delivery command never fails here, so these are the files still to go.
+constexpr const char* kFilesNotYetDelivered =
+    "SELECT COUNT(*) FROM batch_files f WHERE f.published = 1 AND NOT EXISTS (SELECT 1 FROM deliveries d "
+    "WHERE d.batch_no = f.batch_no AND (d.exit_status = 0 OR d.exit_status IS NULL))";
+
 class SeveralInstances : public OnEngine {
 protected:
+    // Both servers deliver into one log, a line per run of the command with the path it was
+    // given; the command takes a moment, so that some kills land while it runs.
     std::unique_ptr<ServerProcess> startServer(const fs::path& exportDir, int port) {
         return std::make_unique<ServerProcess>(
             std::vector<std::string>{"--db=" + db, "--port=" + std::to_string(port), "--export-dir=" + exportDir.string(),
-                                     "--seed-demo"},
+                                     "--seed-demo", "--deliver-retry=1",
+                                     "--deliver-command=sleep 0.3; echo >> '" + deliveryLog().string() + "'"},
             std::vector<std::string>{}, dir.path());
     }
+    fs::path deliveryLog() const { return dir.path() / "delivered.log"; }
 
     // One operator's round in a driver of its own, so a step the control refuses (a save that
     // came second, a batch another operator committed) ends only that round: load, save one
@@ -153,6 +164,11 @@ TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {
         ASSERT_TRUE(servers[0]->started()) << servers[0]->log();
     }
     operators.clear();
+    // Every published file delivered or in doubt before the servers stop (a stop mid-command
+    // would leave one more in doubt, which is fine too).
+    const auto settled = std::chrono::steady_clock::now() + 120s;
+    while (probe.count(kFilesNotYetDelivered) > 0 && std::chrono::steady_clock::now() < settled)
+        std::this_thread::sleep_for(50ms);
     for (auto& s : servers) EXPECT_EQ(s->terminate(20s), 0) << s->log();
 
     // The run did what it is meant to test: batches exported, and items committed.
@@ -191,6 +207,32 @@ TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {
         published.erase(found);
     }
     for (const auto& [name, contents] : published) ADD_FAILURE() << name << " is in a folder but not in the database";
+
+    // Each file went to the bank from the folder it was published into, once, or is in doubt:
+    // its server was killed while the command ran, which may or may not have sent it.
+    std::map<std::string, std::vector<fs::path>> sent;  // name: the paths the command was given
+    {
+        std::ifstream log(deliveryLog());
+        for (std::string line; std::getline(log, line);) sent[fs::path(line).filename().string()].push_back(line);
+    }
+    int inDoubt = 0;
+    for (const auto& [name, content] : probe.pairs("SELECT name, content FROM batch_files")) {
+        const std::int64_t delivered = probe.count(
+            "SELECT COUNT(*) FROM deliveries d JOIN batch_files f ON f.batch_no = d.batch_no WHERE f.name = '" + name +
+            "' AND d.exit_status = 0");
+        const std::int64_t open = probe.count(
+            "SELECT COUNT(*) FROM deliveries d JOIN batch_files f ON f.batch_no = d.batch_no WHERE f.name = '" + name +
+            "' AND d.exit_status IS NULL");
+        const std::vector<fs::path>& paths = sent[name];
+        EXPECT_LE(paths.size(), 1u) << name << " was delivered " << paths.size() << " times";
+        EXPECT_LE(delivered + open, 1) << name << " has " << delivered << " deliveries and " << open << " in doubt";
+        if (delivered == 1) EXPECT_EQ(paths.size(), 1u) << name << " is recorded delivered but the command never ran";
+        else if (open == 0) ADD_FAILURE() << name << " was never delivered";
+        inDoubt += static_cast<int>(open);
+        for (const fs::path& path : paths)
+            EXPECT_TRUE(fileText(path) == content) << name << " was delivered from " << path << ", not its own folder";
+    }
+    std::cout << "[ instances ] " << sent.size() << " files delivered, " << inDoubt << " in doubt" << std::endl;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SeveralInstances, kEngines, engineName);

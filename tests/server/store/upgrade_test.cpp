@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "server/export/file_claim.h"
 #include "server/store/schema.h"
 #include "server/store/seed.h"
 #include "server_fixture.h"
@@ -133,20 +134,31 @@ TEST_F(UpgradeTest, NewerDatabaseIsRefusedUntouched) {
     EXPECT_EQ(schemaVersion(after), kSchemaVersion + 1);
 }
 
-// A database of version 4, the last before the sweep's index carried the charges' columns,
-// opens at this version with the same sweep on either engine.
+// A database of version 4, the last before the sweep's index carried the charges' columns and
+// before deliveries were recorded as started, opens at this version with the same sweep and
+// its deliveries on either engine.
 class LastVersionTest : public ServerFixture {};
 
-TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweep) {
+TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweepAndDeliveries) {
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    service->exportBatches(9, 2);
     const std::string us = service->sweepXml(1), canada = service->sweepXml(2);
     service.reset();
     Database& db = inspect->db();
     if (db.engine() == Engine::SQLite) {
         db.exec("DROP INDEX charges_sweep_rows; CREATE INDEX charges_in_sweep_order ON charges "
-                "(state, center_id, member_id, source, sweep_sequence); PRAGMA user_version = 4");
+                "(state, center_id, member_id, source, sweep_sequence); DROP TABLE deliveries; "
+                "CREATE TABLE deliveries (batch_no INTEGER NOT NULL REFERENCES batch_files(batch_no), "
+                "attempt INTEGER NOT NULL, started_at TEXT NOT NULL, exit_status INTEGER NOT NULL, "
+                "stderr TEXT NOT NULL, PRIMARY KEY (batch_no, attempt)); PRAGMA user_version = 4");
     } else {
-        db.exec("DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (4)");
+        db.exec("DROP INDEX deliveries_open; ALTER TABLE deliveries DROP COLUMN started_by, DROP COLUMN ended_at, "
+                "DROP COLUMN resolution, DROP COLUMN resolved_at, DROP COLUMN resolved_by, DROP COLUMN resolved_as, "
+                "ALTER COLUMN exit_status SET NOT NULL, ALTER COLUMN stderr DROP DEFAULT; "
+                "DELETE FROM schema_version; INSERT INTO schema_version (version) VALUES (4)");
     }
+    db.exec("INSERT INTO deliveries (batch_no, attempt, started_at, exit_status, stderr) VALUES "
+            "(1, 1, '2011-03-05T10:30:00', 3, 'refused\n'), (1, 2, '2011-03-05T11:30:00', 0, '')");
     inspect.reset();
     Store upgraded(dbPath());
     EXPECT_EQ(schemaVersion(upgraded.db()), kSchemaVersion);
@@ -157,6 +169,15 @@ TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweep) {
         ASSERT_TRUE(index.step());
         EXPECT_EQ(index.text(0), "charges_sweep_rows");
     }
+    // The attempts as they were; the file stays delivered, and nothing is in doubt.
+    const std::optional<FileListing> file = upgraded.fileListing(1);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->deliveries.size(), 2u);
+    EXPECT_EQ(file->deliveries[0].exitStatus, 3);
+    EXPECT_EQ(file->deliveries[0].stderrHead, "refused\n");
+    EXPECT_EQ(file->deliveries[1].exitStatus, 0);
+    EXPECT_TRUE(upgraded.openDeliveries().empty());
+    EXPECT_TRUE(upgraded.pendingDeliveries(publishPlace(exportDir())).empty());
     Service reopened({dbPath(), exportDir(), fixedNow});
     EXPECT_EQ(reopened.sweepXml(1), us);
     EXPECT_EQ(reopened.sweepXml(2), canada);
