@@ -80,6 +80,9 @@ void FillBatchCombo(Context& ctx) {
             while (!t.eof()) {
                 const auto batch = t.integer(F::BatchControl);
                 if (!batch) throw EftError("a batch item has no BatchControl");
+                // 0 is where the grouping starts, so its items would stand in no entry: a batch
+                // shown without them would be committed without them.
+                if (*batch == 0) throw EftError(batchItemName(t, false) + " has the batch number 0, which is no batch");
                 if (*batch != lastBatch) {
                     lastBatch = *batch;
                     const auto exported = t.timestamp(F::ExportedDate);
