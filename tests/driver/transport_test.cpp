@@ -91,6 +91,12 @@ TEST(ExportFailure, EachShowsOneErrorBoxAndMovesOn) {
          "its document element is <html>"},
         {"refusedWithAReport", CannedServer::Reply{"<Export>Batch 3 exported</Export>", 500}, "HTTP 500", kExport.c_str()},
         {"refusedEmpty", CannedServer::Reply{"", 404}, "HTTP 404", kExport.c_str()},
+        // The whole reason goes behind "Show Details…", the first line into the box.
+        {"refusedByTheServer",
+         CannedServer::Reply{"<Export><Refused>The export failed, nothing was exported: no originator\n"
+                             "start it with --originator FILE</Refused></Export>"},
+         "The server refused the export: The export failed, nothing was exported: no originator",
+         "start it with --originator FILE"},
     };
     for (const auto& c : cases) {
         CannedServer server;
@@ -102,8 +108,10 @@ TEST(ExportFailure, EachShowsOneErrorBoxAndMovesOn) {
         const auto boxes = s.all("msgbox");
         // With the server down, the batch list read on "Update Batch Status" fails too.
         ASSERT_EQ(boxes.size(), c.reply ? 2u : 3u) << c.name;
-        EXPECT_EQ(boxes[1]["title"], "EFT Batch Generation") << c.name;
-        EXPECT_EQ(boxes[1]["icon"], "critical") << c.name;
+        // The failure box every failure of the control shows.
+        EXPECT_EQ(boxes[1]["title"], "ERROR") << c.name;
+        EXPECT_EQ(boxes[1]["icon"], "exclamation") << c.name;
+        EXPECT_EQ(boxes[1]["text"].get<std::string>().rfind(" Error !  \r\n", 0), 0u) << boxes[1]["text"];
         EXPECT_TRUE(contains(boxes[1]["text"], c.says)) << boxes[1]["text"];
         EXPECT_FALSE(contains(boxes[1]["text"], ".asp")) << boxes[1]["text"];
         EXPECT_TRUE(contains(boxes[1]["details"], c.details)) << boxes[1]["details"];

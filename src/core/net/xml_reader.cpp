@@ -181,14 +181,17 @@ private:
 // Every text and CDATA node of a document, in order.
 class TextCollector final : public XmlStream {
 public:
-    explicit TextCollector(XmlPath path) : XmlStream(1, 0, path) {}
+    TextCollector(XmlPath path, std::string_view mark) : XmlStream(1, 0, path), mark_(mark) {}
     std::string text;
-    std::string root;  // the document element's name
+    std::string root;     // the document element's name
+    bool marked = false;  // it has a child element named as the mark
 
 private:
     void elementStart(int level, std::string_view name) override {
         if (level == 1) root = name;
+        else if (level == 2 && !mark_.empty() && name == mark_) marked = true;
     }
+    std::string_view mark_;
     void elementEnd(int) override {}
     void textNode(int, std::string_view t) override { text.append(t); }
     void markupNode(int, std::string_view) override {}
@@ -196,7 +199,7 @@ private:
 };
 
 std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure,
-                      std::string_view requiredRoot) {
+                      std::string_view requiredRoot, bool* marked) {
     std::string why;
     if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
     else if (!doc.failed()) doc.finish();
@@ -207,6 +210,7 @@ std::string collected(TextCollector& doc, const FetchResult& fetched, std::strin
         why = "the reply is not the page's document: its document element is <" + doc.root + ">, not <" +
               std::string(requiredRoot) + ">";
     if (failure) *failure = why;
+    if (marked) *marked = why.empty() && doc.marked;
     return why.empty() ? std::move(doc.text) : std::string();
 }
 
@@ -229,17 +233,17 @@ bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
 }
 
 std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure,
-                             std::string_view requiredRoot, XmlPath path) {
-    TextCollector doc(path);
+                             std::string_view requiredRoot, XmlPath path, std::string_view mark, bool* marked) {
+    TextCollector doc(path, mark);
     const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
-    return collected(doc, fetched, failure, requiredRoot);
+    return collected(doc, fetched, failure, requiredRoot, marked);
 }
 
 std::string documentTextFromBuffer(std::string_view document, std::string* failure, std::string_view requiredRoot,
-                                   XmlPath path) {
-    TextCollector doc(path);
+                                   XmlPath path, std::string_view mark, bool* marked) {
+    TextCollector doc(path, mark);
     doc.feed(document);
-    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot);
+    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot, marked);
 }
 
 }  // namespace eft
