@@ -4,7 +4,8 @@
 // process, on a loopback port, over a demo database it fills on first use.
 //
 // --screenshot renders the window to a PNG once the event loop has settled and exits, so the
-// screen can be looked at on machines without a display (QT_QPA_PLATFORM=offscreen).
+// screen can be looked at on machines without a display (QT_QPA_PLATFORM=offscreen); with
+// --load it exits 3 when the load failed, saying why on the error stream.
 //
 // The window can be resized and maximized, and comes back at the size it was left at. The
 // server address and the user (when the operator asks to remember it) live in the settings;
@@ -149,18 +150,39 @@ bool asksForHelpOrVersion(int argc, char** argv) {
     return false;
 }
 
+// Exit status of --screenshot: the picture was written, and the load asked for ran.
+constexpr int kScreenshotTaken = 0;
+constexpr int kScreenshotNotWritten = 1;
+constexpr int kLoadFailed = 3;
+
 void takeScreenshot(eft::host::HostWindow& window, eft::qt::EftMembWidget& control, const HostOptions& o) {
+    // A picture of an empty list must not pass for a sweep that loaded: a script reads the exit
+    // status, not the picture.
+    bool loaded = false;
+    QString failure;
     if (o.load) {
+        const auto sweep = QObject::connect(&control, &eft::qt::EftMembWidget::sweepLoaded, &window,
+                                            [&loaded](int, int) { loaded = true; });
+        const auto error = QObject::connect(&control, &eft::qt::EftMembWidget::errorOccurred, &window,
+                                            [&failure](const QString& message) { failure = message; });
         if (auto* button = qobject_cast<QPushButton*>(control.elementWidget(QStringLiteral("cmdLoadData"))))
             button->click();
         QApplication::processEvents();
+        QObject::disconnect(sweep);
+        QObject::disconnect(error);
     }
     const bool saved = window.grab().save(o.screenshot, "PNG");
     if (!saved) std::fprintf(stderr, "eft-host: cannot write %s\n", qPrintable(o.screenshot));
     // What the status bar says, for those who look at the screen through the picture.
     std::printf("status: %s\n", qPrintable(window.statusText()));
+    int rc = saved ? kScreenshotTaken : kScreenshotNotWritten;
+    if (o.load && !loaded) {
+        std::fprintf(stderr, "eft-host: --load: the sweep was not loaded%s%s\n", failure.isEmpty() ? "" : ": ",
+                     qPrintable(failure.simplified()));
+        rc = kLoadFailed;
+    }
     window.close();
-    QApplication::exit(saved ? 0 : 1);
+    QApplication::exit(rc);
 }
 
 }  // namespace
@@ -218,7 +240,8 @@ int main(int argc, char** argv) {
     window.restoreSize();
     window.show();
     window.connectTo(login);
-    window.setSignInAllowed(!server);
+    // A screenshot has nobody to sign in: a refused login must end the run, not wait on a dialog.
+    window.setSignInAllowed(!server && o.screenshot.isEmpty());
     window.setServerVersionSource([&window, caFile] { return eft::host::serverVersionOf(window.login().address, caFile); });
 
     if (!o.screenshot.isEmpty()) {

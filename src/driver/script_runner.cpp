@@ -41,6 +41,11 @@ ui::ListView& listNamed(ui::Screen& s, const std::string& name) {
 ScriptRunner::ScriptRunner(std::ostream& out, Date today, ControlOptions options)
     : out_(out), host_(today), options_(options), control_(std::make_unique<EFTMemb>(host_, options_)) {
     host_.onMessageBox = [this](const ShownBox& box) { emit(messageBoxEvent(box)); };
+    // Its own event, so a script can tell "may have been recorded" from "failed" without
+    // reading the box's words.
+    host_.onPostOutcomeUnknown = [this](const std::string& post, const std::string& message) {
+        emit({{"event", "unknown-outcome"}, {"post", post}, {"message", message}});
+    };
 }
 
 ScriptRunner::~ScriptRunner() = default;

@@ -16,7 +16,7 @@ struct ShownBox {
     MsgAnswer answer;
 };
 
-class ScriptedHost : public HostServices {
+class ScriptedHost : public HostServices, public PostOutcomeNotice {
 public:
     explicit ScriptedHost(Date today) : today_(today) {}
 
@@ -35,6 +35,8 @@ public:
     // The control's notices of its waits for transfers.
     std::function<void(bool)> onBusyChanged;
     std::function<void(long long, long long)> onTransferProgress;
+    // A post whose outcome is unknown, after its failure box.
+    std::function<void(const std::string& post, const std::string& message)> onPostOutcomeUnknown;
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void setMousePointer(ui::MousePointer) override {}
@@ -49,6 +51,9 @@ public:
     void errorShown(const std::string&) override { ++errorsShown_; }
     void transferProgress(long long received, long long total) override {
         if (onTransferProgress) onTransferProgress(received, total);
+    }
+    void postOutcomeUnknown(const std::string& post, const std::string& message) override {
+        if (onPostOutcomeUnknown) onPostOutcomeUnknown(post, message);
     }
 
 private:

@@ -46,8 +46,7 @@ TEST_F(BatchTest, OneEntryPerBatchInBatchOrder) {
         return r;
     };
     serveBatches({in(item(15, 3, 9, "1", 1, "2010-12-31"), 1), in(item(12, 34, 1, "1", 1, "3/5/2009 9:30 AM"), 2),
-                  in(item(12, 12, 2, "1", 1, "2011-01-01"), 1), item(12, 12, 3, "1"), item(0, 5, 4, "1"),
-                  item(16, 5, 5, "1", 1, "")});
+                  in(item(12, 12, 2, "1", 1, "2011-01-01"), 1), item(12, 12, 3, "1"), item(16, 5, 5, "1", 1, "")});
     enterBatchStatus();
     EXPECT_EQ(entries(), (std::vector<std::string>{" Please Select Batch Number : |0",
                                                    " Batch # : 12     Exported : Mar 05, 2009     Canada|12",
@@ -131,6 +130,9 @@ TEST_F(BatchTest, AFailedBatchListReadEmptiesTheBoxAndTheList) {
         {"unknown field", {"<r><i><BatchControl>5</BatchControl><Bogus>1</Bogus></i></r>"}, "Bogus"},
         {"field twice", {"<r><i><CenterID>7</CenterID><CenterID>9</CenterID></i></r>"}, "CenterID appears twice"},
         {"no batch number", {"<r><i><CenterID>7</CenterID></i></r>"}, "has no BatchControl"},
+        // 0 starts the grouping: its items would stand in no entry, unseen.
+        {"batch number 0", {sweepReply({item(12, 12, 3, "1"), item(0, 5, 4, "1")})},
+         "the batch item of member 4, center 0005 has the batch number 0"},
     };
     for (const auto& c : cases) {
         serveBatches({item(57, 12, 1001, "10"), item(58, 15, 1501, "5")});
@@ -324,8 +326,9 @@ TEST_F(ExportTest, AnEmptyReportShowsNoBox) {
     EXPECT_EQ(screen().tabEFT.selected(), kTabBatchStatus);
 }
 
-// A 200 reply that is not the server's report (a login page, another document) is a failed
-// export: no report box, no exported notice.
+// Only the server's report document is a report. A 200 reply that is not (a login page, another
+// document) is a failed export, and a report the server marks as its refusal is a refused one:
+// either shows the failure box, never the report box, and gives no exported notice.
 TEST_F(ExportTest, OnlyTheServersReportDocumentIsAReport) {
     serveBatches({});
     struct Notices : driver::ScriptedHost {
@@ -333,28 +336,43 @@ TEST_F(ExportTest, OnlyTheServersReportDocumentIsAReport) {
         std::vector<std::string> reports;
         void exported(const std::string& r) override { reports.push_back(r); }
     };
+    const std::string unread = " Error !  \r\nThe batch export failed: the server's report could not be read.";
     const struct {
+        const char* name;
         const char* reply;
+        std::string text;  // the box's text begins so
         bool report;
     } cases[] = {
-        {"<Export>Batch 3 exported</Export>", true},
-        {"<html><body>Please log in</body></html>", false},
-        {"<report>Batch 3 exported</report>", false},
-        {"<export>Batch 3 exported</export>", false},
+        {"report", "<Export>Batch 3 exported</Export>", "Batch 3 exported", true},
+        {"loginPage", "<html><body>Please log in</body></html>", unread, false},
+        {"anotherDocument", "<report>Batch 3 exported</report>", unread, false},
+        {"lowerCaseRoot", "<export>Batch 3 exported</export>", unread, false},
+        {"refused",
+         "<?xml version=\"1.0\"?>\n<Export><Refused>The export failed, nothing was exported: this database is not a "
+         "demo one\nstart it with --originator FILE</Refused></Export>",
+         " Error !  \r\nThe server refused the export: The export failed, nothing was exported: this database is not a "
+         "demo one",
+         false},
+        {"refusedWithoutAReason", "<Export><Refused/></Export>", " Error !  \r\nThe server refused the export.", false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Notices notices(kToday);
         EFTMemb own(notices);
         own.SetVariables(server.base(), 7, 2);
         server.on(kExport, {c.reply});
         notices.queueAnswer(MsgAnswer::Yes);
         own.screen().tabEFT.operatorSelect(kTabExport);
-        ASSERT_EQ(notices.shown().size(), 2u) << c.reply;
+        ASSERT_EQ(notices.shown().size(), 2u);
         const auto& box = notices.shown()[1].request;
-        EXPECT_EQ(box.icon, c.report ? MsgIcon::Information : MsgIcon::Critical) << c.reply;
+        EXPECT_EQ(box.title, c.report ? "EFT Batch Generation" : "ERROR");
+        EXPECT_EQ(box.icon, c.report ? MsgIcon::Information : MsgIcon::Exclamation);
+        EXPECT_EQ(box.text.rfind(c.text, 0), 0u) << box.text;
         EXPECT_EQ(box.text.find("Please log in"), std::string::npos) << box.text;
-        EXPECT_EQ(notices.reports, c.report ? std::vector<std::string>{"Batch 3 exported"} : std::vector<std::string>{})
-            << c.reply;
+        EXPECT_EQ(notices.errorsShown(), c.report ? 0 : 1);
+        const std::vector<std::string> reports = c.report ? std::vector<std::string>{"Batch 3 exported"}
+                                                          : std::vector<std::string>{};
+        EXPECT_EQ(notices.reports, reports);
         EXPECT_EQ(own.screen().tabEFT.selected(), kTabBatchStatus);
     }
 }

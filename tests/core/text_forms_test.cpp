@@ -53,17 +53,55 @@ TEST(TextForms, AmountsBeyondTheRangeAreNeverWritten) {
     EXPECT_EQ(money(-999999986991104.0f), "-999,999,986,991,104.00");
 }
 
-TEST(TextForms, ParseAmount) {
+// An amount is taken only when its single shows the text's own cents: below 131,072.00 every
+// cent has a single, above it only whole amounts that are singles themselves come through.
+TEST(TextForms, ParseAmountHoldsTheTextsCentsOrRefuses) {
     const struct {
         const char* text;
         std::optional<float> value;
+        const char* why;  // why a number is refused; "" for a text that is no number
     } cases[] = {
-        {"49.95", 49.95f},   {" -3 ", -3.0f},     {"+4", 4.0f},        {"1e3", 1000.0f},
-        {"999999999999999", 999999999999999.0f},  {"1000000000000000", std::nullopt},  // the same single
-        {"1e17", std::nullopt}, {"-1e15", std::nullopt}, {"inf", std::nullopt}, {"nan", std::nullopt},
-        {"1e39", std::nullopt}, {"1,5", std::nullopt}, {"", std::nullopt},  {"0x10", std::nullopt},
+        {"49.95", 49.95f, ""},
+        {" -3 ", -3.0f, ""},
+        {"+4", 4.0f, ""},
+        {"1e3", 1000.0f, ""},
+        {"0.1", 0.1f, ""},
+        {"99999.99", 99999.99f, ""},
+        {"131071.99", 131071.99f, ""},
+        {"-131071.99", -131071.99f, ""},
+        {"0.125", 0.125f, ""},  // below the limit digits past the cent are the single's to round
+        {"131072", 131072.0f, ""},
+        {"200000.00", 200000.0f, ""},
+        {"1.31072e5", 131072.0f, ""},
+        {"16777216", 16777216.0f, ""},
+        {"562949953421312", 562949953421312.0f, ""},  // 2^49: whole and a single
+        {"1234567.89", std::nullopt, "single precision reads it as 1234567.88"},
+        {"1e13", std::nullopt, "single precision reads it as 9999999827968.00"},
+        {"131072.01", std::nullopt, "single precision reads it as 131072.02"},
+        {"16777217", std::nullopt, "single precision reads it as 16777216.00"},
+        {"999999999999999", std::nullopt, "single precision reads it as 999999986991104.00"},
+        {"-131072.50", std::nullopt, "from 131,072.00 on, single precision does not hold every cent"},
+        {"131072.001", std::nullopt, "single precision reads it as 131072.00"},
+        {"562949953421312.01", std::nullopt, "single precision reads it as 562949953421312.00"},
+        {"1e17", std::nullopt, "it is too large to be shown"},
+        {"-1e15", std::nullopt, "single precision reads it as -999999986991104.00"},
+        {"1125899906842624", std::nullopt, "it is too large to be shown"},  // 2^50, a single
+        {"3.4e39", std::nullopt, "it is beyond single precision"},
+        {"-1e39", std::nullopt, "it is beyond single precision"},
+        {"inf", std::nullopt, "it is not a finite number"},
+        {"nan", std::nullopt, "it is not a finite number"},
+        {"1,5", std::nullopt, ""},
+        {"", std::nullopt, ""},
+        {"0x10", std::nullopt, ""},
+        {"12 34", std::nullopt, ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(parseAmount(c.text), c.value) << "text \"" << c.text << "\"";
+    for (const auto& c : cases) {
+        std::string why = "(untouched)";
+        EXPECT_EQ(parseAmount(c.text, &why), c.value) << "text \"" << c.text << "\"";
+        if (!c.value) {
+            EXPECT_EQ(why, *c.why ? c.why : "(untouched)") << "text \"" << c.text << "\"";
+        }
+    }
 }
 
 TEST(TextForms, CenterNumberPadsToFourDigits) {

@@ -224,16 +224,19 @@ TEST_P(XmlReaderTest, FieldValuesOfOneRecord) {
 }
 
 // A fault in a record ends the read, naming the address, the record and what is wrong; the
-// records before it stay, and so does the one being filled, with what it had before the fault.
-// A field named twice would let the later value win unseen (a row moving to another center under
-// the first center's name); an amount that cannot be shown is refused where it is read.
+// records before it stay, and so does the one being filled. A value that does not convert is
+// left out and its record read to its end, so the box can name the row; a fault in the record's
+// shape stops the read where it is. A field named twice would let the later value win unseen (a
+// row moving to another center under the first center's name); an amount that cannot be shown
+// to the cent is refused where it is read.
 TEST_P(XmlReaderTest, AFaultInARecordEndsTheReadKeepingWhatCameBefore) {
     const struct {
         const char* name;
         const char* fault;                  // in the third record, after its MemberName
         std::vector<std::string> mentions;  // besides the address and "record 3"
+        bool readToItsEnd = true;           // the SweepSequence after the fault is read
     } cases[] = {
-        {"unknown element", "<Bogus>x</Bogus>", {"Bogus"}},
+        {"unknown element", "<Bogus>x</Bogus>", {"Bogus"}, false},
         {"CenterID", "<CenterID>12x</CenterID>", {"CenterID", "12x"}},
         {"MemberID", "<MemberID>1.5</MemberID>", {"MemberID", "1.5"}},
         {"Source", "<Source>40000</Source>", {"Source", "40000"}},
@@ -248,18 +251,19 @@ TEST_P(XmlReaderTest, AFaultInARecordEndsTheReadKeepingWhatCameBefore) {
         {"GST not a number", "<GST>nan</GST>", {"GST", "nan"}},
         {"INRowTotal too large to show", "<INRowTotal>-1000000000000000</INRowTotal>", {"INRowTotal", "-1000000000000000"}},
         {"OUTRowTotal beyond a single", "<OUTRowTotal>1e39</OUTRowTotal>", {"OUTRowTotal", "1e39"}},
-        {"CenterID twice", "<CenterID>7</CenterID><TrustID>2</TrustID><CenterID>9</CenterID>", {"record 3: ", " appears twice"}},
-        {"MemberName twice", "<MemberName>second</MemberName>", {"record 3: ", " appears twice"}},
-        {"MemberName twice, then empty", "<MemberName/>", {"record 3: ", " appears twice"}},
-        {"TrustID twice in other letter case", "<TrustID>5</TrustID><trustid>6</trustid>", {"record 3: ", " appears twice"}},
-        {"SweepDate empty, then given", "<SweepDate/><SweepDate>2011-03-04</SweepDate>", {"record 3: ", " appears twice"}},
+        {"NMCPayment not held to the cent", "<NMCPayment>1234567.89</NMCPayment>", {"NMCPayment", "1234567.89"}},
+        {"CenterID twice", "<CenterID>7</CenterID><TrustID>2</TrustID><CenterID>9</CenterID>", {"record 3: ", " appears twice"}, false},
+        {"MemberName twice", "<MemberName>second</MemberName>", {"record 3: ", " appears twice"}, false},
+        {"MemberName twice, then empty", "<MemberName/>", {"record 3: ", " appears twice"}, false},
+        {"TrustID twice in other letter case", "<TrustID>5</TrustID><trustid>6</trustid>", {"record 3: ", " appears twice"}, false},
+        {"SweepDate empty, then given", "<SweepDate/><SweepDate>2011-03-04</SweepDate>", {"record 3: ", " appears twice"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string address =
             serve(rows(std::string("<row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row>"
                                    "<row><MemberName>M</MemberName>") +
-                       c.fault + "<MemberID>30</MemberID></row><row><CenterID>4</CenterID></row>"));
+                       c.fault + "<SweepSequence>30</SweepSequence></row><row><CenterID>4</CenterID></row>"));
         const std::string why = failureOf(address);
         ASSERT_FALSE(why.empty()) << "the read did not fail";
         std::vector<std::string> mentions = c.mentions;
@@ -269,7 +273,12 @@ TEST_P(XmlReaderTest, AFaultInARecordEndsTheReadKeepingWhatCameBefore) {
         sweep.moveFirst();
         while (!sweep.eof() && sweep.text("MemberName") != "M") sweep.moveNext();
         ASSERT_FALSE(sweep.eof()) << why;
-        EXPECT_FALSE(sweep.integer("MemberID").has_value()) << why;
+        if (c.readToItsEnd) {
+            EXPECT_EQ(sweep.integer("SweepSequence"), 30) << why;
+            EXPECT_FALSE(hasValue(sweep.value(c.mentions[0]))) << why;
+        } else {
+            EXPECT_FALSE(sweep.integer("SweepSequence").has_value()) << why;
+        }
     }
     // The same field in the next record is no repetition, nor is a second read of the reply.
     const std::string fine = serve(rows("<row><CenterID>1</CenterID></row><row><CenterID>2</CenterID></row>"));

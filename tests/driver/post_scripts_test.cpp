@@ -58,6 +58,14 @@ TEST_P(SaveScript, EndsAsTheReplySays) {
     } else {
         EXPECT_EQ(boxes.size(), 1u);
     }
+    // A script tells the unknown outcome by its own event, not by the box's words.
+    const bool unknown = c.shown && std::string(c.shown).find("may have been recorded") != std::string::npos;
+    const auto events = s.all("unknown-outcome");
+    ASSERT_EQ(events.size(), unknown ? 1u : 0u);
+    if (unknown) {
+        EXPECT_EQ(events[0]["post"], "save");
+        EXPECT_EQ(events[0]["message"], boxes[1]["text"]);
+    }
     const auto& after = dumps[1];
     if (c.rowsRemoved) {
         EXPECT_EQ(dumpColumn(after, "lstEFTCenter", 1), std::vector<std::string>{"0009"});
@@ -86,10 +94,20 @@ INSTANTIATE_TEST_SUITE_P(
                                false},
                       PostCase{"lineBreak", {"\r\n"}, false, "\r\n", false},
                       PostCase{"serverDown", {""}, true, " Error !  \r\nThe save failed: the server could not be reached.", false},
+                      // The request went out whole: the server may have saved, so the box does not say
+                      // the save failed.
                       PostCase{"answersAfterTheTimeout", {"", 200, std::chrono::milliseconds(1500)}, false,
-                               " Error !  \r\nThe save failed: the server did not answer in time.", false},
+                               " Error !  \r\nThe save may have been recorded: it reached the server, but its answer "
+                               "did not come within 500 ms. Load the sweep again before you save again",
+                               false},
                       PostCase{"closesMidReply", {std::string(4000, 'z'), 200, {}, true}, false,
-                               " Error !  \r\nThe save failed: the connection to the server broke off.", false},
+                               " Error !  \r\nThe save may have been recorded: it reached the server, but the "
+                               "connection broke off before its answer came.",
+                               false},
+                      PostCase{"gatewayGaveUp", {"<html>Gateway Timeout</html>", 504}, false,
+                               " Error !  \r\nThe save may have been recorded: it reached the server, but a gateway in "
+                               "front of it gave up waiting for its answer (HTTP 504).",
+                               false},
                       // A refusal in the status alone: an empty body must not pass for consent.
                       PostCase{"status500Empty", {"", 500}, false,
                                " Error !  \r\nThe save was not taken: the server failed (HTTP 500).", false},
@@ -101,11 +119,53 @@ INSTANTIATE_TEST_SUITE_P(
                                " Error !  \r\nThe save was not taken: the server refused the login (HTTP 401). Sign in",
                                false},
                       PostCase{"replyOverTheCap", {std::string(100'000, 'z')}, false,
-                               " Error !  \r\nThe save failed: the reply is larger than 65536 bytes.", false},
+                               " Error !  \r\nThe save may have been recorded: it reached the server, but its answer was "
+                               "larger than 65536 bytes and was not read.",
+                               false},
+                      // An answer that refuses, even one cut short, is an answer.
+                      PostCase{"status500CutShort", {std::string(4000, 'z'), 500, {}, true}, false,
+                               " Error !  \r\nThe save failed: the connection to the server broke off.", false},
                       PostCase{"redirectOnTheSameServer", {"", 302, {}, false, "/eft/EFTMember.asp"}, false,
                                " Error !  \r\nThe save was not taken: the server sent the request elsewhere (HTTP 302).",
                                false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A commit whose answer does not come in time may have been recorded: the box says so and what to
+// do, the script hears it as its own event, and the ticks stay for the operator to look again.
+TEST(CommitScript, AnUnansweredCommitMayHaveBeenRecorded) {
+    const auto item = [](int center, int member) {
+        return Row{{"BatchControl", "57"}, {"CenterID", std::to_string(center)}, {"Name", "Center"},
+                   {"MemberID", std::to_string(member)}, {"Source", "1"}, {"Amount", "10"},
+                   {"ExportedDate", "2026-03-05"}};
+    };
+    CannedServer server;
+    server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({item(12, 1001), item(34, 2001)})});
+    server.on("EFTMemberBatch.asp", {"", 200, std::chrono::milliseconds(1500)});
+    ControlOptions options;
+    options.limits.postTimeout = std::chrono::milliseconds(300);
+    DriverSession s(Date{2026, 12, 6}, options);
+    s.define("SERVER", server.base());
+    ASSERT_EQ(s.run("set-variables $SERVER 7 2\ntab 3\nchoose cmbBatches 1\ntick lstBatchDetails 0\n"
+                    "answer yes\nclick cmdPassedFailed\ndump\n"),
+              0);
+    const auto boxes = s.all("msgbox");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1]["title"], "ERROR");
+    EXPECT_EQ(boxes[1]["icon"], "exclamation");
+    EXPECT_EQ(boxes[1]["text"],
+              " Error !  \r\nThe commit may have been recorded: it reached the server, but its answer did not come "
+              "within 300 ms. Load the batch list again before you commit again: a batch whose statuses were recorded "
+              "is no longer listed.");
+    const auto events = s.all("unknown-outcome");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["post"], "commit");
+    EXPECT_EQ(events[0]["message"], boxes[1]["text"]);
+    EXPECT_EQ(s.host().errorsShown(), 1);
+    const auto dump = s.last("dump");
+    EXPECT_EQ(dump["lists"]["lstBatchDetails"]["lines"][0]["checked"], true);
+    EXPECT_EQ(dump["buttons"]["cmdPassedFailed"]["enabled"], true);
+    EXPECT_EQ(server.countOf("POST"), 1u);
+}
 
 }  // namespace
 }  // namespace eft::test

@@ -91,6 +91,12 @@ TEST(ExportFailure, EachShowsOneErrorBoxAndMovesOn) {
          "its document element is <html>"},
         {"refusedWithAReport", CannedServer::Reply{"<Export>Batch 3 exported</Export>", 500}, "HTTP 500", kExport.c_str()},
         {"refusedEmpty", CannedServer::Reply{"", 404}, "HTTP 404", kExport.c_str()},
+        // The whole reason goes behind "Show Details…", the first line into the box.
+        {"refusedByTheServer",
+         CannedServer::Reply{"<Export><Refused>The export failed, nothing was exported: no originator\n"
+                             "start it with --originator FILE</Refused></Export>"},
+         "The server refused the export: The export failed, nothing was exported: no originator",
+         "start it with --originator FILE"},
     };
     for (const auto& c : cases) {
         CannedServer server;
@@ -102,8 +108,10 @@ TEST(ExportFailure, EachShowsOneErrorBoxAndMovesOn) {
         const auto boxes = s.all("msgbox");
         // With the server down, the batch list read on "Update Batch Status" fails too.
         ASSERT_EQ(boxes.size(), c.reply ? 2u : 3u) << c.name;
-        EXPECT_EQ(boxes[1]["title"], "EFT Batch Generation") << c.name;
-        EXPECT_EQ(boxes[1]["icon"], "critical") << c.name;
+        // The failure box every failure of the control shows.
+        EXPECT_EQ(boxes[1]["title"], "ERROR") << c.name;
+        EXPECT_EQ(boxes[1]["icon"], "exclamation") << c.name;
+        EXPECT_EQ(boxes[1]["text"].get<std::string>().rfind(" Error !  \r\n", 0), 0u) << boxes[1]["text"];
         EXPECT_TRUE(contains(boxes[1]["text"], c.says)) << boxes[1]["text"];
         EXPECT_FALSE(contains(boxes[1]["text"], ".asp")) << boxes[1]["text"];
         EXPECT_TRUE(contains(boxes[1]["details"], c.details)) << boxes[1]["details"];
@@ -230,6 +238,24 @@ TEST(DriverOptions, ALoweredIdleLimitEndsAStalledLoad) {
 TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
     const std::string down = "set-variables http://127.0.0.1:9/eft/ 7 2\\nclick cmdLoadData\\n";
     const fs::path db = fs::temp_directory_path() / ("eft-driver-db-" + std::to_string(::getpid()) + ".sqlite");
+    // The operator's own data, not the demo's: the embedded server, with the demo originator,
+    // refuses to export it.
+    const fs::path own = fs::temp_directory_path() / ("eft-driver-own-" + std::to_string(::getpid()));
+    fs::create_directories(own);
+    const std::string ownDb = "--embedded-server --db=" + (own / "eft.sqlite").string();
+    const std::string exportIt = "set-variables $SERVER 7 2\\nanswer yes\\ntab 2\\n";
+    // Saves against canned servers: refused, accepted, and answered after the post's limit.
+    CannedServer refusing, accepting, late;
+    for (CannedServer* server : {&refusing, &accepting, &late})
+        server->on(kSweepUs, {sweepReply({sweepRow(1, 7, 10, 0)})});
+    refusing.on("EFTMember.asp", {"Record SQL1: not in the sweep"});
+    accepting.on("EFTMember.asp", {""});
+    late.on("EFTMember.asp", {"", 200, std::chrono::milliseconds(1500)});
+    const auto save = [](const CannedServer& server) {
+        return "set-variables " + server.base() +
+               " 7 2\\nclick cmdLoadData\\ntick lstEFTCenter 0\\nclick cmdViewCenterDetails\\n"
+               "click cmdSelectAllMerchandise\\nanswer yes\\nclick cmdSaveMerchandise\\n";
+    };
     const struct {
         const char* name;
         std::string options, script;
@@ -240,6 +266,12 @@ TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
         {"badLine", "", "frobnicate\\n", 2, "unknown action"},
         {"errorBoxShown", "", down, 3, "could not be reached"},
         {"errorBoxAllowed", "--no-fail-on-error", down, 0, "could not be reached"},
+        {"exportRefused", ownDb, exportIt, 3, "not a demo one"},
+        {"exportRefusedAllowed", "--no-fail-on-error " + ownDb, exportIt, 0, "not a demo one"},
+        {"saveRefused", "", save(refusing), 3, "Record SQL1: not in the sweep"},
+        {"saveAccepted", "", save(accepting), 0, "\"text\":\"Do you want to save ? \""},
+        {"saveOutcomeUnknown", "--post-timeout-ms 300", save(late), 3, "\"event\":\"unknown-outcome\""},
+        {"saveOutcomeUnknownAllowed", "--no-fail-on-error --post-timeout-ms 300", save(late), 0, "unknown-outcome"},
         {"help", "--help", "", 0, "--no-fail-on-error"},
         {"version", "--version", "", 0, "eft-driver 2."},
         {"todayWithEquals", "--today=2026-01-02", "dump\\n", 0, ""},
@@ -260,6 +292,7 @@ TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
     }
     EXPECT_TRUE(fs::exists(db)) << "--db=FILE names the embedded server's database";
     fs::remove(db);
+    fs::remove_all(own);
 }
 
 TEST(Progress, NoticesRiseToTheTotalAndBusyBracketsEachWait) {

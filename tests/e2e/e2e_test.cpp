@@ -11,6 +11,7 @@
 #include <set>
 
 #include "server/embedded_server.h"
+#include "support/canned_server.h"
 #include "support/demo_server.h"
 #include "support/driver_session.h"
 #include "text/text_forms.h"
@@ -115,6 +116,40 @@ TEST_F(FullCycle, ASecondSaveOfTheSameChargesIsRefusedAndKeepsTheRows) {
     EXPECT_EQ(after["selectedTab"], 1);
     EXPECT_EQ(membersOf(after), membersOf(before));
     EXPECT_EQ(after["buttons"]["cmdSaveMerchandise"]["enabled"], true);
+}
+
+// The server records a save whose answer comes after the control's limit (a gateway in front of
+// it holds the answer back). The control says it may have been recorded, not that it failed; a
+// second save is refused as already saved, and a reload shows the rows gone.
+TEST_F(FullCycle, ASaveAnsweredTooLateWasRecordedAndAReloadShowsIt) {
+    CannedServer gateway;
+    gateway.relayTo(srv->baseAddress());
+    CannedServer::Reply late;
+    late.relay = true;
+    late.delay = std::chrono::milliseconds(1500);
+    gateway.on("EFTMember.asp", late);
+    ControlOptions options;
+    options.limits.postTimeout = std::chrono::milliseconds(500);
+    DriverSession op(Date{2026, 12, 6}, options);
+    op.define("SERVER", gateway.base());
+    ASSERT_EQ(op.run("set-variables $SERVER 7 2\nclick cmdLoadData\ndump\ntick lstEFTCenter 0\n"
+                     "click cmdViewCenterDetails\nclick cmdSelectAllMerchandise\nanswer yes\nclick cmdSaveMerchandise"),
+              0);
+    const std::string center = dumpColumn(op.last("dump"), "lstEFTCenter", 1).front();
+    const auto unknown = op.all("unknown-outcome");
+    ASSERT_EQ(unknown.size(), 1u) << op.last("msgbox");
+    EXPECT_EQ(unknown[0]["post"], "save");
+    EXPECT_EQ(unknown[0]["message"].get<std::string>().rfind(" Error !  \r\nThe save may have been recorded", 0), 0u)
+        << unknown[0]["message"];
+
+    late.delay = {};
+    gateway.on("EFTMember.asp", late);
+    ASSERT_EQ(op.run("answer yes\nclick cmdSaveMerchandise"), 0);
+    EXPECT_NE(op.last("msgbox")["text"].get<std::string>().find("(already saved)"), std::string::npos)
+        << op.last("msgbox");
+    ASSERT_EQ(op.run("click cmdCancelMerchandiseList\nclick optCountry 1\ndump"), 0);
+    const auto centers = dumpColumn(op.last("dump"), "lstEFTCenter", 1);
+    EXPECT_EQ(std::count(centers.begin(), centers.end(), center), 0) << center << " was saved whole";
 }
 
 TEST_F(FullCycle, EveryRowOfTheCountryGoesInOnePost) {

@@ -68,6 +68,34 @@ TEST(HostAppTest, ScreenshotAgainstAGivenServerAfterALoad) {
     EXPECT_EQ(gets, std::vector<std::string>{"GET EFTMember.asp?countryID=1&Load=1"});
 }
 
+// A script that asks for a load reads the exit status, not the picture: a load that failed is
+// no success, and the error stream says why.
+TEST(HostAppTest, AScreenshotAfterAFailedLoadExitsNonZeroSayingWhy) {
+    eft::test::CannedServer server;
+    server.on("EFTMember.asp?countryID=1&Load=1",
+              {"<rows><row><CenterID>7</CenterID><INRowTotal>1234567.89</INRowTotal></row></rows>"});
+    const struct {
+        const char* name;
+        std::string base;
+        const char* says;
+    } cases[] = {
+        {"unreachable", "http://127.0.0.1:9/eft/", "the server could not be reached"},
+        {"anAmountNotHeldToTheCent", server.base(), "INRowTotal cannot be held to the cent"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString png = dir.filePath(QStringLiteral("host.png"));
+        const HostRun run =
+            runHost({"--server", QString::fromStdString(c.base), "--screenshot", png, "--load"}, dir.path());
+        EXPECT_EQ(run.exitCode, 3) << c.name << ": " << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(QStringLiteral("eft-host: --load: the sweep was not loaded: The United States "
+                                                       "sweep could not be loaded: ")))
+            << c.name << ": " << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(QString::fromLatin1(c.says))) << c.name << ": " << run.errors.toStdString();
+        EXPECT_GT(pngSize(png).width(), 500) << c.name << ": the picture is taken all the same";
+    }
+}
+
 TEST(HostAppTest, WithoutAServerTheDemoServerRunsInProcess) {
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("demo.png"));
@@ -147,14 +175,15 @@ TEST(HostAppTest, APrivateCaIsTrustedByCaFileOrSslCertFile) {
         const char* name;
         QStringList extraArgs, env;
         const char* status;
+        int exitCode;  // 3: the load asked for failed
     } cases[] = {
-        {"untrusted", {}, {}, "status: Error: The United States sweep could not be loaded: the secure connection"},
-        {"caFile", {"--ca-file", ca}, {}, "status: Loaded 1 sweep rows"},
-        {"sslCertFile", {}, {"SSL_CERT_FILE=" + ca}, "status: Loaded 1 sweep rows"},
+        {"untrusted", {}, {}, "status: Error: The United States sweep could not be loaded: the secure connection", 3},
+        {"caFile", {"--ca-file", ca}, {}, "status: Loaded 1 sweep rows", 0},
+        {"sslCertFile", {}, {"SSL_CERT_FILE=" + ca}, "status: Loaded 1 sweep rows", 0},
     };
     for (const auto& c : cases) {
         const HostRun run = runHost(load + c.extraArgs, d, Display::Offscreen, c.env);
-        EXPECT_EQ(run.exitCode, 0) << c.name << run.errors.toStdString();
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.name << run.errors.toStdString();
         EXPECT_TRUE(run.output.contains(QString::fromUtf8(c.status))) << c.name << ": " << run.output.toStdString();
     }
 }

@@ -141,6 +141,38 @@ TEST_F(SignalsTest, AnExportAndACommitAreReported) {
     EXPECT_EQ(all(committed), (QList<QVariantList>{{57, 1, 1}}));  // centers, as ticked
 }
 
+// A refused export and a commit whose answer came too late are errors, neither a report nor a
+// commit: the host hears them as it hears every failure, with the box's text.
+TEST_F(SignalsTest, ARefusedExportAndAnUnansweredCommitAreErrors) {
+    serveDemo();
+    server.on("EFTMemberBatch.asp?ProcessExport=True&PersonID=9&PersonTypeID=2",
+              {"<Export><Refused>The export failed, nothing was exported: no originator</Refused></Export>"});
+    server.on("EFTMemberBatch.asp", {"", 200, std::chrono::milliseconds(1500)});
+    ControlOptions options;
+    options.limits.postTimeout = std::chrono::milliseconds(300);
+    widget.setControlOptions(options);
+    QSignalSpy errors(&widget, &EftMembWidget::errorOccurred);
+    QSignalSpy exported(&widget, &EftMembWidget::exported);
+    QSignalSpy committed(&widget, &EftMembWidget::batchCommitted);
+
+    answers = {MsgAnswer::Yes};
+    clickTab(2);
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_EQ(errors[0][0].toString(), QStringLiteral(" Error !  \r\nThe server refused the export: The export failed, "
+                                                      "nothing was exported: no originator"));
+    EXPECT_EQ(exported.count(), 0);
+
+    element<QComboBox>("cmbBatches")->activated(1);
+    tick("lstBatchDetails", 0);
+    answers = {MsgAnswer::Yes};
+    click("cmdPassedFailed");
+    ASSERT_EQ(errors.count(), 2);
+    EXPECT_TRUE(errors[1][0].toString().startsWith(QStringLiteral(" Error !  \r\nThe commit may have been recorded: ")))
+        << errors[1][0].toString().toStdString();
+    EXPECT_EQ(errors[1][0].toString().toStdString(), boxes.back().text);
+    EXPECT_EQ(committed.count(), 0);
+}
+
 // Every failure the operator is shown comes as errorOccurred too, with the box's text; a
 // refused post is no success.
 TEST_F(SignalsTest, EveryFailureShownIsAnError) {

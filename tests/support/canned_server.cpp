@@ -17,6 +17,7 @@ struct CannedServer::Impl {
     bool stopped = false;
     std::map<std::string, Reply> replies;
     std::vector<Request> requests;
+    std::string relayBase;
 };
 
 namespace {
@@ -30,6 +31,34 @@ std::unique_ptr<httplib::Server> makeServer(const CannedServer::Tls* tls) {
     return std::make_unique<httplib::SSLServer>(tls->certFile.c_str(), tls->keyFile.c_str());
 }
 
+// The headers of the control's requests and answers that a relay passes on, beside the body's
+// type.
+constexpr const char* kRelayedHeaders[] = {"Authorization", "X-EFTMemb-Request", "X-EFTMemb-Sweep-Stamp"};
+
+// The request sent on to `base` (plain HTTP: "http://HOST:PORT/PATH/") and its answer.
+void relay(const std::string& base, const httplib::Request& req, const std::string& target, const std::string& body,
+           httplib::Response& res) {
+    const std::string rest = base.substr(std::string("http://").size());
+    const std::string hostPort = rest.substr(0, rest.find('/'));
+    const std::string path = rest.substr(hostPort.size()) + target;
+    const std::size_t colon = hostPort.rfind(':');
+    httplib::Client client(hostPort.substr(0, colon), std::stoi(hostPort.substr(colon + 1)));
+    httplib::Headers headers;
+    for (const char* name : kRelayedHeaders)
+        if (req.has_header(name)) headers.emplace(name, req.get_header_value(name));
+    const httplib::Result answer =
+        req.method == "POST" ? client.Post(path, headers, body, req.get_header_value("Content-Type"))
+                             : client.Get(path, headers);
+    if (!answer) {
+        res.status = 502;
+        return;
+    }
+    res.status = answer->status;
+    for (const char* name : kRelayedHeaders)
+        if (answer->has_header(name)) res.set_header(name, answer->get_header_value(name));
+    res.set_content(answer->body, answer->get_header_value("Content-Type"));
+}
+
 }  // namespace
 
 CannedServer::CannedServer(const std::string& host, const Tls* tls)
@@ -40,6 +69,7 @@ CannedServer::CannedServer(const std::string& host, const Tls* tls)
                                  : req.target;
         Reply reply;
         bool found = false;
+        std::string relayBase;
         {
             std::lock_guard lock(impl_->mutex);
             impl_->requests.push_back(Request{req.method, target, body, req.get_header_value("Content-Type"),
@@ -51,6 +81,12 @@ CannedServer::CannedServer(const std::string& host, const Tls* tls)
                 reply = it->second;
                 found = true;
             }
+            relayBase = impl_->relayBase;
+        }
+        if ((!found || reply.relay) && !relayBase.empty()) {
+            relay(relayBase, req, target, body, res);
+            if (reply.delay.count() > 0) std::this_thread::sleep_for(reply.delay);
+            return;
         }
         if (!found) {
             res.status = 404;
@@ -123,6 +159,11 @@ CannedServer::~CannedServer() {
     impl_->stopping.notify_all();
     impl_->server.stop();
     if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+void CannedServer::relayTo(const std::string& base) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->relayBase = base;
 }
 
 void CannedServer::on(const std::string& target, Reply reply) {

@@ -31,6 +31,9 @@ public:
         // up front); the length is announced.
         std::size_t paceBytes = 0;
         bool stallMidway = false;  // sends half the body, then nothing until the server stops
+        // Passes the request on to the server relayTo() names and answers with its answer,
+        // after `delay`: the server behind has acted on it before the answer is late.
+        bool relay = false;
     };
 
     struct Tls {
@@ -49,6 +52,9 @@ public:
     int port() const { return port_; }
     // The reply to a target ("EFTMember.asp?countryID=1&Load=1"); POSTs match on the path.
     void on(const std::string& target, Reply reply);
+    // Passes every request without a reply of its own on to the server at `base`
+    // ("http://127.0.0.1:PORT/eft/"), and its answer back: a gateway in front of a real server.
+    void relayTo(const std::string& base);
     std::vector<Request> requests() const;
     std::size_t countOf(const std::string& method) const;
 

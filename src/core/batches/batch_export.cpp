@@ -38,28 +38,43 @@ void ExportBatchFiles(Context& ctx) {
     PointerGuard pointer(ctx);
     const ControlState& st = ctx.state;
     const std::string address = pages::exportAddress(st.ptServerName, st.PersonID, st.PersonType);
-    // A failed export must not look like one that ran: the move to "Update Batch Status"
-    // follows either way, so the failure is said here, once.
+    // A failed or refused export must not look like one that ran: the move to "Update Batch
+    // Status" follows either way, so the failure is said here, once, in the failure box.
     std::string failure;
+    bool refused = false;
+    std::string refusal;
     FetchResult outcome;
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         std::string why;
-        const std::string report =
-            loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why, pages::kExportRoot);
-        if (!why.empty())
+        std::string report = loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why,
+                                              pages::kExportRoot, XmlPath::FastFirst, pages::kExportRefusal, &refused);
+        if (!why.empty()) {
             failure = "Reading " + redactedAddress(address) + ": " + why;
-        else if (!report.empty())
-            ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
-        if (why.empty()) ctx.host.exported(report);
+        } else if (refused) {
+            refusal = std::move(report);
+        } else {
+            if (!report.empty())
+                ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+            ctx.host.exported(report);
+        }
     } catch (const std::exception& e) {
         failure = e.what();
+    }
+    const std::string request = "GET " + redactedAddress(address);
+    if (refused) {
+        const std::string reason = firstLine(refusal);
+        ctx.showFailure({failureText(kFixedErrorText, "The server refused the export" +
+                                                          (reason.empty() ? std::string(".") : ": " + reason)),
+                         std::string(kFailureTitle), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
+                         request + "\r\n\r\n" + refusal});
+        return;
     }
     if (failure.empty()) return;
     const std::string why =
         outcome.cause.empty() ? "the server's report could not be read. Tell the server's administrator." : outcome.cause;
-    ctx.showFailure({"The batch export failed: " + why, "EFT Batch Generation", MsgIcon::Critical, MsgButtons::Ok,
-                     MsgAnswer::Ok, "GET " + redactedAddress(address) + "\r\n" + redactedAddress(failure)});
+    ctx.showFailure({failureText(kFixedErrorText, "The batch export failed: " + why), std::string(kFailureTitle),
+                     MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok, request + "\r\n" + redactedAddress(failure)});
 }
 
 }  // namespace eft

@@ -12,6 +12,25 @@ namespace {
 
 constexpr const char* kBatchPrompt = " Please Select Batch Number : ";
 
+// "the batch item of member 1001, center 0012, batch 57" for the current row of the batch
+// table, leaving out what the row lacks (and the batch, when it is not wanted).
+std::string batchItemName(const Table& t, bool withBatch = true) {
+    namespace F = batch_field;
+    std::string name = "the batch item";
+    const char* joint = " of ";
+    auto add = [&](const char* what, std::optional<std::int32_t> v, bool center = false) {
+        if (!v) return;
+        name += joint;
+        name += what;
+        name += center ? text::centerNumber(*v) : text::wholeNumber(*v);
+        joint = ", ";
+    };
+    add("member ", t.integer(F::MemberID));
+    add("center ", t.integer(F::CenterID), true);
+    if (withBatch) add("batch ", t.integer(F::BatchControl));
+    return name;
+}
+
 // The batch's country by the caption of its option button, so the two never read differently;
 // empty when the reply names no country (or one the control does not know).
 std::string countryTip(std::optional<std::int32_t> country) {
@@ -27,7 +46,8 @@ void LoadBatchList(Context& ctx) {
         PointerGuard pointer(ctx);
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.screen.lstBatchDetails.clear();
-        ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.fetch());
+        ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.fetch(),
+                    XmlPath::FastFirst, [](const Table& t) { return batchItemName(t); });
     } catch (const std::exception& e) {
         failedBatchRead(ctx, std::string("The batch list could not be read.\r\n") + e.what());
         return;
@@ -60,6 +80,9 @@ void FillBatchCombo(Context& ctx) {
             while (!t.eof()) {
                 const auto batch = t.integer(F::BatchControl);
                 if (!batch) throw EftError("a batch item has no BatchControl");
+                // 0 is where the grouping starts, so its items would stand in no entry: a batch
+                // shown without them would be committed without them.
+                if (*batch == 0) throw EftError(batchItemName(t, false) + " has the batch number 0, which is no batch");
                 if (*batch != lastBatch) {
                     lastBatch = *batch;
                     const auto exported = t.timestamp(F::ExportedDate);

@@ -5,6 +5,7 @@
 #include "batches/batch_list.h"
 #include "control/context.h"
 #include "control/failure_box.h"
+#include "net/address.h"
 #include "net/transfer.h"
 #include "sweep/center_list.h"
 
@@ -13,10 +14,28 @@ namespace {
 
 constexpr std::size_t kPieceBytes = 1024;
 
-constexpr std::string_view kFixedError = " Error !  ";
-
 void showError(Context& ctx, const std::string& text, std::string details = {}) {
-    ctx.showFailure({text, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok, std::move(details)});
+    ctx.showFailure({text, std::string(kFailureTitle), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
+                     std::move(details)});
+}
+
+// A post that went out whole and was not answered: the server may have done it, so the operator
+// must not be told it failed, nor retry blind. A second save or commit of the same rows is
+// refused by the server, but only a reload shows what was recorded.
+void showUnknownOutcome(Context& ctx, const std::string& what) {
+    const Transfer& t = ctx.Inet1;
+    const std::string head =
+        "The " + what + " may have been recorded: it reached the server, but " + t.lastCause() + ". ";
+    const std::string advice =
+        what == "save"     ? "Load the sweep again before you save again: rows that were saved are no longer in it."
+        : what == "commit" ? "Load the batch list again before you commit again: a batch whose statuses were "
+                             "recorded is no longer listed."
+                           : "Load the data again before you try again.";
+    const std::string text = failureText(kFixedErrorText, head + advice);
+    showError(ctx, text,
+              "POST " + t.lastAddress() + "\r\n" + t.lastError() +
+                  "\r\nThe request was sent whole; no answer was read.");
+    ctx.host.postOutcomeUnknown(what, redactedText(text));
 }
 
 // A post that failed on its way or was refused: the fixed text, then what could not be done and
@@ -25,6 +44,10 @@ void showPostFailure(Context& ctx) {
     const Transfer& t = ctx.Inet1;
     const int tab = ctx.screen.tabEFT.selected();
     const std::string what = tab == kTabMembers ? "save" : tab == kTabBatchStatus ? "commit" : "request";
+    if (t.outcomeUnknown()) {
+        showUnknownOutcome(ctx, what);
+        return;
+    }
     const long status = t.refusedStatus();
     // A login demand or an error page of whatever stands in front of the server is no reason.
     std::string reason = firstLine(t.refusedReply());
@@ -38,7 +61,7 @@ void showPostFailure(Context& ctx) {
         line = "The " + what + " failed: " + t.lastCause();
     std::string details = "POST " + t.lastAddress() + "\r\n" + t.lastError();
     if (!t.refusedReply().empty()) details += "\r\n\r\n" + t.refusedReply();
-    showError(ctx, failureText(kFixedError, line), std::move(details));
+    showError(ctx, failureText(kFixedErrorText, line), std::move(details));
 }
 
 // Reads the whole body in pieces, letting events run after each, as the transfer reports it.

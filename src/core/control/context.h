@@ -41,8 +41,11 @@ inline constexpr int kTabBatchStatus = 3;
 // destroyed, and none after, while handlers still on the stack wind down.
 class HostLink final : public HostServices {
 public:
-    explicit HostLink(HostServices& host) : host_(&host) {}
-    void detach() { host_ = nullptr; }
+    explicit HostLink(HostServices& host) : host_(&host), postOutcome_(dynamic_cast<PostOutcomeNotice*>(&host)) {}
+    void detach() {
+        host_ = nullptr;
+        postOutcome_ = nullptr;
+    }
     bool attached() const { return host_ != nullptr; }
 
     // Detached: a question is answered No and any other box its default, unseen.
@@ -88,9 +91,13 @@ public:
     void variablesSet() override {
         if (host_) host_->variablesSet();
     }
+    void postOutcomeUnknown(const std::string& post, const std::string& message) {
+        if (postOutcome_) postOutcome_->postOutcomeUnknown(post, message);
+    }
 
 private:
     HostServices* host_;
+    PostOutcomeNotice* postOutcome_;
 };
 
 // Shared by the control and the handlers running in it: a control destroyed during a nested

@@ -11,6 +11,11 @@
 
 namespace eft {
 
+// The fixed text every failure box of the control begins with.
+inline constexpr std::string_view kFixedErrorText = " Error !  ";
+// The title of every failure box but the sweep load's, which has none of its own.
+inline constexpr std::string_view kFailureTitle = "ERROR";
+
 inline constexpr std::size_t kBoxTextBytes = 4096;
 inline constexpr int kBoxTextLines = 60;
 

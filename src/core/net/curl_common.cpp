@@ -130,6 +130,26 @@ std::string operatorCause(CURLcode code, long status, bool overflow, bool idle, 
     }
 }
 
+namespace {
+
+// "30 s", "500 ms"
+std::string duration(std::chrono::milliseconds time) {
+    if (time.count() % 1000 == 0) return std::to_string(time.count() / 1000) + " s";
+    return std::to_string(time.count()) + " ms";
+}
+
+}  // namespace
+
+std::string unansweredCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits) {
+    if (status == kGatewayTimeout)
+        return "a gateway in front of it gave up waiting for its answer (HTTP " + std::to_string(status) + ")";
+    if (overflow || code == CURLE_FILESIZE_EXCEEDED)
+        return "its answer was larger than " + std::to_string(limits.maxReplyBytes) + " bytes and was not read";
+    if (idle) return "nothing came from it for " + duration(limits.lowSpeedTime) + " while its answer was awaited";
+    if (code == CURLE_OPERATION_TIMEDOUT) return "its answer did not come within " + duration(limits.postTimeout);
+    return "the connection broke off before its answer came";
+}
+
 std::string statusFailure(long status) { return "the server answered HTTP " + std::to_string(status); }
 
 bool sameOrigin(const std::string& a, const std::string& b) {

@@ -38,6 +38,13 @@ std::string describeCurlFailure(CURLcode code, const char* errorText, const Http
 // outcome and `status` the reply's (0 when none came). "the server could not be reached. ..."
 std::string operatorCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits);
 
+// What became of the answer to a request that went out whole but was not answered, in the
+// operator's words and without advice: "nothing came from the server for 30 s". `status` is
+// kGatewayTimeout when a gateway gave up waiting, 0 otherwise.
+std::string unansweredCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits);
+// A gateway in front of the server gave up waiting for its answer: the server may still act.
+inline constexpr long kGatewayTimeout = 504;
+
 inline bool isSuccessStatus(long status) { return status >= 200 && status <= 299; }
 // "the server answered HTTP 404"
 std::string statusFailure(long status);

@@ -33,6 +33,10 @@ inline constexpr std::string_view kBatchNoKey = "BatchNo";
 
 // The document element of the export's report: a reply without it is no report.
 inline constexpr std::string_view kExportRoot = "Export";
+// A report whose text stands in this child element of the document element is the server's
+// refusal to export, nothing exported: it reads as the same text to a reader that only takes
+// the document's text, and as a failure to the control.
+inline constexpr std::string_view kExportRefusal = "Refused";
 
 // GET: the sweep rows of a country (1 United States, 2 Canada).
 std::string sweepRowsAddress(std::string_view base, std::int16_t countryId);

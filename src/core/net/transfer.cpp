@@ -82,6 +82,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     address_ = redactedAddress(address);
     refusedStatus_ = 0;
     refusedReply_.clear();
+    outcomeUnknown_ = false;
     lastTotal_ = -1;
     impl_->easy = curl_easy_init();
     if (!impl_->easy) throw EftError("the HTTP client could not be created");
@@ -137,11 +138,26 @@ void Transfer::finish() {
     long status = 0;
     curl_easy_getinfo(impl_->easy, CURLINFO_RESPONSE_CODE, &status);
     lastTotal_ = announcedLength(impl_->easy);
+    // Only a request that left whole can have been acted on; one refused at the connection, or
+    // cut off while it was being sent, cannot.
+    curl_off_t bodySent = 0;
+    long headerBytes = 0;
+    curl_easy_getinfo(impl_->easy, CURLINFO_SIZE_UPLOAD_T, &bodySent);
+    curl_easy_getinfo(impl_->easy, CURLINFO_REQUEST_SIZE, &headerBytes);
+    const bool sentWhole = headerBytes > 0 && bodySent >= static_cast<curl_off_t>(impl_->body.size());
+    const bool idle = wentIdle(result, impl_->errorText, impl_->idle);
     std::int16_t state = kStateResponseCompleted;
     if (result != CURLE_OK) {
         error_ = describeCurlFailure(result, impl_->errorText, postLimits_, impl_->sink.overflow, impl_->idle);
-        cause_ = operatorCause(result, 0, impl_->sink.overflow, wentIdle(result, impl_->errorText, impl_->idle),
-                               postLimits_);
+        // A refusal's status that came before the transfer broke is an answer all the same.
+        outcomeUnknown_ = sentWhole && (status == 0 || isSuccessStatus(status));
+        cause_ = outcomeUnknown_ ? unansweredCause(result, 0, impl_->sink.overflow, idle, postLimits_)
+                                 : operatorCause(result, 0, impl_->sink.overflow, idle, postLimits_);
+        state = kStateError;
+    } else if (status == kGatewayTimeout && sentWhole) {
+        error_ = statusFailure(status);
+        outcomeUnknown_ = true;
+        cause_ = unansweredCause(CURLE_OK, status, false, false, postLimits_);
         state = kStateError;
     } else if (!isSuccessStatus(status)) {
         // An error page, a login demand or a redirect: the server did not take the post, and a

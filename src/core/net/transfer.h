@@ -53,6 +53,11 @@ public:
     const std::string& lastCause() const { return cause_; }
     // The address of the last request, without credentials.
     const std::string& lastAddress() const { return address_; }
+    // Whether the last request failed (state 11) after it went out whole, without an answer
+    // that says what became of it: the reply did not come in time, stopped, broke off or
+    // outgrew the cap, or a gateway gave up waiting for it (HTTP 504). The server may well have
+    // done what was asked. lastCause() then says what happened to the answer, without advice.
+    bool outcomeUnknown() const { return outcomeUnknown_; }
     // The status of a last reply that completed but was not 2xx (state 11 too); 0 otherwise.
     long refusedStatus() const { return refusedStatus_; }
     // The body of that refusal: the server's reason, if it gave one. It is never read as a reply.
@@ -77,6 +82,7 @@ private:
     std::string cause_;
     std::string address_;
     long refusedStatus_ = 0;
+    bool outcomeUnknown_ = false;
     std::string refusedReply_;
     long long lastTotal_ = -1;
     bool executing_ = false;

@@ -48,8 +48,9 @@ private:
 // field element is the text of all the nodes below it, comments and instructions left out.
 class RowReader final : public XmlStream {
 public:
-    RowReader(Table& table, std::string_view sortKey, std::string_view address, XmlPath path)
-        : XmlStream(kValueLevel, kMaxValueBytes, path), table_(table), fields_(table), where_("Reading ") {
+    RowReader(Table& table, std::string_view sortKey, std::string_view address, XmlPath path, const RowNamer& rowName)
+        : XmlStream(kValueLevel, kMaxValueBytes, path), table_(table), fields_(table), rowName_(rowName),
+          where_("Reading ") {
         where_.append(redactedAddress(address));
         where_ += ": ";
         // A new reply replaces the whole content: no filter may hide rows of the old one.
@@ -59,6 +60,8 @@ public:
 
     // Ends the read: throws the failure of the parse, of the transfer, or of the document's end.
     void end(const FetchResult& fetched) {
+        // A record cut short after a refused value: the refusal is the first fault.
+        if (!refused_.empty()) refusal();
         if (!failed()) {
             if (!fetched.ok) throw EftError(where_ + "the page could not be fetched (" + fetched.error + ")");
             finish();
@@ -88,6 +91,7 @@ private:
 
     void elementEnd(int level) override {
         if (level == kValueLevel) store(composite_);
+        else if (level == kRecordLevel && !refused_.empty()) refusal();
     }
 
     void textNode(int level, std::string_view text) override {
@@ -130,8 +134,26 @@ private:
         if (value.empty()) return;
         inRecord([&] {
             if (field_ < 0) throw EftError("the element <" + unknownName_ + "> is not a field of " + table_.name());
-            table_.setFromText(field_, value);
+            try {
+                table_.setFromText(field_, value);
+            } catch (const ValueRefused& e) {
+                if (refused_.empty()) refused_ = e.description();
+            }
         });
+    }
+
+    // The first value of the record its field refused, said of the row by all the fields the
+    // record gave.
+    [[noreturn]] void refusal() {
+        std::string row = "record " + std::to_string(recordNo_);
+        if (rowName_) {
+            try {
+                row += ", " + rowName_(table_);
+            } catch (const EftError&) {
+                // A row that cannot be named is named by its number alone.
+            }
+        }
+        throw EftError(where_ + row + ": " + refused_);
     }
 
     // A table's refusal, said of the record being read.
@@ -146,7 +168,9 @@ private:
 
     Table& table_;
     FieldLookup fields_;
+    RowNamer rowName_;
     std::string where_;
+    std::string refused_;  // the first refused value of the record being read
     long recordNo_ = 0;
     int position_ = 0;
     int field_ = -1;  // the table field of the current field element
@@ -157,14 +181,17 @@ private:
 // Every text and CDATA node of a document, in order.
 class TextCollector final : public XmlStream {
 public:
-    explicit TextCollector(XmlPath path) : XmlStream(1, 0, path) {}
+    TextCollector(XmlPath path, std::string_view mark) : XmlStream(1, 0, path), mark_(mark) {}
     std::string text;
-    std::string root;  // the document element's name
+    std::string root;     // the document element's name
+    bool marked = false;  // it has a child element named as the mark
 
 private:
     void elementStart(int level, std::string_view name) override {
         if (level == 1) root = name;
+        else if (level == 2 && !mark_.empty() && name == mark_) marked = true;
     }
+    std::string_view mark_;
     void elementEnd(int) override {}
     void textNode(int, std::string_view t) override { text.append(t); }
     void markupNode(int, std::string_view) override {}
@@ -172,7 +199,7 @@ private:
 };
 
 std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure,
-                      std::string_view requiredRoot) {
+                      std::string_view requiredRoot, bool* marked) {
     std::string why;
     if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
     else if (!doc.failed()) doc.finish();
@@ -183,20 +210,21 @@ std::string collected(TextCollector& doc, const FetchResult& fetched, std::strin
         why = "the reply is not the page's document: its document element is <" + doc.root + ">, not <" +
               std::string(requiredRoot) + ">";
     if (failure) *failure = why;
+    if (marked) *marked = why.empty() && doc.marked;
     return why.empty() ? std::move(doc.text) : std::string();
 }
 
 }  // namespace
 
 void ReadXmlRows(Table& table, const std::string& address, const std::string& sortKey, const Fetch& fetch,
-                 XmlPath path) {
-    RowReader reader(table, sortKey, address, path);
+                 XmlPath path, const RowNamer& rowName) {
+    RowReader reader(table, sortKey, address, path, rowName);
     reader.end(fetch(address, [&reader](std::string_view piece) { return reader.feed(piece); }));
 }
 
 bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_view sortKey, std::string_view address,
-                           std::size_t pieceSize, XmlPath path) {
-    RowReader reader(table, sortKey, address, path);
+                           std::size_t pieceSize, XmlPath path, const RowNamer& rowName) {
+    RowReader reader(table, sortKey, address, path, rowName);
     const std::size_t step = pieceSize == 0 ? std::max<std::size_t>(reply.size(), 1) : pieceSize;
     for (std::size_t at = 0; at < reply.size(); at += step)
         if (!reader.feed(reply.substr(at, step))) break;
@@ -205,17 +233,17 @@ bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
 }
 
 std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure,
-                             std::string_view requiredRoot, XmlPath path) {
-    TextCollector doc(path);
+                             std::string_view requiredRoot, XmlPath path, std::string_view mark, bool* marked) {
+    TextCollector doc(path, mark);
     const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
-    return collected(doc, fetched, failure, requiredRoot);
+    return collected(doc, fetched, failure, requiredRoot, marked);
 }
 
 std::string documentTextFromBuffer(std::string_view document, std::string* failure, std::string_view requiredRoot,
-                                   XmlPath path) {
-    TextCollector doc(path);
+                                   XmlPath path, std::string_view mark, bool* marked) {
+    TextCollector doc(path, mark);
     doc.feed(document);
-    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot);
+    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot, marked);
 }
 
 }  // namespace eft

@@ -8,6 +8,7 @@
 #include "net/xml_reader.h"
 #include "sweep/center_list.h"
 #include "sweep/row_amounts.h"
+#include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "ui/layout.h"
 
@@ -54,7 +55,8 @@ void LoadSweepData(Context& ctx) {
         st.AllCentersSelected = false;
         st.AllMembersSelected = false;
         Table& sweep = ctx.sweep();
-        ReadXmlRows(sweep, address, "CenterID", ctx.fetch("Loading " + sweepName(st.CountryID), &outcome));
+        ReadXmlRows(sweep, address, "CenterID", ctx.fetch("Loading " + sweepName(st.CountryID), &outcome),
+                    XmlPath::FastFirst, sweepRowName);
         // The load's stamp, kept for a save of these rows.
         if (st.CountryID == 1 || st.CountryID == 2) st.SweepStamp[st.CountryID] = outcome.sweepStamp;
         if (sweep.rowCount() != 0) {

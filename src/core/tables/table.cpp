@@ -372,8 +372,9 @@ void Table::setFromText(int field, std::string_view raw) {
     unsigned char* p = cell(row, field);
     const FieldDef& def = fields_[static_cast<std::size_t>(field)];
     const std::string_view t = def.type == FieldType::Text ? raw : trim(raw);
+    auto refuse = [&](const std::string& why) { throw ValueRefused(name_ + ": " + why); };
     auto badValue = [&]() {
-        fail("the value " + quoted(raw) + " is not a valid " + typeName(def.type) + " for the field " + def.name);
+        refuse("the value " + quoted(raw) + " is not a valid " + typeName(def.type) + " for the field " + def.name);
     };
     if (raw.size() > kMaxValueBytes)
         fail("the value " + quoted(raw) + " is longer than " + std::to_string(kMaxValueBytes) +
@@ -389,9 +390,13 @@ void Table::setFromText(int field, std::string_view raw) {
             break;
         }
         case FieldType::Single: {
-            // An amount past a thousand billion cannot be shown in cents or summed safely in
-            // single precision, so such a reply is refused where it is read.
-            auto f = text::parseAmount(t);
+            // An amount the screen would show with other cents than the server sent is refused
+            // where it is read: a changed amount must never pass silently.
+            std::string notHeld;
+            auto f = text::parseAmount(t, &notHeld);
+            if (!f && !notHeld.empty())
+                refuse("the value " + quoted(raw) + " of the field " + def.name + " cannot be held to the cent (" +
+                       notHeld + ")");
             if (!f) badValue();
             put(p, *f);
             break;

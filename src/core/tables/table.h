@@ -26,6 +26,14 @@ namespace eft {
 // The longest value text a field takes; a longer one does not convert, whatever the field.
 inline constexpr std::size_t kMaxValueBytes = 64 * 1024;
 
+// A value text its field cannot take: not of the field's type, or an amount that cannot be held
+// to the cent. Nothing else of the table is wrong, so a reader may read on to the end of the
+// record and name the row before it stops.
+class ValueRefused : public EftError {
+public:
+    using EftError::EftError;
+};
+
 struct FieldDef {
     std::string name;
     FieldType type;
@@ -64,7 +72,8 @@ public:
     Value value(std::string_view fieldName) const { return value(fieldIndex(fieldName)); }
     void set(int field, const Value& v);
     void set(std::string_view fieldName, const Value& v) { set(fieldIndex(fieldName), v); }
-    // Converts a value text to the field's type (the form the server's replies carry).
+    // Converts a value text to the field's type (the form the server's replies carry); throws
+    // ValueRefused for a text the field cannot take.
     void setFromText(int field, std::string_view text);
     void setNull(int field);
 

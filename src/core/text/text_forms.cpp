@@ -189,22 +189,81 @@ std::string singleText(float value) {
 
 std::string wholeNumber(std::int64_t value) { return std::to_string(value); }
 
-std::optional<float> parseAmount(std::string_view text) {
+namespace {
+
+// The exact value of a decimal text (digits, an optional point and exponent, an optional "-")
+// in cents: nothing when it has a digit below the cent other than 0, or more than 18 digits.
+// Decimal digits, not a double, decide it: a double near a thousand billion is a sixteenth of a
+// cent coarse, and would pass a stray cent for whole.
+std::optional<Cents> decimalCents(std::string_view text) {
+    const bool negative = text.starts_with('-');
+    if (negative) text.remove_prefix(1);
+    std::string digits;
+    long fractionDigits = 0;
+    bool point = false;
+    std::size_t at = 0;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c >= '0' && c <= '9') {
+            digits += c;
+            fractionDigits += point;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    long exponent = 0;
+    if (at < text.size()) {
+        if (text[at] != 'e' && text[at] != 'E') return std::nullopt;
+        std::string_view e = text.substr(at + 1);
+        if (e.starts_with('+')) e.remove_prefix(1);
+        const auto [end, ec] = std::from_chars(e.data(), e.data() + e.size(), exponent);
+        if (ec != std::errc() || end != e.data() + e.size() || exponent > 100 || exponent < -100) return std::nullopt;
+    }
+    // The digits times ten to `shift` are the cents.
+    long shift = exponent + 2 - fractionDigits;
+    while (shift < 0 && !digits.empty() && digits.back() == '0') {
+        digits.pop_back();
+        ++shift;
+    }
+    const std::size_t lead = digits.find_first_not_of('0');
+    if (lead == std::string::npos) return Cents{0};
+    if (shift < 0) return std::nullopt;
+    digits.erase(0, lead);
+    if (digits.size() + static_cast<std::size_t>(shift) > 18) return std::nullopt;
+    Cents cents = 0;
+    for (char c : digits) cents = cents * 10 + (c - '0');
+    for (long i = 0; i < shift; ++i) cents *= 10;
+    return negative ? -cents : cents;
+}
+
+}  // namespace
+
+std::optional<float> parseAmount(std::string_view text, std::string* notHeld) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
         text.remove_suffix(1);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    auto refuse = [notHeld](std::string why) -> std::optional<float> {
+        if (notHeld) *notHeld = std::move(why);
+        return std::nullopt;
+    };
     float v = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
-    if (std::fabs(v) >= 1e14f) {
-        // Near the limit the single has rounded: the text itself decides.
-        double exact = 0;
-        std::from_chars(text.data(), text.data() + text.size(), exact);
-        if (!(std::fabs(exact) < kAmountLimit)) return std::nullopt;
-    }
-    return v;
+    if (text.empty() || end != text.data() + text.size()) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) return refuse("it is beyond single precision");
+    if (ec != std::errc()) return std::nullopt;
+    if (!std::isfinite(v)) return refuse("it is not a finite number");
+    if (holdsEveryCent(v)) return v;
+    if (!(std::fabs(v) < kAmountLimit)) return refuse("it is too large to be shown");
+    // From here on singles lie a cent or more apart: only a whole amount that is itself a
+    // single comes through unchanged.
+    const std::optional<Cents> cents = decimalCents(text);
+    if (cents && *cents % 100 == 0 && static_cast<double>(v) * 100.0 == static_cast<double>(*cents)) return v;
+    if (!cents || toCents(v) != *cents) return refuse("single precision reads it as " + amount(v));
+    return refuse("from " + money(kCentExactLimit) + " on, single precision does not hold every cent");
 }
 
 std::optional<float> parseSingle(std::string_view text) {

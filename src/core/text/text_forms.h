@@ -111,9 +111,14 @@ inline char* writeCents(char* out, Cents cents) {
 // Plain decimal text of a whole number.
 std::string wholeNumber(std::int64_t value);
 
-// An amount as a reply carries it (plain decimal, optional sign and blanks); nothing when it is
-// not a number, not finite, or kAmountLimit or more in magnitude.
-std::optional<float> parseAmount(std::string_view text);
+// An amount as a reply carries it (decimal, with an optional exponent, sign and blanks), read
+// into a single that holds its cents exactly; nothing when it is not a number or is one the
+// control cannot hold to the cent: not finite, beyond single precision or kAmountLimit, or,
+// from kCentExactLimit on, one with cents or one whose single is another amount. Below the
+// limit every cent has a single of its own, so a text there is always held. `notHeld`, when
+// given, says why a number is refused ("single precision reads it as 1234567.88"); it stays
+// empty for a text that is no number at all.
+std::optional<float> parseAmount(std::string_view text, std::string* notHeld = nullptr);
 
 // Reads a decimal number text (optional blanks around it, optional sign, a point as decimal
 // separator, optional thousands separators) as a single; nothing when it is not a number.

@@ -426,6 +426,7 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
 
 std::string Service::exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login) {
     std::string report;
+    bool refused = false;
     try {
         std::lock_guard lock(writeMutex_);
         requireSameFile();
@@ -441,9 +442,13 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         throw;
     } catch (const std::exception& e) {
         report = std::string("The export failed, nothing was exported: ") + e.what();
+        refused = true;
     }
     if (exportNote_) exportNote_(report);
     if (deliverer_) deliverer_->wake();
+    // Marked, so the control shows it as the failure it is and a script fails on it; a reader
+    // that only takes the text reads the same text as before.
+    if (refused) return xml::markedMessageDocument(pages::kExportRoot, pages::kExportRefusal, report);
     return xml::messageDocument(pages::kExportRoot, report);
 }
 

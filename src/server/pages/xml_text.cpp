@@ -134,4 +134,13 @@ std::string messageDocument(std::string_view root, std::string_view text) {
     return out;
 }
 
+std::string markedMessageDocument(std::string_view root, std::string_view mark, std::string_view text) {
+    std::string out(kDeclaration);
+    open(out, root);
+    appendElement(out, mark, text);
+    close(out, root);
+    out += '\n';
+    return out;
+}
+
 }  // namespace eft::server::xml

@@ -36,5 +36,8 @@ void appendBoolElement(std::string& out, std::string_view name, bool value);
 
 // A whole document whose root element holds one line of text.
 std::string messageDocument(std::string_view root, std::string_view text);
+// The same text inside one child element `mark` of the root: the document's text is the same,
+// and the mark tells a reader that knows it what kind of text this is (a refusal).
+std::string markedMessageDocument(std::string_view root, std::string_view mark, std::string_view text);
 
 }  // namespace eft::server::xml

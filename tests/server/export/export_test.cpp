@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/pages.h"
 #include "server/bank/nacha.h"
 #include "server/export/export_file.h"
 #include "server/export/file_claim.h"
@@ -28,6 +29,14 @@ std::string reportOf(const std::string& document) {
     pugi::xml_document doc;
     EXPECT_TRUE(doc.load_string(document.c_str())) << document;
     return doc.document_element().child_value();
+}
+
+// The text of a refusal, which stands in its marked child of the document element.
+std::string refusalOf(const std::string& document) {
+    pugi::xml_document doc;
+    EXPECT_TRUE(doc.load_string(document.c_str())) << document;
+    EXPECT_STREQ(doc.document_element().child_value(), "") << "a refusal's text is all in its mark: " << document;
+    return doc.document_element().child_value(std::string(pages::kExportRefusal).c_str());
 }
 
 std::vector<std::string> filesIn(const std::filesystem::path& dir) {
@@ -136,7 +145,7 @@ TEST_P(ExportTest, NothingSavedMeansNothingExported) {
 TEST_P(ExportTest, AnExportThatCannotWriteLeavesNoFileAndNoBatch) {
     saveAll();
     std::ofstream(exportDir()) << "in the way";
-    const std::string report = reportOf(service->exportBatches(9, 2));
+    const std::string report = refusalOf(service->exportBatches(9, 2));
     EXPECT_EQ(report.rfind("The export failed, nothing was exported: cannot create the export folder", 0), 0u) << report;
     EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), 0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), 5);
@@ -148,7 +157,7 @@ TEST_P(ExportTest, APlantedFileOrSymlinkIsNeverFollowedNorReplaced) {
     const std::filesystem::path victim = dir.path() / "victim.txt";
     std::ofstream(victim) << "keep me";
     std::filesystem::create_symlink(victim, exportDir() / "EFT_CA_0000000002.txt");
-    const std::string report = reportOf(service->exportBatches(9, 2));
+    const std::string report = refusalOf(service->exportBatches(9, 2));
     EXPECT_NE(report.find("EFT_CA_0000000002.txt already exists"), std::string::npos) << report;
     EXPECT_EQ(fileText(victim), "keep me");
     EXPECT_EQ(filesIn(exportDir()), (std::vector<std::string>{"EFT_CA_0000000002.txt"}));

@@ -244,7 +244,10 @@ TEST_F(ServiceTest, WithoutAnOriginatorOnlyADemoDatabaseExports) {
     ServerProcess server({"--db=" + db(dir), "--log-format=json"}, {}, dir.path());
     ASSERT_TRUE(server.started()) << server.log();
     const Fetched refused = fetch(pages::exportAddress(server.base(), 9, 2), {.headers = {kChange}});
-    EXPECT_NE(refused.body.find("not a demo one"), std::string::npos) << refused.body;
+    EXPECT_NE(refused.body.find("<Export><Refused>The export failed, nothing was exported: this database is not a "
+                                "demo one"),
+              std::string::npos)
+        << refused.body;
     // The failure is logged with its reason, as JSON like every line.
     const std::string log = server.logWith("not a demo one");
     EXPECT_NE(log.find("\"event\":\"export\""), std::string::npos) << log;
