@@ -415,6 +415,19 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
         }
     }
     for (std::string& line : publishAbandoned(store, dir, at, true)) lines.push_back(std::move(line));
+    // Every file left in the folder is then one the database says was published here, so what
+    // the folder shows, and what an administrator might send by hand, went to the bank once.
+    const std::string here = publishPlace(dir);
+    for (const auto& [name, place] : store.publishedPlaces()) {
+        if (place == here || batchOfFileName(name) == 0 || !std::filesystem::is_regular_file(dir / name, ec)) continue;
+        const std::filesystem::path aside = dir / "superseded";
+        std::filesystem::create_directory(aside, ec);
+        std::filesystem::rename(dir / name, aside / name, ec);
+        lines.push_back(ec ? "could not set aside " + name + ", published into " + place + " by another server: " +
+                                 ec.message()
+                           : "set aside " + name + " into superseded/: another server published it into " + place +
+                                 " after this one stopped while publishing it, and delivers it from there");
+    }
     return lines;
 }
 

@@ -60,9 +60,11 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
                       const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
                       std::int16_t personType, std::string_view login = {});
 
-// At start-up: removes stray temporary files and publishes every committed file that is not
-// yet published and that nobody else has claimed (or whose claim is abandoned). Returns one
-// line per file published or left as it was, with the reason.
+// At start-up: removes stray temporary files, publishes every committed file that is not yet
+// published and that nobody else has claimed (or whose claim is abandoned), and sets aside into
+// superseded/ a copy that this folder holds of a file recorded as published into another: this
+// server stopped after writing it out and before recording it, and another server published it
+// meanwhile. Returns one line per file published, set aside or left as it was, with the reason.
 std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
 
 // The same without the temporary files, as each export begins: a file whose server died between

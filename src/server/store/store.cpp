@@ -561,6 +561,13 @@ std::vector<std::string> Store::batchFileNames() {
     return names;
 }
 
+std::vector<std::pair<std::string, std::string>> Store::publishedPlaces() {
+    std::vector<std::pair<std::string, std::string>> places;
+    Statement s = db_.prepare("SELECT name, published_to FROM batch_files WHERE published = 1 AND published_to IS NOT NULL");
+    while (s.step()) places.emplace_back(s.text(0), s.text(1));
+    return places;
+}
+
 void Store::markPublished(std::int32_t batchNo, std::string_view at, std::string_view place) {
     Statement s = db_.prepare(
         "UPDATE batch_files SET published = 1, published_at = ?2, published_to = ?3, claimed_by = NULL, "

@@ -35,6 +35,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/calendar.h"
@@ -280,6 +281,8 @@ public:
     std::vector<BatchFileRow> unpublishedFiles();
     std::vector<BatchFileRow> batchFiles();
     std::vector<std::string> batchFileNames();
+    // The published files whose folder is recorded: name and place (file_claim.h).
+    std::vector<std::pair<std::string, std::string>> publishedPlaces();
     // Published into the folder `place` names (file_claim.h); the claim on the file ends.
     void markPublished(std::int32_t batchNo, std::string_view at = {}, std::string_view place = {});
     std::optional<FileClaim> fileClaim(std::int32_t batchNo);

@@ -387,6 +387,30 @@ TEST_P(ExportTest, AStartOrAnExportPublishesOnlyTheFilesNobodyIsPublishing) {
     }
 }
 
+// A server killed after writing a file out and before recording it leaves a copy in its folder;
+// when the other server has published the file meanwhile, the start sets the copy aside, so
+// each file stands in one folder, the one it is delivered from.
+TEST_P(ExportTest, AStartSetsAsideItsCopyOfAFileAnotherServerPublished) {
+    saveAll();
+    service->exportBatches(9, 2);
+    const std::vector<std::string> names = filesIn(exportDir());
+    ASSERT_EQ(names.size(), 2u);
+    Statement elsewhere = inspect->db().prepare("UPDATE batch_files SET published_to = ?1 WHERE name = ?2");
+    elsewhere.bind(1, "another-host:/srv/eft-export").bind(2, names[0]).run();
+    service.reset();
+    std::vector<std::string> notes;
+    ServiceOptions options{dbPath(), exportDir(), fixedNow};
+    options.note = [&](std::string_view line) { notes.emplace_back(line); };
+    const Service restarted(options);
+    EXPECT_EQ(filesIn(exportDir()), (std::vector<std::string>{names[1], "superseded"}));
+    for (const BatchFileRow& f : inspect->batchFiles())
+        if (f.name == names[0]) EXPECT_EQ(fileText(exportDir() / "superseded" / names[0]), f.content);
+    const auto said = std::find_if(notes.begin(), notes.end(), [&](const std::string& n) {
+        return n.find("set aside " + names[0]) != std::string::npos && n.find("another-host:/srv/eft-export") != std::string::npos;
+    });
+    EXPECT_NE(said, notes.end()) << "the start log does not say where the file went";
+}
+
 INSTANTIATE_TEST_SUITE_P(On, ExportTest, kEngines, engineName);
 
 }  // namespace

@@ -187,16 +187,27 @@ TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {
               << std::endl;
 
     // Each file the database holds is in exactly one export folder, byte for byte, and the
-    // folders hold nothing else but hidden temporary files.
+    // folders hold nothing else but hidden temporary files and, set aside in superseded/, the
+    // copy a killed server had written out of a file that the other one then published.
     std::map<std::string, std::vector<std::string>> published;  // name: its contents found
+    std::map<std::string, std::string> setAside;
     for (const fs::path& folder : exportDirs) {
         if (!fs::is_directory(folder)) continue;
         for (const auto& entry : fs::directory_iterator(folder)) {
             const std::string name = entry.path().filename().string();
-            if (!name.starts_with(".")) published[name].push_back(fileText(entry.path()));
+            if (name == "superseded") {
+                for (const auto& copy : fs::directory_iterator(entry.path()))
+                    setAside[copy.path().filename().string()] = fileText(copy.path());
+            } else if (!name.starts_with(".")) {
+                published[name].push_back(fileText(entry.path()));
+            }
         }
     }
     for (const auto& [name, content] : probe.pairs("SELECT name, content FROM batch_files")) {
+        if (const auto copy = setAside.find(name); copy != setAside.end()) {
+            EXPECT_TRUE(copy->second == content) << name << " set aside differs from its batch";
+            setAside.erase(copy);
+        }
         const auto found = published.find(name);
         if (found == published.end()) {
             ADD_FAILURE() << name << " was never published";
@@ -207,6 +218,7 @@ TEST_P(SeveralInstances, EveryChargeAndFileIsAccountedForOnceAfterAKill) {
         published.erase(found);
     }
     for (const auto& [name, contents] : published) ADD_FAILURE() << name << " is in a folder but not in the database";
+    for (const auto& [name, content] : setAside) ADD_FAILURE() << name << " was set aside but is not in the database";
 
     // Each file went to the bank from the folder it was published into, once, or is in doubt:
     // its server was killed while the command ran, which may or may not have sent it.
