@@ -50,6 +50,8 @@ constexpr std::size_t kBodyPiece = 16 * 1024;
 // the client reads the refusal instead of meeting a reset.
 constexpr std::chrono::milliseconds kLinger{2000};
 constexpr std::chrono::milliseconds kStopGrace{1500};
+// How long a TLS close_notify may take to go out; the peer's own is not waited for.
+constexpr std::chrono::milliseconds kCloseNotify{1000};
 // Descriptors kept back from connections for the database, the export files and the log.
 constexpr rlim_t kDescriptorReserve = 64;
 constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
@@ -114,6 +116,65 @@ std::unique_ptr<asio::ssl::context> tlsContext(const std::filesystem::path& cert
 
 template <class Stream>
 constexpr bool kIsTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+// A connection's deadline. Beast's own timeouts close the socket; this one cancels the wait
+// under way and leaves the socket open, so that a 408 or a TLS close_notify can still go out.
+// Lives on the connection's strand, with its coroutine.
+class Deadline {
+public:
+    explicit Deadline(beast::tcp_stream& socket)
+        : timer_(socket.get_executor()), state_(std::make_shared<State>(State{&socket})) {}
+    ~Deadline() { state_->socket = nullptr; }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    void at(Clock::time_point when) {
+        state_->passed = false;
+        timer_.expires_at(when);
+        timer_.async_wait([state = state_, generation = ++state_->generation](const ErrorCode& ec) {
+            // A wait replaced or the connection gone since: a handler already queued does nothing.
+            if (ec || !state->socket || state->generation != generation) return;
+            state->passed = true;
+            ErrorCode ignored;
+            state->socket->socket().cancel(ignored);
+        });
+    }
+    void after(std::chrono::milliseconds wait) { at(Clock::now() + wait); }
+    void clear() {
+        ++state_->generation;
+        timer_.cancel();
+    }
+    // Whether the last deadline set has passed.
+    bool passed() const { return state_->passed; }
+
+private:
+    struct State {
+        beast::tcp_stream* socket;
+        std::uint64_t generation = 0;
+        bool passed = false;
+    };
+    asio::steady_timer timer_;
+    std::shared_ptr<State> state_;
+};
+
+// What a connection carries from one step to the next.
+struct Link {
+    Link(beast::tcp_stream& socket, std::string address) : deadline(socket), client(std::move(address)) {}
+    Deadline deadline;
+    std::string client;
+    bool handshaken = false;  // TLS: a close_notify is owed at the end
+    bool lost = false;        // the peer is gone or the session broken: nothing more goes out
+
+    // After a failed read: the peer is still there to be told the end when it only fell
+    // silent, when the server stops, or when it sent its own close_notify (TLS's end of
+    // stream); a reset, a TCP end without close_notify or a broken TLS record leave no one.
+    void readFailed(const ErrorCode& ec) {
+        if (!(deadline.passed() || ec == asio::error::operation_aborted || ec == asio::error::eof ||
+              ec == http::error::end_of_stream || ec == http::error::partial_message))
+            lost = true;
+    }
+};
+
 
 // The outcome of reading a post's body.
 enum class BodyRead { Complete, Refused, Stalled, Gone };
@@ -439,33 +500,39 @@ struct HttpEngine::Impl {
         auto& socket = beast::get_lowest_layer(stream);
         const auto opened = Clock::now();
         const Listed listed(*this, socket);
+        Link link(socket, std::move(client));
         ErrorCode ec;
         if constexpr (kIsTls<Stream>) {
             // The handshake counts against the first request's header time.
-            socket.expires_at(opened + limits.headers);
+            link.deadline.at(opened + limits.headers);
             co_await stream.async_handshake(asio::ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
             if (ec) {
-                if (!stopping) dropped(client, ec == beast::error::timeout ? "the TLS handshake took too long" : "the TLS handshake failed");
+                if (!stopping)
+                    dropped(link.client, link.deadline.passed() ? "the TLS handshake took too long" : "the TLS handshake failed");
                 co_return;
             }
+            link.handshaken = true;
         }
         beast::flat_buffer buffer(limits.headerBytes + 4096);
         for (std::size_t served = 0; served < limits.requestsPerConnection; ++served) {
             if (stopping) break;
             // Waiting for a request holds no parser: an idle connection costs its socket only.
             if (buffer.size() == 0) {
-                socket.expires_at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
+                link.deadline.at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
                 const std::size_t n =
                     co_await stream.async_read_some(buffer.prepare(1024), asio::redirect_error(use_awaitable, ec));
                 if (ec) {
-                    if (ec == beast::error::timeout && served == 0) dropped(client, "no request within the header time");
+                    if (link.deadline.passed() && served == 0) dropped(link.client, "no request within the header time");
+                    link.readFailed(ec);
                     break;
                 }
                 buffer.commit(n);
             }
             const auto due = served == 0 ? opened + limits.headers : Clock::now() + limits.headers;
-            if (!co_await exchange(stream, buffer, client, due, limits.requestsPerConnection - served - 1)) break;
+            if (!co_await exchange(stream, buffer, link, due, limits.requestsPerConnection - served - 1)) break;
         }
+        co_await closeNotify(stream, link);
+        link.deadline.clear();
         socket.socket().shutdown(tcp::socket::shutdown_both, ec);
         socket.close();
     }
@@ -473,41 +540,44 @@ struct HttpEngine::Impl {
     // Writes a reply made by the engine itself, logs the refusal and ends the connection,
     // whose rest is left unread.
     template <class Stream>
-    awaitable<void> refuse(Stream& stream, std::string_view client, int status, std::string_view why) {
-        log.event("refused", {{"client", client}, {"status", std::to_string(status)}, {"reason", why}});
+    awaitable<void> refuse(Stream& stream, Link& link, int status, std::string_view why) {
+        log.event("refused", {{"client", link.client}, {"status", std::to_string(status)}, {"reason", why}});
         Answer a;
         a.reply = textReply(status, std::string(why));
-        co_await write(stream, a, false, true, 0);
-        co_await linger(stream);
+        co_await write(stream, link, a, false, true, 0);
+        co_await linger(stream, link);
     }
 
     // One request and its reply; false when the connection must close.
     template <class Stream>
-    awaitable<bool> exchange(Stream& stream, beast::flat_buffer& buffer, const std::string& client,
-                             Clock::time_point due, std::size_t left) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<bool> exchange(Stream& stream, beast::flat_buffer& buffer, Link& link, Clock::time_point due,
+                             std::size_t left) {
+        const std::string& client = link.client;
         ErrorCode ec;
         http::request_parser<http::empty_body> parser;
         parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
         // The body is read and judged below, not by the parser, whose default cap is 1 MiB.
         parser.body_limit(std::numeric_limits<std::uint64_t>::max());
-        socket.expires_at(due);
+        link.deadline.at(due);
         co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
         const auto started = Clock::now();
-        if (ec == beast::error::timeout) {
+        if (ec && link.deadline.passed()) {
             dropped(client, "the client stalled");
             co_return false;
         }
         if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
-            co_await refuse(stream, client, 431, "The request's headers are over the limit");
+            co_await refuse(stream, link, 431, "The request's headers are over the limit");
             co_return false;
         }
         const bool unreadable = ec && ec.category() == make_error_code(http::error::bad_method).category() &&
                                 ec != http::error::end_of_stream && ec != http::error::partial_message;
-        if (ec && !unreadable) co_return false;  // the client went away
+        if (ec && !unreadable) {  // the client went away
+            link.readFailed(ec);
+            co_return false;
+        }
         if (unreadable) {
             // Nothing after an unreadable request can be trusted to start where it seems to.
-            co_await refuse(stream, client, 400, "The request could not be read");
+            co_await refuse(stream, link, 400, "The request could not be read");
             co_return false;
         }
 
@@ -520,13 +590,13 @@ struct HttpEngine::Impl {
         head.client = client;
         for (const auto& f : req) head.fields.emplace_back(view(f.name_string()), view(f.value()));
         if (head.fields.size() > limits.headerFields) {
-            co_await refuse(stream, client, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
+            co_await refuse(stream, link, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
             co_return false;
         }
         const std::size_t q = target.find('?');
         const auto path = target.starts_with('/') ? decodePath(std::string_view(target).substr(0, q)) : std::nullopt;
         if (!path) {
-            co_await refuse(stream, client, 400, "The request's address is malformed");
+            co_await refuse(stream, link, 400, "The request's address is malformed");
             co_return false;
         }
         head.path = *path;
@@ -537,26 +607,26 @@ struct HttpEngine::Impl {
         const std::size_t lengths = req.count(http::field::content_length);
         if (req.count(http::field::transfer_encoding) > 0 || lengths > 1 ||
             (lengths == 1 && view(req[http::field::content_length]).find(',') != std::string_view::npos)) {
-            co_await refuse(stream, client, 400, "The request's length is ambiguous");
+            co_await refuse(stream, link, 400, "The request's length is ambiguous");
             co_return false;
         }
         const std::uint64_t length = parser.content_length().value_or(0);
         const bool post = method == "POST";
         if (!post && length > 0) {
-            co_await refuse(stream, client, 400, "Only a post carries a body");
+            co_await refuse(stream, link, 400, "Only a post carries a body");
             co_return false;
         }
         if (post && lengths == 0) {
-            co_await refuse(stream, client, 411, "A post needs a Content-Length");
+            co_await refuse(stream, link, 411, "A post needs a Content-Length");
             co_return false;
         }
         if (length > kMaxBodyBytes) {
-            co_await refuse(stream, client, 413, "The request body is over the 16 MiB limit");
+            co_await refuse(stream, link, 413, "The request body is over the 16 MiB limit");
             co_return false;
         }
         const std::string_view expect = view(req[http::field::expect]);
         if (!expect.empty() && !sameLetters(expect, "100-continue")) {
-            co_await refuse(stream, client, 417, "Only Expect: 100-continue is understood");
+            co_await refuse(stream, link, 417, "Only Expect: 100-continue is understood");
             co_return false;
         }
 
@@ -569,11 +639,14 @@ struct HttpEngine::Impl {
                 // Only a request that may go on is told to send its body.
                 if (!expect.empty()) {
                     static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-                    socket.expires_after(limits.write);
+                    link.deadline.after(limits.write);
                     co_await asio::async_write(stream, asio::buffer(kContinue), asio::redirect_error(use_awaitable, ec));
-                    if (ec) co_return false;
+                    if (ec) {
+                        link.lost = true;
+                        co_return false;
+                    }
                 }
-                const BodyRead read = co_await readBody(stream, buffer, length, *reader);
+                const BodyRead read = co_await readBody(stream, buffer, link, length, *reader);
                 if (read == BodyRead::Gone) co_return false;
                 bodyUnread = read != BodyRead::Complete;
                 if (read == BodyRead::Stalled) {
@@ -588,21 +661,21 @@ struct HttpEngine::Impl {
 
         const int status = answer->reply.status;
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
-        const Sent sent = co_await write(stream, *answer, method == "HEAD", close, left);
+        const Sent sent = co_await write(stream, link, *answer, method == "HEAD", close, left);
         log.access({client, user, method, logPath(method, target), status, sent.bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
         // A reply cut short cannot be followed by another on the same connection.
         if (!sent.whole) co_return false;
         // Closing where the client meant to go on: what it sends meanwhile is taken in for a
         // moment, so the reply is not lost to a reset.
-        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
+        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream, link);
         co_return !close;
     }
 
     // Feeds the body to the reader as it arrives, holding it to the minimum rate.
     template <class Stream>
-    awaitable<BodyRead> readBody(Stream& stream, beast::flat_buffer& buffer, std::uint64_t length, PostReader& reader) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<BodyRead> readBody(Stream& stream, beast::flat_buffer& buffer, Link& link, std::uint64_t length,
+                                 PostReader& reader) {
         const auto start = Clock::now();
         std::uint64_t got = std::min<std::uint64_t>(buffer.size(), length);
         if (got > 0) {
@@ -613,13 +686,16 @@ struct HttpEngine::Impl {
         std::vector<char> piece(kBodyPiece);
         while (got < length) {
             const auto owed = std::chrono::microseconds(got * 1000000 / limits.minBodyBytesPerSecond);
-            socket.expires_at(std::min({start + limits.body, Clock::now() + limits.stall, start + kBodyGrace + owed}));
+            link.deadline.at(std::min({start + limits.body, Clock::now() + limits.stall, start + kBodyGrace + owed}));
             ErrorCode ec;
             const std::size_t n = co_await stream.async_read_some(
                 asio::buffer(piece.data(), static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - got))),
                 asio::redirect_error(use_awaitable, ec));
-            if (ec == beast::error::timeout) co_return BodyRead::Stalled;
-            if (ec) co_return BodyRead::Gone;
+            if (ec && link.deadline.passed()) co_return BodyRead::Stalled;
+            if (ec) {
+                link.readFailed(ec);
+                co_return BodyRead::Gone;
+            }
             got += n;
             if (!reader.feed({piece.data(), n})) co_return BodyRead::Refused;
         }
@@ -634,8 +710,7 @@ struct HttpEngine::Impl {
 
     // Sends the answer.
     template <class Stream>
-    awaitable<Sent> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<Sent> write(Stream& stream, Link& link, Answer& a, bool headOnly, bool close, std::size_t left) {
         http::response<http::string_body> res{static_cast<http::status>(a.reply.status), 11};
         if (!a.reply.contentType.empty()) res.set(http::field::content_type, a.reply.contentType);
         for (const auto& [name, value] : a.reply.headers) res.set(name, value);
@@ -657,22 +732,25 @@ struct HttpEngine::Impl {
         http::response_serializer<http::string_body> sr{res};
         sr.split(headOnly || a.body);
         while (!(sr.split() ? sr.is_header_done() : sr.is_done())) {
-            socket.expires_after(limits.write);
+            link.deadline.after(limits.write);
             sent.bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
-            if (ec) co_return Sent{sent.bytes, false};
+            if (ec) {
+                link.lost = true;
+                co_return Sent{sent.bytes, false};
+            }
         }
         if (!a.body || headOnly) co_return sent;
-        const Sent body = co_await writeBody(stream, a.body);
+        const Sent body = co_await writeBody(stream, link, a.body);
         co_return Sent{sent.bytes + body.bytes, body.whole};
     }
 
     // A streamed body in chunks; one cut short ends without its last chunk, which the client sees.
     template <class Stream>
-    awaitable<Sent> writeBody(Stream& stream, const BodyWriter& body) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<Sent> writeBody(Stream& stream, Link& link, const BodyWriter& body) {
         if constexpr (!kIsTls<Stream>) {
             // Nothing else touches the socket while the worker sends.
-            socket.expires_never();
+            auto& socket = beast::get_lowest_layer(stream);
+            link.deadline.clear();
             DirectChunks chunks(socket.socket().native_handle(), limits.write, stopping);
             const bool whole = co_await onWorker([&] { return chunks.send(body); });
             co_return Sent{chunks.bytes(), whole};
@@ -684,29 +762,55 @@ struct HttpEngine::Impl {
                 std::optional<std::string> piece = pump.ready();
                 if (!piece) piece = co_await onWorker([&pump] { return pump.next(); });
                 if (!piece) break;
-                socket.expires_after(limits.write);
+                link.deadline.after(limits.write);
                 sent.bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
                                                          asio::redirect_error(use_awaitable, ec));
-                if (ec) co_return Sent{sent.bytes, false};
+                if (ec) {
+                    link.lost = true;
+                    co_return Sent{sent.bytes, false};
+                }
                 pump.recycle(std::move(*piece));
             }
             if (!pump.whole()) co_return Sent{sent.bytes, false};
-            socket.expires_after(limits.write);
+            link.deadline.after(limits.write);
             sent.bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
             sent.whole = !ec;
+            link.lost = link.lost || ec;
             co_return sent;
         }
     }
 
+    // The end of a connection the client may still send on: the end is sent (a TLS
+    // close_notify, then the TCP one), and what comes meanwhile is read and dropped for a
+    // moment, so the reply is not lost to a reset.
     template <class Stream>
-    awaitable<void> linger(Stream& stream) {
+    awaitable<void> linger(Stream& stream, Link& link) {
         auto& socket = beast::get_lowest_layer(stream);
-        ErrorCode ec;
         if (stopping) co_return;
+        co_await closeNotify(stream, link);
+        ErrorCode ec;
         socket.socket().shutdown(tcp::socket::shutdown_send, ec);
-        socket.expires_after(kLinger);
+        link.deadline.after(kLinger);
         char sink[16 * 1024];
         while (!ec) co_await socket.async_read_some(asio::buffer(sink), asio::redirect_error(use_awaitable, ec));
+        link.lost = true;
+    }
+
+    // A TLS connection that completed its handshake ends with close_notify (RFC 8446 section
+    // 6.1), so the client can tell a whole reply from one cut by the network, unless the peer
+    // is gone. The peer's own close_notify is not waited for: the closing side need not.
+    template <class Stream>
+    awaitable<void> closeNotify(Stream& stream, Link& link) {
+        if constexpr (kIsTls<Stream>) {
+            SSL* ssl = stream.native_handle();
+            if (!link.handshaken || link.lost || (SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) != 0) co_return;
+            SSL_set_shutdown(ssl, SSL_get_shutdown(ssl) | SSL_RECEIVED_SHUTDOWN);
+            link.deadline.after(kCloseNotify);
+            ErrorCode ec;
+            co_await stream.async_shutdown(asio::redirect_error(use_awaitable, ec));
+            link.lost = link.lost || ec;
+        }
+        co_return;
     }
 };
 

@@ -119,14 +119,20 @@ TEST_F(FloodTest, SlowHeadersAndTrickledBodiesAreCutOff) {
     const std::atomic<Clock::time_point> until = start + 4s;
     normalRequestsUntil(until);
     // Headers are due 5 s after the first byte; a body at a byte a second falls behind the
-    // minimum rate once its 5 s of grace are over.
-    std::this_thread::sleep_until(start + 7s);
+    // minimum rate once its 5 s of grace are over, and is answered 408, then read for 2 s so
+    // that the answer is not lost to a reset.
+    std::this_thread::sleep_until(start + 9s);
     done = true;
     trickle.join();
-    std::size_t headersOpen = 0, bodiesOpen = 0;
-    for (std::size_t i = 0; i < slow.size(); ++i) (i < 1000 ? headersOpen : bodiesOpen) += slow[i]->closedByPeer() ? 0 : 1;
+    std::size_t headersOpen = 0, bodiesOpen = 0, bodiesTold = 0;
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+        const std::string got = slow[i]->readAll(20ms);  // what came before the end
+        (i < 1000 ? headersOpen : bodiesOpen) += slow[i]->closedByPeer() ? 0 : 1;
+        if (i >= 1000) bodiesTold += got.starts_with("HTTP/1.1 408") ? 1 : 0;
+    }
     EXPECT_EQ(headersOpen, 0u);
     EXPECT_EQ(bodiesOpen, 0u);
+    EXPECT_EQ(bodiesTold, 64u);
     EXPECT_NE(server->logWith("the request body came too slowly").find("the request body came too slowly"),
               std::string::npos);
 }
