@@ -90,6 +90,33 @@ std::optional<std::string> decodePath(std::string_view raw) {
     return out;
 }
 
+// A request target in origin form ("/path?query"), from the absolute form a client speaking
+// to a proxy sends ("http://host:port/path?query", RFC 9112 section 3.2.2) or as it came; and
+// that form's authority, which stands for the Host header. A one-line refusal otherwise.
+struct OriginForm {
+    std::string target;
+    std::optional<std::string_view> authority;
+    std::string_view refusal;
+};
+
+OriginForm originForm(std::string_view target) {
+    if (target.starts_with('/')) return {std::string(target), std::nullopt, {}};
+    const std::size_t colon = target.find("://");
+    if (colon == std::string_view::npos) return {{}, std::nullopt, "The request's address is malformed"};
+    const std::string_view scheme = target.substr(0, colon);
+    if (!sameLetters(scheme, "http") && !sameLetters(scheme, "https"))
+        return {{}, std::nullopt, "Only http and https addresses are served"};
+    const std::string_view rest = target.substr(colon + 3);
+    const std::size_t end = std::min(rest.find_first_of("/?"), rest.size());
+    const std::string_view authority = rest.substr(0, end);
+    // A login in the address has no place in HTTP (RFC 9110 section 4.2.4).
+    if (authority.empty() || authority.find('@') != std::string_view::npos)
+        return {{}, std::nullopt, "The request's address is malformed"};
+    std::string path(rest.substr(end));
+    if (!path.starts_with('/')) path.insert(0, 1, '/');
+    return {std::move(path), authority, {}};
+}
+
 std::string clientAddress(const tcp::endpoint& e) {
     asio::ip::address a = e.address();
     // A v4 client of a dual-stack socket reads as it would on a v4 one.
@@ -593,14 +620,25 @@ struct HttpEngine::Impl {
             co_await refuse(stream, link, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
             co_return false;
         }
-        const std::size_t q = target.find('?');
-        const auto path = target.starts_with('/') ? decodePath(std::string_view(target).substr(0, q)) : std::nullopt;
+        const OriginForm form = originForm(target);
+        if (!form.refusal.empty()) {
+            co_await refuse(stream, link, 400, form.refusal);
+            co_return false;
+        }
+        // The authority of an absolute address is the Host, whatever the header says (RFC 9112
+        // section 3.2.2), and meets every rule a Host header meets.
+        if (form.authority) {
+            std::erase_if(head.fields, [](const auto& f) { return sameLetters(f.first, "Host"); });
+            head.fields.emplace_back("Host", *form.authority);
+        }
+        const std::size_t q = form.target.find('?');
+        const auto path = decodePath(std::string_view(form.target).substr(0, q));
         if (!path) {
             co_await refuse(stream, link, 400, "The request's address is malformed");
             co_return false;
         }
         head.path = *path;
-        if (q != std::string::npos) head.query = std::string_view(target).substr(q + 1);
+        if (q != std::string::npos) head.query = std::string_view(form.target).substr(q + 1);
 
         // One plain Content-Length or none: every other framing is how one request is
         // smuggled inside another, and a front proxy might read it differently.
@@ -662,7 +700,7 @@ struct HttpEngine::Impl {
         const int status = answer->reply.status;
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
         const Sent sent = co_await write(stream, link, *answer, method == "HEAD", close, left);
-        log.access({client, user, method, logPath(method, target), status, sent.bytes,
+        log.access({client, user, method, logPath(method, form.target), status, sent.bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
         // A reply cut short cannot be followed by another on the same connection.
         if (!sent.whole) co_return false;

@@ -179,6 +179,54 @@ TEST_F(HostileRequestTest, ChangesNeedTheControlsHeaderAndNoOtherSite) {
     EXPECT_EQ(fetch(pages::exportAddress(base, 9, 2), {.headers = {kChange}}).status, 200);
 }
 
+// A request line may name the whole address, as a client speaking to a proxy does: its
+// authority stands for the Host header (which is then ignored), passes the same loopback and
+// origin checks, and the page is found by its path and query.
+TEST_F(HostileRequestTest, AbsoluteFormTargetsAreServedByTheirPath) {
+    const std::string own = "127.0.0.1:" + std::to_string(server->port());
+    const std::string list = "/eft/EFTMemberBatch.asp?TSQL=BatchList";
+    const auto get = [](const std::string& target, const std::string& headers) {
+        return "GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n";
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* status;
+    } cases[] = {
+        {"http, the Host alike", get("http://" + own + list, "Host: " + own + "\r\n"), "HTTP/1.1 200"},
+        {"https", get("https://" + own + list, "Host: " + own + "\r\n"), "HTTP/1.1 200"},
+        {"a scheme in capitals, no Host", get("HTTP://" + own + list, ""), "HTTP/1.1 200"},
+        {"localhost, another Host ignored", get("http://localhost:" + std::to_string(server->port()) + list,
+                                                "Host: evil.example\r\n"),
+         "HTTP/1.1 200"},
+        {"a rebinding name, a loopback Host", get("http://evil.example" + list, "Host: " + own + "\r\n"), "HTTP/1.1 403"},
+        {"an origin of the authority", get("http://" + own + list, "Host: evil.example\r\nOrigin: http://" + own + "\r\n"),
+         "HTTP/1.1 200"},
+        {"an origin of the Host only", get("http://" + own + list, "Host: evil.example\r\nOrigin: http://evil.example\r\n"),
+         "HTTP/1.1 403"},
+        {"ftp", get("ftp://" + own + list, "Host: " + own + "\r\n"), "HTTP/1.1 400"},
+        {"a scheme without an authority", get("http:" + list, ""), "HTTP/1.1 400"},
+        {"a login in the authority", get("http://alice:pw@" + own + list, ""), "HTTP/1.1 400"},
+        {"an empty host", get("http://" + list, ""), "HTTP/1.1 400"},
+        {"no path", get("http://" + own, ""), "HTTP/1.1 404"},
+        {"a post", "POST http://" + own + "/eft/EFTMember.asp HTTP/1.1\r\nHost: " + own + "\r\n" + kChange +
+                       "\r\nContent-Length: 13\r\nConnection: close\r\n\r\nRecordCount=0",
+         "HTTP/1.1 200"},
+    };
+    for (const auto& c : cases) {
+        bool closed = false;
+        const std::string got = exchange(c.bytes, closed);
+        EXPECT_TRUE(got.starts_with(c.status)) << c.what << ":\n" << got;
+        if (std::string_view(c.status) == "HTTP/1.1 200" && c.bytes.starts_with("GET")) {
+            EXPECT_TRUE(got.ends_with("</BatchList>\n")) << c.what << ":\n" << got;
+        }
+    }
+    // The log shows the path the page was found by, as for any other request.
+    const std::string log = server->logWith(" POST /eft/EFTMember.asp 200 ");
+    EXPECT_NE(log.find(" GET " + list + " 200 "), std::string::npos) << log;
+    EXPECT_EQ(log.find("GET http"), std::string::npos) << log;
+}
+
 TEST_F(HostileRequestTest, KeepAliveSaysWhatTheConnectionTakes) {
     RawClient c(server->port());
     const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
