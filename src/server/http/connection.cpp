@@ -26,6 +26,7 @@
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <unordered_map>
 
 #include "server/http/access_log.h"
 
@@ -55,6 +56,8 @@ constexpr std::chrono::milliseconds kCloseNotify{1000};
 // Descriptors kept back from connections for the database, the export files and the log.
 constexpr rlim_t kDescriptorReserve = 64;
 constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
+// What a plain connection past its address's cap is told before it is closed, in one send.
+constexpr std::string_view kTurnedAwayBody = "This address holds too many connections; try again later\n";
 // TLS 1.2 with forward secrecy and authenticated encryption only; every TLS 1.3 suite is so.
 constexpr const char* kTls12Ciphers =
     "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
@@ -202,6 +205,69 @@ struct Link {
     }
 };
 
+// Connections held per client address, so that one address cannot take every slot: past its
+// cap a new one is turned away at once, and the last eighth of all the slots go only to
+// addresses that hold none, so a new address still gets in near the open-file limit. A burst
+// of turned-away connections makes two log lines, when it starts and with its count when it
+// ends (the address gets one in again, or holds none).
+class AddressSlots {
+public:
+    explicit AddressSlots(EventLog& log) : log_(log) {}
+
+    void configure(std::size_t total, std::size_t perAddress) {
+        total_ = total;
+        perAddress_ = std::max<std::size_t>(perAddress, 1);
+        reserve_ = total / 8;
+    }
+
+    // Counts a new connection from the address when it may be held, with `open` held in all.
+    bool take(const std::string& address, std::size_t open) {
+        std::lock_guard lock(mutex_);
+        Held& h = held_[address];
+        const bool overCap = h.connections >= perAddress_;
+        if (overCap || (h.connections > 0 && open + reserve_ >= total_)) {
+            if (h.turnedAway++ == 0)
+                log_.event("refused", {{"client", address},
+                                       {"status", "503"},
+                                       {"reason", overCap ? "over the " + std::to_string(perAddress_) +
+                                                                " connections one address may hold"
+                                                          : std::string("the last connections are kept for addresses "
+                                                                        "that hold none")}});
+            return false;
+        }
+        endBurst(address, h);
+        ++h.connections;
+        return true;
+    }
+
+    void give(const std::string& address) {
+        std::lock_guard lock(mutex_);
+        const auto h = held_.find(address);
+        if (h == held_.end() || --h->second.connections > 0) return;
+        endBurst(address, h->second);
+        held_.erase(h);
+    }
+
+private:
+    struct Held {
+        std::size_t connections = 0;
+        std::size_t turnedAway = 0;  // in the burst under way
+    };
+
+    void endBurst(const std::string& address, Held& h) {
+        if (h.turnedAway > 1)
+            log_.event("refused", {{"client", address},
+                                   {"status", "503"},
+                                   {"refused", std::to_string(h.turnedAway)},
+                                   {"reason", "connections turned away in one burst"}});
+        h.turnedAway = 0;
+    }
+
+    EventLog& log_;
+    std::size_t total_ = 0, perAddress_ = 1, reserve_ = 0;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Held> held_;
+};
 
 // The outcome of reading a post's body.
 enum class BodyRead { Complete, Refused, Stalled, Gone };
@@ -451,6 +517,7 @@ struct HttpEngine::Impl {
     std::vector<std::thread> threads;
     std::atomic<std::size_t> open{0};
     std::size_t maxConnections = 0;
+    AddressSlots slots{log};
     Site* site = nullptr;
     bool stopped = false;
 
@@ -508,18 +575,41 @@ struct HttpEngine::Impl {
             socket.set_option(tcp::no_delay(true), ec);
             const tcp::endpoint peer = socket.remote_endpoint(ec);
             if (ec) continue;
+            std::string client = clientAddress(peer);
+            if (!slots.take(client, open.load())) {
+                turnAway(socket);
+                continue;
+            }
             ++open;
             const auto executor = socket.get_executor();
-            auto ended = [this](std::exception_ptr) { --open; };
+            auto ended = [this, client](std::exception_ptr) {
+                slots.give(client);
+                --open;
+            };
             if (tls) {
                 asio::co_spawn(executor,
                                serve(beast::ssl_stream<beast::tcp_stream>(beast::tcp_stream(std::move(socket)), *tls),
-                                     clientAddress(peer)),
+                                     std::move(client)),
                                ended);
             } else {
-                asio::co_spawn(executor, serve(beast::tcp_stream(std::move(socket)), clientAddress(peer)), ended);
+                asio::co_spawn(executor, serve(beast::tcp_stream(std::move(socket)), std::move(client)), ended);
             }
         }
+    }
+
+    // A connection past its address's cap, closed at once: a plain one is told why in what
+    // one send takes, a TLS one would need a handshake first.
+    void turnAway(tcp::socket& socket) {
+        if (!tls) {
+            static const std::string busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kTextType) +
+                                            "\r\nContent-Length: " + std::to_string(kTurnedAwayBody.size()) +
+                                            "\r\nRetry-After: 5\r\nConnection: close\r\n\r\n" +
+                                            std::string(kTurnedAwayBody);
+            [[maybe_unused]] const ssize_t sent =
+                ::send(socket.native_handle(), busy.data(), busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+        ErrorCode ignored;
+        socket.close(ignored);
     }
 
     template <class Stream>
@@ -867,6 +957,7 @@ HttpEngine::HttpEngine(const EngineOptions& options, EventLog& log) : impl_(std:
                                                         : files.rlim_cur / 2;
     }
     impl_->maxConnections = cap;
+    impl_->slots.configure(cap, options.maxConnectionsPerAddress);
 }
 
 HttpEngine::~HttpEngine() { stop(); }

@@ -226,6 +226,28 @@ protected:
     std::unique_ptr<HttpEngine> engine;
 };
 
+// With the slots nearly all held, the last eighth go only to addresses that hold none: the
+// address that took the rest is turned away, new ones are served.
+TEST_F(EngineTest, TheLastSlotsAreKeptForAddressesThatHoldNone) {
+    options.maxConnections = 16;
+    start();
+    const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < 14; ++i) {
+        held.push_back(std::make_unique<RawClient>(engine->port(), "127.0.0.2"));
+        ASSERT_TRUE(held.back()->connected());
+    }
+    RawClient more(engine->port(), "127.0.0.2");
+    more.send(health);
+    const std::string refused = more.readAll(2s);
+    EXPECT_TRUE(refused.empty() || refused.starts_with("HTTP/1.1 503")) << refused;
+    for (const char* from : {"127.0.0.3", "127.0.0.4"}) {
+        held.push_back(std::make_unique<RawClient>(engine->port(), from));
+        ASSERT_TRUE(held.back()->send(health));
+        EXPECT_TRUE(held.back()->readAll(2s).starts_with("HTTP/1.1 200")) << from;
+    }
+}
+
 // A body that stops coming is answered 408, not merely cut off.
 TEST_F(EngineTest, AStalledBodyIsAnswered408) {
     options.limits.stall = 300ms;
