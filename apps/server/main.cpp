@@ -185,6 +185,11 @@ int main(int argc, char** argv) {
         ->envname("EFT_WORKERS")
         ->capture_default_str()
         ->check(CLI::Range(1, 4096));
+    app.add_option("--max-connections-per-address", options.maxConnectionsPerAddress,
+                   "connections one client address may hold at once; past it a new one is closed at once")
+        ->envname("EFT_MAX_CONNECTIONS_PER_ADDRESS")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1 << 20));
     app.add_option("--hash-password", hashFor,
                    "read a password from standard input and print its hash (with a name: its credentials line)")
         ->expected(0, 1)

@@ -7,6 +7,7 @@
 /// stopped; the host's threads only start and stop it. Any thread may call its functions, one
 /// at a time.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -42,6 +43,8 @@ struct EmbeddedOptions {
     // Threads for the work that blocks (the database, password hashes); connections themselves
     // wait on a few event threads, however many there are.
     int workers = 64;
+    // Connections one client address may hold at once; past it a new one is closed at once.
+    std::size_t maxConnectionsPerAddress = 256;
     // Run after each bank file is published, with the file's path as its one argument (through
     // /bin/sh), within deliverTimeout; a failure is retried after deliverRetry, then twice as
     // long each time, up to an hour. Empty: files are not delivered.

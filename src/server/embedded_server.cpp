@@ -193,6 +193,7 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
     engine.tlsCert = options.tlsCert;
     engine.tlsKey = options.tlsKey;
     engine.workers = std::max(options.workers, 1);
+    engine.maxConnectionsPerAddress = options.maxConnectionsPerAddress;
     impl->engine = std::make_unique<HttpEngine>(engine, *impl->log);
     if (impl->engine->tls()) impl->scheme = "https";
     impl->port = impl->engine->port();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -115,7 +116,120 @@ bool isLoopbackHost(const std::string& host) {
     return loopback;
 }
 
-Gate::Gate(std::vector<Credential> credentials, LoginBrake brake) : brake_(brake) {
+namespace {
+
+int secondsUntil(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
+    return std::max(1, static_cast<int>(std::chrono::ceil<std::chrono::seconds>(when - now).count()));
+}
+
+}  // namespace
+
+std::size_t Gate::KeyHash::operator()(const Key& k) const {
+    // The key is a keyed digest already: any of its bytes are as good as a hash.
+    std::size_t h = 0;
+    std::memcpy(&h, k.data(), sizeof h);
+    return h;
+}
+
+void Gate::Tallies::drop(std::unordered_map<Key, Entry, KeyHash>::iterator e) {
+    (e->second.locked ? locked_ : counting_).erase(e->second.at);
+    entries_.erase(e);
+}
+
+void Gate::Tallies::lapse(Clock::time_point now) {
+    while (!locked_.empty()) {
+        const auto e = entries_.find(locked_.front());
+        if (e->second.lockedUntil > now) break;
+        if (e->second.failures == 0) {
+            drop(e);
+            continue;
+        }
+        // Failures whose hash ended during the lock count from its end.
+        e->second.locked = false;
+        e->second.first = now;
+        counting_.splice(counting_.end(), locked_, e->second.at);
+    }
+    while (!counting_.empty()) {
+        const auto e = entries_.find(counting_.front());
+        if (now - e->second.first <= window_) break;
+        drop(e);
+    }
+}
+
+std::optional<int> Gate::Tallies::refusal(const Key& k, int running, Clock::time_point now) {
+    lapse(now);
+    const auto e = entries_.find(k);
+    if (e != entries_.end() && e->second.locked) return secondsUntil(e->second.lockedUntil, now);
+    const int failures = e == entries_.end() || now - e->second.first > window_ ? 0 : e->second.failures;
+    // Attempts whose hash is still running count already: parallel guesses cannot outrun the lock.
+    if (failures + running >= limit_) return 1;
+    return std::nullopt;
+}
+
+std::optional<int> Gate::Tallies::full(const Key& k, Clock::time_point now) {
+    lapse(now);
+    if (entries_.size() < cap_ || !counting_.empty() || entries_.contains(k)) return std::nullopt;
+    return secondsUntil(entries_.find(locked_.front())->second.lockedUntil, now);
+}
+
+void Gate::Tallies::fail(const Key& k, Clock::time_point now) {
+    lapse(now);
+    auto e = entries_.find(k);
+    if (e == entries_.end()) {
+        if (entries_.size() >= cap_) {
+            // Filled by locks since full() was asked: the failure has nowhere to go.
+            if (counting_.empty()) return;
+            drop(entries_.find(counting_.front()));
+        }
+        e = entries_.emplace(k, Entry{}).first;
+        e->second.first = now;
+        e->second.at = counting_.insert(counting_.end(), k);
+    }
+    Entry& t = e->second;
+    if (!t.locked && now - t.first > window_) {
+        t.failures = 0;
+        t.first = now;
+        counting_.splice(counting_.end(), counting_, t.at);
+    }
+    if (++t.failures < limit_) return;
+    t.failures = 0;
+    t.lockedUntil = now + lockout_;
+    locked_.splice(locked_.end(), t.locked ? locked_ : counting_, t.at);
+    t.locked = true;
+}
+
+void Gate::Tallies::clear(const Key& k) {
+    const auto e = entries_.find(k);
+    if (e != entries_.end() && !e->second.locked) drop(e);
+}
+
+bool Gate::Known::contains(const Key& k, Clock::time_point now) {
+    while (!order_.empty() && now - order_.front().second > keep_) {
+        where_.erase(order_.front().first);
+        order_.pop_front();
+    }
+    return where_.contains(k);
+}
+
+void Gate::Known::add(const Key& k, Clock::time_point now) {
+    if (const auto found = where_.find(k); found != where_.end()) {
+        found->second->second = now;
+        order_.splice(order_.end(), order_, found->second);
+        return;
+    }
+    if (order_.size() >= cap_) {
+        where_.erase(order_.front().first);
+        order_.pop_front();
+    }
+    where_.emplace(k, order_.insert(order_.end(), {k, now}));
+}
+
+Gate::Gate(std::vector<Credential> credentials, LoginBrake brake)
+    : brake_(brake),
+      pairs_(brake.maxEntries, brake.userFailures, brake.window, brake.lockout),
+      addresses_(brake.maxEntries, brake.addressFailures, brake.window, brake.lockout),
+      users_(brake.maxEntries, brake.userFailuresAnywhere, brake.window, brake.userLockout),
+      known_(brake.maxKnown, brake.known) {
     for (Credential& c : credentials) credentials_.emplace(std::move(c.name), std::move(c.hash));
     if (enabled()) {
         startSodium();
@@ -133,6 +247,15 @@ std::string Gate::digestOf(const std::string& name, const std::string& password)
     return digest;
 }
 
+Gate::Key Gate::keyOf(char kind, std::string_view a, std::string_view b) const {
+    std::string material(1, kind);
+    material.append(a).append(1, '\0').append(b);
+    Key key;
+    crypto_generichash(key.data(), key.size(), reinterpret_cast<const unsigned char*>(material.data()), material.size(),
+                       reinterpret_cast<const unsigned char*>(digestKey_.data()), digestKey_.size());
+    return key;
+}
+
 bool Gate::slowVerify(const std::string& name, const std::string& password) {
     std::lock_guard slow(hashing_);
     const auto known = credentials_.find(name);
@@ -142,34 +265,13 @@ bool Gate::slowVerify(const std::string& name, const std::string& password) {
     return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0 && known != credentials_.end();
 }
 
-std::optional<int> Gate::refusal(Tally& pair, Tally& address, Clock::time_point now) const {
-    const auto wait = [now](const Tally& t) {
-        return std::max(1, static_cast<int>(std::chrono::ceil<std::chrono::seconds>(t.lockedUntil - now).count()));
-    };
-    if (address.lockedUntil > now) return wait(address);
-    if (pair.lockedUntil > now) return wait(pair);
-    // Attempts whose hash is still running count already: parallel guesses cannot outrun the lock.
-    const auto current = [&](const Tally& t) { return now - t.first > brake_.window ? t.running : t.failures + t.running; };
-    if (current(pair) >= brake_.userFailures || current(address) >= brake_.addressFailures) return 1;
-    return std::nullopt;
+int Gate::running(const Key Running::*which, const Key& k) const {
+    return static_cast<int>(std::count_if(running_.begin(), running_.end(), [&](const Running& r) { return r.*which == k; }));
 }
 
-void Gate::fail(Tally& t, int limit, Clock::time_point now) {
-    if (t.failures == 0 || now - t.first > brake_.window) {
-        t.failures = 0;
-        t.first = now;
-    }
-    if (++t.failures >= limit) {
-        t.lockedUntil = now + brake_.lockout;
-        t.failures = 0;
-    }
-}
-
-void Gate::forgetStale(Clock::time_point now) {
-    const auto stale = [&](const Tally& t) { return t.running == 0 && t.lockedUntil < now && now - t.first > brake_.window; };
-    if (users_.size() > 10000) std::erase_if(users_, [&](const auto& e) { return stale(e.second); });
-    if (addresses_.size() > 10000) std::erase_if(addresses_, [&](const auto& e) { return stale(e.second); });
-    if (verdicts_.size() > 4096) verdicts_.clear();
+std::size_t Gate::tallies() {
+    std::lock_guard lock(mutex_);
+    return pairs_.size() + addresses_.size() + users_.size();
 }
 
 Gate::Outcome Gate::check(const std::string& client, std::string_view authorization) {
@@ -199,60 +301,75 @@ Gate::Outcome Gate::check(const std::string& client, std::string_view authorizat
         }
     }
     const std::string digest = digestOf(out.user, password);
-    const auto now = Clock::now();
-    std::optional<bool> good;
+    // The address goes first in the pair's key: it holds no NUL, so the two cannot run together.
+    const Running keys{keyOf('p', client, out.user), keyOf('a', client), keyOf('u', out.user)};
+    const auto refuse = [&out](int seconds) {
+        out.verdict = Verdict::Throttled;
+        out.retryAfterSeconds = seconds;
+        return out;
+    };
+    const auto failed = [&](Clock::time_point now) {
+        pairs_.fail(keys.pair, now);
+        addresses_.fail(keys.address, now);
+        users_.fail(keys.user, now);
+    };
+    const auto signedIn = [&](Clock::time_point now) {
+        known_.add(keys.pair, now);
+        pairs_.clear(keys.pair);  // this user's slate here only; others' guesses from here still count
+        out.verdict = Verdict::Allowed;
+        return out;
+    };
+    bool known = false;
     {
         std::lock_guard lock(mutex_);
-        forgetStale(now);
-        Tally& pair = users_[{out.user, client}];
-        Tally& address = addresses_[client];
-        if (const auto wait = refusal(pair, address, now)) {
-            out.verdict = Verdict::Throttled;
-            out.retryAfterSeconds = *wait;
+        const auto now = Clock::now();
+        known = known_.contains(keys.pair, now);
+        std::optional<int> wait = addresses_.refusal(keys.address, running(&Running::address, keys.address), now);
+        if (!wait) wait = pairs_.refusal(keys.pair, running(&Running::pair, keys.pair), now);
+        // A user locked across addresses still gets in where it signed in lately.
+        if (!wait && !known) wait = users_.refusal(keys.user, running(&Running::user, keys.user), now);
+        if (wait) return refuse(*wait);
+        if (good_.contains(digest)) return signedIn(now);
+        // A guess is let through only when its failure can be counted.
+        wait = pairs_.full(keys.pair, now);
+        if (!wait) wait = addresses_.full(keys.address, now);
+        if (!wait && !known) wait = users_.full(keys.user, now);
+        if (wait) return refuse(*wait);
+        if (wrong_.contains(digest)) {
+            failed(now);
             return out;
         }
-        if (const auto seen = verdicts_.find(digest); seen != verdicts_.end()) {
-            good = seen->second;
-        } else if (address.running >= brake_.hashesPerAddress || hashesRunning_ >= brake_.hashesInAll) {
-            // A flood of guesses from one address waits its turn there, not in everyone's queue.
-            out.verdict = Verdict::Throttled;
-            out.retryAfterSeconds = 1;
-            return out;
-        } else {
-            ++pair.running;
-            ++address.running;
-            ++hashesRunning_;
-        }
+        // A flood of guesses from one address waits its turn there, not in everyone's queue,
+        // and a few hashes are kept for users at addresses where they signed in.
+        if (running(&Running::address, keys.address) >= brake_.hashesPerAddress ||
+            static_cast<int>(running_.size()) >= brake_.hashesInAll + (known ? brake_.hashesKnown : 0))
+            return refuse(1);
+        running_.push_back(keys);
     }
-    const bool hashed = !good;
-    if (hashed) {
-        try {
-            good = slowVerify(out.user, password);
-        } catch (...) {
-            std::lock_guard lock(mutex_);
-            --users_[{out.user, client}].running;
-            --addresses_[client].running;
-            --hashesRunning_;
-            throw;
-        }
+    const auto finished = [&] {
+        const auto mine = std::find_if(running_.begin(), running_.end(), [&](const Running& r) {
+            return r.pair == keys.pair && r.address == keys.address && r.user == keys.user;
+        });
+        running_.erase(mine);
+    };
+    bool good = false;
+    try {
+        good = slowVerify(out.user, password);
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        finished();
+        throw;
     }
     std::lock_guard lock(mutex_);
-    // Found again: forgetStale keeps entries with a hash running.
-    Tally& pair = users_[{out.user, client}];
-    Tally& address = addresses_[client];
-    if (hashed) {
-        --pair.running;
-        --address.running;
-        --hashesRunning_;
-        verdicts_[digest] = *good;
+    finished();
+    const auto now = Clock::now();
+    if (good) {
+        good_.insert(digest);
+        return signedIn(now);
     }
-    if (*good) {
-        out.verdict = Verdict::Allowed;
-        pair.failures = 0;  // this user's slate only; others' guesses from here still count
-        return out;
-    }
-    fail(pair, brake_.userFailures, now);
-    fail(address, brake_.addressFailures, now);
+    if (wrong_.size() >= 4096) wrong_.clear();
+    wrong_.insert(digest);
+    failed(now);
     return out;
 }
 

@@ -26,6 +26,7 @@
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
+#include <unordered_map>
 
 #include "server/http/access_log.h"
 
@@ -50,9 +51,13 @@ constexpr std::size_t kBodyPiece = 16 * 1024;
 // the client reads the refusal instead of meeting a reset.
 constexpr std::chrono::milliseconds kLinger{2000};
 constexpr std::chrono::milliseconds kStopGrace{1500};
+// How long a TLS close_notify may take to go out; the peer's own is not waited for.
+constexpr std::chrono::milliseconds kCloseNotify{1000};
 // Descriptors kept back from connections for the database, the export files and the log.
 constexpr rlim_t kDescriptorReserve = 64;
 constexpr std::string_view kTextType = "text/plain; charset=UTF-8";
+// What a plain connection past its address's cap is told before it is closed, in one send.
+constexpr std::string_view kTurnedAwayBody = "This address holds too many connections; try again later\n";
 // TLS 1.2 with forward secrecy and authenticated encryption only; every TLS 1.3 suite is so.
 constexpr const char* kTls12Ciphers =
     "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
@@ -88,6 +93,33 @@ std::optional<std::string> decodePath(std::string_view raw) {
     return out;
 }
 
+// A request target in origin form ("/path?query"), from the absolute form a client speaking
+// to a proxy sends ("http://host:port/path?query", RFC 9112 section 3.2.2) or as it came; and
+// that form's authority, which stands for the Host header. A one-line refusal otherwise.
+struct OriginForm {
+    std::string target;
+    std::optional<std::string_view> authority;
+    std::string_view refusal;
+};
+
+OriginForm originForm(std::string_view target) {
+    if (target.starts_with('/')) return {std::string(target), std::nullopt, {}};
+    const std::size_t colon = target.find("://");
+    if (colon == std::string_view::npos) return {{}, std::nullopt, "The request's address is malformed"};
+    const std::string_view scheme = target.substr(0, colon);
+    if (!sameLetters(scheme, "http") && !sameLetters(scheme, "https"))
+        return {{}, std::nullopt, "Only http and https addresses are served"};
+    const std::string_view rest = target.substr(colon + 3);
+    const std::size_t end = std::min(rest.find_first_of("/?"), rest.size());
+    const std::string_view authority = rest.substr(0, end);
+    // A login in the address has no place in HTTP (RFC 9110 section 4.2.4).
+    if (authority.empty() || authority.find('@') != std::string_view::npos)
+        return {{}, std::nullopt, "The request's address is malformed"};
+    std::string path(rest.substr(end));
+    if (!path.starts_with('/')) path.insert(0, 1, '/');
+    return {std::move(path), authority, {}};
+}
+
 std::string clientAddress(const tcp::endpoint& e) {
     asio::ip::address a = e.address();
     // A v4 client of a dual-stack socket reads as it would on a v4 one.
@@ -114,6 +146,128 @@ std::unique_ptr<asio::ssl::context> tlsContext(const std::filesystem::path& cert
 
 template <class Stream>
 constexpr bool kIsTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+// A connection's deadline. Beast's own timeouts close the socket; this one cancels the wait
+// under way and leaves the socket open, so that a 408 or a TLS close_notify can still go out.
+// Lives on the connection's strand, with its coroutine.
+class Deadline {
+public:
+    explicit Deadline(beast::tcp_stream& socket)
+        : timer_(socket.get_executor()), state_(std::make_shared<State>(State{&socket})) {}
+    ~Deadline() { state_->socket = nullptr; }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    void at(Clock::time_point when) {
+        state_->passed = false;
+        timer_.expires_at(when);
+        timer_.async_wait([state = state_, generation = ++state_->generation](const ErrorCode& ec) {
+            // A wait replaced or the connection gone since: a handler already queued does nothing.
+            if (ec || !state->socket || state->generation != generation) return;
+            state->passed = true;
+            ErrorCode ignored;
+            state->socket->socket().cancel(ignored);
+        });
+    }
+    void after(std::chrono::milliseconds wait) { at(Clock::now() + wait); }
+    void clear() {
+        ++state_->generation;
+        timer_.cancel();
+    }
+    // Whether the last deadline set has passed.
+    bool passed() const { return state_->passed; }
+
+private:
+    struct State {
+        beast::tcp_stream* socket;
+        std::uint64_t generation = 0;
+        bool passed = false;
+    };
+    asio::steady_timer timer_;
+    std::shared_ptr<State> state_;
+};
+
+// What a connection carries from one step to the next.
+struct Link {
+    Link(beast::tcp_stream& socket, std::string address) : deadline(socket), client(std::move(address)) {}
+    Deadline deadline;
+    std::string client;
+    bool handshaken = false;  // TLS: a close_notify is owed at the end
+    bool lost = false;        // the peer is gone or the session broken: nothing more goes out
+
+    // After a failed read: the peer is still there to be told the end when it only fell
+    // silent, when the server stops, or when it sent its own close_notify (TLS's end of
+    // stream); a reset, a TCP end without close_notify or a broken TLS record leave no one.
+    void readFailed(const ErrorCode& ec) {
+        if (!(deadline.passed() || ec == asio::error::operation_aborted || ec == asio::error::eof ||
+              ec == http::error::end_of_stream || ec == http::error::partial_message))
+            lost = true;
+    }
+};
+
+// Connections held per client address, so that one address cannot take every slot: past its
+// cap a new one is turned away at once, and the last eighth of all the slots go only to
+// addresses that hold none, so a new address still gets in near the open-file limit. A burst
+// of turned-away connections makes two log lines, when it starts and with its count when it
+// ends (the address gets one in again, or holds none).
+class AddressSlots {
+public:
+    explicit AddressSlots(EventLog& log) : log_(log) {}
+
+    void configure(std::size_t total, std::size_t perAddress) {
+        total_ = total;
+        perAddress_ = std::max<std::size_t>(perAddress, 1);
+        reserve_ = total / 8;
+    }
+
+    // Counts a new connection from the address when it may be held, with `open` held in all.
+    bool take(const std::string& address, std::size_t open) {
+        std::lock_guard lock(mutex_);
+        Held& h = held_[address];
+        const bool overCap = h.connections >= perAddress_;
+        if (overCap || (h.connections > 0 && open + reserve_ >= total_)) {
+            if (h.turnedAway++ == 0)
+                log_.event("refused", {{"client", address},
+                                       {"status", "503"},
+                                       {"reason", overCap ? "over the " + std::to_string(perAddress_) +
+                                                                " connections one address may hold"
+                                                          : std::string("the last connections are kept for addresses "
+                                                                        "that hold none")}});
+            return false;
+        }
+        endBurst(address, h);
+        ++h.connections;
+        return true;
+    }
+
+    void give(const std::string& address) {
+        std::lock_guard lock(mutex_);
+        const auto h = held_.find(address);
+        if (h == held_.end() || --h->second.connections > 0) return;
+        endBurst(address, h->second);
+        held_.erase(h);
+    }
+
+private:
+    struct Held {
+        std::size_t connections = 0;
+        std::size_t turnedAway = 0;  // in the burst under way
+    };
+
+    void endBurst(const std::string& address, Held& h) {
+        if (h.turnedAway > 1)
+            log_.event("refused", {{"client", address},
+                                   {"status", "503"},
+                                   {"refused", std::to_string(h.turnedAway)},
+                                   {"reason", "connections turned away in one burst"}});
+        h.turnedAway = 0;
+    }
+
+    EventLog& log_;
+    std::size_t total_ = 0, perAddress_ = 1, reserve_ = 0;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Held> held_;
+};
 
 // The outcome of reading a post's body.
 enum class BodyRead { Complete, Refused, Stalled, Gone };
@@ -363,6 +517,7 @@ struct HttpEngine::Impl {
     std::vector<std::thread> threads;
     std::atomic<std::size_t> open{0};
     std::size_t maxConnections = 0;
+    AddressSlots slots{log};
     Site* site = nullptr;
     bool stopped = false;
 
@@ -420,18 +575,41 @@ struct HttpEngine::Impl {
             socket.set_option(tcp::no_delay(true), ec);
             const tcp::endpoint peer = socket.remote_endpoint(ec);
             if (ec) continue;
+            std::string client = clientAddress(peer);
+            if (!slots.take(client, open.load())) {
+                turnAway(socket);
+                continue;
+            }
             ++open;
             const auto executor = socket.get_executor();
-            auto ended = [this](std::exception_ptr) { --open; };
+            auto ended = [this, client](std::exception_ptr) {
+                slots.give(client);
+                --open;
+            };
             if (tls) {
                 asio::co_spawn(executor,
                                serve(beast::ssl_stream<beast::tcp_stream>(beast::tcp_stream(std::move(socket)), *tls),
-                                     clientAddress(peer)),
+                                     std::move(client)),
                                ended);
             } else {
-                asio::co_spawn(executor, serve(beast::tcp_stream(std::move(socket)), clientAddress(peer)), ended);
+                asio::co_spawn(executor, serve(beast::tcp_stream(std::move(socket)), std::move(client)), ended);
             }
         }
+    }
+
+    // A connection past its address's cap, closed at once: a plain one is told why in what
+    // one send takes, a TLS one would need a handshake first.
+    void turnAway(tcp::socket& socket) {
+        if (!tls) {
+            static const std::string busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kTextType) +
+                                            "\r\nContent-Length: " + std::to_string(kTurnedAwayBody.size()) +
+                                            "\r\nRetry-After: 5\r\nConnection: close\r\n\r\n" +
+                                            std::string(kTurnedAwayBody);
+            [[maybe_unused]] const ssize_t sent =
+                ::send(socket.native_handle(), busy.data(), busy.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+        ErrorCode ignored;
+        socket.close(ignored);
     }
 
     template <class Stream>
@@ -439,33 +617,39 @@ struct HttpEngine::Impl {
         auto& socket = beast::get_lowest_layer(stream);
         const auto opened = Clock::now();
         const Listed listed(*this, socket);
+        Link link(socket, std::move(client));
         ErrorCode ec;
         if constexpr (kIsTls<Stream>) {
             // The handshake counts against the first request's header time.
-            socket.expires_at(opened + limits.headers);
+            link.deadline.at(opened + limits.headers);
             co_await stream.async_handshake(asio::ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
             if (ec) {
-                if (!stopping) dropped(client, ec == beast::error::timeout ? "the TLS handshake took too long" : "the TLS handshake failed");
+                if (!stopping)
+                    dropped(link.client, link.deadline.passed() ? "the TLS handshake took too long" : "the TLS handshake failed");
                 co_return;
             }
+            link.handshaken = true;
         }
         beast::flat_buffer buffer(limits.headerBytes + 4096);
         for (std::size_t served = 0; served < limits.requestsPerConnection; ++served) {
             if (stopping) break;
             // Waiting for a request holds no parser: an idle connection costs its socket only.
             if (buffer.size() == 0) {
-                socket.expires_at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
+                link.deadline.at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
                 const std::size_t n =
                     co_await stream.async_read_some(buffer.prepare(1024), asio::redirect_error(use_awaitable, ec));
                 if (ec) {
-                    if (ec == beast::error::timeout && served == 0) dropped(client, "no request within the header time");
+                    if (link.deadline.passed() && served == 0) dropped(link.client, "no request within the header time");
+                    link.readFailed(ec);
                     break;
                 }
                 buffer.commit(n);
             }
             const auto due = served == 0 ? opened + limits.headers : Clock::now() + limits.headers;
-            if (!co_await exchange(stream, buffer, client, due, limits.requestsPerConnection - served - 1)) break;
+            if (!co_await exchange(stream, buffer, link, due, limits.requestsPerConnection - served - 1)) break;
         }
+        co_await closeNotify(stream, link);
+        link.deadline.clear();
         socket.socket().shutdown(tcp::socket::shutdown_both, ec);
         socket.close();
     }
@@ -473,41 +657,44 @@ struct HttpEngine::Impl {
     // Writes a reply made by the engine itself, logs the refusal and ends the connection,
     // whose rest is left unread.
     template <class Stream>
-    awaitable<void> refuse(Stream& stream, std::string_view client, int status, std::string_view why) {
-        log.event("refused", {{"client", client}, {"status", std::to_string(status)}, {"reason", why}});
+    awaitable<void> refuse(Stream& stream, Link& link, int status, std::string_view why) {
+        log.event("refused", {{"client", link.client}, {"status", std::to_string(status)}, {"reason", why}});
         Answer a;
         a.reply = textReply(status, std::string(why));
-        co_await write(stream, a, false, true, 0);
-        co_await linger(stream);
+        co_await write(stream, link, a, false, true, 0);
+        co_await linger(stream, link);
     }
 
     // One request and its reply; false when the connection must close.
     template <class Stream>
-    awaitable<bool> exchange(Stream& stream, beast::flat_buffer& buffer, const std::string& client,
-                             Clock::time_point due, std::size_t left) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<bool> exchange(Stream& stream, beast::flat_buffer& buffer, Link& link, Clock::time_point due,
+                             std::size_t left) {
+        const std::string& client = link.client;
         ErrorCode ec;
         http::request_parser<http::empty_body> parser;
         parser.header_limit(static_cast<std::uint32_t>(limits.headerBytes));
         // The body is read and judged below, not by the parser, whose default cap is 1 MiB.
         parser.body_limit(std::numeric_limits<std::uint64_t>::max());
-        socket.expires_at(due);
+        link.deadline.at(due);
         co_await http::async_read_header(stream, buffer, parser, asio::redirect_error(use_awaitable, ec));
         const auto started = Clock::now();
-        if (ec == beast::error::timeout) {
+        if (ec && link.deadline.passed()) {
             dropped(client, "the client stalled");
             co_return false;
         }
         if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
-            co_await refuse(stream, client, 431, "The request's headers are over the limit");
+            co_await refuse(stream, link, 431, "The request's headers are over the limit");
             co_return false;
         }
         const bool unreadable = ec && ec.category() == make_error_code(http::error::bad_method).category() &&
                                 ec != http::error::end_of_stream && ec != http::error::partial_message;
-        if (ec && !unreadable) co_return false;  // the client went away
+        if (ec && !unreadable) {  // the client went away
+            link.readFailed(ec);
+            co_return false;
+        }
         if (unreadable) {
             // Nothing after an unreadable request can be trusted to start where it seems to.
-            co_await refuse(stream, client, 400, "The request could not be read");
+            co_await refuse(stream, link, 400, "The request could not be read");
             co_return false;
         }
 
@@ -520,43 +707,54 @@ struct HttpEngine::Impl {
         head.client = client;
         for (const auto& f : req) head.fields.emplace_back(view(f.name_string()), view(f.value()));
         if (head.fields.size() > limits.headerFields) {
-            co_await refuse(stream, client, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
+            co_await refuse(stream, link, 431, "The request has over " + std::to_string(limits.headerFields) + " headers");
             co_return false;
         }
-        const std::size_t q = target.find('?');
-        const auto path = target.starts_with('/') ? decodePath(std::string_view(target).substr(0, q)) : std::nullopt;
+        const OriginForm form = originForm(target);
+        if (!form.refusal.empty()) {
+            co_await refuse(stream, link, 400, form.refusal);
+            co_return false;
+        }
+        // The authority of an absolute address is the Host, whatever the header says (RFC 9112
+        // section 3.2.2), and meets every rule a Host header meets.
+        if (form.authority) {
+            std::erase_if(head.fields, [](const auto& f) { return sameLetters(f.first, "Host"); });
+            head.fields.emplace_back("Host", *form.authority);
+        }
+        const std::size_t q = form.target.find('?');
+        const auto path = decodePath(std::string_view(form.target).substr(0, q));
         if (!path) {
-            co_await refuse(stream, client, 400, "The request's address is malformed");
+            co_await refuse(stream, link, 400, "The request's address is malformed");
             co_return false;
         }
         head.path = *path;
-        if (q != std::string::npos) head.query = std::string_view(target).substr(q + 1);
+        if (q != std::string::npos) head.query = std::string_view(form.target).substr(q + 1);
 
         // One plain Content-Length or none: every other framing is how one request is
         // smuggled inside another, and a front proxy might read it differently.
         const std::size_t lengths = req.count(http::field::content_length);
         if (req.count(http::field::transfer_encoding) > 0 || lengths > 1 ||
             (lengths == 1 && view(req[http::field::content_length]).find(',') != std::string_view::npos)) {
-            co_await refuse(stream, client, 400, "The request's length is ambiguous");
+            co_await refuse(stream, link, 400, "The request's length is ambiguous");
             co_return false;
         }
         const std::uint64_t length = parser.content_length().value_or(0);
         const bool post = method == "POST";
         if (!post && length > 0) {
-            co_await refuse(stream, client, 400, "Only a post carries a body");
+            co_await refuse(stream, link, 400, "Only a post carries a body");
             co_return false;
         }
         if (post && lengths == 0) {
-            co_await refuse(stream, client, 411, "A post needs a Content-Length");
+            co_await refuse(stream, link, 411, "A post needs a Content-Length");
             co_return false;
         }
         if (length > kMaxBodyBytes) {
-            co_await refuse(stream, client, 413, "The request body is over the 16 MiB limit");
+            co_await refuse(stream, link, 413, "The request body is over the 16 MiB limit");
             co_return false;
         }
         const std::string_view expect = view(req[http::field::expect]);
         if (!expect.empty() && !sameLetters(expect, "100-continue")) {
-            co_await refuse(stream, client, 417, "Only Expect: 100-continue is understood");
+            co_await refuse(stream, link, 417, "Only Expect: 100-continue is understood");
             co_return false;
         }
 
@@ -569,11 +767,14 @@ struct HttpEngine::Impl {
                 // Only a request that may go on is told to send its body.
                 if (!expect.empty()) {
                     static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-                    socket.expires_after(limits.write);
+                    link.deadline.after(limits.write);
                     co_await asio::async_write(stream, asio::buffer(kContinue), asio::redirect_error(use_awaitable, ec));
-                    if (ec) co_return false;
+                    if (ec) {
+                        link.lost = true;
+                        co_return false;
+                    }
                 }
-                const BodyRead read = co_await readBody(stream, buffer, length, *reader);
+                const BodyRead read = co_await readBody(stream, buffer, link, length, *reader);
                 if (read == BodyRead::Gone) co_return false;
                 bodyUnread = read != BodyRead::Complete;
                 if (read == BodyRead::Stalled) {
@@ -588,21 +789,21 @@ struct HttpEngine::Impl {
 
         const int status = answer->reply.status;
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
-        const Sent sent = co_await write(stream, *answer, method == "HEAD", close, left);
-        log.access({client, user, method, logPath(method, target), status, sent.bytes,
+        const Sent sent = co_await write(stream, link, *answer, method == "HEAD", close, left);
+        log.access({client, user, method, logPath(method, form.target), status, sent.bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
         // A reply cut short cannot be followed by another on the same connection.
         if (!sent.whole) co_return false;
         // Closing where the client meant to go on: what it sends meanwhile is taken in for a
         // moment, so the reply is not lost to a reset.
-        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream);
+        if (close && (bodyUnread || req.keep_alive())) co_await linger(stream, link);
         co_return !close;
     }
 
     // Feeds the body to the reader as it arrives, holding it to the minimum rate.
     template <class Stream>
-    awaitable<BodyRead> readBody(Stream& stream, beast::flat_buffer& buffer, std::uint64_t length, PostReader& reader) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<BodyRead> readBody(Stream& stream, beast::flat_buffer& buffer, Link& link, std::uint64_t length,
+                                 PostReader& reader) {
         const auto start = Clock::now();
         std::uint64_t got = std::min<std::uint64_t>(buffer.size(), length);
         if (got > 0) {
@@ -613,13 +814,16 @@ struct HttpEngine::Impl {
         std::vector<char> piece(kBodyPiece);
         while (got < length) {
             const auto owed = std::chrono::microseconds(got * 1000000 / limits.minBodyBytesPerSecond);
-            socket.expires_at(std::min({start + limits.body, Clock::now() + limits.stall, start + kBodyGrace + owed}));
+            link.deadline.at(std::min({start + limits.body, Clock::now() + limits.stall, start + kBodyGrace + owed}));
             ErrorCode ec;
             const std::size_t n = co_await stream.async_read_some(
                 asio::buffer(piece.data(), static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - got))),
                 asio::redirect_error(use_awaitable, ec));
-            if (ec == beast::error::timeout) co_return BodyRead::Stalled;
-            if (ec) co_return BodyRead::Gone;
+            if (ec && link.deadline.passed()) co_return BodyRead::Stalled;
+            if (ec) {
+                link.readFailed(ec);
+                co_return BodyRead::Gone;
+            }
             got += n;
             if (!reader.feed({piece.data(), n})) co_return BodyRead::Refused;
         }
@@ -634,8 +838,7 @@ struct HttpEngine::Impl {
 
     // Sends the answer.
     template <class Stream>
-    awaitable<Sent> write(Stream& stream, Answer& a, bool headOnly, bool close, std::size_t left) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<Sent> write(Stream& stream, Link& link, Answer& a, bool headOnly, bool close, std::size_t left) {
         http::response<http::string_body> res{static_cast<http::status>(a.reply.status), 11};
         if (!a.reply.contentType.empty()) res.set(http::field::content_type, a.reply.contentType);
         for (const auto& [name, value] : a.reply.headers) res.set(name, value);
@@ -657,22 +860,25 @@ struct HttpEngine::Impl {
         http::response_serializer<http::string_body> sr{res};
         sr.split(headOnly || a.body);
         while (!(sr.split() ? sr.is_header_done() : sr.is_done())) {
-            socket.expires_after(limits.write);
+            link.deadline.after(limits.write);
             sent.bytes += co_await http::async_write_some(stream, sr, asio::redirect_error(use_awaitable, ec));
-            if (ec) co_return Sent{sent.bytes, false};
+            if (ec) {
+                link.lost = true;
+                co_return Sent{sent.bytes, false};
+            }
         }
         if (!a.body || headOnly) co_return sent;
-        const Sent body = co_await writeBody(stream, a.body);
+        const Sent body = co_await writeBody(stream, link, a.body);
         co_return Sent{sent.bytes + body.bytes, body.whole};
     }
 
     // A streamed body in chunks; one cut short ends without its last chunk, which the client sees.
     template <class Stream>
-    awaitable<Sent> writeBody(Stream& stream, const BodyWriter& body) {
-        auto& socket = beast::get_lowest_layer(stream);
+    awaitable<Sent> writeBody(Stream& stream, Link& link, const BodyWriter& body) {
         if constexpr (!kIsTls<Stream>) {
             // Nothing else touches the socket while the worker sends.
-            socket.expires_never();
+            auto& socket = beast::get_lowest_layer(stream);
+            link.deadline.clear();
             DirectChunks chunks(socket.socket().native_handle(), limits.write, stopping);
             const bool whole = co_await onWorker([&] { return chunks.send(body); });
             co_return Sent{chunks.bytes(), whole};
@@ -684,29 +890,55 @@ struct HttpEngine::Impl {
                 std::optional<std::string> piece = pump.ready();
                 if (!piece) piece = co_await onWorker([&pump] { return pump.next(); });
                 if (!piece) break;
-                socket.expires_after(limits.write);
+                link.deadline.after(limits.write);
                 sent.bytes += co_await asio::async_write(stream, http::make_chunk(asio::buffer(*piece)),
                                                          asio::redirect_error(use_awaitable, ec));
-                if (ec) co_return Sent{sent.bytes, false};
+                if (ec) {
+                    link.lost = true;
+                    co_return Sent{sent.bytes, false};
+                }
                 pump.recycle(std::move(*piece));
             }
             if (!pump.whole()) co_return Sent{sent.bytes, false};
-            socket.expires_after(limits.write);
+            link.deadline.after(limits.write);
             sent.bytes += co_await asio::async_write(stream, http::make_chunk_last(), asio::redirect_error(use_awaitable, ec));
             sent.whole = !ec;
+            link.lost = link.lost || ec;
             co_return sent;
         }
     }
 
+    // The end of a connection the client may still send on: the end is sent (a TLS
+    // close_notify, then the TCP one), and what comes meanwhile is read and dropped for a
+    // moment, so the reply is not lost to a reset.
     template <class Stream>
-    awaitable<void> linger(Stream& stream) {
+    awaitable<void> linger(Stream& stream, Link& link) {
         auto& socket = beast::get_lowest_layer(stream);
-        ErrorCode ec;
         if (stopping) co_return;
+        co_await closeNotify(stream, link);
+        ErrorCode ec;
         socket.socket().shutdown(tcp::socket::shutdown_send, ec);
-        socket.expires_after(kLinger);
+        link.deadline.after(kLinger);
         char sink[16 * 1024];
         while (!ec) co_await socket.async_read_some(asio::buffer(sink), asio::redirect_error(use_awaitable, ec));
+        link.lost = true;
+    }
+
+    // A TLS connection that completed its handshake ends with close_notify (RFC 8446 section
+    // 6.1), so the client can tell a whole reply from one cut by the network, unless the peer
+    // is gone. The peer's own close_notify is not waited for: the closing side need not.
+    template <class Stream>
+    awaitable<void> closeNotify(Stream& stream, Link& link) {
+        if constexpr (kIsTls<Stream>) {
+            SSL* ssl = stream.native_handle();
+            if (!link.handshaken || link.lost || (SSL_get_shutdown(ssl) & SSL_SENT_SHUTDOWN) != 0) co_return;
+            SSL_set_shutdown(ssl, SSL_get_shutdown(ssl) | SSL_RECEIVED_SHUTDOWN);
+            link.deadline.after(kCloseNotify);
+            ErrorCode ec;
+            co_await stream.async_shutdown(asio::redirect_error(use_awaitable, ec));
+            link.lost = link.lost || ec;
+        }
+        co_return;
     }
 };
 
@@ -725,6 +957,7 @@ HttpEngine::HttpEngine(const EngineOptions& options, EventLog& log) : impl_(std:
                                                         : files.rlim_cur / 2;
     }
     impl_->maxConnections = cap;
+    impl_->slots.configure(cap, options.maxConnectionsPerAddress);
 }
 
 HttpEngine::~HttpEngine() { stop(); }

@@ -93,8 +93,10 @@ struct EngineOptions {
     int workers = 64;
     ConnectionLimits limits{};
     // Connections held at once; past it new ones wait in the listen queue. 0: from the
-    // process's open-file limit.
+    // process's open-file limit. The last eighth go only to addresses that hold none.
     std::size_t maxConnections = 0;
+    // Connections one client address may hold; past it a new one is closed at once.
+    std::size_t maxConnectionsPerAddress = 256;
 };
 
 class HttpEngine {

@@ -1,6 +1,7 @@
 // Floods against the real eft-server: thousands of idle connections, headers and bodies sent a
-// byte a second, and many large bodies at once. A normal client must still be answered within
-// a second, and the server must cut the floods off and keep its memory.
+// byte a second, and many large bodies at once, from many loopback addresses, none past its
+// cap of connections. A normal client must still be answered within a second, and the server
+// must cut the floods off and keep its memory.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -18,6 +19,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+// The flood's i-th connection comes from one of many addresses, 200 each, none of them the
+// normal client's 127.0.0.1.
+std::string floodAddress(std::size_t i) {
+    return "127.0." + std::to_string(1 + i / 200 / 250) + "." + std::to_string(1 + i / 200 % 250);
+}
 
 std::size_t openDescriptors(pid_t pid) {
     std::error_code ignored;
@@ -77,7 +84,7 @@ TEST_F(FloodTest, TenThousandIdleConnectionsLeaveRoomForANormalClient) {
     std::thread normal;
     for (std::size_t i = 0; i < kIdle; ++i) {
         if (i == kIdle / 2) normal = std::thread([&] { normalRequestsUntil(until); });
-        idle.push_back(std::make_unique<RawClient>(server->port()));
+        idle.push_back(std::make_unique<RawClient>(server->port(), floodAddress(i).c_str()));
         if (!idle.back()->connected()) {
             until = t0;
             if (normal.joinable()) normal.join();
@@ -105,7 +112,7 @@ TEST_F(FloodTest, SlowHeadersAndTrickledBodiesAreCutOff) {
                                  std::string(pages::kRequestHeader) + "\r\nContent-Length: 100000\r\n\r\nRecordCount=";
     std::vector<std::unique_ptr<RawClient>> slow;
     for (int i = 0; i < 1000 + 64; ++i) {
-        slow.push_back(std::make_unique<RawClient>(server->port()));
+        slow.push_back(std::make_unique<RawClient>(server->port(), floodAddress(i).c_str()));
         ASSERT_TRUE(slow.back()->send(i < 1000 ? slowHeader : slowBody)) << i;
     }
     const auto start = Clock::now();
@@ -119,14 +126,20 @@ TEST_F(FloodTest, SlowHeadersAndTrickledBodiesAreCutOff) {
     const std::atomic<Clock::time_point> until = start + 4s;
     normalRequestsUntil(until);
     // Headers are due 5 s after the first byte; a body at a byte a second falls behind the
-    // minimum rate once its 5 s of grace are over.
-    std::this_thread::sleep_until(start + 7s);
+    // minimum rate once its 5 s of grace are over, and is answered 408, then read for 2 s so
+    // that the answer is not lost to a reset.
+    std::this_thread::sleep_until(start + 9s);
     done = true;
     trickle.join();
-    std::size_t headersOpen = 0, bodiesOpen = 0;
-    for (std::size_t i = 0; i < slow.size(); ++i) (i < 1000 ? headersOpen : bodiesOpen) += slow[i]->closedByPeer() ? 0 : 1;
+    std::size_t headersOpen = 0, bodiesOpen = 0, bodiesTold = 0;
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+        const std::string got = slow[i]->readAll(20ms);  // what came before the end
+        (i < 1000 ? headersOpen : bodiesOpen) += slow[i]->closedByPeer() ? 0 : 1;
+        if (i >= 1000) bodiesTold += got.starts_with("HTTP/1.1 408") ? 1 : 0;
+    }
     EXPECT_EQ(headersOpen, 0u);
     EXPECT_EQ(bodiesOpen, 0u);
+    EXPECT_EQ(bodiesTold, 64u);
     EXPECT_NE(server->logWith("the request body came too slowly").find("the request body came too slowly"),
               std::string::npos);
 }

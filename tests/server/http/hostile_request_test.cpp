@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <thread>
 
 #include "net/pages.h"
+#include "server/http/access.h"
 #include "server/pages/save_record.h"
 #include "server_fixture.h"
 #include "server_process.h"
@@ -176,6 +179,54 @@ TEST_F(HostileRequestTest, ChangesNeedTheControlsHeaderAndNoOtherSite) {
     EXPECT_EQ(fetch(pages::exportAddress(base, 9, 2), {.headers = {kChange}}).status, 200);
 }
 
+// A request line may name the whole address, as a client speaking to a proxy does: its
+// authority stands for the Host header (which is then ignored), passes the same loopback and
+// origin checks, and the page is found by its path and query.
+TEST_F(HostileRequestTest, AbsoluteFormTargetsAreServedByTheirPath) {
+    const std::string own = "127.0.0.1:" + std::to_string(server->port());
+    const std::string list = "/eft/EFTMemberBatch.asp?TSQL=BatchList";
+    const auto get = [](const std::string& target, const std::string& headers) {
+        return "GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n";
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* status;
+    } cases[] = {
+        {"http, the Host alike", get("http://" + own + list, "Host: " + own + "\r\n"), "HTTP/1.1 200"},
+        {"https", get("https://" + own + list, "Host: " + own + "\r\n"), "HTTP/1.1 200"},
+        {"a scheme in capitals, no Host", get("HTTP://" + own + list, ""), "HTTP/1.1 200"},
+        {"localhost, another Host ignored", get("http://localhost:" + std::to_string(server->port()) + list,
+                                                "Host: evil.example\r\n"),
+         "HTTP/1.1 200"},
+        {"a rebinding name, a loopback Host", get("http://evil.example" + list, "Host: " + own + "\r\n"), "HTTP/1.1 403"},
+        {"an origin of the authority", get("http://" + own + list, "Host: evil.example\r\nOrigin: http://" + own + "\r\n"),
+         "HTTP/1.1 200"},
+        {"an origin of the Host only", get("http://" + own + list, "Host: evil.example\r\nOrigin: http://evil.example\r\n"),
+         "HTTP/1.1 403"},
+        {"ftp", get("ftp://" + own + list, "Host: " + own + "\r\n"), "HTTP/1.1 400"},
+        {"a scheme without an authority", get("http:" + list, ""), "HTTP/1.1 400"},
+        {"a login in the authority", get("http://alice:pw@" + own + list, ""), "HTTP/1.1 400"},
+        {"an empty host", get("http://" + list, ""), "HTTP/1.1 400"},
+        {"no path", get("http://" + own, ""), "HTTP/1.1 404"},
+        {"a post", "POST http://" + own + "/eft/EFTMember.asp HTTP/1.1\r\nHost: " + own + "\r\n" + kChange +
+                       "\r\nContent-Length: 13\r\nConnection: close\r\n\r\nRecordCount=0",
+         "HTTP/1.1 200"},
+    };
+    for (const auto& c : cases) {
+        bool closed = false;
+        const std::string got = exchange(c.bytes, closed);
+        EXPECT_TRUE(got.starts_with(c.status)) << c.what << ":\n" << got;
+        if (std::string_view(c.status) == "HTTP/1.1 200" && c.bytes.starts_with("GET")) {
+            EXPECT_TRUE(got.ends_with("</BatchList>\n")) << c.what << ":\n" << got;
+        }
+    }
+    // The log shows the path the page was found by, as for any other request.
+    const std::string log = server->logWith(" POST /eft/EFTMember.asp 200 ");
+    EXPECT_NE(log.find(" GET " + list + " 200 "), std::string::npos) << log;
+    EXPECT_EQ(log.find("GET http"), std::string::npos) << log;
+}
+
 TEST_F(HostileRequestTest, KeepAliveSaysWhatTheConnectionTakes) {
     RawClient c(server->port());
     const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
@@ -319,6 +370,84 @@ TEST_F(LoginTest, ASuccessClearsOnlyItsOwnUsersFailures) {
     }
     EXPECT_EQ(get("alice:guess-more", "127.0.0.4"), 429);
     EXPECT_EQ(get("bob:bob-pw", "127.0.0.4"), 200);
+}
+
+// Guesses at one user from ever new addresses are braked across them all, except at the
+// addresses where that user signed in: alice stays in at her desk, and only a new address
+// waits out the lock.
+TEST_F(LoginTest, GuessesFromRotatingAddressesAreBrakedPerUser) {
+    ASSERT_EQ(get("alice:alice-pw", "127.0.0.7"), 200);
+    int wrong = 0, braked = 0;
+    for (int i = 1; i <= 40; ++i) {
+        const long s = get("alice:guess" + std::to_string(i), "127.0.8." + std::to_string(i));
+        wrong += s == 401 ? 1 : 0;
+        braked += s == 429 ? 1 : 0;
+    }
+    EXPECT_EQ(wrong, 10);
+    EXPECT_EQ(braked, 30);
+    EXPECT_EQ(get("alice:alice-pw", "127.0.0.7"), 200);
+    const Fetched locked = fetch(list, {.user = "alice:alice-pw", .fromAddress = "127.0.9.1"});
+    EXPECT_EQ(locked.status, 429);
+    EXPECT_TRUE(std::regex_search(locked.headers, std::regex("Retry-After: [1-9][0-9]*"))) << locked.headers;
+    EXPECT_EQ(get("bob:bob-pw", "127.0.9.1"), 200);
+}
+
+// The table of failed logins behind the brake, filled by one user's guesses from ever new
+// addresses (with the brake across addresses lifted, so that the table fills).
+class LoginTableTest : public ::testing::Test {
+protected:
+    Gate make(std::size_t cap) {
+        LoginBrake brake;
+        brake.userFailuresAnywhere = 1 << 30;
+        brake.maxEntries = cap;
+        return Gate({{"alice", hash}}, brake);
+    }
+    static std::string address(int i) { return "127.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1); }
+    Gate::Verdict check(Gate& gate, const std::string& from, const std::string& login) {
+        return gate.check(from, "Basic " + base64(login)).verdict;
+    }
+
+    static inline const std::string hash = hashPassword("alice-pw");
+};
+
+// A check once scanned the whole table past 10,000 entries; now its cost does not grow with it.
+TEST_F(LoginTableTest, ACheckCostsNoMoreWithTwentyThousandEntries) {
+    Gate gate = make(65536);
+    int next = 0;
+    ASSERT_EQ(check(gate, address(next++), "alice:guess"), Gate::Verdict::Wrong);  // hashed once, known after
+    // The fastest of a few batches of checks, each from a new address: a busy machine only
+    // ever slows a batch.
+    const auto perCheck = [&] {
+        std::chrono::nanoseconds fastest = std::chrono::hours(1);
+        for (int b = 0; b < 7; ++b) {
+            const auto t0 = std::chrono::steady_clock::now();
+            for (int i = 0; i < 200; ++i) EXPECT_EQ(check(gate, address(next++), "alice:guess"), Gate::Verdict::Wrong);
+            fastest = std::min<std::chrono::nanoseconds>(fastest, (std::chrono::steady_clock::now() - t0) / 200);
+        }
+        return fastest;
+    };
+    const auto few = perCheck();
+    while (next < 20000) check(gate, address(next++), "alice:guess");
+    const auto many = perCheck();
+    EXPECT_LT(many, 5 * few) << "a check took " << few.count() << " ns with " << 1400 << " entries, " << many.count()
+                             << " ns with 20,000";
+}
+
+// At its cap the table lets go of the oldest failures, never of a lock; full of locks, it takes
+// no new guess, though known credentials still get in.
+TEST_F(LoginTableTest, KeepsToItsCapWithoutLettingGoOfALock) {
+    Gate gate = make(100);
+    ASSERT_EQ(check(gate, "127.2.0.1", "alice:alice-pw"), Gate::Verdict::Allowed);
+    for (int i = 0; i < 5; ++i) check(gate, "127.2.0.2", "alice:guess");
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(check(gate, address(i), "alice:guess"), Gate::Verdict::Wrong) << i;
+    EXPECT_LE(gate.tallies(), 300u);
+    EXPECT_EQ(check(gate, "127.2.0.2", "alice:alice-pw"), Gate::Verdict::Throttled);
+
+    for (int i = 1000; i < 1100; ++i)
+        for (int n = 0; n < 5; ++n) check(gate, address(i), "alice:guess");
+    EXPECT_LE(gate.tallies(), 300u);
+    EXPECT_EQ(check(gate, "127.2.0.3", "alice:guess"), Gate::Verdict::Throttled);
+    EXPECT_EQ(check(gate, "127.2.0.4", "alice:alice-pw"), Gate::Verdict::Allowed);
 }
 
 // Behind an office's shared address, someone guessing other names does not lock alice out,

@@ -1,16 +1,21 @@
-// The embedded server over 127.0.0.1: the five requests in the order an operator makes them.
+// The embedded server over 127.0.0.1: the five requests in the order an operator makes them;
+// and the engine alone, behind a site that answers everything, at its limits.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <pugixml.hpp>
 
 #include <map>
+#include <mutex>
 #include <regex>
 
 #include "net/pages.h"
 #include "server/embedded_server.h"
+#include "server/http/access_log.h"
+#include "server/http/connection.h"
 #include "server/pages/save_record.h"
 #include "server_fixture.h"
+#include "server_process.h"
 #include "text/text_forms.h"
 
 namespace eft::server::testing {
@@ -168,6 +173,91 @@ TEST_P(HttpTest, StopEndsServingAndCanBeRepeated) {
 }
 
 INSTANTIATE_TEST_SUITE_P(On, HttpTest, kEngines, engineName);
+
+using namespace std::chrono_literals;
+
+// Answers every request 200 "ok", and takes a post's body whole.
+class OkSite final : public Site {
+public:
+    std::optional<Answer> screen(const RequestHead&, std::string&) override { return std::nullopt; }
+    Answer respond(const RequestHead&, const std::string&) override { return ok(); }
+    std::unique_ptr<PostReader> reader(const RequestHead&, const std::string&) override {
+        struct Taker final : PostReader {
+            bool feed(std::string_view) override { return true; }
+            HttpReply finish() override { return textReply(200, "ok"); }
+        };
+        return std::make_unique<Taker>();
+    }
+    Answer finish(PostReader& reader, const std::string&) override {
+        Answer a;
+        a.reply = reader.finish();
+        return a;
+    }
+
+private:
+    static Answer ok() {
+        Answer a;
+        a.reply = textReply(200, "ok");
+        return a;
+    }
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    void start() {
+        options.host = "127.0.0.1";
+        engine = std::make_unique<HttpEngine>(options, log);
+        engine->run(site);
+    }
+
+    std::string logged() {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+
+    EngineOptions options;
+    std::mutex mutex;
+    std::string lines;
+    EventLog log{LogFormat::Text, [this](std::string_view line) {
+                     std::lock_guard lock(mutex);
+                     lines += line;
+                 }};
+    OkSite site;
+    std::unique_ptr<HttpEngine> engine;
+};
+
+// With the slots nearly all held, the last eighth go only to addresses that hold none: the
+// address that took the rest is turned away, new ones are served.
+TEST_F(EngineTest, TheLastSlotsAreKeptForAddressesThatHoldNone) {
+    options.maxConnections = 16;
+    start();
+    const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < 14; ++i) {
+        held.push_back(std::make_unique<RawClient>(engine->port(), "127.0.0.2"));
+        ASSERT_TRUE(held.back()->connected());
+    }
+    RawClient more(engine->port(), "127.0.0.2");
+    more.send(health);
+    const std::string refused = more.readAll(2s);
+    EXPECT_TRUE(refused.empty() || refused.starts_with("HTTP/1.1 503")) << refused;
+    for (const char* from : {"127.0.0.3", "127.0.0.4"}) {
+        held.push_back(std::make_unique<RawClient>(engine->port(), from));
+        ASSERT_TRUE(held.back()->send(health));
+        EXPECT_TRUE(held.back()->readAll(2s).starts_with("HTTP/1.1 200")) << from;
+    }
+}
+
+// A body that stops coming is answered 408, not merely cut off.
+TEST_F(EngineTest, AStalledBodyIsAnswered408) {
+    options.limits.stall = 300ms;
+    start();
+    RawClient c(engine->port());
+    ASSERT_TRUE(c.send("POST /eft/EFTMember.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\nabc"));
+    const std::string got = c.readAll(3s);
+    EXPECT_TRUE(got.starts_with("HTTP/1.1 408")) << got;
+    EXPECT_NE(logged().find("the request body came too slowly"), std::string::npos) << logged();
+}
 
 }  // namespace
 }  // namespace eft::server::testing

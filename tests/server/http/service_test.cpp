@@ -266,6 +266,44 @@ TEST_F(ServiceTest, SigtermEndsPromptlyWithAStalledClient) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
 }
 
+// One address holds no more connections than its cap: past it each new one is turned away at
+// once, while the ones it holds and other addresses are served. The log has a line when the
+// turning away starts and one with the count when it ends, not one a connection.
+TEST_F(ServiceTest, OneAddressHoldsNoMoreConnectionsThanItsCap) {
+    ServerProcess server({"--db=" + db(dir)}, {"EFT_MAX_CONNECTIONS_PER_ADDRESS=8"}, dir.path());
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < 8; ++i) {
+        held.push_back(std::make_unique<RawClient>(server.port(), "127.0.0.2"));
+        ASSERT_TRUE(held.back()->connected());
+    }
+    for (int i = 0; i < 5; ++i) {
+        RawClient over(server.port(), "127.0.0.2");
+        over.send(health);
+        const std::string got = over.readAll(2s);
+        EXPECT_TRUE(got.empty() || got.starts_with("HTTP/1.1 503")) << i << ": " << got;
+        EXPECT_TRUE(over.closedByPeer()) << i;
+    }
+    EXPECT_EQ(fetch(server.origin() + "/health", {.fromAddress = "127.0.0.3"}).status, 200);
+    ASSERT_TRUE(held.front()->send(health));
+    EXPECT_TRUE(held.front()->readAll(2s).starts_with("HTTP/1.1 200"));
+    held.clear();
+    long again = 0;
+    for (int i = 0; i < 100 && again != 200; ++i) {
+        again = fetch(server.origin() + "/health", {.fromAddress = "127.0.0.2"}).status;
+        if (again != 200) std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(again, 200);
+    const std::string log = server.logWith("refused=5");
+    const auto lines = [&log](const std::string& pattern) {
+        const std::regex re(pattern);
+        return std::distance(std::sregex_iterator(log.begin(), log.end(), re), std::sregex_iterator());
+    };
+    EXPECT_EQ(lines("event=refused client=127\\.0\\.0\\.2 status=503 "), 2) << log;
+    EXPECT_EQ(lines("event=refused client=127\\.0\\.0\\.2 status=503 refused=5 "), 1) << log;
+}
+
 // A sweep of tens of megabytes to a client that takes none of it: the server's sends wait,
 // bounded, on a worker, and neither other clients nor a stop wait for them.
 class StalledSweep : public ServiceTest {

@@ -1,10 +1,18 @@
 // HTTPS with a private CA made at test time: a good certificate, a name it does not cover,
-// a client that does not trust the CA, and the whole cycle through eft-driver.
+// a client that does not trust the CA, how each connection ends, and the whole cycle through
+// eft-driver.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <nlohmann/json.hpp>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "net/pages.h"
 #include "server_fixture.h"
@@ -84,6 +92,97 @@ TEST_F(TlsTest, OnlyAClientThatTrustsTheCaAndNamesTheHostGetsIn) {
     const std::string log = server->logWith("event=dropped");
     EXPECT_NE(log.find("tls=on"), std::string::npos) << log;
     EXPECT_NE(log.find("event=dropped"), std::string::npos) << log;
+}
+
+// A TLS client on OpenSSL itself, which tells a close_notify from a connection merely cut.
+class TlsClient {
+public:
+    TlsClient(int port, const std::filesystem::path& ca) : ctx_(SSL_CTX_new(TLS_client_method())) {
+        SSL_CTX_load_verify_locations(ctx_, ca.c_str(), nullptr);
+        SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+        ssl_ = SSL_new(ctx_);
+        SSL_set_fd(ssl_, fd_);
+        SSL_set1_host(ssl_, "127.0.0.1");
+        ready_ = SSL_connect(ssl_) == 1;
+    }
+    ~TlsClient() {
+        if (ssl_) SSL_free(ssl_);
+        ::close(fd_);
+        SSL_CTX_free(ctx_);
+    }
+    TlsClient(const TlsClient&) = delete;
+    TlsClient& operator=(const TlsClient&) = delete;
+
+    bool ready() const { return ready_; }
+    bool send(std::string_view bytes) { return SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) > 0; }
+    // Sends the client's own close_notify.
+    void closeNotify() { SSL_shutdown(ssl_); }
+
+    // What arrives until `text` has or the connection ends, and how it ended: the error of
+    // the last SSL_read (SSL_ERROR_ZERO_RETURN for a close_notify, -1 while still open).
+    struct Read {
+        std::string bytes;
+        int end = -1;
+    };
+    Read readUntil(std::string_view text, std::chrono::milliseconds limit) {
+        const timeval wait{static_cast<time_t>(limit.count() / 1000), static_cast<suseconds_t>(limit.count() % 1000 * 1000)};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        Read got;
+        char buf[4096];
+        while (text.empty() || got.bytes.find(text) == std::string::npos) {
+            const int n = SSL_read(ssl_, buf, sizeof buf);
+            if (n <= 0) {
+                got.end = SSL_get_error(ssl_, n);
+                break;
+            }
+            got.bytes.append(buf, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+private:
+    SSL_CTX* ctx_;
+    SSL* ssl_ = nullptr;
+    int fd_ = -1;
+    bool ready_ = false;
+};
+
+// Every way a TLS connection ends, but a peer gone, sends close_notify first, so the client
+// can tell the reply whole from a connection cut by someone in between.
+TEST_F(TlsTest, EveryCloseSendsCloseNotify) {
+    const std::string health = "GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    const struct {
+        const char* what;
+        std::string request;
+        bool clientCloses;  // the client sends its close_notify once answered
+        const char* status;
+    } cases[] = {
+        {"Connection: close", health + "Connection: close\r\n\r\n", false, "HTTP/1.1 200"},
+        {"the idle time", health + "\r\n", false, "HTTP/1.1 200"},
+        {"a refusal", health + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", false, "HTTP/1.1 400"},
+        {"the client's close_notify", health + "\r\n", true, "HTTP/1.1 200"},
+    };
+    // At once: the idle time takes its 5 s.
+    std::vector<std::thread> runs;
+    for (const auto& c : cases)
+        runs.emplace_back([&c, this] {
+            TlsClient client(server->port(), certs.ca);
+            ASSERT_TRUE(client.ready()) << c.what;
+            ASSERT_TRUE(client.send(c.request)) << c.what;
+            TlsClient::Read got = client.readUntil("ok\n", 3s);
+            if (c.clientCloses) client.closeNotify();
+            const TlsClient::Read rest = client.readUntil("", 8s);
+            got.bytes += rest.bytes;
+            EXPECT_TRUE(got.bytes.starts_with(c.status)) << c.what << ":\n" << got.bytes;
+            EXPECT_EQ(rest.end, SSL_ERROR_ZERO_RETURN) << c.what;
+        });
+    for (auto& t : runs) t.join();
 }
 
 // Only key exchanges with forward secrecy and authenticated encryption, whatever the client
