@@ -47,9 +47,15 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
+namespace {
+// A server's reason can run to megabytes; no line or tooltip shows more than this, and laying
+// the rest out would freeze the window. View ▸ Messages keeps the whole.
+constexpr qsizetype kShownChars = 4096;
+}  // namespace
+
 void StatusLine::setFullText(const QString& text) {
     full_ = text;
-    setToolTip(text);
+    setToolTip(text.size() <= kShownChars ? text : text.left(kShownChars) + QStringLiteral("…"));
     fit();
 }
 
@@ -62,7 +68,8 @@ void StatusLine::resizeEvent(QResizeEvent* event) {
 }
 
 void StatusLine::fit() {
-    const QString oneLine = full_.simplified();
+    QString oneLine = full_.left(kShownChars).simplified();
+    if (full_.size() > kShownChars) oneLine += QStringLiteral("…");
     setText(fontMetrics().elidedText(oneLine, Qt::ElideRight, contentsRect().width()));
 }
 

@@ -296,6 +296,19 @@ TEST_F(HostWindowTest, TheStatusLineElidesAndKeepsTheWholeText) {
     }
 }
 
+// A server's reason of megabytes: the line and its tooltip show its head, the line keeps it whole.
+TEST(StatusLineTest, AHugeTextIsCutForTheLineAndTheTooltipAndKeptWhole) {
+    eft::host::StatusLine line;
+    line.resize(300, 20);
+    const QString huge = QStringLiteral("The server refused the save: ") + QString(2'000'000, QLatin1Char('x'));
+    line.setFullText(huge);
+    EXPECT_EQ(line.fullText(), huge);
+    EXPECT_TRUE(line.text().endsWith(QStringLiteral("…"))) << line.text().toStdString();
+    EXPECT_TRUE(line.text().startsWith(QStringLiteral("The server refused"))) << line.text().toStdString();
+    EXPECT_LE(line.toolTip().size(), 4097);
+    EXPECT_TRUE(line.toolTip().endsWith(QStringLiteral("…")));
+}
+
 TEST_F(HostWindowTest, ARefusedLoginBringsTheDialogBackOnce) {
     server.on(kSweepUs, {"", 401});
     // The batch list takes the new login, so the dialog lets it go; the sweep refuses it again.
