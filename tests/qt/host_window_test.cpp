@@ -294,6 +294,15 @@ TEST_F(HostWindowTest, TheStatusLineElidesAndKeepsTheWholeText) {
         EXPECT_EQ(list->topLevelItem(list->topLevelItemCount() - 1)->text(1), whole);
         EXPECT_FALSE(list->topLevelItem(0)->text(0).isEmpty()) << "each with its time";
     }
+    // View ▸ Messages opens the same list over the window.
+    auto* messages = window.findChild<QAction*>(QStringLiteral("messages"));
+    ASSERT_NE(messages, nullptr);
+    messages->trigger();
+    auto* shown = window.findChild<QDialog*>(QStringLiteral("messagesDialog"));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->findChild<QTreeWidget*>()->topLevelItemCount(), window.messages().size());
+    shown->close();
 }
 
 // A server's reason of megabytes: the line and its tooltip show its head, the line keeps it whole.
