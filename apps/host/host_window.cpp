@@ -3,6 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QKeySequence>
 #include <QLocale>
 #include <QMenuBar>
@@ -20,6 +25,7 @@
 #include <cstdlib>
 
 #include "eftmemb/eftmemb_widget.h"
+#include "qt/qt_host_services.h"
 
 namespace eft::host {
 namespace {
@@ -35,6 +41,37 @@ QString plainMessage(const QString& message) {
 }
 
 }  // namespace
+
+StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+namespace {
+// A server's reason can run to megabytes; no line or tooltip shows more than this, and laying
+// the rest out would freeze the window. View ▸ Messages keeps the whole.
+constexpr qsizetype kShownChars = 4096;
+}  // namespace
+
+void StatusLine::setFullText(const QString& text) {
+    full_ = text;
+    setToolTip(text.size() <= kShownChars ? text : text.left(kShownChars) + QStringLiteral("…"));
+    fit();
+}
+
+// The line takes what the status bar leaves it; its text never widens the window.
+QSize StatusLine::minimumSizeHint() const { return {0, QLabel::minimumSizeHint().height()}; }
+
+void StatusLine::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    fit();
+}
+
+void StatusLine::fit() {
+    QString oneLine = full_.left(kShownChars).simplified();
+    if (full_.size() > kShownChars) oneLine += QStringLiteral("…");
+    setText(fontMetrics().elidedText(oneLine, Qt::ElideRight, contentsRect().width()));
+}
 
 QString byteCount(qint64 bytes) { return QLocale().formattedDataSize(bytes, 0, QLocale::DataSizeSIFormat); }
 
@@ -64,6 +101,7 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
     : QMainWindow(parent),
       control_(new eft::qt::EftMembWidget(this)),
       progress_(new QProgressBar(this)),
+      status_(new StatusLine(this)),
       personId_(personId),
       personType_(personType) {
     setCentralWidget(control_);
@@ -71,6 +109,8 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
     progress_->setTextVisible(true);
     progress_->setMaximumWidth(260);
     progress_->hide();
+    status_->setObjectName(QStringLiteral("statusLine"));
+    statusBar()->addWidget(status_, 1);
     statusBar()->addPermanentWidget(progress_);
     tell(tr("Ready"));
     buildMenus();
@@ -80,7 +120,10 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
     connect(control_, &W::sweepLoaded, this, [this](int country, int rows) {
         sweepLoaded_ = true;
         loginRetried_ = false;
-        tell(tr("Loaded %1 sweep rows of %2").arg(rows).arg(country == 2 ? tr("Canada") : tr("the United States")));
+        const QString loaded =
+            tr("Loaded %1 sweep rows of %2").arg(rows).arg(country == 2 ? tr("Canada") : tr("the United States"));
+        tell(commitSaid_.isEmpty() ? loaded : tr("%1. %2").arg(commitSaid_, loaded));
+        commitSaid_.clear();
     });
     connect(control_, &W::saved, this, [this](int rows) {
         loginRetried_ = false;
@@ -92,14 +135,21 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
     });
     connect(control_, &W::batchCommitted, this, [this](int batch, int cleared, int failed) {
         loginRetried_ = false;
-        tell(tr("Batch %1 committed: %2 cleared, %3 failed").arg(batch).arg(centers(cleared)).arg(failed));
-        // Failed centers' charges are back in the sweep: the center list would not show them.
-        if (sweepLoaded_) QTimer::singleShot(0, this, [this] { control_->reload(); });
+        const QString said = tr("Batch %1: %2 cleared, %3 failed").arg(batch).arg(centers(cleared)).arg(failed);
+        tell(said);
+        // Failed centers' charges are back in the sweep of the batch's country: the center list
+        // would not show them.
+        if (!sweepLoaded_) return;
+        const int country = control_->batchCountry(batch);
+        commitSaid_ = said;
+        QTimer::singleShot(0, this, [this, country] {
+            if (!(country ? control_->reload(country) : control_->reload())) commitSaid_.clear();
+        });
     });
     connect(control_, &W::busyChanged, this, [this](bool busy) {
         busy_ = busy;
         progress_->setVisible(busy);
-        if (!busy) statusBar()->showMessage(lastEvent_);
+        if (!busy) setStatus(lastEvent_);
     });
     connect(control_, &W::transferStarted, this, &HostWindow::transferStarted);
     connect(control_, &W::transferProgress, this, &HostWindow::showProgress);
@@ -118,6 +168,12 @@ void HostWindow::buildMenus() {
     QAction* reloadAction = view->addAction(tr("&Reload"), this, &HostWindow::reload);
     reloadAction->setShortcut(QKeySequence(Qt::Key_F5));
     reloadAction->setObjectName(QStringLiteral("reload"));
+    QAction* messagesAction = view->addAction(tr("&Messages…"), this, [this] {
+        QDialog* dialog = messagesDialog();
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
+    messagesAction->setObjectName(QStringLiteral("messages"));
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* about = help->addAction(tr("&About"), this,
@@ -125,7 +181,31 @@ void HostWindow::buildMenus() {
     about->setObjectName(QStringLiteral("about"));
 }
 
-QString HostWindow::statusText() const { return statusBar()->currentMessage(); }
+QString HostWindow::statusText() const { return status_->fullText(); }
+
+QDialog* HostWindow::messagesDialog() {
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("messagesDialog"));
+    dialog->setWindowTitle(tr("Messages of this session"));
+    auto* list = new QTreeWidget(dialog);
+    list->setObjectName(QStringLiteral("messageList"));
+    list->setRootIsDecorated(false);
+    list->setWordWrap(true);
+    list->setHeaderLabels({tr("Time"), tr("Message")});
+    for (const HostMessage& m : history_)
+        list->addTopLevelItem(new QTreeWidgetItem({QLocale().toString(m.time.time(), QLocale::LongFormat), m.text}));
+    list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    list->scrollToBottom();
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    dialog->resize(fontMetrics().averageCharWidth() * 100, fontMetrics().height() * 24);
+    return dialog;
+}
+
+void HostWindow::setStatus(const QString& text) { status_->setFullText(text); }
 
 void HostWindow::restoreSize() {
     const QSize saved = QSettings().value(QStringLiteral("window/size")).toSize();
@@ -146,11 +226,35 @@ void HostWindow::connectTo(const Login& login) {
     control_->setVariables(url.toString(QUrl::FullyEncoded), personId_, personType_);
 }
 
-void HostWindow::setSignInAllowed(bool allowed) { signInAction_->setEnabled(allowed); }
+QString HostWindow::checkSignIn(const Login& login) {
+    const auto check = control_->checkLogin(login.address, login.user, login.password);
+    if (check.ok) return {};
+    if (check.status == 401) return tr("Login refused: check the user name and the password.");
+    QString address = login.address;
+    if (!address.isEmpty() && !address.endsWith(QLatin1Char('/'))) address += QLatin1Char('/');
+    const QString plain = tr("Signing in to %1 failed: %2").arg(QUrl(address).adjusted(QUrl::RemoveUserInfo).toString(),
+                                                              check.reason);
+    showFailure(plain, check.details);
+    return tr("Not signed in: %1").arg(check.reason);
+}
+
+void HostWindow::showFailure(const QString& plainLine, const QString& details) {
+    tell(tr("Error: %1").arg(plainLine));
+    const MessageBoxRequest request{plainLine.toStdString(), "ERROR", MsgIcon::Exclamation, MsgButtons::Ok,
+                                    MsgAnswer::Ok, details.toStdString()};
+    if (failureBoxHandler_) {
+        failureBoxHandler_(request);
+        return;
+    }
+    // Over the sign-in dialog when it is up: the box belongs to what failed.
+    QWidget* over = QApplication::activeModalWidget();
+    eft::qt::QtHostServices::showMessageBox(over ? over : this, request);
+}
 
 bool HostWindow::signIn(bool refused) {
-    if (!signInAction_->isEnabled()) return false;
+    if (!attended_) return false;
     LoginDialog dialog(login_, refused, this);
+    dialog.setChecker([this](const Login& login) { return checkSignIn(login); });
     if (dialog.exec() != QDialog::Accepted) return false;
     const Login login = dialog.login();
     QSettings settings;
@@ -192,7 +296,8 @@ void HostWindow::closeEvent(QCloseEvent* event) {
 
 void HostWindow::tell(const QString& event) {
     lastEvent_ = event;
-    statusBar()->showMessage(event);
+    history_.push_back({QDateTime::currentDateTime(), event});
+    setStatus(event);
 }
 
 void HostWindow::transferStarted(const QString& what) {
@@ -212,13 +317,15 @@ void HostWindow::showProgress(qint64 received, qint64 total) {
         text = byteCount(received);
     }
     progress_->setFormat(text);
-    statusBar()->showMessage(tr("%1… %2").arg(doing_, text));
+    setStatus(tr("%1… %2").arg(doing_, text));
 }
 
 void HostWindow::errorOccurred(const QString& message) {
-    tell(tr("Error: %1").arg(plainMessage(message).left(300)));
+    commitSaid_.clear();
+    // The whole text: the status line elides it, and keeps it whole in its tooltip and the history.
+    tell(tr("Error: %1").arg(plainMessage(message)));
     // A refused login: the dialog comes back once, and a refused load is tried again.
-    if (!message.contains(QStringLiteral("(HTTP 401)")) || loginRetried_ || !signInAction_->isEnabled()) return;
+    if (!message.contains(QStringLiteral("(HTTP 401)")) || loginRetried_ || !attended_) return;
     loginRetried_ = true;
     QTimer::singleShot(0, this, [this] {
         const bool onCenters = control_->elementWidget(QStringLiteral("lstEFTCenter"))->isVisible();

@@ -20,6 +20,7 @@ LoginDialog::LoginDialog(const Login& start, bool refused, QWidget* parent)
     setWindowTitle(tr("Sign in to the EFT server"));
     refused_->setObjectName(QStringLiteral("refused"));
     refused_->setVisible(refused);
+    refused_->setWordWrap(true);
     refused_->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold"));
     address_->setObjectName(QStringLiteral("address"));
     user_->setObjectName(QStringLiteral("user"));
@@ -44,6 +45,25 @@ LoginDialog::LoginDialog(const Login& start, bool refused, QWidget* parent)
     // The operator types the missing piece first: the password when the user is known.
     (start.user.isEmpty() ? user_ : password_)->setFocus();
     setMinimumWidth(fontMetrics().averageCharWidth() * 56);
+}
+
+void LoginDialog::accept() {
+    if (checker_) {
+        // The operator must not change the fields, nor press Sign in again, while the server is
+        // asked; a failure box the checker opens over the dialog stays usable.
+        const auto parts = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* part : parts) part->setEnabled(false);
+        const QString refusal = checker_(login());
+        for (QWidget* part : parts) part->setEnabled(true);
+        if (!refusal.isEmpty()) {
+            refused_->setText(refusal);
+            refused_->setVisible(true);
+            password_->selectAll();
+            password_->setFocus();
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 Login LoginDialog::login() const {

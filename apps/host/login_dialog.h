@@ -3,6 +3,7 @@
 // to remember the user. The password lives only in the dialog and the control's address: it is
 // never written to the settings and never taken from the command line.
 #include <QDialog>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -21,8 +22,16 @@ class LoginDialog : public QDialog {
     Q_OBJECT
 
 public:
+    // Checks a login before the dialog lets it go: empty when the server took it, else what to
+    // show above the fields, the dialog staying open.
+    using Checker = std::function<QString(const Login&)>;
+
     // `refused` shows "Login refused" above the fields, after a 401.
     LoginDialog(const Login& start, bool refused, QWidget* parent = nullptr);
+
+    void setChecker(Checker checker) { checker_ = std::move(checker); }
+    // Sign in: closes only once the checker took the login.
+    void accept() override;
 
     Login login() const;
 
@@ -38,6 +47,7 @@ private:
     QLineEdit* user_;
     QLineEdit* password_;
     QCheckBox* remember_;
+    Checker checker_;
 };
 
 }  // namespace eft::host

@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
     window.show();
     window.connectTo(login);
     // A screenshot has nobody to sign in: a refused login must end the run, not wait on a dialog.
-    window.setSignInAllowed(!server && o.screenshot.isEmpty());
+    window.setAttended(o.screenshot.isEmpty());
     window.setServerVersionSource([&window, caFile] { return eft::host::serverVersionOf(window.login().address, caFile); });
 
     if (!o.screenshot.isEmpty()) {

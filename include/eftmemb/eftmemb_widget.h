@@ -2,6 +2,8 @@
 /// @file
 /// @brief EftMembWidget: the EFTMemb control as a Qt widget.
 
+#include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -23,7 +25,8 @@ namespace eft::qt {
 ///
 /// Ownership: a QWidget like any other; its parent, or the host, owns it.
 ///
-/// Threads and re-entrancy: GUI thread only. While a request waits, the widget runs the
+/// Threads and re-entrancy: GUI thread only. A call of its API from another thread does
+/// nothing (a getter answers as for a new widget) and logs a warning naming the call. While a request waits, the widget runs the
 /// host's pending events (ignoring the operator's input to itself), so the host's own slots
 /// and timers may run then, and the widget's signals may be emitted from inside that wait. The
 /// host may destroy the widget then (delete, deleteLater(), closing a WA_DeleteOnClose window):
@@ -39,6 +42,21 @@ class EFTMEMB_QT_EXPORT EftMembWidget : public QWidget {
 public:
     /// Answers a message box in place of the modal box.
     using MessageBoxHandler = std::function<MsgAnswer(const MessageBoxRequest&)>;
+
+    /// @brief What checkLogin found.
+    struct LoginCheck {
+        bool ok = false;   ///< the server took the login
+        int status = 0;    ///< the HTTP status of its answer; 0 when none came
+        QString reason;    ///< why not, in the operator's words, with what to do; empty when ok
+        QString details;   ///< the technical text: address without credentials, status, library text
+    };
+
+    /// @brief One message the control gave the operator in this session.
+    struct Message {
+        QDateTime time;  ///< when it was given, local time
+        QString title;   ///< the box's title; empty for the sweep load's failure box
+        QString text;    ///< the whole text, also where the box showed an excerpt
+    };
 
     /// @brief Builds the screen; nothing is fetched.
     /// @param parent the owner, as for any QWidget
@@ -86,6 +104,28 @@ public:
     /// @brief Reloads the current country's sweep, as choosing its option does.
     /// @return false, with nothing done, while "Membership Sweep" shows or a transfer waits
     bool reload();
+    /// @brief Loads a country's sweep (1 United States, 2 Canada), as choosing its option does.
+    /// @return false, with nothing done, for another country, while "Membership Sweep" shows or
+    /// while a transfer waits
+    bool reload(int country);
+
+    /// @brief The country (1 United States, 2 Canada) of a batch the batch box listed in this
+    /// session, the committed ones included; 0 when not known (an older server does not say).
+    int batchCountry(int batch) const;
+
+    /// @brief Asks the server for the batch list with this login, through the control's own
+    /// transfer code and limits (timeouts, CA bundle), and reads nothing of the reply. The
+    /// control's own address and login are left as they are. While the answer waits, the
+    /// host's events run but the operator's input does not.
+    /// @param server the base address, without credentials
+    /// @param user the user; empty: no login
+    /// @param password the password
+    /// @return whether the server took it, and why not
+    LoginCheck checkLogin(const QString& server, const QString& user, const QString& password);
+
+    /// @brief Every message the control gave in this session, oldest first: failures,
+    /// questions and reports, each whole, whether a box showed it or a handler answered it.
+    QList<Message> messages() const;
 
     /// @brief The widget showing an element; owned by this widget.
     /// @param name the element's name ("cmdLoadData")

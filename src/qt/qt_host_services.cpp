@@ -37,6 +37,15 @@ QMessageBox::StandardButton buttonOf(MsgAnswer answer) {
 
 }  // namespace
 
+int titleBarWidth(const QString& title, const QFont& font) {
+    QFont bar = font;
+    bar.setBold(true);
+    if (font.pointSizeF() > 0) bar.setPointSizeF(font.pointSizeF() * 1.25);
+    else bar.setPixelSize(font.pixelSize() * 5 / 4);
+    const int barHeight = 2 * QFontMetrics(font).height();
+    return QFontMetrics(bar).horizontalAdvance(title) + 4 * barHeight;
+}
+
 QtHostServices::QtHostServices(QWidget* owner) : owner_(owner) {}
 
 QtHostServices::~QtHostServices() {
@@ -55,10 +64,10 @@ MsgAnswer QtHostServices::showMessageBox(QWidget* parent, const MessageBoxReques
     box->setIcon(iconOf(request.icon));
     if (!request.details.empty()) box->setDetailedText(toQString(request.details));
     // A box is as wide as its text, which may be narrower than its title: the window system
-    // would cut the title short. The frame's buttons and icon take about as much as 12 letters.
+    // would cut the title short. Title bars set their text larger and bold, and keep room for
+    // the frame's icon and three buttons, each about as wide as the bar is high.
     if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
-        const QFontMetrics metrics(box->font());
-        const int width = metrics.horizontalAdvance(title) + metrics.averageCharWidth() * 12;
+        const int width = titleBarWidth(title, box->font());
         grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
                       grid->columnCount());
     }

@@ -15,6 +15,10 @@
 
 namespace eft::qt {
 
+// The width a window needs for the window system to show `title` whole in its title bar,
+// for a window whose own text is set in `font`.
+int titleBarWidth(const QString& title, const QFont& font);
+
 class QtHostServices : public HostServices {
 public:
     using MessageBoxHandler = std::function<MsgAnswer(const MessageBoxRequest&)>;

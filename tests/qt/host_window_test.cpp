@@ -1,6 +1,7 @@
 // eft-host's window driven with real keys: the sign-in dialog and its return after a refused
 // login, View ▸ Reload (F5), the reload after a commit, the progress text, the column sorts
 // and the access keys.
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "eftmemb/embedded_server.h"
 #include "host_window.h"
@@ -40,6 +42,7 @@ protected:
             boxes.push_back(r);
             return r.buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
         });
+        window.setFailureBoxHandler([this](const MessageBoxRequest& r) { boxes.push_back(r); });
         window.show();
         window.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -72,6 +75,33 @@ protected:
             keys(*dialog);
         });
         poll_.start();
+    }
+    // Answers the next sign-in dialog with these keys once it has the focus.
+    void whenDialogUp(std::function<void(LoginDialog&)> keys) {
+        auto* timer = new QTimer(&window);
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, keys, polls = 0]() mutable {
+            auto* dialog = qobject_cast<LoginDialog*>(QApplication::activeModalWidget());
+            if (++polls == 500) {
+                ADD_FAILURE() << "the sign-in dialog never took the focus";
+                if (dialog) dialog->reject();
+            }
+            if (polls < 500 && (!dialog || !dialog->isActiveWindow() || !dialog->isAncestorOf(QApplication::focusWidget())))
+                return;
+            timer->stop();
+            timer->deleteLater();
+            if (dialog && polls < 500) keys(*dialog);
+        });
+        timer->start();
+    }
+    // Types a login into the dialog and presses Return.
+    static void typeLogin(LoginDialog& d, const QString& address, const QString& user, const QString& password) {
+        d.addressField()->setText(address);
+        d.userField()->setFocus();
+        QTest::keyClicks(d.userField(), user);
+        d.passwordField()->setFocus();
+        QTest::keyClicks(d.passwordField(), password);
+        QTest::keyClick(d.passwordField(), Qt::Key_Return);
     }
     std::size_t gets(const std::string& target) const {
         std::size_t n = 0;
@@ -107,6 +137,7 @@ private:
 
 TEST_F(HostWindowTest, TheSignInDialogTakesUserAndPasswordByKeysAndKeepsOnlyTheUser) {
     server.on(kSweepUs, {sweepReply({sweepRow(1001, 12, "10.5", "0")})});
+    server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({})});
     connect();
     answerDialogs([](LoginDialog& d) {
         // The focus starts on the user; Tab goes on to the password, then to "Remember user".
@@ -136,8 +167,161 @@ TEST_F(HostWindowTest, TheSignInDialogTakesUserAndPasswordByKeysAndKeepsOnlyTheU
     EXPECT_EQ(window.statusText(), QStringLiteral("Loaded 1 sweep rows of the United States"));
 }
 
+// Signing in asks the server for the batch list with the login before it says so; the dialog
+// stays open on a refusal, and any other failure also shows one "ERROR" box.
+TEST_F(HostWindowTest, SignInChecksTheLoginWithTheServerFirst) {
+    struct Case {
+        const char* name;
+        int status;  // 0: nobody listens
+        bool signedIn;
+        const char* label;
+        const char* box;  // the failure box's plain line after the address, or none
+    };
+    const Case cases[] = {
+        {"accepted", 200, true, "", nullptr},
+        {"refused", 401, false, "Login refused", nullptr},
+        {"failing", 503, false, "Not signed in: the server failed (HTTP 503)", "the server failed (HTTP 503)"},
+        {"unreachable", 0, false, "Not signed in: the server could not be reached",
+         "the server could not be reached"},
+    };
+    std::vector<MessageBoxRequest> failures;
+    window.setFailureBoxHandler([&](const MessageBoxRequest& r) { failures.push_back(r); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CannedServer target;
+        target.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({}), c.status ? c.status : 200});
+        const QString address =
+            c.status ? QString::fromStdString(target.base()) : QStringLiteral("http://127.0.0.1:1/eft/");
+        connect();
+        failures.clear();
+        const qsizetype toldBefore = window.messages().size();
+        bool stayedOpen = false;
+        QString label;
+        whenDialogUp([&](LoginDialog& d) {
+            typeLogin(d, address, QStringLiteral("alice"), QStringLiteral("s3cret"));
+            stayedOpen = d.isVisible();
+            label = d.refusedLabel()->isVisible() ? d.refusedLabel()->text() : QString();
+            if (stayedOpen) d.reject();
+        });
+        EXPECT_EQ(window.signIn(), c.signedIn);
+        EXPECT_EQ(stayedOpen, !c.signedIn);
+        EXPECT_TRUE(*c.label ? label.startsWith(QLatin1String(c.label)) : label.isEmpty()) << label.toStdString();
+        if (c.status) {
+            ASSERT_EQ(target.requests().size(), 1u) << "the login was tried once";
+            EXPECT_EQ(target.requests()[0].target, "EFTMemberBatch.asp?TSQL=BatchList");
+            EXPECT_EQ(target.requests()[0].authorization, basic("alice:s3cret"));
+        }
+        if (c.signedIn) {
+            EXPECT_EQ(window.statusText(), QStringLiteral("Signed in to %1 as alice").arg(address));
+            EXPECT_EQ(window.control()->serverAddress(), address);
+        } else {
+            for (qsizetype i = toldBefore; i < window.messages().size(); ++i)
+                EXPECT_FALSE(window.messages()[i].text.startsWith(QStringLiteral("Signed in")))
+                    << window.messages()[i].text.toStdString();
+            EXPECT_EQ(window.control()->serverAddress(), QString::fromStdString(server.base())) << "still where it was";
+        }
+        ASSERT_EQ(failures.size(), c.box ? 1u : 0u) << "one box per failure";
+        if (c.box) {
+            const MessageBoxRequest& box = failures[0];
+            EXPECT_EQ(box.title, "ERROR");
+            EXPECT_EQ(box.icon, MsgIcon::Exclamation);
+            EXPECT_EQ(box.text.rfind("Signing in to " + address.toStdString() + " failed: " + c.box, 0), 0u) << box.text;
+            EXPECT_NE(box.details.find("EFTMemberBatch.asp?TSQL=BatchList"), std::string::npos) << box.details;
+            EXPECT_EQ(box.details.find("s3cret"), std::string::npos) << box.details;
+        }
+        EXPECT_TRUE(server.requests().empty()) << "the control itself sent nothing";
+        httpGet(target.base() + "ready", HttpLimits{});
+    }
+}
+
+// The embedded demo server is where an operator starts: File ▸ Sign in… takes them on from it.
+TEST_F(HostWindowTest, SignInIsThereOverTheDemoServer) {
+    QTemporaryDir dir;
+    eft::server::EmbeddedOptions options;
+    options.dbPath = dir.filePath(QStringLiteral("demo.sqlite")).toStdString();
+    options.seedDemo = true;
+    const auto demo = eft::server::EmbeddedServer::start(options);
+    window.connectTo({QString::fromStdString(demo->baseAddress()), {}, {}, false});
+    auto* signIn = window.findChild<QAction*>(QStringLiteral("signIn"));
+    ASSERT_NE(signIn, nullptr);
+    EXPECT_TRUE(signIn->isEnabled());
+    server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({})});
+    const QString address = QString::fromStdString(server.base());
+    whenDialogUp([&](LoginDialog& d) { typeLogin(d, address, QStringLiteral("alice"), QStringLiteral("s3cret")); });
+    signIn->trigger();
+    EXPECT_EQ(window.control()->serverAddress(), address);
+    EXPECT_EQ(window.statusText(), QStringLiteral("Signed in to %1 as alice").arg(address));
+}
+
+// A text wider than the status line ends in "…"; the whole text is its tooltip, the last entry
+// of the messages and of View ▸ Messages.
+TEST_F(HostWindowTest, TheStatusLineElidesAndKeepsTheWholeText) {
+    struct Case {
+        const char* name;
+        CannedServer::Reply reply;
+        bool elided;
+    };
+    const Case cases[] = {
+        {"a short load", {sweepReply({sweepRow(1001, 12, "10.5", "0")})}, false},
+        {"a long failure", {"", 404}, true},
+    };
+    connect();
+    window.resize(window.minimumSizeHint());
+    QTest::qWait(20);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.on(kSweepUs, c.reply);
+        const std::size_t before = gets(kSweepUs);
+        window.reload();
+        waitUntil([&] { return gets(kSweepUs) > before && !window.progress()->isVisible(); });
+        const QString whole = window.statusText();
+        const QString shown = window.statusLine()->text();
+        EXPECT_EQ(shown.endsWith(QStringLiteral("…")), c.elided) << shown.toStdString();
+        EXPECT_EQ(shown == whole, !c.elided) << shown.toStdString();
+        if (c.elided) {
+            EXPECT_TRUE(whole.startsWith(shown.chopped(1))) << shown.toStdString();
+            EXPECT_TRUE(whole.endsWith(QStringLiteral("Check the server address."))) << whole.toStdString();
+        }
+        EXPECT_LE(window.statusLine()->fontMetrics().horizontalAdvance(shown), window.statusLine()->width());
+        EXPECT_EQ(window.statusLine()->toolTip(), whole);
+        ASSERT_FALSE(window.messages().isEmpty());
+        EXPECT_EQ(window.messages().last().text, whole);
+        EXPECT_TRUE(window.messages().last().time.isValid());
+        std::unique_ptr<QDialog> dialog(window.messagesDialog());
+        auto* list = dialog->findChild<QTreeWidget*>(QStringLiteral("messageList"));
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(list->topLevelItemCount(), window.messages().size());
+        EXPECT_EQ(list->topLevelItem(list->topLevelItemCount() - 1)->text(1), whole);
+        EXPECT_FALSE(list->topLevelItem(0)->text(0).isEmpty()) << "each with its time";
+    }
+    // View ▸ Messages opens the same list over the window.
+    auto* messages = window.findChild<QAction*>(QStringLiteral("messages"));
+    ASSERT_NE(messages, nullptr);
+    messages->trigger();
+    auto* shown = window.findChild<QDialog*>(QStringLiteral("messagesDialog"));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->findChild<QTreeWidget*>()->topLevelItemCount(), window.messages().size());
+    shown->close();
+}
+
+// A server's reason of megabytes: the line and its tooltip show its head, the line keeps it whole.
+TEST(StatusLineTest, AHugeTextIsCutForTheLineAndTheTooltipAndKeptWhole) {
+    eft::host::StatusLine line;
+    line.resize(300, 20);
+    const QString huge = QStringLiteral("The server refused the save: ") + QString(2'000'000, QLatin1Char('x'));
+    line.setFullText(huge);
+    EXPECT_EQ(line.fullText(), huge);
+    EXPECT_TRUE(line.text().endsWith(QStringLiteral("…"))) << line.text().toStdString();
+    EXPECT_TRUE(line.text().startsWith(QStringLiteral("The server refused"))) << line.text().toStdString();
+    EXPECT_LE(line.toolTip().size(), 4097);
+    EXPECT_TRUE(line.toolTip().endsWith(QStringLiteral("…")));
+}
+
 TEST_F(HostWindowTest, ARefusedLoginBringsTheDialogBackOnce) {
     server.on(kSweepUs, {"", 401});
+    // The batch list takes the new login, so the dialog lets it go; the sweep refuses it again.
+    server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({})});
     connect("operator", "wrong");
     answerDialogs([](LoginDialog& d) {
         d.passwordField()->setFocus();
@@ -158,13 +342,20 @@ TEST_F(HostWindowTest, ARefusedLoginBringsTheDialogBackOnce) {
         << window.statusText().toStdString();
 }
 
-// Without a sweep the status keeps the commit's count of centers; with one, the reload that
-// follows the commit comes last.
-TEST_F(HostWindowTest, ACommitCountsCentersAndReloadsALoadedSweep) {
+// The commit's words stay on the status line, also through the reload that follows it, and
+// that reload is of the batch's own country, whichever sweep was loaded.
+TEST_F(HostWindowTest, ACommitIsConfirmedInWordsThatStayAndReloadsItsOwnCountry) {
+    struct Case {
+        const char* country;
+        const char* sweep;
+        const char* loaded;
+    };
+    const Case cases[] = {
+        {"1", "EFTMember.asp?countryID=1&Load=1", "Loaded 2 sweep rows of the United States"},
+        {"2", "EFTMember.asp?countryID=2&Load=1", "Loaded 1 sweep rows of Canada"},
+    };
     server.on(kSweepUs, {sweepReply({sweepRow(1001, 12, "10.5", "0"), sweepRow(3401, 34, "100", "0")})});
-    server.on("EFTMemberBatch.asp?TSQL=BatchList",
-              {sweepReply({batchRow(57, 12, 1001, 1, "10.5"), batchRow(57, 12, 1002, 2, "20"),
-                           batchRow(57, 34, 3401, 1, "97"), batchRow(57, 15, 1501, 1, "7.25")})});
+    server.on("EFTMember.asp?countryID=2&Load=1", {sweepReply({sweepRow(2001, 20, "5", "0")})});
     server.on("EFTMemberBatch.asp", {""});
     connect();
     // "&Update Batch Status" by its access key, then the batch, the ticks and "&Commit".
@@ -179,19 +370,30 @@ TEST_F(HostWindowTest, ACommitCountsCentersAndReloadsALoadedSweep) {
         for (int row : rows) details->model()->setData(details->model()->index(row, 0), Qt::Checked, Qt::CheckStateRole);
         QTest::keyClick(window.control(), Qt::Key_C, Qt::AltModifier);
     };
-    commitTicking({0, 1});
-    waitUntil([&] { return server.countOf("POST") == 1 && window.statusText().startsWith(QStringLiteral("Batch")); });
-    EXPECT_EQ(window.statusText(), QStringLiteral("Batch 57 committed: 2 centers cleared, 1 failed"));
-    EXPECT_EQ(gets(kSweepUs), 0u);
-
-    QTest::keyClick(window.control(), Qt::Key_O, Qt::AltModifier);  // back to "List &of Centers"
-    loadByKey();
-    ASSERT_EQ(gets(kSweepUs), 1u);
-    commitTicking({0});
-    waitUntil([&] { return gets(kSweepUs) == 2; });
-    EXPECT_EQ(server.countOf("POST"), 2u);
-    EXPECT_EQ(window.statusText(), QStringLiteral("Loaded 2 sweep rows of the United States"))
-        << "the reload after the commit comes last";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.country);
+        auto rows = std::vector<Row>{batchRow(57, 12, 1001, 1, "10.5"), batchRow(57, 12, 1002, 2, "20"),
+                                     batchRow(57, 34, 3401, 1, "97"), batchRow(57, 15, 1501, 1, "7.25")};
+        for (Row& r : rows) r["Country"] = c.country;
+        server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply(rows)});
+        QTest::keyClick(window.control(), Qt::Key_O, Qt::AltModifier);  // "List &of Centers"
+        const std::size_t posts = server.countOf("POST");
+        if (&c == &cases[0]) {
+            // Without a sweep loaded nothing is reloaded: the commit's words stand alone.
+            commitTicking({0, 1});
+            waitUntil([&] { return server.countOf("POST") == posts + 1 && window.statusText().startsWith(QStringLiteral("Batch")); });
+            EXPECT_EQ(window.statusText(), QStringLiteral("Batch 57: 2 centers cleared, 1 failed"));
+            EXPECT_EQ(gets(kSweepUs), 0u);
+            QTest::keyClick(window.control(), Qt::Key_O, Qt::AltModifier);
+        }
+        loadByKey();  // the United States sweep
+        const std::size_t before = gets(c.sweep);
+        commitTicking({0});
+        waitUntil([&] { return gets(c.sweep) == before + 1 && !window.progress()->isVisible(); });
+        EXPECT_EQ(gets(c.sweep), before + 1) << "the batch's own country was reloaded";
+        EXPECT_EQ(window.statusText(), QStringLiteral("Batch 57: 1 center cleared, 2 failed. %1").arg(QLatin1String(c.loaded)))
+            << "the reload comes last, the commit's words with it";
+    }
 }
 
 TEST_F(HostWindowTest, TheProgressSaysWhatLoadsAndHowFar) {
