@@ -403,8 +403,11 @@ TEST_P(ExportTest, AStartSetsAsideItsCopyOfAFileAnotherServerPublished) {
     options.note = [&](std::string_view line) { notes.emplace_back(line); };
     const Service restarted(options);
     EXPECT_EQ(filesIn(exportDir()), (std::vector<std::string>{names[1], "superseded"}));
-    for (const BatchFileRow& f : inspect->batchFiles())
-        if (f.name == names[0]) EXPECT_EQ(fileText(exportDir() / "superseded" / names[0]), f.content);
+    for (const BatchFileRow& f : inspect->batchFiles()) {
+        if (f.name == names[0]) {
+            EXPECT_EQ(fileText(exportDir() / "superseded" / names[0]), f.content);
+        }
+    }
     const auto said = std::find_if(notes.begin(), notes.end(), [&](const std::string& n) {
         return n.find("set aside " + names[0]) != std::string::npos && n.find("another-host:/srv/eft-export") != std::string::npos;
     });
