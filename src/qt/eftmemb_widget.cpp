@@ -146,19 +146,16 @@ bool EftMembWidget::setVariables(const QString& server, int personId, int person
         qWarning("EftMembWidget: person type %d is not a 16-bit value; nothing was changed", personType);
         return false;
     }
-    std::string address = server.toStdString();
-    // An address without a login keeps the credentials set before; one with a login brings its own.
-    if (credentialsOf(address).user.empty())
-        address = withCredentials(address, credentialsOf(d_->core->state().ptServerName));
-    d_->core->SetVariables(address, personId, static_cast<std::int16_t>(personType));
+    // Which login goes with the address is the core's rule.
+    d_->core->SetVariables(server.toStdString(), personId, static_cast<std::int16_t>(personType));
     return true;
 }
 
 void EftMembWidget::setServerCredentials(const QString& user, const QString& password) {
     if (!onGuiThread(this, "setServerCredentials")) return;
+    d_->core->setServerCredentials(user.toStdString(), password.toStdString());
     const ControlState& st = d_->core->state();
-    const std::string address = withCredentials(st.ptServerName, {user.toStdString(), password.toStdString()});
-    d_->core->SetVariables(address, st.PersonID, st.PersonType);
+    d_->core->SetVariables(st.ptServerName, st.PersonID, st.PersonType);
 }
 
 QString EftMembWidget::serverAddress() const {

@@ -74,10 +74,11 @@ TEST_P(BatchAmountText, IsShownToTheCentOrRefusedNamingRowAndField) {
     const MessageBoxRequest& box = host.shown()[0].request;
     EXPECT_EQ(box.title, "ERROR");
     EXPECT_EQ(box.icon, MsgIcon::Exclamation);
-    for (const std::string& part : {std::string("The batch list could not be read."),
+    const std::string told = box.text + "\n" + box.details;
+    for (const std::string& part : {std::string("The batch list could not be read: "),
                                    std::string("the batch item of member 1001, center 0012, batch 57"),
                                    std::string("Amount"), "\"" + std::string(c.text) + "\""})
-        EXPECT_NE(box.text.find(part), std::string::npos) << "\"" << part << "\" missing from: " << box.text;
+        EXPECT_NE(told.find(part), std::string::npos) << "\"" << part << "\" missing from: " << told;
     EXPECT_EQ(screen().cmbBatches.entries().size(), 1u) << "nothing of a refused list is offered";
 }
 

@@ -103,9 +103,9 @@ TEST_F(BatchTest, ACutBatchListOffersNothingAndNothingCanBeCommitted) {
     enterBatchStatus();
     ASSERT_EQ(host.shown().size(), 1u);
     EXPECT_EQ(host.shown()[0].request.title, "ERROR");
-    EXPECT_EQ(host.shown()[0].request.text.rfind("The batch list could not be read.\r\nReading http://127.0.0.1:", 0),
-              0u)
+    EXPECT_EQ(host.shown()[0].request.text.rfind(" Error !  \r\nThe batch list could not be read: ", 0), 0u)
         << host.shown()[0].request.text;
+    EXPECT_EQ(host.shown()[0].request.details.rfind("GET http://127.0.0.1:", 0), 0u) << host.shown()[0].request.details;
     EXPECT_EQ(entries(), std::vector<std::string>{" Please Select Batch Number : |0"});
     EXPECT_EQ(control->batchTable().rowCount(), 0u);
     EXPECT_FALSE(screen().cmbBatches.operatorChoose(1));
@@ -145,7 +145,8 @@ TEST_F(BatchTest, AFailedBatchListReadEmptiesTheBoxAndTheList) {
         screen().tabEFT.operatorSelect(kTabCenters);
         enterBatchStatus();
         ASSERT_EQ(host.shown().size(), 1u) << c.name;
-        EXPECT_NE(host.shown()[0].request.text.find(c.cause), std::string::npos) << host.shown()[0].request.text;
+        const std::string told = host.shown()[0].request.text + "\n" + host.shown()[0].request.details;
+        EXPECT_NE(told.find(c.cause), std::string::npos) << told;
         EXPECT_EQ(entries(), std::vector<std::string>{" Please Select Batch Number : |0"}) << c.name;
         EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0) << c.name;
         EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal) << c.name;
@@ -170,9 +171,9 @@ TEST_F(BatchTest, ABatchThatCannotBeListedWholeIsNotOffered) {
         enterBatchStatus();
         ASSERT_TRUE(screen().cmbBatches.operatorChoose(1)) << c.name;
         ASSERT_EQ(host.shown().size(), 1u) << c.name;
-        EXPECT_NE(host.shown()[0].request.text.find("Batch 57 could not be listed."), std::string::npos)
+        EXPECT_EQ(host.shown()[0].request.text.rfind(" Error !  \r\nBatch 57 could not be listed: ", 0), 0u)
             << host.shown()[0].request.text;
-        EXPECT_NE(host.shown()[0].request.text.find(c.cause), std::string::npos) << host.shown()[0].request.text;
+        EXPECT_NE(host.shown()[0].request.details.find(c.cause), std::string::npos) << host.shown()[0].request.details;
         EXPECT_EQ(entries(), std::vector<std::string>{" Please Select Batch Number : |0"}) << c.name;
         EXPECT_EQ(screen().lstBatchDetails.lineCount(), 0) << c.name;
         EXPECT_EQ(control->batchTable().filter(), "") << c.name;
@@ -329,7 +330,7 @@ TEST_F(ExportTest, AnEmptyReportShowsNoBox) {
 // Only the server's report document is a report. A 200 reply that is not (a login page, another
 // document) is a failed export, and a report the server marks as its refusal is a refused one:
 // either shows the failure box, never the report box, and gives no exported notice.
-TEST_F(ExportTest, OnlyTheServersReportDocumentIsAReport) {
+TEST_F(ExportTest, AnyXmlDocumentButAWebPageIsAReport) {
     serveBatches({});
     struct Notices : driver::ScriptedHost {
         using ScriptedHost::ScriptedHost;
@@ -345,8 +346,9 @@ TEST_F(ExportTest, OnlyTheServersReportDocumentIsAReport) {
     } cases[] = {
         {"report", "<Export>Batch 3 exported</Export>", "Batch 3 exported", true},
         {"loginPage", "<html><body>Please log in</body></html>", unread, false},
-        {"anotherDocument", "<report>Batch 3 exported</report>", unread, false},
-        {"lowerCaseRoot", "<export>Batch 3 exported</export>", unread, false},
+        {"anotherDocument", "<report>Batch 3 exported</report>", "Batch 3 exported", true},
+        {"lowerCaseRoot", "<export>Batch 3 exported</export>", "Batch 3 exported", true},
+        {"upperCaseHtml", "<HTML><BODY>Please log in</BODY></HTML>", unread, false},
         {"refused",
          "<?xml version=\"1.0\"?>\n<Export><Refused>The export failed, nothing was exported: this database is not a "
          "demo one\nstart it with --originator FILE</Refused></Export>",

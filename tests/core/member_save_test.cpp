@@ -1,6 +1,8 @@
 // Saving the chosen member rows: the save record, the body, and the save through the control.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -264,10 +266,11 @@ TEST_F(SaveTest, AnUnsavableRowIsNamedAndNothingIsSent) {
         Row missing;
         const char* said;
     } cases[] = {
+        // Named as the member list shows the row; member 1's row at the same center reads otherwise.
         {"no rate", {{"ConversionRate", ""}},
-         "Nothing was saved: the chosen row of member 2 of center 0007 (sweep sequence 5) has no ConversionRate."},
+         "Nothing was saved: the chosen row of center 0007, Member 2, 12/06/2026, amount 1.00 has no ConversionRate."},
         {"no member", {{"MemberID", ""}},
-         "Nothing was saved: the chosen row of center 0007 (sweep sequence 5) has no MemberID."},
+         "Nothing was saved: the chosen row of center 0007, Member 2, 12/06/2026, amount 1.00 has no MemberID."},
     };
     for (const auto& c : cases) {
         Row bad = shown;
@@ -275,6 +278,10 @@ TEST_F(SaveTest, AnUnsavableRowIsNamedAndNothingIsSent) {
         for (const auto& [k, v] : c.missing) bad[k] = v;
         load({sweepRow(1, 7, 1, 0), sweepRow(2, 7, 1, 0, bad)});
         details({"0007"});
+        // The row's line shows its center and name, whatever it lacks.
+        std::vector<std::string> names = column(screen().lstEFTMember, 12);
+        EXPECT_NE(std::find(names.begin(), names.end(), "Member 2"), names.end()) << c.name;
+        EXPECT_EQ(column(screen().lstEFTMember, 2), std::vector<std::string>(names.size(), "0007")) << c.name;
         screen().cmdSelectAllMerchandise.operatorClick();
         host.clearShown();
         save();

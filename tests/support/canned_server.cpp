@@ -74,7 +74,8 @@ CannedServer::CannedServer(const std::string& host, const Tls* tls)
             std::lock_guard lock(impl_->mutex);
             impl_->requests.push_back(Request{req.method, target, body, req.get_header_value("Content-Type"),
                                               req.get_header_value("Authorization"),
-                                              req.get_header_value("X-EFTMemb-Request")});
+                                              req.get_header_value("X-EFTMemb-Request"),
+                                              req.get_header_value("Accept-Encoding")});
             const std::string key = req.method == "POST" ? target.substr(0, target.find('?')) : target;
             auto it = impl_->replies.find(key);
             if (it != impl_->replies.end()) {
@@ -96,7 +97,21 @@ CannedServer::CannedServer(const std::string& host, const Tls* tls)
         if (reply.delay.count() > 0 && reply.paceBytes == 0) std::this_thread::sleep_for(reply.delay);
         res.status = reply.status;
         if (!reply.location.empty()) res.set_header("Location", reply.location);
-        if (reply.paceBytes > 0) {
+        if (!reply.contentEncoding.empty()) res.set_header("Content-Encoding", reply.contentEncoding);
+        if (reply.paceBytes > 0 && reply.chunked) {
+            auto body = std::make_shared<std::string>(reply.body);
+            const std::size_t piece = reply.paceBytes;
+            const auto delay = reply.delay;
+            res.set_chunked_content_provider("text/xml", [body, piece, delay](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= body->size()) {
+                    sink.done();
+                    return true;
+                }
+                std::this_thread::sleep_for(delay);
+                sink.write(body->data() + offset, std::min(piece, body->size() - offset));
+                return true;
+            });
+        } else if (reply.paceBytes > 0) {
             auto body = std::make_shared<std::string>(reply.body);
             const std::size_t piece = reply.paceBytes;
             const auto delay = reply.delay;

@@ -20,6 +20,7 @@ public:
         std::string contentType;
         std::string authorization;
         std::string requestHeader;  // X-EFTMemb-Request
+        std::string acceptEncoding = {};
     };
     struct Reply {
         std::string body;
@@ -34,6 +35,9 @@ public:
         // Passes the request on to the server relayTo() names and answers with its answer,
         // after `delay`: the server behind has acted on it before the answer is late.
         bool relay = false;
+        // With paceBytes: each piece goes as a chunk of its own, the length not announced.
+        bool chunked = false;
+        std::string contentEncoding{};  // a Content-Encoding header
     };
 
     struct Tls {

@@ -23,18 +23,21 @@ void tabEFT_Click(Context& ctx, std::int16_t PreviousTab) {
                     tabs.select(PreviousTab);
                 return;
             }
-            ExportBatchFiles(ctx);
+            const bool failed = ExportBatchFiles(ctx);
+            ctx.batchListFailureTold = failed;
             tabs.select(kTabBatchStatus);
+            ctx.batchListFailureTold = false;
         } else if (tabs.selected() == kTabBatchStatus) {
             ctx.screen.lblIstr.setVisible(false);
             LoadBatchList(ctx);
         }
     } catch (const std::exception&) {
         // Quiet by design.
+        ctx.batchListFailureTold = false;
     }
 }
 
-void ExportBatchFiles(Context& ctx) {
+bool ExportBatchFiles(Context& ctx) {
     PointerGuard pointer(ctx);
     const ControlState& st = ctx.state;
     const std::string address = pages::exportAddress(st.ptServerName, st.PersonID, st.PersonType);
@@ -48,7 +51,7 @@ void ExportBatchFiles(Context& ctx) {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         std::string why;
         std::string report = loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why,
-                                              pages::kExportRoot, XmlPath::FastFirst, pages::kExportRefusal, &refused);
+                                              true, XmlPath::FastFirst, pages::kExportRefusal, &refused);
         if (!why.empty()) {
             failure = "Reading " + redactedAddress(address) + ": " + why;
         } else if (refused) {
@@ -68,13 +71,14 @@ void ExportBatchFiles(Context& ctx) {
                                                           (reason.empty() ? std::string(".") : ": " + reason)),
                          std::string(kFailureTitle), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
                          request + "\r\n\r\n" + refusal});
-        return;
+        return false;
     }
-    if (failure.empty()) return;
+    if (failure.empty()) return false;
     const std::string why =
         outcome.cause.empty() ? "the server's report could not be read. Tell the server's administrator." : outcome.cause;
     ctx.showFailure({failureText(kFixedErrorText, "The batch export failed: " + why), std::string(kFailureTitle),
                      MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok, request + "\r\n" + redactedAddress(failure)});
+    return true;
 }
 
 }  // namespace eft

@@ -8,6 +8,7 @@ namespace eft {
 class Context;
 
 void tabEFT_Click(Context& ctx, std::int16_t PreviousTab);
-void ExportBatchFiles(Context& ctx);
+// Whether it failed, the failure box shown.
+bool ExportBatchFiles(Context& ctx);
 
 }  // namespace eft

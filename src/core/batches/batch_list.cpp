@@ -1,6 +1,8 @@
 #include "batches/batch_list.h"
 
 #include "control/context.h"
+#include "control/failure_box.h"
+#include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
 #include "tables/field_lists.h"
@@ -39,23 +41,35 @@ std::string countryTip(std::optional<std::int32_t> country) {
     return option ? std::string(option->caption) : std::string();
 }
 
+constexpr const char* kListUnread = "The batch list could not be read";
+
+// The technical side of a failed read: the request, then the reader's words.
+std::string readDetails(const std::string& address, std::string_view what) {
+    std::string text(what);
+    const std::string where = "Reading " + redactedAddress(address) + ": ";
+    if (text.starts_with(where)) text.erase(0, where.size());
+    return "GET " + redactedAddress(address) + "\r\n" + redactedText(text);
+}
+
 }  // namespace
 
 void LoadBatchList(Context& ctx) {
+    const std::string address = pages::batchListAddress(ctx.state.ptServerName);
+    FetchResult outcome;
     try {
         PointerGuard pointer(ctx);
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.screen.lstBatchDetails.clear();
-        ReadXmlRows(ctx.rsBatch, pages::batchListAddress(ctx.state.ptServerName), "BatchControl", ctx.fetch(),
+        ReadXmlRows(ctx.rsBatch, address, "BatchControl", ctx.fetch("Reading the batch list", &outcome),
                     XmlPath::FastFirst, [](const Table& t) { return batchItemName(t); });
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, std::string("The batch list could not be read.\r\n") + e.what());
+        failedBatchRead(ctx, kListUnread, outcome.cause, readDetails(address, e.what()));
         return;
     }
     FillBatchCombo(ctx);
 }
 
-void failedBatchRead(Context& ctx, const std::string& why) {
+void failedBatchRead(Context& ctx, const std::string& what, const std::string& cause, const std::string& details) {
     Table& t = ctx.rsBatch;
     if (t.isOpen() && !t.filter().empty()) t.setFilter("");
     t.emptyAndSort("BatchControl");
@@ -64,7 +78,12 @@ void failedBatchRead(Context& ctx, const std::string& why) {
     ctx.screen.cmbBatches.select(0);  // empties the detail list
     ctx.screen.lstBatchDetails.clear();
     ctx.screen.lblIstr.setVisible(false);
-    ctx.showFailure({why, "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
+    // The operator was just told the server failed the export; the list it could not give
+    // either is the same failure.
+    if (ctx.batchListFailureTold) return;
+    const std::string why = cause.empty() ? "the server's reply could not be read. Tell the server's administrator." : cause;
+    ctx.showFailure({failureText(kFixedErrorText, what + ": " + why), std::string(kFailureTitle), MsgIcon::Exclamation,
+                     MsgButtons::Ok, MsgAnswer::Ok, details});
 }
 
 void FillBatchCombo(Context& ctx) {
@@ -99,7 +118,7 @@ void FillBatchCombo(Context& ctx) {
         }
         box.select(0);
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, std::string("The batch list could not be read.\r\n") + e.what());
+        failedBatchRead(ctx, kListUnread, {}, redactedText(e.what()));
     }
 }
 

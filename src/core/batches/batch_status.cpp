@@ -4,6 +4,7 @@
 
 #include "batches/batch_list.h"
 #include "control/context.h"
+#include "net/address.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
@@ -89,8 +90,8 @@ void cmbBatches_Click(Context& ctx) {
         t.setFilter("");
         t.setSort("BatchControl");
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, "Batch " + text::wholeNumber(s.cmbBatches.itemData(selected)) +
-                                 " could not be listed.\r\n" + e.what());
+        failedBatchRead(ctx, "Batch " + text::wholeNumber(s.cmbBatches.itemData(selected)) + " could not be listed", {},
+                        redactedText(e.what()));
     }
 }
 

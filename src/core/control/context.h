@@ -7,6 +7,7 @@
 #include <string>
 
 #include "control/host_services.h"
+#include "net/address.h"
 #include "net/http.h"
 #include "net/transfer.h"
 #include "tables/table.h"
@@ -116,6 +117,10 @@ public:
     HttpLimits limits;
     ui::Screen screen;
     ControlState state;
+    // A login given while there was no server address, for the first address set.
+    Credentials waitingCredentials;
+    // A failed export was just shown: the batch list read after it shows no box of its own.
+    bool batchListFailureTold = false;
     std::optional<Table> rsSweep;
     Table rsBatch;
     Transfer Inet1;

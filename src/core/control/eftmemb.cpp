@@ -82,12 +82,22 @@ void EFTMemb::wireEvents() {
 
 void EFTMemb::SetVariables(const std::string& ptServerName, const std::int32_t& PersonID,
                            const std::int16_t& PersonType) {
-    ctx_->state.ptServerName = ptServerName;
+    ctx_->state.ptServerName = nextServerAddress(ctx_->state.ptServerName, ptServerName, ctx_->waitingCredentials);
     ctx_->state.PersonID = PersonID;
     ctx_->state.PersonType = PersonType;
     if (ctx_->host.setFocus(ctx_->screen.cmdLoadData.name())) ctx_->screen.setFocus(ctx_->screen.cmdLoadData.name());
     ctx_->screen.flush();
     ctx_->host.variablesSet();
+}
+
+void EFTMemb::setServerCredentials(const std::string& user, const std::string& password) {
+    std::string& address = ctx_->state.ptServerName;
+    if (namesServer(address)) {
+        address = withCredentials(address, {user, password});
+        ctx_->waitingCredentials = {};
+    } else {
+        ctx_->waitingCredentials = {user, user.empty() ? std::string() : password};
+    }
 }
 
 bool EFTMemb::reload() {

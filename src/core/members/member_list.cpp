@@ -63,8 +63,10 @@ void cmdViewCenterDetails_Click(Context& ctx) {
             if (type == 3) date = text::dateMDY(requiredValue(t, t.timestamp(F::SweepDate), F::SweepDate).date());
             list.setSubItem(line, 1, std::move(date));
             const auto center = requiredValue(t, t.integer(F::CenterID), F::CenterID);
-            const auto member = requiredValue(t, t.integer(F::MemberID), F::MemberID);
             list.setSubItem(line, 2, text::centerNumber(center));
+            // The name before the member number: a row without one is still the operator's to find.
+            list.setSubItem(line, 12, t.text(F::MemberName).value_or(""));
+            const auto member = requiredValue(t, t.integer(F::MemberID), F::MemberID);
             list.setSubItem(line, 3, text::wholeNumber(member));
             list.setSubItem(line, 4, t.text(F::SourceDescription).value_or(""));
             const float total = amountOf(t, F::RowTotal);

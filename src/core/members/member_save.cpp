@@ -3,6 +3,7 @@
 #include "control/context.h"
 #include "members/ticked_filter.h"
 #include "net/pages.h"
+#include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 
@@ -62,7 +63,14 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         }
         body.reserve(t.rowCount());
         while (!t.eof()) {
-            addSaveRecord(body, saveRowOf(t), st.PersonID, st.PersonType);
+            try {
+                addSaveRecord(body, saveRowOf(t), st.PersonID, st.PersonType);
+            } catch (const UnsavableRow& e) {
+                // Named as the member list shows it: the operator finds it there, and no other
+                // member's row at the same center reads the same.
+                throw UnsavableRow("the chosen row of " + shownRowName(t, ctx.host.today()) + " has no " + e.missing(),
+                                   e.missing());
+            }
             t.moveNext();
         }
         // The load these rows came from, so the server can refuse them if their centers changed.

@@ -88,8 +88,9 @@ std::string rowName(const SaveRow& row) {
 
 template <class Marks>
 std::string_view writeSaveRecord(char* buffer, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
-    if (!row.MemberID) throw UnsavableRow("the chosen row of " + rowName(row) + " has no MemberID");
-    if (!row.ConversionRate) throw UnsavableRow("the chosen row of " + rowName(row) + " has no ConversionRate");
+    if (!row.MemberID) throw UnsavableRow("the chosen row of " + rowName(row) + " has no MemberID", "MemberID");
+    if (!row.ConversionRate)
+        throw UnsavableRow("the chosen row of " + rowName(row) + " has no ConversionRate", "ConversionRate");
     const float rate = *row.ConversionRate;
     RecordWriter<Marks> r(buffer);
     r.whole("MemberID", *row.MemberID);

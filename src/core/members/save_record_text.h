@@ -25,7 +25,13 @@ struct SaveRow {
 // save sends nothing.
 class UnsavableRow : public EftError {
 public:
-    using EftError::EftError;
+    UnsavableRow(std::string description, std::string missing)
+        : EftError(std::move(description)), missing_(std::move(missing)) {}
+    // The field the row lacks ("MemberID").
+    const std::string& missing() const { return missing_; }
+
+private:
+    std::string missing_;
 };
 
 // The 17 key=value pairs of one row, in their fixed order; throws UnsavableRow without

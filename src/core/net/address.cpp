@@ -69,4 +69,44 @@ std::string withCredentials(std::string_view address, const Credentials& credent
     return out.empty() ? std::string(address) : out;
 }
 
+namespace {
+
+std::string lowered(std::string s) {
+    for (auto& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return s;
+}
+
+bool sameServer(std::string_view a, std::string_view b) {
+    UrlHandle ua = parsed(a), ub = parsed(b);
+    if (!ua || !ub) return false;
+    for (CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        const unsigned flags = part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0;
+        const std::string pa = lowered(urlPart(ua.get(), part, flags));
+        if (pa != lowered(urlPart(ub.get(), part, flags))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool namesServer(std::string_view address) {
+    UrlHandle url = parsed(address);
+    return url && !urlPart(url.get(), CURLUPART_HOST, 0).empty();
+}
+
+std::string nextServerAddress(std::string_view current, std::string_view given, Credentials& waiting) {
+    if (!credentialsOf(given).user.empty()) {
+        waiting = {};
+        return std::string(given);
+    }
+    if (!waiting.user.empty() && namesServer(given)) {
+        const std::string adopted = withCredentials(given, waiting);
+        waiting = {};
+        return adopted;
+    }
+    const Credentials kept = credentialsOf(current);
+    if (!kept.user.empty() && sameServer(current, given)) return withCredentials(given, kept);
+    return std::string(given);
+}
+
 }  // namespace eft

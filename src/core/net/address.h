@@ -28,4 +28,13 @@ Credentials credentialsOf(std::string_view address);
 // empty), encoded as an address needs them. An address curl cannot read is returned as given.
 std::string withCredentials(std::string_view address, const Credentials& credentials);
 
+// Credentials belong to the server they were given for. The address a control goes on with
+// when it is given `given`: the login `given` carries stands; without one, the login of
+// `current` goes on only to the same scheme, host and port; failing that, `waiting` (a login
+// given while there was no server address) is adopted, and emptied, by the first address set.
+std::string nextServerAddress(std::string_view current, std::string_view given, Credentials& waiting);
+
+// Whether an address names a server (a scheme and a host), so that a login can be its own.
+bool namesServer(std::string_view address);
+
 }  // namespace eft

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include <curl/header.h>
+
 #include "net/address.h"
 #include "net/url_parts.h"
 
@@ -45,6 +47,8 @@ void configureTransfer(CURL* curl, const std::string& address, const HttpLimits&
             curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
             curl_easy_setopt(curl, CURLOPT_PASSWORD, urlPart(url.get(), CURLUPART_PASSWORD, CURLU_URLDECODE).c_str());
             curl_easy_setopt(curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            // The login is the server's own: never sent on to another host.
+            curl_easy_setopt(curl, CURLOPT_UNRESTRICTED_AUTH, 0L);
         }
     }
 }
@@ -161,6 +165,24 @@ bool sameOrigin(const std::string& a, const std::string& b) {
         if (pa.empty() || pa != lower(urlPart(ub.get(), part, flags))) return false;
     }
     return true;
+}
+
+std::string unaskedEncoding(CURL* curl) {
+    curl_header* header = nullptr;
+    if (curl_easy_header(curl, "Content-Encoding", 0, CURLH_HEADER, -1, &header) != CURLHE_OK || header == nullptr)
+        return {};
+    std::string value = lower(header->value ? header->value : "");
+    const std::size_t first = value.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    value = value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    if (value == "identity") return {};
+    if (value.size() > 40) value = value.substr(0, 40) + "...";
+    return value;
+}
+
+std::string unaskedEncodingCause(const std::string& encoding) {
+    return "the server's reply came encoded (" + encoding +
+           "), which was not asked for, and cannot be read. Tell the server's administrator.";
 }
 
 long long announcedLength(CURL* curl) {

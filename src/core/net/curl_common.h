@@ -52,6 +52,14 @@ std::string statusFailure(long status);
 // Whether two absolute addresses share scheme, host and port (default ports filled in).
 bool sameOrigin(const std::string& a, const std::string& b);
 
+// Every request asks for its reply as it is: a body encoded otherwise cannot be read.
+inline constexpr const char* kAcceptIdentity = "Accept-Encoding: identity";
+// The reply's Content-Encoding when it is one that was not asked for (anything but identity),
+// lowered and trimmed; empty otherwise.
+std::string unaskedEncoding(CURL* curl);
+// Why such a reply cannot be read, in the operator's words: "the server's reply came encoded (gzip), ..."
+std::string unaskedEncodingCause(const std::string& encoding);
+
 // The announced length of the reply being received, -1 while unknown.
 long long announcedLength(CURL* curl);
 

@@ -33,17 +33,37 @@ struct HopSink {
     bool overflow = false;
     bool stopped = false;
     std::exception_ptr thrown;
+    // A reply that comes faster than it is read must not keep the host's events waiting:
+    // past this time since they last ran the hop pauses, to go on once they have.
+    bool yields = false;
+    std::chrono::steady_clock::time_point turnDue{};
+    bool paused = false;
+    std::string encoding;  // a 2xx body's encoding that was not asked for
 };
+
+constexpr std::chrono::milliseconds kTurnEvery{20};
 
 std::size_t writeHop(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<HopSink*>(user);
     const std::size_t n = size * count;
+    if (sink->yields && std::chrono::steady_clock::now() >= sink->turnDue) {
+        sink->paused = true;
+        return CURL_WRITEFUNC_PAUSE;  // libcurl keeps the piece and hands it over again
+    }
     if (!sink->judged) {
         long status = 0;
         curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
         sink->passOn = isSuccessStatus(status);
         sink->judged = true;
+        if (sink->passOn) {
+            try {
+                sink->encoding = unaskedEncoding(sink->curl);
+            } catch (...) {
+                sink->encoding = "unknown";
+            }
+        }
     }
+    if (!sink->encoding.empty()) return 0;  // bytes nobody can read: the reader never sees them
     if (sink->bytes + n > sink->maxBytes) {
         sink->overflow = true;
         return 0;  // makes libcurl end the transfer with a write error
@@ -75,15 +95,26 @@ CURLcode drive(CURLM* multi, const TransferWait& wait, HopSink& sink) {
         reported = sink.consumed;
         wait.progress(sink.consumed, announcedLength(sink.curl));
     };
+    sink.yields = static_cast<bool>(wait.turn);
+    sink.turnDue = std::chrono::steady_clock::now() + kTurnEvery;
     int running = 1;
     while (running > 0) {
         if (curl_multi_perform(multi, &running) != CURLM_OK) break;
         report();
         if (running == 0) break;
-        if (wait.turn) wait.turn();
+        if (wait.turn) {
+            wait.turn();
+            sink.turnDue = std::chrono::steady_clock::now() + kTurnEvery;
+        }
         if (wait.cancelled && wait.cancelled()) {
             sink.stopped = true;
             return CURLE_ABORTED_BY_CALLBACK;
+        }
+        if (sink.paused) {
+            // What the pause held back is read at once, without waiting on the socket.
+            sink.paused = false;
+            curl_easy_pause(sink.curl, CURLPAUSE_CONT);
+            continue;
         }
         curl_multi_poll(multi, nullptr, 0, wait.turn ? 50 : 1000, nullptr);
     }
@@ -106,8 +137,18 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         return result;
     }
     std::string url = address;
-    const HeaderList headers(curl_slist_append(nullptr, std::string(pages::kRequestHeader).c_str()), &curl_slist_free_all);
+    HeaderList headers(curl_slist_append(nullptr, std::string(pages::kRequestHeader).c_str()), &curl_slist_free_all);
+    headers.reset(curl_slist_append(headers.release(), kAcceptIdentity));
+    // The limit is the operator's wait, not a hop's: a server that redirects to itself must
+    // not stretch it by the number of hops.
+    const auto deadline = std::chrono::steady_clock::now() + limits.getTimeout;
     for (int redirects = 0;; ++redirects) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.error = "the whole transfer took longer than " + std::to_string(limits.getTimeout.count()) + " ms";
+            result.cause = operatorCause(CURLE_OPERATION_TIMEDOUT, 0, false, false, limits);
+            return result;
+        }
         EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
         if (!easy) {
             result.error = "the HTTP client could not be created";
@@ -115,7 +156,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         }
         char errorText[CURL_ERROR_SIZE] = {};
         // The original address carries the credentials; a redirect's address does not.
-        configureTransfer(easy.get(), address, limits, limits.getTimeout, errorText);
+        configureTransfer(easy.get(), address, limits, left, errorText);
         curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
         HopSink sink;
@@ -134,6 +175,11 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         curl_multi_remove_handle(multi.get(), easy.get());
         if (sink.thrown) std::rethrow_exception(sink.thrown);
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.status);
+        if (!sink.encoding.empty()) {
+            result.error = "the reply is encoded (" + sink.encoding + "), which was not asked for";
+            result.cause = unaskedEncodingCause(sink.encoding);
+            return result;
+        }
         if (code != CURLE_OK) {
             result.error = sink.stopped ? "the reader stopped the transfer"
                                         : describeCurlFailure(code, errorText, limits, sink.overflow, idle);

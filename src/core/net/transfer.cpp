@@ -110,6 +110,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     if (!extraHeader.empty()) impl_->headers = curl_slist_append(impl_->headers, std::string(extraHeader).c_str());
     impl_->headers = curl_slist_append(impl_->headers, "Expect:");  // no 100-continue round trip
     impl_->headers = curl_slist_append(impl_->headers, std::string(pages::kRequestHeader).c_str());
+    impl_->headers = curl_slist_append(impl_->headers, kAcceptIdentity);
     curl_easy_setopt(impl_->easy, CURLOPT_HTTPHEADER, impl_->headers);
     if (curl_multi_add_handle(impl_->multi, impl_->easy) != CURLM_OK) {
         impl_->release();
@@ -147,7 +148,17 @@ void Transfer::finish() {
     const bool sentWhole = headerBytes > 0 && bodySent >= static_cast<curl_off_t>(impl_->body.size());
     const bool idle = wentIdle(result, impl_->errorText, impl_->idle);
     std::int16_t state = kStateResponseCompleted;
-    if (result != CURLE_OK) {
+    const std::string encoding = reply_.empty() ? std::string() : unaskedEncoding(impl_->easy);
+    if (!encoding.empty() && (result == CURLE_OK || status != 0)) {
+        // Bytes that cannot be read are no reason and no consent. A 2xx came from a server that
+        // may have acted on the post.
+        error_ = "the reply is encoded (" + encoding + "), which was not asked for";
+        outcomeUnknown_ = isSuccessStatus(status) && sentWhole;
+        cause_ = outcomeUnknown_ ? "its answer came encoded (" + encoding + "), which was not asked for, and could not be read"
+                                 : unaskedEncodingCause(encoding);
+        refusedStatus_ = isSuccessStatus(status) ? 0 : status;
+        state = kStateError;
+    } else if (result != CURLE_OK) {
         error_ = describeCurlFailure(result, impl_->errorText, postLimits_, impl_->sink.overflow, impl_->idle);
         // A refusal's status that came before the transfer broke is an answer all the same.
         outcomeUnknown_ = sentWhole && (status == 0 || isSuccessStatus(status));

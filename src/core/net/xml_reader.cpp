@@ -1,6 +1,7 @@
 #include "net/xml_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "base/error.h"
@@ -185,11 +186,16 @@ public:
     std::string text;
     std::string root;     // the document element's name
     bool marked = false;  // it has a child element named as the mark
+    bool xhtml = false;   // the document element is in the XHTML namespace
 
 private:
     void elementStart(int level, std::string_view name) override {
         if (level == 1) root = name;
         else if (level == 2 && !mark_.empty() && name == mark_) marked = true;
+    }
+    void attribute(int level, std::string_view name, std::string_view value) override {
+        if (level == 1 && (name == "xmlns" || name.starts_with("xmlns:")) && value == "http://www.w3.org/1999/xhtml")
+            xhtml = true;
     }
     std::string_view mark_;
     void elementEnd(int) override {}
@@ -198,17 +204,23 @@ private:
     void textTooLong(int, std::string_view) override {}
 };
 
-std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure,
-                      std::string_view requiredRoot, bool* marked) {
+bool isHtml(const TextCollector& doc) {
+    std::string local = doc.root.substr(doc.root.rfind(':') == std::string::npos ? 0 : doc.root.rfind(':') + 1);
+    for (auto& c : local) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return doc.xhtml || local == "html";
+}
+
+std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure, bool refuseHtml,
+                      bool* marked) {
     std::string why;
     if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
     else if (!doc.failed()) doc.finish();
     if (why.empty() && doc.failed()) why = doc.failure();
-    // A login or error page served with 200 is well-formed XML too; only the document the
-    // page sends is its answer.
-    if (why.empty() && !requiredRoot.empty() && doc.root != requiredRoot)
-        why = "the reply is not the page's document: its document element is <" + doc.root + ">, not <" +
-              std::string(requiredRoot) + ">";
+    // A login or error page served with 200 may well be well-formed XML too; any other
+    // document is the server's own text.
+    if (why.empty() && refuseHtml && isHtml(doc))
+        why = "the reply is a web page, not a report: its document element is <" + doc.root + ">" +
+              (doc.xhtml ? " in the XHTML namespace" : "");
     if (failure) *failure = why;
     if (marked) *marked = why.empty() && doc.marked;
     return why.empty() ? std::move(doc.text) : std::string();
@@ -232,18 +244,18 @@ bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
     return reader.usedExpat();
 }
 
-std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure,
-                             std::string_view requiredRoot, XmlPath path, std::string_view mark, bool* marked) {
+std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure, bool refuseHtml,
+                             XmlPath path, std::string_view mark, bool* marked) {
     TextCollector doc(path, mark);
     const FetchResult fetched = fetch(address, [&doc](std::string_view piece) { return doc.feed(piece); });
-    return collected(doc, fetched, failure, requiredRoot, marked);
+    return collected(doc, fetched, failure, refuseHtml, marked);
 }
 
-std::string documentTextFromBuffer(std::string_view document, std::string* failure, std::string_view requiredRoot,
-                                   XmlPath path, std::string_view mark, bool* marked) {
+std::string documentTextFromBuffer(std::string_view document, std::string* failure, bool refuseHtml, XmlPath path,
+                                   std::string_view mark, bool* marked) {
     TextCollector doc(path, mark);
     doc.feed(document);
-    return collected(doc, FetchResult{true, 200, {}}, failure, requiredRoot, marked);
+    return collected(doc, FetchResult{true, 200, {}}, failure, refuseHtml, marked);
 }
 
 }  // namespace eft

@@ -32,17 +32,18 @@ bool readXmlRowsFromBuffer(Table& table, std::string_view reply, std::string_vie
                            std::size_t pieceSize = 0, XmlPath path = XmlPath::FastFirst, const RowNamer& rowName = {});
 
 // The text of a whole XML document fetched by GET: the character data of all its nodes.
-// Empty when the document cannot be fetched or parsed, or when `requiredRoot` is given and
-// the document element has another name; `failure`, when given, then says why. `marked`, when
+// Empty when the document cannot be fetched or parsed, or, with `refuseHtml`, when it is an
+// HTML page (document element html in any case or prefix, or the XHTML namespace): what a
+// login or error page in front of the server sends with 200. `failure`, when given, then says why. `marked`, when
 // given, tells whether the document element has a child element named `mark` (how a page marks
 // a text as a refusal rather than a report).
 std::string loadDocumentText(const std::string& address, const Fetch& fetch, std::string* failure = nullptr,
-                             std::string_view requiredRoot = {}, XmlPath path = XmlPath::FastFirst,
+                             bool refuseHtml = false, XmlPath path = XmlPath::FastFirst,
                              std::string_view mark = {}, bool* marked = nullptr);
 
 // The same over a document already in memory.
 std::string documentTextFromBuffer(std::string_view document, std::string* failure = nullptr,
-                                   std::string_view requiredRoot = {}, XmlPath path = XmlPath::FastFirst,
+                                   bool refuseHtml = false, XmlPath path = XmlPath::FastFirst,
                                    std::string_view mark = {}, bool* marked = nullptr);
 
 }  // namespace eft

@@ -33,7 +33,9 @@ bool namesWindows1252(const char* name) {
 struct XmlStream::Handlers {
     static XmlStream& of(void* data) { return *static_cast<XmlStream*>(data); }
 
-    static void XMLCALL start(void* data, const XML_Char* name, const XML_Char**) { of(data).onStart(name); }
+    static void XMLCALL start(void* data, const XML_Char* name, const XML_Char** attributes) {
+        of(data).onStart(name, attributes);
+    }
     static void XMLCALL end(void* data, const XML_Char*) { of(data).onEnd(); }
     static void XMLCALL characters(void* data, const XML_Char* chars, int length) {
         of(data).onCharacters(chars, static_cast<std::size_t>(length));
@@ -72,7 +74,7 @@ void XmlStream::guarded(F&& body) {
     }
 }
 
-void XmlStream::onStart(std::string_view name) {
+void XmlStream::onStart(std::string_view name, const char** attributes) {
     guarded([&] {
         flushText();
         if (depth_ >= kMaxDepth) {
@@ -82,6 +84,7 @@ void XmlStream::onStart(std::string_view name) {
         ++depth_;
         rootSeen_ = true;
         elementStart(depth_, name);
+        for (const char** a = attributes; a && a[0] && a[1]; a += 2) attribute(depth_, a[0], a[1]);
     });
 }
 
@@ -488,15 +491,35 @@ void XmlStream::describeParserError() {
     }
 }
 
-bool XmlStream::feedExpat(std::string_view piece) {
+// expat 2.5 reads an unfinished token again from its start on every call, so a long comment
+// fed in small pieces would cost the square of its length. What follows such a token is held
+// back until it is at least as long as the token, which keeps the work linear (newer expats
+// defer the same way on their own).
+bool XmlStream::feedExpat(std::string_view piece, bool now) {
+    if (!now && expatHeld_ > 0 && expatPending_.size() + piece.size() < expatHeld_) {
+        expatPending_.append(piece);
+        return true;
+    }
+    if (expatPending_.empty()) return parseExpat(piece);
+    std::string pending;
+    pending.swap(expatPending_);
+    pending.append(piece);
+    return parseExpat(pending);
+}
+
+bool XmlStream::parseExpat(std::string_view piece) {
     while (!piece.empty()) {
         const std::size_t n = std::min<std::size_t>(piece.size(), INT_MAX / 2);
         if (XML_Parse(parser_, piece.data(), static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
             describeParserError();
             return false;
         }
+        expatFed_ += static_cast<long long>(n);
         piece.remove_prefix(n);
     }
+    // Between calls expat's current position is the start of the token it could not finish.
+    const XML_Index at = XML_GetCurrentByteIndex(parser_);
+    expatHeld_ = at >= 0 && at <= expatFed_ ? static_cast<std::size_t>(expatFed_ - at) : 0;
     return true;
 }
 
@@ -512,7 +535,7 @@ void XmlStream::leaveFastPath() {
     }
     byteShift_ = consumed_ - static_cast<long long>(primer.size());
     priming_ = true;
-    const bool primed = feedExpat(primer);
+    const bool primed = feedExpat(primer, true);
     priming_ = false;
     if (!primed) stop("the reply could not be handed to the XML parser");
 }
@@ -571,6 +594,7 @@ bool XmlStream::finish() {
         leaveFastPath();
         if (failed_ || !feedExpat(unread)) return false;
     }
+    if (!expatPending_.empty() && !feedExpat({}, true)) return false;
     if (XML_Parse(parser_, nullptr, 0, XML_TRUE) != XML_STATUS_OK) {
         describeParserError();
         return false;

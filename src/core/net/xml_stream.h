@@ -61,6 +61,8 @@ public:
 
 protected:
     virtual void elementStart(int level, std::string_view name) = 0;
+    // An attribute of the element just started (namespace declarations included).
+    virtual void attribute(int, std::string_view, std::string_view) {}
     virtual void elementEnd(int level) = 0;
     // A text node or CDATA section; `text` is empty above the kept level.
     virtual void textNode(int level, std::string_view text) = 0;
@@ -77,7 +79,7 @@ private:
     // parse stopped; nothing is reported once it has failed, nor while expat is being primed.
     template <typename F>
     void guarded(F&& body);
-    void onStart(std::string_view name);
+    void onStart(std::string_view name, const char** attributes = nullptr);
     void onEnd();
     void onCharacters(const char* chars, std::size_t n);
     void onMarkup(const char* content);
@@ -87,7 +89,8 @@ private:
     void flushText();
     void stop(std::string why);
     void describeParserError();
-    bool feedExpat(std::string_view piece);
+    bool feedExpat(std::string_view piece, bool now = false);
+    bool parseExpat(std::string_view piece);
     // Hands the reply to expat from here on: expat first reads the elements open now, with
     // every event held back, so it goes on exactly where the fast path stopped.
     void leaveFastPath();
@@ -115,6 +118,12 @@ private:
     std::string carry_;
     long long consumed_ = 0;   // bytes of the reply the fast path has read
     long long byteShift_ = 0;  // expat's byte index + this = the byte of the reply
+
+    // Bytes held back from expat until they match the unfinished token it holds, and how much
+    // it has been given and holds.
+    std::string expatPending_;
+    long long expatFed_ = 0;
+    std::size_t expatHeld_ = 0;
 
     bool failed_ = false;
     bool finished_ = false;

@@ -2,6 +2,7 @@
 // How the operator is told which sweep row is meant: by the charge it stands for.
 #include <string>
 
+#include "base/calendar.h"
 #include "tables/table.h"
 
 namespace eft {
@@ -9,6 +10,11 @@ namespace eft {
 // "the sweep row of member 1001, center 0012, source 1, sweep sequence 3" for the current
 // row of the sweep table, leaving out what the row lacks.
 std::string sweepRowName(const Table& sweep);
+
+// The current sweep row as the member list shows it to the operator: "center 0007, Jane Doe,
+// 12/06/2026, 10.00" (center, member name, date, amount), leaving out what the row lacks.
+// `today` is the date a row of a type other than 3 is shown with.
+std::string shownRowName(const Table& sweep, const Date& today);
 
 // The current sweep row's value of `field`; throws EftError naming the row and the field when
 // it has none.

@@ -67,6 +67,9 @@ void LoadSweepData(Context& ctx) {
             }
             sweep.moveFirst();
             FillCenterList(ctx);
+        } else {
+            // An empty sweep is a sweep of nothing: its total is zero, not unknown.
+            ctx.screen.lblGrandTotal.setCaption("Amount Eligible (Total): $ " + text::money(text::Cents{0}));
         }
         ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
