@@ -345,10 +345,12 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         // The Totals are taken from the rows as they stand now: when another operator changed a
         // center's rows after this load, they are not the Totals this operator saw.
         if (view != nullptr) {
-            for (const std::int32_t c : centers) {
+            const std::vector<std::int64_t> changedAt = store->centersChangedAt(centers);
+            for (std::size_t k = 0; k < centers.size(); ++k) {
+                const std::int32_t c = centers[k];
                 const auto own = view->ownSaves.find(c);
                 const std::int64_t seen = own == view->ownSaves.end() ? view->stamp : own->second;
-                if (store->centerChangedAt(c) > seen)
+                if (changedAt[k] > seen)
                     return "The sweep of center " + text::centerNumber(c) + " changed since it was loaded; load it again.";
             }
         }

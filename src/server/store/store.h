@@ -184,8 +184,9 @@ public:
     std::int64_t sweepClock();
     // Advances the counter with no change, so that a sweep load has a value of its own.
     std::int64_t advanceSweepClock();
-    // The counter's value at the last change of the center's sweep rows; 0 for none.
-    std::int64_t centerChangedAt(std::int32_t centerId);
+    // The counter's value at the last change of each center's sweep rows, in the order given;
+    // 0 for none.
+    std::vector<std::int64_t> centersChangedAt(const std::vector<std::int32_t>& centers);
     std::optional<int> centerCountry(std::int32_t centerId);
 
     void insertCenter(const CenterRow& c);
@@ -206,15 +207,12 @@ public:
 
     // Moves the records' charges from the sweep to saved, each with the Total the member list
     // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
-    // order, as they stood before this save. Stops at the first record whose charge is unknown
-    // or no longer in the sweep, whose Total is not kept to the cent, or whose center's saved
-    // amount would then be more than one bank file entry carries; the caller then rolls back.
+    // order, as they stood before this save. Refuses, naming the first such record, when a
+    // charge is unknown or no longer in the sweep (a charge named twice is already saved the
+    // second time), when a Total is not kept to the cent, or when a center's saved amount would
+    // then be more than one bank file entry carries; the caller then rolls back.
     std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
                                            std::string_view login = {});
-
-    // The Total, in cents, of every charge of the center still in the sweep, by charge id;
-    // nothing for a Total that no bank file can carry.
-    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> sweepTotals(std::int32_t centerId);
 
     // The centers of a country with saved charges, ascending id, with their bank accounts.
     std::vector<SavedCenter> savedCenters(int country);
@@ -288,12 +286,17 @@ public:
 private:
     // Throws as insertCharge says.
     void requireCents(const ChargeRow& c);
+    // The centers the statements of a save join: SQLite's staged table, or the array bound to
+    // each of them on PostgreSQL (withCenters).
+    void stageCenters(const std::vector<std::int32_t>& centers);
+    Statement& withCenters(Statement& s);
 
     Database db_;
     std::filesystem::path file_;
-    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;
+    std::string stagedCenters_;
+    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_;
     Statement sweepCenters_, sweepRows_, countSweep_;
-    Statement saveCharge_, chargeState_, centerSweep_;
+    Statement chargeState_, stagedChanges_, stagedSweep_, saveStaged_, stagedSaved_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
     Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_, firstWaiting_;
 };
