@@ -35,15 +35,37 @@ CREATE TEMP TABLE IF NOT EXISTS staged_saves (
   posted_royalty_reserve REAL, posted_franchise_fee REAL, posted_franchise_fee_reserve REAL, posted_gst REAL,
   posted_pst REAL, posted_nmc REAL, posted_trust INTEGER, posted_amount REAL, batch_cents INTEGER,
   saved_by INTEGER, saved_by_type INTEGER);
+CREATE TEMP TABLE IF NOT EXISTS staged_outcomes (
+  member_id INTEGER NOT NULL, source_two INTEGER NOT NULL, outcome INTEGER NOT NULL, ord INTEGER NOT NULL,
+  PRIMARY KEY (member_id, source_two));
+CREATE TEMP TABLE IF NOT EXISTS staged_waiting (
+  charge_id INTEGER PRIMARY KEY, center_id INTEGER NOT NULL, member_id INTEGER NOT NULL, source INTEGER NOT NULL,
+  source_two INTEGER NOT NULL, exported INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS staged_waiting_ref ON staged_waiting (member_id, source_two);
 )sql";
 
 // PostgreSQL takes a save's rows as arrays bound to the statements themselves: a save is the
 // busiest request there is, and a temporary table costs its transaction catalogue work and an
-// emptying at commit, more than a save of a member's two charges costs in all.
+// emptying at commit, more than a save of a member's two charges costs in all. A status commit
+// stages its references and the batch's items in tables, emptied at commit without keeping the
+// space of deleted rows, which no autovacuum of a temporary table would take back. They carry
+// no index: emptying one at each commit costs more than hashing the staged rows, which
+// PostgreSQL does once it knows their number (kLargePost).
+constexpr const char* kPostgresStaging = R"sql(
+CREATE TEMP TABLE IF NOT EXISTS staged_outcomes (
+  member_id integer NOT NULL, source_two integer NOT NULL, outcome integer NOT NULL, ord bigint NOT NULL)
+  ON COMMIT DELETE ROWS;
+CREATE TEMP TABLE IF NOT EXISTS staged_waiting (
+  charge_id bigint NOT NULL, center_id integer NOT NULL, member_id integer NOT NULL, source integer NOT NULL,
+  source_two integer NOT NULL, exported integer NOT NULL) ON COMMIT DELETE ROWS;
+)sql";
 
-// A save of this many rows is a large one for PostgreSQL, and runs with kPostgresBulk's
-// settings.
-constexpr std::size_t kLargeSave = 1000;
+// A post of this many rows is a large one for PostgreSQL: its staged rows are given their
+// statistics, and its statements kPostgresBulk's settings. Below it, a plan over the sizes
+// PostgreSQL guesses costs less than taking the statistics.
+constexpr std::size_t kLargePost = 1000;
+
+Statistics statisticsFor(std::size_t rows) { return rows >= kLargePost ? Statistics::Refresh : Statistics::Keep; }
 
 // On PostgreSQL a statement that changes tens of thousands of charges hands the sweep's trigger
 // (schema_postgres.cpp) each row as it was and as it is: with the default work_mem those go to
@@ -52,9 +74,13 @@ constexpr std::size_t kLargeSave = 1000;
 // statements more than it saves them.
 constexpr const char* kPostgresBulk = "SET LOCAL work_mem = '64MB'; SET LOCAL jit = off;";
 
-// SQLite's staging tables, with `table` emptied of what an earlier use left.
+// The staging tables, with `table` emptied of what an earlier use in this transaction (or, on
+// SQLite, an earlier transaction) left; within a write transaction.
 void freshStage(Database& db, const char* table) {
-    db.exec((std::string(kSqliteStaging) + "DELETE FROM " + table + ";").c_str());
+    const bool postgres = db.engine() == Engine::PostgreSQL;
+    const std::string sql = std::string(postgres ? kPostgresStaging : kSqliteStaging) + (postgres ? kPostgresBulk : "") +
+                            "DELETE FROM " + table + ";";
+    db.exec(sql.c_str());
 }
 
 // PostgreSQL's text of an array of numbers: {1,2,3}.
@@ -94,7 +120,7 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
     createSchema();
     makeHeldTable(db_);
     // SQLite prepares a statement against the tables it names, so they must be there first.
-    if (db_.engine() == Engine::SQLite) db_.exec(kSqliteStaging);
+    db_.exec(db_.engine() == Engine::PostgreSQL ? kPostgresStaging : kSqliteStaging);
     insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
     insertMember_ = db_.prepare(
         "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
@@ -199,25 +225,44 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
         "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
         "WHERE bi.outcome IS NULL "
         "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    countPending_ = db_.prepare("SELECT COUNT(*) FROM batch_items WHERE outcome IS NULL");
     batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
-    firstWaiting_ = db_.prepare(
-        "SELECT ch.center_id, ch.member_id, ch.source = 2 FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
-        "WHERE bi.batch_no = ?1 AND bi.outcome IS NULL ORDER BY ch.center_id, ch.member_id, ch.source LIMIT 1");
+    // The batch's items are read once, here; every later statement of the commit joins this
+    // copy and the posted references, both the commit's own, rather than the batch's items
+    // among every batch's.
+    stageWaiting_ = db_.prepare(
+        "INSERT INTO staged_waiting (charge_id, center_id, member_id, source, source_two, exported) "
+        "SELECT ch.id, ch.center_id, ch.member_id, ch.source, CASE WHEN ch.source = 2 THEN 1 ELSE 0 END, "
+        "CASE WHEN ch.state = 20 THEN 1 ELSE 0 END "
+        "FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id WHERE bi.batch_no = ?1 AND bi.outcome IS NULL");
+    outcomeWithoutItem_ = db_.prepare(
+        "SELECT o.ord FROM staged_outcomes o WHERE NOT EXISTS (SELECT 1 FROM staged_waiting w "
+        "WHERE w.member_id = o.member_id AND w.source_two = o.source_two AND w.exported = 1) ORDER BY o.ord LIMIT 1");
+    unnamedItem_ = db_.prepare(
+        "SELECT w.center_id, w.member_id, w.source_two FROM staged_waiting w "
+        "WHERE w.exported = 0 OR NOT EXISTS (SELECT 1 FROM staged_outcomes o "
+        "WHERE o.member_id = w.member_id AND o.source_two = w.source_two) "
+        "ORDER BY w.center_id, w.member_id, w.source LIMIT 1");
     recordItems_ = db_.prepare(
-        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?8 "
-        "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
-        "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = (?7 <> 0) AND state = 20)");
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?6 "
+        "FROM staged_waiting w JOIN staged_outcomes o ON o.member_id = w.member_id AND o.source_two = w.source_two "
+        "WHERE batch_items.batch_no = ?1 AND batch_items.charge_id = w.charge_id AND batch_items.outcome IS NULL "
+        "AND w.exported = 1 AND o.outcome = ?2");
+    // Along the state's index: the charges waiting for a status are those of the batches
+    // waiting, however many charges the database holds.
     clearCharges_ = db_.prepare(
-        "UPDATE charges SET state = 30 WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
-        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 1)");
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT w.charge_id FROM staged_waiting w "
+        "JOIN staged_outcomes o ON o.member_id = w.member_id AND o.source_two = w.source_two "
+        "WHERE w.exported = 1 AND o.outcome = 1)");
     // A failed charge is collected afresh by a later sweep, so what was posted for it goes.
     failCharges_ = db_.prepare(
         "UPDATE charges SET state = 0, posted_rate = NULL, posted_royalty = NULL, posted_nac = NULL, "
         "posted_royalty_reserve = NULL, posted_franchise_fee = NULL, posted_franchise_fee_reserve = NULL, "
         "posted_gst = NULL, posted_pst = NULL, posted_nmc = NULL, posted_trust = NULL, posted_amount = NULL, "
         "saved_by = NULL, saved_by_type = NULL, saved_at = NULL, saved_login = NULL "
-        "WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
-        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 2)");
+        "WHERE state = 20 AND id IN (SELECT w.charge_id FROM staged_waiting w "
+        "JOIN staged_outcomes o ON o.member_id = w.member_id AND o.source_two = w.source_two "
+        "WHERE w.exported = 1 AND o.outcome = 2)");
 }
 
 void Store::createSchema() { upgradeSchema(db_, file_); }
@@ -502,7 +547,7 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
     auto& save = saveStaged_.reuse().bind(1, savedAt);
     bindLogin(save, 2, login);
     if (db_.engine() == Engine::PostgreSQL) {
-        if (records.size() >= kLargeSave) db_.exec(kPostgresBulk);
+        if (records.size() >= kLargePost) db_.exec(kPostgresBulk);
         // Column by column, an array each.
         std::vector<std::int64_t> ids, cents, trusts, people, types;
         std::vector<double> amounts[10];
@@ -863,27 +908,56 @@ bool Store::batchExists(std::int32_t batchNo) {
     return found;
 }
 
-std::int64_t Store::recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
-                                  std::string_view at, std::int32_t personId, std::int16_t personType,
-                                  std::string_view login) {
-    auto& items = recordItems_.reuse();
-    items.bind(1, batchNo).bind(2, cleared ? kCleared : kFailed).bind(3, at).bind(4, personId).bind(5, int{personType});
-    items.bind(6, memberId).bind(7, int{sourceTwo});
-    bindLogin(items, 8, login);
-    items.run();
-    const std::int64_t changed = db_.changes();
-    if (changed > 0) (cleared ? clearCharges_ : failCharges_).reuse().bind(1, batchNo).bind(2, memberId).bind(3, int{sourceTwo}).run();
-    return changed;
+std::int64_t Store::countPendingItems() {
+    auto& s = countPending_.reuse();
+    s.step();
+    const std::int64_t n = s.integer(0);
+    s.reuse();
+    return n;
 }
 
-std::optional<Store::WaitingItem> Store::firstWaitingItem(std::int32_t batchNo) {
-    auto& s = firstWaiting_.reuse().bind(1, batchNo);
+void Store::stageOutcomes(std::int32_t batchNo, const std::vector<PostedOutcome>& outcomes) {
+    freshStage(db_, "staged_outcomes");
+    db_.exec("DELETE FROM staged_waiting");
+    std::vector<Row> rows;
+    rows.reserve(outcomes.size());
+    for (const PostedOutcome& o : outcomes)
+        rows.push_back({std::int64_t{o.memberId}, std::int64_t{o.sourceTwo}, std::int64_t{o.cleared ? kCleared : kFailed},
+                        static_cast<std::int64_t>(o.order)});
+    db_.load("staged_outcomes", {"member_id", "source_two", "outcome", "ord"}, rows, statisticsFor(rows.size()));
+    stageWaiting_.reuse().bind(1, batchNo).run();
+    if (db_.engine() == Engine::PostgreSQL && statisticsFor(static_cast<std::size_t>(db_.changes())) == Statistics::Refresh)
+        db_.exec("ANALYZE staged_waiting");
+}
+
+std::optional<std::size_t> Store::firstOutcomeWithoutItem() {
+    auto& s = outcomeWithoutItem_.reuse();
+    std::optional<std::size_t> order;
+    if (s.step()) order = static_cast<std::size_t>(s.integer(0));
+    s.reuse();
+    return order;
+}
+
+std::optional<Store::WaitingItem> Store::firstUnnamedItem() {
+    auto& s = unnamedItem_.reuse();
     std::optional<WaitingItem> item;
     if (s.step())
         item = WaitingItem{static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
                            s.integer(2) != 0};
     s.reuse();
     return item;
+}
+
+void Store::recordOutcomes(std::int32_t batchNo, std::string_view at, std::int32_t personId, std::int16_t personType,
+                           std::string_view login) {
+    for (const int outcome : {kCleared, kFailed}) {
+        auto& items = recordItems_.reuse();
+        items.bind(1, batchNo).bind(2, outcome).bind(3, at).bind(4, personId).bind(5, int{personType});
+        bindLogin(items, 6, login);
+        items.run();
+    }
+    clearCharges_.reuse().run();
+    failCharges_.reuse().run();
 }
 
 }  // namespace eft::server

@@ -267,21 +267,34 @@ public:
 
     // Every exported item still waiting for its status, by batch and center.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
+    std::int64_t countPendingItems();
 
     bool batchExists(std::int32_t batchNo);
-    // Records the outcome of the member's pending items in the batch (source 2 items for a
-    // "-" reference, the others otherwise); cleared items leave the sweep for good, failed
-    // ones return to it. The number of items changed; 0 when the reference has none waiting.
-    std::int64_t recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
-                               std::string_view at, std::int32_t personId, std::int16_t personType,
-                               std::string_view login = {});
-    // An item of the batch still waiting for its status (the first by center and member).
+
+    // A status commit of one batch, in four steps within one write transaction: stageOutcomes,
+    // the two checks, then recordOutcomes. A reference names the member's waiting items of
+    // source 2 ("-" reference) or its other ones; each reference is given once.
+    struct PostedOutcome {
+        std::int32_t memberId = 0;
+        bool sourceTwo = false;
+        bool cleared = false;
+        std::size_t order = 0;  // what the checks name it by
+    };
+    void stageOutcomes(std::int32_t batchNo, const std::vector<PostedOutcome>& outcomes);
+    // The order of the first staged reference with no item of the batch waiting for it.
+    std::optional<std::size_t> firstOutcomeWithoutItem();
+    // An item of the batch waiting for its status that no staged reference can record (the
+    // first by center, member and source).
     struct WaitingItem {
         std::int32_t centerId = 0;
         std::int32_t memberId = 0;
         bool sourceTwo = false;
     };
-    std::optional<WaitingItem> firstWaitingItem(std::int32_t batchNo);
+    std::optional<WaitingItem> firstUnnamedItem();
+    // Records the staged outcomes of the batch's waiting items: cleared items leave the sweep
+    // for good, failed ones return to it.
+    void recordOutcomes(std::int32_t batchNo, std::string_view at, std::int32_t personId, std::int16_t personType,
+                        std::string_view login = {});
 
 private:
     // Throws as insertCharge says.
@@ -298,7 +311,8 @@ private:
     Statement sweepCenters_, sweepRows_, countSweep_;
     Statement chargeState_, stagedChanges_, stagedSweep_, saveStaged_, stagedSaved_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
-    Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_, firstWaiting_;
+    Statement pendingItems_, countPending_, batchExists_, stageWaiting_, outcomeWithoutItem_, unnamedItem_;
+    Statement recordItems_, clearCharges_, failCharges_;
 };
 
 }  // namespace eft::server
