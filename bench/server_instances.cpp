@@ -28,18 +28,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "import_files.h"
+#include "process_cpu.h"
 #include "net/pages.h"
 #include "server/bank/originator.h"
 #include "server/pages/save_record.h"
@@ -56,6 +55,9 @@ volatile std::sig_atomic_t g_interrupted = 0;
 extern "C" void onSignal(int) { g_interrupted = 1; }
 using Clock = std::chrono::steady_clock;
 using eft::bench::ChargeBlock;
+using eft::bench::clusterCpu;
+using eft::bench::cpuSince;
+using eft::bench::processCpu;
 using eft::server::testing::ServerProcess;
 
 // Saves come from the first block (each client its own members), the sweep read is the second
@@ -82,60 +84,6 @@ std::string saveBodyOfMember(const ChargeBlock& block, long firstCharge, long co
             static_cast<std::int16_t>(c.type), a, false, false, c.trust, kPerson, kPersonType));
     }
     return eft::pages::saveBody(records);
-}
-
-// User + system CPU of a process in seconds, children it has reaped included when asked.
-double processCpu(pid_t pid, bool withReaped = false) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
-    // After the name: state is field 3, utime 14, stime 15, cutime 16, cstime 17.
-    if (f.size() < 15) return 0;
-    double ticks = std::stod(f[11]) + std::stod(f[12]);
-    if (withReaped) ticks += std::stod(f[13]) + std::stod(f[14]);
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-pid_t parentOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string state;
-    pid_t parent = -1;
-    fields >> state >> parent;
-    return parent;
-}
-
-// The CPU of a PostgreSQL cluster: the postmaster with the backends it has reaped, and each
-// live child. Compared per process, so backends opened before the clients start count only
-// what they do afterwards.
-std::map<pid_t, double> clusterCpu(const eft::test::PgCluster& cluster) {
-    std::map<pid_t, double> out;
-    std::ifstream pidFile(cluster.folder() / "data" / "postmaster.pid");
-    pid_t postmaster = 0;
-    if (!(pidFile >> postmaster)) return out;
-    out[postmaster] = processCpu(postmaster, true);
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const pid_t pid = std::stoi(name);
-        if (parentOf(pid) == postmaster) out[pid] = processCpu(pid);
-    }
-    return out;
-}
-
-double cpuSince(const std::map<pid_t, double>& before, const std::map<pid_t, double>& after) {
-    double sum = 0;
-    for (const auto& [pid, cpu] : after) {
-        const auto was = before.find(pid);
-        sum += cpu - (was == before.end() ? 0 : was->second);
-    }
-    return sum;
 }
 
 struct Figures {

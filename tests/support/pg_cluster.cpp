@@ -57,7 +57,7 @@ fs::path PgCluster::binaries() {
     return best;
 }
 
-PgCluster::PgCluster(const std::string& database) : bin_(binaries()) {
+PgCluster::PgCluster(const std::string& database, const std::string& settings) : bin_(binaries()) {
     if (bin_.empty()) {
         why_ = "no PostgreSQL server under /usr/lib/postgresql/*/bin (scripts/install-deps.sh installs it)";
         return;
@@ -99,7 +99,7 @@ PgCluster::PgCluster(const std::string& database) : bin_(binaries()) {
     // locking and transactions, which fsync does not change.
     const std::string options = "-c listen_addresses='' -k " + dir_.string() + " -p " + kPort +
                                 " -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
-                                " -c shared_buffers=16MB -c max_connections=200";
+                                " -c shared_buffers=16MB -c max_connections=200 " + settings;
     if (runAsOwner({(bin_ / "pg_ctl").string(), "start", "-D", data, "-w", "-t", "60", "-l",
                     (dir_ / "server.log").string(), "-o", options}) != 0) {
         why_ = "pg_ctl start failed: " + log();

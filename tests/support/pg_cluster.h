@@ -17,8 +17,9 @@ namespace eft::test {
 class PgCluster {
 public:
     // Starts a cluster with one database named `database`. When it cannot, ready() is false
-    // and why() says what was missing or what failed.
-    explicit PgCluster(const std::string& database = "eft");
+    // and why() says what was missing or what failed. `settings` ("-c name=value ...") go to
+    // the server after the cluster's own, and so override them.
+    explicit PgCluster(const std::string& database = "eft", const std::string& settings = {});
     ~PgCluster();
     PgCluster(const PgCluster&) = delete;
     PgCluster& operator=(const PgCluster&) = delete;

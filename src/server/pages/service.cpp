@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <exception>
+#include <unordered_set>
 #include <vector>
 
 #include "net/pages.h"
@@ -283,8 +284,7 @@ std::vector<std::string> Service::deliveriesInDoubt() {
 
 std::size_t Service::statusPairCap() {
     Lease store = borrow();
-    std::size_t items = 0;
-    store->forEachPendingItem([&items](const BatchItemView&) { ++items; });
+    const auto items = static_cast<std::size_t>(store->countPendingItems());
     // A few thousand pairs cost nothing to read, and below that a post naming an item that is
     // no longer waiting still gets the reason that names it.
     return std::max<std::size_t>(items, kStatusPairFloor) + 3;
@@ -361,10 +361,12 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         // The Totals are taken from the rows as they stand now: when another operator changed a
         // center's rows after this load, they are not the Totals this operator saw.
         if (view != nullptr) {
-            for (const std::int32_t c : centers) {
+            const std::vector<std::int64_t> changedAt = store->centersChangedAt(centers);
+            for (std::size_t k = 0; k < centers.size(); ++k) {
+                const std::int32_t c = centers[k];
                 const auto own = view->ownSaves.find(c);
                 const std::int64_t seen = own == view->ownSaves.end() ? view->stamp : own->second;
-                if (store->centerChangedAt(c) > seen)
+                if (changedAt[k] > seen)
                     return "The sweep of center " + text::centerNumber(c) + " changed since it was loaded; load it again.";
             }
         }
@@ -404,19 +406,35 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         Transaction t(store->db(), Transaction::Mode::Write);
         const std::string batch = std::to_string(form.batchNo);
         if (!store->batchExists(form.batchNo)) return "Batch " + batch + " does not exist";
+        // The references in the order they are judged, cleared ones first. A reference named
+        // again finds its items taken by its first naming.
+        std::vector<MemberRef> named;
+        std::vector<Store::PostedOutcome> outcomes;
+        std::optional<std::size_t> namedAgain;
+        std::unordered_set<std::int64_t> seen;
         for (const bool cleared : {true, false}) {
             for (const MemberRef& ref : cleared ? form.cleared : form.failed) {
-                if (store->recordOutcome(form.batchNo, ref.memberId, ref.sourceTwo, cleared, now, form.personId,
-                                         form.personType, login) == 0)
-                    return "Member " + memberRefText(ref) + " has no item waiting for its status in batch " + batch;
+                const std::size_t order = named.size();
+                named.push_back(ref);
+                if (seen.insert(ref.sourceTwo ? -std::int64_t{ref.memberId} : ref.memberId).second)
+                    outcomes.push_back({ref.memberId, ref.sourceTwo, cleared, order});
+                else if (!namedAgain)
+                    namedAgain = order;
             }
         }
+        store->stageOutcomes(form.batchNo, outcomes);
+        std::optional<std::size_t> nothingWaiting = store->firstOutcomeWithoutItem();
+        if (namedAgain && (!nothingWaiting || *namedAgain < *nothingWaiting)) nothingWaiting = namedAgain;
+        if (nothingWaiting)
+            return "Member " + memberRefText(named[*nothingWaiting]) + " has no item waiting for its status in batch " +
+                   batch;
         // A commit settles its batch whole: an item it does not name would be left waiting, so
-        // the whole commit is refused (nothing above is kept).
-        if (const auto left = store->firstWaitingItem(form.batchNo))
+        // the whole commit is refused.
+        if (const auto left = store->firstUnnamedItem())
             return "Batch " + batch + " is not complete in this status update: member " +
                    memberRefText(MemberRef{left->memberId, left->sourceTwo}) + " of center " +
                    std::to_string(left->centerId) + " is waiting for its status and is not named; nothing was changed";
+        store->recordOutcomes(form.batchNo, now, form.personId, form.personType, login);
         t.commit();
     } catch (const StoreError& e) {
         return std::string("The status update failed, nothing was changed: ") + e.what();

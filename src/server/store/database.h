@@ -35,6 +35,9 @@ std::string displayLocation(std::string_view location);
 using Value = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
 using Row = std::vector<Value>;
 
+// Whether a load takes the table's statistics afresh for PostgreSQL's planner (SQLite keeps none).
+enum class Statistics { Refresh, Keep };
+
 namespace detail {
 
 // What each engine provides; database.cpp hands out the one the location asks for.
@@ -66,7 +69,8 @@ public:
     virtual void commit() = 0;
     virtual void rollback() = 0;
     // Rows into a table in one go; SQLite inserts them one by one, PostgreSQL uses COPY.
-    virtual void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) = 0;
+    virtual void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
+                      Statistics statistics) = 0;
 };
 
 }  // namespace detail
@@ -148,8 +152,9 @@ public:
     std::int64_t changes() const { return impl_->changes(); }
     // Rows into `table`, within the caller's transaction: on SQLite one prepared INSERT after
     // another, on PostgreSQL one COPY, many times faster over a network.
-    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) {
-        impl_->load(table, columns, rows);
+    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
+              Statistics statistics = Statistics::Refresh) {
+        impl_->load(table, columns, rows, statistics);
     }
     detail::ConnectionEngine& connection() { return *impl_; }
 

@@ -219,7 +219,8 @@ public:
         quiet();
     }
 
-    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) override {
+    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
+              Statistics statistics) override {
         std::string sql = "COPY " + std::string(table) + " (";
         for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
         sql += ") FROM STDIN";
@@ -253,7 +254,7 @@ public:
         // Fresh statistics for the planner, which otherwise plans the next requests over the
         // table as it was before the load (an empty one, after a first import) until
         // autovacuum gets to it.
-        exec(("ANALYZE " + std::string(table)).c_str());
+        if (statistics == Statistics::Refresh) exec(("ANALYZE " + std::string(table)).c_str());
     }
 
     PGconn* handle() const { return conn_; }

@@ -123,7 +123,8 @@ public:
     void commit() override { exec("COMMIT"); }
     void rollback() override { exec("ROLLBACK"); }
 
-    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows) override {
+    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
+              Statistics) override {
         std::string sql = "INSERT INTO " + std::string(table) + " (";
         std::string values;
         for (std::size_t k = 0; k < columns.size(); ++k) {

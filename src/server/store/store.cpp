@@ -1,6 +1,7 @@
 #include "server/store/store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <unordered_map>
 
@@ -21,6 +22,90 @@ void makeHeldTable(Database& db) {
             "PRIMARY KEY (member_id, center_id))");
 }
 
+// What a save or a status commit posts, staged so that each check and each change is one
+// statement over all the posted rows rather than one statement per row.
+//
+// SQLite stages them in tables of the connection's own, made again before each use as
+// export_held is, and finds the staged rows by their keys: it has no statistics to choose a
+// join by.
+constexpr const char* kSqliteStaging = R"sql(
+CREATE TEMP TABLE IF NOT EXISTS staged_centers (center_id INTEGER PRIMARY KEY);
+CREATE TEMP TABLE IF NOT EXISTS staged_saves (
+  charge_id INTEGER PRIMARY KEY, posted_rate REAL, posted_royalty REAL, posted_nac REAL,
+  posted_royalty_reserve REAL, posted_franchise_fee REAL, posted_franchise_fee_reserve REAL, posted_gst REAL,
+  posted_pst REAL, posted_nmc REAL, posted_trust INTEGER, posted_amount REAL, batch_cents INTEGER,
+  saved_by INTEGER, saved_by_type INTEGER);
+CREATE TEMP TABLE IF NOT EXISTS staged_outcomes (
+  member_id INTEGER NOT NULL, source_two INTEGER NOT NULL, outcome INTEGER NOT NULL, ord INTEGER NOT NULL,
+  PRIMARY KEY (member_id, source_two));
+CREATE TEMP TABLE IF NOT EXISTS staged_waiting (
+  charge_id INTEGER PRIMARY KEY, center_id INTEGER NOT NULL, member_id INTEGER NOT NULL, source INTEGER NOT NULL,
+  source_two INTEGER NOT NULL, exported INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS staged_waiting_ref ON staged_waiting (member_id, source_two);
+)sql";
+
+// PostgreSQL takes a save's rows as arrays bound to the statements themselves: a save is the
+// busiest request there is, and a temporary table costs its transaction catalogue work and an
+// emptying at commit, more than a save of a member's two charges costs in all. A status commit
+// stages its references and the batch's items in tables, emptied at commit without keeping the
+// space of deleted rows, which no autovacuum of a temporary table would take back. They carry
+// no index: emptying one at each commit costs more than hashing the staged rows, which
+// PostgreSQL does once it knows their number (kLargePost).
+constexpr const char* kPostgresStaging = R"sql(
+CREATE TEMP TABLE IF NOT EXISTS staged_outcomes (
+  member_id integer NOT NULL, source_two integer NOT NULL, outcome integer NOT NULL, ord bigint NOT NULL)
+  ON COMMIT DELETE ROWS;
+CREATE TEMP TABLE IF NOT EXISTS staged_waiting (
+  charge_id bigint NOT NULL, center_id integer NOT NULL, member_id integer NOT NULL, source integer NOT NULL,
+  source_two integer NOT NULL, exported integer NOT NULL) ON COMMIT DELETE ROWS;
+)sql";
+
+// A post of this many rows is a large one for PostgreSQL: its staged rows are given their
+// statistics, and its statements kPostgresBulk's settings. Below it, a plan over the sizes
+// PostgreSQL guesses costs less than taking the statistics.
+constexpr std::size_t kLargePost = 1000;
+
+Statistics statisticsFor(std::size_t rows) { return rows >= kLargePost ? Statistics::Refresh : Statistics::Keep; }
+
+// On PostgreSQL a statement that changes tens of thousands of charges hands the sweep's trigger
+// (schema_postgres.cpp) each row as it was and as it is: with the default work_mem those go to
+// temporary files, which cost more to create and remove than the rows cost to write. One writer
+// runs at a time, so the memory is bounded. Compiling plans to machine code costs these
+// statements more than it saves them.
+constexpr const char* kPostgresBulk = "SET LOCAL work_mem = '64MB'; SET LOCAL jit = off;";
+
+// The staging tables, with `table` emptied of what an earlier use in this transaction (or, on
+// SQLite, an earlier transaction) left; within a write transaction.
+void freshStage(Database& db, const char* table) {
+    const bool postgres = db.engine() == Engine::PostgreSQL;
+    const std::string sql = std::string(postgres ? kPostgresStaging : kSqliteStaging) + (postgres ? kPostgresBulk : "") +
+                            "DELETE FROM " + table + ";";
+    db.exec(sql.c_str());
+}
+
+// PostgreSQL's text of an array of numbers: {1,2,3}.
+template <typename T>
+std::string arrayText(const std::vector<T>& values) {
+    std::string out = "{";
+    char number[32];
+    for (const T& v : values) {
+        if (out.size() > 1) out += ',';
+        out.append(number, std::to_chars(number, number + sizeof number, v).ptr);
+    }
+    return out + "}";
+}
+
+// A charge's key as a map's.
+struct KeyHash {
+    std::size_t operator()(const ChargeKey& k) const {
+        const auto ids = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.memberId)) << 32) |
+                         static_cast<std::uint32_t>(k.centerId);
+        const auto rest = (static_cast<std::uint64_t>(static_cast<std::uint16_t>(k.source)) << 16) |
+                          static_cast<std::uint16_t>(k.sweepSequence);
+        return std::hash<std::uint64_t>{}(ids ^ (rest * 0x9E3779B97F4A7C15ULL));
+    }
+};
+
 float single(const Statement& s, int column) { return static_cast<float>(s.real(column)); }
 
 // Without authentication there is no login to record.
@@ -34,6 +119,8 @@ void bindLogin(Statement& s, int index, std::string_view login) {
 Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file) {
     createSchema();
     makeHeldTable(db_);
+    // SQLite prepares a statement against the tables it names, so they must be there first.
+    db_.exec(db_.engine() == Engine::PostgreSQL ? kPostgresStaging : kSqliteStaging);
     insertCenter_ = db_.prepare("INSERT INTO centers (id, name, country) VALUES (?1, ?2, ?3)");
     insertMember_ = db_.prepare(
         "INSERT INTO members (id, name, center_id, member_type, subscription, tax_exempt, down_payment, "
@@ -43,7 +130,6 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
         "conversion_rate, royalty, nac, royalty_reserve, franchise_fee, franchise_fee_reserve, gst, pst, "
         "nmc_payment, trust_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
     memberFlags_ = db_.prepare("SELECT tax_exempt, subscription FROM members WHERE id = ?1");
-    centerSaved_ = db_.prepare("SELECT COALESCE(SUM(batch_cents), 0) FROM charges WHERE state = 14 AND center_id = ?1");
     // The sweep is walked center by center: a center's name is read once, not sought for each
     // of its charges, and the walk follows the sweep order's index within each center.
     sweepCenters_ = db_.prepare("SELECT id, name FROM centers WHERE country = ?1 ORDER BY id");
@@ -63,18 +149,48 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
     chargeState_ = db_.prepare(
         "SELECT id, type, state FROM charges "
         "WHERE member_id = ?1 AND center_id = ?2 AND source = ?3 AND sweep_sequence = ?4");
-    saveCharge_ = db_.prepare(
-        "UPDATE charges SET state = 14, posted_rate = ?2, posted_royalty = ?3, posted_nac = ?4, "
-        "posted_royalty_reserve = ?5, posted_franchise_fee = ?6, posted_franchise_fee_reserve = ?7, "
-        "posted_gst = ?8, posted_pst = ?9, posted_nmc = ?10, posted_trust = ?11, posted_amount = ?12, "
-        "saved_by = ?13, saved_by_type = ?14, saved_at = ?15, batch_cents = ?16, saved_login = ?17 WHERE id = ?1 AND state = 0");
-    // In the order the sweep rows go out, so the running OUT sum is the control's.
-    centerSweep_ = db_.prepare(
-        "SELECT ch.id, ch.type, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
-        "ch.franchise_fee_reserve, ch.gst, ch.pst, ch.nmc_payment, m.tax_exempt, m.subscription "
-        "FROM charges ch JOIN members m ON m.id = ch.member_id "
-        "WHERE ch.state = 0 AND ch.center_id = ?1 "
-        "ORDER BY ch.member_id, ch.source, ch.sweep_sequence");
+    // A save's centers: SQLite's staged table, or PostgreSQL's array bound as the first parameter,
+    // which its planner takes as an index condition rather than as a table to join.
+    const bool postgres = db_.engine() == Engine::PostgreSQL;
+    const std::string inCenters = postgres ? " = ANY(CAST(?1 AS integer[]))" : " IN (SELECT center_id FROM staged_centers)";
+    stagedChanges_ = db_.prepare("SELECT center_id, changed_at FROM center_changes WHERE center_id" + inCenters);
+    // Center by center in the order the sweep rows go out, so each center's running OUT sum is
+    // the control's.
+    stagedSweep_ = db_.prepare(
+        "SELECT ch.center_id, ch.member_id, ch.source, ch.sweep_sequence, ch.id, ch.type, ch.conversion_rate, "
+        "ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, ch.franchise_fee_reserve, ch.gst, ch.pst, "
+        "ch.nmc_payment, m.tax_exempt, m.subscription FROM charges ch JOIN members m ON m.id = ch.member_id "
+        "WHERE ch.state = 0 AND ch.center_id" + inCenters +
+        " ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    stagedSweep_.streamRows();
+    // SQLite, without statistics, would walk every charge in the sweep for the state alone: the
+    // unary + takes the state out of its choice of index, and the staged ids lead.
+    saveStaged_ = db_.prepare(
+        postgres
+            ? "UPDATE charges SET state = 14, posted_rate = p.posted_rate, posted_royalty = p.posted_royalty, "
+              "posted_nac = p.posted_nac, posted_royalty_reserve = p.posted_royalty_reserve, "
+              "posted_franchise_fee = p.posted_franchise_fee, posted_franchise_fee_reserve = p.posted_franchise_fee_reserve, "
+              "posted_gst = p.posted_gst, posted_pst = p.posted_pst, posted_nmc = p.posted_nmc, "
+              "posted_trust = p.posted_trust, posted_amount = p.posted_amount, batch_cents = p.batch_cents, "
+              "saved_by = p.saved_by, saved_by_type = p.saved_by_type, saved_at = ?1, saved_login = ?2 "
+              "FROM unnest(CAST(?3 AS bigint[]), CAST(?4 AS double precision[]), CAST(?5 AS double precision[]), "
+              "CAST(?6 AS double precision[]), CAST(?7 AS double precision[]), CAST(?8 AS double precision[]), "
+              "CAST(?9 AS double precision[]), CAST(?10 AS double precision[]), CAST(?11 AS double precision[]), "
+              "CAST(?12 AS double precision[]), CAST(?13 AS integer[]), CAST(?14 AS double precision[]), "
+              "CAST(?15 AS bigint[]), CAST(?16 AS integer[]), CAST(?17 AS integer[])) "
+              "AS p(charge_id, posted_rate, posted_royalty, posted_nac, posted_royalty_reserve, posted_franchise_fee, "
+              "posted_franchise_fee_reserve, posted_gst, posted_pst, posted_nmc, posted_trust, posted_amount, "
+              "batch_cents, saved_by, saved_by_type) "
+              "WHERE charges.id = p.charge_id AND charges.state = 0"
+            : "UPDATE charges SET (state, posted_rate, posted_royalty, posted_nac, posted_royalty_reserve, "
+              "posted_franchise_fee, posted_franchise_fee_reserve, posted_gst, posted_pst, posted_nmc, posted_trust, "
+              "posted_amount, batch_cents, saved_by, saved_by_type) = (SELECT 14, p.posted_rate, p.posted_royalty, "
+              "p.posted_nac, p.posted_royalty_reserve, p.posted_franchise_fee, p.posted_franchise_fee_reserve, "
+              "p.posted_gst, p.posted_pst, p.posted_nmc, p.posted_trust, p.posted_amount, p.batch_cents, p.saved_by, "
+              "p.saved_by_type FROM staged_saves p WHERE p.charge_id = charges.id), saved_at = ?1, saved_login = ?2 "
+              "WHERE +state = 0 AND id IN (SELECT charge_id FROM staged_saves)");
+    stagedSaved_ = db_.prepare("SELECT center_id, SUM(batch_cents) FROM charges WHERE state = 14 AND center_id" +
+                               inCenters + " GROUP BY center_id");
     // Past every batch the database knows and every number seen used (a restored backup forgets
     // the batches exported after it; their files remember them).
     // Taken under the writer lock (a locked counter), so two exports never take one number.
@@ -109,25 +225,44 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
         "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
         "WHERE bi.outcome IS NULL "
         "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    countPending_ = db_.prepare("SELECT COUNT(*) FROM batch_items WHERE outcome IS NULL");
     batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
-    firstWaiting_ = db_.prepare(
-        "SELECT ch.center_id, ch.member_id, ch.source = 2 FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
-        "WHERE bi.batch_no = ?1 AND bi.outcome IS NULL ORDER BY ch.center_id, ch.member_id, ch.source LIMIT 1");
+    // The batch's items are read once, here; every later statement of the commit joins this
+    // copy and the posted references, both the commit's own, rather than the batch's items
+    // among every batch's.
+    stageWaiting_ = db_.prepare(
+        "INSERT INTO staged_waiting (charge_id, center_id, member_id, source, source_two, exported) "
+        "SELECT ch.id, ch.center_id, ch.member_id, ch.source, CASE WHEN ch.source = 2 THEN 1 ELSE 0 END, "
+        "CASE WHEN ch.state = 20 THEN 1 ELSE 0 END "
+        "FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id WHERE bi.batch_no = ?1 AND bi.outcome IS NULL");
+    outcomeWithoutItem_ = db_.prepare(
+        "SELECT o.ord FROM staged_outcomes o WHERE NOT EXISTS (SELECT 1 FROM staged_waiting w "
+        "WHERE w.member_id = o.member_id AND w.source_two = o.source_two AND w.exported = 1) ORDER BY o.ord LIMIT 1");
+    unnamedItem_ = db_.prepare(
+        "SELECT w.center_id, w.member_id, w.source_two FROM staged_waiting w "
+        "WHERE w.exported = 0 OR NOT EXISTS (SELECT 1 FROM staged_outcomes o "
+        "WHERE o.member_id = w.member_id AND o.source_two = w.source_two) "
+        "ORDER BY w.center_id, w.member_id, w.source LIMIT 1");
     recordItems_ = db_.prepare(
-        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?8 "
-        "WHERE batch_no = ?1 AND outcome IS NULL AND charge_id IN "
-        "(SELECT id FROM charges WHERE member_id = ?6 AND (source = 2) = (?7 <> 0) AND state = 20)");
+        "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5, outcome_login = ?6 "
+        "FROM staged_waiting w JOIN staged_outcomes o ON o.member_id = w.member_id AND o.source_two = w.source_two "
+        "WHERE batch_items.batch_no = ?1 AND batch_items.charge_id = w.charge_id AND batch_items.outcome IS NULL "
+        "AND w.exported = 1 AND o.outcome = ?2");
+    // Along the state's index: the charges waiting for a status are those of the batches
+    // waiting, however many charges the database holds.
     clearCharges_ = db_.prepare(
-        "UPDATE charges SET state = 30 WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
-        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 1)");
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT w.charge_id FROM staged_waiting w "
+        "JOIN staged_outcomes o ON o.member_id = w.member_id AND o.source_two = w.source_two "
+        "WHERE w.exported = 1 AND o.outcome = 1)");
     // A failed charge is collected afresh by a later sweep, so what was posted for it goes.
     failCharges_ = db_.prepare(
         "UPDATE charges SET state = 0, posted_rate = NULL, posted_royalty = NULL, posted_nac = NULL, "
         "posted_royalty_reserve = NULL, posted_franchise_fee = NULL, posted_franchise_fee_reserve = NULL, "
         "posted_gst = NULL, posted_pst = NULL, posted_nmc = NULL, posted_trust = NULL, posted_amount = NULL, "
         "saved_by = NULL, saved_by_type = NULL, saved_at = NULL, saved_login = NULL "
-        "WHERE state = 20 AND member_id = ?2 AND (source = 2) = (?3 <> 0) "
-        "AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome = 2)");
+        "WHERE state = 20 AND id IN (SELECT w.charge_id FROM staged_waiting w "
+        "JOIN staged_outcomes o ON o.member_id = w.member_id AND o.source_two = w.source_two "
+        "WHERE w.exported = 1 AND o.outcome = 2)");
 }
 
 void Store::createSchema() { upgradeSchema(db_, file_); }
@@ -142,10 +277,34 @@ std::int64_t Store::advanceSweepClock() {
     return sweepClock();
 }
 
-std::int64_t Store::centerChangedAt(std::int32_t centerId) {
-    Statement s = db_.prepare("SELECT changed_at FROM center_changes WHERE center_id = ?1");
-    s.bind(1, centerId);
-    return s.step() ? s.integer(0) : 0;
+void Store::stageCenters(const std::vector<std::int32_t>& centers) {
+    if (db_.engine() == Engine::PostgreSQL) {
+        stagedCenters_ = arrayText(centers);
+        return;
+    }
+    freshStage(db_, "staged_centers");
+    std::vector<Row> rows;
+    rows.reserve(centers.size());
+    for (const std::int32_t c : centers) rows.push_back({std::int64_t{c}});
+    db_.load("staged_centers", {"center_id"}, rows);
+}
+
+Statement& Store::withCenters(Statement& s) {
+    s.reuse();
+    if (db_.engine() == Engine::PostgreSQL) s.bind(1, stagedCenters_);
+    return s;
+}
+
+std::vector<std::int64_t> Store::centersChangedAt(const std::vector<std::int32_t>& centers) {
+    if (centers.empty()) return {};
+    stageCenters(centers);
+    std::unordered_map<std::int32_t, std::int64_t> changed;
+    for (auto& s = withCenters(stagedChanges_); s.step();) changed[static_cast<std::int32_t>(s.integer(0))] = s.integer(1);
+    stagedChanges_.reuse();
+    std::vector<std::int64_t> out;
+    out.reserve(centers.size());
+    for (const std::int32_t c : centers) out.push_back(changed[c]);
+    return out;
 }
 
 std::optional<int> Store::centerCountry(std::int32_t centerId) {
@@ -316,83 +475,132 @@ void Store::setCenterAccount(std::int32_t centerId, const bank::BankAccount& acc
     s.run();
 }
 
-std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> Store::sweepTotals(std::int32_t centerId) {
-    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> totals;
-    auto& s = centerSweep_.reuse().bind(1, centerId);
-    float outSum = 0;
-    while (s.step()) {
-        Amounts a;
-        a.conversionRate = single(s, 2);
-        a.royalty = single(s, 3);
-        a.nac = single(s, 4);
-        a.royaltyReserve = single(s, 5);
-        a.franchiseFee = single(s, 6);
-        a.franchiseFeeReserve = single(s, 7);
-        a.gst = single(s, 8);
-        a.pst = single(s, 9);
-        a.nmcPayment = single(s, 10);
-        const bool subscription = s.integer(12) != 0;
-        const RowTotals rt = rowTotals(static_cast<std::int16_t>(s.integer(1)), a, s.integer(11) != 0, subscription);
-        outSum += rt.out;
-        totals.emplace_back(s.integer(0), totalCents(rt, subscription, outSum));
-    }
-    s.reuse();
-    return totals;
-}
-
 std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
                                               std::string_view login) {
-    // A center's Totals are taken once, before the first of its charges changes state.
-    std::unordered_map<std::int32_t, std::unordered_map<std::int64_t, std::optional<std::int64_t>>> totalsOf;
-    std::vector<std::pair<std::int32_t, std::size_t>> touched;  // each center, with its first record
+    if (records.empty()) return std::nullopt;
+    // Each center with its first record, and each charge with its first record: a charge named
+    // again is found already saved.
+    std::vector<std::int32_t> centers;
+    std::unordered_map<std::int32_t, std::size_t> firstOfCenter;
+    std::unordered_map<ChargeKey, std::size_t, KeyHash> firstOfCharge;
+    firstOfCharge.reserve(records.size());
     for (std::size_t k = 0; k < records.size(); ++k) {
-        const SaveRecord& r = records[k];
-        auto& find = chargeState_.reuse();
-        find.bind(1, r.key.memberId).bind(2, r.key.centerId).bind(3, int{r.key.source}).bind(4, int{r.key.sweepSequence});
-        if (!find.step()) return SaveFailure{k, SaveRefusal::Unknown};
-        const std::int64_t id = find.integer(0);
-        const auto state = static_cast<ChargeState>(find.integer(2));
-        find.reuse();
-        switch (state) {
-            case ChargeState::InSweep: break;
-            case ChargeState::Saved: return SaveFailure{k, SaveRefusal::AlreadySaved};
-            case ChargeState::Exported: return SaveFailure{k, SaveRefusal::Exported};
-            case ChargeState::Cleared: return SaveFailure{k, SaveRefusal::Cleared};
-        }
-        auto center = totalsOf.find(r.key.centerId);
-        if (center == totalsOf.end()) {
-            std::unordered_map<std::int64_t, std::optional<std::int64_t>> byCharge;
-            for (const auto& [charge, cents] : sweepTotals(r.key.centerId)) byCharge.emplace(charge, cents);
-            center = totalsOf.emplace(r.key.centerId, std::move(byCharge)).first;
-        }
-        const auto total = center->second.find(id);
-        if (total == center->second.end()) return SaveFailure{k, SaveRefusal::AlreadySaved};
-        if (!total->second) return SaveFailure{k, SaveRefusal::TooLarge};
-        const std::int64_t cents = *total->second;
-
-        const PostedAmounts& p = r.amounts;
-        auto& s = saveCharge_.reuse();
-        s.bind(1, id).bind(2, double{r.conversionRate}).bind(3, double{p.royalty}).bind(4, double{p.nac});
-        s.bind(5, double{p.royaltyReserve}).bind(6, double{p.franchiseFee}).bind(7, double{p.franchiseFeeReserve});
-        s.bind(8, double{p.gst}).bind(9, double{p.pst}).bind(10, double{p.nmc}).bind(11, int{r.trust});
-        s.bind(12, static_cast<double>(cents) / 100.0).bind(13, r.personId).bind(14, int{r.personType});
-        s.bind(15, savedAt).bind(16, cents);
-        bindLogin(s, 17, login);
-        s.run();
-        // The caller holds the write lock, so the state read above still stands.
-        if (db_.changes() != 1) return SaveFailure{k, SaveRefusal::AlreadySaved};
-        if (std::none_of(touched.begin(), touched.end(), [&](const auto& t) { return t.first == r.key.centerId; }))
-            touched.emplace_back(r.key.centerId, k);
+        if (firstOfCenter.emplace(records[k].key.centerId, k).second) centers.push_back(records[k].key.centerId);
+        firstOfCharge.emplace(records[k].key, k);
     }
+    stageCenters(centers);
+
+    // One walk of the centers' sweep rows finds each record's charge and its Total, taken over
+    // the rows as they stand before this save.
+    struct Found {
+        bool inSweep = false;
+        std::int64_t id = 0;
+        std::optional<std::int64_t> cents;
+    };
+    std::vector<Found> found(records.size());
+    std::int32_t center = 0;
+    float outSum = 0;
+    for (auto& s = withCenters(stagedSweep_); s.step();) {
+        const ChargeKey key{static_cast<std::int32_t>(s.integer(1)), static_cast<std::int32_t>(s.integer(0)),
+                            static_cast<std::int16_t>(s.integer(2)), static_cast<std::int16_t>(s.integer(3))};
+        if (key.centerId != center) {
+            center = key.centerId;
+            outSum = 0;
+        }
+        Amounts a;
+        a.conversionRate = single(s, 6);
+        a.royalty = single(s, 7);
+        a.nac = single(s, 8);
+        a.royaltyReserve = single(s, 9);
+        a.franchiseFee = single(s, 10);
+        a.franchiseFeeReserve = single(s, 11);
+        a.gst = single(s, 12);
+        a.pst = single(s, 13);
+        a.nmcPayment = single(s, 14);
+        const bool subscription = s.integer(16) != 0;
+        const RowTotals rt = rowTotals(static_cast<std::int16_t>(s.integer(5)), a, s.integer(15) != 0, subscription);
+        outSum += rt.out;
+        if (const auto named = firstOfCharge.find(key); named != firstOfCharge.end())
+            found[named->second] = {true, s.integer(4), totalCents(rt, subscription, outSum)};
+    }
+    stagedSweep_.reuse();
+
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        if (firstOfCharge.at(records[k].key) != k) return SaveFailure{k, SaveRefusal::AlreadySaved};
+        if (!found[k].inSweep) {
+            // Why it is not in the sweep: asked for the one record named, not for every record.
+            const ChargeKey& key = records[k].key;
+            auto& find = chargeState_.reuse();
+            find.bind(1, key.memberId).bind(2, key.centerId).bind(3, int{key.source}).bind(4, int{key.sweepSequence});
+            const std::optional<std::int64_t> state = find.step() ? std::optional(find.integer(2)) : std::nullopt;
+            find.reuse();
+            if (!state) return SaveFailure{k, SaveRefusal::Unknown};
+            switch (static_cast<ChargeState>(*state)) {
+                case ChargeState::Exported: return SaveFailure{k, SaveRefusal::Exported};
+                case ChargeState::Cleared: return SaveFailure{k, SaveRefusal::Cleared};
+                default: return SaveFailure{k, SaveRefusal::AlreadySaved};
+            }
+        }
+        if (!found[k].cents) return SaveFailure{k, SaveRefusal::TooLarge};
+    }
+
+    auto& save = saveStaged_.reuse().bind(1, savedAt);
+    bindLogin(save, 2, login);
+    if (db_.engine() == Engine::PostgreSQL) {
+        if (records.size() >= kLargePost) db_.exec(kPostgresBulk);
+        // Column by column, an array each.
+        std::vector<std::int64_t> ids, cents, trusts, people, types;
+        std::vector<double> amounts[10];
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            const SaveRecord& r = records[k];
+            const PostedAmounts& p = r.amounts;
+            ids.push_back(found[k].id);
+            cents.push_back(*found[k].cents);
+            trusts.push_back(r.trust);
+            people.push_back(r.personId);
+            types.push_back(r.personType);
+            const double row[10] = {r.conversionRate, p.royalty, p.nac, p.royaltyReserve, p.franchiseFee,
+                                    p.franchiseFeeReserve, p.gst, p.pst, p.nmc, static_cast<double>(cents.back()) / 100.0};
+            for (int c = 0; c < 10; ++c) amounts[c].push_back(row[c]);
+        }
+        save.bind(3, arrayText(ids));
+        for (int c = 0; c < 9; ++c) save.bind(4 + c, arrayText(amounts[c]));
+        save.bind(13, arrayText(trusts)).bind(14, arrayText(amounts[9])).bind(15, arrayText(cents));
+        save.bind(16, arrayText(people)).bind(17, arrayText(types));
+    } else {
+        static const std::vector<std::string> columns = {
+            "charge_id", "posted_rate", "posted_royalty", "posted_nac", "posted_royalty_reserve", "posted_franchise_fee",
+            "posted_franchise_fee_reserve", "posted_gst", "posted_pst", "posted_nmc", "posted_trust", "posted_amount",
+            "batch_cents", "saved_by", "saved_by_type"};
+        std::vector<Row> rows;
+        rows.reserve(records.size());
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            const SaveRecord& r = records[k];
+            const PostedAmounts& p = r.amounts;
+            const std::int64_t cents = *found[k].cents;
+            rows.push_back({found[k].id, double{r.conversionRate}, double{p.royalty}, double{p.nac},
+                            double{p.royaltyReserve}, double{p.franchiseFee}, double{p.franchiseFeeReserve},
+                            double{p.gst}, double{p.pst}, double{p.nmc}, std::int64_t{r.trust},
+                            static_cast<double>(cents) / 100.0, cents, std::int64_t{r.personId},
+                            std::int64_t{r.personType}});
+        }
+        freshStage(db_, "staged_saves");
+        db_.load("staged_saves", columns, rows);
+    }
+    save.run();
+    // The caller holds the write lock, so the states read above still stand.
+    if (db_.changes() != static_cast<std::int64_t>(records.size()))
+        throw StoreError("the sweep changed while the save was under way");
+
     // A center's saved charges go into one bank file entry, so a save that would make their sum
     // more than an entry carries could never be exported.
-    for (const auto& [center, first] : touched) {
-        auto& sum = centerSaved_.reuse().bind(1, center);
-        sum.step();
-        const std::int64_t cents = sum.integer(0);
-        sum.reuse();
+    std::unordered_map<std::int32_t, std::int64_t> saved;
+    for (auto& s = withCenters(stagedSaved_); s.step();) saved[static_cast<std::int32_t>(s.integer(0))] = s.integer(1);
+    stagedSaved_.reuse();
+    for (const std::int32_t c : centers) {
+        const std::int64_t cents = saved[c];
         if ((cents < 0 ? -cents : cents) > bank::kMaxEntryCents)
-            return SaveFailure{first, SaveRefusal::CenterFull, cents};
+            return SaveFailure{firstOfCenter.at(c), SaveRefusal::CenterFull, cents};
     }
     return std::nullopt;
 }
@@ -655,27 +863,56 @@ bool Store::batchExists(std::int32_t batchNo) {
     return found;
 }
 
-std::int64_t Store::recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
-                                  std::string_view at, std::int32_t personId, std::int16_t personType,
-                                  std::string_view login) {
-    auto& items = recordItems_.reuse();
-    items.bind(1, batchNo).bind(2, cleared ? kCleared : kFailed).bind(3, at).bind(4, personId).bind(5, int{personType});
-    items.bind(6, memberId).bind(7, int{sourceTwo});
-    bindLogin(items, 8, login);
-    items.run();
-    const std::int64_t changed = db_.changes();
-    if (changed > 0) (cleared ? clearCharges_ : failCharges_).reuse().bind(1, batchNo).bind(2, memberId).bind(3, int{sourceTwo}).run();
-    return changed;
+std::int64_t Store::countPendingItems() {
+    auto& s = countPending_.reuse();
+    s.step();
+    const std::int64_t n = s.integer(0);
+    s.reuse();
+    return n;
 }
 
-std::optional<Store::WaitingItem> Store::firstWaitingItem(std::int32_t batchNo) {
-    auto& s = firstWaiting_.reuse().bind(1, batchNo);
+void Store::stageOutcomes(std::int32_t batchNo, const std::vector<PostedOutcome>& outcomes) {
+    freshStage(db_, "staged_outcomes");
+    db_.exec("DELETE FROM staged_waiting");
+    std::vector<Row> rows;
+    rows.reserve(outcomes.size());
+    for (const PostedOutcome& o : outcomes)
+        rows.push_back({std::int64_t{o.memberId}, std::int64_t{o.sourceTwo}, std::int64_t{o.cleared ? kCleared : kFailed},
+                        static_cast<std::int64_t>(o.order)});
+    db_.load("staged_outcomes", {"member_id", "source_two", "outcome", "ord"}, rows, statisticsFor(rows.size()));
+    stageWaiting_.reuse().bind(1, batchNo).run();
+    if (db_.engine() == Engine::PostgreSQL && statisticsFor(static_cast<std::size_t>(db_.changes())) == Statistics::Refresh)
+        db_.exec("ANALYZE staged_waiting");
+}
+
+std::optional<std::size_t> Store::firstOutcomeWithoutItem() {
+    auto& s = outcomeWithoutItem_.reuse();
+    std::optional<std::size_t> order;
+    if (s.step()) order = static_cast<std::size_t>(s.integer(0));
+    s.reuse();
+    return order;
+}
+
+std::optional<Store::WaitingItem> Store::firstUnnamedItem() {
+    auto& s = unnamedItem_.reuse();
     std::optional<WaitingItem> item;
     if (s.step())
         item = WaitingItem{static_cast<std::int32_t>(s.integer(0)), static_cast<std::int32_t>(s.integer(1)),
                            s.integer(2) != 0};
     s.reuse();
     return item;
+}
+
+void Store::recordOutcomes(std::int32_t batchNo, std::string_view at, std::int32_t personId, std::int16_t personType,
+                           std::string_view login) {
+    for (const int outcome : {kCleared, kFailed}) {
+        auto& items = recordItems_.reuse();
+        items.bind(1, batchNo).bind(2, outcome).bind(3, at).bind(4, personId).bind(5, int{personType});
+        bindLogin(items, 6, login);
+        items.run();
+    }
+    clearCharges_.reuse().run();
+    failCharges_.reuse().run();
 }
 
 }  // namespace eft::server

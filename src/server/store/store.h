@@ -212,8 +212,9 @@ public:
     std::int64_t sweepClock();
     // Advances the counter with no change, so that a sweep load has a value of its own.
     std::int64_t advanceSweepClock();
-    // The counter's value at the last change of the center's sweep rows; 0 for none.
-    std::int64_t centerChangedAt(std::int32_t centerId);
+    // The counter's value at the last change of each center's sweep rows, in the order given;
+    // 0 for none.
+    std::vector<std::int64_t> centersChangedAt(const std::vector<std::int32_t>& centers);
     std::optional<int> centerCountry(std::int32_t centerId);
 
     void insertCenter(const CenterRow& c);
@@ -234,15 +235,12 @@ public:
 
     // Moves the records' charges from the sweep to saved, each with the Total the member list
     // shows for it: the Totals of a center are taken over its charges in the sweep, in sweep
-    // order, as they stood before this save. Stops at the first record whose charge is unknown
-    // or no longer in the sweep, whose Total is not kept to the cent, or whose center's saved
-    // amount would then be more than one bank file entry carries; the caller then rolls back.
+    // order, as they stood before this save. Refuses, naming the first such record, when a
+    // charge is unknown or no longer in the sweep (a charge named twice is already saved the
+    // second time), when a Total is not kept to the cent, or when a center's saved amount would
+    // then be more than one bank file entry carries; the caller then rolls back.
     std::optional<SaveFailure> saveCharges(const std::vector<SaveRecord>& records, std::string_view savedAt,
                                            std::string_view login = {});
-
-    // The Total, in cents, of every charge of the center still in the sweep, by charge id;
-    // nothing for a Total that no bank file can carry.
-    std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>> sweepTotals(std::int32_t centerId);
 
     // The centers of a country with saved charges, ascending id, with their bank accounts.
     std::vector<SavedCenter> savedCenters(int country);
@@ -312,33 +310,52 @@ public:
 
     // Every exported item still waiting for its status, by batch and center.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
+    std::int64_t countPendingItems();
 
     bool batchExists(std::int32_t batchNo);
-    // Records the outcome of the member's pending items in the batch (source 2 items for a
-    // "-" reference, the others otherwise); cleared items leave the sweep for good, failed
-    // ones return to it. The number of items changed; 0 when the reference has none waiting.
-    std::int64_t recordOutcome(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo, bool cleared,
-                               std::string_view at, std::int32_t personId, std::int16_t personType,
-                               std::string_view login = {});
-    // An item of the batch still waiting for its status (the first by center and member).
+
+    // A status commit of one batch, in four steps within one write transaction: stageOutcomes,
+    // the two checks, then recordOutcomes. A reference names the member's waiting items of
+    // source 2 ("-" reference) or its other ones; each reference is given once.
+    struct PostedOutcome {
+        std::int32_t memberId = 0;
+        bool sourceTwo = false;
+        bool cleared = false;
+        std::size_t order = 0;  // what the checks name it by
+    };
+    void stageOutcomes(std::int32_t batchNo, const std::vector<PostedOutcome>& outcomes);
+    // The order of the first staged reference with no item of the batch waiting for it.
+    std::optional<std::size_t> firstOutcomeWithoutItem();
+    // An item of the batch waiting for its status that no staged reference can record (the
+    // first by center, member and source).
     struct WaitingItem {
         std::int32_t centerId = 0;
         std::int32_t memberId = 0;
         bool sourceTwo = false;
     };
-    std::optional<WaitingItem> firstWaitingItem(std::int32_t batchNo);
+    std::optional<WaitingItem> firstUnnamedItem();
+    // Records the staged outcomes of the batch's waiting items: cleared items leave the sweep
+    // for good, failed ones return to it.
+    void recordOutcomes(std::int32_t batchNo, std::string_view at, std::int32_t personId, std::int16_t personType,
+                        std::string_view login = {});
 
 private:
     // Throws as insertCharge says.
     void requireCents(const ChargeRow& c);
+    // The centers the statements of a save join: SQLite's staged table, or the array bound to
+    // each of them on PostgreSQL (withCenters).
+    void stageCenters(const std::vector<std::int32_t>& centers);
+    Statement& withCenters(Statement& s);
 
     Database db_;
     std::filesystem::path file_;
-    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_, centerSaved_;
+    std::string stagedCenters_;
+    Statement insertCenter_, insertMember_, insertCharge_, memberFlags_;
     Statement sweepCenters_, sweepRows_, countSweep_;
-    Statement saveCharge_, chargeState_, centerSweep_;
+    Statement chargeState_, stagedChanges_, stagedSweep_, saveStaged_, stagedSaved_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
-    Statement pendingItems_, batchExists_, recordItems_, clearCharges_, failCharges_, firstWaiting_;
+    Statement pendingItems_, countPending_, batchExists_, stageWaiting_, outcomeWithoutItem_, unnamedItem_;
+    Statement recordItems_, clearCharges_, failCharges_;
 };
 
 }  // namespace eft::server

@@ -6,6 +6,7 @@
 
 #include "net/url_encode.h"
 #include "server/pages/form.h"
+#include "server/pages/save_record.h"
 #include "server_fixture.h"
 
 namespace eft::server::testing {
@@ -126,6 +127,56 @@ TEST_P(SaveTest, ARecordNamingItsChargeTwiceInOnePostRollsBackTheWholePost) {
 TEST_P(SaveTest, AnEmptySaveIsAcceptedAndChangesNothing) {
     EXPECT_EQ(service->save("RecordCount=0"), "");
     EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state <> 0"), 0);
+}
+
+TEST_P(SaveTest, TheFirstRecordOutOfTheSweepIsNamedWithWhereItsChargeWent) {
+    // Records made while every charge is in the sweep; then 1001's first dues are cleared,
+    // 2001's exported and 2002's NMC payment saved.
+    const auto record = [this](const ChargeKey& k) {
+        const std::string body = bodyFor({k});
+        return body.substr(0, body.find("&RecordCount"));
+    };
+    const std::string cleared = record(kDues1001), exported = record(kDues2001), saved = record(kNmc2002);
+    const std::string inSweep = record(kDues1003), alsoInSweep = record(kDues2002);
+    const std::string unknown = "SQL1=" + urlEncode(controlRecordText({1002, 15, 2, 9}, 2, {1, 0, 0, 0, 0, 0, 0, 0, 5},
+                                                                      false, false, 0, 7, 2));
+    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
+    service->exportBatches(9, 2);
+    ASSERT_EQ(service->commitStatus("GoodMemb=1001&PersonID=9&PersonType=2&BatchNo=1&"), "");
+    ASSERT_EQ(service->save(bodyFor({kDues2001})), "");
+    service->exportBatches(9, 2);
+    ASSERT_EQ(service->save(bodyFor({kNmc2002})), "");
+    ASSERT_EQ(stateOf(kDues2001), 20);
+
+    // Each record is numbered by its place in the body.
+    const auto body = [](std::initializer_list<std::string> records) {
+        std::string out;
+        int n = 0;
+        for (const std::string& r : records) out += "SQL" + std::to_string(++n) + r.substr(r.find('=')) + "&";
+        return out + "RecordCount=" + std::to_string(n);
+    };
+    const struct {
+        std::string body;
+        std::string reply;
+    } cases[] = {
+        {body({inSweep, cleared}), "Record SQL2: member 1001 at center 12 (source 1, sequence 1) is not in the sweep (already cleared)"},
+        {body({inSweep, exported}),
+         "Record SQL2: member 2001 at center 34 (source 1, sequence 1) is not in the sweep (already exported in a batch)"},
+        {body({alsoInSweep, saved}), "Record SQL2: member 2002 at center 34 (source 2, sequence 1) is not in the sweep (already saved)"},
+        {body({inSweep, unknown, exported}),
+         "Record SQL2: member 1002 at center 15 (source 2, sequence 9) is not in the sweep (no such charge)"},
+        {body({exported, unknown}),
+         "Record SQL1: member 2001 at center 34 (source 1, sequence 1) is not in the sweep (already exported in a batch)"},
+        {body({inSweep, alsoInSweep, inSweep, cleared}),
+         "Record SQL3: member 1003 at center 15 (source 1, sequence 1) is not in the sweep (already saved)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(service->save(c.body), c.reply);
+        EXPECT_EQ(stateOf(kDues1003), kInSweep) << c.reply;
+        EXPECT_EQ(stateOf(kDues2002), kInSweep) << c.reply;
+        EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 14"), 1) << c.reply;
+    }
+    EXPECT_EQ(service->save(body({inSweep, alsoInSweep})), "");
 }
 
 // Two clients post overlapping selections at the same moment, through one server and through

@@ -130,6 +130,129 @@ TEST_P(StatusTest, AMalformedBodyIsARequestError) {
     EXPECT_EQ(pendingItems(), 5);
 }
 
+// Each commit of a table starts from the fixture's two batches, on a database of its own.
+TEST_P(StatusTest, EachReferenceRecordsItsOwnItemsWhateverElseThePostNames) {
+    const struct {
+        const char* what;
+        const char* body;
+        int dues1001, dues1001Second, nmc1002, dues2001, nmc2002;
+        std::int64_t failedItems;  // recorded as failed, in both batches
+    } cases[] = {
+        {"ids repeated among the failed", "BadMemb=1001&BadMemb=-1002&BadMemb=1001&BadMemb=-1002&PersonID=9&PersonType=2&BatchNo=1&",
+         kInSweep, kInSweep, kInSweep, kExported, kExported, 3},
+        {"one of each outcome", "GoodMemb=-2002&BadMemb=2001&PersonID=9&PersonType=2&BatchNo=2&",
+         kExported, kExported, kExported, kInSweep, kCleared, 1},
+        {"every item cleared", "GoodMemb=-1002&GoodMemb=1001&PersonID=9&PersonType=2&BatchNo=1&",
+         kCleared, kCleared, kCleared, kExported, kExported, 0},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        if (round++ > 0) {
+            open(dir.path() / ("round" + std::to_string(round)));
+            ASSERT_EQ(service->save(bodyFor({kDues1001, kDues1001Second, kNmc1002, kDues2001, kNmc2002})), "");
+            service->exportBatches(9, 2);
+        }
+        EXPECT_EQ(service->commitStatus(c.body), "") << c.what;
+        EXPECT_EQ(stateOf(kDues1001), c.dues1001) << c.what;
+        EXPECT_EQ(stateOf(kDues1001Second), c.dues1001Second) << c.what;
+        EXPECT_EQ(stateOf(kNmc1002), c.nmc1002) << c.what;
+        EXPECT_EQ(stateOf(kDues2001), c.dues2001) << c.what;
+        EXPECT_EQ(stateOf(kNmc2002), c.nmc2002) << c.what;
+        EXPECT_EQ(count("SELECT COUNT(*) FROM batch_items WHERE outcome = 2"), c.failedItems) << c.what;
+        // A failed charge keeps nothing of its save; a cleared one keeps all of it.
+        EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 0 AND (saved_by IS NOT NULL OR posted_amount IS NOT NULL)"),
+                  0)
+            << c.what;
+        EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 30 AND (saved_by IS NULL OR posted_amount IS NULL)"), 0)
+            << c.what;
+    }
+}
+
+TEST_P(StatusTest, OneMembersTwoReferencesTakeTwoOutcomes) {
+    // Batch 3 holds member 2002's NMC payment (failed in batch 2, saved again) and its dues.
+    ASSERT_EQ(service->commitStatus("GoodMemb=2001&BadMemb=-2002&PersonID=9&PersonType=2&BatchNo=2&"), "");
+    ASSERT_EQ(service->save(bodyFor({kNmc2002, kDues2002})), "");
+    service->exportBatches(9, 2);
+    ASSERT_EQ(count("SELECT COUNT(*) FROM batch_items WHERE batch_no = 3 AND outcome IS NULL"), 2);
+
+    const struct {
+        const char* body;
+        const char* reply;
+    } refused[] = {
+        {"GoodMemb=2002&PersonID=9&PersonType=2&BatchNo=3&",
+         "Batch 3 is not complete in this status update: member -2002 of center 34 is waiting for its status and is "
+         "not named; nothing was changed"},
+        {"BadMemb=-2002&PersonID=9&PersonType=2&BatchNo=3&",
+         "Batch 3 is not complete in this status update: member 2002 of center 34 is waiting for its status and is "
+         "not named; nothing was changed"},
+        {"GoodMemb=2002&GoodMemb=-2002&BadMemb=2001&PersonID=9&PersonType=2&BatchNo=3&",
+         "Member 2001 has no item waiting for its status in batch 3"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(service->commitStatus(c.body), c.reply) << c.body;
+        EXPECT_EQ(count("SELECT COUNT(*) FROM batch_items WHERE batch_no = 3 AND outcome IS NULL"), 2) << c.body;
+    }
+    ASSERT_EQ(service->commitStatus("GoodMemb=-2002&BadMemb=2002&PersonID=9&PersonType=2&BatchNo=3&"), "");
+    EXPECT_EQ(stateOf(kNmc2002), kCleared);
+    EXPECT_EQ(stateOf(kDues2002), kInSweep);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
+                    "WHERE bi.batch_no = 3 AND bi.outcome = CASE WHEN ch.source = 2 THEN 1 ELSE 2 END"),
+              2);
+}
+
+TEST_P(StatusTest, TheFirstReferenceInPostedOrderIsTheOneNamed) {
+    const struct {
+        const char* what;
+        StatusForm form;
+        const char* reply;
+    } cases[] = {
+        {"an id of another batch after a full naming",
+         {{{1001, false}, {1002, true}}, {{2001, false}}, 9, 2, 1},
+         "Member 2001 has no item waiting for its status in batch 1"},
+        {"two ids of another batch, the cleared one judged first",
+         {{{1001, false}, {2002, true}}, {{1002, true}, {2001, false}}, 9, 2, 1},
+         "Member -2002 has no item waiting for its status in batch 1"},
+        {"a reference given twice: its items went to the first",
+         {{{1001, false}, {1002, true}, {1001, false}}, {}, 9, 2, 1},
+         "Member 1001 has no item waiting for its status in batch 1"},
+        {"a reference given as cleared and again as failed",
+         {{{1001, false}}, {{1002, true}, {1001, false}}, 9, 2, 1},
+         "Member 1001 has no item waiting for its status in batch 1"},
+        {"a reference given twice after one with nothing waiting",
+         {{{2001, false}, {1001, false}, {1001, false}}, {}, 9, 2, 1},
+         "Member 2001 has no item waiting for its status in batch 1"},
+        {"no reference at all",
+         {{}, {}, 9, 2, 2},
+         "Batch 2 is not complete in this status update: member 2001 of center 34 is waiting for its status and is "
+         "not named; nothing was changed"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(service->commitStatus(c.form), c.reply) << c.what;
+        EXPECT_EQ(pendingItems(), 5) << c.what;
+        EXPECT_EQ(count("SELECT COUNT(*) FROM charges WHERE state = 20"), 5) << c.what;
+    }
+}
+
+TEST_P(StatusTest, ABodyNamingNoMemberOrOneMemberBothWaysChangesNothing) {
+    const struct {
+        const char* body;
+        const char* fault;
+    } cases[] = {
+        {"PersonID=9&PersonType=2&BatchNo=1&", "No member ids were given"},
+        {"GoodMemb=1001&GoodMemb=-1002&BadMemb=1001&PersonID=9&PersonType=2&BatchNo=1&",
+         "Member 1001 is named both cleared and failed"},
+    };
+    for (const auto& c : cases) {
+        try {
+            service->commitStatus(c.body);
+            ADD_FAILURE() << c.body << " was taken";
+        } catch (const RequestError& e) {
+            EXPECT_EQ(std::string(e.what()), c.fault);
+        }
+        EXPECT_EQ(pendingItems(), 5) << c.body;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(On, StatusTest, kEngines, engineName);
 
 }  // namespace
