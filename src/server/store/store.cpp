@@ -65,6 +65,9 @@ CREATE TEMP TABLE IF NOT EXISTS staged_waiting (
 // PostgreSQL guesses costs less than taking the statistics.
 constexpr std::size_t kLargePost = 1000;
 
+// The most centers whose sweep a save reads in one piece (stagedSweep_).
+constexpr std::size_t kCentersWhole = 4;
+
 Statistics statisticsFor(std::size_t rows) { return rows >= kLargePost ? Statistics::Refresh : Statistics::Keep; }
 
 // On PostgreSQL a statement that changes tens of thousands of charges hands the sweep's trigger
@@ -155,14 +158,21 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
     const std::string inCenters = postgres ? " = ANY(CAST(?1 AS integer[]))" : " IN (SELECT center_id FROM staged_centers)";
     stagedChanges_ = db_.prepare("SELECT center_id, changed_at FROM center_changes WHERE center_id" + inCenters);
     // Center by center in the order the sweep rows go out, so each center's running OUT sum is
-    // the control's.
-    stagedSweep_ = db_.prepare(
+    // the control's. A streamed row comes from libpq as a result of its own, at a cost of its
+    // own: the sweep of a save's few centers comes whole, that of many centers a row at a time,
+    // so that the memory stays a row's.
+    const std::string sweepSql =
         "SELECT ch.center_id, ch.member_id, ch.source, ch.sweep_sequence, ch.id, ch.type, ch.conversion_rate, "
         "ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, ch.franchise_fee_reserve, ch.gst, ch.pst, "
         "ch.nmc_payment, m.tax_exempt, m.subscription FROM charges ch JOIN members m ON m.id = ch.member_id "
         "WHERE ch.state = 0 AND ch.center_id" + inCenters +
-        " ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
-    stagedSweep_.streamRows();
+        " ORDER BY ch.center_id, ch.member_id, ch.source, ch.sweep_sequence";
+    stagedSweep_ = db_.prepare(sweepSql);
+    streamedSweep_ = db_.prepare(sweepSql);
+    streamedSweep_.streamRows();
+    // Center by center: with the center in the index condition, however few saved charges
+    // PostgreSQL's statistics (taken before a morning of saves) say there are.
+    centerSaved_ = db_.prepare("SELECT COALESCE(SUM(batch_cents), 0) FROM charges WHERE state = 14 AND center_id = ?1");
     // SQLite, without statistics, would walk every charge in the sweep for the state alone: the
     // unary + takes the state out of its choice of index, and the staged ids lead.
     saveStaged_ = db_.prepare(
@@ -189,8 +199,6 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
               "p.posted_gst, p.posted_pst, p.posted_nmc, p.posted_trust, p.posted_amount, p.batch_cents, p.saved_by, "
               "p.saved_by_type FROM staged_saves p WHERE p.charge_id = charges.id), saved_at = ?1, saved_login = ?2 "
               "WHERE +state = 0 AND id IN (SELECT charge_id FROM staged_saves)");
-    stagedSaved_ = db_.prepare("SELECT center_id, SUM(batch_cents) FROM charges WHERE state = 14 AND center_id" +
-                               inCenters + " GROUP BY center_id");
     // Past every batch the database knows and every number seen used (a restored backup forgets
     // the batches exported after it; their files remember them).
     // Taken under the writer lock (a locked counter), so two exports never take one number.
@@ -500,7 +508,8 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
     std::vector<Found> found(records.size());
     std::int32_t center = 0;
     float outSum = 0;
-    for (auto& s = withCenters(stagedSweep_); s.step();) {
+    Statement& sweep = centers.size() > kCentersWhole ? streamedSweep_ : stagedSweep_;
+    for (auto& s = withCenters(sweep); s.step();) {
         const ChargeKey key{static_cast<std::int32_t>(s.integer(1)), static_cast<std::int32_t>(s.integer(0)),
                             static_cast<std::int16_t>(s.integer(2)), static_cast<std::int16_t>(s.integer(3))};
         if (key.centerId != center) {
@@ -523,7 +532,7 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
         if (const auto named = firstOfCharge.find(key); named != firstOfCharge.end())
             found[named->second] = {true, s.integer(4), totalCents(rt, subscription, outSum)};
     }
-    stagedSweep_.reuse();
+    sweep.reuse();
 
     for (std::size_t k = 0; k < records.size(); ++k) {
         if (firstOfCharge.at(records[k].key) != k) return SaveFailure{k, SaveRefusal::AlreadySaved};
@@ -542,6 +551,18 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
             }
         }
         if (!found[k].cents) return SaveFailure{k, SaveRefusal::TooLarge};
+    }
+    // A center's saved charges go into one bank file entry, so a save that would make their sum
+    // more than an entry carries could never be exported.
+    std::unordered_map<std::int32_t, std::int64_t> savedCents;
+    for (std::size_t k = 0; k < records.size(); ++k) savedCents[records[k].key.centerId] += *found[k].cents;
+    for (const std::int32_t c : centers) {
+        auto& sum = centerSaved_.reuse().bind(1, c);
+        sum.step();
+        const std::int64_t cents = savedCents[c] + sum.integer(0);
+        sum.reuse();
+        if ((cents < 0 ? -cents : cents) > bank::kMaxEntryCents)
+            return SaveFailure{firstOfCenter.at(c), SaveRefusal::CenterFull, cents};
     }
 
     auto& save = saveStaged_.reuse().bind(1, savedAt);
@@ -591,17 +612,6 @@ std::optional<SaveFailure> Store::saveCharges(const std::vector<SaveRecord>& rec
     // The caller holds the write lock, so the states read above still stand.
     if (db_.changes() != static_cast<std::int64_t>(records.size()))
         throw StoreError("the sweep changed while the save was under way");
-
-    // A center's saved charges go into one bank file entry, so a save that would make their sum
-    // more than an entry carries could never be exported.
-    std::unordered_map<std::int32_t, std::int64_t> saved;
-    for (auto& s = withCenters(stagedSaved_); s.step();) saved[static_cast<std::int32_t>(s.integer(0))] = s.integer(1);
-    stagedSaved_.reuse();
-    for (const std::int32_t c : centers) {
-        const std::int64_t cents = saved[c];
-        if ((cents < 0 ? -cents : cents) > bank::kMaxEntryCents)
-            return SaveFailure{firstOfCenter.at(c), SaveRefusal::CenterFull, cents};
-    }
     return std::nullopt;
 }
 

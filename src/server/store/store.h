@@ -352,7 +352,7 @@ private:
     std::string stagedCenters_;
     Statement insertCenter_, insertMember_, insertCharge_, memberFlags_;
     Statement sweepCenters_, sweepRows_, countSweep_;
-    Statement chargeState_, stagedChanges_, stagedSweep_, saveStaged_, stagedSaved_;
+    Statement chargeState_, stagedChanges_, stagedSweep_, streamedSweep_, centerSaved_, saveStaged_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
     Statement pendingItems_, countPending_, batchExists_, stageWaiting_, outcomeWithoutItem_, unnamedItem_;
     Statement recordItems_, clearCharges_, failCharges_;
