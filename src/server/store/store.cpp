@@ -25,9 +25,8 @@ void makeHeldTable(Database& db) {
 // What a save or a status commit posts, staged so that each check and each change is one
 // statement over all the posted rows rather than one statement per row.
 //
-// SQLite stages them in tables of the connection's own, made again before each use as
-// export_held is, and finds the staged rows by their keys: it has no statistics to choose a
-// join by.
+// SQLite stages them in tables of the connection's own and finds the staged rows by their
+// keys: it has no statistics to choose a join by.
 constexpr const char* kSqliteStaging = R"sql(
 CREATE TEMP TABLE IF NOT EXISTS staged_centers (center_id INTEGER PRIMARY KEY);
 CREATE TEMP TABLE IF NOT EXISTS staged_saves (
@@ -78,11 +77,12 @@ Statistics statisticsFor(std::size_t rows) { return rows >= kLargePost ? Statist
 constexpr const char* kPostgresBulk = "SET LOCAL work_mem = '64MB'; SET LOCAL jit = off;";
 
 // The staging tables, with `table` emptied of what an earlier use in this transaction (or, on
-// SQLite, an earlier transaction) left; within a write transaction.
+// SQLite, an earlier transaction) left; within a write transaction. A SQLite connection keeps
+// the tables the store made when it opened; a PostgreSQL one opened again has lost them.
 void freshStage(Database& db, const char* table) {
     const bool postgres = db.engine() == Engine::PostgreSQL;
-    const std::string sql = std::string(postgres ? kPostgresStaging : kSqliteStaging) + (postgres ? kPostgresBulk : "") +
-                            "DELETE FROM " + table + ";";
+    const std::string sql =
+        (postgres ? std::string(kPostgresStaging) + kPostgresBulk : std::string()) + "DELETE FROM " + table + ";";
     db.exec(sql.c_str());
 }
 
