@@ -5,6 +5,7 @@
 #include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
+#include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 #include "ui/layout.h"
@@ -18,19 +19,9 @@ constexpr const char* kBatchPrompt = " Please Select Batch Number : ";
 // table, leaving out what the row lacks (and the batch, when it is not wanted).
 std::string batchItemName(const Table& t, bool withBatch = true) {
     namespace F = batch_field;
-    std::string name = "the batch item";
-    const char* joint = " of ";
-    auto add = [&](const char* what, std::optional<std::int32_t> v, bool center = false) {
-        if (!v) return;
-        name += joint;
-        name += what;
-        name += center ? text::centerNumber(*v) : text::wholeNumber(*v);
-        joint = ", ";
-    };
-    add("member ", t.integer(F::MemberID));
-    add("center ", t.integer(F::CenterID), true);
-    if (withBatch) add("batch ", t.integer(F::BatchControl));
-    return name;
+    return rowName("the batch item", {{"member ", t.integer(F::MemberID)},
+                                      {"center ", t.integer(F::CenterID), true},
+                                      {"batch ", withBatch ? t.integer(F::BatchControl) : std::nullopt}});
 }
 
 // The batch's country by the caption of its option button, so the two never read differently;

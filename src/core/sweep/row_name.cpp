@@ -7,22 +7,24 @@
 
 namespace eft {
 
+std::string rowName(std::string thing, std::initializer_list<RowNamePart> parts) {
+    const char* joint = " of ";
+    for (const RowNamePart& p : parts) {
+        if (!p.value) continue;
+        thing += joint;
+        thing += p.what;
+        thing += p.center ? text::centerNumber(*p.value) : text::wholeNumber(*p.value);
+        joint = ", ";
+    }
+    return thing;
+}
+
 std::string sweepRowName(const Table& t) {
     namespace F = sweep_field;
-    std::string name = "the sweep row";
-    const char* joint = " of ";
-    auto add = [&](const char* what, std::optional<std::int32_t> v, bool center = false) {
-        if (!v) return;
-        name += joint;
-        name += what;
-        name += center ? text::centerNumber(*v) : text::wholeNumber(*v);
-        joint = ", ";
-    };
-    add("member ", t.integer(F::MemberID));
-    add("center ", t.integer(F::CenterID), true);
-    add("source ", t.integer(F::Source));
-    add("sweep sequence ", t.integer(F::SweepSequence));
-    return name;
+    return rowName("the sweep row", {{"member ", t.integer(F::MemberID)},
+                                     {"center ", t.integer(F::CenterID), true},
+                                     {"source ", t.integer(F::Source)},
+                                     {"sweep sequence ", t.integer(F::SweepSequence)}});
 }
 
 std::string shownRowName(const Table& t, const Date& today) {

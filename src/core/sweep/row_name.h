@@ -1,11 +1,24 @@
 #pragma once
 // How the operator is told which sweep row is meant: by the charge it stands for.
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "base/calendar.h"
 #include "tables/table.h"
 
 namespace eft {
+
+// One id in a row's name ("member 1001", "center 0012"); left out when the row lacks it.
+struct RowNamePart {
+    const char* what;
+    std::optional<std::int32_t> value;
+    bool center = false;  // written as a center number
+};
+
+// `thing` followed by the ids the row has: "the batch item of member 1001, center 0012".
+std::string rowName(std::string thing, std::initializer_list<RowNamePart> parts);
 
 // "the sweep row of member 1001, center 0012, source 1, sweep sequence 3" for the current
 // row of the sweep table, leaving out what the row lacks.
