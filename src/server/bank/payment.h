@@ -35,6 +35,9 @@ struct Payment {
     // The center's net: above 0 due in (a debit of its account), below 0 due out (a credit),
     // 0 nothing to move (no entry).
     std::int64_t cents = 0;
+    // A debit presented again after a return the network lets us retry: it travels in a batch
+    // of its own ("RETRY PYMT"), at the amount first presented.
+    bool retry = false;
 };
 
 struct BankBatch {
