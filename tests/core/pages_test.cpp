@@ -15,12 +15,9 @@ TEST(Pages, Addresses) {
         std::string got;
         const char* expected;
     } cases[] = {
-        {sweepRowsAddress(base, 1), "http://h/eft/EFTMember.asp?countryID=1&Load=1"},
+        // Each page of each action is also checked where the control sends it (the canned
+        // server answers only the exact target); here the arguments at their edges.
         {sweepRowsAddress(base, 2), "http://h/eft/EFTMember.asp?countryID=2&Load=1"},
-        {saveAddress(base), "http://h/eft/EFTMember.asp"},
-        {batchListAddress(base), "http://h/eft/EFTMemberBatch.asp?TSQL=BatchList"},
-        {statusAddress(base), "http://h/eft/EFTMemberBatch.asp"},
-        {exportAddress(base, 9, 2), "http://h/eft/EFTMemberBatch.asp?ProcessExport=True&PersonID=9&PersonTypeID=2"},
         {exportAddress(base, 1234567, -3),
          "http://h/eft/EFTMemberBatch.asp?ProcessExport=True&PersonID=1234567&PersonTypeID=-3"},
         // Nothing is put between the base and the page, whatever the base looks like.
