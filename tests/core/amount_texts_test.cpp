@@ -14,18 +14,13 @@ struct AmountText {
     const char* shown;  // the list's text of the amount; nullptr: the reply is refused
 };
 
+// One text of each outcome; every reason a text is refused is the parser's own table.
 const AmountText kAmountTexts[] = {
     {"TenCents", "0.1", "0.10"},
-    {"BelowAHundredThousand", "99999.99", "99999.99"},
     {"TheLastCentBelowTheLimit", "131071.99", "131071.99"},
     {"WholeAboveTheLimit", "200000.00", "200000.00"},
     {"CentsAboveTheLimit", "131072.01", nullptr},
-    {"HalfAboveTheLimit", "-131072.50", nullptr},
-    {"MillionsWithCents", "1234567.89", nullptr},
-    {"TenTrillion", "1e13", nullptr},
-    {"BeyondSinglePrecision", "3.4e39", nullptr},
     {"NotANumber", "nan", nullptr},
-    {"Infinity", "inf", nullptr},
 };
 
 std::string caseName(const ::testing::TestParamInfo<AmountText>& info) { return info.param.name; }

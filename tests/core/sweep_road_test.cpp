@@ -205,17 +205,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "the sweep row of member 2, center 0000, source 1, sweep sequence 4 has the CenterID 0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SweepLoad, AFieldTwiceInARowIsAFailedLoadNamingTheRecord) {
-    server.on("EFTMember.asp?countryID=1&Load=1",
-              {"<rows><row><CenterID>7</CenterID><INRowTotal>1</INRowTotal><OUTRowTotal>0</OUTRowTotal></row>"
-               "<row><CenterID>7</CenterID><CenterID>9</CenterID></row></rows>"});
-    screen().cmdLoadData.operatorClick();
-    ASSERT_EQ(host.shown().size(), 1u);
-    EXPECT_NE(host.shown()[0].request.text.find("record 2: rsSweep: the field CenterID appears twice"), std::string::npos)
-        << host.shown()[0].request.text;
-    EXPECT_EQ(screen().lstEFTCenter.lineCount(), 0);
-}
-
 // A sum too large to show is never printed: the fill ends with a message instead.
 TEST_F(SweepLoad, SumsTooLargeToShowEndTheFillsWithAMessage) {
     const double twoTo49 = 562949953421312.0;  // exact in single precision; two of them pass 1e15
