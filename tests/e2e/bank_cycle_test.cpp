@@ -85,7 +85,7 @@ TEST_P(BankCycle, EveryCenterMovesTheSumOfItsLinesTotals) {
     std::int64_t eligible = 0;
     const auto centerOfLine = dumpColumn(dumps[0], "lstEFTMember", 2);
     const auto totalOfLine = dumpColumn(dumps[0], "lstEFTMember", 5);
-    ASSERT_GT(totalOfLine.size(), 50u);
+    ASSERT_GT(totalOfLine.size(), country == 1 ? 100u : 50u);  // all in one post of many kilobytes
     for (std::size_t i = 0; i < totalOfLine.size(); ++i) {
         totals[std::stoi(centerOfLine[i])] += cents(totalOfLine[i]);
         eligible += cents(totalOfLine[i]);
