@@ -53,10 +53,14 @@ protected:
         window.connectTo({QString::fromStdString(server.base()), QString::fromStdString(user),
                           QString::fromStdString(password), false});
     }
-    // Answers every sign-in dialog that comes up with these keys, counting them.
+    // Answers every sign-in dialog that comes up from now on with these keys, counting them.
     void answerDialogs(std::function<void(LoginDialog&)> keys) {
+        keys_ = std::move(keys);
+        lastDialog_ = nullptr;
+        unansweredPolls_ = 0;
+        if (poll_.isActive()) return;
         poll_.setInterval(10);
-        QObject::connect(&poll_, &QTimer::timeout, [this, keys] {
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
             auto* dialog = qobject_cast<LoginDialog*>(QApplication::activeModalWidget());
             if (!dialog || dialog == lastDialog_) return;
             // Keys go where the focus is: wait until the dialog has it (a busy machine activates
@@ -72,27 +76,9 @@ protected:
             lastDialog_ = dialog;
             ++dialogs;
             refusedShown = dialog->refusedLabel()->isVisible();
-            keys(*dialog);
+            keys_(*dialog);
         });
         poll_.start();
-    }
-    // Answers the next sign-in dialog with these keys once it has the focus.
-    void whenDialogUp(std::function<void(LoginDialog&)> keys) {
-        auto* timer = new QTimer(&window);
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, [timer, keys, polls = 0]() mutable {
-            auto* dialog = qobject_cast<LoginDialog*>(QApplication::activeModalWidget());
-            if (++polls == 500) {
-                ADD_FAILURE() << "the sign-in dialog never took the focus";
-                if (dialog) dialog->reject();
-            }
-            if (polls < 500 && (!dialog || !dialog->isActiveWindow() || !dialog->isAncestorOf(QApplication::focusWidget())))
-                return;
-            timer->stop();
-            timer->deleteLater();
-            if (dialog && polls < 500) keys(*dialog);
-        });
-        timer->start();
     }
     // Types a login into the dialog and presses Return.
     static void typeLogin(LoginDialog& d, const QString& address, const QString& user, const QString& password) {
@@ -131,6 +117,7 @@ protected:
 
 private:
     QTimer poll_;
+    std::function<void(LoginDialog&)> keys_;
     LoginDialog* lastDialog_ = nullptr;
     int unansweredPolls_ = 0;
 };
@@ -197,7 +184,7 @@ TEST_F(HostWindowTest, SignInChecksTheLoginWithTheServerFirst) {
         const qsizetype toldBefore = window.messages().size();
         bool stayedOpen = false;
         QString label;
-        whenDialogUp([&](LoginDialog& d) {
+        answerDialogs([&](LoginDialog& d) {
             typeLogin(d, address, QStringLiteral("alice"), QStringLiteral("s3cret"));
             stayedOpen = d.isVisible();
             label = d.refusedLabel()->isVisible() ? d.refusedLabel()->text() : QString();
@@ -247,7 +234,7 @@ TEST_F(HostWindowTest, SignInIsThereOverTheDemoServer) {
     EXPECT_TRUE(signIn->isEnabled());
     server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({})});
     const QString address = QString::fromStdString(server.base());
-    whenDialogUp([&](LoginDialog& d) { typeLogin(d, address, QStringLiteral("alice"), QStringLiteral("s3cret")); });
+    answerDialogs([&](LoginDialog& d) { typeLogin(d, address, QStringLiteral("alice"), QStringLiteral("s3cret")); });
     signIn->trigger();
     EXPECT_EQ(window.control()->serverAddress(), address);
     EXPECT_EQ(window.statusText(), QStringLiteral("Signed in to %1 as alice").arg(address));

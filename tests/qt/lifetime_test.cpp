@@ -15,15 +15,10 @@
 #include <map>
 #include <string>
 
-#include "eftmemb/eftmemb_widget.h"
-#include "qt/list_model_p.h"
-#include "qt/tab_control_p.h"
-#include "support/canned_server.h"
+#include "widget_fixture.h"
 
 namespace eft::qt::test {
 namespace {
-
-using Row = std::map<std::string, std::string>;
 
 using namespace std::chrono_literals;
 using eft::test::CannedServer;
@@ -74,15 +69,9 @@ class WidgetDeletedDuringRequest : public ::testing::TestWithParam<std::tuple<Re
 TEST_P(WidgetDeletedDuringRequest, EndsTheRequestAndLeavesNothingBehind) {
     const auto& [request, way] = GetParam();
     CannedServer server;
-    Row row{{"MemberID", "1"},      {"CenterID", "7"},   {"CenterName", "C"}, {"ConversionRate", "1"},
-            {"Type", "1"},          {"Source", "1"},     {"SweepSequence", "1"}, {"INRowTotal", "1"},
-            {"OUTRowTotal", "0"},   {"Royalty", "1"},    {"NAC", "0"},        {"RoyaltyReserve", "0"},
-            {"FranchiseFee", "0"},  {"FranchiseFeeReserve", "0"}, {"GST", "0"}, {"PST", "0"},
-            {"NMCPayment", "0"},    {"SalesTaxExempt", "true"}};
+    const Row row = sweepRow(1, 7, "1", "0");
     server.on("EFTMember.asp?countryID=1&Load=1", {sweepReply({row})});
-    server.on("EFTMemberBatch.asp?TSQL=BatchList",
-              {sweepReply({{{"BatchControl", "5"}, {"CenterID", "7"}, {"Name", "C"}, {"MemberID", "1"},
-                            {"Source", "1"}, {"Amount", "1"}, {"ExportedDate", "2011-03-05"}}})});
+    server.on("EFTMemberBatch.asp?TSQL=BatchList", {sweepReply({batchRow(5, 7, 1, 1, "1")})});
     server.on("EFTMember.asp", {""});
     server.on("EFTMemberBatch.asp", {""});
     server.on("EFTMemberBatch.asp?ProcessExport=True&PersonID=9&PersonTypeID=2", {"<Export>x</Export>"});

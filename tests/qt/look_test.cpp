@@ -17,7 +17,7 @@
 namespace eft::qt::test {
 namespace {
 
-class LookTest : public ::testing::Test {
+class LookTest : public WidgetTest {
 protected:
     LookTest() {
         EXPECT_TRUE(dir.isValid());
@@ -30,7 +30,6 @@ protected:
             if (onBox) onBox(r);
             return r.buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
         });
-        widget.show();
         widget.setVariables(QString::fromStdString(demo->baseAddress()), 1, 1);
     }
 
@@ -44,27 +43,15 @@ protected:
         shots << name;
     }
     QStringList visibleTabs() {
-        auto* tabs = qobject_cast<TabControl*>(widget.elementWidget(QStringLiteral("tabEFT")));
         QStringList out;
-        for (int i = 0; i < tabs->bar()->count(); ++i)
-            if (tabs->bar()->isTabVisible(i)) out << tabs->bar()->tabText(i).remove(QLatin1Char('&'));
+        for (int i = 0; i < tabBar()->count(); ++i)
+            if (tabBar()->isTabVisible(i)) out << tabBar()->tabText(i).remove(QLatin1Char('&'));
         return out;
     }
-    QStringList headers(const char* list) {
-        auto* v = qobject_cast<QTreeView*>(widget.elementWidget(QString::fromLatin1(list)));
-        QStringList out;
-        for (int c = 0; c < v->model()->columnCount(); ++c)
-            if (!v->isColumnHidden(c)) out << v->model()->headerData(c, Qt::Horizontal).toString();
-        return out;
-    }
-    int rows(const char* list) {
-        return qobject_cast<QTreeView*>(widget.elementWidget(QString::fromLatin1(list)))->model()->rowCount();
-    }
+    int rows(const char* list) { return model(list)->rowCount(); }
 
     QTemporaryDir dir;
     std::unique_ptr<server::EmbeddedServer> demo;
-    EftMembWidget widget;
-    std::function<void(const MessageBoxRequest&)> onBox;
     QStringList shots;
 };
 
@@ -98,8 +85,7 @@ TEST_F(LookTest, TheFourTabsOverTheDemoData) {
     s.tabEFT.operatorSelect(2);
     onBox = nullptr;
     ASSERT_EQ(s.tabEFT.selected(), 3);
-    auto* batches = qobject_cast<QComboBox*>(widget.elementWidget(QStringLiteral("cmbBatches")));
-    ASSERT_GE(batches->count(), 2);
+    ASSERT_GE(element<QComboBox>("cmbBatches")->count(), 2);
     s.cmbBatches.operatorChoose(1);
     ASSERT_GT(rows("lstBatchDetails"), 0);
     EXPECT_EQ(headers("lstBatchDetails"), (QStringList{"X", "Center", "Center Name", "Amount"}));
