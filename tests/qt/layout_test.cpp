@@ -102,7 +102,6 @@ TEST_F(LayoutTest, ListColumnsHaveTheirCaptionsWidthsAndHiddenColumns) {
             }
         }
     }
-    EXPECT_EQ(headers("lstBatchDetails"), (QStringList{"X", "Center", "Center Name", "Amount"}));
 }
 
 // The screen at its design size and larger: the tab control, the frames and the lists take
