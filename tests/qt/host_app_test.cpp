@@ -71,29 +71,14 @@ TEST(HostAppTest, ScreenshotAgainstAGivenServerAfterALoad) {
 // A script that asks for a load reads the exit status, not the picture: a load that failed is
 // no success, and the error stream says why.
 TEST(HostAppTest, AScreenshotAfterAFailedLoadExitsNonZeroSayingWhy) {
-    eft::test::CannedServer server;
-    server.on("EFTMember.asp?countryID=1&Load=1",
-              {"<rows><row><CenterID>7</CenterID><INRowTotal>1234567.89</INRowTotal></row></rows>"});
-    const struct {
-        const char* name;
-        std::string base;
-        const char* says;
-    } cases[] = {
-        {"unreachable", "http://127.0.0.1:9/eft/", "the server could not be reached"},
-        {"anAmountNotHeldToTheCent", server.base(), "INRowTotal cannot be held to the cent"},
-    };
-    for (const auto& c : cases) {
-        QTemporaryDir dir;
-        const QString png = dir.filePath(QStringLiteral("host.png"));
-        const HostRun run =
-            runHost({"--server", QString::fromStdString(c.base), "--screenshot", png, "--load"}, dir.path());
-        EXPECT_EQ(run.exitCode, 3) << c.name << ": " << run.errors.toStdString();
-        EXPECT_TRUE(run.errors.contains(QStringLiteral("eft-host: --load: the sweep was not loaded: The United States "
-                                                       "sweep could not be loaded: ")))
-            << c.name << ": " << run.errors.toStdString();
-        EXPECT_TRUE(run.errors.contains(QString::fromLatin1(c.says))) << c.name << ": " << run.errors.toStdString();
-        EXPECT_GT(pngSize(png).width(), 500) << c.name << ": the picture is taken all the same";
-    }
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("host.png"));
+    const HostRun run = runHost({"--server", "http://127.0.0.1:9/eft/", "--screenshot", png, "--load"}, dir.path());
+    EXPECT_EQ(run.exitCode, 3) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains(QStringLiteral("eft-host: --load: the sweep was not loaded: The United States "
+                                                   "sweep could not be loaded: the server could not be reached")))
+        << run.errors.toStdString();
+    EXPECT_GT(pngSize(png).width(), 500) << "the picture is taken all the same";
 }
 
 TEST(HostAppTest, WithoutAServerTheDemoServerRunsInProcess) {
