@@ -3,9 +3,11 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "text/windows1252.h"
 
@@ -154,13 +156,26 @@ public:
 private:
     FastPath(XmlStream& s, std::string_view data) : s_(s), begin_(data.data()), end_(data.data() + data.size()), p_(begin_) {}
 
-    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-    static bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; }
-    static bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
-    // A character of a text run that needs no second look.
-    static bool isPlain(unsigned char c) {
-        return (c >= 0x20 && c < 0x80 && c != '<' && c != '&' && c != ']') || c == '\t' || c == '\n';
-    }
+    // One table lookup a byte: the scanner's loops run over every byte of the reply.
+    enum : unsigned char { kSpace = 1, kNameStart = 2, kNameChar = 4, kPlain = 8 };
+    static constexpr std::array<unsigned char, 256> kClasses = [] {
+        std::array<unsigned char, 256> t{};
+        for (int c = 0; c < 256; ++c) {
+            unsigned char k = 0;
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') k |= kSpace;
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':') k |= kNameStart | kNameChar;
+            if ((c >= '0' && c <= '9') || c == '-' || c == '.') k |= kNameChar;
+            // A character of a text run that needs no second look.
+            if ((c >= 0x20 && c < 0x80 && c != '<' && c != '&' && c != ']') || c == '\t' || c == '\n') k |= kPlain;
+            t[static_cast<std::size_t>(c)] = k;
+        }
+        return t;
+    }();
+    static bool is(char c, unsigned char k) { return (kClasses[static_cast<unsigned char>(c)] & k) != 0; }
+    static bool isSpace(char c) { return is(c, kSpace); }
+    static bool isNameStart(char c) { return is(c, kNameStart); }
+    static bool isNameChar(char c) { return is(c, kNameChar); }
+    static bool isPlain(unsigned char c) { return (kClasses[c] & kPlain) != 0; }
     static bool isXmlChar(char32_t c) {
         return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
                (c >= 0x10000 && c <= 0x10FFFF);
@@ -276,11 +291,23 @@ private:
         return true;
     }
 
+    // Where the name of the innermost open element ends when the end tag at q names it; null
+    // when it does not or the data ends first (the caller then reads the name byte by byte).
+    const char* openNameAt(const char* q) const {
+        if (s_.openCount_ == 0) return nullptr;
+        const std::string& open = s_.open_[s_.openCount_ - 1];
+        if (static_cast<std::size_t>(end_ - q) <= open.size() || std::memcmp(q, open.data(), open.size()) != 0 ||
+            isNameChar(q[open.size()]))
+            return nullptr;
+        return q + open.size();
+    }
+
     bool endTag() {
         const char* q = p_ + 2;
         if (q >= end_) return false;
         if (!isNameStart(*q)) return giveUp(), false;
-        const char* nameEnd = name(q);
+        const char* nameEnd = openNameAt(q);
+        if (!nameEnd) nameEnd = name(q);
         const char* r = nameEnd;
         while (r < end_ && isSpace(*r)) ++r;
         if (r >= end_) return false;
@@ -305,6 +332,7 @@ private:
     bool textRun() {
         const char* from = p_;
         bool whole = !s_.textPending_;
+        if (whole && blankRunHeld()) return true;
         const auto flush = [&](const char* to) {
             if (to > from) s_.onCharacters(from, static_cast<std::size_t>(to - from));
             whole = false;
@@ -316,7 +344,7 @@ private:
                 continue;
             }
             if (c == '<') {
-                if (whole) heldFrom_ = from, heldTo_ = p_;
+                if (whole) heldFrom_ = from, heldTo_ = p_, heldBlank_ = false;
                 else flush(p_);
                 return true;
             }
@@ -343,12 +371,28 @@ private:
         return true;
     }
 
+    // The line breaks and indents between elements (CR LF in the server's replies) are never a
+    // node, so they need neither normalising nor gathering: a blank run up to markup is held
+    // as it stands, and deliverHeld() drops it. Not when it could outgrow the text limit,
+    // which must see it as expat would.
+    bool blankRunHeld() {
+        const char* q = p_;
+        while (q < end_ && isSpace(*q)) ++q;
+        if (q == end_ || *q != '<') return false;
+        const auto n = static_cast<std::size_t>(q - p_);
+        if (s_.maxText_ != 0 && n > s_.maxText_) return false;
+        heldFrom_ = p_;
+        heldTo_ = p_ = q;
+        heldBlank_ = true;
+        return true;
+    }
+
     // The held text node at once, as onCharacters() then flushText() would hand it over.
     void deliverHeld() {
         const char* from = heldFrom_;
         const std::size_t n = static_cast<std::size_t>(heldTo_ - heldFrom_);
         heldFrom_ = heldTo_ = nullptr;
-        if (n == 0) return;
+        if (n == 0 || std::exchange(heldBlank_, false)) return;
         const bool kept = s_.depth_ + 1 >= s_.keptTextLevel_;
         if (kept && s_.maxText_ != 0 && n > s_.maxText_) return s_.onCharacters(from, n);
         if (!hasNonBlank(from, n)) return;
@@ -438,6 +482,7 @@ private:
     const char* p_;
     const char* heldFrom_ = nullptr;
     const char* heldTo_ = nullptr;
+    bool heldBlank_ = false;  // the held run is known to be blanks only
     bool giveUp_ = false;
 };
 
@@ -495,6 +540,8 @@ void XmlStream::describeParserError() {
 // fed in small pieces would cost the square of its length. What follows such a token is held
 // back until it is at least as long as the token, which keeps the work linear (newer expats
 // defer the same way on their own).
+constexpr std::size_t kEpilogLook = 64 * 1024;
+
 bool XmlStream::feedExpat(std::string_view piece, bool now) {
     if (!now && expatHeld_ > 0 && expatPending_.size() + piece.size() < expatHeld_) {
         expatPending_.append(piece);
@@ -538,6 +585,10 @@ void XmlStream::leaveFastPath() {
     const bool primed = feedExpat(primer, true);
     priming_ = false;
     if (!primed) stop("the reply could not be handed to the XML parser");
+    // After the document element, expat's verdict on junk depends on where its input is cut
+    // ("D" alone is junk, "D<" an invalid token): the rest is handed over in one piece, as
+    // the whole reply would be, up to a bound a well-formed ending never nears.
+    if (rootSeen_ && depth_ == 0) expatHeld_ = kEpilogLook;
 }
 
 bool XmlStream::feed(std::string_view piece) {
