@@ -21,7 +21,7 @@ std::string folderFault(const std::string& file) {
     std::filesystem::path folder = std::filesystem::absolute(file, ec).parent_path();
     if (ec) return {};
     if (!std::filesystem::is_directory(folder, ec))
-        return " (the folder " + folder.string() + " does not exist; create it, or give --db a path in another)";
+        return " (the folder " + folder.string() + " does not exist)";
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
         return " (this user cannot create files in the folder " + folder.string() + ")";
     return {};
