@@ -28,8 +28,8 @@
 
 namespace {
 
-// One line of stdin; on a terminal, asked for and not echoed.
-std::string readPassword() {
+// One line of stdin; on a terminal, asked for with `prompt` and not echoed.
+std::string readPassword(const char* prompt) {
     std::string password;
     termios saved{};
     const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -37,17 +37,19 @@ std::string readPassword() {
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        std::cerr << "Password: " << std::flush;
+        std::cerr << prompt << std::flush;
     }
     std::getline(std::cin, password);
     if (terminal) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         std::cerr << "\n";
     }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
     return password;
 }
 
-// Reads a password and prints its hash, as a credentials line when a name is given.
+// Reads a password and prints its hash, as a credentials line when a name is given. Typed at a
+// terminal, where a slip cannot be seen, it is asked for twice; from a pipe, once.
 int printPasswordHash(const std::string& name) {
     // The credentials file splits a line at its first ':' and skips lines starting with '#'.
     if (name.find(':') != std::string::npos || name.starts_with('#')) {
@@ -55,15 +57,24 @@ int printPasswordHash(const std::string& name) {
                   << "\" cannot go in a credentials file (no ':', and no '#' at its start)\n";
         return 2;
     }
-    std::string password = readPassword();
-    if (!password.empty() && password.back() == '\r') password.pop_back();
+    const std::string password = readPassword("Password: ");
     if (password.empty()) {
         std::cerr << "eft-server: give the password on standard input\n";
+        return 2;
+    }
+    if (::isatty(STDIN_FILENO) == 1 && readPassword("The same password again: ") != password) {
+        std::cerr << "eft-server: the two passwords differ; nothing was printed\n";
         return 2;
     }
     const std::string hash = eft::server::hashPassword(password);
     std::cout << (name.empty() ? hash : name + ":" + hash) << "\n";
     return 0;
+}
+
+// An older database is upgraded by whichever command opens it first; each says so.
+void sayUpgrade(const eft::server::Store& store, const std::string& db) {
+    if (const auto& upgrade = store.upgraded())
+        std::cerr << "eft-server: " << eft::server::upgradeText(*upgrade, db) << "\n";
 }
 
 // Who resolves a delivery: the account running the command, and the person behind sudo, as
@@ -86,6 +97,7 @@ int listFiles(const std::string& db, std::int32_t resolveBatch, eft::server::Res
     }
     try {
         eft::server::Store store(db);
+        sayUpgrade(store, db);
         if (resolveBatch == 0) std::cout << eft::server::filesReport(store);
         else
             std::cout << eft::server::resolveDelivery(store, resolveBatch, resolution, operatingUser(), by,
@@ -117,8 +129,15 @@ std::string parseFault(const CLI::App& app, const CLI::ParseError& e, int argc, 
 }
 
 int runImport(const std::string& db, const std::vector<std::string>& files, bool dryRun) {
+    // A mistyped path would otherwise leave an empty database behind a run that writes nothing.
+    if (dryRun && !eft::server::isPostgresUri(db) && !std::filesystem::exists(db)) {
+        std::cerr << "eft-server: no database " << db
+                  << "; a dry run checks against an existing one and creates none\n";
+        return 1;
+    }
     try {
         eft::server::Store store(db);
+        sayUpgrade(store, db);
         const auto report = eft::server::importCsv(store, {files.begin(), files.end()}, dryRun);
         std::cout << eft::server::importReportText(report, dryRun);
         return report.faultCount == 0 ? 0 : 1;
@@ -191,7 +210,8 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(1, 1 << 20));
     app.add_option("--hash-password", hashFor,
-                   "read a password from standard input and print its hash (with a name: its credentials line)")
+                   "read a password from standard input (asked twice on a terminal) and print its hash (with a "
+                   "name: its credentials line)")
         ->expected(0, 1)
         ->each([&hashing](const std::string&) { hashing = true; });
     std::int64_t deliverTimeout = options.deliverTimeout.count();
@@ -313,13 +333,14 @@ int main(int argc, char** argv) {
     try {
         auto server = eft::server::EmbeddedServer::start(options);
         if (options.seedDemo && !server->demoSeeded())
-            log.event("note", {{"text", "the database is not empty; demo data not added"}});
+            log.event(eft::server::LogLevel::Warning, "note",
+                      {{"text", "the database is not empty; demo data not added"}});
         std::cout << server->baseAddress() << std::endl;
         int received = 0;
         sigwait(&stopSignals, &received);
         server->stop();
     } catch (const std::exception& e) {
-        log.event("error", {{"text", e.what()}});
+        log.event(eft::server::LogLevel::Error, "error", {{"text", e.what()}});
         return 1;
     }
     return 0;

@@ -22,6 +22,10 @@ namespace eft::server {
 /// @brief How the server writes its log lines.
 enum class LogFormat { Text, Json };
 
+/// @brief How much a log line asks of the administrator: an error (something failed), a
+/// warning (something to look at), or information.
+enum class LogLevel { Error, Warning, Info };
+
 /// @brief Where the embedded server keeps its data and how it serves.
 struct EmbeddedOptions {
     std::filesystem::path dbPath;     // created when missing

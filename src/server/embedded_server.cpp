@@ -100,7 +100,8 @@ public:
         if (changesState(head) && req.header(pages::kRequestHeaderName) != pages::kRequestHeaderValue)
             return refuse(req, 403, "A change must carry the header " + std::string(pages::kRequestHeaderName));
         const Gate::Outcome login = gate_.check(std::string(req.client), req.header("Authorization"));
-        user = login.verdict == Gate::Verdict::Allowed ? login.user : std::string();
+        // A refused login still names who was tried, for the log; no page ever sees it.
+        user = login.user;
         if (login.verdict == Gate::Verdict::Throttled)
             return refuse(req, 429, "Too many failed logins; try again later",
                           {{"Retry-After", std::to_string(login.retryAfterSeconds)}});
@@ -145,7 +146,7 @@ private:
 
     Answer refuse(const RequestHead& req, int status, const std::string& why,
                   std::vector<std::pair<std::string, std::string>> headers = {}) {
-        log_.event("refused", {{"client", req.client},
+        log_.event(LogLevel::Warning, "refused", {{"client", req.client},
                                {"status", std::to_string(status)},
                                {"method", req.method},
                                {"path", req.path},
@@ -204,12 +205,15 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
     delivery.lastRetry = std::max(delivery.firstRetry, delivery.lastRetry);
     impl->service = std::make_unique<Service>(
         ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, std::move(delivery),
-                       [log](std::string_view line) { log->event("note", {{"text", line}}); }, options.holidaysFile});
+                       [log](LogLevel level, std::string_view line) { log->event(level, "note", {{"text", line}}); },
+                       options.holidaysFile});
     if (options.seedDemo) impl->seeded = impl->service->seedDemo();
-    impl->service->onExport([log](std::string_view report) { log->event("export", {{"report", report}}); });
+    impl->service->onExport([log](bool failed, std::string_view report) {
+        log->event(failed ? LogLevel::Error : LogLevel::Info, "export", {{"report", report}});
+    });
     impl->site = std::make_unique<PagesSite>(*impl->service, *impl->gate, *impl->log, impl->scheme);
 
-    log->event("start", {{"address", impl->scheme + "://" + impl->host + ":" + std::to_string(impl->port) + "/eft/"},
+    log->event(LogLevel::Info, "start", {{"address", impl->scheme + "://" + impl->host + ":" + std::to_string(impl->port) + "/eft/"},
                          {"listen", options.listenHost},
                          {"database", isPostgresUri(options.dbPath.string())
                                           ? displayLocation(options.dbPath.string())
@@ -241,7 +245,7 @@ void EmbeddedServer::stop() {
     if (impl_->stopped) return;
     impl_->stopped = true;
     impl_->engine->stop();
-    impl_->log->event("stop", {});
+    impl_->log->event(LogLevel::Info, "stop", {});
 }
 
 }  // namespace eft::server

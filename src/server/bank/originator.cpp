@@ -10,9 +10,6 @@
 #include "server/bank/bank_text.h"
 
 namespace eft::server::bank {
-namespace {
-
-}  // namespace
 
 std::vector<std::pair<const char*, std::string Originator::*>> originatorFields() {
     return {{"companyName", &Originator::companyName},
@@ -88,8 +85,15 @@ Originator loadOriginator(const std::filesystem::path& file) {
         o.*(it->second) = value.get<std::string>();
     }
     // A real originator names every field: a default left in place would send demo details to a bank.
-    for (const auto& [key, member] : known)
-        if (!json.contains(key)) throw std::runtime_error(where + "the field \"" + std::string(key) + "\" is missing");
+    // All at once: the administrator mends the file once, not once per start.
+    std::string missing;
+    std::size_t count = 0;
+    for (const auto& [key, member] : known) {
+        if (json.contains(key)) continue;
+        missing += (count++ > 0 ? ", \"" : "\"") + std::string(key) + "\"";
+    }
+    if (count == 1) throw std::runtime_error(where + "the field " + missing + " is missing");
+    if (count > 1) throw std::runtime_error(where + "the fields " + missing + " are missing");
     try {
         validate(o);
     } catch (const FieldError& e) {

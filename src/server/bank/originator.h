@@ -54,8 +54,8 @@ std::vector<std::pair<const char*, std::string Originator::*>> originatorFields(
 void validate(const Originator& o);
 
 // The demo defaults for an empty path; otherwise the file. Throws std::runtime_error naming the
-// file and the fault (unreadable, not JSON, a field that is not a text, an unknown or missing
-// field, a value that fails validate()).
+// file and the fault (unreadable, not JSON, a field that is not a text, an unknown field, every
+// missing field, a value that fails validate()).
 Originator loadOriginator(const std::filesystem::path& file);
 
 }  // namespace eft::server::bank

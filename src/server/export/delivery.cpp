@@ -301,8 +301,9 @@ void Deliverer::run() {
                 // absolute one, or one with "..") would hand the bank a file of anyone's choice.
                 if (!isFileNameOf(p.name, p.batchNo)) {
                     if (refusedNames.insert(p.batchNo).second)
-                        note_("refused to deliver the file of batch " + std::to_string(p.batchNo) + ": its name \"" +
-                              p.name + "\" is not the export's name for it; nothing was run");
+                        note_(LogLevel::Error, "refused to deliver the file of batch " + std::to_string(p.batchNo) +
+                                                   ": its name \"" + p.name +
+                                                   "\" is not the export's name for it; nothing was run");
                     continue;
                 }
                 std::chrono::seconds retryIn{0};
@@ -312,7 +313,7 @@ void Deliverer::run() {
                 else if (retryIn.count() > 0) notBefore[p.batchNo] = Steady::now() + retryIn;
             }
         } catch (const std::exception& e) {
-            note_(std::string("deliveries paused: ") + e.what());
+            note_(LogLevel::Error, std::string("deliveries paused: ") + e.what());
             store.reset();
             notBefore[0] = Steady::now() + options_.firstRetry;  // the whole pass, again after a wait
         }
@@ -353,7 +354,7 @@ bool Deliverer::deliver(std::unique_ptr<Store>& store, const PendingDelivery& p,
         try {
             const auto ran = runCommand(options_.command, exportDir_ / p.name, options_.timeout, &stop_);
             if (!ran) {
-                note_("stopped with the server while delivering " + name +
+                note_(LogLevel::Warning, "stopped with the server while delivering " + name +
                       ": whether the bank got the file is not known, so it is in doubt and is not delivered again "
                       "until `eft-server files --delivered " + std::to_string(p.batchNo) + "` or `--redeliver " +
                       std::to_string(p.batchNo) + "`");
@@ -367,7 +368,7 @@ bool Deliverer::deliver(std::unique_ptr<Store>& store, const PendingDelivery& p,
     if (!record(store, p, attempt, outcome)) return false;
     if (outcome.exitStatus == 0) {
         delivered = true;
-        note_("delivered " + name);
+        note_(LogLevel::Info, "delivered " + name);
         return true;
     }
     // 1, 2, 4 ... times the first wait, up to the last.
@@ -376,10 +377,10 @@ bool Deliverer::deliver(std::unique_ptr<Store>& store, const PendingDelivery& p,
     retryIn = std::min(wait, options_.lastRetry);
     const std::string next = "; next try in " + std::to_string(retryIn.count()) + " s";
     if (!refused.empty())
-        note_("refused to deliver " + name + ": " + refused + "; nothing was run" + next);
+        note_(LogLevel::Error, "refused to deliver " + name + ": " + refused + "; nothing was run" + next);
     else
-        note_("could not deliver " + name + ", exit status " + std::to_string(outcome.exitStatus) + ": " +
-              firstLine(outcome.stderrHead) + next);
+        note_(LogLevel::Error, "could not deliver " + name + ", exit status " + std::to_string(outcome.exitStatus) +
+                                   ": " + firstLine(outcome.stderrHead) + next);
     return true;
 }
 
@@ -396,20 +397,21 @@ bool Deliverer::record(std::unique_ptr<Store>& store, const PendingDelivery& p, 
             if (const auto held = store->fileClaim(p.batchNo); held && held->by == holder_)
                 store->setFileClaim(p.batchNo, std::nullopt);
             t.commit();
-            if (told) note_("recorded the outcome of " + what);
+            if (told) note_(LogLevel::Info, "recorded the outcome of " + what);
             return true;
         } catch (const std::exception& e) {
             store.reset();
             if (!told)
-                note_("could not record the outcome of " + what + ": " + e.what() +
+                note_(LogLevel::Error, "could not record the outcome of " + what + ": " + e.what() +
                       "; the record is tried again until it is written, and the command is not run again");
             told = true;
         }
         std::unique_lock lock(mutex_);
         if (changed_.wait_for(lock, wait, [this] { return stopping_; })) {
-            note_("stopped before the outcome of " + what + " could be recorded: it is in doubt, and is not "
-                  "delivered again until `eft-server files --delivered " + std::to_string(p.batchNo) +
-                  "` or `--redeliver " + std::to_string(p.batchNo) + "`");
+            note_(LogLevel::Warning, "stopped before the outcome of " + what +
+                                         " could be recorded: it is in doubt, and is not delivered again until "
+                                         "`eft-server files --delivered " + std::to_string(p.batchNo) +
+                                         "` or `--redeliver " + std::to_string(p.batchNo) + "`");
             return false;
         }
         wait = std::min(wait * 2, std::chrono::duration_cast<std::chrono::milliseconds>(kLastRecordWait));

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "eftmemb/embedded_server.h"  // LogLevel
 #include "server/store/clock.h"
 #include "server/store/store.h"
 
@@ -76,7 +77,9 @@ std::string serverText(std::string_view by);
 // deliver again. Owns its own connection.
 class Deliverer {
 public:
-    using Note = std::function<void(std::string_view line)>;
+    // Takes each line for the log, with its level: a delivery that failed or could not be
+    // recorded is an error, one left in doubt a warning.
+    using Note = std::function<void(LogLevel level, std::string_view line)>;
     Deliverer(std::filesystem::path dbPath, std::filesystem::path exportDir, DeliveryOptions options, Clock clock,
               Note note);
     // Stops, killing a command under way: its file is then in doubt, as is one whose outcome

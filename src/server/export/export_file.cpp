@@ -402,8 +402,8 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
     return report + "Files written to " + dir.string();
 }
 
-std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at) {
-    std::vector<std::string> lines;
+std::vector<LogNote> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at) {
+    std::vector<LogNote> lines;
     std::error_code ec;
     if (std::filesystem::is_directory(dir, ec)) {
         for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
@@ -411,10 +411,10 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
             if (!isTempName(name)) continue;
             std::error_code ignored;
             std::filesystem::remove(entry.path(), ignored);
-            lines.push_back("removed the stray temporary file " + name);
+            lines.push_back({LogLevel::Warning, "removed the stray temporary file " + name});
         }
     }
-    for (std::string& line : publishAbandoned(store, dir, at, true)) lines.push_back(std::move(line));
+    for (LogNote& line : publishAbandoned(store, dir, at, true)) lines.push_back(std::move(line));
     // Every file left in the folder is then one the database says was published here, so what
     // the folder shows, and what an administrator might send by hand, went to the bank once.
     const std::string here = publishPlace(dir);
@@ -423,32 +423,36 @@ std::vector<std::string> finishExports(Store& store, const std::filesystem::path
         const std::filesystem::path aside = dir / "superseded";
         std::filesystem::create_directory(aside, ec);
         std::filesystem::rename(dir / name, aside / name, ec);
-        lines.push_back(ec ? "could not set aside " + name + ", published into " + place + " by another server: " +
-                                 ec.message()
-                           : "set aside " + name + " into superseded/: another server published it into " + place +
-                                 " after this one stopped while publishing it, and delivers it from there");
+        if (ec)
+            lines.push_back({LogLevel::Error, "could not set aside " + name + ", published into " + place +
+                                                  " by another server: " + ec.message()});
+        else
+            lines.push_back({LogLevel::Warning, "set aside " + name + " into superseded/: another server published it "
+                                                "into " + place + " after this one stopped while publishing it, and "
+                                                "delivers it from there"});
     }
     return lines;
 }
 
-std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
-                                          bool sayWhatIsLeft) {
-    std::vector<std::string> lines;
+std::vector<LogNote> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                      bool sayWhatIsLeft) {
+    std::vector<LogNote> lines;
     Transaction t(store.db(), Transaction::Mode::Write);
     bool any = false;
     for (const BatchFileRow& f : store.unpublishedFiles()) {
         // The name comes from the database, which others may write: only a name of the
         // export's own pattern, for its own batch, is ever written to the folder.
         if (!isFileNameOf(f.name, f.batchNo)) {
-            lines.push_back("refused to publish the file of batch " + std::to_string(f.batchNo) + ": its name \"" +
-                            f.name + "\" is not the export's name for it; nothing was written");
+            lines.push_back({LogLevel::Error, "refused to publish the file of batch " + std::to_string(f.batchNo) +
+                                                  ": its name \"" + f.name +
+                                                  "\" is not the export's name for it; nothing was written"});
             continue;
         }
         // Another server (or this one's exporter) is publishing it into its own folder now.
         if (!claimFile(store, f.batchNo, kPublishLease)) {
             if (sayWhatIsLeft)
-                lines.push_back("left " + f.name + " of batch " + std::to_string(f.batchNo) + " to " +
-                            store.fileClaim(f.batchNo)->by + ", which is publishing it");
+                lines.push_back({LogLevel::Info, "left " + f.name + " of batch " + std::to_string(f.batchNo) + " to " +
+                                                     store.fileClaim(f.batchNo)->by + ", which is publishing it"});
             continue;
         }
         try {
@@ -457,9 +461,10 @@ std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::p
             else if (*existing != f.content) throw std::runtime_error("a different file has its name");
             store.markPublished(f.batchNo, at, publishPlace(dir));
             any = true;
-            lines.push_back("published " + f.name + " of batch " + std::to_string(f.batchNo));
+            lines.push_back({LogLevel::Warning, "published " + f.name + " of batch " + std::to_string(f.batchNo)});
         } catch (const std::exception& e) {
-            lines.push_back("could not publish " + f.name + " of batch " + std::to_string(f.batchNo) + ": " + e.what());
+            lines.push_back({LogLevel::Error, "could not publish " + f.name + " of batch " + std::to_string(f.batchNo) +
+                                                  ": " + e.what()});
         }
     }
     if (any) syncDirectory(dir);

@@ -20,12 +20,19 @@
 #include <vector>
 
 #include "base/calendar.h"
+#include "eftmemb/embedded_server.h"  // LogLevel
 #include "server/bank/bank_calendar.h"
 #include "server/bank/originator.h"
 
 namespace eft::server {
 
 class Store;
+
+// A line for the log, with its level.
+struct LogNote {
+    LogLevel level = LogLevel::Info;
+    std::string text;
+};
 
 // Test hook: when the environment variable EFT_TEST_CRASH_AT names this point, the process
 // kills itself with SIGKILL here, as a power cut would stop it.
@@ -64,13 +71,14 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
 // published and that nobody else has claimed (or whose claim is abandoned), and sets aside into
 // superseded/ a copy that this folder holds of a file recorded as published into another: this
 // server stopped after writing it out and before recording it, and another server published it
-// meanwhile. Returns one line per file published, set aside or left as it was, with the reason.
-std::vector<std::string> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
+// meanwhile. Returns one line per file published, set aside or left as it was, with the reason:
+// a warning for what a crash left, an error for what could not be mended.
+std::vector<LogNote> finishExports(Store& store, const std::filesystem::path& dir, std::string_view at = {});
 
 // The same without the temporary files, as each export begins: a file whose server died between
 // its commit and its publishing is published by the next export of any server, not only at a
 // start. The files left to another server are named only when `sayWhatIsLeft`.
-std::vector<std::string> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
-                                          bool sayWhatIsLeft);
+std::vector<LogNote> publishAbandoned(Store& store, const std::filesystem::path& dir, std::string_view at,
+                                      bool sayWhatIsLeft);
 
 }  // namespace eft::server

@@ -8,6 +8,7 @@
 
 #include "server/export/delivery.h"
 #include "server/export/file_claim.h"
+#include "server/export/own_file.h"
 #include "server/store/store.h"
 #include "text/text_forms.h"
 
@@ -69,14 +70,25 @@ std::string filesReport(Store& store) {
         out += "\n";
     }
     out += "file\tbatch\tcountry\tentries\tdebits\tcredits\tsha256\tpublished\tdelivered\n";
+    bool anyNotKept = false;
     for (const FileListing& f : store.listFiles()) {
         const bank::FileSummary& s = f.summary;
-        out += f.name + "\t" + std::to_string(f.batchNo) + "\t" + (f.country == 2 ? "CA" : "US") + "\t" +
+        // The name an old batch recorded is shown only when it is the export's name for it.
+        const std::string name = f.kept || isFileNameOf(f.name, f.batchNo) ? f.name : "-";
+        out += name + "\t" + std::to_string(f.batchNo) + "\t" + (f.country == 2 ? "CA" : "US") + "\t" +
                std::to_string(s.entries()) + "\t" + text::money(s.debitCents) + " (" + std::to_string(s.debitCount) +
-               ")\t" + text::money(s.creditCents) + " (" + std::to_string(s.creditCount) + ")\t" + sha256(f.content) +
-               "\t" + (f.published ? (f.publishedAt.empty() ? "yes" : f.publishedAt) : "no") + "\t" +
-               deliveryText(f, now) + "\n";
+               ")\t" + text::money(s.creditCents) + " (" + std::to_string(s.creditCount) + ")\t";
+        if (!f.kept) {
+            anyNotKept = true;
+            out += "not kept\tnot recorded (exported " + f.exportedAt + ")\tnot recorded\n";
+            continue;
+        }
+        out += sha256(f.content) + "\t" + (f.published ? (f.publishedAt.empty() ? "yes" : f.publishedAt) : "no") +
+               "\t" + deliveryText(f, now) + "\n";
     }
+    if (anyNotKept)
+        out += "\nNot kept: a batch exported before bank files were kept in the database. Its entries and totals are "
+               "those its items make; its file's bytes, publishing and deliveries were not recorded.\n";
     return out;
 }
 

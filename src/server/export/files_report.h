@@ -12,7 +12,9 @@ class Store;
 // The deliveries in doubt first, one line each with what is known and a blank line after them
 // (nothing when there are none); then a header line, and per file: name, batch, country,
 // entries, debit and credit totals (with their counts), SHA-256, when published, and when
-// delivered, or that its delivery is under way or in doubt, or how its deliveries failed.
+// delivered, or that its delivery is under way or in doubt, or how its deliveries failed. A
+// batch exported before files were kept is listed with what its items tell, "not kept" for its
+// SHA-256, and a note after the table.
 std::string filesReport(Store& store);
 
 enum class Resolution {

@@ -55,6 +55,20 @@ bool wholeNumber(std::string_view v) {
 
 }  // namespace
 
+LogLevel accessLevel(int status) {
+    if (status >= 500) return LogLevel::Error;
+    return status >= 400 ? LogLevel::Warning : LogLevel::Info;
+}
+
+std::string_view levelName(LogLevel level) {
+    switch (level) {
+        case LogLevel::Error: return "error";
+        case LogLevel::Warning: return "warning";
+        case LogLevel::Info: break;
+    }
+    return "info";
+}
+
 std::string logPath(std::string_view method, std::string_view target) {
     const std::size_t q = target.find('?');
     if (method != "POST" || q == std::string_view::npos) return std::string(target);
@@ -84,10 +98,14 @@ void EventLog::writeLine(std::string line) {
 void EventLog::access(const AccessEntry& e) {
     if (!on()) return;
     const double ms = static_cast<double>(e.duration.count()) / 1000.0;
+    // A name tried at the login is anyone's text, of any length.
+    const std::string user = cappedText(e.user, kLoggedNameBytes);
+    const std::string_view level = levelName(accessLevel(e.status));
     if (format_ == LogFormat::Json) {
         nlohmann::json j = {{"time", utcNow()},
+                            {"level", level},
                             {"client", e.client},
-                            {"user", e.user},
+                            {"user", user},
                             {"method", e.method},
                             {"path", e.path},
                             {"status", e.status},
@@ -96,8 +114,9 @@ void EventLog::access(const AccessEntry& e) {
         writeLine(jsonLine(j));
         return;
     }
-    std::string line = utcNow();
-    for (const std::string_view v : {e.client, e.user.empty() ? std::string_view("-") : e.user, e.method, e.path}) {
+    std::string line = utcNow() + " " + std::string(level);
+    for (const std::string_view v : {e.client, user.empty() ? std::string_view("-") : std::string_view(user), e.method,
+                                     e.path}) {
         line += ' ';
         appendToken(line, v);
     }
@@ -106,10 +125,10 @@ void EventLog::access(const AccessEntry& e) {
     writeLine(line + tail);
 }
 
-void EventLog::event(std::string_view kind, std::initializer_list<Field> fields) {
+void EventLog::event(LogLevel level, std::string_view kind, std::initializer_list<Field> fields) {
     if (!on()) return;
     if (format_ == LogFormat::Json) {
-        nlohmann::json j = {{"time", utcNow()}, {"event", kind}};
+        nlohmann::json j = {{"time", utcNow()}, {"level", levelName(level)}, {"event", kind}};
         for (const auto& [key, value] : fields) {
             if (wholeNumber(value)) j[std::string(key)] = std::stoll(std::string(value));
             else j[std::string(key)] = value;
@@ -117,7 +136,7 @@ void EventLog::event(std::string_view kind, std::initializer_list<Field> fields)
         writeLine(jsonLine(j));
         return;
     }
-    std::string line = utcNow() + " event=";
+    std::string line = utcNow() + " " + std::string(levelName(level)) + " event=";
     appendToken(line, kind);
     for (const auto& [key, value] : fields) {
         line += ' ';

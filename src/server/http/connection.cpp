@@ -227,7 +227,7 @@ public:
         const bool overCap = h.connections >= perAddress_;
         if (overCap || (h.connections > 0 && open + reserve_ >= total_)) {
             if (h.turnedAway++ == 0)
-                log_.event("refused", {{"client", address},
+                log_.event(LogLevel::Warning, "refused", {{"client", address},
                                        {"status", "503"},
                                        {"reason", overCap ? "over the " + std::to_string(perAddress_) +
                                                                 " connections one address may hold"
@@ -256,7 +256,7 @@ private:
 
     void endBurst(const std::string& address, Held& h) {
         if (h.turnedAway > 1)
-            log_.event("refused", {{"client", address},
+            log_.event(LogLevel::Warning, "refused", {{"client", address},
                                    {"status", "503"},
                                    {"refused", std::to_string(h.turnedAway)},
                                    {"reason", "connections turned away in one burst"}});
@@ -522,7 +522,7 @@ struct HttpEngine::Impl {
     bool stopped = false;
 
     void dropped(std::string_view client, std::string_view why) {
-        log.event("dropped", {{"client", client}, {"reason", why}});
+        log.event(LogLevel::Warning, "dropped", {{"client", client}, {"reason", why}});
     }
 
     // Runs f on a worker and resumes the connection with its result.
@@ -658,7 +658,7 @@ struct HttpEngine::Impl {
     // whose rest is left unread.
     template <class Stream>
     awaitable<void> refuse(Stream& stream, Link& link, int status, std::string_view why) {
-        log.event("refused", {{"client", link.client}, {"status", std::to_string(status)}, {"reason", why}});
+        log.event(LogLevel::Warning, "refused", {{"client", link.client}, {"status", std::to_string(status)}, {"reason", why}});
         Answer a;
         a.reply = textReply(status, std::string(why));
         co_await write(stream, link, a, false, true, 0);

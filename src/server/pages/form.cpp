@@ -68,6 +68,13 @@ std::string escapedText(std::string_view text) {
     return out;
 }
 
+std::string cappedText(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    std::size_t kept = limit;
+    while (kept > 0 && (static_cast<unsigned char>(text[kept]) & 0xC0) == 0x80) --kept;
+    return std::string(text.substr(0, kept)) + "\u2026(" + std::to_string(text.size()) + " bytes)";
+}
+
 std::string quote(std::string_view text) {
     constexpr std::size_t kMaxShown = 40;
     std::size_t shown = std::min(text.size(), kMaxShown);

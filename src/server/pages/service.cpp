@@ -155,7 +155,7 @@ Service::Service(ServiceOptions options)
       clock_(options.clock ? std::move(options.clock) : Clock(localNow)),
       originator_(bank::loadOriginator(options.originatorFile)),
       demoOriginator_(options.originatorFile.empty()),
-      note_(options.note ? std::move(options.note) : [](std::string_view line) {
+      note_(options.note ? std::move(options.note) : [](LogLevel, std::string_view line) {
           std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
       }),
       calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)) {
@@ -167,23 +167,30 @@ Service::Service(ServiceOptions options)
         inode_ = st.st_ino;
     }
     Store& store = *idle_.back();
+    if (const auto& upgrade = store.upgraded())
+        note_(LogLevel::Info, "database: " + upgradeText(*upgrade, dbPath_.string()));
     // What a crash left half done is finished before the first request; the operator may want to
     // know that it happened.
-    for (const std::string& line : finishExports(store, exportDir_, isoText(clock_()))) note_("export: " + line);
+    for (const LogNote& line : finishExports(store, exportDir_, isoText(clock_())))
+        note_(line.level, "export: " + line.text);
     std::vector<std::string> known = store.batchFileNames();
     std::sort(known.begin(), known.end());
     for (const std::string& name : readFolderHistory(exportDir_).files)
         if (!std::binary_search(known.begin(), known.end(), name))
-            note_("export: " + name + " is in the export folder but not in the database (restored from a backup?); "
-                  "its numbers are not used again, and the charges it carried may be saved and exported again");
+            note_(LogLevel::Warning, "export: " + name + " is in the export folder but not in the database (restored "
+                                     "from a backup?); its numbers are not used again, and the charges it carried "
+                                     "may be saved and exported again");
     // Until the administrator resolves them, each start says so again.
     for (const OpenDelivery& doubt : server::deliveriesInDoubt(store))
-        note_("delivery: in doubt: " + doubtText(doubt) + "; it is not delivered again until `eft-server files "
-              "--delivered " + std::to_string(doubt.attempt.batchNo) + "` or `--redeliver " +
-              std::to_string(doubt.attempt.batchNo) + "` says what the bank got");
+        note_(LogLevel::Warning, "delivery: in doubt: " + doubtText(doubt) +
+                                     "; it is not delivered again until `eft-server files --delivered " +
+                                     std::to_string(doubt.attempt.batchNo) + "` or `--redeliver " +
+                                     std::to_string(doubt.attempt.batchNo) + "` says what the bank got");
     if (!options.delivery.command.empty())
         deliverer_ = std::make_unique<Deliverer>(dbPath_, exportDir_, std::move(options.delivery), clock_,
-                                                 [this](std::string_view line) { note_("delivery: " + std::string(line)); });
+                                                 [this](LogLevel level, std::string_view line) {
+                                                     note_(level, "delivery: " + std::string(line));
+                                                 });
 }
 
 std::string Service::originatorText() const {
@@ -453,8 +460,8 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
-        for (const std::string& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
-            note_("export: " + line);
+        for (const LogNote& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
+            note_(line.level, "export: " + line.text);
         report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
     } catch (const DatabaseGone&) {
         throw;
@@ -462,7 +469,7 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         report = std::string("The export failed, nothing was exported: ") + e.what();
         refused = true;
     }
-    if (exportNote_) exportNote_(report);
+    if (exportNote_) exportNote_(refused, report);
     if (deliverer_) deliverer_->wake();
     // Marked, so the control shows it as the failure it is and a script fails on it; a reader
     // that only takes the text reads the same text as before.

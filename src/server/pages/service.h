@@ -47,8 +47,9 @@ struct ServiceOptions {
     Clock clock;                      // empty: localNow
     std::filesystem::path originatorFile{};  // empty: the demo originator, for a demo database only
     DeliveryOptions delivery{};               // no command: files are not delivered
-    // Takes each fact worth logging that no request asked for (start-up, deliveries), one line.
-    std::function<void(std::string_view line)> note{};
+    // Takes each fact worth logging that no request asked for (start-up, deliveries), one line
+    // with its level.
+    std::function<void(LogLevel level, std::string_view line)> note{};
     std::filesystem::path holidaysFile{};    // empty: the clearing systems' holidays alone
 };
 
@@ -117,8 +118,9 @@ public:
     // not answer.
     std::vector<std::string> deliveriesInDoubt();
 
-    // Told of each export that wrote files, and of each that failed: the report's text.
-    void onExport(std::function<void(std::string_view report)> note) { exportNote_ = std::move(note); }
+    // Told of each export that wrote files, and of each that failed: whether it failed, and the
+    // report's text.
+    void onExport(std::function<void(bool failed, std::string_view report)> note) { exportNote_ = std::move(note); }
 
     // The export report as an XML document whose text the control shows.
     std::string exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login = {});
@@ -150,10 +152,10 @@ private:
     Clock clock_;
     bank::Originator originator_;
     bool demoOriginator_;
-    std::function<void(std::string_view)> note_;
+    std::function<void(LogLevel, std::string_view)> note_;
     bank::BankCalendar calendar_;
     std::uint64_t device_ = 0, inode_ = 0;  // the file opened
-    std::function<void(std::string_view)> exportNote_;
+    std::function<void(bool, std::string_view)> exportNote_;
     // One sweep load of an operator: its stamp, and the counter's value after each of the
     // load's own saves, by center.
     struct SweepView {

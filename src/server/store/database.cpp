@@ -37,8 +37,11 @@ std::string displayLocation(std::string_view location) {
 
 Statement::Statement(Database& db, std::string_view sql) : impl_(db.connection().prepare(sql)) {}
 
-Database::Database(const std::string& location)
-    : impl_(isPostgresUri(location) ? openPostgres(location) : openSqlite(location)) {}
+Database::Database(const std::string& location, const std::function<void(Database&)>& first)
+    : impl_(isPostgresUri(location) ? openPostgres(location) : openSqlite(location)) {
+    if (first) first(*this);
+    impl_->setUp();
+}
 
 Transaction::Transaction(Database& db, Mode mode) : db_(db) {
     if (mode == Mode::Write) db_.connection().beginWrite();

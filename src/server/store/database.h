@@ -8,6 +8,7 @@
 // shared (the schema and its triggers, bulk loading) lives once per engine, in its own file.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,8 @@ class ConnectionEngine {
 public:
     virtual ~ConnectionEngine() = default;
     virtual Engine engine() const = 0;
+    // The connection's settings, made once whatever Database's `first` wanted has been read.
+    virtual void setUp() {}
     virtual void exec(const char* sql) = 0;
     virtual std::unique_ptr<StatementEngine> prepare(std::string_view sql) = 0;
     virtual std::int64_t changes() const = 0;
@@ -137,10 +140,14 @@ private:
 
 // One connection. A SQLite file is opened in WAL mode with a busy timeout, so that a second
 // writer waits its turn instead of failing at once; a PostgreSQL URI is handed to libpq as it
-// is (sslmode and the rest included).
+// is (sslmode and the rest included). A SQLite file that cannot be opened is refused naming
+// the folder at fault, when its folder is missing or cannot be written.
 class Database {
 public:
-    explicit Database(const std::string& location);
+    // `first`, when given, runs on the connection before anything is written: before a SQLite
+    // file is switched to WAL, so a database it refuses (by throwing) stays byte for byte as it
+    // was.
+    explicit Database(const std::string& location, const std::function<void(Database&)>& first = {});
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 

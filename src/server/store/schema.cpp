@@ -268,19 +268,26 @@ int schemaVersion(Database& db) {
     return static_cast<int>(s.integer(0));
 }
 
-std::filesystem::path upgradeSchema(Database& db, const std::filesystem::path& file) {
+void refuseNewerSchema(Database& db, const std::filesystem::path& file) {
+    const int found = schemaVersion(db);
+    if (found > kSchemaVersion)
+        throw StoreError("the database " + displayLocation(file.string()) + " has schema version " +
+                         std::to_string(found) + ", newer than this program's " + std::to_string(kSchemaVersion) +
+                         "; run the eft-server that wrote it, or a newer one");
+}
+
+std::optional<SchemaUpgrade> upgradeSchema(Database& db, const std::filesystem::path& file) {
     if (db.engine() == Engine::PostgreSQL) {
-        upgradePostgresSchema(db);
-        return {};
+        const int found = upgradePostgresSchema(db);
+        if (found == 0 || found == kSchemaVersion) return std::nullopt;
+        return SchemaUpgrade{found, kSchemaVersion, {}};
     }
     const int found = schemaVersion(db);
-    if (found == kSchemaVersion) return {};
-    if (found > kSchemaVersion)
-        throw StoreError("the database " + file.string() + " has schema version " + std::to_string(found) +
-                         ", newer than this program's " + std::to_string(kSchemaVersion) +
-                         "; run the eft-server that wrote it, or a newer one");
+    if (found == kSchemaVersion) return std::nullopt;
+    refuseNewerSchema(db, file);
     std::filesystem::path copy;
-    if (hasTables(db)) copy = takeCopy(db, file, found);
+    const bool older = hasTables(db);
+    if (older) copy = takeCopy(db, file, found);
     for (int to = found + 1; to <= kSchemaVersion; ++to) {
         Transaction t(db, Transaction::Mode::Write);
         // Another connection may have got here first.
@@ -289,7 +296,15 @@ std::filesystem::path upgradeSchema(Database& db, const std::filesystem::path& f
         db.exec(("PRAGMA user_version = " + std::to_string(to)).c_str());
         t.commit();
     }
-    return copy;
+    if (!older) return std::nullopt;
+    return SchemaUpgrade{found, kSchemaVersion, copy};
+}
+
+std::string upgradeText(const SchemaUpgrade& upgrade, std::string_view location) {
+    std::string text = "upgraded the database " + displayLocation(location) + " from schema version " +
+                       std::to_string(upgrade.from) + " to " + std::to_string(upgrade.to);
+    if (!upgrade.copy.empty()) text += "; the database as it was is kept in " + upgrade.copy.string();
+    return text;
 }
 
 }  // namespace eft::server

@@ -4,6 +4,9 @@
 // of a SQLite database is taken beside it, so an upgrade that goes wrong loses nothing (a
 // PostgreSQL database is the administrator's to back up, with pg_dump).
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace eft::server {
 
@@ -12,16 +15,31 @@ class Database;
 // The version this program writes.
 inline constexpr int kSchemaVersion = 6;
 
+// What opening an older database did: the version it had, the version it has now, and on
+// SQLite the copy taken first.
+struct SchemaUpgrade {
+    int from = 0;
+    int to = 0;
+    std::filesystem::path copy;
+};
+
+// Refuses with StoreError a database newer than this program, before anything is written to it
+// (Database's `first`): it stays byte for byte as it was.
+void refuseNewerSchema(Database& db, const std::filesystem::path& file);
+
 // Brings the database at `file` (open as `db`; a PostgreSQL URI for one there) to kSchemaVersion. A database newer than this
-// program is refused with StoreError, untouched. Returns the copy taken before migrating,
-// empty when nothing was migrated or the database was new.
-std::filesystem::path upgradeSchema(Database& db, const std::filesystem::path& file);
+// program is refused as refuseNewerSchema does. Nothing when nothing was migrated or the
+// database was new.
+std::optional<SchemaUpgrade> upgradeSchema(Database& db, const std::filesystem::path& file);
+
+// The upgrade as the log and the commands tell it, the location shown without a password.
+std::string upgradeText(const SchemaUpgrade& upgrade, std::string_view location);
 
 // The version the database says it has.
 int schemaVersion(Database& db);
 
-// The same on PostgreSQL, whose schema lives in schema_postgres.cpp.
-void upgradePostgresSchema(Database& db);
+// The same on PostgreSQL, whose schema lives in schema_postgres.cpp; the version found first.
+int upgradePostgresSchema(Database& db);
 int postgresSchemaVersion(Database& db);
 
 }  // namespace eft::server

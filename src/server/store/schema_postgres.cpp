@@ -192,18 +192,21 @@ int postgresSchemaVersion(Database& db) {
     return static_cast<int>(s.integer(0));
 }
 
-void upgradePostgresSchema(Database& db) {
-    if (postgresSchemaVersion(db) == kSchemaVersion) return;
+int upgradePostgresSchema(Database& db) {
+    int first = postgresSchemaVersion(db);
+    if (first == kSchemaVersion) return first;
     // One step a transaction, each under the writer lock, so instances starting together
     // migrate once.
-    for (;;) {
+    for (bool firstStep = true;; firstStep = false) {
         Transaction t(db, Transaction::Mode::Write);
         const int found = postgresSchemaVersion(db);
+        // What this connection migrates from: another one may have begun first.
+        if (firstStep) first = found;
         if (found > kSchemaVersion)
             throw StoreError("the database has schema version " + std::to_string(found) +
                              ", newer than this program's " + std::to_string(kSchemaVersion) +
                              "; run the eft-server that wrote it, or a newer one");
-        if (found == kSchemaVersion) return;
+        if (found == kSchemaVersion) return first;
         int to = found + 1;
         if (found < kFirstVersion) {
             db.exec(kSchema);

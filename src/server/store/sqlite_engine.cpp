@@ -1,6 +1,8 @@
 // SQLite behind Database: one connection in WAL mode, statements prepared once and reused.
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <limits>
 #include <type_traits>
 
@@ -10,6 +12,20 @@ namespace eft::server {
 namespace {
 
 constexpr int kBusyTimeoutMs = 10000;
+
+// Why a file that SQLite cannot open is out of reach, when its folder is at fault: SQLite says
+// only "unable to open database file".
+std::string folderFault(const std::string& file) {
+    if (std::filesystem::exists(file)) return {};
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(file, ec).parent_path();
+    if (ec) return {};
+    if (!std::filesystem::is_directory(folder, ec))
+        return " (the folder " + folder.string() + " does not exist)";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return " (this user cannot create files in the folder " + folder.string() + ")";
+    return {};
+}
 
 [[noreturn]] void raise(sqlite3* db, int code, std::string_view what) {
     std::string message(what);
@@ -70,31 +86,33 @@ private:
 
 class SqliteConnection final : public detail::ConnectionEngine {
 public:
-    explicit SqliteConnection(const std::string& file) {
+    explicit SqliteConnection(const std::string& file) : file_(file) {
         const int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                        nullptr);
         if (rc != SQLITE_OK) {
             std::string message = "cannot open database " + file + ": " +
-                                  (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+                                  (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc)) + folderFault(file);
             sqlite3_close(db_);
             throw StoreError(message);
         }
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    }
+
+    void setUp() override {
         try {
             // FULL: a commit is on disk before it returns, so an export's files are never
             // published for a batch that a power cut could still take back; the same holds for
             // saves and status commits.
             exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA cache_size=-65536;");
-            // Reads through a map of the file: a write by any other connection empties this
-            // one's page cache, and the sweep's next walk would then copy its tens of megabytes
-            // in again a page per system call. Writes still go through write(), so no stray
-            // pointer can reach the file.
-            exec("PRAGMA mmap_size=1073741824;");
-        } catch (...) {
-            sqlite3_close(db_);
-            throw;
+        } catch (const StoreError& e) {
+            throw StoreError("cannot open database " + file_ + ": " + e.what() + folderFault(file_));
         }
+        // Reads through a map of the file: a write by any other connection empties this
+        // one's page cache, and the sweep's next walk would then copy its tens of megabytes
+        // in again a page per system call. Writes still go through write(), so no stray
+        // pointer can reach the file.
+        exec("PRAGMA mmap_size=1073741824;");
     }
     ~SqliteConnection() override { sqlite3_close_v2(db_); }
     SqliteConnection(const SqliteConnection&) = delete;
@@ -150,6 +168,7 @@ public:
     }
 
 private:
+    std::string file_;
     sqlite3* db_ = nullptr;
 };
 

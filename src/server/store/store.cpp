@@ -119,7 +119,8 @@ void bindLogin(Statement& s, int index, std::string_view login) {
 
 }  // namespace
 
-Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file) {
+Store::Store(const std::filesystem::path& file)
+    : db_(file.string(), [&file](Database& db) { refuseNewerSchema(db, file); }), file_(file) {
     createSchema();
     makeHeldTable(db_);
     // SQLite prepares a statement against the tables it names, so they must be there first.
@@ -273,7 +274,9 @@ Store::Store(const std::filesystem::path& file) : db_(file.string()), file_(file
         "WHERE w.exported = 1 AND o.outcome = 2)");
 }
 
-void Store::createSchema() { upgradeSchema(db_, file_); }
+void Store::createSchema() {
+    if (auto upgrade = upgradeSchema(db_, file_)) upgraded_ = std::move(upgrade);
+}
 
 std::int64_t Store::sweepClock() {
     Statement s = db_.prepare("SELECT value FROM sweep_clock WHERE id = 1");

@@ -42,6 +42,7 @@
 #include "server/bank/payment.h"
 #include "server/store/charge.h"
 #include "server/store/database.h"
+#include "server/store/schema.h"
 
 namespace eft::server {
 
@@ -185,12 +186,16 @@ struct OpenDelivery {
     std::optional<FileClaim> claim;
 };
 
-// A bank file as `eft-server files` lists it.
+// A bank file as `eft-server files` lists it. A batch exported before files were kept in the
+// database (schema version 1) lists the name it recorded, when it was exported, and the entries
+// and totals its items make; its bytes, publishing and deliveries are not known.
 struct FileListing {
     std::int32_t batchNo = 0;
     std::string name;
     int country = 1;
     bank::FileSummary summary;
+    bool kept = true;        // false: a batch from before files were kept; no content
+    std::string exportedAt;  // of a batch not kept
     std::string content;
     bool published = false;
     std::string publishedAt;  // empty when not recorded
@@ -205,6 +210,8 @@ public:
 
     // Brings the schema up to this program's version (schema.h).
     void createSchema();
+    // What opening this connection upgraded, if it did: the log and the commands say so.
+    const std::optional<SchemaUpgrade>& upgraded() const { return upgraded_; }
     bool isEmpty();
 
     // The sweep's change counter: every change of a center's sweep rows advances it and
@@ -304,8 +311,9 @@ public:
     // kResolvedRedeliver); false, changing nothing, when it has an outcome or a resolution.
     bool resolveDelivery(std::int32_t batchNo, std::int64_t attempt, std::string_view resolution, std::string_view at,
                          std::string_view by, std::string_view as);
+    // Every file, with the batches exported before files were kept, by batch.
     std::vector<FileListing> listFiles();
-    // One file as listFiles() has it.
+    // One kept file as listFiles() has it.
     std::optional<FileListing> fileListing(std::int32_t batchNo);
 
     // Every exported item still waiting for its status, by batch and center.
@@ -349,6 +357,7 @@ private:
 
     Database db_;
     std::filesystem::path file_;
+    std::optional<SchemaUpgrade> upgraded_;
     std::string stagedCenters_;
     Statement insertCenter_, insertMember_, insertCharge_, memberFlags_;
     Statement sweepCenters_, sweepRows_, countSweep_;

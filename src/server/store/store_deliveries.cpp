@@ -1,5 +1,7 @@
 // The store's statements about deliveries: which files are to be delivered, each attempt's
 // start and outcome, and the administrator's word on an attempt whose outcome is unknown.
+#include <algorithm>
+#include <iterator>
 #include <map>
 
 #include "server/store/store.h"
@@ -73,6 +75,35 @@ std::vector<FileListing> listings(Database& db, std::optional<std::int32_t> batc
     return out;
 }
 
+// Batches exported before their files were kept in the database, as far as their items tell:
+// a center's items make one entry, a debit when they net above zero and a credit below. A batch
+// whose every center nets to zero was settled with no file, and is not one of them.
+std::vector<FileListing> filesNotKept(Database& db) {
+    std::vector<FileListing> out;
+    Statement s = db.prepare(
+        "SELECT batch_no, file_name, country, exported_at, SUM(CASE WHEN cents > 0 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN cents > 0 THEN cents ELSE 0 END), SUM(CASE WHEN cents < 0 THEN 1 ELSE 0 END), "
+        "SUM(CASE WHEN cents < 0 THEN -cents ELSE 0 END) FROM ("
+        "  SELECT b.batch_no, b.file_name, b.country, b.exported_at, "
+        "    SUM(CAST(round(i.amount * 100) AS BIGINT)) AS cents "
+        "  FROM batches b JOIN batch_items i ON i.batch_no = b.batch_no JOIN charges ch ON ch.id = i.charge_id "
+        "  WHERE NOT EXISTS (SELECT 1 FROM batch_files f WHERE f.batch_no = b.batch_no) "
+        "  GROUP BY b.batch_no, b.file_name, b.country, b.exported_at, ch.center_id) per_center "
+        "GROUP BY batch_no, file_name, country, exported_at HAVING SUM(CASE WHEN cents <> 0 THEN 1 ELSE 0 END) > 0 "
+        "ORDER BY batch_no");
+    while (s.step()) {
+        FileListing f;
+        f.batchNo = static_cast<std::int32_t>(s.integer(0));
+        f.name = std::string(s.text(1));
+        f.country = static_cast<int>(s.integer(2));
+        f.kept = false;
+        f.exportedAt = std::string(s.text(3));
+        f.summary = {s.integer(4), s.integer(5), s.integer(6), s.integer(7)};
+        out.push_back(std::move(f));
+    }
+    return out;
+}
+
 }  // namespace
 
 std::vector<PendingDelivery> Store::pendingDeliveries(std::string_view place) {
@@ -127,7 +158,17 @@ bool Store::resolveDelivery(std::int32_t batchNo, std::int64_t attempt, std::str
     return db_.changes() == 1;
 }
 
-std::vector<FileListing> Store::listFiles() { return listings(db_, std::nullopt); }
+std::vector<FileListing> Store::listFiles() {
+    std::vector<FileListing> kept = listings(db_, std::nullopt);
+    std::vector<FileListing> old = filesNotKept(db_);
+    if (old.empty()) return kept;
+    std::vector<FileListing> out;
+    out.reserve(kept.size() + old.size());
+    std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
+               std::make_move_iterator(old.begin()), std::make_move_iterator(old.end()), std::back_inserter(out),
+               [](const FileListing& a, const FileListing& b) { return a.batchNo < b.batchNo; });
+    return out;
+}
 
 std::optional<FileListing> Store::fileListing(std::int32_t batchNo) {
     std::vector<FileListing> one = listings(db_, batchNo);

@@ -234,6 +234,8 @@ TEST(OriginatorFile, EveryFieldIsNamedAndFaultsNameTheField) {
     } cases[] = {
         {R"({})", ""},
         {R"({"originName": null})", "the field \"originName\" is missing"},
+        {R"({"companyId": null, "returnAccount": null, "cpaDataCentre": null})",
+         "the fields \"companyId\", \"cpaDataCentre\", \"returnAccount\" are missing"},
         {R"({"odfiRouting": "021000022"})", "odfiRouting \"021000022\" must be a routing number (9 digits, check digit)"},
         {R"({"cpaDataCentre": "330"})", "cpaDataCentre \"330\" must be 5 digits"},
         {R"({"companyName": 12})", "field \"companyName\" must be a text"},

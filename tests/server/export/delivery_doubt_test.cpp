@@ -73,8 +73,8 @@ private:
 // The notes a service makes, as they come.
 class Notes {
 public:
-    std::function<void(std::string_view)> sink() {
-        return [this](std::string_view line) {
+    std::function<void(LogLevel, std::string_view)> sink() {
+        return [this](LogLevel, std::string_view line) {
             std::lock_guard lock(mutex_);
             lines_.emplace_back(line);
         };

@@ -12,6 +12,7 @@
 #include "server/export/delivery.h"
 #include "server/export/files_report.h"
 #include "server/export/own_file.h"
+#include "server/http/access_log.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -109,10 +110,7 @@ protected:
         DeliveryOptions delivery{"sh '" + script.string() + "'", std::chrono::seconds(20), std::chrono::seconds(1),
                                  std::chrono::seconds(1)};
         service = std::make_unique<Service>(
-            ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {}, delivery, [this](std::string_view line) {
-                               std::lock_guard lock(notesMutex);
-                               notes.emplace_back(line);
-                           }});
+            ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {}, delivery, takeNote()});
     }
 
     // The service's notes go to this fixture's list, gone before the service otherwise.
@@ -156,11 +154,15 @@ protected:
         service.reset();
         service = std::make_unique<Service>(ServiceOptions{
             dbPath(), dir.path() / "export", fixedNow, {},
-            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)},
-            [this](std::string_view line) {
-                std::lock_guard lock(notesMutex);
-                notes.emplace_back(line);
-            }});
+            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)}, takeNote()});
+    }
+
+    // Each note into the list, after its level.
+    std::function<void(LogLevel, std::string_view)> takeNote() {
+        return [this](LogLevel level, std::string_view line) {
+            std::lock_guard lock(notesMutex);
+            notes.push_back(std::string(levelName(level)) + " " + std::string(line));
+        };
     }
 
     std::filesystem::path script;
@@ -183,16 +185,17 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     {
         std::lock_guard lock(notesMutex);
         ASSERT_EQ(notes.size(), 3u);
-        EXPECT_EQ(notes[0], "delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
+        EXPECT_EQ(notes[0], "error delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
                             "refused try 1; next try in 1 s");
-        EXPECT_EQ(notes[2], "delivery: delivered EFT_US_0000000001.txt (attempt 3)");
+        EXPECT_EQ(notes[2], "info delivery: delivered EFT_US_0000000001.txt (attempt 3)");
     }
 
     // A later export (of nothing) and a restart wake the deliverer: a delivered file stays delivered.
     service->exportBatches(9, 2);
     service.reset();
     service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
-                                                       {"sh '" + script.string() + "'"}, [](std::string_view) {}});
+                                                       {"sh '" + script.string() + "'"},
+                                                       [](LogLevel, std::string_view) {}});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     service.reset();
     EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries"), 3);
@@ -210,7 +213,7 @@ TEST_P(DeliveryTest, FailedDeliveriesAreListed) {
     service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
                                                        {"echo 'host unreachable' >&2; exit 7; :", std::chrono::seconds(5),
                                                         std::chrono::seconds(3600)},
-                                                       [](std::string_view) {}});
+                                                       [](LogLevel, std::string_view) {}});
     ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
     service->exportBatches(9, 2);
     waitForAttempts(1);

@@ -400,7 +400,7 @@ TEST_P(ExportTest, AStartSetsAsideItsCopyOfAFileAnotherServerPublished) {
     service.reset();
     std::vector<std::string> notes;
     ServiceOptions options{dbPath(), exportDir(), fixedNow};
-    options.note = [&](std::string_view line) { notes.emplace_back(line); };
+    options.note = [&](LogLevel, std::string_view line) { notes.emplace_back(line); };
     const Service restarted(options);
     EXPECT_EQ(filesIn(exportDir()), (std::vector<std::string>{names[1], "superseded"}));
     for (const BatchFileRow& f : inspect->batchFiles())

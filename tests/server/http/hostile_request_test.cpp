@@ -13,6 +13,7 @@
 
 #include "net/pages.h"
 #include "server/http/access.h"
+#include "server/http/access_log.h"
 #include "server/pages/save_record.h"
 #include "server_fixture.h"
 #include "server_process.h"
@@ -355,11 +356,27 @@ TEST_F(LoginTest, ParallelGuessesGetNoMoreThanFiveHashes) {
     EXPECT_EQ(get("alice:alice-pw", "127.0.0.3"), 200);
 
     const std::string log = server->logWith(" 127.0.0.3 alice GET ");
-    EXPECT_TRUE(std::regex_search(log, std::regex(R"(Z 127\.0\.0\.2 - GET /eft/EFTMemberBatch\.asp\?TSQL=BatchList 401 [0-9]+ [0-9.]+ms\n)")))
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"(Z warning 127\.0\.0\.2 alice GET /eft/EFTMemberBatch\.asp\?TSQL=BatchList 401 [0-9]+ [0-9.]+ms\n)")))
         << log;
-    EXPECT_TRUE(std::regex_search(log, std::regex(R"(event=refused client=127\.0\.0\.2 status=429 )"))) << log;
-    EXPECT_NE(log.find(" 127.0.0.3 alice GET /eft/EFTMemberBatch.asp?TSQL=BatchList 200 "), std::string::npos) << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex(R"(Z warning event=refused client=127\.0\.0\.2 status=429 )"))) << log;
+    EXPECT_NE(log.find("Z info 127.0.0.3 alice GET /eft/EFTMemberBatch.asp?TSQL=BatchList 200 "), std::string::npos) << log;
     for (const char* secret : {"guess", "late0", "alice-pw"}) EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+}
+
+// A name tried at the login is logged as a path is: escaped, so it cannot forge a line or hide
+// what follows, and cut to a readable length that still says how long it was.
+TEST_F(LoginTest, ANameTriedIsLoggedEscapedAndCapped) {
+    const std::string name = "\x1B[2J\xE2\x80\xAE" + std::string(400, 'm') + "\xC3\xA9";
+    EXPECT_EQ(get(name + ":pw", "127.0.0.4"), 401);
+    EXPECT_EQ(get("\xFF\nfake line:pw", "127.0.0.4"), 401);
+    const std::string log = server->logWith("fake line");
+    const std::string shown = "\\x1B[2J\\u{202E}" + std::string(kLoggedNameBytes - 7, 'm') + "\u2026(" +
+                              std::to_string(name.size()) + " bytes)";
+    EXPECT_NE(log.find(" 127.0.0.4 \"" + shown + "\" GET "), std::string::npos) << log;
+    EXPECT_NE(log.find(" 127.0.0.4 \"\\xFF\\x0Afake line\" GET "), std::string::npos) << log;
+    for (const std::string_view raw : {"\x1B", "\xE2\x80\xAE", "\xFF", "\nfake"})
+        EXPECT_EQ(log.find(raw), std::string::npos) << log;
 }
 
 // An insider logged in as bob cannot guess alice's password by clearing his own failures.

@@ -6,11 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <arpa/inet.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "net/pages.h"
@@ -112,8 +116,10 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
     nlohmann::json start;
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) {
-        const auto j = nlohmann::json::parse(line);  // every line is JSON
+        const auto j = nlohmann::json::parse(line);  // every line is JSON, with its level
         ASSERT_TRUE(j.contains("time")) << line;
+        const std::string level = j.value("level", "");
+        EXPECT_TRUE(level == "error" || level == "warning" || level == "info") << line;
         if (j.contains("event") && j["event"] == "start") start = j;
         if (j.contains("status") && j.contains("bytes")) requests.push_back(j);
     }
@@ -127,11 +133,12 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
     const struct {
         const char *user, *method, *path;
         int status;
+        const char* level;
     } want[] = {
-        {"alice", "GET", "/eft/EFTMember.asp?countryID=2&Load=1", 200},
-        {"alice", "POST", "/eft/EFTMember.asp?token", 400},
-        {"alice", "POST", "/eft/EFTMember.asp", 200},
-        {"", "GET", "/eft/EFTMemberBatch.asp?TSQL=BatchList", 401},
+        {"alice", "GET", "/eft/EFTMember.asp?countryID=2&Load=1", 200, "info"},
+        {"alice", "POST", "/eft/EFTMember.asp?token", 400, "warning"},
+        {"alice", "POST", "/eft/EFTMember.asp", 200, "info"},
+        {"alice", "GET", "/eft/EFTMemberBatch.asp?TSQL=BatchList", 401, "warning"},  // the name tried
     };
     // Lines of requests on different connections may come in either order.
     for (std::size_t i = 0; i < std::size(want); ++i) {
@@ -142,6 +149,7 @@ TEST_F(ServiceTest, TheJsonLogHasEveryFieldAndNoSecret) {
         EXPECT_EQ((*r)["client"], "127.0.0.1") << i;
         EXPECT_EQ((*r)["user"], want[i].user) << i;
         EXPECT_EQ((*r)["method"], want[i].method) << i;
+        EXPECT_EQ((*r)["level"], want[i].level) << i;
         EXPECT_GT((*r)["bytes"].get<int>(), 0) << i;
         EXPECT_GE((*r)["ms"].get<double>(), 0.0) << i;
     }
@@ -210,20 +218,29 @@ TEST_F(ServiceTest, StartUpRefusalsLeaveNoDatabase) {
 
 TEST_F(ServiceTest, CommandLineEdges) {
     const std::string server = EFT_SERVER_PATH;
+    const std::filesystem::path typo = dir.path() / "eft.bd", goneFolder = dir.path() / "var-lib-eftmemb";
+    const std::string csv = (dir.path() / "centers.csv").string();
+    std::ofstream(csv) << "center_id,name,country\n12,Austin North,US\n";
     const struct {
         const char* what;
         std::string command;
         std::string input;
         int status;  // -1: any failure
-        const char* says;
+        std::string says;
     } cases[] = {
         {"name with a colon", server + " --hash-password bad:name", "pw\n", 2, "cannot go in a credentials file"},
         {"name starting with #", server + " --hash-password '#alice'", "pw\n", 2, "cannot go in a credentials file"},
+        {"password from a pipe, once", server + " --hash-password alice", "pw\n", 0, "alice:$argon2id$"},
         {"bad variable", "EFT_PORT=eighty " + server + " --db=" + db(dir), "", -1, "EFT_PORT=eighty"},
         {"variable beaten by the option", "EFT_PORT=eighty " + server + " --db=" + db(dir) + " --port=x", "", -1,
          "--port"},
-        {"partial originator", server + " --db=" + db(dir) + " --originator=" + (dir.path() / "o.json").string(), "", 1,
-         "companyShortName"},
+        {"partial originator, every missing field named",
+         server + " --db=" + db(dir) + " --originator=" + (dir.path() / "o.json").string(), "", 1,
+         R"(the fields \"companyShortName\", \"companyId\", )"},  // quotes escaped in the log
+        {"dry run on a mistyped database", server + " import --dry-run --db=" + typo.string() + " " + csv, "", 1,
+         "no database " + typo.string()},
+        {"missing state folder", server + " --db=" + (goneFolder / "eft.sqlite").string(), "", 1,
+         "the folder " + goneFolder.string() + " does not exist"},
     };
     std::ofstream(dir.path() / "o.json") << R"({"companyName": "Franchisor Inc"})";
     for (const auto& c : cases) {
@@ -232,7 +249,86 @@ TEST_F(ServiceTest, CommandLineEdges) {
         else EXPECT_EQ(ran.status, c.status) << c.what << ": " << ran.out;
         EXPECT_NE(ran.out.find(c.says), std::string::npos) << c.what << ": " << ran.out;
     }
+    EXPECT_NE(runProgram(cases[5].command).out.find(R"(\"returnAccount\" are missing)"), std::string::npos);
     EXPECT_EQ(runProgram("EFT_PORT=x " + server + " --db=" + db(dir) + " --port=x").out.find("EFT_PORT"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(typo));
+    EXPECT_FALSE(std::filesystem::exists(goneFolder));
+}
+
+// Runs `command` (through /bin/sh) on a terminal of its own, typing each answer once its prompt
+// shows; its exit status and all it wrote there.
+Ran onTerminal(const std::string& command, const std::vector<std::pair<std::string, std::string>>& answers) {
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) return {};
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Ran ran;
+    const auto readFor = [&](std::chrono::milliseconds limit) {
+        pollfd p{terminal, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = ::read(terminal, buf, sizeof buf);
+        if (n <= 0) return false;  // EIO once the program has ended
+        ran.out.append(buf, static_cast<std::size_t>(n));
+        return true;
+    };
+    std::size_t from = 0;
+    for (const auto& [prompt, answer] : answers) {
+        while (ran.out.find(prompt, from) == std::string::npos && readFor(20s)) {
+        }
+        from = ran.out.find(prompt, from);
+        if (from == std::string::npos) break;
+        from += prompt.size();
+        const std::string line = answer + "\n";
+        if (::write(terminal, line.data(), line.size()) != static_cast<ssize_t>(line.size())) break;
+    }
+    while (readFor(10s)) {
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ran;
+}
+
+// Typed at a terminal, unseen, a password is asked for twice, and a slip is refused.
+TEST_F(ServiceTest, AHashedPasswordIsTypedTwiceOnATerminal) {
+    const std::string command = std::string(EFT_SERVER_PATH) + " --hash-password alice";
+    const struct {
+        const char* what;
+        const char* again;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"the same twice", "Tea-Pot-42", 0, "alice:$argon2id$"},
+        {"a slip", "Tea-Pot-43", 2, "the two passwords differ"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = onTerminal(command, {{"Password: ", "Tea-Pot-42"}, {"The same password again: ", c.again}});
+        EXPECT_EQ(ran.status, c.status) << c.what << ": " << ran.out;
+        EXPECT_NE(ran.out.find(c.says), std::string::npos) << c.what << ": " << ran.out;
+        EXPECT_EQ(ran.out.find("Tea-Pot"), std::string::npos) << c.what << ": the password was shown: " << ran.out;
+        EXPECT_EQ(ran.out.find("$argon2id$") != std::string::npos, c.status == 0) << c.what << ": " << ran.out;
+    }
+}
+
+// The settings template of the package names every variable the server reads, so a site can
+// set each without reading the source.
+TEST_F(ServiceTest, TheSettingsTemplateNamesEveryVariable) {
+    const Ran help = runProgram(std::string(EFT_SERVER_PATH) + " --help");
+    ASSERT_EQ(help.status, 0) << help.out;
+    std::set<std::string> variables;
+    const std::regex named("Env:(EFT_[A-Z_]+)");
+    for (auto m = std::sregex_iterator(help.out.begin(), help.out.end(), named); m != std::sregex_iterator(); ++m)
+        variables.insert((*m)[1]);
+    ASSERT_GE(variables.size(), 10u) << help.out;
+    const std::string settings = fileText(EFT_PACKAGING_DIR "/eft-server.env");
+    ASSERT_FALSE(settings.empty());
+    for (const std::string& v : variables)
+        EXPECT_TRUE(std::regex_search(settings, std::regex("(^|\n)#?" + v + "="))) << v << " is not in eft-server.env";
 }
 
 TEST_F(ServiceTest, WithoutAnOriginatorOnlyADemoDatabaseExports) {

@@ -2,6 +2,9 @@
 // one refused untouched, and a backup restored under an export folder that has moved on.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -115,23 +118,91 @@ TEST_F(UpgradeTest, ADemoSeededBeforeTheMarkIsRecognisedByItsAccounts) {
     EXPECT_TRUE(store.isDemo());
 }
 
-TEST_F(UpgradeTest, NewerDatabaseIsRefusedUntouched) {
-    { Store store(db()); }
+// The upgrade is told where the administrator looks: the server's log (as information), or
+// the standard error of the command that opened the database first. Its batches from before
+// files were kept are listed with the totals their items make.
+TEST_F(UpgradeTest, TheUpgradeIsLoggedAndTheOldBatchesAreListed) {
+    writeOldest();
+    const std::filesystem::path other = dir.path() / "other.db";
+    std::filesystem::copy_file(db(), other);
+    const std::string upgraded = " from schema version 0 to " + std::to_string(kSchemaVersion) +
+                                 "; the database as it was is kept in ";
+    std::string log;
     {
-        Database newer(db());
-        newer.exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion + 1)).c_str());
+        ServerProcess server({"--db=" + db().string(), "--log-format=json"}, {}, dir.path());
+        ASSERT_TRUE(server.started()) << server.log();
+        log = server.log();
+        EXPECT_EQ(server.terminate(std::chrono::seconds(5)), 0);
     }
-    try {
-        Store store(db());
-        FAIL() << "a newer database was opened";
-    } catch (const StoreError& e) {
-        EXPECT_NE(std::string(e.what()).find("has schema version " + std::to_string(kSchemaVersion + 1) +
-                                             ", newer than this program's " + std::to_string(kSchemaVersion)),
-                  std::string::npos)
-            << e.what();
+    nlohmann::json note;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("upgraded") != std::string::npos) note = nlohmann::json::parse(line);
+    EXPECT_EQ(note.value("level", ""), "info") << log;
+    EXPECT_EQ(note.value("text", ""), "database: upgraded the database " + db().string() + upgraded + db().string() +
+                                          ".v0.bak")
+        << log;
+
+    const std::string rows =
+        "EFT_US_0000000001.txt\t1\tUS\t1\t0.00 (0)\t125.00 (1)\tnot kept\tnot recorded (exported "
+        "2011-03-02T09:00:00)\tnot recorded\n"
+        "EFT_CA_0000000002.txt\t2\tCA\t1\t120.50 (1)\t0.00 (0)\tnot kept\tnot recorded (exported "
+        "2011-03-02T09:00:00)\tnot recorded\n";
+    const struct {
+        std::filesystem::path db;
+        const char* upgradeLine;  // empty: none, the server upgraded it
+    } cases[] = {{db(), ""}, {other, "eft-server: upgraded the database "}};
+    for (const auto& c : cases) {
+        const Ran files = runProgram(std::string(EFT_SERVER_PATH) + " files --db=" + c.db.string());
+        EXPECT_EQ(files.status, 0) << files.out;
+        EXPECT_NE(files.out.find(rows), std::string::npos) << files.out;
+        EXPECT_NE(files.out.find("Not kept: a batch exported before bank files were kept"), std::string::npos);
+        const std::string said = std::string(c.upgradeLine) + c.db.string() + upgraded + c.db.string() + ".v0.bak\n";
+        EXPECT_EQ(files.out.find(said) != std::string::npos, *c.upgradeLine != 0) << files.out;
     }
-    Database after(db());
-    EXPECT_EQ(schemaVersion(after), kSchemaVersion + 1);
+    // A batch that settled with nothing to transfer had no file, then or now.
+    {
+        Store store(other);
+        Transaction t(store.db(), Transaction::Mode::Write);
+        store.db().exec("INSERT INTO batches VALUES (3, 1, '2011-03-03T09:00:00', 7, 2, 'EFT_US_0000000003.txt', NULL);"
+                        "INSERT INTO batch_items (batch_no, charge_id, amount) VALUES (3, 2, 30.25), (3, 1, -30.25)");
+        t.commit();
+        EXPECT_EQ(store.listFiles().size(), 2u);
+    }
+}
+
+// A newer database is refused before anything is written to it: not even its journal mode
+// changes. The program that refuses it may be the server or a command.
+TEST_F(UpgradeTest, NewerDatabaseIsRefusedByteForByte) {
+    const std::string newer = std::to_string(kSchemaVersion + 93);
+    for (const char* journal : {"DELETE", "WAL"}) {
+        std::filesystem::remove(db());
+        {
+            Database made(db());
+            made.exec((std::string("PRAGMA journal_mode=") + journal + "; CREATE TABLE later (x); PRAGMA user_version = " +
+                       newer).c_str());
+        }
+        const std::string before = fileText(db());
+        ASSERT_FALSE(before.empty());
+        try {
+            Store store(db());
+            ADD_FAILURE() << "a newer database was opened";
+        } catch (const StoreError& e) {
+            EXPECT_NE(std::string(e.what()).find("has schema version " + newer + ", newer than this program's " +
+                                                 std::to_string(kSchemaVersion)),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(fileText(db()), before) << journal;
+        for (const std::string& command :
+             {std::string(EFT_SERVER_PATH) + " --db=" + db().string(),
+              std::string(EFT_SERVER_PATH) + " files --db=" + db().string()}) {
+            const Ran ran = runProgram(command);
+            EXPECT_EQ(ran.status, 1) << command << ": " << ran.out;
+            EXPECT_NE(ran.out.find("schema version " + newer), std::string::npos) << ran.out;
+            EXPECT_EQ(fileText(db()), before) << journal << ": " << command;
+        }
+    }
 }
 
 // A database of version 4, the last before the sweep's index carried the charges' columns and
@@ -178,6 +249,18 @@ TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweepAndDeliveries) {
     EXPECT_EQ(file->deliveries[1].exitStatus, 0);
     EXPECT_TRUE(upgraded.openDeliveries().empty());
     EXPECT_TRUE(upgraded.pendingDeliveries(publishPlace(exportDir())).empty());
+    // A batch without its file, as one exported before files were kept, is listed from its items.
+    upgraded.db().exec("INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name) "
+                       "VALUES (7, 2, '2011-03-01T09:00:00', 9, 2, 'EFT_CA_0000000007.txt'); "
+                       "INSERT INTO batch_items (batch_no, charge_id, amount) SELECT 7, MIN(id), -19.75 FROM charges");
+    const std::vector<FileListing> files = upgraded.listFiles();
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_TRUE(files[0].kept);
+    EXPECT_FALSE(files[1].kept);
+    EXPECT_EQ(files[1].name, "EFT_CA_0000000007.txt");
+    EXPECT_EQ(files[1].exportedAt, "2011-03-01T09:00:00");
+    EXPECT_EQ(files[1].summary.creditCents, 1975);
+    EXPECT_EQ(files[1].summary.entries(), 1);
     Service reopened({dbPath(), exportDir(), fixedNow});
     EXPECT_EQ(reopened.sweepXml(1), us);
     EXPECT_EQ(reopened.sweepXml(2), canada);
@@ -210,9 +293,10 @@ TEST_P(RestoreTest, ExportAfterRestoreGoesOnPastEveryFileAndOverwritesNone) {
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(dbPath().string() + suffix);
     std::filesystem::copy_file(backup, dbPath());
     std::vector<std::string> notes;
-    service = std::make_unique<Service>(ServiceOptions{dbPath(), out, fixedNow, {}, {}, [&notes](std::string_view line) {
-                                                           notes.emplace_back(line);
-                                                       }});
+    service = std::make_unique<Service>(
+        ServiceOptions{dbPath(), out, fixedNow, {}, {}, [&notes](LogLevel, std::string_view line) {
+                           notes.emplace_back(line);
+                       }});
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_NE(notes[0].find("EFT_US_0000000002.txt is in the export folder but not in the database"), std::string::npos);
 
