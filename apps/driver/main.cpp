@@ -68,13 +68,13 @@ struct BadCommandLine : std::runtime_error {
 
 constexpr unsigned long long kMostTransferValue = 1ull << 40;
 
-// Applies one transfer option; false when `name` is none.
-bool transferOption(const std::string& name, const std::string& value, eft::HttpLimits& limits) {
+// Applies one transfer option.
+void transferOption(const std::string& name, const std::string& value, eft::HttpLimits& limits) {
     using std::chrono::milliseconds;
     if (name == "--ca-file") {
         if (value.empty()) throw BadCommandLine("--ca-file: the file name is empty");
         limits.caFile = value;
-        return true;
+        return;
     }
     unsigned long long n = 0;
     const auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
@@ -86,8 +86,6 @@ bool transferOption(const std::string& name, const std::string& value, eft::Http
     else if (name == "--post-timeout-ms") limits.postTimeout = milliseconds(n);
     else if (name == "--max-reply-bytes") limits.maxReplyBytes = static_cast<std::size_t>(n);
     else if (name == "--low-speed-seconds") limits.lowSpeedTime = std::chrono::seconds(n);
-    else return false;
-    return true;
 }
 
 bool isTransferOption(const std::string& name) {
@@ -111,7 +109,7 @@ struct CommandLine {
     std::string scriptPath;
     bool failOnError = true;
     eft::ControlOptions controlOptions;
-    const char* answer = nullptr;  // --help or --version: print it and exit 0
+    enum class Answer { None, Help, Version } answer = Answer::None;  // printed instead of a run
 };
 
 // Throws BadCommandLine.
@@ -122,6 +120,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
         const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, equals);
         const bool takesValue = isTransferOption(name) || name == "--today" || name == "--db" || name == "--export-dir";
+        const bool isSwitch = name == "--help" || name == "-h" || name == "--version" || name == "--embedded-server" ||
+                              name == "--seed-demo" || name == "--no-fail-on-error";
         if (takesValue) {
             std::string value;
             if (equals != std::string::npos) value = arg.substr(equals + 1);
@@ -137,16 +137,14 @@ CommandLine parseCommandLine(int argc, char** argv) {
             } else {
                 transferOption(name, value, c.controlOptions.limits);
             }
-        } else if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "--embedded-server" ||
-                   arg == "--seed-demo" || arg == "--no-fail-on-error") {
-            if (arg == "--help" || arg == "-h") c.answer = "help";
-            else if (arg == "--version") c.answer = "version";
+        } else if (isSwitch && equals != std::string::npos) {
+            throw BadCommandLine(name + ": a switch, it takes no value");
+        } else if (isSwitch) {
+            if (arg == "--help" || arg == "-h") c.answer = CommandLine::Answer::Help;
+            else if (arg == "--version") c.answer = CommandLine::Answer::Version;
             else if (arg == "--embedded-server") c.embedded = true;
             else if (arg == "--seed-demo") c.seedDemo = true;
             else c.failOnError = false;
-        } else if (equals != std::string::npos &&
-                   (name == "--embedded-server" || name == "--seed-demo" || name == "--no-fail-on-error")) {
-            throw BadCommandLine(name + ": a switch, it takes no value");
         } else if (arg.starts_with("-") && arg != "-") {
             throw BadCommandLine(name + ": not an option of eft-driver");
         } else if (!c.scriptPath.empty()) {
@@ -155,7 +153,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
             c.scriptPath = arg;
         }
     }
-    if (!c.embedded && c.answer == nullptr)
+    if (!c.embedded && c.answer == CommandLine::Answer::None)
         for (const auto& [given, option] : {std::pair{c.seedDemo, "--seed-demo"}, std::pair{!c.dbPath.empty(), "--db"},
                                             std::pair{!c.exportDir.empty(), "--export-dir"}})
             if (given) throw BadCommandLine(std::string(option) + ": goes with --embedded-server, which is not given");
@@ -172,11 +170,11 @@ int main(int argc, char** argv) {
         std::cerr << "eft-driver: " << e.what() << "\n" << kUsage;
         return 2;
     }
-    if (c.answer != nullptr && c.answer[0] == 'h') {
+    if (c.answer == CommandLine::Answer::Help) {
         std::cout << kUsage << "\n" << kHelp;
         return 0;
     }
-    if (c.answer != nullptr) {
+    if (c.answer == CommandLine::Answer::Version) {
         std::cout << "eft-driver " << eft::libraryVersion() << "\n";
         return 0;
     }
