@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/output/records.h"
+
 namespace eft::server {
 
 class Store;
@@ -16,6 +18,11 @@ class Store;
 // batch exported before files were kept is listed with what its items tell, "not kept" for its
 // SHA-256, and a note after the table.
 std::string filesReport(Store& store);
+
+// The same files as records, a value a field: amounts and their counts apart, the delivery as a
+// state ("delivered", "not attempted", "under way", "in doubt", "to be delivered again",
+// "failed"), the time it holds since, the attempts and a note (who recorded it, the failure).
+output::Records filesRecords(Store& store);
 
 enum class Resolution {
     Delivered,  // the bank has the file: it is not delivered again

@@ -21,16 +21,6 @@ public:
 // control characters shown as '?'.
 std::string quote(std::string_view text);
 
-// A text safe to show or log on one line: printable UTF-8 kept, a backslash doubled, control
-// characters (C0, DEL, C1), bidirectional overrides and bytes that are not UTF-8 escaped as
-// \xNN or \u{NNNN}, so nothing can forge a line or reorder what a reader sees.
-std::string escapedText(std::string_view text);
-
-// At most `limit` bytes of a text (never half a UTF-8 character), then "…(N bytes)" with the
-// whole text's size when it was cut: one line stays one line of a readable length, and still
-// says how much was sent.
-std::string cappedText(std::string_view text, std::size_t limit);
-
 struct FormPair {
     std::string key;
     std::string value;
