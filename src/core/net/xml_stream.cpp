@@ -526,7 +526,9 @@ void XmlStream::describeParserError() {
     const XML_Error code = XML_GetErrorCode(parser_);
     if (code == XML_ERROR_NO_ELEMENTS && !rootSeen_) {
         failure_ = sawNonBlank_ ? "the reply has no document element" : "the reply is empty";
-    } else if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT) {
+    } else if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT || (rootSeen_ && depth_ == 0)) {
+        // After the document element expat names junk by where its input was cut ("D" alone
+        // is junk, "D<" an invalid token), so every fault there reads alike.
         failure_ = "the reply is not XML (text or another element outside its document element)";
     } else if (code == XML_ERROR_NO_ELEMENTS) {
         failure_ = "the reply ends before its document element is closed";
@@ -540,8 +542,6 @@ void XmlStream::describeParserError() {
 // fed in small pieces would cost the square of its length. What follows such a token is held
 // back until it is at least as long as the token, which keeps the work linear (newer expats
 // defer the same way on their own).
-constexpr std::size_t kEpilogLook = 64 * 1024;
-
 bool XmlStream::feedExpat(std::string_view piece, bool now) {
     if (!now && expatHeld_ > 0 && expatPending_.size() + piece.size() < expatHeld_) {
         expatPending_.append(piece);
@@ -585,10 +585,6 @@ void XmlStream::leaveFastPath() {
     const bool primed = feedExpat(primer, true);
     priming_ = false;
     if (!primed) stop("the reply could not be handed to the XML parser");
-    // After the document element, expat's verdict on junk depends on where its input is cut
-    // ("D" alone is junk, "D<" an invalid token): the rest is handed over in one piece, as
-    // the whole reply would be, up to a bound a well-formed ending never nears.
-    if (rootSeen_ && depth_ == 0) expatHeld_ = kEpilogLook;
 }
 
 bool XmlStream::feed(std::string_view piece) {
