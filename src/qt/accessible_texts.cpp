@@ -7,11 +7,13 @@ namespace eft::qt {
 namespace {
 
 constexpr AccessibleText kTexts[] = {
-    {"tabEFT", -1, EFT_TR_NOOP("EFTMemb", "Steps"), EFT_TR_NOOP("EFTMemb", "The four steps: the centers, their members, the export and the batch status.")},
+    {"tabEFT", -1, EFT_TR_NOOP("EFTMemb", "Steps"),
+     EFT_TR_NOOP("EFTMemb", "The four steps: the centers, their members, the export and the batch status.")},
     {"fraCenterList", -1, EFT_TR_NOOP("EFTMemb", "Centers ready for EFT"), ""},
     {"lstEFTCenter", -1, EFT_TR_NOOP("EFTMemb", "Centers ready for EFT"),
      EFT_TR_NOOP("EFTMemb", "Tick the centers whose members you review; Space ticks the current line.")},
-    {"lblGrandTotal", -1, "", EFT_TR_NOOP("EFTMemb", "What the listed centers bring in; read again when it changes.")},
+    {"lblGrandTotal", -1, "",
+     EFT_TR_NOOP("EFTMemb", "What the listed centers bring in; read again when it changes.")},
     {"cmdLoadData", -1, "", EFT_TR_NOOP("EFTMemb", "Loads the sweep of the chosen country.")},
     {"cmdSelectAllCenters", -1, "", EFT_TR_NOOP("EFTMemb", "Ticks every center.")},
     {"cmdDeSelectAllCenters", -1, "", EFT_TR_NOOP("EFTMemb", "Unticks every center.")},
@@ -20,20 +22,24 @@ constexpr AccessibleText kTexts[] = {
     {"cmdViewCenterDetails", -1, "", EFT_TR_NOOP("EFTMemb", "Shows the member charges of the ticked centers.")},
     {"lblVersionCentertab", -1, "", EFT_TR_NOOP("EFTMemb", "The control's version.")},
     {"fraCenterDetails", -1, EFT_TR_NOOP("EFTMemb", "Member charges"), ""},
-    {"lstEFTMember", -1, EFT_TR_NOOP("EFTMemb", "Member charges"), EFT_TR_NOOP("EFTMemb", "Tick the charges to save; Space ticks the current line.")},
-    {"lblMerchandiseEligible", -1, "", EFT_TR_NOOP("EFTMemb", "The total of the listed charges; read again when it changes.")},
-    {"lblMerchandiseSelected", -1, "", EFT_TR_NOOP("EFTMemb", "The total of the ticked charges; read again when it changes.")},
+    {"lstEFTMember", -1, EFT_TR_NOOP("EFTMemb", "Member charges"),
+     EFT_TR_NOOP("EFTMemb", "Tick the charges to save; Space ticks the current line.")},
+    {"lblMerchandiseEligible", -1, "",
+     EFT_TR_NOOP("EFTMemb", "The total of the listed charges; read again when it changes.")},
+    {"lblMerchandiseSelected", -1, "",
+     EFT_TR_NOOP("EFTMemb", "The total of the ticked charges; read again when it changes.")},
     {"cmdSelectAllMerchandise", -1, "", EFT_TR_NOOP("EFTMemb", "Ticks every charge.")},
     {"cmdDeSelectAllMerchandise", -1, "", EFT_TR_NOOP("EFTMemb", "Unticks every charge.")},
     {"cmdSaveMerchandise", -1, "", EFT_TR_NOOP("EFTMemb", "Saves the ticked charges.")},
     {"cmdCancelMerchandiseList", -1, "", EFT_TR_NOOP("EFTMemb", "Goes back to the centers without saving.")},
     {"lblVersionMerchandise", -1, "", EFT_TR_NOOP("EFTMemb", "The control's version.")},
-    {"cmbBatches", -1, EFT_TR_NOOP("EFTMemb", "Batch number"), EFT_TR_NOOP("EFTMemb", "The exported batch whose status you set.")},
-    {"lblIstr", -1, "", ""},
+    {"cmbBatches", -1, EFT_TR_NOOP("EFTMemb", "Batch number"),
+     EFT_TR_NOOP("EFTMemb", "The exported batch whose status you set.")},
     {"Frame2", -1, EFT_TR_NOOP("EFTMemb", "Centers of the batch"), ""},
     {"lstBatchDetails", -1, EFT_TR_NOOP("EFTMemb", "Centers of the batch"),
      EFT_TR_NOOP("EFTMemb", "Tick the centers that cleared; the others are recorded as failed.")},
-    {"cmdPassedFailed", -1, "", EFT_TR_NOOP("EFTMemb", "Records the ticked centers as cleared and the others as failed.")},
+    {"cmdPassedFailed", -1, "",
+     EFT_TR_NOOP("EFTMemb", "Records the ticked centers as cleared and the others as failed.")},
 };
 
 // Each list's line: which columns it reads, in what words.
@@ -58,7 +64,8 @@ const AccessibleText* accessibleText(std::string_view element, int index) {
 }
 
 QString spokenLine(std::string_view list, const QStringList& columns, bool ticked) {
-    const QString tick = translated(ticked ? EFT_TR_NOOP("EFTMemb", "selected") : EFT_TR_NOOP("EFTMemb", "not selected"));
+    const QString tick =
+        translated(ticked ? EFT_TR_NOOP("EFTMemb", "selected") : EFT_TR_NOOP("EFTMemb", "not selected"));
     for (const LinePhrase& l : kLines) {
         if (l.list != list) continue;
         QStringList values;
