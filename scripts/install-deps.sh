@@ -11,7 +11,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
   libpq-dev postgresql
+  qt6-l10n-tools qt6-translations-l10n
+  at-spi2-core python3-pyatspi xvfb xauth dbus
 )
+# qt6-l10n-tools builds the translations (lrelease) and checks them (lupdate);
+# qt6-translations-l10n brings Qt's own French for the standard buttons. at-spi2-core,
+# python3-pyatspi, xvfb and dbus: the accessibility test drives eft-host as a screen reader
+# would, under a virtual display with a session bus of its own.
 # postgresql: the server programs (initdb, pg_ctl) for the tests' throwaway clusters; its
 # postgres user is who runs them when the tests run as root, which PostgreSQL refuses.
 # scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.

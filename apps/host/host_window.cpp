@@ -1,6 +1,7 @@
 #include "host_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -30,13 +31,14 @@
 namespace eft::host {
 namespace {
 
-QString centers(int n) { return n == 1 ? QStringLiteral("1 center") : QStringLiteral("%1 centers").arg(n); }
+QString centers(int n) { return n == 1 ? HostWindow::tr("1 center") : HostWindow::tr("%1 centers").arg(n); }
 
 // The fixed text of a failed post says nothing the status bar can use.
 QString plainMessage(const QString& message) {
     QString text = message.simplified();
-    const QString fixed = QStringLiteral("Error !");
-    if (text.startsWith(fixed)) text = text.mid(fixed.size()).trimmed();
+    // The control's fixed text, in English or as translated.
+    for (const QString& fixed : {QStringLiteral("Error !"), QCoreApplication::translate("EFTMemb", " Error !  ").simplified()})
+        if (!fixed.isEmpty() && text.startsWith(fixed)) return text.mid(fixed.size()).trimmed();
     return text;
 }
 
@@ -105,7 +107,7 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
       personId_(personId),
       personType_(personType) {
     setCentralWidget(control_);
-    setWindowTitle(tr("EFT Membership Sweep"));
+    retranslate();
     progress_->setTextVisible(true);
     progress_->setMaximumWidth(260);
     progress_->hide();
@@ -113,7 +115,6 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
     statusBar()->addWidget(status_, 1);
     statusBar()->addPermanentWidget(progress_);
     tell(tr("Ready"));
-    buildMenus();
 
     using W = eft::qt::EftMembWidget;
     connect(control_, &W::errorOccurred, this, &HostWindow::errorOccurred);
@@ -155,6 +156,23 @@ HostWindow::HostWindow(int personId, int personType, QWidget* parent)
     connect(control_, &W::transferProgress, this, &HostWindow::showProgress);
 }
 
+void HostWindow::setLanguage(const QString& language) {
+    control_->setLanguage(language);
+    retranslate();
+}
+
+void HostWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange && shownLanguage_ != control_->language()) retranslate();
+}
+
+void HostWindow::retranslate() {
+    shownLanguage_ = control_->language();
+    setWindowTitle(tr("EFT Membership Sweep"));
+    menuBar()->clear();
+    buildMenus();
+}
+
 void HostWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     signInAction_ = file->addAction(tr("&Sign in…"), this, [this] { signIn(); });
@@ -174,6 +192,22 @@ void HostWindow::buildMenus() {
         dialog->open();
     });
     messagesAction->setObjectName(QStringLiteral("messages"));
+    // Each language named in its own words, so the operator finds theirs whatever is shown.
+    QMenu* languages = view->addMenu(tr("&Language"));
+    languages->setObjectName(QStringLiteral("language"));
+    auto* group = new QActionGroup(languages);
+    const std::pair<QString, QString> names[] = {{QStringLiteral("en"), QStringLiteral("English")},
+                                                 {QStringLiteral("fr"), QStringLiteral("Français")}};
+    for (const auto& [code, name] : names) {
+        QAction* a = languages->addAction(name, this, [this, code] {
+            QSettings().setValue(QStringLiteral("view/language"), code);
+            setLanguage(code);
+        });
+        a->setObjectName(QStringLiteral("language.") + code);
+        a->setCheckable(true);
+        a->setChecked(control_->language() == code);
+        group->addAction(a);
+    }
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     QAction* about = help->addAction(tr("&About"), this,

@@ -88,14 +88,19 @@ public:
     bool signIn(bool refused = false);
     // View ▸ Reload: the current country's sweep again.
     void reload();
+    // The language of the control and the window: "en", "fr", or empty for the system's.
+    // View ▸ Language sets it and keeps it in the settings.
+    void setLanguage(const QString& language);
     // Help ▸ About, as text.
     QString aboutText() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildMenus();
+    void retranslate();
     void tell(const QString& event);
     void transferStarted(const QString& what);
     void showProgress(qint64 received, qint64 total);
@@ -119,6 +124,7 @@ private:
     Login login_;
     std::function<QString()> serverVersion_;
     QString lastEvent_;
+    QString shownLanguage_;
     QString doing_;
     bool busy_ = false;
     bool sweepLoaded_ = false;

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -21,7 +22,15 @@ LoginDialog::LoginDialog(const Login& start, bool refused, QWidget* parent)
     refused_->setObjectName(QStringLiteral("refused"));
     refused_->setVisible(refused);
     refused_->setWordWrap(true);
-    refused_->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold"));
+    // The refusal is said in words; its colour only marks it: dark red on a light window, light
+    // red on a dark one, each at 4.5:1 or more against it.
+    QPalette marked = refused_->palette();
+    const bool darkWindow = marked.color(QPalette::Window).lightnessF() < 0.5;
+    marked.setColor(QPalette::WindowText, darkWindow ? QColor(0xff, 0x8a, 0x80) : QColor(0xb0, 0x00, 0x20));
+    refused_->setPalette(marked);
+    QFont bold = refused_->font();
+    bold.setBold(true);
+    refused_->setFont(bold);
     address_->setObjectName(QStringLiteral("address"));
     user_->setObjectName(QStringLiteral("user"));
     password_->setObjectName(QStringLiteral("password"));

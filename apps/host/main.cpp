@@ -41,6 +41,7 @@ struct HostOptions {
     QString db;
     QString screenshot;
     bool load = false;
+    QString language;
 };
 
 std::optional<int> wholeNumber(const QString& text, int low, int high) {
@@ -78,7 +79,12 @@ HostOptions parseOptions(const QCoreApplication& app) {
                                         QStringLiteral("Render the window to a PNG file and exit."),
                                         QStringLiteral("FILE"));
     const QCommandLineOption load(QStringLiteral("load"), QStringLiteral("Press \"Load Data\" before the screenshot."));
-    parser.addOptions({server, user, caFile, personId, personType, db, screenshot, load});
+    const QCommandLineOption language(
+        QStringLiteral("language"),
+        QStringLiteral("The language of the window: fr or en; without it the one chosen in View > Language, "
+                       "else the system's."),
+        QStringLiteral("LANG"));
+    parser.addOptions({server, user, caFile, personId, personType, db, screenshot, load, language});
     parser.process(app);
 
     HostOptions o;
@@ -102,6 +108,12 @@ HostOptions parseOptions(const QCoreApplication& app) {
     o.db = parser.value(db);
     o.screenshot = parser.value(screenshot);
     o.load = parser.isSet(load);
+    o.language = parser.value(language);
+    if (!o.language.isEmpty() && !eft::qt::EftMembWidget::languages().contains(o.language)) {
+        std::fprintf(stderr, "eft-host: --language takes one of: %s\n",
+                     qPrintable(eft::qt::EftMembWidget::languages().join(QStringLiteral(", "))));
+        parser.showHelp(2);
+    }
     if (o.load && o.screenshot.isEmpty()) {
         std::fprintf(stderr, "eft-host: --load goes with --screenshot\n");
         parser.showHelp(2);
@@ -232,6 +244,8 @@ int main(int argc, char** argv) {
 
     eft::host::HostWindow window(o.personId, o.personType);
     eft::qt::EftMembWidget* control = window.control();
+    // The command line, else the operator's last choice, else the system's language.
+    window.setLanguage(o.language.isEmpty() ? QSettings().value(QStringLiteral("view/language")).toString() : o.language);
     eft::ControlOptions controlOptions;
     // libcurl reads no environment of its own: the variable OpenSSL's tools honour is honoured here.
     const QString caFile = o.caFile.isEmpty() ? qEnvironmentVariable("SSL_CERT_FILE") : o.caFile;
@@ -239,6 +253,8 @@ int main(int argc, char** argv) {
     control->setControlOptions(controlOptions);
     window.restoreSize();
     window.show();
+    // The window comes up with the keyboard, so a screen reader's keys reach it at once.
+    window.activateWindow();
     window.connectTo(login);
     // A screenshot has nobody to sign in: a refused login must end the run, not wait on a dialog.
     window.setAttended(o.screenshot.isEmpty());

@@ -117,6 +117,9 @@ struct HttpLimits {
     // A CA bundle for a server certified by a private CA; empty: the system's. Certificates
     // and host names are always checked.
     std::string caFile;
+    // The operator's language, sent as Accept-Language ("fr") so the server gives its reasons
+    // in it; empty: no such header, and the server's English.
+    std::string acceptLanguage;
 };
 
 /// @brief The control's options.

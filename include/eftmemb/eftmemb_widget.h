@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QStringList>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -38,6 +39,8 @@ class EFTMEMB_QT_EXPORT EftMembWidget : public QWidget {
     Q_PROPERTY(int personId READ personId WRITE setPersonId NOTIFY personIdChanged)
     Q_PROPERTY(int personType READ personType WRITE setPersonType NOTIFY personTypeChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
+    /// The operator's language ("en", "fr"); see setLanguage.
+    Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
 
 public:
     /// Answers a message box in place of the modal box.
@@ -96,6 +99,20 @@ public:
     void setPersonType(int personType);
     /// @brief The library version shown on the two version labels ("2.0.7").
     QString version() const;
+
+    /// @brief The language the control shows its texts in: "en" or "fr".
+    QString language() const;
+    /// @brief Shows the control in a language: "en", "fr", or empty for the system locale's
+    /// (English when the control does not have it). The host decides; a widget the host never
+    /// tells follows the system locale. Qt's translators are installed into the application,
+    /// so every widget of the process, Qt's standard buttons and the host's own texts follow.
+    /// English is shown exactly as the control defines its texts. Amounts and dates keep one
+    /// form in every language, and the requests name the language to the server
+    /// (Accept-Language) for its reasons.
+    /// @param language the language's two-letter code; an unknown one means English
+    void setLanguage(const QString& language);
+    /// @brief The languages the control has, English first ("en", "fr").
+    static QStringList languages();
 
     /// @brief The control core inside the widget; owned by the widget, valid while it lives.
     /// Changes made through it (SetVariables) emit the properties' NOTIFY signals too.
@@ -163,6 +180,8 @@ Q_SIGNALS:
     /// The server accepted a status commit: the batch, and the centers reported cleared and
     /// failed, as the operator ticked them.
     void batchCommitted(int batch, int cleared, int failed);
+    /// The control's language changed (to "en" or "fr").
+    void languageChanged(const QString& language);
     /// Another tab shows, chosen by the operator or by the control.
     void tabChanged(int index);
     /// The control waits for a transfer and ignores the operator's input (true), or no longer.
@@ -174,6 +193,7 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     // Tab and Shift+Tab go through the elements of the tab showing and the tab strip.
     bool focusNextPrevChild(bool next) override;
 

@@ -1,5 +1,7 @@
 #include "qt/access_keys_p.h"
 
+#include "qt/translation_p.h"
+
 namespace eft::qt {
 namespace {
 
@@ -24,8 +26,9 @@ constexpr AccessKey kAccessKeys[] = {
 }  // namespace
 
 QString withAccessKey(std::string_view element, int index, std::string_view caption) {
-    QString text = QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
-    if (text.contains(QLatin1Char('&'))) return text;
+    QString text = translated(caption);
+    // A translation carries its own access key, chosen not to clash on its page.
+    if (text.contains(QLatin1Char('&')) || currentLanguage() != QStringLiteral("en")) return text;
     for (const AccessKey& k : kAccessKeys) {
         if (k.element != element || k.index != index) continue;
         const qsizetype at = text.indexOf(QLatin1Char(k.key));

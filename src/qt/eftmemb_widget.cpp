@@ -1,6 +1,7 @@
 #include "eftmemb/eftmemb_widget.h"
 
 #include <QCoreApplication>
+#include <QPalette>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QThread>
@@ -14,10 +15,12 @@
 #include "net/http.h"
 #include "net/pages.h"
 #include "ui/layout.h"
+#include "ui/phrases.h"
 #include "ui/screen.h"
 #include "qt/layout_metrics_p.h"
 #include "qt/qt_host_services.h"
 #include "qt/screen_view_p.h"
+#include "qt/translation_p.h"
 
 namespace eft::qt {
 namespace {
@@ -41,7 +44,7 @@ public:
     explicit WidgetServices(EftMembWidget* widget) : QtHostServices(widget), widget_(widget) {}
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override {
-        messages.push_back({QDateTime::currentDateTime(), toQString(request.title), toQString(request.text)});
+        messages.push_back({QDateTime::currentDateTime(), translated(request.title), translated(request.text)});
         // A failure's whole text follows its box as errorShown; until then the box's excerpt stands.
         failurePending = request.buttons == MsgButtons::Ok &&
                          (request.icon == MsgIcon::Exclamation || request.icon == MsgIcon::None ||
@@ -54,15 +57,15 @@ public:
     }
     void transferStarted(const std::string& what) override {
         if (onTransferStarted) onTransferStarted();
-        Q_EMIT widget_->transferStarted(toQString(what));
+        Q_EMIT widget_->transferStarted(translated(what));
     }
     void transferProgress(long long received, long long total) override {
         Q_EMIT widget_->transferProgress(received, total);
     }
     void errorShown(const std::string& message) override {
-        const QString whole = toQString(message);
+        const QString whole = translated(message);
         if (failurePending && !messages.isEmpty()) messages.last().text = whole;
-        else messages.push_back({QDateTime::currentDateTime(), QString::fromLatin1(kFailureTitle.data(), static_cast<qsizetype>(kFailureTitle.size())), whole});
+        else messages.push_back({QDateTime::currentDateTime(), translated(kFailureTitle), whole});
         failurePending = false;
         Q_EMIT widget_->errorOccurred(whole);
     }
@@ -95,6 +98,10 @@ private:
 // go last, taking a wait cursor still shown with them.
 struct EftMembWidget::Private {
     explicit Private(EftMembWidget* q) : services(q), core(std::make_unique<eft::EFTMemb>(services)) {
+        // A host that never names a language gets the system's.
+        if (!languageChosen()) installLanguage({});
+        shownLanguage = currentLanguage();
+        applyLanguage();
         view = std::make_unique<ScreenView>(*core, q);
         services.setElementResolver([this](const std::string& element) { return view->widget(element); });
         services.onVariablesSet = [this, q] { notifyVariables(q); };
@@ -123,17 +130,25 @@ struct EftMembWidget::Private {
         if (st.PersonType != shownType) Q_EMIT q->personTypeChanged(shownType = st.PersonType);
     }
 
+    // The requests name the operator's language, so the server's reasons come in it.
+    void applyLanguage() {
+        options.limits.acceptLanguage = shownLanguage.toStdString();
+        core->setOptions(options);
+    }
+
     WidgetServices services;
     std::unique_ptr<eft::EFTMemb> core;
     std::unique_ptr<ScreenView> view;
     ControlOptions options;
     std::map<std::int32_t, std::int32_t> batchCountries;
     QString shownAddress;
+    QString shownLanguage;
     int shownId = 0;
     int shownType = 0;
 };
 
 EftMembWidget::EftMembWidget(QWidget* parent) : QWidget(parent), d_(std::make_unique<Private>(this)) {
+    setPalette(readablePalette(palette()));
     setMinimumSize(sizeHint());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
@@ -185,6 +200,35 @@ void EftMembWidget::setPersonType(int type) {
 
 QString EftMembWidget::version() const { return toQString(eft::libraryVersion()); }
 
+QString EftMembWidget::language() const { return d_->shownLanguage; }
+
+void EftMembWidget::setLanguage(const QString& language) {
+    if (!onGuiThread(this, "setLanguage")) return;
+    installLanguage(language);
+    // The application hands the change to every widget later; this one follows at once.
+    QEvent change(QEvent::LanguageChange);
+    changeEvent(&change);
+}
+
+QStringList EftMembWidget::languages() { return availableLanguages(); }
+
+void EftMembWidget::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ApplicationPaletteChange && d_) {
+        // The new palette, with the control's text kept readable on it.
+        setPalette(QPalette());
+        setPalette(readablePalette(palette()));
+        return;
+    }
+    if (event->type() != QEvent::LanguageChange || !d_) return;
+    // Each installed translator sends one; the texts are rendered again once a language.
+    if (d_->shownLanguage == currentLanguage()) return;
+    d_->view->retranslate();
+    d_->shownLanguage = currentLanguage();
+    d_->applyLanguage();
+    Q_EMIT languageChanged(d_->shownLanguage);
+}
+
 eft::EFTMemb& EftMembWidget::control() {
     // The core is handed out, not used here: what the caller does with it is checked there.
     onGuiThread(this, "control");
@@ -215,7 +259,7 @@ EftMembWidget::LoginCheck EftMembWidget::checkLogin(const QString& server, const
                                                     const QString& password) {
     LoginCheck check;
     if (!onGuiThread(this, "checkLogin")) {
-        check.reason = tr("The login was not checked: it was asked from another thread.");
+        check.reason = translated(EFT_TR_NOOP("EFTMemb", "The login was not checked: it was asked from another thread."));
         return check;
     }
     std::string base = server.trimmed().toStdString();
@@ -237,8 +281,8 @@ EftMembWidget::LoginCheck EftMembWidget::checkLogin(const QString& server, const
     check.status = static_cast<int>(result.status);
     if (!check.ok) {
         check.reason = toQString(result.cause.empty() ? result.error : result.cause);
-        QStringList details{tr("Address: %1").arg(toQString(redactedAddress(address)))};
-        if (result.status != 0) details << tr("HTTP status: %1").arg(result.status);
+        QStringList details{translated(EFT_TR_NOOP("EFTMemb", "Address: %1")).arg(toQString(redactedAddress(address)))};
+        if (result.status != 0) details << translated(EFT_TR_NOOP("EFTMemb", "HTTP status: %1")).arg(result.status);
         if (!result.error.empty()) details << toQString(redactedText(result.error));
         check.details = details.join(QLatin1Char('\n'));
     }
@@ -258,7 +302,7 @@ QWidget* EftMembWidget::elementWidget(const QString& name, int index) const {
 void EftMembWidget::setControlOptions(const eft::ControlOptions& options) {
     if (!onGuiThread(this, "setControlOptions")) return;
     d_->options = options;
-    d_->core->setOptions(options);
+    d_->applyLanguage();
 }
 
 void EftMembWidget::setMessageBoxHandler(MessageBoxHandler handler) {

@@ -1,6 +1,8 @@
 #include "qt/layout_metrics_p.h"
 
 #include <QtMath>
+#include <algorithm>
+#include <cmath>
 
 namespace eft::qt {
 
@@ -28,6 +30,46 @@ QFont designFont(const ui::Font& font) {
     f.setPointSizeF(font.points);
     f.setBold(font.bold);
     return f;
+}
+
+namespace {
+
+double luminance(const QColor& c) {
+    const auto channel = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+QColor mixed(const QColor& from, const QColor& to, double t) {
+    return QColor::fromRgbF(static_cast<float>(from.redF() + (to.redF() - from.redF()) * t),
+                            static_cast<float>(from.greenF() + (to.greenF() - from.greenF()) * t),
+                            static_cast<float>(from.blueF() + (to.blueF() - from.blueF()) * t));
+}
+
+}  // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette readablePalette(QPalette palette) {
+    constexpr double kLeast = 4.5;
+    const std::pair<QPalette::ColorRole, QPalette::ColorRole> pairs[] = {
+        {QPalette::HighlightedText, QPalette::Highlight}, {QPalette::Text, QPalette::Base},
+        {QPalette::WindowText, QPalette::Window},         {QPalette::ButtonText, QPalette::Button},
+        {QPalette::ToolTipText, QPalette::ToolTipBase}};
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const auto& [text, behind] : pairs) {
+            const QColor fg = palette.color(group, text);
+            const QColor bg = palette.color(group, behind);
+            if (contrastRatio(fg, bg) >= kLeast) continue;
+            const QColor away = luminance(fg) > luminance(bg) ? QColor(Qt::black) : QColor(Qt::white);
+            QColor moved = bg;
+            for (int step = 1; step <= 20 && contrastRatio(fg, moved) < kLeast; ++step) moved = mixed(bg, away, step / 20.0);
+            palette.setColor(group, behind, moved);
+        }
+    }
+    return palette;
 }
 
 Qt::Alignment alignmentOf(ui::Align align) {

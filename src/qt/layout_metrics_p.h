@@ -3,6 +3,7 @@
 // logical resolution, the design's fonts with fallbacks for machines that lack them, and
 // column alignment flags.
 #include <QFont>
+#include <QPalette>
 #include <QRect>
 #include <QStringList>
 
@@ -28,5 +29,12 @@ QFont designFont(const ui::Font& font);
 QStringList fallbackFamilies();
 
 Qt::Alignment alignmentOf(ui::Align align);
+
+// WCAG 2.1's contrast ratio of two colours (1 to 21).
+double contrastRatio(const QColor& a, const QColor& b);
+// The palette with every text role at 4.5:1 or more against the role it is drawn on: a
+// background too close to its text (Fusion's selection under white text) is moved away from
+// it, darker or lighter, and nothing else is touched.
+QPalette readablePalette(QPalette palette);
 
 }  // namespace eft::qt

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "qt/layout_metrics_p.h"
+#include "qt/translation_p.h"
+#include "qt/accessible_texts_p.h"
 
 namespace eft::qt {
 namespace {
@@ -42,6 +44,17 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
     case Qt::CheckStateRole:
         if (column == 0) return line->checked ? Qt::Checked : Qt::Unchecked;
         return {};
+    case Qt::AccessibleTextRole: {
+        // The tick's cell reads the whole line; every other cell its caption and value.
+        if (column == 0) {
+            QStringList values{toQString(line->text)};
+            for (std::string_view s : line->sub) values << toQString(s);
+            return spokenLine(list_.name(), values, line->checked);
+        }
+        const QString value = data(index, Qt::DisplayRole).toString();
+        const QString caption = headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
+        return caption.isEmpty() ? value : caption + QStringLiteral(" ") + value;
+    }
     case Qt::TextAlignmentRole:
         return static_cast<int>(alignmentOf(columns_[static_cast<std::size_t>(column)].align));
     default:
@@ -71,12 +84,16 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
     const ui::Column& c = columns_[static_cast<std::size_t>(section)];
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromUtf8(c.caption.data(), static_cast<qsizetype>(c.caption.size()));
+        return translated(c.caption);
     case Qt::TextAlignmentRole:
         return static_cast<int>(alignmentOf(c.align));
     default:
         return {};
     }
+}
+
+void ListModel::captionsChanged() {
+    if (columnCount() > 0) Q_EMIT headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 
 void ListModel::linesReset() {

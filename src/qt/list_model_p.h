@@ -35,6 +35,8 @@ public:
 
     // The core's notices, forwarded by the screen binding.
     void linesReset();
+    // The column captions read differently (another language).
+    void captionsChanged();
     void linesChanged(int first, int last);
 
     // The columns the operator must never see (zero width in the layout).

@@ -9,6 +9,9 @@
 #include <QMessageBox>
 #include <QSpacerItem>
 
+#include "control/failure_box.h"
+#include "qt/translation_p.h"
+
 namespace eft::qt {
 namespace {
 
@@ -37,6 +40,21 @@ QMessageBox::StandardButton buttonOf(MsgAnswer answer) {
 
 }  // namespace
 
+SpokenBox spokenBox(const QString& text) {
+    const QString fixed = translated(kFixedErrorText).trimmed();
+    QStringList rest;
+    QStringList said;
+    for (const QString& raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty()) continue;
+        (line == fixed ? said : rest) << line;
+    }
+    rest << said;
+    if (rest.isEmpty()) return {};
+    const QString name = rest.takeFirst();
+    return {name, rest.join(QLatin1Char(' '))};
+}
+
 int titleBarWidth(const QString& title, const QFont& font) {
     QFont bar = font;
     bar.setBold(true);
@@ -58,11 +76,16 @@ MsgAnswer QtHostServices::showMessageBox(QWidget* parent, const MessageBoxReques
     const QPointer<QMessageBox> box = new QMessageBox(parent);
     // Server replies are shown verbatim: text that looks like markup must not be rendered.
     box->setTextFormat(Qt::PlainText);
-    box->setText(toQString(request.text));
-    const QString title = request.title.empty() ? QGuiApplication::applicationDisplayName() : toQString(request.title);
+    box->setText(translated(toQString(request.text)));
+    // A screen reader says the box's name first: the plain line, not the fixed " Error !  ".
+    const SpokenBox spoken = spokenBox(box->text());
+    box->setAccessibleName(spoken.name);
+    box->setAccessibleDescription(spoken.description);
+    const QString title =
+        request.title.empty() ? QGuiApplication::applicationDisplayName() : translated(toQString(request.title));
     box->setWindowTitle(title);
     box->setIcon(iconOf(request.icon));
-    if (!request.details.empty()) box->setDetailedText(toQString(request.details));
+    if (!request.details.empty()) box->setDetailedText(translated(toQString(request.details)));
     // A box is as wide as its text, which may be narrower than its title: the window system
     // would cut the title short. Title bars set their text larger and bold, and keep room for
     // the frame's icon and three buttons, each about as wide as the bar is high.

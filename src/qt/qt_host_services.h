@@ -15,6 +15,14 @@
 
 namespace eft::qt {
 
+// A box as a screen reader reads it: its plain line as the name, the rest after it. The fixed
+// text a failure box begins with says nothing, so it comes last.
+struct SpokenBox {
+    QString name;
+    QString description;
+};
+SpokenBox spokenBox(const QString& text);
+
 // The width a window needs for the window system to show `title` whole in its title bar,
 // for a window whose own text is set in `font`.
 int titleBarWidth(const QString& title, const QFont& font);

@@ -17,8 +17,10 @@
 
 #include "control/eftmemb.h"
 #include "qt/access_keys_p.h"
+#include "qt/accessible_texts_p.h"
 #include "qt/list_model_p.h"
 #include "qt/tab_control_p.h"
+#include "qt/translation_p.h"
 #include "ui/layout.h"
 
 namespace eft::qt {
@@ -120,6 +122,19 @@ void ScreenView::build(QWidget* host) {
         byName_[keyOf(e.name, e.index)] = w;
     }
     chainFocus();
+    nameForScreenReaders();
+}
+
+void ScreenView::nameForScreenReaders() {
+    for (const auto& [e, w] : placedWidgets_) {
+        const AccessibleText* t = accessibleText(e->name, e->index);
+        if (!t) continue;
+        QWidget* target = w == tabs_ ? tabs_->bar() : w;
+        if (!t->name.empty()) target->setAccessibleName(translated(t->name));
+        if (!t->description.empty()) target->setAccessibleDescription(translated(t->description));
+    }
+    for (int i = 0; i < tabs_->pageCount(); ++i)
+        tabs_->page(i)->setAccessibleName(withoutAccessKeys(translated(ui::kTabCaptions[static_cast<std::size_t>(i)])));
 }
 
 // Placing -----------------------------------------------------------------------------------
@@ -332,7 +347,7 @@ void ScreenView::syncLabel(const ui::Label& model) {
     auto it = labels_.find(&model);
     if (it == labels_.end()) return;
     QLabel* label = it->second;
-    label->setText(toQString(model.caption()));
+    label->setText(translated(model.caption()));
     label->setHidden(!model.visible());
     if (const ui::ElementLayout* e = ui::findLayout(model.name())) place(*e, label);
 }
@@ -349,14 +364,14 @@ void ScreenView::syncCombo() {
     const auto& entries = model.entries();
     bool same = combo_->count() == static_cast<int>(entries.size());
     for (int i = 0; same && i < combo_->count(); ++i)
-        same = combo_->itemText(i) == toQString(entries[static_cast<std::size_t>(i)].text) &&
+        same = combo_->itemText(i) == translated(entries[static_cast<std::size_t>(i)].text) &&
                combo_->itemData(i).toInt() == entries[static_cast<std::size_t>(i)].data &&
-               combo_->itemData(i, Qt::ToolTipRole).toString() == toQString(entries[static_cast<std::size_t>(i)].tip);
+               combo_->itemData(i, Qt::ToolTipRole).toString() == withoutAccessKeys(translated(entries[static_cast<std::size_t>(i)].tip));
     if (!same) {
         combo_->clear();
         for (const auto& entry : entries) {
-            combo_->addItem(toQString(entry.text), entry.data);
-            if (!entry.tip.empty()) combo_->setItemData(combo_->count() - 1, toQString(entry.tip), Qt::ToolTipRole);
+            combo_->addItem(translated(entry.text), entry.data);
+            if (!entry.tip.empty()) combo_->setItemData(combo_->count() - 1, withoutAccessKeys(translated(entry.tip)), Qt::ToolTipRole);
         }
         // The entries name their country at their end: the list opens wide enough to show it.
         combo_->view()->setMinimumWidth(combo_->view()->sizeHintForColumn(0) + 4 * combo_->view()->frameWidth());
@@ -366,6 +381,24 @@ void ScreenView::syncCombo() {
 }
 
 void ScreenView::operatorInputDone() { screen_.flush(); }
+
+void ScreenView::retranslate() {
+    for (const auto& [e, w] : placedWidgets_) {
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(withAccessKey(e->name, e->index, buttonCaption(*e)));
+    }
+    tabs_->sync(screen_.tabEFT);
+    for (const auto& [model, label] : labels_) syncLabel(*model);
+    syncCombo();
+    for (auto& [list, binding] : lists_) binding.model->captionsChanged();
+    for (const auto& [e, w] : placedWidgets_) place(*e, w);
+    nameForScreenReaders();
+}
+
+std::string_view ScreenView::buttonCaption(const ui::ElementLayout& e) const {
+    if (e.kind == ui::LayoutKind::Button)
+        if (auto* model = dynamic_cast<ui::Button*>(screen_.find(std::string(e.name)))) return model->caption();
+    return e.caption;
+}
 
 // The core's notices --------------------------------------------------------------------------
 

@@ -62,6 +62,9 @@ public:
     void listLinesChanged(ui::ListView& list, int first, int last) override;
     void elementChanged(ui::Element& element) override;
 
+    // Renders every text again in the language now installed, and places the elements anew.
+    void retranslate();
+
 private:
     struct ListBinding {
         QTreeView* view;
@@ -72,6 +75,8 @@ private:
     QWidget* buildElement(const ui::ElementLayout& e, QWidget* parent);
     void buildList(const ui::ElementLayout& e, QTreeView* view);
     void chainFocus();
+    // Names and descriptions for screen readers, in the language installed.
+    void nameForScreenReaders();
     QRect placed(const ui::ElementLayout& e) const;
     void place(const ui::ElementLayout& e, QWidget* w);
     void fitColumns();
@@ -80,6 +85,7 @@ private:
     void syncOptions();
     void syncCombo();
     void operatorInputDone();
+    std::string_view buttonCaption(const ui::ElementLayout& e) const;
 
     ui::Screen& screen_;
     TwipScale scale_;

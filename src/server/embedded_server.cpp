@@ -132,7 +132,7 @@ public:
         const std::string who = operatorKey(req, user);
         std::optional<std::string_view> stamp;
         if (req.has(kSweepStampHeader)) stamp = req.header(kSweepStampHeader);
-        return postReader(service_, {req.method, req.path, req.query, {}, user, who, stamp});
+        return postReader(service_, {req.method, req.path, req.query, {}, user, who, stamp, req.header("Accept-Language")});
     }
 
     Answer finish(PostReader& reader, const std::string&) override { return answerOf(reader.finish()); }

@@ -116,7 +116,7 @@ run("configure" ${CMAKE_COMMAND} -S ${WORK_DIR}/src -B ${WORK_DIR}/build -G ${GE
     "-DCMAKE_CXX_FLAGS=${EXTRA_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA_FLAGS}")
 run("build" ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run("run" ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ${WORK_DIR}/build/consumer)
-if(NOT last_output MATCHES "EFTMemb 2\\.0\\.7 person 9 type 2 load present designed yes listen 127\\.0\\.0\\.1")
+if(NOT last_output MATCHES "EFTMemb 2\\.0\\.7 person 9 type 2 load present designed yes listen 127\\.0\\.0\\.1 language fr caption Char&ger")
   message(FATAL_ERROR "unexpected consumer output: ${last_output}")
 endif()
 run("run core" ${WORK_DIR}/build/core_consumer)

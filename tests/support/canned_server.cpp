@@ -75,7 +75,8 @@ CannedServer::CannedServer(const std::string& host, const Tls* tls)
             impl_->requests.push_back(Request{req.method, target, body, req.get_header_value("Content-Type"),
                                               req.get_header_value("Authorization"),
                                               req.get_header_value("X-EFTMemb-Request"),
-                                              req.get_header_value("Accept-Encoding")});
+                                              req.get_header_value("Accept-Encoding"),
+                                              req.get_header_value("Accept-Language")});
             const std::string key = req.method == "POST" ? target.substr(0, target.find('?')) : target;
             auto it = impl_->replies.find(key);
             if (it != impl_->replies.end()) {

@@ -21,6 +21,7 @@ public:
         std::string authorization;
         std::string requestHeader;  // X-EFTMemb-Request
         std::string acceptEncoding = {};
+        std::string acceptLanguage = {};
     };
     struct Reply {
         std::string body;

@@ -6,6 +6,7 @@
 #include "net/address.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -16,8 +17,8 @@ void tabEFT_Click(Context& ctx, std::int16_t PreviousTab) {
             // The tab strip moving off a hidden "List of Centers" is no request to export.
             if (!tabs.tab(kTabCenters).visible && PreviousTab == kTabCenters) return;
             const MsgAnswer answer =
-                ctx.messageBox({"Do you want to export eligible items to two ASCII files (USA/Canada) ? ",
-                                "EFT Batch Generation", MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::Yes});
+                ctx.messageBox({std::string(ui::phrase::kAskExport),
+                                std::string(ui::phrase::kBatchTitle), MsgIcon::Information, MsgButtons::YesNo, MsgAnswer::Yes});
             if (answer != MsgAnswer::Yes) {
                 if (PreviousTab >= 0 && PreviousTab < tabs.count() && tabs.tab(PreviousTab).visible)
                     tabs.select(PreviousTab);
@@ -50,7 +51,7 @@ bool ExportBatchFiles(Context& ctx) {
     try {
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         std::string why;
-        std::string report = loadDocumentText(address, ctx.fetch("Exporting the batch", &outcome), &why,
+        std::string report = loadDocumentText(address, ctx.fetch(std::string(ui::phrase::kExporting), &outcome), &why,
                                               true, XmlPath::FastFirst, pages::kExportRefusal, &refused);
         if (!why.empty()) {
             failure = "Reading " + redactedAddress(address) + ": " + why;
@@ -58,7 +59,7 @@ bool ExportBatchFiles(Context& ctx) {
             refusal = std::move(report);
         } else {
             if (!report.empty())
-                ctx.messageBox({report, "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+                ctx.messageBox({report, std::string(ui::phrase::kBatchTitle), MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
             ctx.host.exported(report);
         }
     } catch (const std::exception& e) {
@@ -75,8 +76,8 @@ bool ExportBatchFiles(Context& ctx) {
     }
     if (failure.empty()) return false;
     const std::string why =
-        outcome.cause.empty() ? "the server's report could not be read. Tell the server's administrator." : outcome.cause;
-    ctx.showFailure({failureText(kFixedErrorText, "The batch export failed: " + why), std::string(kFailureTitle),
+        outcome.cause.empty() ? std::string(ui::phrase::kReportUnread) : outcome.cause;
+    ctx.showFailure({failureText(kFixedErrorText, ui::fill(ui::phrase::kExportFailed, {why})), std::string(kFailureTitle),
                      MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok, request + "\r\n" + redactedAddress(failure)});
     return true;
 }

@@ -9,11 +9,11 @@
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
 #include "ui/layout.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
 
-constexpr const char* kBatchPrompt = " Please Select Batch Number : ";
 
 // "the batch item of member 1001, center 0012, batch 57" for the current row of the batch
 // table, leaving out what the row lacks (and the batch, when it is not wanted).
@@ -32,7 +32,7 @@ std::string countryTip(std::optional<std::int32_t> country) {
     return option ? std::string(option->caption) : std::string();
 }
 
-constexpr const char* kListUnread = "The batch list could not be read";
+constexpr std::string_view kListUnread = ui::phrase::kBatchListUnread;
 
 // The technical side of a failed read: the request, then the reader's words.
 std::string readDetails(const std::string& address, std::string_view what) {
@@ -51,10 +51,10 @@ void LoadBatchList(Context& ctx) {
         PointerGuard pointer(ctx);
         ctx.setMousePointer(ui::MousePointer::Hourglass);
         ctx.screen.lstBatchDetails.clear();
-        ReadXmlRows(ctx.rsBatch, address, "BatchControl", ctx.fetch("Reading the batch list", &outcome),
+        ReadXmlRows(ctx.rsBatch, address, "BatchControl", ctx.fetch(std::string(ui::phrase::kReadingBatchList), &outcome),
                     XmlPath::FastFirst, [](const Table& t) { return batchItemName(t); });
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, kListUnread, outcome.cause, readDetails(address, e.what()));
+        failedBatchRead(ctx, std::string(kListUnread), outcome.cause, readDetails(address, e.what()));
         return;
     }
     FillBatchCombo(ctx);
@@ -65,15 +65,15 @@ void failedBatchRead(Context& ctx, const std::string& what, const std::string& c
     if (t.isOpen() && !t.filter().empty()) t.setFilter("");
     t.emptyAndSort("BatchControl");
     ctx.screen.cmbBatches.clear();
-    ctx.screen.cmbBatches.addEntry(kBatchPrompt);
+    ctx.screen.cmbBatches.addEntry(std::string(ui::phrase::kBatchPrompt));
     ctx.screen.cmbBatches.select(0);  // empties the detail list
     ctx.screen.lstBatchDetails.clear();
     ctx.screen.lblIstr.setVisible(false);
     // The operator was just told the server failed the export; the list it could not give
     // either is the same failure.
     if (ctx.batchListFailureTold) return;
-    const std::string why = cause.empty() ? "the server's reply could not be read. Tell the server's administrator." : cause;
-    ctx.showFailure({failureText(kFixedErrorText, what + ": " + why), std::string(kFailureTitle), MsgIcon::Exclamation,
+    const std::string why = cause.empty() ? std::string(ui::phrase::kReplyUnread) : cause;
+    ctx.showFailure({failureText(kFixedErrorText, ui::fill(ui::phrase::kWhatAndWhy, {what, why})), std::string(kFailureTitle), MsgIcon::Exclamation,
                      MsgButtons::Ok, MsgAnswer::Ok, details});
 }
 
@@ -84,7 +84,7 @@ void FillBatchCombo(Context& ctx) {
     try {
         box.clear();
         std::int32_t lastBatch = 0;
-        box.addEntry(kBatchPrompt);
+        box.addEntry(std::string(ui::phrase::kBatchPrompt));
         if (!t.bof() && !t.eof()) {
             t.moveFirst();
             while (!t.eof()) {
@@ -98,9 +98,9 @@ void FillBatchCombo(Context& ctx) {
                     const auto exported = t.timestamp(F::ExportedDate);
                     const std::string country = countryTip(t.integer(F::Country));
                     // The country in the entry too: a tip is seen only by hovering.
-                    const int entry = box.addEntry(" Batch # : " + text::wholeNumber(*batch) + "     Exported : " +
-                                                   (exported ? text::dateMonDY(exported->date()) : "") +
-                                                   (country.empty() ? "" : "     " + country));
+                    const int entry = box.addEntry(ui::fill(country.empty() ? ui::phrase::kBatchEntry : ui::phrase::kBatchEntryOf,
+                                                            {text::wholeNumber(*batch),
+                                                             exported ? text::dateMonDY(exported->date()) : "", country}));
                     box.setItemData(entry, *batch);
                     box.setItemTip(entry, country);
                 }
@@ -109,7 +109,7 @@ void FillBatchCombo(Context& ctx) {
         }
         box.select(0);
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, kListUnread, {}, redactedText(e.what()));
+        failedBatchRead(ctx, std::string(kListUnread), {}, redactedText(e.what()));
     }
 }
 

@@ -8,6 +8,7 @@
 #include "net/pages.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -90,7 +91,7 @@ void cmbBatches_Click(Context& ctx) {
         t.setFilter("");
         t.setSort("BatchControl");
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, "Batch " + text::wholeNumber(s.cmbBatches.itemData(selected)) + " could not be listed", {},
+        failedBatchRead(ctx, ui::fill(ui::phrase::kBatchNotListed, {text::wholeNumber(s.cmbBatches.itemData(selected))}), {},
                         redactedText(e.what()));
     }
 }
@@ -98,9 +99,8 @@ void cmbBatches_Click(Context& ctx) {
 void cmdPassedFailed_Click(Context& ctx) {
     ui::Screen& s = ctx.screen;
     if (s.cmbBatches.selected() <= 0) {
-        ctx.messageBox({"No batch is chosen. Choose a batch number in the list first, then tick the centers that "
-                        "cleared.",
-                        "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+        ctx.messageBox({std::string(ui::phrase::kNoBatchChosen),
+                        std::string(ui::phrase::kValidationTitle), MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
         return;
     }
     std::string cleared, failed;
@@ -113,8 +113,8 @@ void cmdPassedFailed_Click(Context& ctx) {
     // With no center ticked, Yes would record every center of the batch as failed: a slip of
     // the Enter key must not do that, so the question then defaults to No.
     const MsgAnswer byDefault = cleared.empty() ? MsgAnswer::No : MsgAnswer::Yes;
-    if (ctx.messageBox({"Do you want to set selected items as \"Cleared\" and unselected as Failed ? ",
-                        "Information Validation", MsgIcon::Information, MsgButtons::YesNo, byDefault}) !=
+    if (ctx.messageBox({std::string(ui::phrase::kAskCommit),
+                        std::string(ui::phrase::kValidationTitle), MsgIcon::Information, MsgButtons::YesNo, byDefault}) !=
         MsgAnswer::Yes)
         return;
 

@@ -8,6 +8,7 @@
 #include "net/address.h"
 #include "net/transfer.h"
 #include "sweep/center_list.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -24,14 +25,7 @@ void showError(Context& ctx, const std::string& text, std::string details = {}) 
 // refused by the server, but only a reload shows what was recorded.
 void showUnknownOutcome(Context& ctx, const std::string& what) {
     const Transfer& t = ctx.Inet1;
-    const std::string head =
-        "The " + what + " may have been recorded: it reached the server, but " + t.lastCause() + ". ";
-    const std::string advice =
-        what == "save"     ? "Load the sweep again before you save again: rows that were saved are no longer in it."
-        : what == "commit" ? "Load the batch list again before you commit again: a batch whose statuses were "
-                             "recorded is no longer listed."
-                           : "Load the data again before you try again.";
-    const std::string text = failureText(kFixedErrorText, head + advice);
+    const std::string text = failureText(kFixedErrorText, ui::fill(ui::postWords(what).mayBeRecorded, {t.lastCause()}));
     showError(ctx, text,
               "POST " + t.lastAddress() + "\r\n" + t.lastError() +
                   "\r\nThe request was sent whole; no answer was read.");
@@ -54,11 +48,11 @@ void showPostFailure(Context& ctx) {
     if (status == 401 || reason.starts_with('<')) reason.clear();
     std::string line;
     if (status && !reason.empty())
-        line = "The server refused the " + what + " (HTTP " + std::to_string(status) + "): " + reason;
+        line = ui::fill(ui::postWords(what).refused, {std::to_string(status), reason});
     else if (status)
-        line = "The " + what + " was not taken: " + t.lastCause();
+        line = ui::fill(ui::postWords(what).notTaken, {t.lastCause()});
     else
-        line = "The " + what + " failed: " + t.lastCause();
+        line = ui::fill(ui::postWords(what).failed, {t.lastCause()});
     std::string details = "POST " + t.lastAddress() + "\r\n" + t.lastError();
     if (!t.refusedReply().empty()) details += "\r\n\r\n" + t.refusedReply();
     showError(ctx, failureText(kFixedErrorText, line), std::move(details));
@@ -127,7 +121,7 @@ void Inet1_StateChanged(Context& ctx, std::int16_t State) {
             case kTabExport:
                 ctx.setMousePointer(ui::MousePointer::Normal);
                 if (blank)
-                    ctx.messageBox({"\r\n", "EFT Batch Generation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+                    ctx.messageBox({"\r\n", std::string(ui::phrase::kBatchTitle), MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
                 else showError(ctx, reply);
                 break;
             case kTabBatchStatus:

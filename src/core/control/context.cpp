@@ -6,6 +6,7 @@
 #include "net/address.h"
 #include "net/pages.h"
 #include "tables/field_lists.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -81,9 +82,9 @@ void Context::postFormAndWait(const std::string& address, std::string body, std:
     if (closed()) return;
     BusyScope busy(*this);
     const int tab = screen.tabEFT.selected();
-    host.transferStarted(tab == kTabMembers       ? "Saving the chosen rows"
-                         : tab == kTabBatchStatus ? "Committing the batch"
-                                                  : "Sending to the server");
+    host.transferStarted(std::string(tab == kTabMembers       ? ui::phrase::kSaving
+                                     : tab == kTabBatchStatus ? ui::phrase::kCommitting
+                                                              : ui::phrase::kSending));
     Inet1.execute(address, pages::kPostVerb, std::move(body), pages::kFormHeader, extraHeader);
     long long reported = -1;
     auto report = [&] {

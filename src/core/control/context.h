@@ -13,6 +13,7 @@
 #include "tables/table.h"
 #include "text/text_forms.h"
 #include "ui/screen.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -141,7 +142,7 @@ public:
     // ignored (InputGuard). From the caller's view the read is synchronous. `what` tells the
     // host what is loading; `outcome`, when given, receives the last transfer's result, so a
     // failure can be told in the operator's words.
-    Fetch fetch(std::string what = "Reading from the server", FetchResult* outcome = nullptr);
+    Fetch fetch(std::string what = std::string(ui::phrase::kReadingServer), FetchResult* outcome = nullptr);
 
     // Starts a form post through Inet1 and waits until it is over, letting pending events run
     // and sleeping in the transfer's poll between turns. The reply handler runs in this wait.

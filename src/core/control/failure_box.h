@@ -8,13 +8,14 @@
 #include <string_view>
 
 #include "eftmemb/control.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
 // The fixed text every failure box of the control begins with.
-inline constexpr std::string_view kFixedErrorText = " Error !  ";
+inline constexpr std::string_view kFixedErrorText = EFT_TR_NOOP("EFTMemb", " Error !  ");
 // The title of every failure box but the sweep load's, which has none of its own.
-inline constexpr std::string_view kFailureTitle = "ERROR";
+inline constexpr std::string_view kFailureTitle = EFT_TR_NOOP("EFTMemb", "ERROR");
 
 inline constexpr std::size_t kBoxTextBytes = 4096;
 inline constexpr int kBoxTextLines = 60;

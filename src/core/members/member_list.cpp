@@ -5,6 +5,7 @@
 #include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -26,8 +27,8 @@ void cmdViewCenterDetails_Click(Context& ctx) {
     if (!st.AllCentersSelected) {
         st.CenterFilter = tickedLinesFilter(s.lstEFTCenter, kCenterColumn, "CenterID");
         if (st.CenterFilter.empty()) {
-            ctx.messageBox({"At least one center must be selected in order to see the detail entries.",
-                            "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+            ctx.messageBox({std::string(ui::phrase::kNoCenterTicked),
+                            std::string(ui::phrase::kValidationTitle), MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
             return;
         }
     }
@@ -39,10 +40,10 @@ void cmdViewCenterDetails_Click(Context& ctx) {
         s.tabEFT.setVisible(kTabCenters, false);
         s.tabEFT.setVisible(kTabMembers, true);
         s.tabEFT.select(kTabMembers);
-        s.tabEFT.setCaptionOfSelected("Membership Sweep (" + s.optCountry.caption(st.CountryID) + ")");
+        s.tabEFT.setCaptionOfSelected(ui::fill(ui::phrase::kSweepTab, {s.optCountry.caption(st.CountryID)}));
 
-        s.lblMerchandiseEligible.setCaption("Amount Eligible (Total): $ 0.00");
-        s.lblMerchandiseSelected.setCaption("Amount Selected (Total): $ 0.00");
+        s.lblMerchandiseEligible.setCaption(ui::fill(ui::phrase::kEligible, {"0.00"}));
+        s.lblMerchandiseSelected.setCaption(ui::fill(ui::phrase::kSelected, {"0.00"}));
         st.EligibleAmount = 0;
         st.SelectedAmount = 0;
         // The new lines are all unticked: an earlier "select all" no longer describes them.
@@ -82,17 +83,17 @@ void cmdViewCenterDetails_Click(Context& ctx) {
             list.setChecked(line, false);
             t.moveNext();
         }
-        s.lblMerchandiseEligible.setCaption("Amount Eligible (Total): $ " + text::money(st.EligibleAmount));
-        s.lblMerchandiseSelected.setCaption("Amount Selected (Total): $ " + text::money(st.SelectedAmount));
+        s.lblMerchandiseEligible.setCaption(ui::fill(ui::phrase::kEligible, {text::money(st.EligibleAmount)}));
+        s.lblMerchandiseSelected.setCaption(ui::fill(ui::phrase::kSelected, {text::money(st.SelectedAmount)}));
         t.setFilter("");
         list.resort();
     } catch (const text::AmountOutOfRange& e) {
         // Never shown as a number; the lines so far stay, as on any failure.
-        ctx.showFailure({"The member list is not complete: " + std::string(e.description()) + ".", "",
+        ctx.showFailure({ui::fill(ui::phrase::kMembersIncomplete, {e.description()}), "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception& e) {
         // The tab changes, the reset labels and the lines so far stay; the row is named.
-        ctx.showFailure({"The member list is not complete: " + std::string(e.what()) + ".", "",
+        ctx.showFailure({ui::fill(ui::phrase::kMembersIncomplete, {e.what()}), "",
                          MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }
 }

@@ -6,6 +6,7 @@
 #include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -34,12 +35,12 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         // centers listed are saved, so nothing leaves the sweep that was not on screen.
         memberFilter = ticked.empty() ? ticked : bothFilters(st.CenterFilter, ticked);
         if (memberFilter.empty()) {
-            ctx.messageBox({"At least one member must be selected in order to save the detail entries.",
-                            "Information Validation", MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
+            ctx.messageBox({std::string(ui::phrase::kNoMemberTicked),
+                            std::string(ui::phrase::kValidationTitle), MsgIcon::Information, MsgButtons::Ok, MsgAnswer::Ok});
             return;
         }
     }
-    if (ctx.messageBox({"Do you want to save ? ", "Information Validation", MsgIcon::Information, MsgButtons::YesNo,
+    if (ctx.messageBox({std::string(ui::phrase::kAskSave), std::string(ui::phrase::kValidationTitle), MsgIcon::Information, MsgButtons::YesNo,
                         MsgAnswer::Yes}) != MsgAnswer::Yes)
         return;
 
@@ -78,7 +79,7 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         ctx.postFormAndWait(pages::saveAddress(st.ptServerName), body.finish(),
                             stamp.empty() ? std::string() : std::string(pages::kSweepStampHeader) + ": " + stamp);
     } catch (const UnsavableRow& e) {
-        ctx.showFailure({std::string("Nothing was saved: ") + e.what() + ".", "ERROR", MsgIcon::Exclamation,
+        ctx.showFailure({ui::fill(ui::phrase::kNothingSaved, {e.what()}), "ERROR", MsgIcon::Exclamation,
                          MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception&) {
         // Quiet, as before; the end steps below still run so "&Save" is never left dead.

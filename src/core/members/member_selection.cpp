@@ -3,6 +3,7 @@
 #include "control/context.h"
 #include "text/text_forms.h"
 #include "ui/list_sort.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -13,7 +14,7 @@ constexpr int kTotalColumn = 5;
 // A selected total too large to show leaves the label as it was and says so.
 void showSelected(Context& ctx, text::Cents amount) {
     try {
-        ctx.screen.lblMerchandiseSelected.setCaption("Amount Selected (Total): $ " + text::money(amount));
+        ctx.screen.lblMerchandiseSelected.setCaption(ui::fill(ui::phrase::kSelected, {text::money(amount)}));
     } catch (const text::AmountOutOfRange& e) {
         ctx.showFailure({"The selected total cannot be shown: " + std::string(e.description()) + ".", "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});

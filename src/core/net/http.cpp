@@ -139,6 +139,8 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
     std::string url = address;
     HeaderList headers(curl_slist_append(nullptr, std::string(pages::kRequestHeader).c_str()), &curl_slist_free_all);
     headers.reset(curl_slist_append(headers.release(), kAcceptIdentity));
+    if (!limits.acceptLanguage.empty())
+        headers.reset(curl_slist_append(headers.release(), ("Accept-Language: " + limits.acceptLanguage).c_str()));
     // The limit is the operator's wait, not a hop's: a server that redirects to itself must
     // not stretch it by the number of hops.
     const auto deadline = std::chrono::steady_clock::now() + limits.getTimeout;

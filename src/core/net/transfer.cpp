@@ -111,6 +111,8 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     impl_->headers = curl_slist_append(impl_->headers, "Expect:");  // no 100-continue round trip
     impl_->headers = curl_slist_append(impl_->headers, std::string(pages::kRequestHeader).c_str());
     impl_->headers = curl_slist_append(impl_->headers, kAcceptIdentity);
+    if (!postLimits_.acceptLanguage.empty())
+        impl_->headers = curl_slist_append(impl_->headers, ("Accept-Language: " + postLimits_.acceptLanguage).c_str());
     curl_easy_setopt(impl_->easy, CURLOPT_HTTPHEADER, impl_->headers);
     if (curl_multi_add_handle(impl_->multi, impl_->easy) != CURLM_OK) {
         impl_->release();

@@ -7,6 +7,7 @@
 #include "sweep/row_total.h"
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -75,16 +76,16 @@ void FillCenterList(Context& ctx) {
             grandTotal += text::toCents(rowTotal);
             t.moveNext();
         }
-        ctx.screen.lblGrandTotal.setCaption("Amount Eligible (Total): $ " + text::money(grandTotal));
+        ctx.screen.lblGrandTotal.setCaption(ui::fill(ui::phrase::kEligible, {text::money(grandTotal)}));
         list.resort();
     } catch (const text::AmountOutOfRange& e) {
         // A sum too large to show is never shown as a number: the run ends as on any failure,
         // but the operator is told why the list stops short.
-        ctx.showFailure({"The list of centers is not complete: " + std::string(e.description()) + ".", "",
+        ctx.showFailure({ui::fill(ui::phrase::kCentersIncomplete, {e.description()}), "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     } catch (const std::exception& e) {
         // What was listed so far stays, and the operator learns which row stopped the list.
-        ctx.showFailure({"The list of centers is not complete: " + std::string(e.what()) + ".", "",
+        ctx.showFailure({ui::fill(ui::phrase::kCentersIncomplete, {e.what()}), "",
                          MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }
 }

@@ -11,6 +11,7 @@
 #include "sweep/row_name.h"
 #include "tables/field_lists.h"
 #include "ui/layout.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -40,7 +41,7 @@ namespace {
 // "the United States sweep", by the caption of its option button.
 std::string sweepName(std::int16_t country) {
     const ui::ElementLayout* option = ui::findLayout("optCountry", country);
-    return option ? "the " + std::string(option->caption) + " sweep" : "the sweep of country " + std::to_string(country);
+    return option ? ui::fill(ui::phrase::kSweepOf, {option->caption}) : "the sweep of country " + std::to_string(country);
 }
 
 }  // namespace
@@ -55,7 +56,7 @@ void LoadSweepData(Context& ctx) {
         st.AllCentersSelected = false;
         st.AllMembersSelected = false;
         Table& sweep = ctx.sweep();
-        ReadXmlRows(sweep, address, "CenterID", ctx.fetch("Loading " + sweepName(st.CountryID), &outcome),
+        ReadXmlRows(sweep, address, "CenterID", ctx.fetch(ui::fill(ui::phrase::kLoading, {sweepName(st.CountryID)}), &outcome),
                     XmlPath::FastFirst, sweepRowName);
         // The load's stamp, kept for a save of these rows.
         if (st.CountryID == 1 || st.CountryID == 2) st.SweepStamp[st.CountryID] = outcome.sweepStamp;
@@ -69,7 +70,7 @@ void LoadSweepData(Context& ctx) {
             FillCenterList(ctx);
         } else {
             // An empty sweep is a sweep of nothing: its total is zero, not unknown.
-            ctx.screen.lblGrandTotal.setCaption("Amount Eligible (Total): $ " + text::money(text::Cents{0}));
+            ctx.screen.lblGrandTotal.setCaption(ui::fill(ui::phrase::kEligible, {text::money(text::Cents{0})}));
         }
         ctx.host.sweepLoaded(st.CountryID, static_cast<int>(sweep.rowCount()));
         ctx.setMousePointer(ui::MousePointer::Normal);
@@ -81,12 +82,13 @@ void LoadSweepData(Context& ctx) {
             std::string_view description = e.what();
             const std::string where = "Reading " + redactedAddress(address) + ": ";
             if (description.starts_with(where)) description.remove_prefix(where.size());
-            why = "the server's reply could not be read (" + redactedText(description) +
-                  "). Tell the server's administrator.";
+            why = ui::fill(ui::phrase::kReplyUnreadWhy, {redactedText(description)});
         }
+        const ui::ElementLayout* option = ui::findLayout("optCountry", st.CountryID);
         std::string name = sweepName(st.CountryID);
         name[0] = 'T';
-        ctx.showFailure({name + " could not be loaded: " + why, "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok,
+        ctx.showFailure({option ? ui::fill(ui::phrase::kSweepNotLoaded, {option->caption, why})
+                                : ui::fill(ui::phrase::kCouldNotLoad, {name, why}), "", MsgIcon::None, MsgButtons::Ok, MsgAnswer::Ok,
                          "GET " + redactedAddress(address) + "\r\n" + redactedText(e.what())});
         ctx.setMousePointer(ui::MousePointer::Normal);
     }

@@ -2,6 +2,8 @@
 
 #include "control/version.h"
 #include "eftmemb/control.h"
+#include "ui/phrases.h"
+#include "ui/phrases.h"
 
 namespace eft::ui {
 namespace {
@@ -17,33 +19,33 @@ constexpr auto D = SortAs::Date;
 
 constexpr Column kCenterColumns[] = {
     {"", 300, Align::Left},
-    {"Center", 746, Align::Left, N},
-    {"Name of Center", 2701, Align::Left, SortAs::Text, true},
-    {"Due In", 1001, Align::Right, N},
-    {"Due Out", 1001, Align::Right, N},
-    {"Net In", 1001, Align::Right, N},
-    {"Net Out", 1001, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Center"), 746, Align::Left, N},
+    {EFT_TR_NOOP("EFTMemb", "Name of Center"), 2701, Align::Left, SortAs::Text, true},
+    {EFT_TR_NOOP("EFTMemb", "Due In"), 1001, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Due Out"), 1001, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Net In"), 1001, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Net Out"), 1001, Align::Right, N},
 };
 
 constexpr Column kMemberColumns[] = {
     {"", 300, Align::Left},
-    {"Date ", 1070, Align::Left, D},
-    {"Center", 800, Align::Center, N},
-    {"Member", 800, Align::Center, N},
-    {"Source", 2800, Align::Left},
-    {"Total", 900, Align::Right, N},
-    {"Royalty", 900, Align::Right, N},
-    {"NAC", 900, Align::Right, N},
-    {"Franchise Fee", 1500, Align::Right, N},
-    {"GST", 900, Align::Right, N},
-    {"PST", 900, Align::Right, N},
-    {"NMC Payments", 1500, Align::Right, N},
-    {"Member Name", 1440, Align::Left, SortAs::Text, true},
+    {EFT_TR_NOOP("EFTMemb", "Date "), 1070, Align::Left, D},
+    {EFT_TR_NOOP("EFTMemb", "Center"), 800, Align::Center, N},
+    {EFT_TR_NOOP("EFTMemb", "Member"), 800, Align::Center, N},
+    {EFT_TR_NOOP("EFTMemb", "Source"), 2800, Align::Left},
+    {EFT_TR_NOOP("EFTMemb", "Total"), 900, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Royalty"), 900, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "NAC"), 900, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Franchise Fee"), 1500, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "GST"), 900, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "PST"), 900, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "NMC Payments"), 1500, Align::Right, N},
+    {EFT_TR_NOOP("EFTMemb", "Member Name"), 1440, Align::Left, SortAs::Text, true},
 };
 
 constexpr Column kBatchColumns[] = {
-    {"X", 300, Align::Left},   {"Center", 1000, Align::Left}, {"Center Name", 5850, Align::Left, SortAs::Text, true},
-    {"Amount", 1000, Align::Right}, {"", 0, Align::Right},   {"", 0, Align::Right},
+    {EFT_TR_NOOP("EFTMemb", "X"), 300, Align::Left},   {EFT_TR_NOOP("EFTMemb", "Center"), 1000, Align::Left}, {EFT_TR_NOOP("EFTMemb", "Center Name"), 5850, Align::Left, SortAs::Text, true},
+    {EFT_TR_NOOP("EFTMemb", "Amount"), 1000, Align::Right}, {"", 0, Align::Right},   {"", 0, Align::Right},
 };
 
 using K = LayoutKind;
@@ -52,34 +54,34 @@ constexpr ElementLayout kLayout[] = {
     {"tabEFT", -1, K::TabControl, "", kSans, {60, 60, 8655, 6075}, 4, -1, "", {}},
     // List of Centers
     {"fraCenterList", -1, K::Frame, "", kSans, {120, 360, 8415, 4665}, 12, 0, "", {}},
-    {"lblCenterListTitle", -1, K::Label, "Premium Center(s) Ready For EFT", kTahomaBold, {120, 480, 2850, 195}, 15, 0, "fraCenterList", {}},
+    {"lblCenterListTitle", -1, K::Label, EFT_TR_NOOP("EFTMemb", "Premium Center(s) Ready For EFT"), kTahomaBold, {120, 480, 2850, 195}, 15, 0, "fraCenterList", {}},
     {"lstEFTCenter", -1, K::ListView, "", kTahoma, {120, 240, 8175, 4000}, 13, 0, "fraCenterList", kCenterColumns},
-    {"lblGrandTotal", -1, K::Label, "Grand Total: $0.00", kSans, {120, 4320, 1335, 195}, 14, 0, "fraCenterList", {}},
-    {"cmdLoadData", -1, K::Button, "&Load Data", kTahomaBold, {120, 5040, 1335, 375}, 0, 0, "", {}},
-    {"cmdSelectAllCenters", -1, K::Button, "&Select All", kTahoma, {2385, 5100, 1335, 375}, 1, 0, "", {}},
-    {"cmdDeSelectAllCenters", -1, K::Button, "DeSelect &All", kTahoma, {2400, 5550, 1335, 375}, 2, 0, "", {}},
-    {"optCountry", 1, K::OptionButton, "United States", kSansBold, {4770, 5205, 1695, 375}, 22, 0, "", {}},
-    {"optCountry", 2, K::OptionButton, "Canada", kSansBold, {4770, 5625, 1335, 195}, 24, 0, "", {}},
-    {"cmdViewCenterDetails", -1, K::Button, "&Details", kTahoma, {7170, 5325, 1335, 375}, 3, 0, "", {}},
+    {"lblGrandTotal", -1, K::Label, EFT_TR_NOOP("EFTMemb", "Grand Total: $0.00"), kSans, {120, 4320, 1335, 195}, 14, 0, "fraCenterList", {}},
+    {"cmdLoadData", -1, K::Button, EFT_TR_NOOP("EFTMemb", "&Load Data"), kTahomaBold, {120, 5040, 1335, 375}, 0, 0, "", {}},
+    {"cmdSelectAllCenters", -1, K::Button, EFT_TR_NOOP("EFTMemb", "&Select All"), kTahoma, {2385, 5100, 1335, 375}, 1, 0, "", {}},
+    {"cmdDeSelectAllCenters", -1, K::Button, EFT_TR_NOOP("EFTMemb", "DeSelect &All"), kTahoma, {2400, 5550, 1335, 375}, 2, 0, "", {}},
+    {"optCountry", 1, K::OptionButton, EFT_TR_NOOP("EFTMemb", "United States"), kSansBold, {4770, 5205, 1695, 375}, 22, 0, "", {}},
+    {"optCountry", 2, K::OptionButton, EFT_TR_NOOP("EFTMemb", "Canada"), kSansBold, {4770, 5625, 1335, 195}, 24, 0, "", {}},
+    {"cmdViewCenterDetails", -1, K::Button, EFT_TR_NOOP("EFTMemb", "&Details"), kTahoma, {7170, 5325, 1335, 375}, 3, 0, "", {}},
     {"lblVersionCentertab", -1, K::Label, "", kSans, {180, 5715, 3270, 255}, 25, 0, "", {}},
     // Membership Sweep
     {"fraCenterDetails", -1, K::Frame, "", kSans, {120, 360, 8415, 4995}, 6, 1, "", {}},
     {"lstEFTMember", -1, K::ListView, "", kTahoma, {120, 240, 8175, 4275}, 7, 1, "fraCenterDetails", kMemberColumns},
-    {"lblMerchandiseEligible", -1, K::Label, "Amount Eligible: $0.00", kSans, {120, 4635, 1575, 195}, 8, 1, "fraCenterDetails", {}},
-    {"lblMerchandiseSelected", -1, K::Label, "Amount Selected: $0.00", kSans, {4365, 4635, 1710, 195}, 9, 1, "fraCenterDetails", {}},
-    {"cmdSelectAllMerchandise", -1, K::Button, "S&elect All", kTahoma, {1710, 5520, 1335, 375}, 11, 1, "", {}},
-    {"cmdDeSelectAllMerchandise", -1, K::Button, "DeSelec&t All", kTahoma, {3120, 5520, 1335, 375}, 17, 1, "", {}},
-    {"cmdSaveMerchandise", -1, K::Button, "&Save", kTahoma, {5700, 5550, 1335, 375}, 10, 1, "", {}},
-    {"cmdCancelMerchandiseList", -1, K::Button, "&Cancel", kTahoma, {7200, 5535, 1335, 375}, 5, 1, "", {}},
+    {"lblMerchandiseEligible", -1, K::Label, EFT_TR_NOOP("EFTMemb", "Amount Eligible: $0.00"), kSans, {120, 4635, 1575, 195}, 8, 1, "fraCenterDetails", {}},
+    {"lblMerchandiseSelected", -1, K::Label, EFT_TR_NOOP("EFTMemb", "Amount Selected: $0.00"), kSans, {4365, 4635, 1710, 195}, 9, 1, "fraCenterDetails", {}},
+    {"cmdSelectAllMerchandise", -1, K::Button, EFT_TR_NOOP("EFTMemb", "S&elect All"), kTahoma, {1710, 5520, 1335, 375}, 11, 1, "", {}},
+    {"cmdDeSelectAllMerchandise", -1, K::Button, EFT_TR_NOOP("EFTMemb", "DeSelec&t All"), kTahoma, {3120, 5520, 1335, 375}, 17, 1, "", {}},
+    {"cmdSaveMerchandise", -1, K::Button, EFT_TR_NOOP("EFTMemb", "&Save"), kTahoma, {5700, 5550, 1335, 375}, 10, 1, "", {}},
+    {"cmdCancelMerchandiseList", -1, K::Button, EFT_TR_NOOP("EFTMemb", "&Cancel"), kTahoma, {7200, 5535, 1335, 375}, 5, 1, "", {}},
     {"lblVersionMerchandise", -1, K::Label, "", kSans, {120, 5580, 1455, 255}, 16, 1, "", {}},
     // Update Batch Status
     {"cmbBatches", -1, K::ComboBox, "", kSans, {180, 435, 4905, 315}, 18, 3, "", {}},
-    {"lblIstr", -1, K::Label, "Please set / check  centers which have cleared:", kInstruction, {165, 825, 7515, 300}, 23, 3, "", {}},
+    {"lblIstr", -1, K::Label, EFT_TR_NOOP("EFTMemb", "Please set / check  centers which have cleared:"), kInstruction, {165, 825, 7515, 300}, 23, 3, "", {}},
     {"Frame2", -1, K::Frame, "", kSans, {165, 1050, 8370, 4845}, 19, 3, "", {}},
     // The list comes before "Commit" in the focus order: the other way round, Tab from the
     // batch box reached "Commit" with no center ticked, and one more key marked every center failed.
     {"lstBatchDetails", -1, K::ListView, "", kTahoma, {45, 210, 8220, 3870}, 20, 3, "Frame2", kBatchColumns},
-    {"cmdPassedFailed", -1, K::Button, "Commit", kSans, {6960, 4320, 1305, 360}, 21, 3, "Frame2", {}},
+    {"cmdPassedFailed", -1, K::Button, EFT_TR_NOOP("EFTMemb", "Commit"), kSans, {6960, 4320, 1305, 360}, 21, 3, "Frame2", {}},
 };
 
 }  // namespace
@@ -92,7 +94,7 @@ const ElementLayout* findLayout(std::string_view name, int index) {
     return nullptr;
 }
 
-std::string versionCaption() { return "Version: " + libraryVersion(); }
+std::string versionCaption() { return fill(phrase::kVersion, {libraryVersion()}); }
 
 }  // namespace eft::ui
 

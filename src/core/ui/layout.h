@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "ui/phrases.h"
+
 namespace eft::ui {
 
 inline constexpr int kTwipsPerPixel = 15;  // at 96 dots per inch
@@ -50,8 +52,9 @@ struct ElementLayout {
     std::span<const Column> columns;
 };
 
-inline constexpr std::string_view kTabCaptions[] = {"List of Centers", "Membership Sweep", "Export Batch",
-                                                    "Update Batch Status"};
+inline constexpr std::string_view kTabCaptions[] = {
+    EFT_TR_NOOP("EFTMemb", "List of Centers"), EFT_TR_NOOP("EFTMemb", "Membership Sweep"),
+    EFT_TR_NOOP("EFTMemb", "Export Batch"), EFT_TR_NOOP("EFTMemb", "Update Batch Status")};
 
 std::span<const ElementLayout> screenLayout();
 const ElementLayout* findLayout(std::string_view name, int index = -1);

@@ -9,6 +9,7 @@
 #include "net/pages.h"
 #include "server/output/shown_text.h"
 #include "server/pages/form.h"
+#include "server/pages/reasons.h"
 #include "server/pages/save_body.h"
 #include "server/pages/service.h"
 #include "server/pages/status_form.h"
@@ -115,8 +116,8 @@ HttpReply tooLarge() { return textReply(413, "The request body is over the 16 Mi
 // The body of a save or a status post, fed to its page's reader; the first fault ends it.
 class PageReader final : public PostReader {
 public:
-    PageReader(Service& service, Page page, std::string_view login, SweepClaim claim)
-        : service_(service), page_(page), login_(login), claim_(std::move(claim)) {
+    PageReader(Service& service, Page page, std::string_view login, SweepClaim claim, std::string_view language)
+        : service_(service), page_(page), login_(login), claim_(std::move(claim)), language_(language) {
         try {
             if (page_ == Page::Member) save_.emplace();
             else status_.emplace(service_.statusPairCap());
@@ -143,8 +144,9 @@ public:
     HttpReply finish() override {
         if (refusal_) return *refusal_;
         try {
-            return post(save_ ? service_.save(save_->finish(), claim_, login_)
-                              : service_.commitStatus(status_->finish(), login_));
+            return post(reasons::inLanguage(save_ ? service_.save(save_->finish(), claim_, login_)
+                                                  : service_.commitStatus(status_->finish(), login_),
+                                            language_));
         } catch (const RequestError& e) {
             return textReply(400, e.what());
         } catch (const DatabaseGone& e) {
@@ -159,6 +161,7 @@ private:
     Page page_;
     std::string login_;
     SweepClaim claim_;
+    std::string language_;
     std::size_t bytes_ = 0;
     std::optional<SaveBodyReader> save_;
     std::optional<StatusBodyReader> status_;
@@ -226,7 +229,7 @@ std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head
                 textReply(400, std::string(kSweepStampHeader) + " " + quote(v) + " is not a sweep stamp"));
         claim.stamp = stamp;
     }
-    return std::make_unique<PageReader>(service, page, head.user, std::move(claim));
+    return std::make_unique<PageReader>(service, page, head.user, std::move(claim), head.acceptLanguage);
 }
 
 std::string sweepBody(Service& service, const HttpReply& reply) {

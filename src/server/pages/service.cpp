@@ -12,6 +12,7 @@
 #include "server/export/export_file.h"
 #include "server/export/folder_history.h"
 #include "server/pages/form.h"
+#include "server/pages/reasons.h"
 #include "server/pages/save_body.h"
 #include "server/pages/save_record.h"
 #include "server/pages/status_form.h"
@@ -29,17 +30,18 @@ constexpr std::size_t kStatusPairFloor = 4096;
 // Loads remembered per operator and country: a few windows of one login, each naming its own.
 constexpr std::size_t kViewsKept = 16;
 
-std::string refusalText(SaveRefusal refusal) {
+std::string refusalText(SaveRefusal refusal, const std::string& record) {
+    using reasons::Reason;
     switch (refusal) {
-        case SaveRefusal::Unknown: return "is not in the sweep (no such charge)";
-        case SaveRefusal::AlreadySaved: return "is not in the sweep (already saved)";
-        case SaveRefusal::Exported: return "is not in the sweep (already exported in a batch)";
-        case SaveRefusal::Cleared: return "is not in the sweep (already cleared)";
-        case SaveRefusal::TooLarge: return std::string("has a Total ") + kAboveCentExactText;
+        case SaveRefusal::Unknown: return reasons::text(Reason::NoSuchCharge, {record});
+        case SaveRefusal::AlreadySaved: return reasons::text(Reason::AlreadySaved, {record});
+        case SaveRefusal::Exported: return reasons::text(Reason::AlreadyExported, {record});
+        case SaveRefusal::Cleared: return reasons::text(Reason::AlreadyCleared, {record});
+        case SaveRefusal::TooLarge: return reasons::text(Reason::TotalTooLarge, {record, kAboveCentExactText});
         case SaveRefusal::CenterFull: break;  // worded by its caller, which knows the amount
         case SaveRefusal::None: break;
     }
-    return {};
+    return record;
 }
 
 // A row is written at a cursor into room sized for its worst case, with no per-element size
@@ -356,7 +358,7 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         SweepView* view = nullptr;
         if (!centers.empty() && (claim.stamp || !claim.operatorKey.empty())) {
             if (claim.stamp && *claim.stamp > store->sweepClock())
-                return "The sweep stamp " + std::to_string(*claim.stamp) + " was not given by this server; load the sweep again.";
+                return reasons::text(reasons::Reason::StampNotOurs, {std::to_string(*claim.stamp)});
             if (const auto country = store->centerCountry(centers.front())) view = viewFor(claim, *country);
         }
         // The Totals are taken from the rows as they stand now: when another operator changed a
@@ -368,28 +370,29 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
                 const auto own = view->ownSaves.find(c);
                 const std::int64_t seen = own == view->ownSaves.end() ? view->stamp : own->second;
                 if (changedAt[k] > seen)
-                    return "The sweep of center " + text::centerNumber(c) + " changed since it was loaded; load it again.";
+                    return reasons::text(reasons::Reason::CenterChanged, {text::centerNumber(c)});
             }
         }
         if (const auto failure = store->saveCharges(records, now, login)) {
             const SaveRecord& r = records[failure->index];
-            const std::string record = "Record SQL" + std::to_string(failure->index + 1) + ": member " +
-                                       std::to_string(r.key.memberId) + " at center " + std::to_string(r.key.centerId) +
-                                       " (source " + std::to_string(r.key.source) + ", sequence " +
-                                       std::to_string(r.key.sweepSequence) + ") ";
+            const std::string record =
+                reasons::text(reasons::Reason::Record,
+                              {std::to_string(failure->index + 1), std::to_string(r.key.memberId),
+                               std::to_string(r.key.centerId), std::to_string(r.key.source),
+                               std::to_string(r.key.sweepSequence)});
             if (failure->refusal == SaveRefusal::CenterFull)
-                return record + "would take the saved amount of center " + text::centerNumber(r.key.centerId) +
-                       " to " + text::money(text::Cents{failure->centerCents}) +
-                       ", more than one bank file entry carries (" + text::money(text::Cents{bank::kMaxEntryCents}) +
-                       "); save fewer rows of it";
-            return record + refusalText(failure->refusal);
+                return reasons::text(reasons::Reason::CenterFull,
+                                     {record, text::centerNumber(r.key.centerId),
+                                      text::money(text::Cents{failure->centerCents}),
+                                      text::money(text::Cents{bank::kMaxEntryCents})});
+            return refusalText(failure->refusal, record);
         }
         const std::int64_t after = store->sweepClock();
         t.commit();
         if (view != nullptr)
             for (const std::int32_t c : centers) view->ownSaves[c] = after;
     } catch (const StoreError& e) {
-        return std::string("The save failed, nothing was saved: ") + e.what();
+        return reasons::text(reasons::Reason::SaveFailed, {e.what()});
     }
     return {};
 }
@@ -406,7 +409,7 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         // nothing waiting, so it is refused whole.
         Transaction t(store->db(), Transaction::Mode::Write);
         const std::string batch = std::to_string(form.batchNo);
-        if (!store->batchExists(form.batchNo)) return "Batch " + batch + " does not exist";
+        if (!store->batchExists(form.batchNo)) return reasons::text(reasons::Reason::NoSuchBatch, {batch});
         // The references in the order they are judged, cleared ones first. A reference named
         // again finds its items taken by its first naming.
         std::vector<MemberRef> named;
@@ -427,18 +430,17 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         std::optional<std::size_t> nothingWaiting = store->firstOutcomeWithoutItem();
         if (namedAgain && (!nothingWaiting || *namedAgain < *nothingWaiting)) nothingWaiting = namedAgain;
         if (nothingWaiting)
-            return "Member " + memberRefText(named[*nothingWaiting]) + " has no item waiting for its status in batch " +
-                   batch;
+            return reasons::text(reasons::Reason::NothingWaiting, {memberRefText(named[*nothingWaiting]), batch});
         // A commit settles its batch whole: an item it does not name would be left waiting, so
         // the whole commit is refused.
         if (const auto left = store->firstUnnamedItem())
-            return "Batch " + batch + " is not complete in this status update: member " +
-                   memberRefText(MemberRef{left->memberId, left->sourceTwo}) + " of center " +
-                   std::to_string(left->centerId) + " is waiting for its status and is not named; nothing was changed";
+            return reasons::text(reasons::Reason::BatchIncomplete,
+                                 {batch, memberRefText(MemberRef{left->memberId, left->sourceTwo}),
+                                  std::to_string(left->centerId)});
         store->recordOutcomes(form.batchNo, now, form.personId, form.personType, login);
         t.commit();
     } catch (const StoreError& e) {
-        return std::string("The status update failed, nothing was changed: ") + e.what();
+        return reasons::text(reasons::Reason::StatusFailed, {e.what()});
     }
     return {};
 }

@@ -1,0 +1,67 @@
+#include "ui/phrases.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace eft::ui {
+namespace {
+
+constexpr PostWords kPostWords[] = {
+    {"save", EFT_TR_NOOP("EFTMemb", "The server refused the save (HTTP %1): %2"),
+     EFT_TR_NOOP("EFTMemb", "The save was not taken: %1"), EFT_TR_NOOP("EFTMemb", "The save failed: %1"),
+     EFT_TR_NOOP("EFTMemb", "The save may have been recorded: it reached the server, but %1. Load the sweep again "
+                            "before you save again: rows that were saved are no longer in it.")},
+    {"commit", EFT_TR_NOOP("EFTMemb", "The server refused the commit (HTTP %1): %2"),
+     EFT_TR_NOOP("EFTMemb", "The commit was not taken: %1"), EFT_TR_NOOP("EFTMemb", "The commit failed: %1"),
+     EFT_TR_NOOP("EFTMemb", "The commit may have been recorded: it reached the server, but %1. Load the batch list "
+                            "again before you commit again: a batch whose statuses were recorded is no longer listed.")},
+    {"request", EFT_TR_NOOP("EFTMemb", "The server refused the request (HTTP %1): %2"),
+     EFT_TR_NOOP("EFTMemb", "The request was not taken: %1"), EFT_TR_NOOP("EFTMemb", "The request failed: %1"),
+     EFT_TR_NOOP("EFTMemb", "The request may have been recorded: it reached the server, but %1. Load the data again "
+                            "before you try again.")},
+};
+
+std::vector<std::string_view> collectFillable() {
+    using namespace phrase;
+    std::vector<std::string_view> all = {kVersion,        kEligible,          kSelected,          kSweepTab,
+                                         kBatchEntry,     kBatchEntryOf,      kSweepOf,           kLoading,
+                                         kCouldNotLoad,   kSweepNotLoaded, kReplyUnreadWhy,           kCentersIncomplete, kMembersIncomplete,
+                                         kNothingSaved,   kExportFailed,      kBatchNotListed,    kWhatAndWhy};
+    for (const PostWords& w : kPostWords) all.insert(all.end(), {w.refused, w.notTaken, w.failed, w.mayBeRecorded});
+    // The most specific first: "%1: %2" would take any text with a colon.
+    std::stable_sort(all.begin(), all.end(), [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
+    return all;
+}
+
+}  // namespace
+
+const PostWords& postWords(std::string_view what) {
+    for (const PostWords& w : kPostWords)
+        if (w.what == what) return w;
+    return kPostWords[std::size(kPostWords) - 1];
+}
+
+std::span<const std::string_view> fillablePhrases() {
+    static const std::vector<std::string_view> all = collectFillable();
+    return all;
+}
+
+std::string fill(std::string_view phrase, std::initializer_list<std::string_view> values) {
+    std::string out;
+    out.reserve(phrase.size() + 32);
+    for (std::size_t i = 0; i < phrase.size(); ++i) {
+        const char c = phrase[i];
+        if (c == '%' && i + 1 < phrase.size() && phrase[i + 1] >= '1' && phrase[i + 1] <= '9') {
+            const auto n = static_cast<std::size_t>(phrase[i + 1] - '1');
+            if (n < values.size()) {
+                out += *(values.begin() + n);
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace eft::ui

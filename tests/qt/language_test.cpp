@@ -1,0 +1,296 @@
+// The control in French and in English: every text of every page has its French, the access
+// keys of a page never clash in either language, amounts and dates keep their one form, the
+// boxes of a whole cycle read in French, and the requests name the language to the server.
+#include <QAction>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTranslator>
+
+#include "host_window.h"
+#include "qt/translation_p.h"
+#include "server/pages/reasons.h"
+#include "ui/layout.h"
+#include "ui/phrases.h"
+#include "widget_fixture.h"
+
+namespace eft::qt::test {
+namespace {
+
+const QString kEnglish = QStringLiteral("en");
+const QString kFrench = QStringLiteral("fr");
+
+// What a text says without its numbers: a text of amounts, dates and ids alone needs no words.
+bool hasWords(const QString& text) { return text.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))); }
+
+QString accessKey(const QString& text) {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&')) continue;
+        if (text[i + 1] != QLatin1Char('&')) return QString(text[i + 1].toLower());
+        ++i;
+    }
+    return {};
+}
+
+// The French file as built into the library, asked directly: an empty answer is no translation.
+const QTranslator& french() {
+    static QTranslator* t = [] {
+        auto* tr = new QTranslator(QCoreApplication::instance());
+        installLanguage(kFrench);  // brings the library's resources in
+        installLanguage(kEnglish);
+        EXPECT_TRUE(tr->load(QStringLiteral(":/eftmemb/i18n/eftmemb_fr.qm")));
+        return tr;
+    }();
+    return *t;
+}
+
+// The source may carry its access key ("&Load Data") or not ("Canada", shown as "Ca&nada").
+bool hasFrench(const QString& english) {
+    for (const QString& source : {english, withoutAccessKeys(english)})
+        if (!french().translate("EFTMemb", source.toUtf8().constData()).isEmpty()) return true;
+    return false;
+}
+
+// Every text a page shows, by where it is shown: the strip's tabs, the labels and buttons,
+// the visible columns' captions, the batch box's entries.
+std::map<QString, QString> pageTexts(EftMembWidget& w, int page) {
+    std::map<QString, QString> out;
+    auto* tabs = qobject_cast<TabControl*>(w.elementWidget(QStringLiteral("tabEFT")));
+    for (int i = 0; i < tabs->bar()->count(); ++i)
+        if (tabs->bar()->isTabVisible(i)) out[QStringLiteral("tab%1").arg(i)] = tabs->bar()->tabText(i);
+    QWidget* p = tabs->page(page);
+    for (QWidget* c : p->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(p)) continue;
+        const QString where = c->objectName();
+        if (auto* l = qobject_cast<QLabel*>(c)) {
+            out[where] = l->text();
+        } else if (auto* b = qobject_cast<QAbstractButton*>(c)) {
+            out[where] = b->text();
+        } else if (auto* v = qobject_cast<QTreeView*>(c)) {
+            for (int col = 0; col < v->model()->columnCount(); ++col)
+                if (!v->isColumnHidden(col))
+                    out[where + QStringLiteral(".column%1").arg(col)] = v->model()->headerData(col, Qt::Horizontal).toString();
+        } else if (auto* box = qobject_cast<QComboBox*>(c)) {
+            for (int i = 0; i < box->count(); ++i) {
+                out[where + QStringLiteral(".entry%1").arg(i)] = box->itemText(i);
+                out[where + QStringLiteral(".tip%1").arg(i)] = box->itemData(i, Qt::ToolTipRole).toString();
+            }
+        }
+    }
+    return out;
+}
+
+// The widget after a whole cycle, so the lists, the totals and the batch box hold lines.
+class LanguageTest : public WidgetTest {
+protected:
+    ~LanguageTest() override { widget.setLanguage(kEnglish); }
+
+    void runCycle() {
+        serveDemo();
+        // The server's own report is no text of the control's.
+        server.on("EFTMemberBatch.asp?ProcessExport=True&PersonID=9&PersonTypeID=2", {"<Export>2 / 4</Export>"});
+        click("cmdLoadData");
+        click("cmdViewCenterDetails");  // nothing ticked: refused with a box
+        tick("lstEFTCenter", 0);
+        click("cmdViewCenterDetails");
+        click("cmdSaveMerchandise");  // nothing ticked
+        tick("lstEFTMember", 0);
+        answers = {MsgAnswer::No};
+        click("cmdSaveMerchandise");
+        click("cmdCancelMerchandiseList");
+        answers = {MsgAnswer::Yes};
+        clickTab(2);
+        click("cmdPassedFailed");  // no batch chosen
+        element<QComboBox>("cmbBatches")->activated(1);
+        answers = {MsgAnswer::No};
+        click("cmdPassedFailed");
+    }
+};
+
+class PageTextTest : public LanguageTest, public ::testing::WithParamInterface<int> {};
+
+// A French text that reads as the English one must be a French word the file has ("Total",
+// "Canada"); any other is an English text nobody translated.
+TEST_P(PageTextTest, EveryTextHasItsFrench) {
+    runCycle();
+    const int page = GetParam();
+    const auto english = pageTexts(widget, page);
+    widget.setLanguage(kFrench);
+    const auto inFrench = pageTexts(widget, page);
+    ASSERT_EQ(english.size(), inFrench.size());
+    int withWords = 0;
+    for (const auto& [where, en] : english) {
+        const QString fr = inFrench.at(where);
+        if (!hasWords(en)) {
+            EXPECT_EQ(fr, en) << where.toStdString();
+            continue;
+        }
+        ++withWords;
+        EXPECT_TRUE(fr != en || hasFrench(en)) << where.toStdString() << ": " << en.toStdString();
+        // Amounts and dates are written as in English: the operator compares them with the bank file.
+        static const QRegularExpression figures(QStringLiteral("\\$ ?[0-9,.]+|[0-9]{2}/[0-9]{2}/[0-9]{4}|[A-Z][a-z]{2} [0-9]{2}, [0-9]{4}"));
+        QStringList enFigures, frFigures;
+        for (auto it = figures.globalMatch(en); it.hasNext();) enFigures << it.next().captured();
+        for (auto it = figures.globalMatch(fr); it.hasNext();) frFigures << it.next().captured();
+        EXPECT_EQ(frFigures, enFigures) << where.toStdString();
+    }
+    EXPECT_GT(withWords, 3) << "the page was walked";
+    widget.setLanguage(kEnglish);
+    EXPECT_EQ(pageTexts(widget, page), english) << "back in English, byte for byte";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PageTextTest, ::testing::Values(0, 1, 3),
+                         [](const auto& info) { return "Page" + std::to_string(info.param); });
+
+// Every box of the cycle (questions, refusals) reads in French: its title and each line.
+TEST_F(LanguageTest, TheCyclesBoxesReadInFrench) {
+    runCycle();
+    ASSERT_GE(boxes.size(), 6u);
+    widget.setLanguage(kFrench);
+    for (const MessageBoxRequest& box : boxes) {
+        for (const std::string& part : {box.title, box.text}) {
+            const QString en = QString::fromStdString(part);
+            for (const QString& line : en.split(QStringLiteral("\r\n"))) {
+                if (!hasWords(line)) continue;
+                EXPECT_NE(translated(line), line) << line.toStdString();
+            }
+        }
+    }
+}
+
+// Every caption of the design and every phrase of the core has its French; this fails on a
+// new English text as soon as it is added to the design or the phrases.
+TEST(LanguageCatalogue, EveryCaptionAndPhraseOfTheCoreHasItsFrench) {
+    std::vector<std::string_view> texts(std::begin(ui::kTabCaptions), std::end(ui::kTabCaptions));
+    for (const ui::ElementLayout& e : ui::screenLayout()) {
+        if (!e.caption.empty()) texts.push_back(e.caption);
+        for (const ui::Column& c : e.columns)
+            if (!c.caption.empty()) texts.push_back(c.caption);
+    }
+    const auto phrases = ui::fillablePhrases();
+    texts.insert(texts.end(), phrases.begin(), phrases.end());
+    for (std::string_view t : texts)
+        EXPECT_TRUE(hasFrench(QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size())))) << t;
+}
+
+// The phrases are found again in filled texts, their values translated in turn, the figures
+// left as they are; English is never touched.
+TEST(LanguageCatalogue, FilledPhrasesTranslateAroundTheirValues) {
+    struct Case {
+        const char* english;
+        const char* french;
+    };
+    const Case cases[] = {
+        {"Amount Eligible (Total): $ 1,134.75", "Montant admissible (total) : $ 1,134.75"},
+        {"Membership Sweep (Canada)", "&Prélèvement (Canada)"},
+        {" Batch # : 57     Exported : 03/05/2011     United States",
+         " Lot nº : 57     Exporté le : 03/05/2011     États-Unis"},
+        {" Batch # : 58     Exported : ", " Lot nº : 58     Exporté le : "},
+        {" Error !  \r\nThe server refused the save (HTTP 409): the sweep changed: 12",
+         " Erreur !  \r\nLe serveur a refusé l'enregistrement (HTTP 409) : the sweep changed: 12"},
+        {"Loading the United States sweep", "Chargement : le prélèvement (États-Unis)"},
+        {"Version: 2.0.7", "Version : 2.0.7"},
+        {"a text of nobody's", "a text of nobody's"},
+        {"", ""},
+    };
+    (void)french();
+    for (const Case& c : cases) {
+        const QString en = QString::fromUtf8(c.english);
+        installLanguage(kEnglish);
+        EXPECT_EQ(translated(en), en);
+        installLanguage(kFrench);
+        EXPECT_EQ(translated(en), QString::fromUtf8(c.french)) << c.english;
+    }
+    installLanguage(kEnglish);
+}
+
+// The requests name the control's language, so the server's reasons come in it.
+TEST_F(LanguageTest, RequestsNameTheLanguage) {
+    serveDemo();
+    for (const QString& lang : {kFrench, kEnglish}) {
+        widget.setLanguage(lang);
+        EXPECT_EQ(widget.language(), lang);
+        const std::size_t before = server.requests().size();
+        widget.reload(1);
+        const auto requests = server.requests();
+        ASSERT_GT(requests.size(), before);
+        EXPECT_EQ(requests.back().acceptLanguage, lang.toStdString());
+    }
+}
+
+// The server words a refused save or commit in the language the control asks for; English is
+// the default and its wording is left as it is.
+TEST(ServerReasons, ComeInTheLanguageAsked) {
+    using server::reasons::Reason;
+    using server::reasons::text;
+    const std::string record = text(Reason::Record, {"1", "1001", "12", "1", "2"});
+    struct Case {
+        std::string english;
+        const char* acceptLanguage;
+        const char* expected;  // nullptr: the English as it is
+    };
+    const Case cases[] = {
+        {text(Reason::CenterChanged, {"0101"}), "fr-CA,fr;q=0.9,en;q=0.8",
+         "Le prélèvement du centre 0101 a changé depuis son chargement ; rechargez-le."},
+        {text(Reason::CenterChanged, {"0101"}), "", nullptr},
+        {text(Reason::CenterChanged, {"0101"}), "en-US,en;q=0.9,fr;q=0.5", nullptr},
+        {text(Reason::CenterChanged, {"0101"}), "fr;q=0, en", nullptr},
+        {text(Reason::CenterChanged, {"0101"}), "en;q=0.4, FR-ca", "Le prélèvement du centre 0101 a changé depuis son chargement ; rechargez-le."},
+        {text(Reason::StampNotOurs, {"42"}), "fr",
+         "Le tampon de prélèvement 42 ne vient pas de ce serveur ; rechargez le prélèvement."},
+        {text(Reason::NoSuchCharge, {record}), "fr",
+         "Enregistrement SQL1 : membre 1001 du centre 12 (source 1, séquence 2) n'est pas dans le prélèvement "
+         "(frais inconnu)"},
+        {text(Reason::CenterFull, {record, "0012", "99,999,999.99", "99,999,999.99"}), "fr",
+         "Enregistrement SQL1 : membre 1001 du centre 12 (source 1, séquence 2) porterait le montant enregistré du "
+         "centre 0012 à 99,999,999.99, plus qu'une écriture du fichier bancaire n'en porte (99,999,999.99) ; "
+         "enregistrez-en moins de lignes"},
+        {text(Reason::BatchIncomplete, {"57", "1002", "12"}), "fr",
+         "Le lot 57 n'est pas complet dans cette mise à jour : le membre 1002 du centre 12 attend son état et n'est "
+         "pas nommé ; rien n'a été changé"},
+        {"Server error: the disk is full", "fr", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string got = server::reasons::inLanguage(c.english, c.acceptLanguage);
+        EXPECT_EQ(got, c.expected ? std::string(c.expected) : c.english) << c.english << " / " << c.acceptLanguage;
+    }
+    EXPECT_EQ(text(Reason::CenterChanged, {"0101"}), "The sweep of center 0101 changed since it was loaded; load it again.");
+}
+
+// Alt+letter: within each page, the strip, the page's buttons and the host's menus never
+// share a letter, and every button has one, in both languages.
+class AccessKeyTest : public ::testing::TestWithParam<std::tuple<QString, int>> {};
+
+TEST_P(AccessKeyTest, NoTwoShareALetter) {
+    const auto& [lang, page] = GetParam();
+    QStandardPaths::setTestModeEnabled(true);
+    eft::host::HostWindow window(9, 2);
+    window.setLanguage(lang);
+    ASSERT_EQ(window.control()->language(), lang);
+    QStringList keys;
+    for (QAction* menu : window.menuBar()->actions()) keys << accessKey(menu->text());
+    auto* tabs = qobject_cast<TabControl*>(window.control()->elementWidget(QStringLiteral("tabEFT")));
+    for (int i = 0; i < tabs->bar()->count(); ++i) keys << accessKey(tabs->bar()->tabText(i));
+    QWidget* p = tabs->page(page);
+    for (auto* b : p->findChildren<QAbstractButton*>()) {
+        if (!b->isVisibleTo(p)) continue;
+        EXPECT_FALSE(accessKey(b->text()).isEmpty()) << b->text().toStdString();
+        keys << accessKey(b->text());
+    }
+    EXPECT_FALSE(keys.contains(QString())) << keys.join(' ').toStdString();
+    QStringList unique = keys;
+    unique.removeDuplicates();
+    EXPECT_EQ(keys.size(), unique.size()) << keys.join(' ').toStdString();
+    window.setLanguage(kEnglish);
+}
+
+INSTANTIATE_TEST_SUITE_P(PagesAndLanguages, AccessKeyTest,
+                         ::testing::Combine(::testing::Values(kEnglish, kFrench), ::testing::Values(0, 1, 3)),
+                         [](const auto& info) {
+                             return std::get<0>(info.param).toStdString() + "_Page" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+}  // namespace
+}  // namespace eft::qt::test

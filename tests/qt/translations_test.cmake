@@ -1,0 +1,38 @@
+# Runs lupdate over the sources into a copy of each translations file and fails on any text it
+# finds without a finished translation: a new English text marked for translation, or one whose
+# translation was left unfinished or empty.
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+file(GLOB ts_files ${SOURCE_DIR}/translations/*.ts)
+if(NOT ts_files)
+  message(FATAL_ERROR "no translations file under ${SOURCE_DIR}/translations")
+endif()
+foreach(ts IN LISTS ts_files)
+  get_filename_component(name ${ts} NAME)
+  set(copy ${WORK_DIR}/${name})
+  file(COPY_FILE ${ts} ${copy})
+  execute_process(
+    COMMAND ${LUPDATE} ${LUPDATE_ARGS} -ts ${copy}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "lupdate failed on ${name}:\n${out}")
+  endif()
+  file(READ ${copy} text)
+  string(REGEX MATCHALL "<source>[^<]*</source>[ \t\r\n]*<translation( type=\"unfinished\")?>[^<]*</translation>" messages "${text}")
+  set(untranslated "")
+  foreach(m IN LISTS messages)
+    if(m MATCHES "type=\"unfinished\"" OR m MATCHES "<translation>[ \t]*</translation>")
+      string(REGEX REPLACE "^<source>([^<]*)</source>.*" "\\1" source "${m}")
+      string(APPEND untranslated "\n  ${source}")
+    endif()
+  endforeach()
+  if(untranslated)
+    message(FATAL_ERROR "${name} has texts without a translation (run the eftmemb_lupdate target, then "
+                        "translate them in Qt Linguist):${untranslated}")
+  endif()
+  list(LENGTH messages count)
+  if(count LESS 100)
+    message(FATAL_ERROR "${name}: only ${count} texts read; the check no longer reads the file's form")
+  endif()
+  message(STATUS "${name}: ${count} texts, all translated")
+endforeach()
