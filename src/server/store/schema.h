@@ -10,7 +10,7 @@ namespace eft::server {
 class Database;
 
 // The version this program writes.
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 // Brings the database at `file` (open as `db`; a PostgreSQL URI for one there) to kSchemaVersion. A database newer than this
 // program is refused with StoreError, untouched. Returns the copy taken before migrating,
