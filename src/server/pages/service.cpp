@@ -11,6 +11,7 @@
 #include "net/pages.h"
 #include "server/export/export_file.h"
 #include "server/export/folder_history.h"
+#include "server/returns/return_rates.h"
 #include "server/pages/form.h"
 #include "server/pages/save_body.h"
 #include "server/pages/save_record.h"
@@ -282,6 +283,16 @@ std::vector<std::string> Service::deliveriesInDoubt() {
     return lines;
 }
 
+std::vector<std::string> Service::returnRateWarnings() {
+    try {
+        Lease store = borrow();
+        Transaction t(store->db(), Transaction::Mode::Read);
+        return returns::rateWarnings(*store, clock_());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 std::size_t Service::statusPairCap() {
     Lease store = borrow();
     const auto items = static_cast<std::size_t>(store->countPendingItems());
@@ -425,9 +436,16 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         store->stageOutcomes(form.batchNo, outcomes);
         std::optional<std::size_t> nothingWaiting = store->firstOutcomeWithoutItem();
         if (namedAgain && (!nothingWaiting || *namedAgain < *nothingWaiting)) nothingWaiting = namedAgain;
-        if (nothingWaiting)
-            return "Member " + memberRefText(named[*nothingWaiting]) + " has no item waiting for its status in batch " +
-                   batch;
+        if (nothingWaiting) {
+            const MemberRef& ref = named[*nothingWaiting];
+            // The bank's return already failed it: a clearing would record money that never came.
+            if (*nothingWaiting < form.cleared.size())
+                if (const auto r = store->returnedItemOf(form.batchNo, ref.memberId, ref.sourceTwo))
+                    return "Member " + memberRefText(ref) + " cannot be recorded as cleared in batch " + batch +
+                           ": the bank returned center " + text::centerNumber(r->centerId) + " (" + r->code + " " +
+                           r->meaning + ", " + r->returnDate + "); nothing was changed";
+            return "Member " + memberRefText(ref) + " has no item waiting for its status in batch " + batch;
+        }
         // A commit settles its batch whole: an item it does not name would be left waiting, so
         // the whole commit is refused.
         if (const auto left = store->firstUnnamedItem())
