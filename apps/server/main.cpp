@@ -264,6 +264,8 @@ int main(int argc, char** argv) {
     returnsCommand->add_flag("--report", returnsArgs.report,
                              "print, per country, the entries sent, the returns by category and their rates against "
                              "the network's thresholds (0.5 % unauthorized, 3 % administrative, 15 % overall)");
+    returnsCommand->add_flag("--settle", returnsArgs.settle,
+                             "with no file: only settle the batches whose return window has passed (a daily run)");
     returnsCommand->add_option("--days", returnsArgs.days, "with --report: the window, in days")
         ->capture_default_str()->check(CLI::Range(1, 3660));
     returnsCommand->add_option("file", returnsArgs.files, "the bank's files")->check(CLI::ExistingFile);

@@ -222,6 +222,7 @@ std::vector<std::int32_t> settleByRule(Store& store, const bank::BankCalendar& c
 std::string ApplyResult::text() const {
     std::string out = padded("File", 18) + padded("Line", 6) + padded("Code", 6) + padded("Center", 8) +
                       padded("Batch", 7) + padded("Amount", 12) + padded("Outcome", 15) + "Effect\n";
+    if (lines.empty()) out = "No returns.\n";
     std::map<std::string, int> counts;
     for (const AppliedLine& l : lines) {
         const std::string outcome = std::string(outcomeName(l.match.outcome)) + (l.match.byFallback ? "*" : "");
@@ -233,9 +234,11 @@ std::string ApplyResult::text() const {
                padded(outcome, 15) + l.effect + (l.match.detail.empty() ? "" : " (" + l.match.detail + ")") + "\n";
         ++counts[std::string(outcomeName(l.match.outcome))];
     }
-    out += std::to_string(lines.size()) + " returns";
-    for (const auto& [outcome, n] : counts) out += ", " + std::to_string(n) + " " + outcome;
-    out += "\n";
+    if (!lines.empty()) {
+        out += std::to_string(lines.size()) + " returns";
+        for (const auto& [outcome, n] : counts) out += ", " + std::to_string(n) + " " + outcome;
+        out += "\n";
+    }
     bool fallback = false;
     for (const AppliedLine& l : lines) fallback = fallback || l.match.byFallback;
     if (fallback) out += "* an old trace, matched by effective date and amount\n";
@@ -297,8 +300,9 @@ int runCorrections(const std::string& db, std::int64_t applyId, const std::strin
 int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
     try {
         if (!isPostgresUri(args.db) && !std::filesystem::exists(args.db)) throw std::runtime_error("no database " + args.db);
-        if (args.report != args.files.empty())
-            throw std::runtime_error(args.report ? "--report reads no files" : "give the bank's files, or --report");
+        if (args.report && !args.files.empty()) throw std::runtime_error("--report reads no files");
+        if (!args.report && !args.settle && args.files.empty())
+            throw std::runtime_error("give the bank's files, or --settle, or --report");
         if (args.report) {
             Store store(args.db);
             store.createSchema();

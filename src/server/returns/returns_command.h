@@ -79,6 +79,7 @@ struct ReturnsArgs {
     std::string by;
     bool applyCorrections = false;
     bool report = false;  // the return rates instead of files
+    bool settle = false;  // no files needed: settle the batches whose window has passed
     int days = 60;
 };
 int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err);
