@@ -28,7 +28,8 @@ bool codeShape(std::string_view code, bool letter) {
     if (code.size() != 3) return false;
     for (std::size_t i = 0; i < 3; ++i) {
         const char c = code[i];
-        if (i == 0 && letter ? !(c >= 'A' && c <= 'Z') : !(c >= '0' && c <= '9')) return false;
+        const bool ok = (i == 0 && letter) ? (c >= 'A' && c <= 'Z') : (c >= '0' && c <= '9');
+        if (!ok) return false;
     }
     return true;
 }
