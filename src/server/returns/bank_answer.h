@@ -104,7 +104,7 @@ struct SentEntry {
     Direction direction = Direction::Debit;
     std::string trace;          // NACHA: 15 digits; CPA: the cross reference "<batch>-<center>"
     std::string effectiveDate;  // ISO
-    bool retry = false;         // sent in a "RETRY PYMT" batch
+    bool retry = false;         // sent in a "RETRY PYMT" batch (NACHA; a CPA-005 file does not say)
 };
 
 // Reads one of our own NACHA or CPA-005 files back. Throws AnswerFileError.
