@@ -7,6 +7,7 @@
 
 #include "server/returns/return_rates.h"
 #include "server/returns/returns_command.h"
+#include "returns/answer_files.h"
 #include "server_fixture.h"
 
 namespace eft::server::testing {
@@ -359,6 +360,56 @@ TEST_P(Returns, ReturnRatesWarnPastTheThresholds) {
     EXPECT_EQ(service->returnRateWarnings(), warnings);
     // Sixty days on, the batches and their returns are out of the window.
     EXPECT_TRUE(returns::rateWarnings(*inspect, on(5, 10)).empty());
+}
+
+// The bank's own files, each format told by its content: read, matched and applied once.
+AnswerItem answer(const SentEntry& original, const char* code, const char* correctedData = "") {
+    AnswerItem a;
+    a.original = original;
+    a.code = code;
+    a.date = "2011-03-08";
+    a.correctedData = correctedData;
+    return a;
+}
+
+TEST_P(Returns, TheBanksFilesAreAppliedOnceHoweverOftenTheyAreRead) {
+    const std::vector<returns::AnswerInput> files = {
+        {"returns.ach", nachaAnswerFile({answer(sent(12), "R01"), answer(sent(15), "C01", "55555555")})},
+        {"returns.cpa", cpaAnswerFile({answer(sent(34), "905")})},
+    };
+    ApplyOptions o;
+    o.by = "ann";
+    o.at = on(3, 8);
+    const ApplyResult first = returns::applyReturns(*inspect, files, o);
+    ASSERT_EQ(first.lines.size(), 2u) << first.text();
+    for (const auto& line : first.lines) EXPECT_EQ(line.match.outcome, MatchOutcome::Matched) << first.text();
+    ASSERT_EQ(first.notices.size(), 1u);
+    EXPECT_EQ(first.notices[0].centerId, 15);
+    EXPECT_EQ(items(12), "R01 2|R01 2|");
+    EXPECT_EQ(items(34), "905 2|905 2|905 2|");
+    EXPECT_EQ(items(15), "- -|- -|");
+    const ApplyResult again = returns::applyReturns(*inspect, files, o);
+    for (const auto& line : again.lines) EXPECT_EQ(line.match.outcome, MatchOutcome::Duplicate) << again.text();
+    EXPECT_TRUE(again.notices.empty());
+    EXPECT_EQ(inspect->returnRecords().size(), 2u);
+    EXPECT_EQ(inspect->changeNotices().size(), 1u);
+}
+
+// One bad file among good ones refuses the run: nothing of the good ones is applied either.
+TEST_P(Returns, ABadFileAmongGoodOnesRefusesThemAll) {
+    const std::string good = nachaAnswerFile({answer(sent(12), "R01")});
+    std::vector<std::string> records = recordsOf(cpaAnswerFile({answer(sent(34), "905")}));
+    records[1].pop_back();  // a record one short
+    ApplyOptions o;
+    o.at = on(3, 8);
+    try {
+        returns::applyReturns(*inspect, {{"good.ach", good}, {"bad.cpa", fileOf(records)}}, o);
+        ADD_FAILURE() << "applied";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("bad.cpa: refused, nothing applied: line 2"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(items(12), "- -|- -|");
+    EXPECT_TRUE(inspect->returnRecords().empty());
 }
 
 // A file that does not read is refused whole, before anything is matched or written.
