@@ -258,6 +258,10 @@ int main(int argc, char** argv) {
         ->envname("EFT_RETURN_MARGIN")->capture_default_str()->check(CLI::Range(0, 30));
     returnsCommand->add_option("--holidays", returnsArgs.holidays, "bank closures, as for the server")
         ->envname("EFT_HOLIDAYS")->check(CLI::ExistingFile);
+    returnsCommand->add_option("--originator", returnsArgs.originator,
+                               "the originator file, as for the server: where its bank's CPA-005 returns carry "
+                               "their reason code")
+        ->envname("EFT_ORIGINATOR")->check(CLI::ExistingFile);
     returnsCommand->add_flag("--apply-corrections", returnsArgs.applyCorrections,
                              "apply each notification of change as it is read, rather than listing it for "
                              "`eft-server corrections --apply ID`");

@@ -9,6 +9,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "server/bank/originator.h"
 #include "server/returns/corrections.h"
 #include "server/returns/return_rates.h"
 #include "server/store/clock.h"
@@ -325,6 +326,7 @@ int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
         o.marginDays = args.marginDays;
         o.applyCorrections = args.applyCorrections;
         if (!args.holidays.empty()) o.calendar = bank::BankCalendar::withClosures(args.holidays);
+        if (!args.originator.empty()) o.read = readOptions(bank::loadOriginator(args.originator));
         Store store(args.db);
         store.createSchema();
         const ApplyResult result = applyReturns(store, files, o);

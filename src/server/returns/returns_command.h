@@ -75,7 +75,8 @@ struct ReturnsArgs {
     std::vector<std::string> files;
     bool dryRun = false;
     int marginDays = 1;
-    std::string holidays;  // a closures file (bank_calendar.h); empty for the rules alone
+    std::string holidays;    // a closures file (bank_calendar.h); empty for the rules alone
+    std::string originator;  // the originator file, for where CPA-005 returns carry their code
     std::string by;
     bool applyCorrections = false;
     bool report = false;  // the return rates instead of files
