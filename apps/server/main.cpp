@@ -23,6 +23,7 @@
 #include "server/http/access.h"
 #include "server/http/access_log.h"
 #include "server/import/importer.h"
+#include "server/output/records.h"
 #include "server/returns/returns_command.h"
 #include "server/store/clock.h"
 #include "server/store/store.h"
@@ -80,14 +81,16 @@ std::string operatingUser() {
 // `resolveBatch`: the batch of the file whose delivery in doubt `resolution` resolves, or 0 to
 // list the files.
 int listFiles(const std::string& db, std::int32_t resolveBatch, eft::server::Resolution resolution,
-              const std::string& by) {
+              const std::string& by, eft::server::output::Format format) {
     if (!eft::server::isPostgresUri(db) && !std::filesystem::exists(db)) {
         std::cerr << "eft-server: no database " << db << "\n";
         return 1;
     }
     try {
         eft::server::Store store(db);
-        if (resolveBatch == 0) std::cout << eft::server::filesReport(store);
+        if (resolveBatch == 0 && format != eft::server::output::Format::Text)
+            std::cout << eft::server::output::render({eft::server::filesRecords(store)}, format);
+        else if (resolveBatch == 0) std::cout << eft::server::filesReport(store);
         else
             std::cout << eft::server::resolveDelivery(store, resolveBatch, resolution, operatingUser(), by,
                                                       eft::server::isoText(eft::server::localNow()));
@@ -117,11 +120,13 @@ std::string parseFault(const CLI::App& app, const CLI::ParseError& e, int argc, 
     return what;
 }
 
-int runImport(const std::string& db, const std::vector<std::string>& files, bool dryRun) {
+int runImport(const std::string& db, const std::vector<std::string>& files, bool dryRun,
+              eft::server::output::Format format) {
     try {
         eft::server::Store store(db);
         const auto report = eft::server::importCsv(store, {files.begin(), files.end()}, dryRun);
-        std::cout << eft::server::importReportText(report, dryRun);
+        if (format == eft::server::output::Format::Text) std::cout << eft::server::importReportText(report, dryRun);
+        else std::cout << eft::server::output::render(eft::server::importRecords(report, dryRun), format);
         return report.faultCount == 0 ? 0 : 1;
     } catch (const std::exception& e) {
         std::cerr << "eft-server: " << e.what() << "\n";
@@ -219,6 +224,12 @@ int main(int argc, char** argv) {
     bool dryRun = false;
     import->add_option("--db", importDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
     import->add_flag("--dry-run", dryRun, "check and report, write nothing");
+    const auto outputFormat = [](const std::string& name) {
+        return eft::server::output::formatNamed(name) ? std::string() : "not text, csv or json: " + name;
+    };
+    std::string importFormat = "text";
+    import->add_option("--format", importFormat, "the report: text, csv or json (the counts, faults and skips as records)")
+        ->check(outputFormat);
     import->add_option("csv", importFiles, "CSV files, each a table told by its header")
         ->required()
         ->check(CLI::ExistingFile);
@@ -238,6 +249,11 @@ int main(int argc, char** argv) {
                                         "doubt: a running server delivers it again")
                           ->check(CLI::Range(1, 2147483647));
     delivered->excludes(redeliver);
+    std::string filesFormat = "text";
+    files->add_option("--format", filesFormat, "the list: text, csv or json (a value a field)")
+        ->check(outputFormat)
+        ->excludes(delivered)
+        ->excludes(redeliver);
     auto* by = files->add_option("--by", resolvedBy,
                                  "with --delivered or --redeliver: the name of the person who checked with the bank, "
                                  "recorded beside the account running the command");
@@ -298,7 +314,7 @@ int main(int argc, char** argv) {
         std::cerr << "eft-server: " << parseFault(app, e, argc, argv) << "\n";
         return e.get_exit_code();
     }
-    if (*import) return runImport(importDb, importFiles, dryRun);
+    if (*import) return runImport(importDb, importFiles, dryRun, *eft::server::output::formatNamed(importFormat));
     if (*returnsCommand) {
         returnsArgs.by = operatingUser();
         return eft::server::returns::runReturns(returnsArgs, std::cout, std::cerr);
@@ -313,7 +329,7 @@ int main(int argc, char** argv) {
         }
         return listFiles(filesDb, deliveredBatch != 0 ? deliveredBatch : redeliverBatch,
                          deliveredBatch != 0 ? eft::server::Resolution::Delivered : eft::server::Resolution::Redeliver,
-                         resolvedBy);
+                         resolvedBy, *eft::server::output::formatNamed(filesFormat));
     }
     if (hashing || app.count("--hash-password") > 0) {
         try {

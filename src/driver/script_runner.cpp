@@ -91,10 +91,13 @@ int ScriptRunner::run(std::istream& script) {
         try {
             auto args = splitArguments(line);
             if (args.empty() || args[0].starts_with("#")) continue;
-            for (auto& a : args)
+            for (auto& a : args) {
+                for (const auto& [name, why] : undefined_)
+                    if (a.find("$" + name) != std::string::npos) throw BadLine(why);
                 for (const auto& [name, value] : variables_)
                     for (std::size_t at; (at = a.find("$" + name)) != std::string::npos;)
                         a.replace(at, name.size() + 1, value);
+            }
             execute(args);
         } catch (const std::exception& e) {
             // A script line may carry the base address with its credentials.

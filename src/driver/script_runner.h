@@ -22,6 +22,9 @@ public:
 
     // "$NAME" in an argument is replaced by the value (the embedded server's address, say).
     void define(const std::string& name, const std::string& value) { variables_[name] = value; }
+    // "$NAME" in an argument is a bad line, `why` its message: a name the script may expect
+    // that this run does not give.
+    void leaveUndefined(const std::string& name, const std::string& why) { undefined_[name] = why; }
 
     // Returns 0 when the script ran to its end, 2 after a bad line, 3 when it ran to its end
     // but the control showed a failure box and failOnError is on (eft-driver's default).
@@ -46,6 +49,7 @@ private:
     ControlOptions options_;
     std::unique_ptr<EFTMemb> control_;
     std::map<std::string, std::string> variables_;
+    std::map<std::string, std::string> undefined_;
     bool failOnError_ = false;
 };
 

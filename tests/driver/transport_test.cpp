@@ -441,15 +441,23 @@ TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
         {"help", "--help", "", 0, "--no-fail-on-error"},
         {"version", "--version", "", 0, "eft-driver 2."},
         {"todayWithEquals", "--today=2026-01-02", "dump\\n", 0, ""},
-        {"badToday", "--today=yesterday", "dump\\n", 2, "usage"},
+        {"badToday", "--today=yesterday", "dump\\n", 2, "eft-driver: --today: \"yesterday\" is not a date (YYYY-MM-DD)\nusage"},
+        {"impossibleToday", "--today 2027-02-30", "dump\\n", 2, "eft-driver: --today: \"2027-02-30\" is not a date"},
         {"dbWithEquals", "--embedded-server --seed-demo --db=" + db.string(),
          "set-variables $SERVER 7 2\\nclick cmdLoadData\\n", 0, ""},
-        {"switchWithAValue", "--no-fail-on-error=yes", "dump\\n", 2, "usage"},
-        {"idleLimitZero", "--low-speed-seconds 0", "dump\\n", 2, ""},
-        {"timeoutNotANumber", "--get-timeout-ms ten", "dump\\n", 2, ""},
-        {"negativeReplyCap", "--max-reply-bytes=-5", "dump\\n", 2, ""},
-        {"missingValue", "--connect-timeout-ms", "dump\\n", 2, ""},
-        {"emptyCaFile", "--ca-file=", "dump\\n", 2, ""},
+        {"switchWithAValue", "--no-fail-on-error=yes", "dump\\n", 2, "--no-fail-on-error: a switch, it takes no value"},
+        {"idleLimitZero", "--low-speed-seconds 0", "dump\\n", 2,
+         "--low-speed-seconds: \"0\" is not a whole number from 1 to 1099511627776"},
+        {"timeoutNotANumber", "--get-timeout-ms abc", "dump\\n", 2, "--get-timeout-ms: \"abc\" is not a whole number"},
+        {"negativeReplyCap", "--max-reply-bytes=-5", "dump\\n", 2, "--max-reply-bytes: \"-5\" is not a whole number"},
+        {"missingValue", "--connect-timeout-ms", "dump\\n", 2, "--connect-timeout-ms: its value is missing"},
+        {"emptyCaFile", "--ca-file=", "dump\\n", 2, "--ca-file: the file name is empty"},
+        {"unknownOption", "--bogus", "dump\\n", 2, "eft-driver: --bogus: not an option of eft-driver\nusage"},
+        {"secondScript", "a b", "dump\\n", 2, "\"b\": a second script"},
+        {"dbWithoutServer", "--db=x.sqlite", "dump\\n", 2, "--db: goes with --embedded-server"},
+        {"serverWithoutEmbedded", "", "dump\\nset-variables $SERVER 7 2\\n", 2,
+         "{\"event\":\"error\",\"line\":2,\"message\":\"$SERVER is the embedded server's address: run eft-driver "
+         "with --embedded-server\"}"},
     };
     for (const auto& c : cases) {
         const auto [rc, output] = runDriver(c.options, c.script);
@@ -459,6 +467,37 @@ TEST(DriverProgram, ExitStatusTellsHowTheScriptEnded) {
     EXPECT_TRUE(fs::exists(db)) << "--db=FILE names the embedded server's database";
     fs::remove(db);
     fs::remove_all(own);
+}
+
+// A run's bank files go where eft-server, on the same database, would put them; a scratch run
+// keeps them only in a folder it is given.
+TEST(DriverProgram, BankFilesGoWhereTheServerPutsThemOrWhereTheyAreSent) {
+    const fs::path dir = fs::temp_directory_path() / ("eft-driver-export-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string exportDemo =
+        "set-variables $SERVER 7 2\\nclick cmdLoadData\\ntick lstEFTCenter 0\\nclick cmdViewCenterDetails\\n"
+        "click cmdSelectAllMerchandise\\nanswer yes\\nclick cmdSaveMerchandise\\nanswer yes\\ntab 2\\n";
+    const struct {
+        const char* name;
+        std::string options;
+        fs::path folder;  // where the bank files must be after the run
+    } cases[] = {
+        {"besideTheDatabase", "--db " + (dir / "run.sqlite").string(), dir / "run-export"},
+        {"givenFolderOfAScratchRun", "--export-dir=" + (dir / "kept").string(), dir / "kept"},
+        {"givenFolderBesideADatabase", "--db " + (dir / "other.sqlite").string() + " --export-dir " + (dir / "sent").string(),
+         dir / "sent"},
+    };
+    for (const auto& c : cases) {
+        const auto [rc, output] = runDriver("--embedded-server --seed-demo " + c.options, exportDemo);
+        EXPECT_EQ(rc, 0) << c.name << ": " << output;
+        std::size_t bankFiles = 0;
+        if (fs::is_directory(c.folder))
+            for (const auto& e : fs::recursive_directory_iterator(c.folder))
+                bankFiles += e.is_regular_file() && e.path().filename().string().starts_with("EFT_");
+        EXPECT_GT(bankFiles, 0u) << c.name << ": " << output;
+    }
+    EXPECT_FALSE(fs::exists(dir / "export")) << "the driver's own folder is gone";
+    fs::remove_all(dir);
 }
 
 TEST(Progress, NoticesRiseToTheTotalAndBusyBracketsEachWait) {

@@ -142,6 +142,12 @@ struct TempGuard {
 
 }  // namespace
 
+std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
+    if (isPostgresUri(db.string())) return std::filesystem::absolute("eft-export");
+    const std::filesystem::path absolute = std::filesystem::absolute(db);
+    return absolute.parent_path() / (absolute.stem().string() + "-export");
+}
+
 void crashPoint(const char* point) {
     const char* wanted = std::getenv("EFT_TEST_CRASH_AT");
     if (wanted != nullptr && std::strcmp(wanted, point) == 0) std::raise(SIGKILL);

@@ -27,6 +27,11 @@ namespace eft::server {
 
 class Store;
 
+// Where bank files go when no folder is given, for eft-server and eft-driver's embedded server
+// alike: "<db name>-export" beside a SQLite file, "eft-export" in the working folder for
+// PostgreSQL. Absolute.
+std::filesystem::path defaultExportDir(const std::filesystem::path& db);
+
 // Test hook: when the environment variable EFT_TEST_CRASH_AT names this point, the process
 // kills itself with SIGKILL here, as a power cut would stop it.
 void crashPoint(const char* point);

@@ -37,22 +37,41 @@ const DeliveryAttempt* openAttempt(const FileListing& f) {
     return nullptr;
 }
 
-std::string deliveryText(const FileListing& f, std::int64_t now) {
+// Where a file's delivery stands: a state, the time it holds since (empty when none) and what
+// else is known.
+struct DeliveryState {
+    std::string_view state;  // one of the constants below
+    std::string at;
+    std::string note;
+};
+constexpr std::string_view kDelivered = "delivered", kNotAttempted = "no", kUnderWay = "under way",
+                           kInDoubt = "in doubt", kRedeliver = "to be delivered again", kFailed = "failed";
+
+DeliveryState deliveryState(const FileListing& f, std::int64_t now) {
     for (const DeliveryAttempt& a : f.deliveries)
-        if (a.exitStatus == 0) return a.startedAt;
+        if (a.exitStatus == 0) return {kDelivered, a.startedAt, {}};
     for (const DeliveryAttempt& a : f.deliveries)
-        if (a.resolution == kResolvedDelivered)
-            return a.startedAt + " (recorded as delivered by " + resolverText(a) + ")";
-    if (f.deliveries.empty()) return "no";
+        if (a.resolution == kResolvedDelivered) return {kDelivered, a.startedAt, "recorded as delivered by " + resolverText(a)};
+    if (f.deliveries.empty()) return {kNotAttempted, {}, {}};
     if (const DeliveryAttempt* open = openAttempt(f))
-        return (deliveryUnderWay(*open, f.claim, now) ? "under way since " : "in doubt since ") + open->startedAt +
-               " (attempt " + std::to_string(open->attempt) + ")";
+        return {deliveryUnderWay(*open, f.claim, now) ? kUnderWay : kInDoubt, open->startedAt,
+                "attempt " + std::to_string(open->attempt)};
     const DeliveryAttempt& last = f.deliveries.back();
-    if (last.resolution == kResolvedRedeliver) return "to be delivered again, as asked by " + resolverText(last);
-    std::string why = last.stderrHead.substr(0, last.stderrHead.find('\n'));
-    return "failed " + std::to_string(f.deliveries.size()) + "x, exit " + std::to_string(last.exitStatus.value_or(0)) +
-           (why.empty() ? "" : ": " + why);
+    if (last.resolution == kResolvedRedeliver) return {kRedeliver, {}, "as asked by " + resolverText(last)};
+    const std::string why = last.stderrHead.substr(0, last.stderrHead.find('\n'));
+    return {kFailed, {}, "exit " + std::to_string(last.exitStatus.value_or(0)) + (why.empty() ? "" : ": " + why)};
 }
+
+std::string deliveryText(const FileListing& f, std::int64_t now) {
+    const DeliveryState d = deliveryState(f, now);
+    if (d.state == kDelivered) return d.note.empty() ? d.at : d.at + " (" + d.note + ")";
+    if (d.state == kUnderWay || d.state == kInDoubt) return std::string(d.state) + " since " + d.at + " (" + d.note + ")";
+    if (d.state == kRedeliver) return std::string(d.state) + ", " + d.note;
+    if (d.state == kFailed) return "failed " + std::to_string(f.deliveries.size()) + "x, " + d.note;
+    return std::string(d.state);
+}
+
+const char* countryCode(const FileListing& f) { return f.country == 2 ? "CA" : "US"; }
 
 }  // namespace
 
@@ -71,13 +90,33 @@ std::string filesReport(Store& store) {
     out += "file\tbatch\tcountry\tentries\tdebits\tcredits\tsha256\tpublished\tdelivered\n";
     for (const FileListing& f : store.listFiles()) {
         const bank::FileSummary& s = f.summary;
-        out += f.name + "\t" + std::to_string(f.batchNo) + "\t" + (f.country == 2 ? "CA" : "US") + "\t" +
+        out += f.name + "\t" + std::to_string(f.batchNo) + "\t" + countryCode(f) + "\t" +
                std::to_string(s.entries()) + "\t" + text::money(s.debitCents) + " (" + std::to_string(s.debitCount) +
                ")\t" + text::money(s.creditCents) + " (" + std::to_string(s.creditCount) + ")\t" + sha256(f.content) +
                "\t" + (f.published ? (f.publishedAt.empty() ? "yes" : f.publishedAt) : "no") + "\t" +
                deliveryText(f, now) + "\n";
     }
     return out;
+}
+
+output::Records filesRecords(Store& store) {
+    output::Records r{"files",
+                      {"file", "batch", "country", "entries", "debits", "debit_count", "credits", "credit_count", "sha256",
+                       "published", "published_at", "delivery", "delivery_at", "delivery_attempts", "delivery_note"},
+                      {}};
+    Transaction read(store.db(), Transaction::Mode::Read);
+    const std::int64_t now = epochSeconds();
+    const auto textOrNone = [](const std::string& s) { return s.empty() ? output::Value{} : output::Value{s}; };
+    for (const FileListing& f : store.listFiles()) {
+        const bank::FileSummary& s = f.summary;
+        const DeliveryState d = deliveryState(f, now);
+        r.add({f.name, std::int64_t{f.batchNo}, std::string(countryCode(f)), std::int64_t{s.entries()},
+               output::Amount{s.debitCents}, std::int64_t{s.debitCount}, output::Amount{s.creditCents},
+               std::int64_t{s.creditCount}, sha256(f.content), f.published, textOrNone(f.publishedAt),
+               std::string(d.state == kNotAttempted ? "not attempted" : d.state), textOrNone(d.at),
+               static_cast<std::int64_t>(f.deliveries.size()), textOrNone(d.note)});
+    }
+    return r;
 }
 
 std::string resolveDelivery(Store& store, std::int32_t batchNo, Resolution resolution, std::string_view user,

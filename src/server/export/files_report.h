@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "server/output/records.h"
+
 namespace eft::server {
 
 class Store;
@@ -14,6 +16,11 @@ class Store;
 // entries, debit and credit totals (with their counts), SHA-256, when published, and when
 // delivered, or that its delivery is under way or in doubt, or how its deliveries failed.
 std::string filesReport(Store& store);
+
+// The same files as records, a value a field: amounts and their counts apart, the delivery as a
+// state ("delivered", "not attempted", "under way", "in doubt", "to be delivered again",
+// "failed"), the time it holds since, the attempts and a note (who recorded it, the failure).
+output::Records filesRecords(Store& store);
 
 enum class Resolution {
     Delivered,  // the bank has the file: it is not delivered again

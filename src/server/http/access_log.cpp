@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "server/pages/form.h"
+#include "server/output/shown_text.h"
 
 namespace eft::server {
 namespace {

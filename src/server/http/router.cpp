@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "net/pages.h"
+#include "server/output/shown_text.h"
 #include "server/pages/form.h"
 #include "server/pages/save_body.h"
 #include "server/pages/service.h"

@@ -45,9 +45,9 @@ bool blank(std::string_view line) { return line.find_first_not_of("\r\n") == std
 void readCsv(const std::filesystem::path& file, const std::function<void(const CsvRecord&)>& visit) {
     const std::string name = file.string();
     std::unique_ptr<std::FILE, FileCloser> in(std::fopen(name.c_str(), "rb"));
-    if (!in) throw CsvError(name + ": cannot be read");
+    if (!in) throw CsvError(name, 0, "cannot be read");
     csv_parser parser{};
-    if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw CsvError(name + ": out of memory");
+    if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw CsvError(name, 0, "out of memory");
     const std::unique_ptr<csv_parser, void (*)(csv_parser*)> owner(&parser, csv_free);
     Parse p;
     p.visit = &visit;
@@ -65,12 +65,12 @@ void readCsv(const std::filesystem::path& file, const std::function<void(const C
             p.start = p.line;
         }
         if (csv_parse(&parser, line.data(), line.size(), onField, onRecord, &p) != line.size())
-            throw CsvError(name + ":" + std::to_string(p.start) + ": row: not well-formed CSV (" +
-                           csv_strerror(csv_error(&parser)) + ")");
+            throw CsvError(name, p.start,
+                           std::string("not well-formed CSV (") + csv_strerror(csv_error(&parser)) + ")");
     }
-    if (std::ferror(in.get())) throw CsvError(name + ": cannot be read");
+    if (std::ferror(in.get())) throw CsvError(name, 0, "cannot be read");
     if (csv_fini(&parser, onField, onRecord, &p) != 0)
-        throw CsvError(name + ":" + std::to_string(p.start) + ": row: a quoted field is never closed");
+        throw CsvError(name, p.start, "a quoted field is never closed");
 }
 
 }  // namespace eft::server

@@ -7,14 +7,21 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace eft::server {
 
-// The file cannot be read, or is not well-formed CSV; what() is "file:line: reason".
+// The file cannot be read (line 0), or a row is not well-formed CSV; what() is
+// "file: reason" or "file:line: row: reason".
 class CsvError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    CsvError(std::string file, std::size_t line, std::string reason)
+        : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) + ": row" : "") + ": " + reason),
+          file(std::move(file)), line(line), reason(std::move(reason)) {}
+    std::string file;
+    std::size_t line;
+    std::string reason;
 };
 
 struct CsvRecord {

@@ -12,6 +12,7 @@
 #include "server/bank/bank_text.h"
 #include "server/bank/payment.h"
 #include "server/import/csv_reader.h"
+#include "server/output/shown_text.h"
 #include "server/store/clock.h"
 #include "server/store/store.h"
 #include "text/text_forms.h"
@@ -114,25 +115,33 @@ bool cleanText(std::string_view s) {
 
 std::string centsText(double value) { return text::money(static_cast<text::Cents>(std::llround(value * 100))); }
 
+// A value from a file as a note shows it.
+std::string shownValue(std::string_view value) { return shownText(value, kMaxShownValueBytes); }
+std::string quotedValue(std::string_view value) { return "\"" + shownValue(value) + "\""; }
+
 class Faults {
 public:
-    void add(std::string line) {
+    void add(ImportNote note) {
         ++count;
-        if (lines.size() < kMaxImportLines) lines.push_back(std::move(line));
+        if (lines.size() < kMaxImportLines) lines.push_back(std::move(note));
     }
-    std::vector<std::string> lines;
+    std::vector<ImportNote> lines;
     std::int64_t count = 0;
 };
 
 // One record of a table, read field by field; every fault is noted against its column.
 class Line {
 public:
-    Line(const std::string& where, std::span<const ColumnSpec> columns, const std::vector<int>& at,
-         const std::vector<std::string>& fields, Faults& faults)
-        : where_(where), columns_(columns), at_(at), fields_(fields), faults_(faults) {}
+    // `file` as notes show it; `where` is "file:line".
+    Line(const std::string& file, std::size_t number, const std::string& where, std::span<const ColumnSpec> columns,
+         const std::vector<int>& at, const std::vector<std::string>& fields, Faults& faults)
+        : file_(file), number_(number), where_(where), columns_(columns), at_(at), fields_(fields), faults_(faults) {}
 
     bool ok() const { return ok_; }
     const std::string& where() const { return where_; }
+    ImportNote note(std::string column, std::string reason) const {
+        return {file_, static_cast<std::int64_t>(number_), std::move(column), std::move(reason)};
+    }
     bool present(int column) const { return at_[static_cast<std::size_t>(column)] >= 0; }
     std::string_view raw(int column) const {
         const int at = at_[static_cast<std::size_t>(column)];
@@ -140,11 +149,11 @@ public:
     }
 
     void fault(int column, const std::string& reason) {
-        faults_.add(where_ + ": " + std::string(columns_[static_cast<std::size_t>(column)].name) + ": " + reason);
+        faults_.add(note(std::string(columns_[static_cast<std::size_t>(column)].name), reason));
         ok_ = false;
     }
     void rowFault(const std::string& reason) {
-        faults_.add(where_ + ": row: " + reason);
+        faults_.add(note("row", reason));
         ok_ = false;
     }
 
@@ -155,9 +164,9 @@ public:
         std::int64_t value = 0;
         const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
         if (error != std::errc{} || end != s.data() + s.size()) {
-            fault(column, "\"" + std::string(s) + "\" is not a whole number");
+            fault(column, quotedValue(s) + " is not a whole number");
         } else if (value < min || value > max) {
-            fault(column, std::string(s) + " is outside " + std::to_string(min) + " to " + std::to_string(max));
+            fault(column, shownValue(s) + " is outside " + std::to_string(min) + " to " + std::to_string(max));
         } else {
             return value;
         }
@@ -182,18 +191,18 @@ public:
             plain = places > 0;
         }
         if (!plain || i != s.size()) {
-            fault(column, "\"" + std::string(s) + "\" is not a decimal number (like 1234.56)");
+            fault(column, quotedValue(s) + " is not a decimal number (like 1234.56)");
             return 0;
         }
         if (decimals >= 0 && places > decimals) {
-            fault(column, std::string(s) + " has more than " + std::to_string(decimals) + " decimals");
+            fault(column, shownValue(s) + " has more than " + std::to_string(decimals) + " decimals");
             return 0;
         }
         double value = 0;
         std::from_chars(s.data(), s.data() + s.size(), value);
         const auto single = static_cast<float>(value);
         if (!text::holdsEveryCent(single)) {
-            fault(column, std::string(s) + " is beyond " + centsText(text::kCentExactLimit) +
+            fault(column, shownValue(s) + " is beyond " + centsText(text::kCentExactLimit) +
                               ", past which the control cannot hold every cent");
             return 0;
         }
@@ -204,7 +213,7 @@ public:
         const std::string_view s = raw(column);
         if (s.empty() || s == "0" || sameName(s, "false")) return false;
         if (s == "1" || sameName(s, "true")) return true;
-        fault(column, "\"" + std::string(s) + "\" is not a flag (0, 1, true or false)");
+        fault(column, quotedValue(s) + " is not a flag (0, 1, true or false)");
         return false;
     }
 
@@ -228,7 +237,7 @@ public:
         }
         const auto t = parseTimestamp(s);
         if (!t || s.size() < 10 || s[4] != '-') {
-            fault(column, "\"" + std::string(s) + "\" is not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)");
+            fault(column, quotedValue(s) + " is not a date (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS)");
             return {};
         }
         return isoText(*t);
@@ -242,6 +251,8 @@ private:
         return true;
     }
 
+    const std::string& file_;
+    std::size_t number_;
     const std::string& where_;
     std::span<const ColumnSpec> columns_;
     const std::vector<int>& at_;
@@ -312,7 +323,7 @@ public:
     }
 
     void readFile(const std::filesystem::path& file, ImportTable table) {
-        const std::string name = file.string();
+        const std::string name = escapedText(file.string());
         const std::span<const ColumnSpec> columns = columnsOf(table);
         std::vector<int> at(columns.size(), -1);
         std::size_t width = 0;
@@ -324,10 +335,10 @@ public:
             where = name + ":" + std::to_string(r.line);
             if (width == 0) {
                 width = r.fields.size();
-                readHeader(where, columns, r.fields, at);
+                readHeader(name, r.line, columns, r.fields, at);
                 return;
             }
-            Line line(where, columns, at, r.fields, faults_);
+            Line line(name, r.line, where, columns, at, r.fields, faults_);
             if (r.fields.size() != width) {
                 line.rowFault(std::to_string(r.fields.size()) + " fields where the header has " + std::to_string(width));
             } else {
@@ -344,18 +355,19 @@ public:
     Faults& faults() { return faults_; }
 
 private:
-    void readHeader(const std::string& where, std::span<const ColumnSpec> columns, const std::vector<std::string>& header,
-                    std::vector<int>& at) {
+    void readHeader(const std::string& file, std::size_t number, std::span<const ColumnSpec> columns,
+                    const std::vector<std::string>& header, std::vector<int>& at) {
+        const auto line = static_cast<std::int64_t>(number);
         for (std::size_t i = 0; i < header.size(); ++i) {
             std::size_t c = 0;
             while (c < columns.size() && !sameName(columns[c].name, header[i])) ++c;
-            if (c == columns.size()) faults_.add(where + ": " + header[i] + ": not a column of this table");
-            else if (at[c] >= 0) faults_.add(where + ": " + header[i] + ": named twice in the header");
+            if (c == columns.size()) faults_.add({file, line, shownValue(header[i]), "not a column of this table"});
+            else if (at[c] >= 0) faults_.add({file, line, shownValue(header[i]), "named twice in the header"});
             else at[c] = static_cast<int>(i);
         }
         for (std::size_t c = 0; c < columns.size(); ++c)
             if (columns[c].required && at[c] < 0)
-                faults_.add(where + ": " + std::string(columns[c].name) + ": missing from the header");
+                faults_.add({file, line, std::string(columns[c].name), "missing from the header"});
     }
 
     void center(Line& line, ImportCounts& counts) {
@@ -372,17 +384,17 @@ private:
             const std::string_view type = line.raw(cAccountType);
             if (sameName(type, "checking")) a.type = bank::AccountType::Checking;
             else if (sameName(type, "savings")) a.type = bank::AccountType::Savings;
-            else line.fault(cAccountType, "\"" + std::string(type) + "\" is not checking or savings");
+            else line.fault(cAccountType, quotedValue(type) + " is not checking or savings");
             if (country == 1) {
                 if (!bank::validRoutingNumber(a.routing))
-                    line.fault(cRouting, "\"" + a.routing + "\" is not a routing number (9 digits, the last a check digit)");
+                    line.fault(cRouting, quotedValue(a.routing) + " is not a routing number (9 digits, the last a check digit)");
                 if (!a.institution.empty() || !a.transit.empty())
                     line.fault(a.institution.empty() ? cTransit : cInstitution, "given for a United States center");
             } else {
                 if (!bank::allDigits(a.institution, 3, 3))
-                    line.fault(cInstitution, "\"" + a.institution + "\" is not an institution number (3 digits)");
+                    line.fault(cInstitution, quotedValue(a.institution) + " is not an institution number (3 digits)");
                 if (!bank::allDigits(a.transit, 5, 5))
-                    line.fault(cTransit, "\"" + a.transit + "\" is not a transit number (5 digits)");
+                    line.fault(cTransit, quotedValue(a.transit) + " is not a transit number (5 digits)");
                 if (!a.routing.empty()) line.fault(cRouting, "given for a Canadian center");
             }
             if (line.ok())
@@ -481,7 +493,7 @@ private:
         Amounts& a = c.amounts;
         a.conversionRate = line.amount(hRate, -1, 1.0f);
         if (line.present(hRate) && !line.raw(hRate).empty() && !(a.conversionRate > 0 && a.conversionRate < kMaxConversionRate))
-            line.fault(hRate, std::string(line.raw(hRate)) + " is not a rate above 0 and below 1000");
+            line.fault(hRate, shownValue(line.raw(hRate)) + " is not a rate above 0 and below 1000");
         a.royalty = line.amount(hRoyalty, 2);
         a.nac = line.amount(hNac, 2);
         a.royaltyReserve = line.amount(hRoyaltyReserve, 2);
@@ -523,8 +535,8 @@ private:
         if (state != static_cast<int>(ChargeState::InSweep)) {
             ++counts.skipped;
             if (report_.skips.size() < kMaxImportLines)
-                report_.skips.push_back(line.where() + ": the charge of " +
-                                        chargeName(c.key) + ": " + stateText(state) + "; left as it is");
+                report_.skips.push_back(
+                    line.note({}, "the charge of " + chargeName(c.key) + ": " + stateText(state) + "; left as it is"));
             return;
         }
         if (same) {
@@ -588,7 +600,15 @@ private:
     Statement centerGet_, centerInUse_, centerUpdate_, memberGet_, memberUpdate_, chargeGet_, chargeUpdate_;
 };
 
+ImportNote csvNote(const CsvError& e) {
+    return {escapedText(e.file), static_cast<std::int64_t>(e.line), e.line > 0 ? "row" : "", e.reason};
+}
+
 }  // namespace
+
+std::string ImportNote::text() const {
+    return file + (line > 0 ? ":" + std::to_string(line) : "") + ": " + (column.empty() ? "" : column + ": ") + reason;
+}
 
 ImportReport importCsv(Store& store, const std::vector<std::filesystem::path>& files, bool dryRun) {
     ImportReport report;
@@ -605,12 +625,14 @@ ImportReport importCsv(Store& store, const std::vector<std::filesystem::path>& f
                 table = tableOf(r.fields);
                 throw HeaderRead{};
             });
-            faults.add(file.string() + ":1: header: the file is empty");
+            faults.add({escapedText(file.string()), 1, "header", "the file is empty"});
         } catch (const HeaderRead&) {
             if (table) ordered.emplace_back(*table, file);
-            else faults.add(file.string() + ":1: header: names no table (centers have Country, members MemberID, charges Source)");
+            else
+                faults.add({escapedText(file.string()), 1, "header",
+                            "names no table (centers have Country, members MemberID, charges Source)"});
         } catch (const CsvError& e) {
-            faults.add(e.what());
+            faults.add(csvNote(e));
         }
     }
     std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -618,7 +640,7 @@ ImportReport importCsv(Store& store, const std::vector<std::filesystem::path>& f
         try {
             importer.readFile(file, table);
         } catch (const CsvError& e) {
-            faults.add(e.what());
+            faults.add(csvNote(e));
         }
     }
     importer.finish();
@@ -646,16 +668,39 @@ std::string importReportText(const ImportReport& report, bool dryRun) {
                std::to_string(c.changed) + " changed, " + std::to_string(c.unchanged) + " unchanged, " +
                std::to_string(c.skipped) + " skipped, " + std::to_string(c.refused) + " refused\n";
     }
-    for (const std::string& line : report.faults) out += line + "\n";
+    for (const ImportNote& note : report.faults) out += note.text() + "\n";
     if (report.faultCount > static_cast<std::int64_t>(report.faults.size()))
         out += "... and " + std::to_string(report.faultCount - static_cast<std::int64_t>(report.faults.size())) +
                " more faults\n";
-    for (const std::string& line : report.skips) out += line + "\n";
+    for (const ImportNote& note : report.skips) out += note.text() + "\n";
     const std::int64_t skipped = report.tables[static_cast<std::size_t>(ImportTable::Charges)].skipped;
     if (skipped > static_cast<std::int64_t>(report.skips.size()))
         out += "... and " + std::to_string(skipped - static_cast<std::int64_t>(report.skips.size())) +
                " more charges left as they are\n";
     return out;
+}
+
+}  // namespace eft::server
+
+namespace eft::server {
+
+std::vector<output::Records> importRecords(const ImportReport& report, bool dryRun) {
+    using output::Value;
+    output::Records import{"import", {"dry_run", "written", "faults"}, {}};
+    import.add({dryRun, report.written, report.faultCount});
+    output::Records tables{"tables", {"table", "added", "changed", "unchanged", "skipped", "refused"}, {}};
+    for (std::size_t t = 0; t < report.tables.size(); ++t) {
+        const ImportCounts& c = report.tables[t];
+        tables.add({std::string(kImportTableNames[t]), c.added, c.changed, c.unchanged, c.skipped, c.refused});
+    }
+    std::vector<output::Records> all{std::move(import), std::move(tables)};
+    for (const auto& [kind, notes] : {std::pair{"faults", &report.faults}, std::pair{"skips", &report.skips}}) {
+        output::Records r{kind, {"file", "line", "column", "reason"}, {}};
+        for (const ImportNote& n : *notes)
+            r.add({n.file, n.line > 0 ? Value{n.line} : Value{}, n.column.empty() ? Value{} : Value{n.column}, n.reason});
+        all.push_back(std::move(r));
+    }
+    return all;
 }
 
 }  // namespace eft::server

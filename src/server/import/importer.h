@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "server/output/records.h"
+
 namespace eft::server {
 
 class Store;
+
 
 enum class ImportTable { Centers, Members, Charges };
 inline constexpr std::array<const char*, 3> kImportTableNames{"centers", "members", "charges"};
@@ -26,17 +29,30 @@ struct ImportCounts {
     std::int64_t refused = 0;  // lines with a fault
 };
 
+// A line of a file the import names. What came from a file is shown escaped, as the log
+// shows it, and a long value cut short with its size, so a hostile field can neither drive the
+// terminal nor flood it.
+struct ImportNote {
+    std::string file;
+    std::int64_t line = 0;  // 0: the whole file
+    std::string column;     // a column, "row" or "header"; empty for a skip
+    std::string reason;
+    // "file:line: column: reason"
+    std::string text() const;
+};
+
 struct ImportReport {
     std::array<ImportCounts, 3> tables{};  // by ImportTable
-    // "file:line: column: reason", the first kMaxImportLines of them.
-    std::vector<std::string> faults;
+    std::vector<ImportNote> faults;        // the first kMaxImportLines
     std::int64_t faultCount = 0;
-    // "file:line: charge ...: left as it is, already saved" and the like, as many as faults.
-    std::vector<std::string> skips;
+    // "the charge of ...: already saved; left as it is" and the like, as many as faults.
+    std::vector<ImportNote> skips;
     bool written = false;  // committed: no fault and not a dry run
 };
 
 inline constexpr std::size_t kMaxImportLines = 100;
+// The most of one value a note shows.
+inline constexpr std::size_t kMaxShownValueBytes = 64;
 
 // Reads the files (each a table, told by its header), centers first, then members, then
 // charges, into one write transaction, committed unless a line has a fault or `dryRun`.
@@ -45,5 +61,9 @@ ImportReport importCsv(Store& store, const std::vector<std::filesystem::path>& f
 
 // What the import did, per table, then the faults or skips it names.
 std::string importReportText(const ImportReport& report, bool dryRun);
+
+// The same as records: "import" (dry_run, written, faults: the whole count), "tables" (the
+// counts of each), "faults" and "skips" (file, line, column, reason).
+std::vector<output::Records> importRecords(const ImportReport& report, bool dryRun);
 
 }  // namespace eft::server

@@ -21,11 +21,6 @@ public:
 // control characters shown as '?'.
 std::string quote(std::string_view text);
 
-// A text safe to show or log on one line: printable UTF-8 kept, a backslash doubled, control
-// characters (C0, DEL, C1), bidirectional overrides and bytes that are not UTF-8 escaped as
-// \xNN or \u{NNNN}, so nothing can forge a line or reorder what a reader sees.
-std::string escapedText(std::string_view text);
-
 struct FormPair {
     std::string key;
     std::string value;

@@ -30,12 +30,6 @@ constexpr std::size_t kStatusPairFloor = 4096;
 // Loads remembered per operator and country: a few windows of one login, each naming its own.
 constexpr std::size_t kViewsKept = 16;
 
-std::filesystem::path defaultExportDir(const std::filesystem::path& db) {
-    if (isPostgresUri(db.string())) return std::filesystem::absolute("eft-export");
-    const std::filesystem::path absolute = std::filesystem::absolute(db);
-    return absolute.parent_path() / (absolute.stem().string() + "-export");
-}
-
 std::string refusalText(SaveRefusal refusal) {
     switch (refusal) {
         case SaveRefusal::Unknown: return "is not in the sweep (no such charge)";

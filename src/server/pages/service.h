@@ -42,8 +42,7 @@ public:
 
 struct ServiceOptions {
     std::filesystem::path dbPath;     // a SQLite file, or a PostgreSQL connection URI
-    std::filesystem::path exportDir;  // empty: "<db name>-export" beside a SQLite file;
-                                      // "eft-export" in the working folder for PostgreSQL
+    std::filesystem::path exportDir;  // empty: defaultExportDir(dbPath) (export_file.h)
     Clock clock;                      // empty: localNow
     std::filesystem::path originatorFile{};  // empty: the demo originator, for a demo database only
     DeliveryOptions delivery{};               // no command: files are not delivered

@@ -405,6 +405,24 @@ TEST_P(ServerOnEngines, TheFilesAndImportCommandsWorkOnTheDatabase) {
     const Ran files = runProgram(command("files"));
     EXPECT_EQ(files.status, 0) << files.out;
     EXPECT_NE(files.out.find("\nEFT_CA_0000000001.txt\t1\tCA\t1\t"), std::string::npos) << files.out;
+    // For a program: a value a field, the amounts apart from their counts.
+    const Ran json = runProgram(command("files --format json"));
+    ASSERT_EQ(json.status, 0) << json.out;
+    const nlohmann::json listed = nlohmann::json::parse(json.out.substr(json.out.find('{')))["files"];
+    ASSERT_EQ(listed.size(), 1u) << json.out;
+    EXPECT_EQ(listed[0]["file"], "EFT_CA_0000000001.txt");
+    EXPECT_EQ(listed[0]["batch"], 1);
+    EXPECT_EQ(listed[0]["entries"], 1);
+    EXPECT_EQ(listed[0]["debit_count"].get<int>() + listed[0]["credit_count"].get<int>(), 1);
+    EXPECT_TRUE(listed[0]["debits"].is_number() && listed[0]["credits"].is_number()) << json.out;
+    EXPECT_EQ(listed[0]["published"], true);
+    EXPECT_EQ(listed[0]["delivery"], "not attempted");
+    const Ran csvList = runProgram(command("files --format csv"));
+    EXPECT_TRUE(csvList.out.starts_with("file,batch,country,entries,debits,debit_count,credits,credit_count,sha256,"
+                                        "published,published_at,delivery,delivery_at,delivery_attempts,delivery_note\r\n"
+                                        "EFT_CA_0000000001.txt,1,CA,1,"))
+        << csvList.out;
+    EXPECT_NE(runProgram(command("files --format xml")).status, 0);
 
     const std::filesystem::path samples = EFT_SAMPLES_DIR;
     const std::string csv = (samples / "centers.csv").string() + " " + (samples / "members.csv").string() + " " +
@@ -417,6 +435,12 @@ TEST_P(ServerOnEngines, TheFilesAndImportCommandsWorkOnTheDatabase) {
     for (const char* table : {"centers: 0 added, 0 changed, 4 unchanged", "members: 0 added, 0 changed, 4 unchanged",
                               "charges: 0 added, 0 changed, 6 unchanged"})
         EXPECT_NE(again.out.find(table), std::string::npos) << again.out;
+    const Ran csvReport = runProgram(command("import --dry-run --format csv " + csv));
+    EXPECT_EQ(csvReport.status, 0) << csvReport.out;
+    EXPECT_TRUE(csvReport.out.starts_with("record,dry_run,written,faults,table,added,changed,unchanged,skipped,refused,"
+                                          "file,line,column,reason\r\nimport,true,false,0,,,,,,,,,,\r\n"
+                                          "tables,,,,centers,0,0,4,0,0,,,,\r\n"))
+        << csvReport.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(On, ServerOnEngines, kEngines, engineName);
@@ -458,7 +482,7 @@ TEST_P(ReadmeGrants, AreAllTheServersNeed) {
     const std::filesystem::path samples = EFT_SAMPLES_DIR;
     const ImportReport imported =
         importCsv(store, {samples / "centers.csv", samples / "members.csv", samples / "charges.csv"}, false);
-    EXPECT_TRUE(imported.written) << (imported.faults.empty() ? "" : imported.faults[0]);
+    EXPECT_TRUE(imported.written) << (imported.faults.empty() ? "" : imported.faults[0].text());
 }
 
 // The grants are PostgreSQL's; SQLite has none.

@@ -2,6 +2,8 @@
 // import all or nothing, idempotent, and never touching a charge that left the sweep.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <fstream>
 #include <string>
 
@@ -78,13 +80,13 @@ TEST_P(ImportLineTest, FaultIsNamedByFileLineAndColumnAndNothingIsWritten) {
     const std::int64_t before = rows();
     const ImportReport report = run({file});
     if (std::string(c.fault).empty()) {
-        EXPECT_EQ(report.faultCount, 0) << (report.faults.empty() ? "" : report.faults[0]);
+        EXPECT_EQ(report.faultCount, 0) << (report.faults.empty() ? "" : report.faults[0].text());
         EXPECT_TRUE(report.written);
         EXPECT_GT(rows(), before);
         return;
     }
     ASSERT_EQ(report.faultCount, 1);
-    EXPECT_EQ(report.faults[0].rfind(file.string() + ":2: " + c.fault, 0), 0u) << report.faults[0];
+    EXPECT_EQ(report.faults[0].text().rfind(file.string() + ":2: " + c.fault, 0), 0u) << report.faults[0].text();
     EXPECT_FALSE(report.written);
     EXPECT_EQ(rows(), before);
 }
@@ -103,11 +105,17 @@ const LineCase kLines[] = {
     {"BankNumbersWithoutAccount", kCenterHeader, "86,X,1,021000021,,,,", "Account: empty, while the bank's numbers are given"},
     {"CenterIdPast32Bits", kCenterHeader, "2147483648,X,1,,,,,", "CenterID: 2147483648 is outside 1 to 2147483647"},
     {"CenterIdNotANumber", kCenterHeader, "12a,X,1,,,,,", "CenterID: \"12a\" is not a whole number"},
+    // What a bad field holds reaches the terminal escaped as the log escapes it.
+    {"ControlCharactersEscaped", kCenterHeader, "\"8\x1b]0;x\x07\",X,1,,,,,", "CenterID: \"8\\x1B]0;x\\x07\" is not a whole number"},
+    {"C1ControlEscaped", kCenterHeader, "88,X,\xC2\x9B" "1,,,,,", "Country: \"\\u{009B}1\" is not a whole number"},
+    {"BidiOverrideEscaped", kCenterHeader, "89,X,1,021000021,,,5550,\xE2\x80\xAE" "gnikcehc",
+     "AccountType: \"\\u{202E}gnikcehc\" is not checking or savings"},
     {"EmptyName", kCenterHeader, "87,,1,,,,,", "Name: empty, and it is required"},
     {"CountryOfCenterInUse", kCenterHeader, "12,Austin North,2,,,,,", "Country: center 12 has members or charges"},
     {"GoodMember", kMemberHeader, "1004,\"O'Hara, \"\"Kit\"\"\",15,2,1,0,true,2010-06-30", ""},
     {"MemberOfMissingCenter", kMemberHeader, "1005,X,99,1,0,0,0,", "CenterID: no center 99 in the database or the import"},
     {"FlagWord", kMemberHeader, "1006,X,12,1,yes,0,0,", "SubscriptionMembership: \"yes\" is not a flag"},
+    {"BrokenUtf8Escaped", kMemberHeader, "1007,X,12,1,\xFF\xFE,0,0,", "SubscriptionMembership: \"\\xFF\\xFE\" is not a flag"},
     {"NotUtf8", kMemberHeader, "1007,\xff\xfe,12,1,0,0,0,", "Name: not UTF-8 text"},
     {"ControlCharacter", kMemberHeader, "1008,A\x01" "B,12,1,0,0,0,", "Name: not UTF-8 text, or holds a control character"},
     {"ImpossibleDate", kMemberHeader, "1009,X,12,1,0,0,0,2011-02-30", "ContractSigned: \"2011-02-30\" is not a date"},
@@ -147,9 +155,35 @@ TEST_P(ImportOnEngines, HeaderFaultsNameTheColumn) {
     const auto none = write("c.csv", "Colour,Size\n");
     const ImportReport report = run({unknown, missing, none});
     ASSERT_EQ(report.faultCount, 3);
-    EXPECT_EQ(report.faults[0], none.string() + ":1: header: names no table (centers have Country, members MemberID, charges Source)");
-    EXPECT_EQ(report.faults[1], unknown.string() + ":1: Colour: not a column of this table");
-    EXPECT_EQ(report.faults[2], missing.string() + ":1: MemberType: missing from the header");
+    EXPECT_EQ(report.faults[0].text(), none.string() + ":1: header: names no table (centers have Country, members MemberID, charges Source)");
+    EXPECT_EQ(report.faults[1].text(), unknown.string() + ":1: Colour: not a column of this table");
+    EXPECT_EQ(report.faults[2].text(), missing.string() + ":1: MemberType: missing from the header");
+}
+
+// A 10 MB field, a NUL and an escape in the header, a file name with an escape: the report
+// stays a few short lines of printable text, and its records carry the same.
+TEST_F(ImportTest, AHugeOrHostileFieldIsShownEscapedAndCutShort) {
+    const std::string huge(10485760, 'x');
+    const auto file = write("evil\x1b.csv", std::string("CenterID,Name,Country,\x1b[2J") + '\0' + "\n" + huge + ",X,1,\n");
+    const ImportReport report = run({file});
+    ASSERT_EQ(report.faultCount, 2);
+    const std::string shownFile = (dir.path() / "evil\\x1B.csv").string();
+    EXPECT_EQ(report.faults[0].text(), shownFile + ":1: \\x1B[2J\\x00: not a column of this table");
+    const std::string cut = "\"" + std::string(kMaxShownValueBytes, 'x') + "\u2026(10485760 bytes)\" is not a whole number";
+    EXPECT_EQ(report.faults[1].text(), shownFile + ":2: CenterID: " + cut);
+    const std::string text = importReportText(report, false);
+    EXPECT_LT(text.size(), 1000u);
+    for (const char c : text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+
+    const auto records = nlohmann::json::parse(output::render(importRecords(report, false), output::Format::Json));
+    EXPECT_EQ(records["import"][0], (nlohmann::json{{"dry_run", false}, {"written", false}, {"faults", 2}}));
+    EXPECT_EQ(records["tables"][0], (nlohmann::json{{"table", "centers"}, {"added", 0}, {"changed", 0}, {"unchanged", 0},
+                                                    {"skipped", 0}, {"refused", 1}}));
+    EXPECT_EQ(records["faults"][1]["file"], shownFile);
+    EXPECT_EQ(records["faults"][1]["line"], 2);
+    EXPECT_EQ(records["faults"][1]["column"], "CenterID");
+    EXPECT_EQ(records["faults"][1]["reason"], cut);
+    EXPECT_TRUE(records["skips"].empty());
 }
 
 TEST_P(ImportOnEngines, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFieldsKeepTheirText) {
@@ -159,7 +193,7 @@ TEST_P(ImportOnEngines, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFields
     const auto members = write("members.csv", "\xEF\xBB\xBF" + std::string(kMemberHeader) + "5001,Zoë Ng,90,1,0,0,0,\n");
     const auto centers = write("centers.csv", std::string(kCenterHeader) + "90,Reno,1,021000021,,,123,savings\n");
     const ImportReport report = run({charges, members, centers});
-    ASSERT_EQ(report.faultCount, 0) << report.faults[0];
+    ASSERT_EQ(report.faultCount, 0) << report.faults[0].text();
     EXPECT_EQ(report.tables[0].added, 1);
     EXPECT_EQ(report.tables[1].added, 1);
     EXPECT_EQ(report.tables[2].added, 2);
@@ -176,7 +210,7 @@ TEST_P(ImportOnEngines, TablesGoInOrderWhateverTheOrderOfTheFilesAndQuotedFields
                                           "5001,90,1,4,Dues,2011-03-01,9,1,10,0,0,0,0,0,0,0,0\n");
     const ImportReport again = run({bad});
     ASSERT_EQ(again.faultCount, 1);
-    EXPECT_EQ(again.faults[0].rfind(bad.string() + ":4: Type:", 0), 0u) << again.faults[0];
+    EXPECT_EQ(again.faults[0].text().rfind(bad.string() + ":4: Type:", 0), 0u) << again.faults[0].text();
 }
 
 TEST_P(ImportOnEngines, OneBadLineRefusesEverythingAndFaultsStopAtAHundred) {
@@ -201,8 +235,8 @@ TEST_P(ImportOnEngines, DuplicateKeysInOneImportNameTheFirstLine) {
     const auto c = write("c.csv", std::string(kCenterHeader) + "91,A,1,,,,,\n91,B,1,,,,,\n");
     const ImportReport report = run({a, b, c});
     ASSERT_EQ(report.faultCount, 2);
-    EXPECT_EQ(report.faults[0], c.string() + ":3: CenterID: center 91 is already on " + c.string() + ":2");
-    EXPECT_EQ(report.faults[1], b.string() + ":2: row: the charge of member 1003 at center 15, source 1, sequence 5 is already on " +
+    EXPECT_EQ(report.faults[0].text(), c.string() + ":3: CenterID: center 91 is already on " + c.string() + ":2");
+    EXPECT_EQ(report.faults[1].text(), b.string() + ":2: row: the charge of member 1003 at center 15, source 1, sequence 5 is already on " +
                                     a.string() + ":2");
 }
 
@@ -213,7 +247,7 @@ TEST_P(ImportOnEngines, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLe
                                                "1003,15,1,9,Membership dues,2011-03-01T06:00:00,1,1,9,0,0,0,0,0,0,0,0\n");
     // 1001/12/1/1 is the fixture's as it stands; 1003's first charge gets a new royalty; the third is new.
     const ImportReport first = run({file});
-    ASSERT_EQ(first.faultCount, 0) << first.faults[0];
+    ASSERT_EQ(first.faultCount, 0) << first.faults[0].text();
     const ImportCounts& c = first.tables[2];
     EXPECT_EQ((std::vector<std::int64_t>{c.added, c.changed, c.unchanged, c.skipped}), (std::vector<std::int64_t>{1, 1, 1, 0}));
 
@@ -231,9 +265,9 @@ TEST_P(ImportOnEngines, ImportingTwiceChangesNothingAndChargesOutOfTheSweepAreLe
     EXPECT_EQ(third.tables[2].skipped, 2);
     EXPECT_EQ(third.tables[2].changed, 0);
     ASSERT_EQ(third.skips.size(), 2u);
-    EXPECT_EQ(third.skips[0], changed.string() +
+    EXPECT_EQ(third.skips[0].text(), changed.string() +
                                   ":2: the charge of member 1001 at center 12, source 1, sequence 1: already saved; left as it is");
-    EXPECT_NE(third.skips[1].find("already cleared"), std::string::npos);
+    EXPECT_NE(third.skips[1].text().find("already cleared"), std::string::npos);
     EXPECT_EQ(count("SELECT royalty FROM charges WHERE member_id = 1001 AND sweep_sequence = 1"), 25);
 }
 
