@@ -288,6 +288,8 @@ int main(int argc, char** argv) {
                              "with no file: only settle the batches whose return window has passed (a daily run)");
     returnsCommand->add_option("--days", returnsArgs.days, "with --report: the window, in days")
         ->capture_default_str()->check(CLI::Range(1, 3660));
+    returnsCommand->add_option("--format", returnsArgs.format, "with --report: text, csv or json (a row per country)")
+        ->check(outputFormat);
     returnsCommand->add_option("file", returnsArgs.files, "the bank's files")->check(CLI::ExistingFile);
     auto* accounts = app.add_subcommand("accounts", "list the centers a return blocked or stopped, or record a new "
                                                     "authorization of a center's debits");

@@ -57,6 +57,25 @@ std::string ratesText(const std::vector<CountryRates>& rates, int days) {
     return out;
 }
 
+output::Records rateRecords(const std::vector<CountryRates>& rates, int days) {
+    output::Records r{"rates",
+                      {"country", "days", "entries_sent", "may_retry", "administrative", "unauthorized", "manual_review",
+                       "returned", "administrative_percent", "unauthorized_percent", "overall_percent", "warnings"},
+                      {}};
+    const auto percentOnly = [](double rate) {
+        std::string p = percent(rate);
+        return p.substr(0, p.size() - 2);  // without " %"
+    };
+    for (const CountryRates& c : rates) {
+        std::string warnings;
+        for (const std::string& w : c.warnings()) warnings += (warnings.empty() ? "" : "; ") + w;
+        r.add({countryText(c.country), std::int64_t{days}, c.sent, c.returns[0], c.returns[1], c.returns[2],
+               c.returns[3], c.total(), percentOnly(c.rate(c.returns[1])), percentOnly(c.rate(c.returns[2])),
+               percentOnly(c.rate(c.total())), warnings});
+    }
+    return r;
+}
+
 std::vector<std::string> rateWarnings(Store& store, const Timestamp& now) {
     std::vector<std::string> out;
     for (const CountryRates& c : returnRates(store, now, 60))

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/calendar.h"
+#include "server/output/records.h"
 #include "server/returns/return_codes.h"
 
 namespace eft::server {
@@ -33,6 +34,10 @@ struct CountryRates {
 std::vector<CountryRates> returnRates(Store& store, const Timestamp& now, int days);
 
 std::string ratesText(const std::vector<CountryRates>& rates, int days);
+
+// The same as records ("rates"): a row per country, the rates in percent with two decimals,
+// the warnings joined by "; ".
+output::Records rateRecords(const std::vector<CountryRates>& rates, int days);
 
 // Every threshold passed over the last 60 days, "United States: ..."; empty when none.
 std::vector<std::string> rateWarnings(Store& store, const Timestamp& now);

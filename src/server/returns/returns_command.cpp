@@ -308,7 +308,11 @@ int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
             Store store(args.db);
             store.createSchema();
             Transaction t(store.db(), Transaction::Mode::Read);
-            out << ratesText(returnRates(store, localNow(), args.days), args.days);
+            const std::vector<CountryRates> rates = returnRates(store, localNow(), args.days);
+            const auto format = output::formatNamed(args.format);
+            if (!format) throw std::runtime_error("--format: not text, csv or json: " + args.format);
+            if (*format == output::Format::Text) out << ratesText(rates, args.days);
+            else out << output::render({rateRecords(rates, args.days)}, *format);
             return 0;
         }
         std::vector<AnswerInput> files;

@@ -82,6 +82,7 @@ struct ReturnsArgs {
     bool report = false;  // the return rates instead of files
     bool settle = false;  // no files needed: settle the batches whose window has passed
     int days = 60;
+    std::string format = "text";  // of the report: text, csv or json (output/records.h)
 };
 int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err);
 

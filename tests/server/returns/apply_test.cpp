@@ -356,6 +356,12 @@ TEST_P(Returns, ReturnRatesWarnPastTheThresholds) {
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[0], "United States: unauthorized returns 50.00 %, over 0.50 %");
     EXPECT_EQ(warnings[1], "United States: all returns 100.00 %, over 15.00 %");
+    // As CSV: a row per country, the warnings in one field.
+    const std::string csv = output::render({returns::rateRecords(rates, 60)}, output::Format::Csv);
+    EXPECT_NE(csv.find("\r\nUnited States,60,2,0,0,1,1,2,0.00,50.00,100.00,\"unauthorized returns 50.00 %, over "
+                       "0.50 %; all returns 100.00 %, over 15.00 %\"\r\nCanada,60,1,0,0,0,0,0,0.00,0.00,0.00,\r\n"),
+              std::string::npos)
+        << csv;
     // What /health and the start log show.
     EXPECT_EQ(service->returnRateWarnings(), warnings);
     // Sixty days on, the batches and their returns are out of the window.
