@@ -685,13 +685,16 @@ std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& cent
 
 void Store::settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId,
                         std::int16_t personType) {
+    // The charges first, those of the items still waiting: a charge whose item here was returned
+    // may be waiting in a later batch.
+    Statement charges = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN "
+        "(SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome IS NULL)");
+    charges.bind(1, batchNo).run();
     Statement items = db_.prepare(
         "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
         "WHERE batch_no = ?1 AND outcome IS NULL");
     items.bind(1, batchNo).bind(2, kCleared).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
-    Statement charges = db_.prepare(
-        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
-    charges.bind(1, batchNo).run();
 }
 
 std::vector<ExportedBatch> Store::lastExport() {

@@ -221,6 +221,10 @@ TEST_P(Returns, ADryRunListsTheMatchAndWritesNothing) {
 // others cleared.
 TEST_P(Returns, ABatchSettlesByItselfOnceItsWindowHasPassed) {
     apply({returnOf(12, "R01")});
+    // Presented again before the first batch settles: settling that one leaves the retry waiting.
+    ASSERT_EQ(service->save(bodyFor({kDues1001Second})), "");
+    service->exportBatches(9, 2);
+    inspect->db().exec("UPDATE batches SET exported_at = '2011-03-09T10:00:00' WHERE batch_no > 2");
     {
         Transaction t(inspect->db(), Transaction::Mode::Write);
         EXPECT_TRUE(returns::settleByRule(*inspect, {}, 1, on(3, 10)).empty());
@@ -233,13 +237,14 @@ TEST_P(Returns, ABatchSettlesByItselfOnceItsWindowHasPassed) {
         settled = returns::settleByRule(*inspect, {}, 1, on(3, 11));
         t.commit();
     }
-    EXPECT_EQ(settled.size(), 2u);  // the United States' batch and Canada's
+    EXPECT_EQ(settled.size(), 2u);  // the first batches, the United States' and Canada's
     EXPECT_EQ(stateOf(kDues1003), 30);
     EXPECT_EQ(stateOf(kDues2001), 30);
     EXPECT_EQ(stateOf(kDues1001), 0);
-    EXPECT_EQ(items(12), "R01 2|R01 2|");
+    EXPECT_EQ(stateOf(kDues1001Second), 20);
+    EXPECT_EQ(items(12), "R01 2|R01 2|- -|");
     EXPECT_EQ(items(15), "- 1|- 1|");
-    EXPECT_EQ(inspect->countPendingItems(), 0);
+    EXPECT_EQ(inspect->countPendingItems(), 1);
 }
 
 // A closure stretches the window: with the United States closed on Wednesday the 9th, its batch
