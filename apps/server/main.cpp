@@ -24,6 +24,7 @@
 #include "server/http/access_log.h"
 #include "server/import/importer.h"
 #include "server/output/records.h"
+#include "server/returns/returns_command.h"
 #include "server/store/clock.h"
 #include "server/store/store.h"
 
@@ -281,6 +282,50 @@ int main(int argc, char** argv) {
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string("a name has no control characters");
         return std::string();
     });
+    auto* returnsCommand = app.add_subcommand(
+        "returns", "read the bank's return files (NACHA returns, CPA-005 returned items, or a CSV report), match "
+                   "each return to the entry sent and apply it by its code, in one transaction; see docs/returns.md");
+    eft::server::returns::ReturnsArgs returnsArgs;
+    returnsCommand->add_option("--db", returnsArgs.db, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
+    returnsCommand->add_flag("--dry-run", returnsArgs.dryRun, "print the match table, write nothing");
+    returnsCommand->add_option("--return-margin", returnsArgs.marginDays,
+                               "days past a batch's return window (two banking days after it settles) for the "
+                               "returns file to arrive, before the batch settles by itself")
+        ->envname("EFT_RETURN_MARGIN")->capture_default_str()->check(CLI::Range(0, 30));
+    returnsCommand->add_option("--holidays", returnsArgs.holidays, "bank closures, as for the server")
+        ->envname("EFT_HOLIDAYS")->check(CLI::ExistingFile);
+    returnsCommand->add_option("--originator", returnsArgs.originator,
+                               "the originator file, as for the server: where its bank's CPA-005 returns carry "
+                               "their reason code")
+        ->envname("EFT_ORIGINATOR")->check(CLI::ExistingFile);
+    returnsCommand->add_flag("--apply-corrections", returnsArgs.applyCorrections,
+                             "apply each notification of change as it is read, rather than listing it for "
+                             "`eft-server corrections --apply ID`");
+    returnsCommand->add_flag("--report", returnsArgs.report,
+                             "print, per country, the entries sent, the returns by category and their rates against "
+                             "the network's thresholds (0.5 % unauthorized, 3 % administrative, 15 % overall)");
+    returnsCommand->add_flag("--settle", returnsArgs.settle,
+                             "with no file: only settle the batches whose return window has passed (a daily run)");
+    returnsCommand->add_option("--days", returnsArgs.days, "with --report: the window, in days")
+        ->capture_default_str()->check(CLI::Range(1, 3660));
+    returnsCommand->add_option("--format", returnsArgs.format, "with --report: text, csv or json (a row per country)")
+        ->check(outputFormat);
+    returnsCommand->add_option("file", returnsArgs.files, "the bank's files")->check(CLI::ExistingFile);
+    auto* accounts = app.add_subcommand("accounts", "list the centers a return blocked or stopped, or record a new "
+                                                    "authorization of a center's debits");
+    std::string accountsDb;
+    std::int32_t authorizeCenter = 0;
+    accounts->add_option("--db", accountsDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
+    accounts->add_option("--authorize", authorizeCenter, "record who authorized the center's debits again, and when")
+        ->check(CLI::Range(1, 2147483647));
+    auto* corrections = app.add_subcommand("corrections", "list the corrections the bank proposed in notifications "
+                                                          "of change (center, field, old and new value, code, date), "
+                                                          "or apply one");
+    std::string correctionsDb;
+    std::int64_t applyCorrection = 0;
+    corrections->add_option("--db", correctionsDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
+    corrections->add_option("--apply", applyCorrection, "apply the correction of this id, recording who did")
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{9'000'000'000'000'000'000}));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -292,6 +337,13 @@ int main(int argc, char** argv) {
         return e.get_exit_code();
     }
     if (*import) return runImport(importDb, importFiles, dryRun, *eft::server::output::formatNamed(importFormat));
+    if (*returnsCommand) {
+        returnsArgs.by = operatingUser();
+        return eft::server::returns::runReturns(returnsArgs, std::cout, std::cerr);
+    }
+    if (*corrections)
+        return eft::server::returns::runCorrections(correctionsDb, applyCorrection, operatingUser(), std::cout, std::cerr);
+    if (*accounts) return eft::server::returns::runAccounts(accountsDb, authorizeCenter, operatingUser(), std::cout, std::cerr);
     if (*files) {
         if (!resolvedBy.empty() && deliveredBatch == 0 && redeliverBatch == 0) {
             std::cerr << "eft-server: --by goes with --delivered or --redeliver\n";

@@ -79,6 +79,7 @@ public:
             // is what a proxy's check looks for.
             std::string body = "ok";
             for (const std::string& doubt : service_.deliveriesInDoubt()) body += "\ndelivery in doubt: " + doubt;
+            for (const std::string& rate : service_.returnRateWarnings()) body += "\nreturn rate: " + rate;
             Answer ok = answerOf(textReply(200, std::move(body)));
             ok.headers = {{"Server", "eft-server/" EFTMEMB_VERSION_STRING}};  // for a client's About box
             return ok;
@@ -223,6 +224,8 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
                          {"authentication", impl->gate->enabled() ? "on" : "off"},
                          {"tls", impl->engine->tls() ? "on" : "off"},
                          {"workers", std::to_string(engine.workers)}});
+    for (const std::string& rate : impl->service->returnRateWarnings())
+        log->event("warning", {{"text", "return rate: " + rate}});
     impl->engine->run(*impl->site);
     return std::unique_ptr<EmbeddedServer>(new EmbeddedServer(std::move(impl)));
 }

@@ -1,6 +1,10 @@
 // Reads the server's bank files with implementations that owe nothing to the server's code:
 //   node check_bank_files.mjs nacha FILE      the file parsed by @ach/ach, plus what its own
 //                                             records say about lengths, blocking, hash, totals
+//                                             (forward entries, and returns: codes 21 26 31 36
+//                                             with their addenda, which @ach/ach keeps as type
+//                                             and raw text: it knows no addenda 99 layout, and
+//                                             no COR batch at all)
 //   node check_bank_files.mjs cpa005 PAYMENTS     the CPA-005 text @cityssm/eft-generator writes
 //                                             for the payments and settings in PAYMENTS (JSON)
 // Prints JSON (nacha) or the generated file (cpa005) on stdout.
@@ -26,21 +30,22 @@ function readNacha (file) {
     parser.on('data', (ach) => {
       let hash = 0; let debit = 0; let credit = 0; let entries = 0
       for (const batch of ach.batches) {
-        let bHash = 0; let bDebit = 0; let bCredit = 0
+        let bHash = 0; let bDebit = 0; let bCredit = 0; let bRecords = 0
         for (const e of batch.entries) {
           bHash += e.receivingDFIIdentification
+          bRecords += 1 + (e.addenda ? 1 : 0)
           const code = e.transactionCode
-          if (code === '27' || code === '37') bDebit += e.amount
-          else if (code === '22' || code === '32') bCredit += e.amount
+          if (['27', '37', '26', '36'].includes(code)) bDebit += e.amount
+          else if (['22', '32', '21', '31'].includes(code)) bCredit += e.amount
           else problems.push(`entry ${e.traceNumber} has transaction code ${code}`)
         }
         bHash %= 1e10
         const f = batch.footer
-        if (f.entryAndAddendaCount !== batch.entries.length) problems.push('batch entry count differs')
+        if (f.entryAndAddendaCount !== bRecords) problems.push('batch entry count differs')
         if (f.entryHash !== bHash) problems.push(`batch hash ${f.entryHash} != ${bHash}`)
         if (f.totalDebit !== bDebit) problems.push(`batch debits ${f.totalDebit} != ${bDebit}`)
         if (f.totalCredit !== bCredit) problems.push(`batch credits ${f.totalCredit} != ${bCredit}`)
-        hash += bHash; debit += bDebit; credit += bCredit; entries += batch.entries.length
+        hash += bHash; debit += bDebit; credit += bCredit; entries += bRecords
       }
       const ff = ach.file.footer
       if (ff.batchCount !== ach.batches.length) problems.push('file batch count differs')

@@ -8,8 +8,15 @@
 #include <vector>
 
 #include "server/bank/bank_text.h"
+#include "server/bank/cpa005.h"
 
 namespace eft::server::bank {
+namespace {
+
+// Fields whose default sends no demo detail to a bank, so a file may leave them out.
+constexpr const char* kOptionalFields[] = {"cpaReasonPosition"};
+
+}  // namespace
 
 std::vector<std::pair<const char*, std::string Originator::*>> originatorFields() {
     return {{"companyName", &Originator::companyName},
@@ -26,7 +33,8 @@ std::vector<std::pair<const char*, std::string Originator::*>> originatorFields(
             {"cpaCreditCode", &Originator::cpaCreditCode},
             {"returnInstitution", &Originator::returnInstitution},
             {"returnTransit", &Originator::returnTransit},
-            {"returnAccount", &Originator::returnAccount}};
+            {"returnAccount", &Originator::returnAccount},
+            {"cpaReasonPosition", &Originator::cpaReasonPosition}};
 }
 
 namespace {
@@ -61,6 +69,9 @@ void validate(const Originator& o) {
     require(allDigits(o.returnInstitution, 3, 3), "returnInstitution", o.returnInstitution, "3 digits");
     require(allDigits(o.returnTransit, 5, 5), "returnTransit", o.returnTransit, "5 digits");
     require(allDigits(o.returnAccount, 1, 12), "returnAccount", o.returnAccount, "1 to 12 digits");
+    require(allDigits(o.cpaReasonPosition, 1, 3) && std::stoi(o.cpaReasonPosition) >= 1 &&
+                std::stoi(o.cpaReasonPosition) <= static_cast<int>(kCpaSegmentLength - 2),
+            "cpaReasonPosition", o.cpaReasonPosition, "a position from 1 to 238");
 }
 
 Originator loadOriginator(const std::filesystem::path& file) {
@@ -77,6 +88,10 @@ Originator loadOriginator(const std::filesystem::path& file) {
     }
     if (!json.is_object()) throw std::runtime_error(where + "must hold one JSON object");
     const auto known = originatorFields();
+    for (const char* key : kOptionalFields)
+        if (!json.contains(key))
+            for (const auto& [name, member] : known)
+                if (std::string_view(name) == key) json[key] = o.*member;
     for (const auto& [key, value] : json.items()) {
         auto it = known.begin();
         while (it != known.end() && key != it->first) ++it;

@@ -238,6 +238,18 @@ CountryPlan planCountry(Store& store, int country) {
         else if (std::string fault = bank::accountFault(*c.account, country); !fault.empty())
             outReasons[c.centerId] = std::move(fault);
     }
+    // A return's hold: a blocked account takes nothing; a center whose debits stopped may still be paid.
+    for (const CenterHold& h : store.centerHolds()) {
+        const auto c = std::find_if(saved.begin(), saved.end(), [&](const SavedCenter& s) { return s.centerId == h.centerId; });
+        if (c == saved.end() || outReasons.contains(h.centerId)) continue;
+        if (h.kind == HoldKind::Account)
+            outReasons[h.centerId] = "account blocked since " + h.since.substr(0, 10) + " by return " + h.code + " (" +
+                                     h.reason + "), until the account is corrected";
+        else if (c->cents > 0)
+            outReasons[h.centerId] = "debits stopped since " + h.since.substr(0, 10) + " by return " + h.code + " (" +
+                                     h.reason + "), until `eft-server accounts --authorize " +
+                                     std::to_string(h.centerId) + "`";
+    }
     for (;;) {
         CountryPlan plan;
         std::map<std::int32_t, std::pair<std::int64_t, std::int64_t>> heldAt;  // center -> items, cents
@@ -289,7 +301,14 @@ CountryPlan planCountry(Store& store, int country) {
             (cents > 0 ? in : out) += magnitude;
             plan.items += items;
             plan.centers.push_back(c.centerId);
-            plan.payments.push_back({c.centerId, c.name, *c.account, cents});
+            // A retry goes out at the Total first presented, in an entry of its own (United
+            // States: a batch of its own), as the network's rules want it.
+            if (country == 1 && c.retryCents > 0 && cents > c.retryCents) {
+                plan.payments.push_back({c.centerId, c.name, *c.account, cents - c.retryCents});
+                plan.payments.push_back({c.centerId, c.name, *c.account, c.retryCents, true});
+            } else {
+                plan.payments.push_back({c.centerId, c.name, *c.account, cents, country == 1 && cents == c.retryCents});
+            }
         }
         if (dropped) continue;
         plan.leftOut = heldLines + plan.leftOut;

@@ -432,7 +432,11 @@ private:
             return;
         }
         if (!sameCenter) centerUpdate_.reuse().bind(1, id).bind(2, name).bind(3, country).run();
-        if (!sameAccount) store_.setCenterAccount(id, *account);
+        if (!sameAccount) {
+            store_.setCenterAccount(id, *account);
+            // The corrected account ends a block a return put on the old one.
+            store_.liftHolds(id, HoldKind::Account, isoText(localNow()), "import", "account corrected by import");
+        }
         ++counts.changed;
     }
 

@@ -39,6 +39,10 @@ constexpr Row kReasons[] = {
     {Reason::NoSuchBatch, "Batch %1 does not exist", "Le lot %1 n'existe pas"},
     {Reason::NothingWaiting, "Member %1 has no item waiting for its status in batch %2",
      "Le membre %1 n'a aucun élément en attente de son état dans le lot %2"},
+    {Reason::ReturnedNotCleared,
+     "Member %1 cannot be recorded as cleared in batch %2: the bank returned center %3 (%4, %5); nothing was changed",
+     "Le membre %1 ne peut pas être inscrit comme compensé dans le lot %2 : la banque a retourné le centre %3 (%4, "
+     "%5) ; rien n'a été modifié"},
     {Reason::BatchIncomplete,
      "Batch %1 is not complete in this status update: member %2 of center %3 is waiting for its status and is "
      "not named; nothing was changed",

@@ -20,6 +20,7 @@ enum class Reason {
     SaveFailed,         // %1 the store's words
     NoSuchBatch,        // %1 the batch
     NothingWaiting,     // %1 the member, %2 the batch
+    ReturnedNotCleared, // %1 the member, %2 the batch, %3 the center, %4 code and meaning, %5 return date
     BatchIncomplete,    // %1 the batch, %2 the member, %3 the center
     StatusFailed,       // %1 the store's words
     Record,             // %1 the record's number, %2 member, %3 center, %4 source, %5 sequence

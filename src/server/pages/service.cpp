@@ -11,6 +11,7 @@
 #include "net/pages.h"
 #include "server/export/export_file.h"
 #include "server/export/folder_history.h"
+#include "server/returns/return_rates.h"
 #include "server/pages/form.h"
 #include "server/pages/reasons.h"
 #include "server/pages/save_body.h"
@@ -285,6 +286,16 @@ std::vector<std::string> Service::deliveriesInDoubt() {
     return lines;
 }
 
+std::vector<std::string> Service::returnRateWarnings() {
+    try {
+        Lease store = borrow();
+        Transaction t(store->db(), Transaction::Mode::Read);
+        return returns::rateWarnings(*store, clock_());
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 std::size_t Service::statusPairCap() {
     Lease store = borrow();
     const auto items = static_cast<std::size_t>(store->countPendingItems());
@@ -429,8 +440,16 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         store->stageOutcomes(form.batchNo, outcomes);
         std::optional<std::size_t> nothingWaiting = store->firstOutcomeWithoutItem();
         if (namedAgain && (!nothingWaiting || *namedAgain < *nothingWaiting)) nothingWaiting = namedAgain;
-        if (nothingWaiting)
-            return reasons::text(reasons::Reason::NothingWaiting, {memberRefText(named[*nothingWaiting]), batch});
+        if (nothingWaiting) {
+            const MemberRef& ref = named[*nothingWaiting];
+            // The bank's return already failed it: a clearing would record money that never came.
+            if (*nothingWaiting < form.cleared.size())
+                if (const auto r = store->returnedItemOf(form.batchNo, ref.memberId, ref.sourceTwo))
+                    return reasons::text(reasons::Reason::ReturnedNotCleared,
+                                         {memberRefText(ref), batch, text::centerNumber(r->centerId),
+                                          r->code + " " + r->meaning, r->returnDate});
+            return reasons::text(reasons::Reason::NothingWaiting, {memberRefText(ref), batch});
+        }
         // A commit settles its batch whole: an item it does not name would be left waiting, so
         // the whole commit is refused.
         if (const auto left = store->firstUnnamedItem())

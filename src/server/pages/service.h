@@ -116,6 +116,9 @@ public:
     // One line for each delivery in doubt (delivery.h), by batch; none when the database does
     // not answer.
     std::vector<std::string> deliveriesInDoubt();
+    // The return rates past the network's thresholds over the last sixty days, one a line;
+    // empty when none, or when the database does not answer.
+    std::vector<std::string> returnRateWarnings();
 
     // Told of each export that wrote files, and of each that failed: whether it failed, and the
     // report's text.

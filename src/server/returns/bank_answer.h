@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/bank/originator.h"
+
 namespace eft::server::returns {
 
 enum class AnswerFormat { NachaReturns, CpaReturns, Csv };
@@ -19,7 +21,7 @@ enum class AnswerFormat { NachaReturns, CpaReturns, Csv };
 enum class Direction { Debit, Credit };
 
 struct ReturnedEntry {
-    int country = 1;            // 1 United States, 2 Canada
+    int country = 1;            // 1 United States, 2 Canada; 0 when a CSV row's code does not say
     std::string code;           // "R01", "901"; empty when the file's code cannot be read
     std::string originalTrace;  // NACHA: the 15-digit trace of the entry returned; else empty
     std::int32_t batchNo = 0;   // CPA cross reference or CSV; 0 when the file does not say
@@ -29,7 +31,7 @@ struct ReturnedEntry {
     std::string returnDate;              // ISO "YYYY-MM-DD"; the file's date when it has no other
     std::string originalEffectiveDate;   // ISO; empty when the file does not carry it
     // What the return names the account as (for the check against the original).
-    std::string routing;      // United States
+    std::string routing;      // United States: the receiving bank's first 8 digits
     std::string institution;  // Canada, 3 digits
     std::string transit;      // Canada, 5 digits
     std::string account;
@@ -38,6 +40,10 @@ struct ReturnedEntry {
     std::string ownTrace;
     std::size_t line = 0;  // 1-based, for messages
 };
+
+// A CSV report's row is "center,batch,code,amount,date" (an optional header line naming those
+// columns): the amount in the "0.00" form, negative for a returned credit, the date ISO; an
+// empty or unreadable code is kept empty.
 
 // A notification of change: the entry was posted, and the receiving bank asks that the next
 // entries carry corrected data.
@@ -72,12 +78,19 @@ private:
     std::string field_;
 };
 
+// Where a CPA-005 returned item carries its 900-series reason code unless the originator file
+// says otherwise (originator.h).
+inline constexpr std::size_t kCpaReasonPosition = bank::kCpaReasonPosition;
+
 struct ReadOptions {
-    // Where a CPA-005 J (returned debit) segment carries its 900-series reason code, 1-based
-    // within the 240-character segment, 3 characters. Banks do not agree; the originator file
-    // may set it (originator.h).
-    std::size_t cpaReasonPosition = 0;  // 0: the documented default
+    // Where a CPA-005 I or J (returned credit or debit) segment carries its 900-series reason
+    // code, 1-based within the 240-character segment, 3 characters. Banks do not agree; the
+    // originator file may set it (originator.h).
+    std::size_t cpaReasonPosition = 0;  // 0: kCpaReasonPosition
 };
+
+// The options the originator sets (validated by bank::validate).
+ReadOptions readOptions(const bank::Originator& originator);
 
 // Tells the format by the content and reads it. Throws AnswerFileError.
 BankAnswer readBankAnswer(std::string_view content, const ReadOptions& options = {});
@@ -91,7 +104,7 @@ struct SentEntry {
     Direction direction = Direction::Debit;
     std::string trace;          // NACHA: 15 digits; CPA: the cross reference "<batch>-<center>"
     std::string effectiveDate;  // ISO
-    bool retry = false;         // sent in a "RETRY PYMT" batch
+    bool retry = false;         // sent in a "RETRY PYMT" batch (NACHA; a CPA-005 file does not say)
 };
 
 // Reads one of our own NACHA or CPA-005 files back. Throws AnswerFileError.

@@ -238,9 +238,73 @@ CREATE INDEX deliveries_open ON deliveries (batch_no) WHERE exit_status IS NULL 
 
 void toVersion6(Database& db) { db.exec(kVersion6); }
 
+// Version 7: what the bank sends back. Each return or change notice of a file is applied once,
+// keyed by the file's hash and the return's own trace, so a replay or two instances applying
+// the same file at once change nothing the second time. A returned item keeps the code, its
+// meaning, the return date and the file; a late return after clearing keeps the clearing it
+// reverses. A center's holds (an account blocked, debits stopped until a new authorization) are
+// kept with who lifted them and when. A charge counts its retries from its first presentment
+// and keeps the Total it was presented at.
+constexpr const char* kVersion7 = R"sql(
+CREATE TABLE applied_returns (
+  id          INTEGER PRIMARY KEY,
+  file_sha256 TEXT NOT NULL,
+  own_trace   TEXT NOT NULL,
+  file_name   TEXT NOT NULL,
+  applied_at  TEXT NOT NULL,
+  applied_by  TEXT NOT NULL,
+  code        TEXT NOT NULL,
+  outcome     TEXT NOT NULL,
+  batch_no    INTEGER,
+  center_id   INTEGER,
+  cents       INTEGER NOT NULL,
+  return_date TEXT NOT NULL,
+  detail      TEXT NOT NULL DEFAULT '',
+  UNIQUE (file_sha256, own_trace));
+CREATE INDEX applied_returns_by_item ON applied_returns (batch_no, center_id);
+ALTER TABLE batch_items ADD COLUMN return_code TEXT;
+ALTER TABLE batch_items ADD COLUMN return_meaning TEXT;
+ALTER TABLE batch_items ADD COLUMN return_date TEXT;
+ALTER TABLE batch_items ADD COLUMN return_file TEXT;
+ALTER TABLE batch_items ADD COLUMN reversed_clearing_at TEXT;
+ALTER TABLE batch_items ADD COLUMN reversed_clearing_login TEXT;
+ALTER TABLE charges ADD COLUMN retries INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE charges ADD COLUMN first_presented TEXT;
+ALTER TABLE charges ADD COLUMN presented_cents INTEGER;
+CREATE TABLE center_holds (
+  id         INTEGER PRIMARY KEY,
+  center_id  INTEGER NOT NULL REFERENCES centers(id),
+  kind       TEXT NOT NULL CHECK (kind IN ('account', 'authorization')),
+  code       TEXT NOT NULL,
+  reason     TEXT NOT NULL,
+  since      TEXT NOT NULL,
+  file_name  TEXT NOT NULL DEFAULT '',
+  lifted_at  TEXT,
+  lifted_by  TEXT,
+  lifted_how TEXT);
+CREATE INDEX center_holds_open ON center_holds (center_id) WHERE lifted_at IS NULL;
+CREATE TABLE change_notices (
+  id          INTEGER PRIMARY KEY,
+  file_sha256 TEXT NOT NULL,
+  own_trace   TEXT NOT NULL,
+  file_name   TEXT NOT NULL,
+  center_id   INTEGER,
+  code        TEXT NOT NULL,
+  field       TEXT NOT NULL,
+  old_value   TEXT NOT NULL DEFAULT '',
+  new_value   TEXT NOT NULL DEFAULT '',
+  notice_date TEXT NOT NULL,
+  refused     TEXT NOT NULL DEFAULT '',
+  applied_at  TEXT,
+  applied_by  TEXT,
+  UNIQUE (file_sha256, own_trace, field));
+)sql";
+
+void toVersion7(Database& db) { db.exec(kVersion7); }
+
 using Migration = void (*)(Database&);
 constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5,
-                                                   toVersion6};
+                                                   toVersion6, toVersion7};
 
 bool hasTables(Database& db) {
     Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");

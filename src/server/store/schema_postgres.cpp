@@ -181,6 +181,65 @@ ALTER TABLE deliveries
 CREATE INDEX deliveries_open ON deliveries (batch_no) WHERE exit_status IS NULL AND resolution IS NULL;
 )sql";
 
+// Version 7, as on SQLite: applied returns and change notices, keyed by file hash and the
+// return's own trace; the returned item's details; the centers' holds; a charge's retries.
+constexpr const char* kVersion7 = R"sql(
+CREATE TABLE applied_returns (
+  id          bigserial PRIMARY KEY,
+  file_sha256 text NOT NULL,
+  own_trace   text NOT NULL,
+  file_name   text NOT NULL,
+  applied_at  text NOT NULL,
+  applied_by  text NOT NULL,
+  code        text NOT NULL,
+  outcome     text NOT NULL,
+  batch_no    integer,
+  center_id   integer,
+  cents       bigint NOT NULL,
+  return_date text NOT NULL,
+  detail      text NOT NULL DEFAULT '',
+  UNIQUE (file_sha256, own_trace));
+CREATE INDEX applied_returns_by_item ON applied_returns (batch_no, center_id);
+ALTER TABLE batch_items
+  ADD COLUMN return_code text,
+  ADD COLUMN return_meaning text,
+  ADD COLUMN return_date text,
+  ADD COLUMN return_file text,
+  ADD COLUMN reversed_clearing_at text,
+  ADD COLUMN reversed_clearing_login text;
+ALTER TABLE charges
+  ADD COLUMN retries integer NOT NULL DEFAULT 0,
+  ADD COLUMN first_presented text,
+  ADD COLUMN presented_cents bigint;
+CREATE TABLE center_holds (
+  id         bigserial PRIMARY KEY,
+  center_id  integer NOT NULL REFERENCES centers(id),
+  kind       text NOT NULL CHECK (kind IN ('account', 'authorization')),
+  code       text NOT NULL,
+  reason     text NOT NULL,
+  since      text NOT NULL,
+  file_name  text NOT NULL DEFAULT '',
+  lifted_at  text,
+  lifted_by  text,
+  lifted_how text);
+CREATE INDEX center_holds_open ON center_holds (center_id) WHERE lifted_at IS NULL;
+CREATE TABLE change_notices (
+  id          bigserial PRIMARY KEY,
+  file_sha256 text NOT NULL,
+  own_trace   text NOT NULL,
+  file_name   text NOT NULL,
+  center_id   integer,
+  code        text NOT NULL,
+  field       text NOT NULL,
+  old_value   text NOT NULL DEFAULT '',
+  new_value   text NOT NULL DEFAULT '',
+  notice_date text NOT NULL,
+  refused     text NOT NULL DEFAULT '',
+  applied_at  text,
+  applied_by  text,
+  UNIQUE (file_sha256, own_trace, field));
+)sql";
+
 }  // namespace
 
 int postgresSchemaVersion(Database& db) {
@@ -216,6 +275,8 @@ int upgradePostgresSchema(Database& db) {
             to = 5;
         } else if (to == 6) {
             db.exec(kVersion6);
+        } else if (to == 7) {
+            db.exec(kVersion7);
         }
         Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
         version.bind(1, to).run();

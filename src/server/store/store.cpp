@@ -207,8 +207,8 @@ Store::Store(const std::filesystem::path& file)
         "SELECT COALESCE(MAX(n), 0) + 1 FROM (SELECT MAX(batch_no) AS n FROM batches "
         "UNION ALL SELECT CAST(value AS INTEGER) FROM settings WHERE name = 'batch_floor') AS used");
     savedCharges_ = db_.prepare(
-        "SELECT ch.center_id, ce.name, COUNT(*), SUM(ch.batch_cents), a.routing, a.institution, a.transit, "
-        "a.account, a.account_type "
+        "SELECT ch.center_id, ce.name, COUNT(*), SUM(COALESCE(ch.presented_cents, ch.batch_cents)), a.routing, "
+        "a.institution, a.transit, a.account, a.account_type, COALESCE(SUM(ch.presented_cents), 0) "
         "FROM charges ch JOIN centers ce ON ce.id = ch.center_id "
         "LEFT JOIN center_accounts a ON a.center_id = ch.center_id "
         "WHERE ch.state = 14 AND ce.country = ?1 "
@@ -219,7 +219,7 @@ Store::Store(const std::filesystem::path& file)
         "VALUES (?1, ?2, ?3, ?4, ?5, '', ?6)");
     insertItem_ = db_.prepare(
         "INSERT INTO batch_items (batch_no, charge_id, amount) "
-        "SELECT ?1, id, batch_cents / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
+        "SELECT ?1, id, COALESCE(presented_cents, batch_cents) / 100.0 FROM charges WHERE state = 14 AND center_id = ?2 "
         "AND NOT EXISTS (SELECT 1 FROM export_held h WHERE h.member_id = charges.member_id "
         "AND h.center_id = charges.center_id) "
         "ORDER BY member_id, source, sweep_sequence");
@@ -627,6 +627,7 @@ std::vector<SavedCenter> Store::savedCenters(int country) {
         c.name = std::string(s.text(1));
         c.items = s.integer(2);
         c.cents = s.integer(3);
+        c.retryCents = s.integer(9);
         if (!s.isNull(7)) {
             bank::BankAccount a;
             if (!s.isNull(4)) a.routing = std::string(s.text(4));
@@ -687,13 +688,16 @@ std::int32_t Store::formBatch(int country, const std::vector<std::int32_t>& cent
 
 void Store::settleBatch(std::int32_t batchNo, std::string_view atText, std::int32_t personId,
                         std::int16_t personType) {
+    // The charges first, those of the items still waiting: a charge whose item here was returned
+    // may be waiting in a later batch.
+    Statement charges = db_.prepare(
+        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN "
+        "(SELECT charge_id FROM batch_items WHERE batch_no = ?1 AND outcome IS NULL)");
+    charges.bind(1, batchNo).run();
     Statement items = db_.prepare(
         "UPDATE batch_items SET outcome = ?2, outcome_at = ?3, outcome_by = ?4, outcome_by_type = ?5 "
         "WHERE batch_no = ?1 AND outcome IS NULL");
     items.bind(1, batchNo).bind(2, kCleared).bind(3, atText).bind(4, personId).bind(5, int{personType}).run();
-    Statement charges = db_.prepare(
-        "UPDATE charges SET state = 30 WHERE state = 20 AND id IN (SELECT charge_id FROM batch_items WHERE batch_no = ?1)");
-    charges.bind(1, batchNo).run();
 }
 
 std::vector<ExportedBatch> Store::lastExport() {

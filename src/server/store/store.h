@@ -23,6 +23,14 @@
 //              its exit status, the first lines of stderr and when that was recorded; an
 //              attempt with no outcome is resolved by the administrator (who, when, and how)
 //
+// applied_returns  each return of a bank's answer file as applied (or listed for review), keyed
+//              by the file's SHA-256 and the return's own trace, so a file applied again changes
+//              nothing; a returned item keeps its code, meaning, return date and file, and a
+//              clearing it reverses
+// center_holds  a center's account blocked or debits stopped (until a new authorization), and
+//              who lifted it when
+// change_notices  corrections a bank proposed for a center's account, and who applied them
+//
 // Saves, exports and status commits record the authenticated login, when there is one,
 // beside the person id and type the control sends.
 // sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
@@ -117,6 +125,9 @@ struct SavedCenter {
     std::string name;
     std::int64_t items = 0;
     std::int64_t cents = 0;  // the sum of the items' Totals: above 0 due in
+    // Of it, the charges presented again after a return that may be retried, at the Totals they
+    // were first presented at.
+    std::int64_t retryCents = 0;
     std::optional<bank::BankAccount> account;
 };
 
@@ -201,6 +212,93 @@ struct FileListing {
     std::string publishedAt;  // empty when not recorded
     std::optional<FileClaim> claim;
     std::vector<DeliveryAttempt> deliveries;  // oldest first
+};
+
+// A bank file as sent, for reading its entries back.
+struct SentFile {
+    std::int32_t batchNo = 0;
+    int country = 1;
+    std::string exportedAt;  // ISO timestamp
+    std::string content;
+};
+
+// One return of a bank's answer as recorded.
+struct ReturnRecord {
+    std::string fileSha256;
+    std::string ownTrace;
+    std::string fileName;
+    std::string appliedAt;
+    std::string appliedBy;
+    std::string code;
+    std::string outcome;  // "matched", "late", ...
+    std::int32_t batchNo = 0;   // 0: none found
+    std::int32_t centerId = 0;  // 0: none
+    std::int64_t cents = 0;
+    std::string returnDate;
+    std::string detail;
+};
+
+// What a return does to a center's item in its batch.
+struct ItemReturn {
+    std::int32_t batchNo = 0;
+    std::int32_t centerId = 0;
+    std::string code;
+    std::string meaning;
+    std::string returnDate;
+    std::string fileName;
+    std::string at;  // when applied
+    // The charges go back to the sweep to be presented again at the Total they were first
+    // presented at (a retry), counting the retry; otherwise they go back as a failed status
+    // commit sends them.
+    bool retry = false;
+};
+
+enum class HoldKind { Account, Authorization };
+
+struct CenterHold {
+    std::int64_t id = 0;
+    std::int32_t centerId = 0;
+    HoldKind kind = HoldKind::Account;
+    std::string code;
+    std::string reason;
+    std::string since;
+    std::string fileName;
+    std::string liftedAt;  // empty while it holds
+    std::string liftedBy;
+    std::string liftedHow;
+};
+
+// A returned item as the status page and the settlement see it.
+struct ReturnedItem {
+    std::int32_t batchNo = 0;
+    std::int32_t centerId = 0;
+    std::string code;
+    std::string meaning;
+    std::string returnDate;
+};
+
+// A charge's retries and first presentment, for the network's limit.
+struct RetryCount {
+    std::int32_t centerId = 0;
+    std::int64_t retries = 0;        // the most of the center's charges in the item
+    std::string firstPresented;      // ISO timestamp, the earliest
+};
+
+// A correction a bank proposed for one field of a center, from a notification of change.
+struct ChangeNoticeRow {
+    std::int64_t id = 0;
+    std::string fileSha256;
+    std::string ownTrace;
+    std::string fileName;
+    std::int32_t centerId = 0;  // 0: the notice names no center this server knows
+    std::string code;
+    std::string field;  // returns/corrections.h; "-" for a notice whose data was refused
+    std::string oldValue;
+    std::string newValue;
+    std::string date;
+    std::string refused;  // why the data was not read, or the notice cannot be applied
+    std::string appliedAt;
+    std::string appliedBy;
 };
 
 class Store {
@@ -346,6 +444,59 @@ public:
     // for good, failed ones return to it.
     void recordOutcomes(std::int32_t batchNo, std::string_view at, std::int32_t personId, std::int16_t personType,
                         std::string_view login = {});
+
+    // Returns (store_returns.cpp). Every bank file sent, with its batch's country and time.
+    std::vector<SentFile> sentFiles();
+    // The items (batch, center) with a return applied.
+    std::vector<std::pair<std::int32_t, std::int32_t>> returnedItems();
+    // Records one return of an answer file; false, changing nothing, when the file's return of
+    // that trace is recorded already.
+    bool recordReturn(const ReturnRecord& r);
+    std::vector<ReturnRecord> returnRecords();
+    // Whether any return of the file is recorded.
+    bool answerSeen(std::string_view sha256);
+    // The retries of the center's charges in the batch so far.
+    RetryCount retriesOf(std::int32_t batchNo, std::int32_t centerId);
+    // Fails the center's items of the batch with the return's details: waiting ones as a status
+    // commit fails them, cleared ones as a reversal that keeps the clearing. The items changed.
+    std::int64_t returnItem(const ItemReturn& r);
+    // The return of the member's item in the batch (of source 2 or of the others), if any.
+    std::optional<ReturnedItem> returnedItemOf(std::int32_t batchNo, std::int32_t memberId, bool sourceTwo);
+    // The center's items of the batch with a return, by center.
+    std::vector<ReturnedItem> returnedItemsOf(std::int32_t batchNo);
+    // Holds the center (one open hold of a kind at a time; a second adds nothing). The hold's id.
+    std::int64_t holdCenter(std::int32_t centerId, HoldKind kind, std::string_view code, std::string_view reason,
+                            std::string_view since, std::string_view fileName);
+    // Lifts the center's open holds of the kind; the number lifted.
+    std::int64_t liftHolds(std::int32_t centerId, HoldKind kind, std::string_view at, std::string_view by,
+                           std::string_view how);
+    // Open holds only, unless `all`.
+    std::vector<CenterHold> centerHolds(bool all = false);
+    // Records a proposed correction; false, changing nothing, when the file's notice of that
+    // trace proposed it already.
+    bool recordChangeNotice(const ChangeNoticeRow& n);
+    std::vector<ChangeNoticeRow> changeNotices();
+    void markChangeApplied(std::int64_t id, std::string_view at, std::string_view by);
+    void setCenterName(std::int32_t centerId, std::string_view name);
+    std::optional<std::string> centerName(std::int32_t centerId);
+    // Entries sent per country in the files of batches exported since `sinceIso`.
+    std::vector<std::pair<int, std::int64_t>> entriesSentSince(std::string_view sinceIso);
+    // Returns applied (matched, or with an unknown code) dated since `sinceDate`: country, code, count.
+    struct ReturnCount {
+        int country = 1;
+        std::string code;
+        std::int64_t count = 0;
+    };
+    std::vector<ReturnCount> returnsSince(std::string_view sinceDate);
+    // Every center's recorded account.
+    std::vector<std::pair<std::int32_t, bank::BankAccount>> centerAccounts();
+    // The batches with items waiting for their status: number, country, when exported.
+    struct WaitingBatch {
+        std::int32_t batchNo = 0;
+        int country = 1;
+        std::string exportedAt;
+    };
+    std::vector<WaitingBatch> waitingBatches();
 
 private:
     // Throws as insertCharge says.

@@ -53,7 +53,7 @@ const std::string kNines(94, '9');
 const std::string kFileHeader = "101 011000015 011000015110305" "1020A094101DEMO BANK" + blanks(14) + "EFTMEMB DEMO" +
                                 blanks(11) + "1" + blanks(7);
 const std::string kAustinEntry = "627011000015" "12345678" + blanks(9) + "0000009200" "12" + blanks(13) +
-                                 "AUSTIN NORTH" + blanks(10) + "  0" "01100001" "0000001";
+                                 "AUSTIN NORTH" + blanks(10) + "  0" "01100001" "0010001";
 
 std::string batchHeader(const char* serviceClass) {
     return std::string("5") + serviceClass + "EFTMEMB DEMO    " + "BATCH 1" + blanks(13) +
@@ -82,7 +82,7 @@ TEST(Nacha, OneCenterDueOutToASavingsAccount) {
     ASSERT_EQ(r.size(), 10u);
     EXPECT_EQ(r[1], batchHeader("220"));
     EXPECT_EQ(r[2], "632021000021" "987654321" + blanks(8) + "0000015000" "15" + blanks(13) + "BOISE & SONS <WEST>" +
-                        blanks(3) + "  0" "01100001" "0000001");
+                        blanks(3) + "  0" "01100001" "0010001");
     EXPECT_EQ(r[3], "8220000001" "0002100002" "000000000000" "000000015000" "1234567890" + blanks(25) +
                         "01100001" "0000001");
     EXPECT_EQ(r[4], "9000001000001" "00000001" "0002100002" "000000000000" "000000015000" + blanks(39));
@@ -97,7 +97,7 @@ TEST(Nacha, DebitsAndCreditsTogetherAndAZeroNetWithoutEntry) {
     EXPECT_EQ(r[1], batchHeader("200"));
     EXPECT_EQ(r[2], kAustinEntry);
     EXPECT_EQ(r[3].substr(0, 3), "632");
-    EXPECT_EQ(r[3].substr(79), "011000010000002");  // trace: ODFI + sequence 2
+    EXPECT_EQ(r[3].substr(79), "011000010010002");  // trace: ODFI + batch 001 + position 0002
     EXPECT_EQ(r[4].substr(0, 44), "8200000002" "0003200003" "000000009200" "000000015000");
     EXPECT_EQ(r[5].substr(0, 55), "9000001000001" "00000002" "0003200003" "000000009200" "000000015000");
     EXPECT_EQ(r[6], kNines);
@@ -122,7 +122,7 @@ TEST(Nacha, ManyEntriesBlockByTenAndTheHashKeepsTenDigits) {
     EXPECT_EQ(r[202].substr(10, 10), "8246913400");
     EXPECT_EQ(r[202].substr(20, 12), "000000020100");  // 1 + 2 + ... + 200 cents
     EXPECT_EQ(r[203].substr(0, 31), "9000001000021" "00000200" "8246913400");
-    EXPECT_EQ(r[201].substr(79), "011000010000200");
+    EXPECT_EQ(r[201].substr(79), "011000010010200");
     for (std::size_t i = 204; i < 210; ++i) EXPECT_EQ(r[i], kNines) << i;
 }
 
@@ -241,6 +241,10 @@ TEST(OriginatorFile, EveryFieldIsNamedAndFaultsNameTheField) {
         {R"({"companyName": 12})", "field \"companyName\" must be a text"},
         {R"({"companyNmae": "x"})", "unknown field \"companyNmae\""},
         {R"({"companyShortName": "A NAME OF SIXTEEN"})", "companyShortName \"A NAME OF SIXTEEN\" must be 1 to 15 ASCII characters"},
+        {R"({"cpaReasonPosition": null})", ""},  // optional: the default holds
+        {R"({"cpaReasonPosition": "191"})", ""},
+        {R"({"cpaReasonPosition": "239"})", "cpaReasonPosition \"239\" must be a position from 1 to 238"},
+        {R"({"cpaReasonPosition": "0"})", "cpaReasonPosition \"0\" must be a position from 1 to 238"},
     };
     for (const auto& c : cases) {
         nlohmann::json json = whole;
@@ -251,6 +255,7 @@ TEST(OriginatorFile, EveryFieldIsNamedAndFaultsNameTheField) {
             EXPECT_STREQ(c.error, "") << c.change;
             EXPECT_EQ(o.companyName, "Franchisor Inc");
             EXPECT_EQ(o.odfiRouting, "021000021");
+            EXPECT_EQ(o.cpaReasonPosition, json.value("cpaReasonPosition", std::string("230")));
         } catch (const std::runtime_error& e) {
             const std::string what = e.what();
             EXPECT_NE(std::string(c.error), "") << c.change << ": " << what;

@@ -1,7 +1,8 @@
 // The demo sweep of both countries saved whole and exported, and each bank file read back by
 // an independent implementation from the npm registry (tests/oracle): a NACHA parser for the
 // United States file, a CPA-005 generator fed the same payments for the Canadian one. Both
-// are compared with what the database holds.
+// are compared with what the database holds. The same parser reads a file that retries
+// debits, and a bank's return file written from the published layout.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -13,11 +14,14 @@
 
 #include "server/bank/bank_text.h"
 #include "server/bank/cpa005.h"
+#include "server/bank/nacha.h"
 #include "server/bank/originator.h"
 #include "server/pages/save_record.h"
+#include "server/returns/bank_answer.h"
 #include "server/store/seed.h"
 #include "server_fixture.h"
 #include "server_process.h"
+#include "returns/answer_files.h"
 
 namespace eft::server::testing {
 namespace {
@@ -187,6 +191,91 @@ TEST_P(OracleTest, TheCpa005GeneratorWritesTheSameFileForTheSamePayments) {
 }
 
 INSTANTIATE_TEST_SUITE_P(On, OracleTest, kEngines, engineName);
+
+class OracleFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveNode()) GTEST_SKIP() << "node is missing: the files are not read back by the npm oracles";
+        ASSERT_TRUE(fs::exists(fs::path(EFT_ORACLE_DIR) / "node_modules"))
+            << "the npm oracles are not installed: run scripts/install-deps.sh (npm ci in tests/oracle)";
+    }
+    nlohmann::json parsed(const std::string& text) {
+        const fs::path file = dir.path() / "file.txt";
+        std::ofstream(file, std::ios::binary) << text;
+        auto ach = nlohmann::json::parse(oracle("nacha", file));
+        EXPECT_TRUE(ach["problems"].empty()) << ach["problems"].dump();
+        return ach;
+    }
+    TempDir dir;
+};
+
+TEST_F(OracleFiles, RetriedDebitsGoInABatchOfTheirOwn) {
+    bank::BankBatch b;
+    b.batchNo = 12;
+    b.createdAt = Timestamp::from(Date{2011, 3, 5}, 10, 20, 30);
+    b.effectiveDate = Date{2011, 3, 7};
+    const bank::BankAccount us{"011000015", "", "", "12345678", bank::AccountType::Checking};
+    b.payments = {{3, "A", us, 9200}, {4, "B", us, 19265, true}, {5, "C", us, -700}, {6, "D", us, 4000, true}};
+    const auto ach = parsed(bank::nachaFile(b, bank::Originator{}).text);
+    ASSERT_EQ(ach["batches"].size(), 2u);
+    const auto& regular = ach["batches"][0];
+    const auto& retry = ach["batches"][1];
+    EXPECT_EQ(regular["description"], "MEMBERSHIP");
+    EXPECT_EQ(retry["description"], "RETRY PYMT");
+    EXPECT_EQ(retry["companyName"], regular["companyName"]);
+    EXPECT_EQ(retry["companyId"], regular["companyId"]);
+    EXPECT_EQ(regular["serviceClassCode"], 200);
+    EXPECT_EQ(retry["serviceClassCode"], 225);
+    EXPECT_EQ(regular["num"], 1);
+    EXPECT_EQ(retry["num"], 2);
+    EXPECT_EQ(ach["file"]["footer"]["batchCount"], 2);
+    std::vector<std::pair<std::string, std::int64_t>> retried;
+    for (const auto& e : retry["entries"]) retried.emplace_back(e["identificationNumber"], e["amount"]);
+    EXPECT_EQ(retried, (std::vector<std::pair<std::string, std::int64_t>>{{"4", 19265}, {"6", 4000}}));
+    EXPECT_EQ(regular["entries"].size(), 2u);
+    EXPECT_EQ(retry["entries"][1]["traceNumber"], 11000010120004);  // the file's fourth entry
+}
+
+// The parser knows no addenda 99 layout (it reads an addenda as type 05: its type, 80
+// characters of text, sequence numbers) and no COR batch at all, so the return's own fields
+// are compared with the layout's positions in that text, and with what the server reads.
+TEST_F(OracleFiles, AReturnFileAsTheServerReadsIt) {
+    using returns::Direction;
+    const bank::BankAccount savings{"021000021", "", "", "987654321", bank::AccountType::Savings};
+    const bank::BankAccount checking{"011000015", "", "", "12345678", bank::AccountType::Checking};
+    const std::vector<AnswerItem> items = {
+        {{1, 12, 9200, Direction::Debit, "011000010010001", "2011-03-07", false}, "R01", "2011-03-09", checking, ""},
+        {{1, 14, 15000, Direction::Credit, "011000010010002", "2011-03-07", false}, "R03", "2011-03-09", savings, ""},
+        {{1, 16, 700, Direction::Debit, "011000010010003", "2011-03-07", false}, "R10", "2011-03-09", savings, ""},
+    };
+    const std::string text = nachaAnswerFile(items);
+    const auto ach = parsed(text);
+    const returns::BankAnswer ours = returns::readBankAnswer(text);
+    ASSERT_EQ(ach["batches"].size(), 1u);
+    const auto& entries = ach["batches"][0]["entries"];
+    ASSERT_EQ(entries.size(), items.size());
+    ASSERT_EQ(ours.returns.size(), items.size());
+    const char* codes[] = {"26", "31", "36"};
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& e = entries[i];
+        const std::string info = e["addenda"]["info"];
+        const returns::ReturnedEntry& r = ours.returns[i];
+        EXPECT_EQ(e["transactionCode"], codes[i]);
+        EXPECT_EQ(e["addenda"]["type"], "99");
+        EXPECT_EQ(info.substr(0, 3), items[i].code);                        // 4-6 reason
+        EXPECT_EQ(info.substr(3, 15), items[i].original.trace);             // 7-21 original trace
+        EXPECT_EQ(info.substr(24, 8), items[i].account.routing.substr(0, 8));  // 28-35 original RDFI
+        EXPECT_EQ(r.code, info.substr(0, 3));
+        EXPECT_EQ(r.originalTrace, info.substr(3, 15));
+        EXPECT_EQ(r.routing, info.substr(24, 8));
+        EXPECT_EQ(r.cents, e["amount"].get<std::int64_t>());
+        EXPECT_EQ(std::to_string(r.centerId), e["identificationNumber"].get<std::string>());
+        EXPECT_EQ(r.account, e["dfiAccount"].get<std::string>());
+        EXPECT_EQ(r.ownTrace, bank::numberField(e["traceNumber"].get<std::int64_t>(), 15, "trace"));
+        EXPECT_EQ(r.direction, items[i].original.direction);
+    }
+}
 
 }  // namespace
 }  // namespace eft::server::testing

@@ -206,7 +206,7 @@ TEST_F(UpgradeTest, NewerDatabaseIsRefusedByteForByte) {
 }
 
 // A database of version 4, the last before the sweep's index carried the charges' columns and
-// before deliveries were recorded as started, opens at this version with the same sweep and
+// before deliveries were recorded as started (and with none of version 7's returns), opens at this version with the same sweep and
 // its deliveries on either engine.
 class LastVersionTest : public ServerFixture {};
 
@@ -216,6 +216,13 @@ TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweepAndDeliveries) {
     const std::string us = service->sweepXml(1), canada = service->sweepXml(2);
     service.reset();
     Database& db = inspect->db();
+    // Back past version 7's returns: its tables and columns go.
+    db.exec("DROP TABLE applied_returns; DROP TABLE center_holds; DROP TABLE change_notices");
+    for (const char* column : {"return_code", "return_meaning", "return_date", "return_file", "reversed_clearing_at",
+                               "reversed_clearing_login"})
+        db.exec(("ALTER TABLE batch_items DROP COLUMN " + std::string(column)).c_str());
+    for (const char* column : {"retries", "first_presented", "presented_cents"})
+        db.exec(("ALTER TABLE charges DROP COLUMN " + std::string(column)).c_str());
     if (db.engine() == Engine::SQLite) {
         db.exec("DROP INDEX charges_sweep_rows; CREATE INDEX charges_in_sweep_order ON charges "
                 "(state, center_id, member_id, source, sweep_sequence); DROP TABLE deliveries; "
@@ -249,6 +256,15 @@ TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweepAndDeliveries) {
     EXPECT_EQ(file->deliveries[1].exitStatus, 0);
     EXPECT_TRUE(upgraded.openDeliveries().empty());
     EXPECT_TRUE(upgraded.pendingDeliveries(publishPlace(exportDir())).empty());
+    // Version 7's columns start empty beside the items and charges that were there.
+    Statement returned = upgraded.db().prepare(
+        "SELECT COUNT(*), COUNT(bi.return_code), SUM(ch.retries), COUNT(ch.presented_cents) "
+        "FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id");
+    ASSERT_TRUE(returned.step());
+    EXPECT_GT(returned.integer(0), 0);
+    EXPECT_EQ(returned.integer(1), 0);
+    EXPECT_EQ(returned.integer(2), 0);
+    EXPECT_EQ(returned.integer(3), 0);
     // A batch without its file, as one exported before files were kept, is listed from its items.
     upgraded.db().exec("INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name) "
                        "VALUES (7, 2, '2011-03-01T09:00:00', 9, 2, 'EFT_CA_0000000007.txt'); "
