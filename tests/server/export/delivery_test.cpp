@@ -106,11 +106,7 @@ protected:
                                  "if [ $n -le 2 ]; then echo \"bank refused try $n\" >&2; exit 3; fi\n"
                                  "cp \"$1\" '" << dir.path().string() << "/bank/'\n";
         std::filesystem::create_directory(dir.path() / "bank");
-        service.reset();
-        DeliveryOptions delivery{"sh '" + script.string() + "'", std::chrono::seconds(20), std::chrono::seconds(1),
-                                 std::chrono::seconds(1)};
-        service = std::make_unique<Service>(
-            ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {}, delivery, takeNote()});
+        deliverWith("sh '" + script.string() + "'");
     }
 
     // The service's notes go to this fixture's list, gone before the service otherwise.
@@ -192,10 +188,7 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
 
     // A later export (of nothing) and a restart wake the deliverer: a delivered file stays delivered.
     service->exportBatches(9, 2);
-    service.reset();
-    service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
-                                                       {"sh '" + script.string() + "'"},
-                                                       [](LogLevel, std::string_view) {}});
+    deliverWith("sh '" + script.string() + "'");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     service.reset();
     EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries"), 3);
@@ -206,29 +199,6 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     const std::string line = listing.substr(listing.find('\n') + 1);
     EXPECT_EQ(line.rfind("EFT_US_0000000001.txt\t1\tUS\t1\t", 0), 0u) << line;
     EXPECT_NE(line.find("\t" + sha256sum(file) + "\t2011-03-05T10:20:30\t2011-03-05T10:20:30\n"), std::string::npos) << line;
-}
-
-TEST_P(DeliveryTest, FailedDeliveriesAreListed) {
-    service.reset();
-    service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
-                                                       {"echo 'host unreachable' >&2; exit 7; :", std::chrono::seconds(5),
-                                                        std::chrono::seconds(3600)},
-                                                       [](LogLevel, std::string_view) {}});
-    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
-    service->exportBatches(9, 2);
-    waitForAttempts(1);
-    EXPECT_NE(filesReport(*inspect).find("\tfailed 1x, exit 7: host unreachable\n"), std::string::npos) << filesReport(*inspect);
-}
-
-TEST_P(DeliveryTest, ACommandThatLeavesAChildHoldingStderrIsRecordedAtItsExit) {
-    deliverWith("sleep 15 & exit 0; :");
-    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
-    // Waiting for the child would take 15 s; the export and the command take well under a second.
-    const auto started = std::chrono::steady_clock::now();
-    service->exportBatches(9, 2);
-    waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0", 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
-    EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0"), 1);
 }
 
 // A name planted in the database is never a path: nothing is written outside the folder at
