@@ -12,7 +12,6 @@
 #include "server/export/delivery.h"
 #include "server/export/files_report.h"
 #include "server/export/own_file.h"
-#include "server/http/access_log.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -114,27 +113,11 @@ protected:
 
     // Waits, within a generous bound, for `sql` to count `rows`.
     void waitForCount(const char* sql, std::int64_t rows) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (count(sql) < rows && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        waitUntil([&] { return count(sql) >= rows; });
     }
     // An attempt is recorded before its command runs: these are the ones that ended.
     void waitForAttempts(std::int64_t rows) {
         waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status IS NOT NULL", rows);
-    }
-
-    // Waits, within a generous bound, for a note holding `text`; all the notes so far.
-    std::string waitForNote(const std::string& text) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (;;) {
-            std::string all;
-            {
-                std::lock_guard lock(notesMutex);
-                for (const std::string& n : notes) all += n + "\n";
-            }
-            if (all.find(text) != std::string::npos || std::chrono::steady_clock::now() > until) return all;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
     }
 
     // Exports what is saved through a service that delivers nothing, and stops it.
@@ -150,20 +133,11 @@ protected:
         service.reset();
         service = std::make_unique<Service>(ServiceOptions{
             dbPath(), dir.path() / "export", fixedNow, {},
-            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)}, takeNote()});
-    }
-
-    // Each note into the list, after its level.
-    std::function<void(LogLevel, std::string_view)> takeNote() {
-        return [this](LogLevel level, std::string_view line) {
-            std::lock_guard lock(notesMutex);
-            notes.push_back(std::string(levelName(level)) + " " + std::string(line));
-        };
+            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)}, notes.sink()});
     }
 
     std::filesystem::path script;
-    std::mutex notesMutex;
-    std::vector<std::string> notes;
+    Notes notes;
 };
 
 TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
@@ -178,13 +152,11 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     EXPECT_EQ(rows, (std::vector<std::string>{"1 1 3 bank refused try 1\n", "1 2 3 bank refused try 2\n", "1 3 0 "}));
     const std::filesystem::path file = dir.path() / "export" / "EFT_US_0000000001.txt";
     EXPECT_EQ(fileText(dir.path() / "bank" / "EFT_US_0000000001.txt"), fileText(file));
-    {
-        std::lock_guard lock(notesMutex);
-        ASSERT_EQ(notes.size(), 3u);
-        EXPECT_EQ(notes[0], "error delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
-                            "refused try 1; next try in 1 s");
-        EXPECT_EQ(notes[2], "info delivery: delivered EFT_US_0000000001.txt (attempt 3)");
-    }
+    const std::vector<std::string> said = notes.lines();
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_EQ(said[0], "error delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
+                       "refused try 1; next try in 1 s");
+    EXPECT_EQ(said[2], "info delivery: delivered EFT_US_0000000001.txt (attempt 3)");
 
     // A later export (of nothing) and a restart wake the deliverer: a delivered file stays delivered.
     service->exportBatches(9, 2);
@@ -222,16 +194,13 @@ TEST_P(DeliveryTest, APlantedNameIsNeitherPublishedNorDelivered) {
         for (const bool published : {false, true}) {
             Statement plant = inspect->db().prepare("UPDATE batch_files SET name = ?2, published = ?3 WHERE batch_no = ?1");
             plant.bind(1, 1).bind(2, name).bind(3, int{published}).run();
-            {
-                std::lock_guard lock(notesMutex);
-                notes.clear();
-            }
+            notes.clear();
             deliverWith("echo >> '" + runs + "'");
             const std::string said = published ? "delivery: refused to deliver the file of batch 1: its name \"" + name +
                                                      "\" is not the export's name for it; nothing was run"
                                                : "export: refused to publish the file of batch 1: its name \"" + name +
                                                      "\" is not the export's name for it; nothing was written";
-            EXPECT_NE(waitForNote(said).find(said), std::string::npos);
+            EXPECT_TRUE(notes.waitFor(said)) << notes.all();
             service.reset();
             EXPECT_FALSE(std::filesystem::exists(runs));
             EXPECT_FALSE(std::filesystem::exists(outside / "nested" / "EFT_US_0000000001.txt"));
@@ -256,12 +225,12 @@ TEST_P(DeliveryTest, APublishedFileSwappedForALinkOrOtherBytesIsRefused) {
     deliverWith("cp \"$1\" '" + (dir.path() / "bank").string() + "/'; :");
     const std::string linkNote = "delivery: refused to deliver EFT_US_0000000001.txt (attempt 1): EFT_US_0000000001.txt "
                                  "is a symbolic link, not the export's file; nothing was run; next try in 1 s";
-    EXPECT_NE(waitForNote(linkNote).find(linkNote), std::string::npos);
+    EXPECT_TRUE(notes.waitFor(linkNote)) << notes.all();
     std::filesystem::remove(file);
     std::filesystem::copy_file(secret, file);
     const std::string bytesNote = "delivery: refused to deliver EFT_US_0000000001.txt (attempt 2): EFT_US_0000000001.txt "
                                   "in the export folder is not the file the database holds for batch 1; nothing was run";
-    EXPECT_NE(waitForNote(bytesNote).find(bytesNote), std::string::npos);
+    EXPECT_TRUE(notes.waitFor(bytesNote)) << notes.all();
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "bank"));
     EXPECT_NE(filesReport(*inspect).find("\tfailed 2x, exit 126: not run: EFT_US_0000000001.txt in the export folder "
                                          "is not the file"),
