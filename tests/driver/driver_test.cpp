@@ -18,8 +18,6 @@ TEST(Driver, CreatesTheControlSetsVariablesAndDumpsTheScreen) {
     for (const auto& t : dump["tabs"])
         if (t["visible"]) visible.push_back(t["caption"]);
     EXPECT_EQ(visible, (std::vector<std::string>{"List of Centers", "Export Batch", "Update Batch Status"}));
-    EXPECT_EQ(dump["labels"]["lblVersionCentertab"], "Version: 2.0.7");
-    EXPECT_EQ(dump["labels"]["lblVersionMerchandise"], "Version: 2.0.7");
     EXPECT_EQ(dump["labels"]["lblIstr"], "Please set / check  centers which have cleared:");
     EXPECT_EQ(dump["options"]["optCountry"], 1);
     EXPECT_EQ(dump["focus"], "cmdLoadData");

@@ -2,10 +2,16 @@
 // A small hand-made sweep in a temporary database, and ways to look inside it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "server/http/access_log.h"
 #include "server/pages/service.h"
 #include "server/store/store.h"
 
@@ -28,6 +34,49 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Waits within `limit` for `done`.
+template <class Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The notes a service makes, each after its level ("error delivery: ..."), as they come.
+class Notes {
+public:
+    std::function<void(LogLevel, std::string_view)> sink() {
+        return [this](LogLevel level, std::string_view line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(std::string(levelName(level)) + " " + std::string(line));
+        };
+    }
+    bool waitFor(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        return waitUntil([&] { return all().find(text) != std::string::npos; }, limit);
+    }
+    std::string all() {
+        std::lock_guard lock(mutex_);
+        std::string out;
+        for (const std::string& l : lines_) out += l + "\n";
+        return out;
+    }
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
 };
 
 inline Timestamp fixedNow() { return Timestamp::from(Date{2011, 3, 5}, 10, 20, 30); }

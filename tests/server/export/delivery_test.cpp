@@ -12,7 +12,6 @@
 #include "server/export/delivery.h"
 #include "server/export/files_report.h"
 #include "server/export/own_file.h"
-#include "server/http/access_log.h"
 #include "server_fixture.h"
 #include "server_process.h"
 
@@ -106,11 +105,7 @@ protected:
                                  "if [ $n -le 2 ]; then echo \"bank refused try $n\" >&2; exit 3; fi\n"
                                  "cp \"$1\" '" << dir.path().string() << "/bank/'\n";
         std::filesystem::create_directory(dir.path() / "bank");
-        service.reset();
-        DeliveryOptions delivery{"sh '" + script.string() + "'", std::chrono::seconds(20), std::chrono::seconds(1),
-                                 std::chrono::seconds(1)};
-        service = std::make_unique<Service>(
-            ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {}, delivery, takeNote()});
+        deliverWith("sh '" + script.string() + "'");
     }
 
     // The service's notes go to this fixture's list, gone before the service otherwise.
@@ -118,27 +113,11 @@ protected:
 
     // Waits, within a generous bound, for `sql` to count `rows`.
     void waitForCount(const char* sql, std::int64_t rows) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (count(sql) < rows && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        waitUntil([&] { return count(sql) >= rows; });
     }
     // An attempt is recorded before its command runs: these are the ones that ended.
     void waitForAttempts(std::int64_t rows) {
         waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status IS NOT NULL", rows);
-    }
-
-    // Waits, within a generous bound, for a note holding `text`; all the notes so far.
-    std::string waitForNote(const std::string& text) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (;;) {
-            std::string all;
-            {
-                std::lock_guard lock(notesMutex);
-                for (const std::string& n : notes) all += n + "\n";
-            }
-            if (all.find(text) != std::string::npos || std::chrono::steady_clock::now() > until) return all;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
     }
 
     // Exports what is saved through a service that delivers nothing, and stops it.
@@ -154,20 +133,11 @@ protected:
         service.reset();
         service = std::make_unique<Service>(ServiceOptions{
             dbPath(), dir.path() / "export", fixedNow, {},
-            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)}, takeNote()});
-    }
-
-    // Each note into the list, after its level.
-    std::function<void(LogLevel, std::string_view)> takeNote() {
-        return [this](LogLevel level, std::string_view line) {
-            std::lock_guard lock(notesMutex);
-            notes.push_back(std::string(levelName(level)) + " " + std::string(line));
-        };
+            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)}, notes.sink()});
     }
 
     std::filesystem::path script;
-    std::mutex notesMutex;
-    std::vector<std::string> notes;
+    Notes notes;
 };
 
 TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
@@ -182,20 +152,15 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     EXPECT_EQ(rows, (std::vector<std::string>{"1 1 3 bank refused try 1\n", "1 2 3 bank refused try 2\n", "1 3 0 "}));
     const std::filesystem::path file = dir.path() / "export" / "EFT_US_0000000001.txt";
     EXPECT_EQ(fileText(dir.path() / "bank" / "EFT_US_0000000001.txt"), fileText(file));
-    {
-        std::lock_guard lock(notesMutex);
-        ASSERT_EQ(notes.size(), 3u);
-        EXPECT_EQ(notes[0], "error delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
-                            "refused try 1; next try in 1 s");
-        EXPECT_EQ(notes[2], "info delivery: delivered EFT_US_0000000001.txt (attempt 3)");
-    }
+    const std::vector<std::string> said = notes.lines();
+    ASSERT_EQ(said.size(), 3u);
+    EXPECT_EQ(said[0], "error delivery: could not deliver EFT_US_0000000001.txt (attempt 1), exit status 3: bank "
+                       "refused try 1; next try in 1 s");
+    EXPECT_EQ(said[2], "info delivery: delivered EFT_US_0000000001.txt (attempt 3)");
 
     // A later export (of nothing) and a restart wake the deliverer: a delivered file stays delivered.
     service->exportBatches(9, 2);
-    service.reset();
-    service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
-                                                       {"sh '" + script.string() + "'"},
-                                                       [](LogLevel, std::string_view) {}});
+    deliverWith("sh '" + script.string() + "'");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     service.reset();
     EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries"), 3);
@@ -206,29 +171,6 @@ TEST_P(DeliveryTest, FailsTwiceThenSucceedsAndIsNeverRepeated) {
     const std::string line = listing.substr(listing.find('\n') + 1);
     EXPECT_EQ(line.rfind("EFT_US_0000000001.txt\t1\tUS\t1\t", 0), 0u) << line;
     EXPECT_NE(line.find("\t" + sha256sum(file) + "\t2011-03-05T10:20:30\t2011-03-05T10:20:30\n"), std::string::npos) << line;
-}
-
-TEST_P(DeliveryTest, FailedDeliveriesAreListed) {
-    service.reset();
-    service = std::make_unique<Service>(ServiceOptions{dbPath(), dir.path() / "export", fixedNow, {},
-                                                       {"echo 'host unreachable' >&2; exit 7; :", std::chrono::seconds(5),
-                                                        std::chrono::seconds(3600)},
-                                                       [](LogLevel, std::string_view) {}});
-    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
-    service->exportBatches(9, 2);
-    waitForAttempts(1);
-    EXPECT_NE(filesReport(*inspect).find("\tfailed 1x, exit 7: host unreachable\n"), std::string::npos) << filesReport(*inspect);
-}
-
-TEST_P(DeliveryTest, ACommandThatLeavesAChildHoldingStderrIsRecordedAtItsExit) {
-    deliverWith("sleep 15 & exit 0; :");
-    ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
-    // Waiting for the child would take 15 s; the export and the command take well under a second.
-    const auto started = std::chrono::steady_clock::now();
-    service->exportBatches(9, 2);
-    waitForCount("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0", 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
-    EXPECT_EQ(count("SELECT COUNT(*) FROM deliveries WHERE exit_status = 0"), 1);
 }
 
 // A name planted in the database is never a path: nothing is written outside the folder at
@@ -252,16 +194,13 @@ TEST_P(DeliveryTest, APlantedNameIsNeitherPublishedNorDelivered) {
         for (const bool published : {false, true}) {
             Statement plant = inspect->db().prepare("UPDATE batch_files SET name = ?2, published = ?3 WHERE batch_no = ?1");
             plant.bind(1, 1).bind(2, name).bind(3, int{published}).run();
-            {
-                std::lock_guard lock(notesMutex);
-                notes.clear();
-            }
+            notes.clear();
             deliverWith("echo >> '" + runs + "'");
             const std::string said = published ? "delivery: refused to deliver the file of batch 1: its name \"" + name +
                                                      "\" is not the export's name for it; nothing was run"
                                                : "export: refused to publish the file of batch 1: its name \"" + name +
                                                      "\" is not the export's name for it; nothing was written";
-            EXPECT_NE(waitForNote(said).find(said), std::string::npos);
+            EXPECT_TRUE(notes.waitFor(said)) << notes.all();
             service.reset();
             EXPECT_FALSE(std::filesystem::exists(runs));
             EXPECT_FALSE(std::filesystem::exists(outside / "nested" / "EFT_US_0000000001.txt"));
@@ -286,12 +225,12 @@ TEST_P(DeliveryTest, APublishedFileSwappedForALinkOrOtherBytesIsRefused) {
     deliverWith("cp \"$1\" '" + (dir.path() / "bank").string() + "/'; :");
     const std::string linkNote = "delivery: refused to deliver EFT_US_0000000001.txt (attempt 1): EFT_US_0000000001.txt "
                                  "is a symbolic link, not the export's file; nothing was run; next try in 1 s";
-    EXPECT_NE(waitForNote(linkNote).find(linkNote), std::string::npos);
+    EXPECT_TRUE(notes.waitFor(linkNote)) << notes.all();
     std::filesystem::remove(file);
     std::filesystem::copy_file(secret, file);
     const std::string bytesNote = "delivery: refused to deliver EFT_US_0000000001.txt (attempt 2): EFT_US_0000000001.txt "
                                   "in the export folder is not the file the database holds for batch 1; nothing was run";
-    EXPECT_NE(waitForNote(bytesNote).find(bytesNote), std::string::npos);
+    EXPECT_TRUE(notes.waitFor(bytesNote)) << notes.all();
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() / "bank"));
     EXPECT_NE(filesReport(*inspect).find("\tfailed 2x, exit 126: not run: EFT_US_0000000001.txt in the export folder "
                                          "is not the file"),

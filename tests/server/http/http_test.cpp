@@ -7,7 +7,6 @@
 
 #include <map>
 #include <mutex>
-#include <regex>
 
 #include "net/pages.h"
 #include "server/embedded_server.h"
@@ -77,8 +76,6 @@ protected:
 };
 
 TEST_P(HttpTest, TheBaseAddressIsALoopbackFolder) {
-    EXPECT_TRUE(std::regex_match(server->baseAddress(), std::regex(R"(http://127\.0\.0\.1:[0-9]+/eft/)")))
-        << server->baseAddress();
     EXPECT_EQ(server->baseAddress(), "http://127.0.0.1:" + std::to_string(server->port()) + "/eft/");
 }
 

@@ -3,23 +3,17 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <future>
 #include <iostream>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,8 +22,7 @@
 #include "server/pages/save_record.h"
 #include "server/store/seed.h"
 #include "server_fixture.h"
-
-extern char** environ;
+#include "server_process.h"
 
 namespace eft::server::testing {
 namespace {
@@ -40,73 +33,6 @@ using namespace std::chrono_literals;
 constexpr std::size_t kCharges = 40000;
 constexpr std::size_t kPosted = 30000;
 constexpr int kSaved = 14;
-
-// A child eft-server on one database file. However the test ends, the child is killed and
-// reaped when this guard goes.
-class ServerProcess {
-public:
-    ServerProcess(const fs::path& db, const fs::path& exportDir) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        std::vector<std::string> args{EFT_SERVER_PATH, "--db",     db.string(), "--port",
-                                      "0",             "--export-dir", exportDir.string()};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&pid_, EFT_SERVER_PATH, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        out_ = fds[0];
-        if (rc != 0) {
-            pid_ = -1;
-            throw std::runtime_error("cannot start " + std::string(EFT_SERVER_PATH));
-        }
-    }
-    ~ServerProcess() {
-        if (pid_ > 0) killAndReap();
-        if (out_ >= 0) close(out_);
-    }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    // The first line the server prints; empty when none came within the wait.
-    std::string firstLine(std::chrono::milliseconds wait) {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        std::string line;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left <= 0ms) return {};
-            pollfd p{out_, POLLIN, 0};
-            const int ready = poll(&p, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) return {};
-            char c = 0;
-            const ssize_t n = read(out_, &c, 1);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return {};
-            if (c == '\n') return line;
-            line += c;
-        }
-    }
-
-    // Sends SIGKILL and reaps the child; its wait status.
-    int killAndReap() {
-        kill(pid_, SIGKILL);
-        int status = 0;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        return status;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 struct Reply {
     bool answered = false;
@@ -161,15 +87,12 @@ protected:
         std::atomic<bool> fullySent{false};
         // Declared before the server so that the server is killed before the poster is joined.
         std::jthread poster;
-        ServerProcess server(work, dir.path() / "export");
-
-        const std::string base = server.firstLine(20s);
-        std::smatch m;
-        const std::regex address(R"(http://(127\.0\.0\.1):([0-9]+)(/.*/))");
-        ASSERT_TRUE(std::regex_match(base, m, address)) << "first line: '" << base << "'";
-        const std::string host = m[1];
-        const int port = std::stoi(m[2]);
-        const std::string path = std::string(m[3]) + std::string(pages::kMemberPage);
+        ServerProcess server({"--db=" + work.string(), "--export-dir=" + (dir.path() / "export").string()}, {},
+                             dir.path());
+        ASSERT_TRUE(server.started()) << server.log();
+        const std::string host = "127.0.0.1";
+        const int port = server.port();
+        const std::string path = server.base().substr(server.origin().size()) + std::string(pages::kMemberPage);
 
         poster = std::jthread([&, host, port, path] {
             // A write to the killed server must fail with EPIPE, not end the test process.
@@ -215,9 +138,8 @@ protected:
         } else {
             std::this_thread::sleep_for(delay);
         }
-        const int status = server.killAndReap();
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "the server had ended on its own before the kill (wait status " << status << ")";
+        ASSERT_EQ(::kill(server.pid(), SIGKILL), 0);
+        ASSERT_EQ(server.wait(10s), 128 + SIGKILL) << "the server had ended on its own before the kill";
         poster.join();
         const Reply r = reply.get();
         if (r.answered) {
