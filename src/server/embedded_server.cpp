@@ -225,7 +225,7 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
                          {"tls", impl->engine->tls() ? "on" : "off"},
                          {"workers", std::to_string(engine.workers)}});
     for (const std::string& rate : impl->service->returnRateWarnings())
-        log->event("warning", {{"text", "return rate: " + rate}});
+        log->event(LogLevel::Warning, "note", {{"text", "return rate: " + rate}});
     impl->engine->run(*impl->site);
     return std::unique_ptr<EmbeddedServer>(new EmbeddedServer(std::move(impl)));
 }

@@ -310,7 +310,7 @@ TEST_F(ExportTest, YesExportsShowsTheReportAndMovesToBatchStatus) {
     EXPECT_EQ(screen().mousePointer(), ui::MousePointer::Normal);
 }
 
-// A broken report is the driver's ExportFailure table; an empty one is no failure.
+// A broken report is the driver's ExportReport table; an empty one is no failure.
 TEST_F(ExportTest, AnEmptyReportShowsNoBox) {
     serveBatches({});
     server.on(kExport, {"<Export/>"});
