@@ -141,7 +141,7 @@ int runImport(const std::string& db, const std::vector<std::string>& files, bool
         return 1;
     }
     try {
-        eft::server::Store store(db);
+        eft::server::Store store(db, dryRun ? eft::server::Store::Older::Refuse : eft::server::Store::Older::Upgrade);
         sayUpgrade(store, db);
         const auto report = eft::server::importCsv(store, {files.begin(), files.end()}, dryRun);
         if (format == eft::server::output::Format::Text) std::cout << eft::server::importReportText(report, dryRun);

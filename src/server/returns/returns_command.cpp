@@ -331,8 +331,7 @@ int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
         o.applyCorrections = args.applyCorrections;
         if (!args.holidays.empty()) o.calendar = bank::BankCalendar::withClosures(args.holidays);
         if (!args.originator.empty()) o.read = readOptions(bank::loadOriginator(args.originator));
-        Store store(args.db);
-        store.createSchema();
+        Store store(args.db, args.dryRun ? Store::Older::Refuse : Store::Older::Upgrade);
         const ApplyResult result = applyReturns(store, files, o);
         out << result.text();
         if (args.dryRun) out << "Dry run: nothing was written.\n";

@@ -340,6 +340,22 @@ void refuseNewerSchema(Database& db, const std::filesystem::path& file) {
                          "; run the eft-server that wrote it, or a newer one");
 }
 
+void refuseOlderSchema(Database& db, const std::filesystem::path& file) {
+    const int found = schemaVersion(db);
+    if (found >= kSchemaVersion) return;
+    if (found == 0) {
+        // Version 0 is also a database with nothing in it yet, which a dry run may read as is.
+        if (db.engine() == Engine::PostgreSQL) return;
+        Statement tables = db.prepare("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table'");
+        tables.step();
+        if (tables.integer(0) == 0) return;
+    }
+    throw StoreError("the database " + displayLocation(file.string()) + " has schema version " + std::to_string(found) +
+                     ", older than this program's " + std::to_string(kSchemaVersion) +
+                     "; a dry run writes nothing, an upgrade included: start eft-server on it once, or run the "
+                     "command without --dry-run");
+}
+
 std::optional<SchemaUpgrade> upgradeSchema(Database& db, const std::filesystem::path& file) {
     if (db.engine() == Engine::PostgreSQL) {
         const int found = upgradePostgresSchema(db);

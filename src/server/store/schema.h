@@ -26,6 +26,9 @@ struct SchemaUpgrade {
 // Refuses with StoreError a database newer than this program, before anything is written to it
 // (Database's `first`): it stays byte for byte as it was.
 void refuseNewerSchema(Database& db, const std::filesystem::path& file);
+// Throws StoreError naming both versions when the database holds data of an older schema than
+// this program's; an empty database is not refused.
+void refuseOlderSchema(Database& db, const std::filesystem::path& file);
 
 // Brings the database at `file` (open as `db`; a PostgreSQL URI for one there) to kSchemaVersion. A database newer than this
 // program is refused as refuseNewerSchema does. Nothing when nothing was migrated or the

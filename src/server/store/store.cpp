@@ -119,8 +119,13 @@ void bindLogin(Statement& s, int index, std::string_view login) {
 
 }  // namespace
 
-Store::Store(const std::filesystem::path& file)
-    : db_(file.string(), [&file](Database& db) { refuseNewerSchema(db, file); }), file_(file) {
+Store::Store(const std::filesystem::path& file, Older older)
+    : db_(file.string(),
+          [&file, older](Database& db) {
+              refuseNewerSchema(db, file);
+              if (older == Older::Refuse) refuseOlderSchema(db, file);
+          }),
+      file_(file) {
     createSchema();
     makeHeldTable(db_);
     // SQLite prepares a statement against the tables it names, so they must be there first.

@@ -303,7 +303,10 @@ struct ChangeNoticeRow {
 
 class Store {
 public:
-    explicit Store(const std::filesystem::path& file);
+    // What opening does with a database of an older schema: bring it up to date, or refuse it,
+    // naming both versions (a dry run writes nothing, an upgrade included).
+    enum class Older { Upgrade, Refuse };
+    explicit Store(const std::filesystem::path& file, Older older = Older::Upgrade);
     Database& db() { return db_; }
 
     // Brings the schema up to this program's version (schema.h).

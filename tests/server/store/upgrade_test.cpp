@@ -205,6 +205,23 @@ TEST_F(UpgradeTest, NewerDatabaseIsRefusedByteForByte) {
     }
 }
 
+// A dry run writes nothing, an upgrade included: an older database is refused as it stands.
+TEST_F(UpgradeTest, ADryRunRefusesAnOlderDatabaseByteForByte) {
+    writeOldest();
+    const std::filesystem::path input = dir.path() / "input.csv";
+    std::ofstream(input) << "center_id,name,country\n";
+    const std::string before = fileText(db());
+    for (const char* command : {" import --dry-run --db=", " returns --dry-run --db="}) {
+        const Ran ran = runProgram(std::string(EFT_SERVER_PATH) + command + db().string() + " " + input.string());
+        EXPECT_EQ(ran.status, 1) << command << ": " << ran.out;
+        EXPECT_NE(ran.out.find("has schema version 0, older than this program's " + std::to_string(kSchemaVersion)),
+                  std::string::npos)
+            << ran.out;
+        EXPECT_EQ(fileText(db()), before) << command;
+        EXPECT_FALSE(std::filesystem::exists(db().string() + ".v0.bak")) << command;
+    }
+}
+
 // A database of version 4, the last before the sweep's index carried the charges' columns and
 // before deliveries were recorded as started (and with none of version 7's returns), opens at this version with the same sweep and
 // its deliveries on either engine.
