@@ -308,7 +308,9 @@ int main(int argc, char** argv) {
                              "with no file: only settle the batches whose return window has passed (a daily run)");
     returnsCommand->add_option("--days", returnsArgs.days, "with --report: the window, in days")
         ->capture_default_str()->check(CLI::Range(1, 3660));
-    returnsCommand->add_option("--format", returnsArgs.format, "with --report: text, csv or json (a row per country)")
+    returnsCommand->add_option("--format", returnsArgs.format,
+                               "text, csv or json: the match table (a row per return, then the corrections read) or, "
+                               "with --report, a row per country")
         ->check(outputFormat);
     returnsCommand->add_option("file", returnsArgs.files, "the bank's files")->check(CLI::ExistingFile);
     auto* accounts = app.add_subcommand("accounts", "list the centers a return blocked or stopped, or record a new "
@@ -318,6 +320,10 @@ int main(int argc, char** argv) {
     accounts->add_option("--db", accountsDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
     accounts->add_option("--authorize", authorizeCenter, "record who authorized the center's debits again, and when")
         ->check(CLI::Range(1, 2147483647));
+    std::string accountsFormat = "text";
+    accounts->add_option("--format", accountsFormat, "the list: text, csv or json (a value a field)")
+        ->check(outputFormat)
+        ->excludes("--authorize");
     auto* corrections = app.add_subcommand("corrections", "list the corrections the bank proposed in notifications "
                                                           "of change (center, field, old and new value, code, date), "
                                                           "or apply one");
@@ -326,6 +332,10 @@ int main(int argc, char** argv) {
     corrections->add_option("--db", correctionsDb, "the SQLite database file or PostgreSQL URI")->envname("EFT_DB")->required();
     corrections->add_option("--apply", applyCorrection, "apply the correction of this id, recording who did")
         ->check(CLI::Range(std::int64_t{1}, std::int64_t{9'000'000'000'000'000'000}));
+    std::string correctionsFormat = "text";
+    corrections->add_option("--format", correctionsFormat, "the list: text, csv or json (a value a field)")
+        ->check(outputFormat)
+        ->excludes("--apply");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -342,8 +352,12 @@ int main(int argc, char** argv) {
         return eft::server::returns::runReturns(returnsArgs, std::cout, std::cerr);
     }
     if (*corrections)
-        return eft::server::returns::runCorrections(correctionsDb, applyCorrection, operatingUser(), std::cout, std::cerr);
-    if (*accounts) return eft::server::returns::runAccounts(accountsDb, authorizeCenter, operatingUser(), std::cout, std::cerr);
+        return eft::server::returns::runCorrections(correctionsDb, applyCorrection, operatingUser(),
+                                                    *eft::server::output::formatNamed(correctionsFormat), std::cout,
+                                                    std::cerr);
+    if (*accounts)
+        return eft::server::returns::runAccounts(accountsDb, authorizeCenter, operatingUser(),
+                                                 *eft::server::output::formatNamed(accountsFormat), std::cout, std::cerr);
     if (*files) {
         if (!resolvedBy.empty() && deliveredBatch == 0 && redeliverBatch == 0) {
             std::cerr << "eft-server: --by goes with --delivered or --redeliver\n";

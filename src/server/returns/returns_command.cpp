@@ -71,7 +71,28 @@ std::string padded(std::string s, std::size_t width) {
     return s;
 }
 
+output::Value textOrNone(const std::string& s) { return s.empty() ? output::Value{} : output::Value{s}; }
+output::Value numberOrNone(std::int64_t n) { return n == 0 ? output::Value{} : output::Value{n}; }
+
+std::string holdName(const CenterHold& h) { return h.kind == HoldKind::Account ? "account blocked" : "debits stopped"; }
+
+std::string_view correctionState(const ChangeNoticeRow& n) {
+    return !n.refused.empty() ? "refused" : n.appliedAt.empty() ? "proposed" : "applied";
+}
+
 }  // namespace
+
+output::Records correctionRecords(const std::vector<ChangeNoticeRow>& notices) {
+    output::Records r{"corrections",
+                      {"id", "center", "field", "old", "new", "code", "date", "state", "refused", "applied_at",
+                       "applied_by", "file"},
+                      {}};
+    for (const ChangeNoticeRow& n : notices)
+        r.add({numberOrNone(n.id), numberOrNone(n.centerId), n.field, n.oldValue, n.newValue, n.code, textOrNone(n.date),
+               std::string(correctionState(n)), textOrNone(n.refused), textOrNone(n.appliedAt),
+               textOrNone(n.appliedBy), textOrNone(n.fileName)});
+    return r;
+}
 
 std::string correctionsText(const std::vector<ChangeNoticeRow>& notices) {
     if (notices.empty()) return "No corrections.\n";
@@ -81,9 +102,10 @@ std::string correctionsText(const std::vector<ChangeNoticeRow>& notices) {
         out += padded(n.id != 0 ? std::to_string(n.id) : "-", 6) +
                padded(n.centerId != 0 ? text::centerNumber(n.centerId) : "-", 8) + padded(n.field, 15) +
                padded(n.oldValue, 19) + " " + padded(n.newValue, 19) + " " + padded(n.code, 6) + padded(n.date, 12) +
-               (!n.refused.empty() ? "refused: " + n.refused
-                : n.appliedAt.empty() ? "proposed"
-                                      : "applied " + n.appliedAt + " by " + n.appliedBy) +
+               std::string(correctionState(n)) +
+               (!n.refused.empty() ? ": " + n.refused
+                : n.appliedAt.empty() ? ""
+                                      : " " + n.appliedAt + " by " + n.appliedBy) +
                "\n";
     return out;
 }
@@ -248,6 +270,27 @@ std::string ApplyResult::text() const {
     return out;
 }
 
+std::vector<output::Records> ApplyResult::records() const {
+    output::Records returned{"returns",
+                             {"file", "line", "country", "code", "meaning", "category", "center", "batch", "amount",
+                              "direction", "return_date", "outcome", "by_fallback", "effect", "detail"},
+                             {}};
+    for (const AppliedLine& l : lines) {
+        const ReturnCode code = returnCode(l.entry.code);
+        const std::int32_t center = l.match.centerId != 0 ? l.match.centerId : l.entry.centerId;
+        returned.add({l.file, static_cast<std::int64_t>(l.entry.line),
+                      l.entry.country == 0 ? output::Value{} : output::Value{std::string(l.entry.country == 2 ? "CA" : "US")},
+                      textOrNone(l.entry.code), std::string(code.meaning), std::string(categoryName(code.category)),
+                      numberOrNone(center), numberOrNone(l.match.batchNo), output::Amount{l.entry.cents},
+                      std::string(l.entry.direction == Direction::Credit ? "credit" : "debit"), textOrNone(l.entry.returnDate),
+                      std::string(outcomeName(l.match.outcome)), l.match.byFallback, l.effect,
+                      textOrNone(l.match.detail)});
+    }
+    output::Records settledBatches{"settled", {"batch"}, {}};
+    for (const std::int32_t b : settled) settledBatches.add({std::int64_t{b}});
+    return {returned, correctionRecords(notices), settledBatches};
+}
+
 void applyCorrection(Store& store, const ChangeNoticeRow& n, std::string_view at, std::string_view by) {
     const std::string which = "correction " + std::to_string(n.id);
     if (!n.refused.empty()) throw std::runtime_error(which + " was refused when read: " + n.refused);
@@ -273,8 +316,8 @@ void applyCorrection(Store& store, const ChangeNoticeRow& n, std::string_view at
     store.markChangeApplied(n.id, at, by);
 }
 
-int runCorrections(const std::string& db, std::int64_t applyId, const std::string& by, std::ostream& out,
-                   std::ostream& err) {
+int runCorrections(const std::string& db, std::int64_t applyId, const std::string& by, output::Format format,
+                   std::ostream& out, std::ostream& err) {
     try {
         if (!isPostgresUri(db) && !std::filesystem::exists(db)) throw std::runtime_error("no database " + db);
         Store store(db);
@@ -290,7 +333,8 @@ int runCorrections(const std::string& db, std::int64_t applyId, const std::strin
                 << " " << n->oldValue << " -> " << n->newValue << ", by " << by << "\n";
             return 0;
         }
-        out << correctionsText(notices);
+        if (format == output::Format::Text) out << correctionsText(notices);
+        else out << output::render({correctionRecords(notices)}, format);
         return 0;
     } catch (const std::exception& e) {
         err << "eft-server: " << e.what() << "\n";
@@ -304,13 +348,13 @@ int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
         if (args.report && !args.files.empty()) throw std::runtime_error("--report reads no files");
         if (!args.report && !args.settle && args.files.empty())
             throw std::runtime_error("give the bank's files, or --settle, or --report");
+        const auto format = output::formatNamed(args.format);
+        if (!format) throw std::runtime_error("--format: not text, csv or json: " + args.format);
         if (args.report) {
             Store store(args.db);
             store.createSchema();
             Transaction t(store.db(), Transaction::Mode::Read);
             const std::vector<CountryRates> rates = returnRates(store, localNow(), args.days);
-            const auto format = output::formatNamed(args.format);
-            if (!format) throw std::runtime_error("--format: not text, csv or json: " + args.format);
             if (*format == output::Format::Text) out << ratesText(rates, args.days);
             else out << output::render({rateRecords(rates, args.days)}, *format);
             return 0;
@@ -333,6 +377,11 @@ int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
         if (!args.originator.empty()) o.read = readOptions(bank::loadOriginator(args.originator));
         Store store(args.db, args.dryRun ? Store::Older::Refuse : Store::Older::Upgrade);
         const ApplyResult result = applyReturns(store, files, o);
+        if (*format != output::Format::Text) {
+            // A dry run's effects say "would be"; a program reads no closing line.
+            out << output::render(result.records(), *format);
+            return 0;
+        }
         out << result.text();
         if (args.dryRun) out << "Dry run: nothing was written.\n";
         return 0;
@@ -342,8 +391,30 @@ int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err) {
     }
 }
 
-int runAccounts(const std::string& db, std::int32_t authorizeCenter, const std::string& by, std::ostream& out,
-                std::ostream& err) {
+std::string holdsText(const std::vector<CenterHold>& holds) {
+    if (holds.empty()) return "No center has been held by a return.\n";
+    std::string out;
+    for (const CenterHold& h : holds)
+        out += "Center " + text::centerNumber(h.centerId) + ": " +
+               holdName(h) + " since " + h.since +
+               " by return " + h.code + " (" + h.reason + ")" + (h.fileName.empty() ? "" : " in " + h.fileName) +
+               (h.liftedAt.empty() ? "" : "; lifted " + h.liftedAt + " by " + h.liftedBy + ": " + h.liftedHow) + "\n";
+    return out;
+}
+
+output::Records holdRecords(const std::vector<CenterHold>& holds) {
+    output::Records r{"holds",
+                      {"center", "hold", "since", "code", "reason", "file", "lifted_at", "lifted_by", "lifted_how"},
+                      {}};
+    for (const CenterHold& h : holds)
+        r.add({std::int64_t{h.centerId}, holdName(h), h.since,
+               h.code, h.reason, textOrNone(h.fileName), textOrNone(h.liftedAt), textOrNone(h.liftedBy),
+               textOrNone(h.liftedHow)});
+    return r;
+}
+
+int runAccounts(const std::string& db, std::int32_t authorizeCenter, const std::string& by, output::Format format,
+                std::ostream& out, std::ostream& err) {
     try {
         if (!isPostgresUri(db) && !std::filesystem::exists(db)) throw std::runtime_error("no database " + db);
         Store store(db);
@@ -361,13 +432,8 @@ int runAccounts(const std::string& db, std::int32_t authorizeCenter, const std::
         }
         Transaction t(store.db(), Transaction::Mode::Read);
         const std::vector<CenterHold> holds = store.centerHolds(true);
-        if (holds.empty()) out << "No center has been held by a return.\n";
-        for (const CenterHold& h : holds)
-            out << "Center " << text::centerNumber(h.centerId) << ": "
-                << (h.kind == HoldKind::Account ? "account blocked" : "debits stopped") << " since " << h.since
-                << " by return " << h.code << " (" << h.reason << ")" << (h.fileName.empty() ? "" : " in " + h.fileName)
-                << (h.liftedAt.empty() ? "" : "; lifted " + h.liftedAt + " by " + h.liftedBy + ": " + h.liftedHow)
-                << "\n";
+        if (format == output::Format::Text) out << holdsText(holds);
+        else out << output::render({holdRecords(holds)}, format);
         return 0;
     } catch (const std::exception& e) {
         err << "eft-server: " << e.what() << "\n";

@@ -9,6 +9,7 @@
 
 #include "base/calendar.h"
 #include "server/bank/bank_calendar.h"
+#include "server/output/records.h"
 #include "server/returns/bank_answer.h"
 #include "server/returns/matcher.h"
 
@@ -48,6 +49,8 @@ struct ApplyResult {
     std::vector<ChangeNoticeRow> notices;  // proposed (or applied) corrections, new ones only
     std::vector<std::int32_t> settled;  // batches settled by rule after the returns
     std::string text() const;           // the match table and what it did
+    // The same as records: "returns" (a row per return), "corrections" and "settled".
+    std::vector<output::Records> records() const;
 };
 
 // Reads every file first: one malformed file refuses the run, naming the file, line and field,
@@ -82,14 +85,18 @@ struct ReturnsArgs {
     bool report = false;  // the return rates instead of files
     bool settle = false;  // no files needed: settle the batches whose window has passed
     int days = 60;
-    std::string format = "text";  // of the report: text, csv or json (output/records.h)
+    std::string format = "text";  // of the report or the match table: text, csv or json (output/records.h)
 };
 int runReturns(const ReturnsArgs& args, std::ostream& out, std::ostream& err);
 
-// `eft-server accounts`: lists the centers' holds; with a center, records a new authorization
-// of its debits by `by`, now.
-int runAccounts(const std::string& db, std::int32_t authorizeCenter, const std::string& by, std::ostream& out,
-                std::ostream& err);
+// `eft-server accounts`: lists the centers' holds in `format`; with a center, records a new
+// authorization of its debits by `by`, now.
+int runAccounts(const std::string& db, std::int32_t authorizeCenter, const std::string& by, output::Format format,
+                std::ostream& out, std::ostream& err);
+
+// The holds, lifted ones too, a line each; and as records, "holds".
+std::string holdsText(const std::vector<CenterHold>& holds);
+output::Records holdRecords(const std::vector<CenterHold>& holds);
 
 // Applies a proposed correction to its center, recorded as applied by `by` at `at`; a block a
 // return put on the center's account ends. Throws std::runtime_error when it cannot be applied
@@ -98,10 +105,12 @@ void applyCorrection(Store& store, const ChangeNoticeRow& notice, std::string_vi
 
 // The corrections as a table: id, center, field, old and new value, code, date, state.
 std::string correctionsText(const std::vector<ChangeNoticeRow>& notices);
+// The same as records, "corrections".
+output::Records correctionRecords(const std::vector<ChangeNoticeRow>& notices);
 
-// `eft-server corrections`: lists the proposed corrections, or applies one by its id.
-int runCorrections(const std::string& db, std::int64_t applyId, const std::string& by, std::ostream& out,
-                   std::ostream& err);
+// `eft-server corrections`: lists the proposed corrections in `format`, or applies one by its id.
+int runCorrections(const std::string& db, std::int64_t applyId, const std::string& by, output::Format format,
+                   std::ostream& out, std::ostream& err);
 
 // When a batch exported at `exportedAt` settles: the first banking day after.
 Date settlementDate(int country, const Timestamp& exportedAt, const bank::BankCalendar& calendar);

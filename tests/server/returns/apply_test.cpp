@@ -2,13 +2,16 @@
 // the next export; a replay; settlement by rule; a late return after clearing; a bad file; two
 // instances applying one file at once. On both engines.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <fstream>
 #include <thread>
 
 #include "server/returns/return_rates.h"
 #include "server/returns/returns_command.h"
 #include "returns/answer_files.h"
 #include "server_fixture.h"
+#include "server_process.h"
 
 namespace eft::server::testing {
 namespace {
@@ -404,6 +407,75 @@ TEST_P(Returns, TheBanksFilesAreAppliedOnceHoweverOftenTheyAreRead) {
     EXPECT_TRUE(again.notices.empty());
     EXPECT_EQ(inspect->returnRecords().size(), 2u);
     EXPECT_EQ(inspect->changeNotices().size(), 1u);
+}
+
+// The administrator's commands for a program: a value a field, in the order a person runs them.
+struct CommandCase {
+    const char* args;      // after the command's name; FILE stands for the bank's file
+    int status;
+    const char* kind;      // JSON: the records whose first row `fields` checks; nullptr: `start` is the output's start
+    std::vector<std::pair<const char*, nlohmann::json>> fields;
+    std::string start;
+};
+
+TEST_P(Returns, TheReturnsCommandsListAValueAField) {
+    const SentEntry returned = sent(12);
+    const std::filesystem::path file = dir.path() / "returns.ach";
+    std::ofstream(file, std::ios::binary) << nachaAnswerFile({answer(returned, "R03"), answer(sent(15), "C01", "55555555")});
+    const std::string returnsHeader =
+        "record,file,line,country,code,meaning,category,center,batch,amount,direction,return_date,outcome,by_fallback,"
+        "effect,detail,id,field,old,new,date,state,refused,applied_at,applied_by\r\n";
+    const nlohmann::json none;
+    const CommandCase cases[] = {
+        {"returns --dry-run --format json FILE", 0, "returns",
+         {{"file", "returns.ach"}, {"country", "US"}, {"code", "R03"}, {"category", "administrative"}, {"center", 12},
+          {"batch", returned.batchNo}, {"amount", returned.cents / 100.0}, {"direction", "debit"},
+          {"return_date", "2011-03-08"}, {"outcome", "matched"}, {"by_fallback", false},
+          {"effect", "would be failed; account blocked until corrected"}, {"detail", none}},
+         ""},
+        {"returns --dry-run --format json FILE", 0, "corrections",
+         {{"id", none}, {"center", 15}, {"field", "account"}, {"old", "987654321"}, {"new", "55555555"}, {"code", "C01"},
+          {"state", "proposed"}, {"file", "returns.ach"}},
+         ""},
+        {"returns --format csv FILE", 0, nullptr, {},
+         returnsHeader + "returns,returns.ach,3,US,R03,No account / unable to locate account,administrative,12," +
+             std::to_string(returned.batchNo) + ","},
+        {"returns --format json FILE", 0, "returns", {{"outcome", "duplicate"}, {"effect", "nothing"}}, ""},
+        {"corrections --format json", 0, "corrections",
+         {{"id", 1}, {"center", 15}, {"field", "account"}, {"old", "987654321"}, {"new", "55555555"}, {"state", "proposed"},
+          {"refused", none}, {"applied_at", none}, {"applied_by", none}},
+         ""},
+        {"corrections --format csv", 0, nullptr, {},
+         "id,center,field,old,new,code,date,state,refused,applied_at,applied_by,file\r\n"
+         "1,15,account,987654321,55555555,C01,2011-03-08,proposed,,,,returns.ach\r\n"},
+        {"corrections --apply 1 --format json", 108, nullptr, {}, "eft-server: --apply excludes --format"},
+        {"accounts --format json", 0, "holds",
+         {{"center", 12}, {"hold", "account blocked"}, {"code", "R03"}, {"file", "returns.ach"}, {"lifted_at", none}},
+         ""},
+        {"accounts --format csv", 0, nullptr, {},
+         "center,hold,since,code,reason,file,lifted_at,lifted_by,lifted_how\r\n12,account blocked,"},
+        // A person's text as before.
+        {"accounts", 0, nullptr, {}, "Center 0012: account blocked since "},
+        {"corrections", 0, nullptr, {}, "Id    Center  Field          Old                 New"},
+        {"accounts --format xml", 105, nullptr, {}, "eft-server: --format: not text, csv or json: xml"},
+    };
+    for (const CommandCase& c : cases) {
+        std::string args = c.args;
+        if (const std::size_t at = args.find("FILE"); at != std::string::npos) args.replace(at, 4, "'" + file.string() + "'");
+        const std::string command = args.substr(0, args.find(' '));
+        SCOPED_TRACE(c.args);
+        const Ran ran = runProgram(std::string(EFT_SERVER_PATH) + " " + command + " --db='" + dbPath().string() + "'" +
+                                   args.substr(command.size()));
+        EXPECT_EQ(ran.status, c.status) << ran.out;
+        if (c.kind == nullptr) {
+            EXPECT_TRUE(ran.out.starts_with(c.start)) << ran.out;
+            continue;
+        }
+        const nlohmann::json parsed = nlohmann::json::parse(ran.out, nullptr, false);
+        ASSERT_FALSE(parsed.is_discarded()) << ran.out;
+        ASSERT_FALSE(parsed[c.kind].empty()) << ran.out;
+        for (const auto& [field, value] : c.fields) EXPECT_EQ(parsed[c.kind][0][field], value) << field << ": " << ran.out;
+    }
 }
 
 // One bad file among good ones refuses the run: nothing of the good ones is applied either.
