@@ -177,13 +177,31 @@ def click(acc):
     time.sleep(0.3)
 
 
+def focused(target):
+    return target.getState().contains(pyatspi.STATE_FOCUSED)
+
+
 def focus_on(target):
-    """A list takes the focus as an operator gives it: Tab from the element before it."""
+    """A list takes the focus as an operator gives it: Tab from the element before it. A busy
+    machine may take a while to move the focus, so each Tab is given time to land."""
     for _ in range(12):
-        if target.getState().contains(pyatspi.STATE_FOCUSED):
+        if focused(target):
             return
         key(TAB)
-    check(False, "Tab never reached %r" % target.name)
+        end = time.monotonic() + 3
+        while time.monotonic() < end and not focused(target):
+            pump()
+            time.sleep(0.1)
+    check(focused(target), "Tab never reached %r" % target.name)
+
+
+UNTICKED = r"(not selected|non coché)$"
+
+
+def ticked_line(table_acc):
+    """The first line, once it reads as ticked."""
+    name = table_acc.queryTable().getAccessibleAt(0, 0).name
+    return name if not re.search(UNTICKED, name) else None
 
 
 def answer_box(plain_line, button):
@@ -234,8 +252,7 @@ pyatspi.Registry.registerEventListener(lambda e: heard.append(e.source.name if e
 focus_on(members)
 key(SPACE)
 wait_for("the selected total read out", lambda: any(n.startswith(WORDS["selected"]) for n in heard), 20)
-ticked = members.queryTable().getAccessibleAt(0, 0).name
-check(not re.search(r"(not selected|non coché)$", ticked), "the ticked line reads %r" % ticked)
+wait_for("the ticked member line", lambda: ticked_line(members), 20)
 
 # Save: the question is read by its plain line, answered Yes.
 press(pyatspi.ROLE_PUSH_BUTTON, WORDS["save"])
@@ -259,6 +276,7 @@ click(entry)
 batch = table(WORDS["batch_centers"])
 wait_for("the batch's centers", lambda: rows(batch) > 0)
 click(batch.queryTable().getAccessibleAt(0, 0))
+wait_for("the ticked batch line", lambda: ticked_line(batch), 20)
 press(pyatspi.ROLE_PUSH_BUTTON, WORDS["commit"])
 answer_box(WORDS["ask_commit"], WORDS["yes"])
 wait_for("the commit on the status line",
