@@ -61,8 +61,12 @@ public:
 
     // Ends the read: throws the failure of the parse, of the transfer, or of the document's end.
     void end(const FetchResult& fetched) {
-        // A record cut short after a refused value: the refusal is the first fault.
-        if (!refused_.empty()) refusal();
+        // A record cut short after a refused value: the refusal is the first fault, told
+        // once every field that arrived is in the row.
+        if (!refused_.empty()) {
+            readHeld();
+            refusal();
+        }
         if (!failed()) {
             if (!fetched.ok) throw EftError(where_ + "the page could not be fetched (" + fetched.error + ")");
             finish();

@@ -627,6 +627,10 @@ bool XmlStream::feed(std::string_view piece) {
     return feedExpat(piece);
 }
 
+void XmlStream::readHeld() {
+    if (!failed_ && !finished_ && !expatPending_.empty()) feedExpat({}, true);
+}
+
 bool XmlStream::finish() {
     if (failed_ || finished_) return false;
     if (fast_) {

@@ -50,6 +50,10 @@ public:
     bool feed(std::string_view piece);
     // Ends the document; false when it failed or is not complete.
     bool finish();
+    // Parses what was fed but held back to keep expat's work linear, without ending the
+    // document: a reader that stops early then has seen the same nodes however the reply
+    // was cut into pieces.
+    void readHeld();
 
     bool failed() const { return failed_; }
     // Why the parse failed, as a clause ("the reply is not XML (...)"); a handler's own
