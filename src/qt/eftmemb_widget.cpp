@@ -220,6 +220,13 @@ void EftMembWidget::changeEvent(QEvent* event) {
         setPalette(readablePalette(palette()));
         return;
     }
+    if (event->type() == QEvent::FontChange && d_) {
+        // A larger application font (the desktop's, or the host's) grows the whole layout.
+        d_->view->rescale(textScale(font()), size());
+        setMinimumSize(sizeHint());
+        updateGeometry();
+        return;
+    }
     if (event->type() != QEvent::LanguageChange || !d_) return;
     // Each installed translator sends one; the texts are rendered again once a language.
     if (d_->shownLanguage == currentLanguage()) return;
@@ -311,7 +318,7 @@ void EftMembWidget::setMessageBoxHandler(MessageBoxHandler handler) {
 }
 
 QSize EftMembWidget::sizeHint() const {
-    const TwipScale scale(logicalDpiX());
+    const TwipScale scale(logicalDpiX(), textScale(font()));
     return {scale.px(ui::kControlWidth), scale.px(ui::kControlHeight)};
 }
 
