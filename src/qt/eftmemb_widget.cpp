@@ -287,10 +287,10 @@ EftMembWidget::LoginCheck EftMembWidget::checkLogin(const QString& server, const
     check.ok = result.ok;
     check.status = static_cast<int>(result.status);
     if (!check.ok) {
-        check.reason = toQString(result.cause.empty() ? result.error : result.cause);
+        check.reason = translated(result.cause.empty() ? result.error : result.cause);
         QStringList details{translated(EFT_TR_NOOP("EFTMemb", "Address: %1")).arg(toQString(redactedAddress(address)))};
         if (result.status != 0) details << translated(EFT_TR_NOOP("EFTMemb", "HTTP status: %1")).arg(result.status);
-        if (!result.error.empty()) details << toQString(redactedText(result.error));
+        if (!result.error.empty()) details << translated(redactedText(result.error));
         check.details = details.join(QLatin1Char('\n'));
     }
     return check;
