@@ -491,6 +491,202 @@
         <source>Center %1, %2, Amount %3, %4</source>
         <translation>Centre %1, %2, montant %3, %4</translation>
     </message>
+    <message>
+        <source>Reading %1: %2</source>
+        <translation>Lecture de %1 : %2</translation>
+    </message>
+    <message>
+        <source>the page could not be fetched (%1)</source>
+        <translation>la page n&apos;a pas pu être obtenue (%1)</translation>
+    </message>
+    <message>
+        <source>%1; the server answered HTTP %2</source>
+        <translation>%1 ; le serveur a répondu HTTP %2</translation>
+    </message>
+    <message>
+        <source>the server answered HTTP %1</source>
+        <translation>le serveur a répondu HTTP %1</translation>
+    </message>
+    <message>
+        <source>record %1: %2</source>
+        <translation>enregistrement %1 : %2</translation>
+    </message>
+    <message>
+        <source>record %1 has more than %2 child nodes</source>
+        <translation>l&apos;enregistrement %1 a plus de %2 nœuds enfants</translation>
+    </message>
+    <message>
+        <source>the element &lt;%1&gt; is not a field of %2</source>
+        <translation>l&apos;élément &lt;%1&gt; n&apos;est pas un champ de %2</translation>
+    </message>
+    <message>
+        <source>the reply is a web page, not a report: its document element is &lt;%1&gt;</source>
+        <translation>la réponse est une page Web, pas un rapport : son élément racine est &lt;%1&gt;</translation>
+    </message>
+    <message>
+        <source>the reply is a web page, not a report: its document element is &lt;%1&gt; in the XHTML namespace</source>
+        <translation>la réponse est une page Web, pas un rapport : son élément racine est &lt;%1&gt; dans l&apos;espace de noms XHTML</translation>
+    </message>
+    <message>
+        <source>the reply declares a document type (&lt;!DOCTYPE&gt;), which a reply may not carry</source>
+        <translation>la réponse déclare un type de document (&lt;!DOCTYPE&gt;), ce qu&apos;une réponse ne peut pas contenir</translation>
+    </message>
+    <message>
+        <source>the reply nests elements more than %1 levels deep</source>
+        <translation>la réponse imbrique des éléments sur plus de %1 niveaux</translation>
+    </message>
+    <message>
+        <source>the reply has no document element</source>
+        <translation>la réponse n&apos;a pas d&apos;élément racine</translation>
+    </message>
+    <message>
+        <source>the reply is empty</source>
+        <translation>la réponse est vide</translation>
+    </message>
+    <message>
+        <source>the reply is not XML (text or another element outside its document element)</source>
+        <translation>la réponse n&apos;est pas du XML (du texte ou un autre élément hors de son élément racine)</translation>
+    </message>
+    <message>
+        <source>the reply ends before its document element is closed</source>
+        <translation>la réponse se termine avant la fermeture de son élément racine</translation>
+    </message>
+    <message>
+        <source>the reply is not XML (%1 at byte %2)</source>
+        <translation>la réponse n&apos;est pas du XML (%1 à l&apos;octet %2)</translation>
+    </message>
+    <message>
+        <source>the reply could not be handed to the XML parser</source>
+        <translation>la réponse n&apos;a pas pu être transmise à l&apos;analyseur XML</translation>
+    </message>
+    <message>
+        <source>the HTTP client could not be created</source>
+        <translation>le client HTTP n&apos;a pas pu être créé</translation>
+    </message>
+    <message>
+        <source>the request could not be started</source>
+        <translation>la demande n&apos;a pas pu être lancée</translation>
+    </message>
+    <message>
+        <source>the whole transfer took longer than %1 ms</source>
+        <translation>le transfert complet a duré plus de %1 ms</translation>
+    </message>
+    <message>
+        <source>the reply is encoded (%1), which was not asked for</source>
+        <translation>la réponse est encodée (%1), ce qui n&apos;a pas été demandé</translation>
+    </message>
+    <message>
+        <source>the reader stopped the transfer</source>
+        <translation>le lecteur a arrêté le transfert</translation>
+    </message>
+    <message>
+        <source>the server redirected to %1, another server, which is not followed</source>
+        <translation>le serveur a redirigé vers %1, un autre serveur, ce qui n&apos;est pas suivi</translation>
+    </message>
+    <message>
+        <source>the server redirected more than %1 times</source>
+        <translation>le serveur a redirigé plus de %1 fois</translation>
+    </message>
+    <message>
+        <source>the request was abandoned</source>
+        <translation>la demande a été abandonnée</translation>
+    </message>
+    <message>
+        <source>the reply is larger than %1 bytes</source>
+        <translation>la réponse dépasse %1 octets</translation>
+    </message>
+    <message>
+        <source>nothing was received for %1 s</source>
+        <translation>rien n&apos;a été reçu pendant %1 s</translation>
+    </message>
+    <message>
+        <source>The request was sent whole; no answer was read.</source>
+        <translation>La demande a été envoyée en entier ; aucune réponse n&apos;a été lue.</translation>
+    </message>
+    <message>
+        <source>the server refused the login (HTTP %1). Sign in with a valid user name and password.</source>
+        <translation>le serveur a refusé la connexion (HTTP %1). Connectez-vous avec un nom d&apos;utilisateur et un mot de passe valides.</translation>
+    </message>
+    <message>
+        <source>the server refused the request (HTTP %1). Wait a minute and try again, or ask its administrator.</source>
+        <translation>le serveur a refusé la demande (HTTP %1). Attendez une minute et réessayez, ou adressez-vous à son administrateur.</translation>
+    </message>
+    <message>
+        <source>the server has no such page (HTTP %1). Check the server address.</source>
+        <translation>le serveur n&apos;a pas cette page (HTTP %1). Vérifiez l&apos;adresse du serveur.</translation>
+    </message>
+    <message>
+        <source>the server failed (HTTP %1). Try again later, or tell its administrator.</source>
+        <translation>le serveur a échoué (HTTP %1). Réessayez plus tard, ou prévenez son administrateur.</translation>
+    </message>
+    <message>
+        <source>the server sent the request elsewhere (HTTP %1). Check the server address.</source>
+        <translation>le serveur a renvoyé la demande ailleurs (HTTP %1). Vérifiez l&apos;adresse du serveur.</translation>
+    </message>
+    <message>
+        <source>the server refused the request (HTTP %1).</source>
+        <translation>le serveur a refusé la demande (HTTP %1).</translation>
+    </message>
+    <message>
+        <source>the reply is larger than %1 bytes. Tell the server&apos;s administrator.</source>
+        <translation>la réponse dépasse %1 octets. Prévenez l&apos;administrateur du serveur.</translation>
+    </message>
+    <message>
+        <source>the server stopped sending. Try again later.</source>
+        <translation>le serveur a cessé d&apos;envoyer. Réessayez plus tard.</translation>
+    </message>
+    <message>
+        <source>the server address is not valid or not known. Check the server address.</source>
+        <translation>l&apos;adresse du serveur n&apos;est pas valide ou pas connue. Vérifiez l&apos;adresse du serveur.</translation>
+    </message>
+    <message>
+        <source>the server could not be reached. Check that it is running and that the network is up, then try again.</source>
+        <translation>le serveur n&apos;a pas pu être joint. Vérifiez qu&apos;il fonctionne et que le réseau est disponible, puis réessayez.</translation>
+    </message>
+    <message>
+        <source>the server did not answer in time. Try again later.</source>
+        <translation>le serveur n&apos;a pas répondu à temps. Réessayez plus tard.</translation>
+    </message>
+    <message>
+        <source>the secure connection to the server failed (its certificate was not accepted). Check the server address and the certificate authority.</source>
+        <translation>la connexion sécurisée au serveur a échoué (son certificat n&apos;a pas été accepté). Vérifiez l&apos;adresse du serveur et l&apos;autorité de certification.</translation>
+    </message>
+    <message>
+        <source>the connection to the server broke off. Try again.</source>
+        <translation>la connexion au serveur a été interrompue. Réessayez.</translation>
+    </message>
+    <message>
+        <source>the transfer failed. Try again.</source>
+        <translation>le transfert a échoué. Réessayez.</translation>
+    </message>
+    <message>
+        <source>the server&apos;s reply came encoded (%1), which was not asked for, and cannot be read. Tell the server&apos;s administrator.</source>
+        <translation>la réponse du serveur est arrivée encodée (%1), ce qui n&apos;a pas été demandé, et ne peut pas être lue. Prévenez l&apos;administrateur du serveur.</translation>
+    </message>
+    <message>
+        <source>a gateway in front of it gave up waiting for its answer (HTTP %1)</source>
+        <translation>une passerelle placée devant lui a cessé d&apos;attendre sa réponse (HTTP %1)</translation>
+    </message>
+    <message>
+        <source>its answer was larger than %1 bytes and was not read</source>
+        <translation>sa réponse dépassait %1 octets et n&apos;a pas été lue</translation>
+    </message>
+    <message>
+        <source>nothing came from it for %1 while its answer was awaited</source>
+        <translation>rien n&apos;est venu de lui pendant %1 alors que sa réponse était attendue</translation>
+    </message>
+    <message>
+        <source>its answer did not come within %1</source>
+        <translation>sa réponse n&apos;est pas venue dans les %1</translation>
+    </message>
+    <message>
+        <source>the connection broke off before its answer came</source>
+        <translation>la connexion a été interrompue avant que sa réponse n&apos;arrive</translation>
+    </message>
+    <message>
+        <source>its answer came encoded (%1), which was not asked for, and could not be read</source>
+        <translation>sa réponse est arrivée encodée (%1), ce qui n&apos;a pas été demandé, et n&apos;a pas pu être lue</translation>
+    </message>
 </context>
 <context>
     <name>eft::host::HostWindow</name>

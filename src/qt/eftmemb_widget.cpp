@@ -220,6 +220,13 @@ void EftMembWidget::changeEvent(QEvent* event) {
         setPalette(readablePalette(palette()));
         return;
     }
+    if (event->type() == QEvent::FontChange && d_) {
+        // A larger application font (the desktop's, or the host's) grows the whole layout.
+        d_->view->rescale(textScale(font()), size());
+        setMinimumSize(sizeHint());
+        updateGeometry();
+        return;
+    }
     if (event->type() != QEvent::LanguageChange || !d_) return;
     // Each installed translator sends one; the texts are rendered again once a language.
     if (d_->shownLanguage == currentLanguage()) return;
@@ -280,10 +287,10 @@ EftMembWidget::LoginCheck EftMembWidget::checkLogin(const QString& server, const
     check.ok = result.ok;
     check.status = static_cast<int>(result.status);
     if (!check.ok) {
-        check.reason = toQString(result.cause.empty() ? result.error : result.cause);
+        check.reason = translated(result.cause.empty() ? result.error : result.cause);
         QStringList details{translated(EFT_TR_NOOP("EFTMemb", "Address: %1")).arg(toQString(redactedAddress(address)))};
         if (result.status != 0) details << translated(EFT_TR_NOOP("EFTMemb", "HTTP status: %1")).arg(result.status);
-        if (!result.error.empty()) details << toQString(redactedText(result.error));
+        if (!result.error.empty()) details << translated(redactedText(result.error));
         check.details = details.join(QLatin1Char('\n'));
     }
     return check;
@@ -311,7 +318,7 @@ void EftMembWidget::setMessageBoxHandler(MessageBoxHandler handler) {
 }
 
 QSize EftMembWidget::sizeHint() const {
-    const TwipScale scale(logicalDpiX());
+    const TwipScale scale(logicalDpiX(), textScale(font()));
     return {scale.px(ui::kControlWidth), scale.px(ui::kControlHeight)};
 }
 

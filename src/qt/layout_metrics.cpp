@@ -1,5 +1,6 @@
 #include "qt/layout_metrics_p.h"
 
+#include <QFontInfo>
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,13 @@ QStringList fallbackFamilies() {
             QStringLiteral("sans-serif")};
 }
 
-QFont designFont(const ui::Font& font) {
+double textScale(const QFont& font) {
+    constexpr double kStandardPoints = 9.0;
+    const double points = font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pointSizeF();
+    return std::max(1.0, points / kStandardPoints);
+}
+
+QFont designFont(const ui::Font& font, double textScale) {
     const QString family = QString::fromUtf8(font.family.data(), static_cast<qsizetype>(font.family.size()));
     QStringList families{family};
     for (const QString& f : fallbackFamilies())
@@ -27,7 +34,7 @@ QFont designFont(const ui::Font& font) {
     QFont f;
     f.setFamilies(families);
     f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(font.points);
+    f.setPointSizeF(font.points * textScale);
     f.setBold(font.bold);
     return f;
 }

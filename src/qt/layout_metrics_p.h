@@ -13,8 +13,10 @@ namespace eft::qt {
 
 class TwipScale {
 public:
-    // 15 twips make a pixel at 96 dots per inch; other resolutions scale the whole screen.
-    explicit TwipScale(double logicalDpi) : pixelsPerTwip_(logicalDpi / 96.0 / ui::kTwipsPerPixel) {}
+    // 15 twips make a pixel at 96 dots per inch; other resolutions, and a text scale above 1,
+    // scale the whole screen.
+    explicit TwipScale(double logicalDpi, double textScale = 1.0)
+        : pixelsPerTwip_(logicalDpi * textScale / 96.0 / ui::kTwipsPerPixel) {}
 
     int px(int twips) const;
     QRect rect(const ui::Rect& r) const;
@@ -23,9 +25,15 @@ private:
     double pixelsPerTwip_;
 };
 
-// The design font first, then look-alikes: the layout keeps its proportions on machines
-// without "Tahoma" or "MS Sans Serif".
-QFont designFont(const ui::Font& font);
+// How much larger than the standard 9 points (Qt's own default, and the Windows dialog text the
+// design's fonts were drawn beside) the text of `font` is: a desktop's larger system font
+// reaches a Qt program as its application font. Never below 1: a small font does not shrink
+// the screen below its design.
+double textScale(const QFont& font);
+
+// The design font, `textScale` times its size, first, then look-alikes: the layout keeps its
+// proportions on machines without "Tahoma" or "MS Sans Serif".
+QFont designFont(const ui::Font& font, double textScale = 1.0);
 QStringList fallbackFamilies();
 
 Qt::Alignment alignmentOf(ui::Align align);

@@ -40,7 +40,8 @@ std::string keyOf(std::string_view name, int index) {
 
 ScreenView::ScreenView(EFTMemb& control, QWidget* host)
     : screen_(control.screen()),
-      scale_(host->logicalDpiX()),
+      textScale_(textScale(host->font())),
+      scale_(host->logicalDpiX(), textScale_),
       design_(scale_.px(ui::kControlWidth), scale_.px(ui::kControlHeight)) {
     build(host);
     fitColumns();
@@ -81,7 +82,7 @@ void ScreenView::build(QWidget* host) {
     tabs_ = new TabControl(ui::kTabCaptions, host);
     tabs_->setObjectName(QStringLiteral("tabEFT"));
     if (tab) {
-        tabs_->setFont(designFont(tab->font));
+        tabs_->setFont(designFont(tab->font, textScale_));
         place(*tab, tabs_);
         focusable_.emplace_back(tab->focusOrder, tabs_->bar());
     }
@@ -102,7 +103,7 @@ void ScreenView::build(QWidget* host) {
         QWidget* page = tabs_->page(e.tab);
         auto* frame = new QGroupBox(page ? page : host);
         frame->setObjectName(toQString(e.name));
-        frame->setFont(designFont(e.font));
+        frame->setFont(designFont(e.font, textScale_));
         place(e, frame);
         frames[e.name] = frame;
         byName_[std::string(e.name)] = frame;
@@ -117,7 +118,7 @@ void ScreenView::build(QWidget* host) {
         QWidget* w = buildElement(e, parent ? parent : host);
         if (!w) continue;
         w->setObjectName(toQString(keyOf(e.name, e.index)));
-        w->setFont(designFont(e.font));
+        w->setFont(designFont(e.font, textScale_));
         place(e, w);
         byName_[keyOf(e.name, e.index)] = w;
     }
@@ -176,6 +177,24 @@ void ScreenView::fitTo(const QSize& size) {
     extra_ = extra;
     for (const auto& [e, w] : placedWidgets_) place(*e, w);
     fitColumns();
+}
+
+void ScreenView::rescale(double textScale, const QSize& size) {
+    if (textScale == textScale_) return;
+    QWidget* host = tabs_->parentWidget();
+    textScale_ = textScale;
+    scale_ = TwipScale(host->logicalDpiX(), textScale_);
+    design_ = QSize(scale_.px(ui::kControlWidth), scale_.px(ui::kControlHeight));
+    extra_ = (size - design_).expandedTo(QSize(0, 0));
+    // Fonts first: a label and an option are placed by the room their text needs.
+    for (const auto& [e, w] : placedWidgets_) w->setFont(designFont(e->font, textScale_));
+    for (const auto& [e, w] : placedWidgets_) place(*e, w);
+    for (auto& [list, binding] : lists_)
+        for (int c = 0; c < binding.model->columnCount(); ++c)
+            binding.view->setColumnWidth(c, scale_.px(binding.model->columnWidthTwips(c)));
+    fitColumns();
+    // The batch box's list opens as wide as its entries in the new font.
+    if (combo_) combo_->view()->setMinimumWidth(combo_->view()->sizeHintForColumn(0) + 4 * combo_->view()->frameWidth());
 }
 
 void ScreenView::fitColumns() {

@@ -47,6 +47,9 @@ public:
     // more room the tab control, the frames and the lists grow by the extra width and height,
     // and every other element keeps its distance to the nearest edges of its container.
     void fitTo(const QSize& size);
+    // The whole screen at `textScale` times its design (fonts, places, columns), fitted anew to
+    // a control of `size`: a larger application font grows the layout with the text.
+    void rescale(double textScale, const QSize& size);
 
     // Tab and Shift+Tab: the next (or previous) element of the tab showing, the strip among
     // them, in the design's focus order. At either end it wraps when `wrap`; otherwise it
@@ -88,6 +91,7 @@ private:
     std::string_view buttonCaption(const ui::ElementLayout& e) const;
 
     ui::Screen& screen_;
+    double textScale_;
     TwipScale scale_;
     TabControl* tabs_ = nullptr;
     QButtonGroup* options_ = nullptr;

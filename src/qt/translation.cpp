@@ -108,8 +108,13 @@ QString translateLine(const QString& line, int depth) {
         const QString phrase = lookup(p.source);
         if (phrase.isNull()) return line;
         QStringList values;
-        for (int i = 1; i <= m.lastCapturedIndex(); ++i)
-            values << withoutAccessKeys(translateLine(m.captured(i), depth + 1));
+        for (int i = 1; i <= m.lastCapturedIndex(); ++i) {
+            // A caption of ours loses its access key inside a sentence; any other value (an
+            // address with "&", the server's words) stays exactly as it came.
+            const QString value = m.captured(i);
+            const QString t = translateLine(value, depth + 1);
+            values << (t == value ? value : withoutAccessKeys(t));
+        }
         return fillIn(phrase, values);
     }
     return line;

@@ -24,7 +24,7 @@ bool languageChosen();
 
 // The core's text as the operator's language shows it: the whole text, else line by line,
 // each line whole or as one of the core's phrases with blanks whose values are translated in
-// turn (without access keys). What has no translation stays as it is.
+// turn (a translated value without its access key). What has no translation stays as it is.
 QString translated(std::string_view english);
 QString translated(const QString& english);
 inline QString translated(const char* english) { return translated(std::string_view(english)); }

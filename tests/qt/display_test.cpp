@@ -1,7 +1,7 @@
 // The screen at any scale and in either language: nothing cut, overlapping or out of its
 // container, the fixed layout the same in both languages; and text that keeps a contrast of
 // 4.5:1 with what lies behind it in a light and a dark palette. ctest runs these tests again
-// at QT_SCALE_FACTOR 1.5 and 2.
+// at QT_SCALE_FACTOR 1.5 and 2, and with the application font at 150 % (EFT_TEST_FONT_SCALE).
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -73,7 +73,10 @@ TEST_P(ScreenFitTest, NothingIsCutOverlappingOrOutsideAndTheLayoutIsTheSame) {
     if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
         EXPECT_DOUBLE_EQ(widget.devicePixelRatioF(), qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
     }
-    EXPECT_EQ(widget.minimumSizeHint().width(), qRound(ui::kControlWidth * widget.logicalDpiX() / 96.0 / ui::kTwipsPerPixel));
+    // A larger application font grows the whole layout with its text.
+    const double fontScale = qEnvironmentVariableIsSet("EFT_TEST_FONT_SCALE") ? qEnvironmentVariable("EFT_TEST_FONT_SCALE").toDouble() : 1.0;
+    EXPECT_EQ(widget.minimumSizeHint().width(),
+              qRound(ui::kControlWidth * fontScale * widget.logicalDpiX() / 96.0 / ui::kTwipsPerPixel));
     fill();
     const std::map<QString, QRect> english = [&] {
         std::map<QString, QRect> rects;
@@ -91,6 +94,7 @@ TEST_P(ScreenFitTest, NothingIsCutOverlappingOrOutsideAndTheLayoutIsTheSame) {
         ASSERT_GE(placed.size(), 4u) << "page " << page;
         for (const Placed& e : placed) {
             const std::string where = e.name.toStdString();
+            EXPECT_DOUBLE_EQ(e.widget->font().pointSizeF(), e.design->font.points * fontScale) << where;
             EXPECT_TRUE(p->rect().contains(e.rect)) << where << " leaves its page";
             EXPECT_TRUE(e.widget->parentWidget()->rect().contains(e.widget->geometry())) << where << " leaves its frame";
             EXPECT_TRUE(control.contains(QRect(e.widget->mapTo(&widget, QPoint(0, 0)), e.widget->size())))

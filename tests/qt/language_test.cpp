@@ -205,6 +205,82 @@ TEST(LanguageCatalogue, FilledPhrasesTranslateAroundTheirValues) {
     installLanguage(kEnglish);
 }
 
+// A failure's technical details in French: the control's own words around what came from
+// outside (libcurl's and expat's texts, the server's body), which stays as it came. `english`
+// is the whole of the details, its captures that outside text; `french` the same details with
+// %1, %2, ... for the captures. The plain line above them reads in French too.
+class FailureDetailsTest;
+struct DetailsCase {
+    const char* name;
+    void (*fail)(FailureDetailsTest&);
+    const char* english;
+    const char* french;
+};
+
+class FailureDetailsTest : public LanguageTest, public ::testing::WithParamInterface<DetailsCase> {
+public:
+    void load(const eft::test::CannedServer::Reply& reply) {
+        server.on("EFTMember.asp?countryID=1&Load=1", reply);
+        click("cmdLoadData");
+    }
+    void unreachable() {
+        widget.setVariables(QStringLiteral("http://127.0.0.1:1/eft/"), 9, 2);
+        click("cmdLoadData");
+    }
+    void saveRefused() {
+        serveDemo();
+        server.on("EFTMember.asp", {"Database down\r\nstale rows", 500});
+        click("cmdLoadData");
+        tick("lstEFTCenter", 0);
+        click("cmdViewCenterDetails");
+        tick("lstEFTMember", 0);
+        answers = {MsgAnswer::Yes};
+        click("cmdSaveMerchandise");
+    }
+};
+
+TEST_P(FailureDetailsTest, AreFrenchAroundTheOutsideText) {
+    const DetailsCase& c = GetParam();
+    c.fail(*this);
+    ASSERT_FALSE(boxes.empty());
+    const MessageBoxRequest box = boxes.back();
+    const QString en = QString::fromStdString(box.details);
+    const QRegularExpressionMatch m =
+        QRegularExpression(QRegularExpression::anchoredPattern(QString::fromUtf8(c.english)),
+                           QRegularExpression::DotMatchesEverythingOption)
+            .match(en);
+    ASSERT_TRUE(m.hasMatch()) << box.details;
+    EXPECT_EQ(translated(en), en) << "in English the details are the core's";
+    widget.setLanguage(kFrench);
+    QString french = QString::fromUtf8(c.french);
+    for (int i = m.lastCapturedIndex(); i >= 1; --i) french.replace(QLatin1Char('%') + QString::number(i), m.captured(i));
+    EXPECT_EQ(translated(en).toStdString(), french.toStdString());
+    for (const QString& line : QString::fromStdString(box.text).split(QStringLiteral("\r\n")))
+        if (hasWords(line)) {
+            EXPECT_NE(translated(line), line);
+        }
+}
+
+const DetailsCase kDetailsCases[] = {
+    {"NotXml", [](FailureDetailsTest& t) { t.load({"<<"}); },
+     R"(GET (\S+)\r\nReading \1: the reply is not XML \((.+) at byte (\d+)\))",
+     "GET %1\r\nLecture de %1 : la réponse n'est pas du XML (%2 à l'octet %3)"},
+    {"EmptyReply", [](FailureDetailsTest& t) { t.load({""}); },
+     R"(GET (\S+)\r\nReading \1: the reply is empty)", "GET %1\r\nLecture de %1 : la réponse est vide"},
+    {"ServerFailed", [](FailureDetailsTest& t) { t.load({"<Rows/>", 503}); },
+     R"(GET (\S+)\r\nReading \1: the page could not be fetched \(the server answered HTTP 503\))",
+     "GET %1\r\nLecture de %1 : la page n'a pas pu être obtenue (le serveur a répondu HTTP 503)"},
+    {"Unreachable", [](FailureDetailsTest& t) { t.unreachable(); },
+     R"(GET (\S+)\r\nReading \1: the page could not be fetched \((.+)\))",
+     "GET %1\r\nLecture de %1 : la page n'a pas pu être obtenue (%2)"},
+    {"SaveRefused", [](FailureDetailsTest& t) { t.saveRefused(); },
+     R"(POST (\S+)\r\nthe server answered HTTP 500\r\n\r\n(Database down\r\nstale rows))",
+     "POST %1\r\nle serveur a répondu HTTP 500\r\n\r\n%2"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Failures, FailureDetailsTest, ::testing::ValuesIn(kDetailsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The requests name the control's language, so the server's reasons come in it.
 TEST_F(LanguageTest, RequestsNameTheLanguage) {
     serveDemo();

@@ -65,6 +65,45 @@ TEST_F(LayoutTest, EveryElementSitsWhereTheDesignPutsIt) {
     }
 }
 
+// A larger application font (a desktop's system font at 150 %) grows the whole layout with it,
+// places and fonts alike; a smaller one leaves the design as it is. Changed while the control
+// is shown, as a desktop's setting is.
+TEST_F(LayoutTest, TheLayoutScalesWithTheApplicationFont) {
+    const QFont before = QApplication::font();
+    struct Case {
+        const char* name;
+        double points, scale;
+    };
+    const double dpi = widget.logicalDpiX();
+    for (const Case& c : {Case{"9pt", 9, 1.0}, Case{"13.5pt", 13.5, 1.5}, Case{"7pt", 7, 1.0}, Case{"18pt", 18, 2.0}}) {
+        SCOPED_TRACE(c.name);
+        QFont f = before;
+        f.setPointSizeF(c.points);
+        QApplication::setFont(f);
+        QApplication::processEvents();
+        widget.resize(widget.minimumSize());
+        QApplication::processEvents();
+        EXPECT_EQ(widget.minimumSize(), scaled({0, 0, ui::kControlWidth, ui::kControlHeight}, dpi * c.scale).size());
+        for (const ui::ElementLayout& e : ui::screenLayout()) {
+            if (e.kind == ui::LayoutKind::Label || e.kind == ui::LayoutKind::OptionButton) continue;
+            QWidget* w = widget.elementWidget(str(e.name), e.index);
+            ASSERT_NE(w, nullptr);
+            EXPECT_EQ(w->geometry(), scaled(e.rect, dpi * c.scale)) << e.name;
+            EXPECT_DOUBLE_EQ(w->font().pointSizeF(), e.font.points * c.scale) << e.name;
+        }
+        QTreeView* centers = view("lstEFTCenter");
+        const auto& columns = ui::findLayout("lstEFTCenter")->columns;
+        for (std::size_t col = 0; col < columns.size(); ++col) {
+            if (columns[col].width > 0 && !columns[col].stretches) {
+                EXPECT_EQ(centers->columnWidth(static_cast<int>(col)), scaled({0, 0, columns[col].width, 0}, dpi * c.scale).width());
+            }
+        }
+    }
+    QApplication::setFont(before);
+    QApplication::processEvents();
+    widget.resize(widget.minimumSize());
+}
+
 TEST_F(LayoutTest, AtCreationTheCentersTabShowsWithTheUnitedStatesChosen) {
     QTabBar* bar = tabBar();
     ASSERT_EQ(bar->count(), 4);

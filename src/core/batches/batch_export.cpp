@@ -54,7 +54,7 @@ bool ExportBatchFiles(Context& ctx) {
         std::string report = loadDocumentText(address, ctx.fetch(std::string(ui::phrase::kExporting), &outcome), &why,
                                               true, XmlPath::FastFirst, pages::kExportRefusal, &refused);
         if (!why.empty()) {
-            failure = "Reading " + redactedAddress(address) + ": " + why;
+            failure = ui::fill(ui::phrase::kReadingWhere, {redactedAddress(address), why});
         } else if (refused) {
             refusal = std::move(report);
         } else {

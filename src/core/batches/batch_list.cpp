@@ -37,7 +37,7 @@ constexpr std::string_view kListUnread = ui::phrase::kBatchListUnread;
 // The technical side of a failed read: the request, then the reader's words.
 std::string readDetails(const std::string& address, std::string_view what) {
     std::string text(what);
-    const std::string where = "Reading " + redactedAddress(address) + ": ";
+    const std::string where = ui::fill(ui::phrase::kReadingWhere, {redactedAddress(address), ""});
     if (text.starts_with(where)) text.erase(0, where.size());
     return "GET " + redactedAddress(address) + "\r\n" + redactedText(text);
 }

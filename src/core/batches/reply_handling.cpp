@@ -28,7 +28,7 @@ void showUnknownOutcome(Context& ctx, const std::string& what) {
     const std::string text = failureText(kFixedErrorText, ui::fill(ui::postWords(what).mayBeRecorded, {t.lastCause()}));
     showError(ctx, text,
               "POST " + t.lastAddress() + "\r\n" + t.lastError() +
-                  "\r\nThe request was sent whole; no answer was read.");
+                  "\r\n" + std::string(ui::phrase::kSentWholeUnanswered));
     ctx.host.postOutcomeUnknown(what, redactedText(text));
 }
 

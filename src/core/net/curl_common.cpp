@@ -9,6 +9,7 @@
 
 #include "net/address.h"
 #include "net/url_parts.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -85,52 +86,49 @@ bool wentIdle(CURLcode code, const char* errorText, const IdleWatch& idle) {
 std::string describeCurlFailure(CURLcode code, const char* errorText, const HttpLimits& limits, bool overflow,
                                 const IdleWatch& idleWatch) {
     if (overflow || code == CURLE_FILESIZE_EXCEEDED)
-        return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes";
-    if (wentIdle(code, errorText, idleWatch)) return "nothing was received for " + std::to_string(limits.lowSpeedTime.count()) + " s";
+        return ui::fill(ui::phrase::kTooLarge, {std::to_string(limits.maxReplyBytes)});
+    if (wentIdle(code, errorText, idleWatch)) return ui::fill(ui::phrase::kNothingFor, {std::to_string(limits.lowSpeedTime.count())});
     if (errorText && std::strlen(errorText) > 0) return redactedText(errorText);
     return curl_easy_strerror(code);
 }
 
 std::string operatorCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits) {
     if (code == CURLE_OK || status >= 300) {
-        const std::string http = " (HTTP " + std::to_string(status) + ")";
-        if (status == 401) return "the server refused the login" + http + ". Sign in with a valid user name and password.";
-        if (status == 403 || status == 429)
-            return "the server refused the request" + http + ". Wait a minute and try again, or ask its administrator.";
-        if (status == 404) return "the server has no such page" + http + ". Check the server address.";
-        if (status >= 500) return "the server failed" + http + ". Try again later, or tell its administrator.";
-        if (status >= 300 && status <= 399)
-            return "the server sent the request elsewhere" + http + ". Check the server address.";
-        return "the server refused the request" + http + ".";
+        const std::string http = std::to_string(status);
+        if (status == 401) return ui::fill(ui::phrase::kLoginRefused, {http});
+        if (status == 403 || status == 429) return ui::fill(ui::phrase::kRefusedWait, {http});
+        if (status == 404) return ui::fill(ui::phrase::kNoSuchPage, {http});
+        if (status >= 500) return ui::fill(ui::phrase::kServerFailed, {http});
+        if (status >= 300 && status <= 399) return ui::fill(ui::phrase::kSentElsewhere, {http});
+        return ui::fill(ui::phrase::kRefused, {http});
     }
     if (overflow || code == CURLE_FILESIZE_EXCEEDED)
-        return "the reply is larger than " + std::to_string(limits.maxReplyBytes) + " bytes. Tell the server's administrator.";
-    if (idle) return "the server stopped sending. Try again later.";
+        return ui::fill(ui::phrase::kTooLargeTell, {std::to_string(limits.maxReplyBytes)});
+    if (idle) return std::string(ui::phrase::kStoppedSending);
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return "the server address is not valid or not known. Check the server address.";
+        return std::string(ui::phrase::kBadAddress);
     case CURLE_COULDNT_CONNECT:
-        return "the server could not be reached. Check that it is running and that the network is up, then try again.";
+        return std::string(ui::phrase::kUnreachable);
     case CURLE_OPERATION_TIMEDOUT:
-        return "the server did not answer in time. Try again later.";
+        return std::string(ui::phrase::kNoAnswerInTime);
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
-        return "the secure connection to the server failed (its certificate was not accepted). Check the server "
-               "address and the certificate authority.";
+        return std::string(ui::phrase::kCertificate);
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
-        return "the connection to the server broke off. Try again.";
+        return std::string(ui::phrase::kBrokeOff);
     default:
-        return "the transfer failed. Try again.";
+        return std::string(ui::phrase::kTransferFailed);
     }
 }
 
@@ -146,15 +144,15 @@ std::string duration(std::chrono::milliseconds time) {
 
 std::string unansweredCause(CURLcode code, long status, bool overflow, bool idle, const HttpLimits& limits) {
     if (status == kGatewayTimeout)
-        return "a gateway in front of it gave up waiting for its answer (HTTP " + std::to_string(status) + ")";
+        return ui::fill(ui::phrase::kGatewayGaveUp, {std::to_string(status)});
     if (overflow || code == CURLE_FILESIZE_EXCEEDED)
-        return "its answer was larger than " + std::to_string(limits.maxReplyBytes) + " bytes and was not read";
-    if (idle) return "nothing came from it for " + duration(limits.lowSpeedTime) + " while its answer was awaited";
-    if (code == CURLE_OPERATION_TIMEDOUT) return "its answer did not come within " + duration(limits.postTimeout);
-    return "the connection broke off before its answer came";
+        return ui::fill(ui::phrase::kAnswerTooLarge, {std::to_string(limits.maxReplyBytes)});
+    if (idle) return ui::fill(ui::phrase::kNothingCame, {duration(limits.lowSpeedTime)});
+    if (code == CURLE_OPERATION_TIMEDOUT) return ui::fill(ui::phrase::kAnswerLate, {duration(limits.postTimeout)});
+    return std::string(ui::phrase::kBrokeOffUnanswered);
 }
 
-std::string statusFailure(long status) { return "the server answered HTTP " + std::to_string(status); }
+std::string statusFailure(long status) { return ui::fill(ui::phrase::kAnsweredStatus, {std::to_string(status)}); }
 
 bool sameOrigin(const std::string& a, const std::string& b) {
     UrlHandle ua = parseUrl(a), ub = parseUrl(b);
@@ -181,8 +179,7 @@ std::string unaskedEncoding(CURL* curl) {
 }
 
 std::string unaskedEncodingCause(const std::string& encoding) {
-    return "the server's reply came encoded (" + encoding +
-           "), which was not asked for, and cannot be read. Tell the server's administrator.";
+    return ui::fill(ui::phrase::kEncodedUnreadable, {encoding});
 }
 
 long long announcedLength(CURL* curl) {

@@ -10,6 +10,7 @@
 #include "net/address.h"
 #include "net/curl_common.h"
 #include "net/pages.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -133,7 +134,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
     FetchResult result;
     MultiHandle multi(curl_multi_init(), &curl_multi_cleanup);
     if (!multi) {
-        result.error = "the HTTP client could not be created";
+        result.error = ui::phrase::kNoClient;
         return result;
     }
     std::string url = address;
@@ -147,13 +148,13 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
     for (int redirects = 0;; ++redirects) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            result.error = "the whole transfer took longer than " + std::to_string(limits.getTimeout.count()) + " ms";
+            result.error = ui::fill(ui::phrase::kTookLonger, {std::to_string(limits.getTimeout.count())});
             result.cause = operatorCause(CURLE_OPERATION_TIMEDOUT, 0, false, false, limits);
             return result;
         }
         EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
         if (!easy) {
-            result.error = "the HTTP client could not be created";
+            result.error = ui::phrase::kNoClient;
             return result;
         }
         char errorText[CURL_ERROR_SIZE] = {};
@@ -170,7 +171,7 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         IdleWatch idle;
         watchIdle(easy.get(), idle, limits.lowSpeedTime);
         if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
-            result.error = "the request could not be started";
+            result.error = ui::phrase::kNotStarted;
             return result;
         }
         const CURLcode code = drive(multi.get(), wait, sink);
@@ -178,12 +179,12 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         if (sink.thrown) std::rethrow_exception(sink.thrown);
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.status);
         if (!sink.encoding.empty()) {
-            result.error = "the reply is encoded (" + sink.encoding + "), which was not asked for";
+            result.error = ui::fill(ui::phrase::kEncoded, {sink.encoding});
             result.cause = unaskedEncodingCause(sink.encoding);
             return result;
         }
         if (code != CURLE_OK) {
-            result.error = sink.stopped ? "the reader stopped the transfer"
+            result.error = sink.stopped ? std::string(ui::phrase::kReaderStopped)
                                         : describeCurlFailure(code, errorText, limits, sink.overflow, idle);
             if (!sink.stopped)
                 result.cause = operatorCause(code, 0, sink.overflow, wentIdle(code, errorText, idle), limits);
@@ -195,13 +196,12 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
             if (location) {
                 const std::string next = location;
                 if (!sameOrigin(url, next)) {
-                    result.error = "the server redirected to " + redactedAddress(next) +
-                                   ", another server, which is not followed";
+                    result.error = ui::fill(ui::phrase::kRedirectedElsewhere, {redactedAddress(next)});
                     result.cause = operatorCause(CURLE_OK, result.status, false, false, limits);
                     return result;
                 }
                 if (redirects == kMaxRedirects) {
-                    result.error = "the server redirected more than " + std::to_string(kMaxRedirects) + " times";
+                    result.error = ui::fill(ui::phrase::kRedirectedTooOften, {std::to_string(kMaxRedirects)});
                     result.cause = operatorCause(CURLE_OK, result.status, false, false, limits);
                     return result;
                 }

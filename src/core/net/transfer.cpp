@@ -9,6 +9,7 @@
 #include "net/address.h"
 #include "net/curl_common.h"
 #include "net/pages.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -73,7 +74,7 @@ Transfer::~Transfer() = default;
 void Transfer::execute(const std::string& address, std::string_view verb, std::string body, std::string_view header,
                        std::string_view extraHeader) {
     if (executing_) throw EftError("the transfer control is still executing the previous request");
-    if (!impl_->multi) throw EftError("the HTTP client could not be created");
+    if (!impl_->multi) throw EftError(std::string(ui::phrase::kNoClient));
     impl_->release();
     reply_.clear();
     readPos_ = 0;
@@ -85,7 +86,7 @@ void Transfer::execute(const std::string& address, std::string_view verb, std::s
     outcomeUnknown_ = false;
     lastTotal_ = -1;
     impl_->easy = curl_easy_init();
-    if (!impl_->easy) throw EftError("the HTTP client could not be created");
+    if (!impl_->easy) throw EftError(std::string(ui::phrase::kNoClient));
     impl_->body = std::move(body);
     // A post's reply is blank or a message: it is held whole, so a hostile server's endless
     // reply must not fill the memory a 1 GiB read cap would allow.
@@ -154,10 +155,9 @@ void Transfer::finish() {
     if (!encoding.empty() && (result == CURLE_OK || status != 0)) {
         // Bytes that cannot be read are no reason and no consent. A 2xx came from a server that
         // may have acted on the post.
-        error_ = "the reply is encoded (" + encoding + "), which was not asked for";
+        error_ = ui::fill(ui::phrase::kEncoded, {encoding});
         outcomeUnknown_ = isSuccessStatus(status) && sentWhole;
-        cause_ = outcomeUnknown_ ? "its answer came encoded (" + encoding + "), which was not asked for, and could not be read"
-                                 : unaskedEncodingCause(encoding);
+        cause_ = outcomeUnknown_ ? ui::fill(ui::phrase::kAnswerEncoded, {encoding}) : unaskedEncodingCause(encoding);
         refusedStatus_ = isSuccessStatus(status) ? 0 : status;
         state = kStateError;
     } else if (result != CURLE_OK) {
@@ -189,7 +189,7 @@ void Transfer::finish() {
 void Transfer::abort() {
     if (!executing_) return;
     executing_ = false;
-    error_ = "the request was abandoned";
+    error_ = ui::phrase::kAbandoned;
     reply_.clear();
     impl_->release();
 }

@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "net/address.h"
 #include "net/xml_stream.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -51,9 +52,7 @@ class RowReader final : public XmlStream {
 public:
     RowReader(Table& table, std::string_view sortKey, std::string_view address, XmlPath path, const RowNamer& rowName)
         : XmlStream(kValueLevel, kMaxValueBytes, path), table_(table), fields_(table), rowName_(rowName),
-          where_("Reading ") {
-        where_.append(redactedAddress(address));
-        where_ += ": ";
+          where_(ui::fill(ui::phrase::kReadingWhere, {redactedAddress(address), ""})) {
         // A new reply replaces the whole content: no filter may hide rows of the old one.
         if (table.isOpen() && !table.filter().empty()) table.setFilter("");
         table.emptyAndSort(sortKey);
@@ -68,15 +67,15 @@ public:
             refusal();
         }
         if (!failed()) {
-            if (!fetched.ok) throw EftError(where_ + "the page could not be fetched (" + fetched.error + ")");
+            if (!fetched.ok) throw EftError(where_ + ui::fill(ui::phrase::kPageNotFetched, {fetched.error}));
             finish();
         }
         if (!failed()) return;
         if (handlerError()) std::rethrow_exception(handlerError());
-        std::string why = where_ + failure();
+        std::string why = failure();
         if (fetched.status != 0 && fetched.status != 200)
-            why += "; the server answered HTTP " + std::to_string(fetched.status);
-        throw EftError(why);
+            why = ui::fill(ui::phrase::kWhyAndStatus, {why, std::to_string(fetched.status)});
+        throw EftError(where_ + why);
     }
 
 private:
@@ -126,8 +125,8 @@ private:
 
     void nextFieldNode() {
         if (++position_ > kMaxFieldsPerRecord)
-            throw EftError(where_ + "record " + std::to_string(recordNo_) + " has more than " +
-                           std::to_string(kMaxFieldsPerRecord) + " child nodes");
+            throw EftError(where_ + ui::fill(ui::phrase::kRecordTooLong,
+                                             {std::to_string(recordNo_), std::to_string(kMaxFieldsPerRecord)}));
     }
 
     void appendComposite(std::string_view text) {
@@ -138,7 +137,7 @@ private:
     void store(std::string_view value) {
         if (value.empty()) return;
         inRecord([&] {
-            if (field_ < 0) throw EftError("the element <" + unknownName_ + "> is not a field of " + table_.name());
+            if (field_ < 0) throw EftError(ui::fill(ui::phrase::kNotAField, {unknownName_, table_.name()}));
             try {
                 table_.setFromText(field_, value);
             } catch (const ValueRefused& e) {
@@ -150,7 +149,7 @@ private:
     // The first value of the record its field refused, said of the row by all the fields the
     // record gave.
     [[noreturn]] void refusal() {
-        std::string row = "record " + std::to_string(recordNo_);
+        std::string row = std::to_string(recordNo_);
         if (rowName_) {
             try {
                 row += ", " + rowName_(table_);
@@ -158,7 +157,7 @@ private:
                 // A row that cannot be named is named by its number alone.
             }
         }
-        throw EftError(where_ + row + ": " + refused_);
+        throw EftError(where_ + ui::fill(ui::phrase::kRecordWhy, {row, refused_}));
     }
 
     // A table's refusal, said of the record being read.
@@ -167,7 +166,7 @@ private:
         try {
             f();
         } catch (const EftError& e) {
-            throw EftError(where_ + "record " + std::to_string(recordNo_) + ": " + e.description());
+            throw EftError(where_ + ui::fill(ui::phrase::kRecordWhy, {std::to_string(recordNo_), e.description()}));
         }
     }
 
@@ -217,14 +216,13 @@ bool isHtml(const TextCollector& doc) {
 std::string collected(TextCollector& doc, const FetchResult& fetched, std::string* failure, bool refuseHtml,
                       bool* marked) {
     std::string why;
-    if (!doc.failed() && !fetched.ok) why = "the page could not be fetched (" + fetched.error + ")";
+    if (!doc.failed() && !fetched.ok) why = ui::fill(ui::phrase::kPageNotFetched, {fetched.error});
     else if (!doc.failed()) doc.finish();
     if (why.empty() && doc.failed()) why = doc.failure();
     // A login or error page served with 200 may well be well-formed XML too; any other
     // document is the server's own text.
     if (why.empty() && refuseHtml && isHtml(doc))
-        why = "the reply is a web page, not a report: its document element is <" + doc.root + ">" +
-              (doc.xhtml ? " in the XHTML namespace" : "");
+        why = ui::fill(doc.xhtml ? ui::phrase::kWebPageXhtml : ui::phrase::kWebPage, {doc.root});
     if (failure) *failure = why;
     if (marked) *marked = why.empty() && doc.marked;
     return why.empty() ? std::move(doc.text) : std::string();

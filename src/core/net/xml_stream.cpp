@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "text/windows1252.h"
+#include "ui/phrases.h"
 
 namespace eft {
 namespace {
@@ -51,7 +52,7 @@ struct XmlStream::Handlers {
 
     static void XMLCALL doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         XmlStream& s = of(data);
-        s.guarded([&] { s.stop("the reply declares a document type (<!DOCTYPE>), which a reply may not carry"); });
+        s.guarded([&] { s.stop(std::string(ui::phrase::kDoctype)); });
     }
 
     // Windows-1252 is not among expat's own encodings; every byte maps to one character.
@@ -80,7 +81,7 @@ void XmlStream::onStart(std::string_view name, const char** attributes) {
     guarded([&] {
         flushText();
         if (depth_ >= kMaxDepth) {
-            stop("the reply nests elements more than " + std::to_string(kMaxDepth) + " levels deep");
+            stop(ui::fill(ui::phrase::kTooDeep, {std::to_string(kMaxDepth)}));
             return;
         }
         ++depth_;
@@ -525,16 +526,16 @@ void XmlStream::describeParserError() {
     if (handlerError_ || !failure_.empty()) return;  // stopped by us, for a reason already kept
     const XML_Error code = XML_GetErrorCode(parser_);
     if (code == XML_ERROR_NO_ELEMENTS && !rootSeen_) {
-        failure_ = sawNonBlank_ ? "the reply has no document element" : "the reply is empty";
+        failure_ = sawNonBlank_ ? ui::phrase::kNoDocumentElement : ui::phrase::kEmptyReply;
     } else if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT || (rootSeen_ && depth_ == 0)) {
         // After the document element expat names junk by where its input was cut ("D" alone
         // is junk, "D<" an invalid token), so every fault there reads alike.
-        failure_ = "the reply is not XML (text or another element outside its document element)";
+        failure_ = ui::phrase::kOutsideDocument;
     } else if (code == XML_ERROR_NO_ELEMENTS) {
-        failure_ = "the reply ends before its document element is closed";
+        failure_ = ui::phrase::kDocumentUnclosed;
     } else {
-        failure_ = std::string("the reply is not XML (") + XML_ErrorString(code) + " at byte " +
-                   std::to_string(static_cast<long long>(XML_GetCurrentByteIndex(parser_)) + byteShift_) + ")";
+        failure_ = ui::fill(ui::phrase::kNotXmlAt,
+                            {XML_ErrorString(code), std::to_string(static_cast<long long>(XML_GetCurrentByteIndex(parser_)) + byteShift_)});
     }
 }
 
@@ -584,7 +585,7 @@ void XmlStream::leaveFastPath() {
     priming_ = true;
     const bool primed = feedExpat(primer, true);
     priming_ = false;
-    if (!primed) stop("the reply could not be handed to the XML parser");
+    if (!primed) stop(std::string(ui::phrase::kParserRefused));
 }
 
 bool XmlStream::feed(std::string_view piece) {

@@ -80,7 +80,7 @@ void LoadSweepData(Context& ctx) {
         std::string why = outcome.cause;
         if (why.empty()) {
             std::string_view description = e.what();
-            const std::string where = "Reading " + redactedAddress(address) + ": ";
+            const std::string where = ui::fill(ui::phrase::kReadingWhere, {redactedAddress(address), ""});
             if (description.starts_with(where)) description.remove_prefix(where.size());
             why = ui::fill(ui::phrase::kReplyUnreadWhy, {redactedText(description)});
         }

@@ -63,6 +63,84 @@ inline constexpr std::string_view kReplyUnread =
 inline constexpr std::string_view kReportUnread =
     EFT_TR_NOOP("EFTMemb", "the server's report could not be read. Tell the server's administrator.");
 inline constexpr std::string_view kReadingServer = EFT_TR_NOOP("EFTMemb", "Reading from the server");
+
+// The technical details behind a box: the reader's and the transfer's own words around what
+// comes from outside (libcurl's error text, expat's, the server's), which stays as it came.
+inline constexpr std::string_view kReadingWhere = EFT_TR_NOOP("EFTMemb", "Reading %1: %2");
+inline constexpr std::string_view kPageNotFetched = EFT_TR_NOOP("EFTMemb", "the page could not be fetched (%1)");
+inline constexpr std::string_view kWhyAndStatus = EFT_TR_NOOP("EFTMemb", "%1; the server answered HTTP %2");
+inline constexpr std::string_view kAnsweredStatus = EFT_TR_NOOP("EFTMemb", "the server answered HTTP %1");
+inline constexpr std::string_view kRecordWhy = EFT_TR_NOOP("EFTMemb", "record %1: %2");
+inline constexpr std::string_view kRecordTooLong = EFT_TR_NOOP("EFTMemb", "record %1 has more than %2 child nodes");
+inline constexpr std::string_view kNotAField = EFT_TR_NOOP("EFTMemb", "the element <%1> is not a field of %2");
+inline constexpr std::string_view kWebPage =
+    EFT_TR_NOOP("EFTMemb", "the reply is a web page, not a report: its document element is <%1>");
+inline constexpr std::string_view kWebPageXhtml =
+    EFT_TR_NOOP("EFTMemb", "the reply is a web page, not a report: its document element is <%1> in the XHTML namespace");
+inline constexpr std::string_view kDoctype =
+    EFT_TR_NOOP("EFTMemb", "the reply declares a document type (<!DOCTYPE>), which a reply may not carry");
+inline constexpr std::string_view kTooDeep = EFT_TR_NOOP("EFTMemb", "the reply nests elements more than %1 levels deep");
+inline constexpr std::string_view kNoDocumentElement = EFT_TR_NOOP("EFTMemb", "the reply has no document element");
+inline constexpr std::string_view kEmptyReply = EFT_TR_NOOP("EFTMemb", "the reply is empty");
+inline constexpr std::string_view kOutsideDocument =
+    EFT_TR_NOOP("EFTMemb", "the reply is not XML (text or another element outside its document element)");
+inline constexpr std::string_view kDocumentUnclosed =
+    EFT_TR_NOOP("EFTMemb", "the reply ends before its document element is closed");
+inline constexpr std::string_view kNotXmlAt = EFT_TR_NOOP("EFTMemb", "the reply is not XML (%1 at byte %2)");
+inline constexpr std::string_view kParserRefused = EFT_TR_NOOP("EFTMemb", "the reply could not be handed to the XML parser");
+inline constexpr std::string_view kNoClient = EFT_TR_NOOP("EFTMemb", "the HTTP client could not be created");
+inline constexpr std::string_view kNotStarted = EFT_TR_NOOP("EFTMemb", "the request could not be started");
+inline constexpr std::string_view kTookLonger = EFT_TR_NOOP("EFTMemb", "the whole transfer took longer than %1 ms");
+inline constexpr std::string_view kEncoded = EFT_TR_NOOP("EFTMemb", "the reply is encoded (%1), which was not asked for");
+inline constexpr std::string_view kReaderStopped = EFT_TR_NOOP("EFTMemb", "the reader stopped the transfer");
+inline constexpr std::string_view kRedirectedElsewhere =
+    EFT_TR_NOOP("EFTMemb", "the server redirected to %1, another server, which is not followed");
+inline constexpr std::string_view kRedirectedTooOften = EFT_TR_NOOP("EFTMemb", "the server redirected more than %1 times");
+inline constexpr std::string_view kAbandoned = EFT_TR_NOOP("EFTMemb", "the request was abandoned");
+inline constexpr std::string_view kTooLarge = EFT_TR_NOOP("EFTMemb", "the reply is larger than %1 bytes");
+inline constexpr std::string_view kNothingFor = EFT_TR_NOOP("EFTMemb", "nothing was received for %1 s");
+inline constexpr std::string_view kSentWholeUnanswered =
+    EFT_TR_NOOP("EFTMemb", "The request was sent whole; no answer was read.");
+
+// Why a transfer failed, in the operator's words, for the box's plain line.
+inline constexpr std::string_view kLoginRefused =
+    EFT_TR_NOOP("EFTMemb", "the server refused the login (HTTP %1). Sign in with a valid user name and password.");
+inline constexpr std::string_view kRefusedWait =
+    EFT_TR_NOOP("EFTMemb", "the server refused the request (HTTP %1). Wait a minute and try again, or ask its administrator.");
+inline constexpr std::string_view kNoSuchPage =
+    EFT_TR_NOOP("EFTMemb", "the server has no such page (HTTP %1). Check the server address.");
+inline constexpr std::string_view kServerFailed =
+    EFT_TR_NOOP("EFTMemb", "the server failed (HTTP %1). Try again later, or tell its administrator.");
+inline constexpr std::string_view kSentElsewhere =
+    EFT_TR_NOOP("EFTMemb", "the server sent the request elsewhere (HTTP %1). Check the server address.");
+inline constexpr std::string_view kRefused = EFT_TR_NOOP("EFTMemb", "the server refused the request (HTTP %1).");
+inline constexpr std::string_view kTooLargeTell =
+    EFT_TR_NOOP("EFTMemb", "the reply is larger than %1 bytes. Tell the server's administrator.");
+inline constexpr std::string_view kStoppedSending = EFT_TR_NOOP("EFTMemb", "the server stopped sending. Try again later.");
+inline constexpr std::string_view kBadAddress =
+    EFT_TR_NOOP("EFTMemb", "the server address is not valid or not known. Check the server address.");
+inline constexpr std::string_view kUnreachable = EFT_TR_NOOP(
+    "EFTMemb", "the server could not be reached. Check that it is running and that the network is up, then try again.");
+inline constexpr std::string_view kNoAnswerInTime = EFT_TR_NOOP("EFTMemb", "the server did not answer in time. Try again later.");
+inline constexpr std::string_view kCertificate =
+    EFT_TR_NOOP("EFTMemb", "the secure connection to the server failed (its certificate was not accepted). Check the "
+                           "server address and the certificate authority.");
+inline constexpr std::string_view kBrokeOff = EFT_TR_NOOP("EFTMemb", "the connection to the server broke off. Try again.");
+inline constexpr std::string_view kTransferFailed = EFT_TR_NOOP("EFTMemb", "the transfer failed. Try again.");
+inline constexpr std::string_view kEncodedUnreadable =
+    EFT_TR_NOOP("EFTMemb", "the server's reply came encoded (%1), which was not asked for, and cannot be read. Tell "
+                           "the server's administrator.");
+// Why a post that reached the server may have been recorded all the same.
+inline constexpr std::string_view kGatewayGaveUp =
+    EFT_TR_NOOP("EFTMemb", "a gateway in front of it gave up waiting for its answer (HTTP %1)");
+inline constexpr std::string_view kAnswerTooLarge =
+    EFT_TR_NOOP("EFTMemb", "its answer was larger than %1 bytes and was not read");
+inline constexpr std::string_view kNothingCame =
+    EFT_TR_NOOP("EFTMemb", "nothing came from it for %1 while its answer was awaited");
+inline constexpr std::string_view kAnswerLate = EFT_TR_NOOP("EFTMemb", "its answer did not come within %1");
+inline constexpr std::string_view kBrokeOffUnanswered = EFT_TR_NOOP("EFTMemb", "the connection broke off before its answer came");
+inline constexpr std::string_view kAnswerEncoded =
+    EFT_TR_NOOP("EFTMemb", "its answer came encoded (%1), which was not asked for, and could not be read");
 }  // namespace phrase
 
 // What a post's failure box says, for each of the two posts and for any other: the words of
