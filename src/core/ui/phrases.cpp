@@ -26,7 +26,8 @@ std::vector<std::string_view> collectFillable() {
     std::vector<std::string_view> all = {kVersion,        kEligible,          kSelected,          kSweepTab,
                                          kBatchEntry,     kBatchEntryOf,      kSweepOf,           kLoading,
                                          kCouldNotLoad,   kSweepNotLoaded, kReplyUnreadWhy,           kCentersIncomplete, kMembersIncomplete,
-                                         kNothingSaved,   kExportFailed,      kBatchNotListed,    kWhatAndWhy};
+                                         kNothingSaved,   kExportFailed,      kBatchNotListed,    kWhatAndWhy,
+                                         kReturnedCenter};
     for (const PostWords& w : kPostWords) all.insert(all.end(), {w.refused, w.notTaken, w.failed, w.mayBeRecorded});
     // The most specific first: "%1: %2" would take any text with a colon.
     std::stable_sort(all.begin(), all.end(), [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
