@@ -280,6 +280,10 @@
         <translation>Le lot %1 n&apos;a pas pu être affiché</translation>
     </message>
     <message>
+        <source>Returned by the bank: %1 %2, on %3. It is recorded as failed and cannot be ticked.</source>
+        <translation>Retourné par la banque : %1 %2, le %3. Il est enregistré comme échoué et ne peut pas être coché.</translation>
+    </message>
+    <message>
         <source>%1: %2</source>
         <translation>%1 : %2</translation>
     </message>

@@ -26,8 +26,12 @@ const char* answerName(MsgAnswer a) {
 
 nlohmann::json listJson(const ui::ListView& list) {
     nlohmann::json lines = nlohmann::json::array();
-    for (const auto& l : list.lines())
+    for (const auto& l : list.lines()) {
         lines.push_back({{"checked", l.checked}, {"text", l.text}, {"sub", l.sub.toVector()}});
+        // Only on a line that has them, as the combo's tips: other lines read as before.
+        if (!l.tip.empty()) lines.back()["tip"] = l.tip;
+        if (l.locked) lines.back()["locked"] = true;
+    }
     // The captions of the sub-items, so "sub"[k] is read as "columns"[k]; hidden ones are "".
     nlohmann::json columns = nlohmann::json::array();
     if (const ui::ElementLayout* layout = ui::findLayout(list.name()))

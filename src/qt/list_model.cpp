@@ -49,7 +49,8 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
         if (column == 0) {
             QStringList values{toQString(line->text)};
             for (std::string_view s : line->sub) values << toQString(s);
-            return spokenLine(list_.name(), values, line->checked);
+            const QString spoken = spokenLine(list_.name(), values, line->checked);
+            return line->tip.empty() ? spoken : spoken + QStringLiteral(", ") + translated(line->tip);
         }
         const QString value = data(index, Qt::DisplayRole).toString();
         const QString caption = headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
@@ -57,6 +58,10 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::TextAlignmentRole:
         return static_cast<int>(alignmentOf(columns_[static_cast<std::size_t>(column)].align));
+    case Qt::ToolTipRole:
+    case Qt::StatusTipRole:
+        if (line->tip.empty()) return {};
+        return translated(line->tip);
     default:
         return {};
     }
@@ -75,7 +80,9 @@ bool ListModel::setData(const QModelIndex& index, const QVariant& value, int rol
 Qt::ItemFlags ListModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-    if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+    // A locked line shows its tick and says why in its tip; the operator cannot change it.
+    const ui::ListView::Line* line = lineAt(index.row());
+    if (index.column() == 0 && !(line && line->locked)) f |= Qt::ItemIsUserCheckable;
     return f;
 }
 

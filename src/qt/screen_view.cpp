@@ -6,11 +6,13 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStatusTipEvent>
 #include <QStyle>
 #include <QTreeView>
 #include <algorithm>
@@ -336,6 +338,15 @@ void ScreenView::buildList(const ui::ElementLayout& e, QTreeView* view) {
         view->setColumnHidden(c, model->isColumnHidden(c));
     }
     lists_[list] = ListBinding{view, model};
+    // The current line's tip goes to the host window's status line too (a QMainWindow shows
+    // it), so a keyboard user reads it without hovering; a line without one clears it.
+    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, view,
+            [view](const QModelIndex& current, const QModelIndex& previous) {
+                const QString tip = current.data(Qt::StatusTipRole).toString();
+                if (tip.isEmpty() && previous.data(Qt::StatusTipRole).toString().isEmpty()) return;
+                QStatusTipEvent event(tip);
+                QCoreApplication::sendEvent(view, &event);
+            });
     connect(header, &QHeaderView::sectionClicked, this, [this, list](int section) {
         const QPointer<ScreenView> alive(this);
         list->operatorColumnClick(section + 1);

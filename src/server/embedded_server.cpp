@@ -118,7 +118,8 @@ public:
 
     Answer respond(const RequestHead& req, const std::string& user) override {
         const std::string who = operatorKey(req, user);
-        HttpReply reply = route(service_, {req.method, req.path, req.query, {}, user, who});
+        HttpReply reply = route(service_, {req.method, req.path, req.query, {}, user, who, std::nullopt,
+                                           req.header("Accept-Language")});
         const std::optional<int> country = reply.sweepCountry;
         Answer a = answerOf(std::move(reply));
         // The sweep is written while its rows are read: no whole document is ever held.

@@ -220,6 +220,39 @@ TEST_F(CommitTest, TheWorkedExampleBody) {
     EXPECT_TRUE(screen().tabEFT.tab(kTabCenters).enabled);
 }
 
+// The bank returned center 12: its line says so before "Commit" and cannot be ticked, so the
+// commit names it failed, as the server has it; the other center's line is as ever.
+TEST_F(BatchTest, AReturnedCenterSaysWhyAndIsCommittedAsFailed) {
+    const auto returned = [](Row r) {
+        r["ReturnCode"] = "R01";
+        r["ReturnReason"] = "Insufficient funds";
+        r["ReturnedDate"] = "2026-12-03";
+        return r;
+    };
+    serveBatches({returned(item(57, 12, 1001, "10")), returned(item(57, 12, 1002, "5", 2)), item(57, 34, 2001, "7")});
+    enterBatchStatus();
+    screen().cmbBatches.operatorChoose(1);
+    auto& list = screen().lstBatchDetails;
+    ASSERT_EQ(list.lineCount(), 2);
+    EXPECT_EQ(list.line(0).tip,
+              "Returned by the bank: R01 Insufficient funds, on 2026-12-03. It is recorded as failed and cannot be ticked.");
+    EXPECT_TRUE(list.line(0).locked);
+    EXPECT_EQ(list.line(1).tip, "");
+    EXPECT_FALSE(list.line(1).locked);
+    EXPECT_FALSE(list.operatorSetChecked(0, true));
+    EXPECT_TRUE(list.operatorSetChecked(1, true));
+    list.setAllChecked(true);
+    EXPECT_FALSE(list.line(0).checked);
+    control->SetVariables(server.base(), 9, 2);
+    server.on("EFTMemberBatch.asp", {""});
+    host.queueAnswer(MsgAnswer::Yes);
+    screen().cmdPassedFailed.operatorClick();
+    std::vector<std::string> posts;
+    for (const auto& r : server.requests())
+        if (r.method == "POST") posts.push_back(r.body);
+    EXPECT_EQ(posts, std::vector<std::string>{"GoodMemb=2001&BadMemb=1001&BadMemb=-1002&PersonID=9&PersonType=2&BatchNo=57&"});
+}
+
 TEST_F(CommitTest, AllTickedSendsNoFailedIdsAndNoneTickedNoClearedIds) {
     server.on("EFTMemberBatch.asp", {"refused"});
     screen().lstBatchDetails.operatorSetChecked(0, true);

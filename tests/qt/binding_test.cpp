@@ -3,6 +3,7 @@
 // make on their own never reach the core.
 #include <QComboBox>
 #include <QSignalSpy>
+#include <QStatusTipEvent>
 #include <QStyleOptionViewItem>
 #include <QTest>
 
@@ -184,6 +185,35 @@ TEST_F(BindingTest, ABatchIsChosenTickedAndCommitted) {
     EXPECT_EQ(batches->currentIndex(), 0);
     EXPECT_EQ(model("lstBatchDetails")->rowCount(), 0);
     EXPECT_TRUE(element("cmdPassedFailed")->isEnabled());
+}
+
+// A center the bank returned says why on hover and, as the current line, to the host's status
+// line; its tick box stays empty whatever the operator does.
+TEST_F(BindingTest, AReturnedCenterTellsWhyAndStaysUnticked) {
+    struct StatusTips : QObject {
+        QStringList seen;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::StatusTip) seen << static_cast<QStatusTipEvent*>(e)->tip();
+            return false;
+        }
+    } tips;
+    Row returned = batchRow(57, 12, 1001, 1, "10.5");
+    returned["ReturnCode"] = "R01";
+    returned["ReturnReason"] = "Insufficient funds";
+    returned["ReturnedDate"] = "2011-03-08";
+    server.on("EFTMemberBatch.asp?TSQL=BatchList", {eft::test::sweepReply({returned, batchRow(57, 34, 3401, 1, "97")})});
+    clickTab(3);
+    emit element<QComboBox>("cmbBatches")->activated(1);
+    ASSERT_EQ(column("lstBatchDetails", 1), (QStringList{"0012", "0034"}));
+    const QString why = QStringLiteral(
+        "Returned by the bank: R01 Insufficient funds, on 2011-03-08. It is recorded as failed and cannot be ticked.");
+    EXPECT_EQ(model("lstBatchDetails")->index(0, 2).data(Qt::ToolTipRole).toString(), why);
+    widget.installEventFilter(&tips);
+    for (int row : {0, 1}) view("lstBatchDetails")->setCurrentIndex(model("lstBatchDetails")->index(row, 1));
+    widget.removeEventFilter(&tips);
+    EXPECT_EQ(tips.seen, (QStringList{why, QString()}));
+    tick("lstBatchDetails", 0);
+    EXPECT_EQ(model("lstBatchDetails")->index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
 }
 
 }  // namespace

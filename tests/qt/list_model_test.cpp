@@ -141,5 +141,42 @@ TEST(ListLinesTest, TextsReadBackWhateverOrderTheyAreSetIn) {
     EXPECT_EQ(list.line(0).sub, std::vector<std::string>(12));
 }
 
+// A line the bank returned says why on hover, on the status line and to a screen reader, and
+// cannot be ticked; a plain line has no tip and ticks as ever.
+TEST(BatchLinesTest, AReturnedLineSaysWhyAndCannotBeTicked) {
+    ui::Screen screen;
+    auto& list = screen.lstBatchDetails;
+    ListModel model{screen, list, ui::findLayout("lstBatchDetails")->columns};
+    const std::string why = "Returned by the bank: R01 Insufficient funds, on 2026-12-03.";
+    for (const char* center : {"0101", "0102"}) {
+        const int line = list.addLine();
+        list.setSubItem(line, 1, center);
+        list.setSubItem(line, 2, "Albany West");
+        list.setSubItem(line, 3, "816.11");
+    }
+    list.setTip(0, why);
+    list.setLocked(0, true);
+    model.linesReset();
+    const struct {
+        int row;
+        const char* tip;
+        const char* spoken;
+        bool tickable;
+    } lines[] = {
+        {0, why.c_str(), "Center 0101, Albany West, Amount 816.11, not selected, Returned by the bank: R01 Insufficient "
+                         "funds, on 2026-12-03.", false},
+        {1, "", "Center 0102, Albany West, Amount 816.11, not selected", true},
+    };
+    for (const auto& l : lines) {
+        SCOPED_TRACE(l.row);
+        for (const int role : {int{Qt::ToolTipRole}, int{Qt::StatusTipRole}})
+            EXPECT_EQ(model.index(l.row, 2).data(role).toString(), QString::fromUtf8(l.tip));
+        EXPECT_EQ(model.index(l.row, 0).data(Qt::AccessibleTextRole).toString(), QString::fromUtf8(l.spoken));
+        EXPECT_EQ(model.flags(model.index(l.row, 0)).testFlag(Qt::ItemIsUserCheckable), l.tickable);
+        EXPECT_EQ(model.setData(model.index(l.row, 0), Qt::Checked, Qt::CheckStateRole), l.tickable);
+        EXPECT_EQ(list.line(l.row).checked, l.tickable);
+    }
+}
+
 }  // namespace
 }  // namespace eft::qt

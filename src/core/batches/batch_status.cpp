@@ -75,6 +75,14 @@ void cmbBatches_Click(Context& ctx) {
                 if (!name) throw EftError("a batch item has no Name");
                 list.setSubItem(line, kNameColumn, *name);
                 list.setChecked(line, false);
+                // The server would refuse to clear it; the operator learns why before "Commit",
+                // and the return is recorded whatever the commit says of it.
+                if (const auto code = t.text(F::ReturnCode)) {
+                    list.setTip(line, ui::fill(ui::phrase::kReturnedCenter,
+                                               {*code, t.text(F::ReturnReason).value_or(""),
+                                                t.text(F::ReturnedDate).value_or("")}));
+                    list.setLocked(line, true);
+                }
             }
             if (line < 0) throw EftError("a batch item has the center id 0");
             const auto amount = t.single(F::Amount);

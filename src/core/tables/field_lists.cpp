@@ -28,7 +28,8 @@ constexpr FieldSpec kSweep[] = {
 constexpr FieldSpec kBatch[] = {
     {"BatchControl", T::Int32, 4}, {"CenterID", T::Int32, 0},        {"Name", T::Text, 60},
     {"MemberID", T::Int32, 4},     {"ExportedDate", T::Timestamp, 16}, {"Source", T::Int32, 0},
-    {"Amount", T::Single, 0},      {"Country", T::Int16, 2},
+    {"Amount", T::Single, 0},      {"Country", T::Int16, 2},          {"ReturnCode", T::Text, 8},
+    {"ReturnReason", T::Text, 255}, {"ReturnedDate", T::Text, 10},
 };
 
 static_assert(std::size(kSweep) == sweep_field::Count);

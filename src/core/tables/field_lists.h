@@ -24,13 +24,16 @@ enum : int {
 }  // namespace sweep_field
 
 namespace batch_field {
-// Country (1 United States, 2 Canada) comes last and may be absent: an older server's reply
-// leaves it empty.
-enum : int { BatchControl, CenterID, Name, MemberID, ExportedDate, Source, Amount, Country, Count };
+// Country (1 United States, 2 Canada) may be absent: an older server's reply leaves it empty.
+// The return's code, meaning and date come only with an item the bank returned.
+enum : int {
+    BatchControl, CenterID, Name, MemberID, ExportedDate, Source, Amount, Country,
+    ReturnCode, ReturnReason, ReturnedDate, Count
+};
 }  // namespace batch_field
 
 std::span<const FieldSpec> sweepFields();  // rsSweep, 33 fields
-std::span<const FieldSpec> batchFields();  // rsBatch, 8 fields
+std::span<const FieldSpec> batchFields();  // rsBatch, 11 fields
 
 // A table created with the given fields, not yet opened.
 Table makeTable(const char* name, std::span<const FieldSpec> fields);

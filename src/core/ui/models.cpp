@@ -221,8 +221,19 @@ void ListView::setChecked(int line, bool checked) {
     lineChanged(line);
 }
 
+void ListView::setLocked(int line, bool locked) {
+    lines_.at(static_cast<std::size_t>(line)).locked = locked;
+    lineChanged(line);
+}
+
+void ListView::setTip(int line, std::string_view tip) {
+    lines_.at(static_cast<std::size_t>(line)).tip = tip;
+    lineChanged(line);
+}
+
 void ListView::setAllChecked(bool checked) {
-    for (auto& l : lines_) l.checked = checked;
+    for (auto& l : lines_)
+        if (!l.locked) l.checked = checked;
     if (!lines_.empty()) {
         lineChanged(0);
         lineChanged(lineCount() - 1);
@@ -239,6 +250,7 @@ bool ListView::operatorSetChecked(int line, bool checked) {
     if (!enabled_ || line < 0 || line >= lineCount()) return false;
     Line& l = lines_[static_cast<std::size_t>(line)];
     if (l.checked == checked) return true;  // no change, no event
+    if (l.locked) return false;
     l.checked = checked;
     lineChanged(line);
     if (onItemCheck) onItemCheck(line);

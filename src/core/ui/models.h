@@ -164,8 +164,11 @@ class ListView : public Element {
 public:
     struct Line {
         bool checked = false;
+        // The operator cannot tick it (a center the bank returned cannot be cleared).
+        bool locked = false;
         std::string text;
-        SubItems sub;  // sub-item k at index k - 1
+        SubItems sub;     // sub-item k at index k - 1
+        std::string tip;  // shown on hover and read with the line; empty for none
     };
 
     ListView(Screen& s, std::string name, int subItemCount, bool sortable)
@@ -184,6 +187,9 @@ public:
     std::string_view subItem(int line, int k) const;
     // A change of the check box by the control itself: raises nothing.
     void setChecked(int line, bool checked);
+    // A locked line keeps its tick whatever the operator does, and a tick of all leaves it.
+    void setLocked(int line, bool locked);
+    void setTip(int line, std::string_view tip);
     void setAllChecked(bool checked);
     bool enabled() const { return enabled_; }
     void setEnabled(bool enabled);

@@ -34,7 +34,7 @@ std::vector<std::string_view> collectFillable() {
                                          kNothingFor,     kLoginRefused,      kRefusedWait,       kNoSuchPage,
                                          kServerFailed,   kSentElsewhere,     kRefused,           kTooLargeTell,
                                          kEncodedUnreadable, kGatewayGaveUp,  kAnswerTooLarge,    kNothingCame,
-                                         kAnswerLate,     kAnswerEncoded};
+                                         kAnswerLate,     kAnswerEncoded,     kReturnedCenter};
     for (const PostWords& w : kPostWords) all.insert(all.end(), {w.refused, w.notTaken, w.failed, w.mayBeRecorded});
     // The most specific first: "%1: %2" would take any text with a colon.
     std::stable_sort(all.begin(), all.end(), [](std::string_view a, std::string_view b) { return a.size() > b.size(); });

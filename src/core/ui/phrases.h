@@ -36,6 +36,9 @@ inline constexpr std::string_view kMembersIncomplete = EFT_TR_NOOP("EFTMemb", "T
 inline constexpr std::string_view kNothingSaved = EFT_TR_NOOP("EFTMemb", "Nothing was saved: %1.");
 inline constexpr std::string_view kExportFailed = EFT_TR_NOOP("EFTMemb", "The batch export failed: %1");
 inline constexpr std::string_view kBatchNotListed = EFT_TR_NOOP("EFTMemb", "Batch %1 could not be listed");
+// A center of the batch the bank returned: %1 the return code, %2 its meaning, %3 the return date.
+inline constexpr std::string_view kReturnedCenter =
+    EFT_TR_NOOP("EFTMemb", "Returned by the bank: %1 %2, on %3. It is recorded as failed and cannot be ticked.");
 inline constexpr std::string_view kWhatAndWhy = EFT_TR_NOOP("EFTMemb", "%1: %2");
 
 inline constexpr std::string_view kValidationTitle = EFT_TR_NOOP("EFTMemb", "Information Validation");

@@ -89,12 +89,12 @@ HttpReply sweepRows(Service& service, const HttpRequest& r) {
     return rows;
 }
 
-HttpReply batchGet(Service& service, std::string_view query, std::string_view login) {
+HttpReply batchGet(Service& service, std::string_view query, std::string_view login, std::string_view acceptLanguage) {
     const auto pairs = queryPairs(query);
     if (pairs.contains("tsql")) {
         onlyKeys(pairs, {"tsql"});
         if (!sameText(pairs.at("tsql"), "BatchList")) throw RequestError("TSQL must be BatchList");
-        return xmlReply(service.batchListXml());
+        return xmlReply(service.batchListXml(acceptLanguage));
     }
     if (pairs.contains("processexport")) {
         onlyKeys(pairs, {"processexport", "personid", "persontypeid"});
@@ -188,7 +188,7 @@ HttpReply dispatch(Service& service, const HttpRequest& r) {
         reader->feed(r.body);
         return reader->finish();
     }
-    return page == Page::Member ? sweepRows(service, r) : batchGet(service, r.query, r.user);
+    return page == Page::Member ? sweepRows(service, r) : batchGet(service, r.query, r.user, r.acceptLanguage);
 }
 
 }  // namespace

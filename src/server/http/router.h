@@ -29,7 +29,8 @@ struct HttpRequest {
     std::string_view operatorKey = {};
     // The X-EFTMemb-Sweep-Stamp header, when sent.
     std::optional<std::string_view> sweepStamp = {};
-    // The Accept-Language header: a post's reasons come in the language it prefers.
+    // The Accept-Language header: a post's reasons, and a return's meaning in the batch list,
+    // come in the language it prefers.
     std::string_view acceptLanguage = {};
 };
 

@@ -11,6 +11,7 @@
 #include "net/pages.h"
 #include "server/export/export_file.h"
 #include "server/export/folder_history.h"
+#include "server/returns/return_codes.h"
 #include "server/returns/return_rates.h"
 #include "server/pages/form.h"
 #include "server/pages/reasons.h"
@@ -304,13 +305,14 @@ std::size_t Service::statusPairCap() {
     return std::max<std::size_t>(items, kStatusPairFloor) + 3;
 }
 
-std::string Service::batchListXml() {
+std::string Service::batchListXml(std::string_view acceptLanguage) {
+    const bool french = reasons::prefersFrench(acceptLanguage);
     Lease store = borrow();
     std::string out;
     out.reserve(4096);
     out += xml::kDeclaration;
     out += "<BatchList>\n";
-    store->forEachPendingItem([&out](const BatchItemView& v) {
+    store->forEachPendingItem([&out, french](const BatchItemView& v) {
         out += "<Item>";
         xml::appendElement(out, "BatchControl", v.batchNo);
         xml::appendElement(out, "CenterID", v.centerId);
@@ -320,6 +322,13 @@ std::string Service::batchListXml() {
         xml::appendElement(out, "Source", v.source);
         xml::appendSingleElement(out, "Amount", v.amount);
         xml::appendElement(out, "Country", v.country);
+        // Only a returned item has these, so a batch with no return reads as it always did.
+        if (!v.returnCode.empty()) {
+            const returns::ReturnCode code = returns::returnCode(v.returnCode);
+            xml::appendElement(out, "ReturnCode", v.returnCode);
+            xml::appendElement(out, "ReturnReason", french ? code.french : code.meaning);
+            xml::appendElement(out, "ReturnedDate", v.returnDate);
+        }
         out += "</Item>\n";
     });
     out += "</BatchList>\n";
@@ -438,7 +447,7 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
             }
         }
         store->stageOutcomes(form.batchNo, outcomes);
-        std::optional<std::size_t> nothingWaiting = store->firstOutcomeWithoutItem();
+        std::optional<std::size_t> nothingWaiting = store->firstOutcomeWithoutItem(form.batchNo);
         if (namedAgain && (!nothingWaiting || *namedAgain < *nothingWaiting)) nothingWaiting = namedAgain;
         if (nothingWaiting) {
             const MemberRef& ref = named[*nothingWaiting];

@@ -88,8 +88,10 @@ public:
     // The same bytes handed on while the rows are read, in pieces of about pieceBytes; false
     // when the sink gave up part-way.
     bool writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes = 64 * 1024);
-    // The XML document of every exported item still waiting for its status.
-    std::string batchListXml();
+    // The XML document of every exported item still waiting for its status, and of the items
+    // the bank returned in the batches still waiting, each with its return's code, meaning (in
+    // French when Accept-Language prefers it) and date.
+    std::string batchListXml(std::string_view acceptLanguage = {});
 
     // The reply texts of the two posts: empty when done, otherwise one line saying why
     // nothing was changed. A malformed body throws RequestError naming the fault. These and

@@ -18,6 +18,7 @@ struct ReturnCode {
     std::string_view meaning;  // the network's wording, short
     ReturnCategory category;
     int returnDays;  // how long after settlement the network lets it come: 2 banking days, or 60 calendar
+    std::string_view french;  // the meaning in French, for the control that asks in French
 };
 
 // The code's row; for a code not in the table, a row with category ManualReview and a meaning

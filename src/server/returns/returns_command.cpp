@@ -230,7 +230,7 @@ std::vector<std::int32_t> settleByRule(Store& store, const bank::BankCalendar& c
                                        const Timestamp& at) {
     // The window every code shares: two banking days (the sixty-day codes come after clearing,
     // as reversals).
-    const ReturnCode window{"", "", ReturnCategory::ManualReview, 2};
+    const ReturnCode window{"", "", ReturnCategory::ManualReview, 2, ""};
     std::vector<std::int32_t> settled;
     for (const Store::WaitingBatch& b : store.waitingBatches()) {
         const Date last = returnDeadline(window, b.country, settlementDate(b.country, timestampOf(b.exportedAt), calendar),

@@ -14,6 +14,13 @@ namespace {
 constexpr int kCleared = 1;
 constexpr int kFailed = 2;
 
+// An item the batch list shows: waiting for its status, or returned in a batch still waiting.
+// The batches waiting come first, from the pending index, and their items by the key: the
+// items of settled batches, which only grow, are never read.
+constexpr std::string_view kListedItem =
+    "bi.batch_no IN (SELECT w.batch_no FROM batch_items w WHERE w.outcome IS NULL) "
+    "AND (bi.outcome IS NULL OR bi.return_code IS NOT NULL)";
+
 // The (member, center) pairs an export holds back: a table of the connection's own, filled by
 // formBatch. Made again before each use too, since a PostgreSQL connection opened again after
 // it was lost has lost it.
@@ -233,13 +240,15 @@ Store::Store(const std::filesystem::path& file, Older older)
         "UPDATE charges SET state = 20 WHERE state = 14 AND center_id = ?1 "
         "AND NOT EXISTS (SELECT 1 FROM export_held h WHERE h.member_id = charges.member_id "
         "AND h.center_id = charges.center_id)");
+    // A returned item stays listed while its batch waits, so the operator sees the return
+    // before committing; a batch's items have an outcome only from a return until it is committed.
     pendingItems_ = db_.prepare(
-        "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country "
+        "SELECT bi.batch_no, ch.center_id, ce.name, ch.member_id, b.exported_at, ch.source, bi.amount, b.country, "
+        "COALESCE(bi.return_code, ''), COALESCE(bi.return_meaning, ''), COALESCE(bi.return_date, '') "
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no "
-        "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id "
-        "WHERE bi.outcome IS NULL "
-        "ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
-    countPending_ = db_.prepare("SELECT COUNT(*) FROM batch_items WHERE outcome IS NULL");
+        "JOIN charges ch ON ch.id = bi.charge_id JOIN centers ce ON ce.id = ch.center_id WHERE " +
+        std::string(kListedItem) + " ORDER BY bi.batch_no, ch.center_id, ch.member_id, ch.source, ch.sweep_sequence");
+    countPending_ = db_.prepare("SELECT COUNT(*) FROM batch_items bi WHERE " + std::string(kListedItem));
     batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
     // The batch's items are read once, here; every later statement of the commit joins this
     // copy and the posted references, both the commit's own, rather than the batch's items
@@ -249,9 +258,14 @@ Store::Store(const std::filesystem::path& file, Older older)
         "SELECT ch.id, ch.center_id, ch.member_id, ch.source, CASE WHEN ch.source = 2 THEN 1 ELSE 0 END, "
         "CASE WHEN ch.state = 20 THEN 1 ELSE 0 END "
         "FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id WHERE bi.batch_no = ?1 AND bi.outcome IS NULL");
+    // A failed reference to an item the bank returned names what it already is: it is taken,
+    // changing nothing.
     outcomeWithoutItem_ = db_.prepare(
         "SELECT o.ord FROM staged_outcomes o WHERE NOT EXISTS (SELECT 1 FROM staged_waiting w "
-        "WHERE w.member_id = o.member_id AND w.source_two = o.source_two AND w.exported = 1) ORDER BY o.ord LIMIT 1");
+        "WHERE w.member_id = o.member_id AND w.source_two = o.source_two AND w.exported = 1) "
+        "AND NOT (o.outcome = ?2 AND EXISTS (SELECT 1 FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
+        "WHERE bi.batch_no = ?1 AND bi.return_code IS NOT NULL AND ch.member_id = o.member_id "
+        "AND (CASE WHEN ch.source = 2 THEN 1 ELSE 0 END) = o.source_two)) ORDER BY o.ord LIMIT 1");
     unnamedItem_ = db_.prepare(
         "SELECT w.center_id, w.member_id, w.source_two FROM staged_waiting w "
         "WHERE w.exported = 0 OR NOT EXISTS (SELECT 1 FROM staged_outcomes o "
@@ -874,6 +888,9 @@ void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& 
         v.source = static_cast<std::int16_t>(s.integer(5));
         v.amount = single(s, 6);
         v.country = static_cast<std::int16_t>(s.integer(7));
+        v.returnCode = s.text(8);
+        v.returnMeaning = s.text(9);
+        v.returnDate = s.text(10);
         visit(v);
     }
 }
@@ -907,8 +924,8 @@ void Store::stageOutcomes(std::int32_t batchNo, const std::vector<PostedOutcome>
         db_.exec("ANALYZE staged_waiting");
 }
 
-std::optional<std::size_t> Store::firstOutcomeWithoutItem() {
-    auto& s = outcomeWithoutItem_.reuse();
+std::optional<std::size_t> Store::firstOutcomeWithoutItem(std::int32_t batchNo) {
+    auto& s = outcomeWithoutItem_.reuse().bind(1, batchNo).bind(2, kFailed);
     std::optional<std::size_t> order;
     if (s.step()) order = static_cast<std::size_t>(s.integer(0));
     s.reuse();

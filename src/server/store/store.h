@@ -108,6 +108,10 @@ struct BatchItemView {
     std::int16_t source = 0;
     float amount = 0;
     std::int16_t country = 0;  // the batch's: 1 United States, 2 Canada
+    // A returned item's; empty while it waits for its status.
+    std::string_view returnCode;
+    std::string_view returnMeaning;
+    std::string_view returnDate;
 };
 
 // Why a save record's charge could not be saved.
@@ -417,7 +421,8 @@ public:
     // One kept file as listFiles() has it.
     std::optional<FileListing> fileListing(std::int32_t batchNo);
 
-    // Every exported item still waiting for its status, by batch and center.
+    // Every exported item still waiting for its status, with the items the bank returned in
+    // the batches still waiting, by batch and center; and how many.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
     std::int64_t countPendingItems();
 
@@ -433,8 +438,9 @@ public:
         std::size_t order = 0;  // what the checks name it by
     };
     void stageOutcomes(std::int32_t batchNo, const std::vector<PostedOutcome>& outcomes);
-    // The order of the first staged reference with no item of the batch waiting for it.
-    std::optional<std::size_t> firstOutcomeWithoutItem();
+    // The order of the first staged reference with no item of the batch waiting for it; a
+    // failed one naming an item the bank returned has what it asks.
+    std::optional<std::size_t> firstOutcomeWithoutItem(std::int32_t batchNo);
     // An item of the batch waiting for its status that no staged reference can record (the
     // first by center, member and source).
     struct WaitingItem {

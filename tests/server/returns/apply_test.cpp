@@ -3,6 +3,7 @@
 // instances applying one file at once. On both engines.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 
 #include <fstream>
 #include <thread>
@@ -292,18 +293,61 @@ TEST_P(Returns, ALateReturnAfterClearingReversesItKeepingTheClearing) {
     EXPECT_EQ(items(15), "- 1|- 1|");
 }
 
-// A commit by hand still works, but cannot record a returned center as cleared.
-TEST_P(Returns, AManualCommitCannotClearAReturnedCenter) {
+// While its batch waits, the batch list keeps a returned center with its return, in the
+// asker's language; a commit by hand may name it failed, as it is, never cleared; committed,
+// the batch leaves the list.
+TEST_P(Returns, AReturnedCenterIsListedWithItsReturnAndCannotBeCleared) {
     apply({returnOf(12, "R01")});
     const std::int32_t batch = sent(12).batchNo;
+    // "center member code reason date" of each item of the batch listed; "-" for a field absent.
+    const auto listed = [&](std::string_view language) {
+        pugi::xml_document doc;
+        EXPECT_TRUE(doc.load_string(service->batchListXml(language).c_str()));
+        std::vector<std::string> out;
+        for (const pugi::xml_node item : doc.document_element().children()) {
+            if (item.child("BatchControl").text().as_int() != batch) continue;
+            std::string line = std::string(item.child_value("CenterID")) + " " + item.child_value("MemberID");
+            for (const char* field : {"ReturnCode", "ReturnReason", "ReturnedDate"})
+                line += std::string(" ") + (item.child(field) ? item.child_value(field) : "-");
+            out.push_back(line);
+        }
+        return out;
+    };
+    EXPECT_EQ(listed(""), (std::vector<std::string>{"12 1001 R01 Insufficient funds 2011-03-08",
+                                                    "12 1001 R01 Insufficient funds 2011-03-08", "15 1002 - - -",
+                                                    "15 1003 - - -"}));
+    EXPECT_EQ(listed("fr-CA, en;q=0.5")[0], "12 1001 R01 Provision insuffisante 2011-03-08");
+    EXPECT_EQ(inspect->countPendingItems(), 7);  // what a commit may name: the listed items of both batches
+
     const std::string tail = "PersonID=9&PersonType=2&BatchNo=" + std::to_string(batch) + "&";
-    EXPECT_EQ(service->commitStatus("GoodMemb=1001&GoodMemb=-1002&GoodMemb=1003&" + tail),
-              "Member 1001 cannot be recorded as cleared in batch " + std::to_string(batch) +
-                  ": the bank returned center 0012 (R01 Insufficient funds, 2011-03-08); nothing was changed");
-    EXPECT_EQ(stateOf(kDues1003), 20);
-    EXPECT_EQ(service->commitStatus("GoodMemb=-1002&GoodMemb=1003&" + tail), "");
+    const std::string returnedAt = "SELECT COUNT(*) FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
+                                   "WHERE ch.center_id = ?1 AND bi.outcome_at = '2011-03-08T09:00:00' "
+                                   "AND bi.outcome_by IS NULL";
+    const struct {
+        const char* body;
+        const char* reason;  // empty: taken
+    } commits[] = {
+        {"GoodMemb=1001&GoodMemb=-1002&GoodMemb=1003&",
+         "cannot be recorded as cleared in batch %: the bank returned center 0012 (R01 Insufficient funds, 2011-03-08)"},
+        {"BadMemb=1001&GoodMemb=-1002&", "Batch % is not complete"},
+        {"BadMemb=1001&GoodMemb=-1002&GoodMemb=1003&", ""},
+    };
+    for (const auto& c : commits) {
+        SCOPED_TRACE(c.body);
+        const std::string reply = service->commitStatus(c.body + tail);
+        std::string want = c.reason;
+        if (const auto at = want.find('%'); at != std::string::npos) want.replace(at, 1, std::to_string(batch));
+        if (want.empty()) EXPECT_EQ(reply, "");
+        else EXPECT_NE(reply.find(want), std::string::npos) << reply;
+    }
     EXPECT_EQ(stateOf(kDues1003), 30);
+    // The return stays as it was recorded: failed by the bank, not a second time by the commit.
     EXPECT_EQ(items(12), "R01 2|R01 2|");
+    EXPECT_EQ(scalar(returnedAt, 12), 2);
+    EXPECT_EQ(stateOf(kDues1001), 0);
+    EXPECT_EQ(scalar("SELECT MAX(retries) FROM charges WHERE center_id = ?1", 12), 1);
+    EXPECT_TRUE(listed("").empty());
+    EXPECT_EQ(inspect->countPendingItems(), 3);
 }
 
 // A notification of change fails nothing; applied, it corrects the account, ends the block a
