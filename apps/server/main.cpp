@@ -236,6 +236,20 @@ int main(int argc, char** argv) {
         ->envname("EFT_DELIVER_RETRY")
         ->capture_default_str()
         ->check(CLI::Range(1, 3600));
+    std::int64_t settleEvery = options.settleEvery.count();
+    app.add_option("--settle-every", settleEvery,
+                   "seconds between the server's looks for batches whose return window has passed, which then "
+                   "settle by themselves (returned centers failed, the others cleared); it also looks at the start. "
+                   "0: only `eft-server returns` settles")
+        ->envname("EFT_SETTLE_EVERY")
+        ->capture_default_str()
+        ->check(CLI::Range(std::int64_t{0}, std::int64_t{7 * 86400}));
+    app.add_option("--return-margin", options.returnMarginDays,
+                   "days past a batch's return window (two banking days after it settles) for the returns file "
+                   "to arrive, before the batch settles by itself")
+        ->envname("EFT_RETURN_MARGIN")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 30));
     auto* import = app.add_subcommand(
         "import", "load centers (with their bank accounts), members and charges from CSV files into the database, "
                   "all or nothing; see docs/administrator.md for the columns");
@@ -393,6 +407,7 @@ int main(int argc, char** argv) {
     };
     options.deliverTimeout = std::chrono::seconds(deliverTimeout);
     options.deliverRetry = std::chrono::seconds(deliverRetry);
+    options.settleEvery = std::chrono::seconds(settleEvery);
     // What the program itself says goes in the same log, so a JSON log is JSON throughout.
     eft::server::EventLog log(format, options.log);
 

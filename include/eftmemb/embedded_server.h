@@ -55,6 +55,12 @@ struct EmbeddedOptions {
     std::string deliverCommand = {};
     std::chrono::seconds deliverTimeout{300};
     std::chrono::seconds deliverRetry{60};
+    // A batch whose return window (two banking days of its country after it settles, plus
+    // returnMarginDays for the bank's returns file to arrive) has passed settles by itself: its
+    // returned centers failed, the others cleared. Looked for at the start and then this often;
+    // zero: only `eft-server returns` settles.
+    std::chrono::seconds settleEvery{3600};
+    int returnMarginDays = 1;
 };
 
 /// @brief A running reference server; owned by whoever started it, and stopped when destroyed.

@@ -22,15 +22,20 @@ struct Writer {
 
 std::string segment(const Payment& p, const BankBatch& batch, const Originator& o, const std::string& due) {
     const BankAccount& a = p.account;
-    if (!allDigits(a.institution, 3, 3) || !allDigits(a.transit, 5, 5) || !allDigits(a.number, 1, 12))
+    if (!allDigits(a.institution, kCpaInstitution.width(), kCpaInstitution.width()) ||
+        !allDigits(a.transit, kCpaTransit.width(), kCpaTransit.width()) || !allDigits(a.number, 1, kCpaAccount.width()))
         throw FieldError("center " + std::to_string(p.centerId) + " has no valid Canadian account");
-    return (p.cents > 0 ? o.cpaDebitCode : o.cpaCreditCode) +
-           numberField(p.cents > 0 ? p.cents : -p.cents, 10, "amount") + due + "0" + a.institution + a.transit +
-           alphaField(a.number, 12, "account number") + std::string(22, '0') + "000" +
-           nameField(o.companyShortName, 15) + nameField(p.name, 30) + nameField(o.companyName, 30) +
-           alphaField(o.cpaOriginatorId, 10, "cpaOriginatorId") +
-           alphaField(std::to_string(batch.batchNo) + "-" + std::to_string(p.centerId), 19, "cross reference") + "0" +
-           o.returnInstitution + o.returnTransit + alphaField(o.returnAccount, 12, "returnAccount") +
+    std::string out = (p.cents > 0 ? o.cpaDebitCode : o.cpaCreditCode) +
+                      numberField(p.cents > 0 ? p.cents : -p.cents, kCpaAmount.width(), "amount") + due + "0" +
+                      a.institution + a.transit + alphaField(a.number, kCpaAccount.width(), "account number") +
+                      std::string(22, '0') + "000" + nameField(o.companyShortName, 15) + nameField(p.name, 30) +
+                      nameField(o.companyName, 30) + alphaField(o.cpaOriginatorId, 10, "cpaOriginatorId");
+    // The fields the bank's returned items are read back by must be where their positions say.
+    if (out.size() != kCpaCrossReference.from - 1)
+        throw FieldError("internal: a CPA-005 cross reference at position " + std::to_string(out.size() + 1));
+    return out + alphaField(std::to_string(batch.batchNo) + "-" + std::to_string(p.centerId), kCpaCrossReference.width(),
+                            "cross reference") +
+           "0" + o.returnInstitution + o.returnTransit + alphaField(o.returnAccount, 12, "returnAccount") +
            std::string(15, ' ') + std::string(22, ' ') + std::string(2, ' ') + std::string(11, '0');
 }
 

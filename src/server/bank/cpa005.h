@@ -21,6 +21,20 @@ inline constexpr std::size_t kCpaRecordLength = 1464;
 inline constexpr std::size_t kCpaSegmentLength = 240;
 inline constexpr std::size_t kCpaSegmentsPerRecord = 6;
 
+// A field of a D or C segment as this writer lays it out, positions 1-based within the segment;
+// a bank's returned item (I or J) carries the original's fields where the original had them.
+struct CpaField {
+    std::size_t from;
+    std::size_t to;
+    constexpr std::size_t width() const { return to - from + 1; }
+};
+inline constexpr CpaField kCpaAmount{4, 13};
+inline constexpr CpaField kCpaDueDate{14, 19};
+inline constexpr CpaField kCpaInstitution{21, 23};
+inline constexpr CpaField kCpaTransit{24, 28};
+inline constexpr CpaField kCpaAccount{29, 40};
+inline constexpr CpaField kCpaCrossReference{151, 169};
+
 // "EFT_CA_<batch, 10 digits>.txt". Throws FieldError when a value does not fit its field.
 BankFile cpa005File(const BankBatch& batch, const Originator& originator);
 

@@ -13,6 +13,7 @@
 #include "server/export/folder_history.h"
 #include "server/returns/return_codes.h"
 #include "server/returns/return_rates.h"
+#include "server/returns/returns_command.h"
 #include "server/pages/form.h"
 #include "server/pages/reasons.h"
 #include "server/pages/save_body.h"
@@ -156,7 +157,8 @@ Service::Service(ServiceOptions options)
       note_(options.note ? std::move(options.note) : [](LogLevel, std::string_view line) {
           std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
       }),
-      calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)) {
+      calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)),
+      returnMarginDays_(options.returnMarginDays) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     struct stat st {};
@@ -189,6 +191,30 @@ Service::Service(ServiceOptions options)
                                                  [this](LogLevel level, std::string_view line) {
                                                      note_(level, "delivery: " + std::string(line));
                                                  });
+    if (options.settleEvery.count() > 0)
+        settler_ = std::make_unique<returns::Settler>(
+            options.settleEvery, [this] { settleDue(); },
+            [this](const std::exception& e) {
+                note_(LogLevel::Error, std::string("settlement: failed, tried again later: ") + e.what());
+            });
+}
+
+std::vector<std::int32_t> Service::settleDue() {
+    std::vector<std::int32_t> settled;
+    {
+        std::lock_guard lock(writeMutex_);
+        requireSameFile();
+        Lease store = borrow();
+        // The writer lock: a second server settling at once waits, then finds these settled.
+        Transaction t(store->db(), Transaction::Mode::Write);
+        settled = returns::settleByRule(*store, calendar_, returnMarginDays_, clock_());
+        t.commit();
+    }
+    for (const std::int32_t batch : settled)
+        note_(LogLevel::Info, "settlement: batch " + std::to_string(batch) +
+                                  " settled by rule: its return window has passed; returned centers failed, the "
+                                  "others cleared");
+    return settled;
 }
 
 std::string Service::originatorText() const {

@@ -8,6 +8,7 @@
 // Every rule below rests on that lock, on both engines: one lock rather than row locks or
 // SERIALIZABLE retries, since each rule reads what the others write (a save's Totals, the
 // charges an export takes, the failed charges a status returns to the sweep).
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include "server/pages/piece_sink.h"
 #include "server/pages/save_record.h"
 #include "server/pages/status_form.h"
+#include "server/returns/settler.h"
 #include "server/store/clock.h"
 
 namespace eft::server {
@@ -50,6 +52,11 @@ struct ServiceOptions {
     // with its level.
     std::function<void(LogLevel level, std::string_view line)> note{};
     std::filesystem::path holidaysFile{};    // empty: the clearing systems' holidays alone
+    // The batches whose return window has passed settle at the start and then once this often,
+    // with this many days' margin past the window for the returns file to arrive; zero: they
+    // settle only when asked (`eft-server returns`).
+    std::chrono::milliseconds settleEvery{std::chrono::hours(1)};
+    int returnMarginDays = 1;
 };
 
 // What a save says about the sweep its rows were chosen from: who sends it (the login, or the
@@ -129,6 +136,11 @@ public:
     // The export report as an XML document whose text the control shows.
     std::string exportBatches(std::int32_t personId, std::int16_t personType, std::string_view login = {});
 
+    // Settles, in one write transaction, every batch whose return window has passed by the
+    // service's clock: its returned centers stay failed, the rest are cleared. Each batch is
+    // logged. The batches settled; another server that settled them first leaves none.
+    std::vector<std::int32_t> settleDue();
+
     // The originator the exports use: its company name, or that it is the demo one.
     std::string originatorText() const;
 
@@ -174,7 +186,9 @@ private:
     // Changes are made one at a time; the writer lock would serialize them anyway, but waiting
     // here costs no busy-timeout polling nor a database connection.
     std::mutex writeMutex_;
-    std::unique_ptr<Deliverer> deliverer_;  // last: stopped before the rest goes
+    int returnMarginDays_;
+    std::unique_ptr<Deliverer> deliverer_;  // stopped before the rest goes
+    std::unique_ptr<returns::Settler> settler_;  // last: stopped first
 };
 
 }  // namespace eft::server

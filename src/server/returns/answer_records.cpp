@@ -224,7 +224,7 @@ CpaFile readCpa(const std::vector<Line>& lines) {
             const std::string_view head = text.substr(0, 13);
             if (allOf(head, ' ') || allOf(head, '0')) continue;
             const CpaSegment s{line, type, count, k + 1, 24 + k * bank::kCpaSegmentLength, text};
-            const std::int64_t cents = segmentDigits(s, 4, 13, "amount");
+            const std::int64_t cents = segmentDigits(s, bank::kCpaAmount.from, bank::kCpaAmount.to, "amount");
             segmentDigits(s, 20, 28, "institution and transit");
             const bool debit = type == 'D' || type == 'J';
             (debit ? debits : credits) += cents;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/calendar.h"
+#include "server/bank/cpa005.h"
 #include "server/returns/bank_answer.h"
 
 namespace eft::server::returns::records {
@@ -74,6 +75,9 @@ CpaFile readCpa(const std::vector<Line>& lines);
 std::string_view segmentField(const CpaSegment& segment, std::size_t from, std::size_t to);
 std::int64_t segmentDigits(const CpaSegment& segment, std::size_t from, std::size_t to, const char* name);
 Date segmentJulian(const CpaSegment& segment, std::size_t from, const char* name);
+inline std::string_view field(const CpaSegment& segment, const bank::CpaField& f) {
+    return segmentField(segment, f.from, f.to);
+}
 
 // A positive whole number written in `text` (blanks around it allowed); 0 when it is none.
 std::int32_t positiveNumber(std::string_view text);

@@ -105,6 +105,10 @@ struct SentEntry {
     std::string trace;          // NACHA: 15 digits; CPA: the cross reference "<batch>-<center>"
     std::string effectiveDate;  // ISO
     bool retry = false;         // sent in a "RETRY PYMT" batch (NACHA; a CPA-005 file does not say)
+    // CPA-005: the institution and account the entry went to, which a returned item must name;
+    // empty for NACHA.
+    std::string institution;
+    std::string account;
 };
 
 // Reads one of our own NACHA or CPA-005 files back. Throws AnswerFileError.

@@ -77,13 +77,18 @@ std::string difference(const MatchContext& c, int country, const ReturnedEntry& 
                (e.direction == Direction::Debit ? "debit" : "credit");
     if (e.cents != r.cents) return "amount " + text::amount(r.cents) + ", sent " + text::amount(e.cents);
     if (country == 2 && (!r.institution.empty() || !r.account.empty())) {
-        const auto a = c.accounts.find(e.centerId);
-        if (a != c.accounts.end()) {
-            if (!r.institution.empty() && r.institution != a->second.institution)
-                return "institution " + r.institution + ", sent " + a->second.institution;
-            if (!r.account.empty() && r.account != a->second.number)
-                return "account " + r.account + ", sent " + a->second.number;
-        }
+        // The account the file carried; a batch known without its file is checked against the
+        // center's account as recorded now.
+        std::string institution = e.institution, account = e.account;
+        if (institution.empty() && account.empty())
+            if (const auto a = c.accounts.find(e.centerId); a != c.accounts.end()) {
+                institution = a->second.institution;
+                account = a->second.number;
+            }
+        if (!r.institution.empty() && !institution.empty() && r.institution != institution)
+            return "institution " + r.institution + ", sent " + institution;
+        if (!r.account.empty() && !account.empty() && r.account != account)
+            return "account " + r.account + ", sent " + account;
     }
     return {};
 }

@@ -61,8 +61,8 @@ struct MatchContext {
     std::vector<SentBatch> batches;
     // Items (batch, center) with a return applied before.
     std::set<std::pair<std::int32_t, std::int32_t>> returned;
-    // The centers' accounts as recorded, for the check of a CPA-005 item's institution and
-    // account (the file sent carried them).
+    // The centers' accounts as recorded now: a CPA-005 item is checked against the institution
+    // and account its entry was sent to, and against these only when the entry does not say.
     std::map<std::int32_t, bank::BankAccount> accounts;
     bank::BankCalendar calendar;
     int marginDays = 0;  // days allowed past the window for the returns file to arrive

@@ -135,6 +135,21 @@ ApplyResult applyAnswers(Store& store, const std::vector<NamedAnswer>& read, con
     for (const SentFile& f : store.sentFiles())
         context.batches.push_back({f.batchNo, f.country, settlementDate(f.country, timestampOf(f.exportedAt), options.calendar),
                                    sentEntries(f.content, f.batchNo)});
+    // A batch exported before files were kept is known by its items alone: a CPA-005 or CSV
+    // return names it by batch and center, and its account is checked as recorded now.
+    for (const UnkeptEntry& u : store.unkeptEntries()) {
+        if (context.batches.empty() || context.batches.back().batchNo != u.batchNo)
+            context.batches.push_back(
+                {u.batchNo, u.country, settlementDate(u.country, timestampOf(u.exportedAt), options.calendar), {}});
+        SentEntry e;
+        e.batchNo = u.batchNo;
+        e.centerId = u.centerId;
+        e.cents = u.cents > 0 ? u.cents : -u.cents;
+        e.direction = u.cents > 0 ? Direction::Debit : Direction::Credit;
+        if (u.country == 2) e.trace = std::to_string(u.batchNo) + "-" + std::to_string(u.centerId);
+        e.effectiveDate = isoText(Timestamp::from(context.batches.back().settlement)).substr(0, 10);
+        context.batches.back().entries.push_back(std::move(e));
+    }
     for (const auto& item : store.returnedItems()) context.returned.insert(item);
     for (auto& [center, account] : store.centerAccounts()) context.accounts[center] = std::move(account);
     std::set<std::pair<std::string, std::string>> recorded;

@@ -1,5 +1,6 @@
 // Our own files read back through the same checks as a bank's answer, so that a stored file
 // that no longer adds up is noticed rather than matched against.
+#include "server/bank/cpa005.h"
 #include "server/bank/nacha.h"
 #include "server/returns/answer_records.h"
 
@@ -37,14 +38,16 @@ std::vector<SentEntry> cpaEntries(const std::vector<Line>& lines, std::int32_t b
             throw AnswerFileError(seg.line.number, "record type", "a returned item in a file this server sent");
         SentEntry s;
         std::int32_t referenceBatch = 0;
-        if (!crossReference(segmentField(seg, 151, 169), referenceBatch, s.centerId))
+        if (!crossReference(field(seg, bank::kCpaCrossReference), referenceBatch, s.centerId))
             throw AnswerFileError(seg.line.number, "segment " + std::to_string(seg.index) + " cross reference",
-                                  "\"" + trimmed(segmentField(seg, 151, 169)) + "\" is not <batch>-<center>");
+                                  "\"" + trimmed(field(seg, bank::kCpaCrossReference)) + "\" is not <batch>-<center>");
         s.batchNo = batchNo;
-        s.cents = segmentDigits(seg, 4, 13, "amount");
+        s.cents = segmentDigits(seg, bank::kCpaAmount.from, bank::kCpaAmount.to, "amount");
         s.direction = seg.type == 'D' ? Direction::Debit : Direction::Credit;
-        s.trace = trimmed(segmentField(seg, 151, 169));
-        s.effectiveDate = isoDate(segmentJulian(seg, 14, "due date"));
+        s.trace = trimmed(field(seg, bank::kCpaCrossReference));
+        s.effectiveDate = isoDate(segmentJulian(seg, bank::kCpaDueDate.from, "due date"));
+        s.institution = std::string(field(seg, bank::kCpaInstitution));
+        s.account = trimmed(field(seg, bank::kCpaAccount));
         out.push_back(std::move(s));
     }
     return out;

@@ -226,6 +226,15 @@ struct SentFile {
     std::string content;
 };
 
+// What a batch exported before its files were kept sent one center: its items' net.
+struct UnkeptEntry {
+    std::int32_t batchNo = 0;
+    int country = 1;
+    std::string exportedAt;  // ISO timestamp
+    std::int32_t centerId = 0;
+    std::int64_t cents = 0;  // positive: due in (a debit); negative: due out (a credit)
+};
+
 // One return of a bank's answer as recorded.
 struct ReturnRecord {
     std::string fileSha256;
@@ -456,6 +465,8 @@ public:
 
     // Returns (store_returns.cpp). Every bank file sent, with its batch's country and time.
     std::vector<SentFile> sentFiles();
+    // The centers' nets, not zero, of every batch with no file kept, by batch and center.
+    std::vector<UnkeptEntry> unkeptEntries();
     // The items (batch, center) with a return applied.
     std::vector<std::pair<std::int32_t, std::int32_t>> returnedItems();
     // Records one return of an answer file; false, changing nothing, when the file's return of

@@ -75,6 +75,15 @@ std::vector<FileListing> listings(Database& db, std::optional<std::int32_t> batc
     return out;
 }
 
+// The net in cents of each center in each batch whose file was not kept (exported before files
+// were).
+constexpr const char* kUnkeptNets =
+    "  SELECT b.batch_no, b.file_name, b.country, b.exported_at, ch.center_id, "
+    "    SUM(CAST(round(i.amount * 100) AS BIGINT)) AS cents "
+    "  FROM batches b JOIN batch_items i ON i.batch_no = b.batch_no JOIN charges ch ON ch.id = i.charge_id "
+    "  WHERE NOT EXISTS (SELECT 1 FROM batch_files f WHERE f.batch_no = b.batch_no) "
+    "  GROUP BY b.batch_no, b.file_name, b.country, b.exported_at, ch.center_id";
+
 // Batches exported before their files were kept in the database, as far as their items tell:
 // a center's items make one entry, a debit when they net above zero and a credit below. A batch
 // whose every center nets to zero was settled with no file, and is not one of them.
@@ -84,11 +93,7 @@ std::vector<FileListing> filesNotKept(Database& db) {
         "SELECT batch_no, file_name, country, exported_at, SUM(CASE WHEN cents > 0 THEN 1 ELSE 0 END), "
         "SUM(CASE WHEN cents > 0 THEN cents ELSE 0 END), SUM(CASE WHEN cents < 0 THEN 1 ELSE 0 END), "
         "SUM(CASE WHEN cents < 0 THEN -cents ELSE 0 END) FROM ("
-        "  SELECT b.batch_no, b.file_name, b.country, b.exported_at, "
-        "    SUM(CAST(round(i.amount * 100) AS BIGINT)) AS cents "
-        "  FROM batches b JOIN batch_items i ON i.batch_no = b.batch_no JOIN charges ch ON ch.id = i.charge_id "
-        "  WHERE NOT EXISTS (SELECT 1 FROM batch_files f WHERE f.batch_no = b.batch_no) "
-        "  GROUP BY b.batch_no, b.file_name, b.country, b.exported_at, ch.center_id) per_center "
+        + std::string(kUnkeptNets) + ") per_center "
         "GROUP BY batch_no, file_name, country, exported_at HAVING SUM(CASE WHEN cents <> 0 THEN 1 ELSE 0 END) > 0 "
         "ORDER BY batch_no");
     while (s.step()) {
@@ -167,6 +172,16 @@ std::vector<FileListing> Store::listFiles() {
     std::merge(std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()),
                std::make_move_iterator(old.begin()), std::make_move_iterator(old.end()), std::back_inserter(out),
                [](const FileListing& a, const FileListing& b) { return a.batchNo < b.batchNo; });
+    return out;
+}
+
+std::vector<UnkeptEntry> Store::unkeptEntries() {
+    std::vector<UnkeptEntry> out;
+    Statement s = db_.prepare(std::string("SELECT batch_no, country, exported_at, center_id, cents FROM (") +
+                              kUnkeptNets + ") per_center WHERE cents <> 0 ORDER BY batch_no, center_id");
+    while (s.step())
+        out.push_back({static_cast<std::int32_t>(s.integer(0)), static_cast<int>(s.integer(1)), std::string(s.text(2)),
+                       static_cast<std::int32_t>(s.integer(3)), s.integer(4)});
     return out;
 }
 

@@ -244,9 +244,9 @@ TEST_F(OracleFiles, AReturnFileAsTheServerReadsIt) {
     const bank::BankAccount savings{"021000021", "", "", "987654321", bank::AccountType::Savings};
     const bank::BankAccount checking{"011000015", "", "", "12345678", bank::AccountType::Checking};
     const std::vector<AnswerItem> items = {
-        {{1, 12, 9200, Direction::Debit, "011000010010001", "2011-03-07", false}, "R01", "2011-03-09", checking, ""},
-        {{1, 14, 15000, Direction::Credit, "011000010010002", "2011-03-07", false}, "R03", "2011-03-09", savings, ""},
-        {{1, 16, 700, Direction::Debit, "011000010010003", "2011-03-07", false}, "R10", "2011-03-09", savings, ""},
+        {{1, 12, 9200, Direction::Debit, "011000010010001", "2011-03-07", false, "", ""}, "R01", "2011-03-09", checking, ""},
+        {{1, 14, 15000, Direction::Credit, "011000010010002", "2011-03-07", false, "", ""}, "R03", "2011-03-09", savings, ""},
+        {{1, 16, 700, Direction::Debit, "011000010010003", "2011-03-07", false, "", ""}, "R10", "2011-03-09", savings, ""},
     };
     const std::string text = nachaAnswerFile(items);
     const auto ach = parsed(text);

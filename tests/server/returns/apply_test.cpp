@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -220,6 +221,43 @@ TEST_P(Returns, ADryRunListsTheMatchAndWritesNothing) {
     EXPECT_TRUE(inspect->returnRecords().empty());
 }
 
+// A Canadian return names the account its entry went to: after the center's account changes, a
+// genuine return of the kept file still matches, and one naming the new account does not. A
+// batch whose file was not kept (exported before files were) is checked against the account as
+// recorded now.
+TEST_P(Returns, ACanadianReturnIsCheckedAgainstTheAccountSent) {
+    const struct {
+        const char* name;
+        bool fileKept;
+        const char* institution;
+        const char* account;
+        MatchOutcome outcome;
+    } cases[] = {
+        {"KeptNewAccount", true, "004", "1111111", MatchOutcome::Differing},
+        {"KeptAccountSent", true, "003", "7654321", MatchOutcome::Matched},
+        {"NotKeptAccountSent", false, "003", "7654321", MatchOutcome::Differing},
+        {"NotKeptNewAccount", false, "004", "1111111", MatchOutcome::Matched},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startOver(c.name);
+        ReturnedEntry r = returnOf(34, "901");
+        r.institution = c.institution;
+        r.account = c.account;
+        {
+            Transaction t(inspect->db(), Transaction::Mode::Write);
+            inspect->setCenterAccount(34, {"", "004", "00022", "1111111", bank::AccountType::Checking});
+            if (!c.fileKept)
+                inspect->db().exec(("DELETE FROM batch_files WHERE batch_no = " + std::to_string(r.batchNo)).c_str());
+            t.commit();
+        }
+        const ApplyResult applied = apply({r});
+        ASSERT_EQ(applied.lines.size(), 1u);
+        EXPECT_EQ(applied.lines[0].match.outcome, c.outcome) << applied.text();
+        EXPECT_EQ(items(34), c.outcome == MatchOutcome::Matched ? "901 2|901 2|901 2|" : "- -|- -|- -|");
+    }
+}
+
 // The window: settled Monday the 7th, two banking days to Wednesday the 9th, one day's margin to
 // Thursday the 10th. The next day the batch settles by itself: the returned center failed, the
 // others cleared.
@@ -249,6 +287,85 @@ TEST_P(Returns, ABatchSettlesByItselfOnceItsWindowHasPassed) {
     EXPECT_EQ(items(12), "R01 2|R01 2|- -|");
     EXPECT_EQ(items(15), "- 1|- 1|");
     EXPECT_EQ(inspect->countPendingItems(), 1);
+}
+
+// The running server settles by itself, on its own clock: nothing while the window is open
+// however often it looks, then each batch once when it has passed. Two servers looking at once
+// settle each batch once, with one history.
+TEST_P(Returns, TheServerSettlesByItselfOnItsClock) {
+    apply({returnOf(12, "R01")});
+    struct Instance {
+        std::atomic<std::int64_t> now;
+        std::atomic<int> looks{0};
+        Notes notes;
+        std::unique_ptr<Service> service;
+    };
+    Instance instances[2];
+    const auto start = [&](Instance& i, const Timestamp& at) {
+        i.now = at.seconds;
+        i.service = std::make_unique<Service>(ServiceOptions{
+            dbPath(), exportDir(), [&i] {
+                ++i.looks;
+                return Timestamp{i.now.load()};
+            }, {}, {}, i.notes.sink(), {},
+            std::chrono::milliseconds(20), 1});
+    };
+    const auto looked = [](Instance& i, int more) {
+        const int target = i.looks + more;
+        return waitUntil([&] { return i.looks >= target; });
+    };
+    // Thursday the 10th: the window's margin day, so the batches stay however often it looks.
+    start(instances[0], on(3, 10));
+    ASSERT_TRUE(looked(instances[0], 3));
+    EXPECT_EQ(stateOf(kDues1003), 20);
+    EXPECT_EQ(instances[0].notes.all().find("settle"), std::string::npos) << instances[0].notes.all();
+    instances[0].service.reset();
+
+    // Friday the 11th, two servers at once, a second apart on their clocks.
+    start(instances[0], on(3, 11));
+    start(instances[1], Timestamp{on(3, 11).seconds + 1});
+    for (Instance& i : instances) ASSERT_TRUE(looked(i, 3));
+    int settledNotes = 0;
+    for (Instance& i : instances)
+        for (const std::string& line : i.notes.lines()) {
+            if (line.find("settlement:") == std::string::npos) continue;
+            EXPECT_TRUE(line.starts_with("info settlement: batch ")) << line;
+            settledNotes += line.find(" settled by rule") != std::string::npos;
+        }
+    EXPECT_EQ(settledNotes, 2) << instances[0].notes.all() << instances[1].notes.all();
+    // The returned center failed, the others cleared, each batch at one instant.
+    EXPECT_EQ(items(12), "R01 2|R01 2|");
+    EXPECT_EQ(items(15), "- 1|- 1|");
+    EXPECT_EQ(stateOf(kDues1003), 30);
+    EXPECT_EQ(stateOf(kDues2001), 30);
+    EXPECT_EQ(stateOf(kDues1001), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM (SELECT DISTINCT batch_no, outcome_at FROM batch_items WHERE outcome = 1) t"),
+              2);
+}
+
+// eft-server, by its wall clock years after the fixture's export, settles at its start without
+// being asked, and still stops at once on SIGTERM; told not to settle by itself, it leaves the
+// batches for `eft-server returns`.
+TEST_P(Returns, EftServerSettlesAtItsStartUnlessToldNotTo) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> env;
+        bool settles;
+    };
+    for (const Case& c : {Case{"Hourly", {"EFT_SETTLE_EVERY=3600"}, true}, Case{"Never", {"EFT_SETTLE_EVERY=0"}, false}}) {
+        SCOPED_TRACE(c.name);
+        startOver(c.name);
+        ServerProcess server({"--db=" + dbPath().string(), "--export-dir=" + exportDir().string()}, c.env, dir.path());
+        ASSERT_TRUE(server.started()) << server.log();
+        if (c.settles) {
+            const std::string log = server.logWith("batch 2 settled by rule");
+            EXPECT_NE(log.find("batch 1 settled by rule"), std::string::npos) << log;
+        }
+        EXPECT_EQ(fetch(server.origin() + "/health").status, 200);
+        EXPECT_EQ(server.terminate(std::chrono::seconds(10)), 0) << server.log();
+        EXPECT_EQ(stateOf(kDues1003), c.settles ? 30 : 20) << server.log();
+        EXPECT_EQ(server.log().find("error"), std::string::npos) << server.log();
+    }
 }
 
 // A closure stretches the window: with the United States closed on Wednesday the 9th, its batch

@@ -23,7 +23,7 @@ const bank::BankAccount kUsSavings{"021000021", "", "", "987654321", bank::Accou
 const bank::BankAccount kCa{"", "003", "00011", "7654321", bank::AccountType::Checking};
 
 SentEntry sent(std::int32_t batch, std::int32_t center, std::int64_t cents, Direction d, std::string trace) {
-    return {batch, center, cents, d, std::move(trace), "2011-03-07", false};
+    return {batch, center, cents, d, std::move(trace), "2011-03-07", false, "", ""};
 }
 
 const std::vector<AnswerItem> kNachaItems = {

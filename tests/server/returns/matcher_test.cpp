@@ -11,7 +11,15 @@ constexpr const char* kOldTrace = "011000010000001";  // in batches 3 and 5: tra
 
 SentEntry entry(std::int32_t batch, std::int32_t center, std::int64_t cents, std::string trace,
                 std::string effective, Direction direction = Direction::Debit) {
-    return {batch, center, cents, direction, std::move(trace), std::move(effective), false};
+    return {batch, center, cents, direction, std::move(trace), std::move(effective), false, "", ""};
+}
+
+// A CPA-005 entry as its kept file carries it: to the account the center had then.
+SentEntry sentTo(std::int32_t batch, std::int32_t center, std::int64_t cents, std::string account) {
+    SentEntry e = entry(batch, center, cents, std::to_string(batch) + "-" + std::to_string(center), "2011-03-08");
+    e.institution = "003";
+    e.account = std::move(account);
+    return e;
 }
 
 MatchContext context() {
@@ -24,7 +32,8 @@ MatchContext context() {
          {entry(7, 15, 700, "011000010070001", "2011-03-21"),
           entry(7, 16, 900, "011000010070002", "2011-03-21", Direction::Credit)}},
         {9, 1, Date{2011, 11, 10}, {entry(9, 12, 4000, "011000010090001", "2011-11-10")}},
-        {4, 2, Date{2011, 3, 8}, {entry(4, 34, 5000, "4-34", "2011-03-08")}},
+        {4, 2, Date{2011, 3, 8}, {entry(4, 34, 5000, "4-34", "2011-03-08")}},  // its file not kept
+        {6, 2, Date{2011, 3, 8}, {sentTo(6, 34, 5000, "1111111")}},  // before the account changed
     };
     c.returned = {{7, 15}};
     c.accounts[34] = {"", "003", "00011", "7654321", bank::AccountType::Checking};
@@ -107,6 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"CodeUnreadable", nacha("011000010090001", 12, 4000, "", "2011-11-11"), O::UnknownCode, 9, false},
         Case{"CrossReference", cpa(4, 34, 5000, "901", "7654321"), O::Matched, 4, false},
         Case{"CrossReferenceAccountDiffers", cpa(4, 34, 5000, "901", "7654320"), O::Differing, 4, false},
+        Case{"CrossReferenceAccountAsSentBeforeAChange", cpa(6, 34, 5000, "901", "1111111"), O::Matched, 6, false},
+        Case{"CrossReferenceAccountAsNowButNotAsSent", cpa(6, 34, 5000, "901", "7654321"), O::Differing, 6, false},
         Case{"CrossReferenceCenterOutsideTheBatch", cpa(4, 35, 5000, "901", "7654321"), O::OutsideBatch, 4, false},
         Case{"CrossReferenceBatchOfTheOtherCountry", cpa(5, 15, 500, "901", ""), O::Unmatched, 0, false}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });

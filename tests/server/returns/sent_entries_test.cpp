@@ -18,6 +18,7 @@ using bank::Payment;
 const bank::BankAccount kUs{"011000015", "", "", "12345678", AccountType::Checking};
 const bank::BankAccount kUsSavings{"021000021", "", "", "987654321", AccountType::Savings};
 const bank::BankAccount kCa{"", "003", "00011", "7654321", AccountType::Checking};
+const bank::BankAccount kCaOther{"", "815", "00022", "123456789012", AccountType::Savings};
 
 bank::BankBatch batchOf(std::int32_t batchNo, int country, std::vector<Payment> payments) {
     bank::BankBatch b;
@@ -35,6 +36,7 @@ struct Expected {
     Direction direction;
     std::string trace;
     bool retry;
+    std::string account;  // CPA-005: "<institution> <account>" sent to
 };
 
 struct RoundTrip {
@@ -63,6 +65,8 @@ TEST_P(SentEntriesRoundTrip, EveryEntryOnceWithItsTrace) {
         EXPECT_EQ(got[i].trace, c.want[i].trace);
         EXPECT_EQ(got[i].effectiveDate, "2011-03-07");
         EXPECT_EQ(got[i].retry, c.want[i].retry);
+        EXPECT_EQ(got[i].institution.empty() ? got[i].account : got[i].institution + " " + got[i].account,
+                  c.want[i].account);
     }
 }
 
@@ -78,19 +82,19 @@ INSTANTIATE_TEST_SUITE_P(
                    {14, "B", kUsSavings, -15000},
                    {15, "C", kUs, 19265, true},
                    {16, "D", kUsSavings, 500}},
-                  {{12, 9200, Direction::Debit, "011000012340001", false},
-                   {14, 15000, Direction::Credit, "011000012340002", false},
-                   {16, 500, Direction::Debit, "011000012340003", false},
-                   {15, 19265, Direction::Debit, "011000012340004", true}}},
-        RoundTrip{"NachaOnlyRetried", 1, 7, {{15, "C", kUs, 19265, true}}, {{15, 19265, Direction::Debit, "011000010070001", true}}},
+                  {{12, 9200, Direction::Debit, "011000012340001", false, ""},
+                   {14, 15000, Direction::Credit, "011000012340002", false, ""},
+                   {16, 500, Direction::Debit, "011000012340003", false, ""},
+                   {15, 19265, Direction::Debit, "011000012340004", true, ""}}},
+        RoundTrip{"NachaOnlyRetried", 1, 7, {{15, "C", kUs, 19265, true}}, {{15, 19265, Direction::Debit, "011000010070001", true, ""}}},
         RoundTrip{"NachaAllZero", 1, 7, {{15, "C", kUs, 0}}, {}},
         RoundTrip{"CpaDebitsThenCredits",
                   2,
                   8,
-                  {{501, "A", kCa, 100}, {502, "B", kCa, -250}, {503, "C", kCa, 0}, {504, "D", kCa, 300}},
-                  {{501, 100, Direction::Debit, "8-501", false},
-                   {504, 300, Direction::Debit, "8-504", false},
-                   {502, 250, Direction::Credit, "8-502", false}}}),
+                  {{501, "A", kCa, 100}, {502, "B", kCaOther, -250}, {503, "C", kCa, 0}, {504, "D", kCaOther, 300}},
+                  {{501, 100, Direction::Debit, "8-501", false, "003 7654321"},
+                   {504, 300, Direction::Debit, "8-504", false, "815 123456789012"},
+                   {502, 250, Direction::Credit, "8-502", false, "815 123456789012"}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(NachaTraces, NoTwoFilesShareATraceWithinAThousandBatches) {
