@@ -472,15 +472,19 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
     std::string report;
     bool refused = false;
     try {
-        std::lock_guard lock(writeMutex_);
         Lease store = borrow();
+        // Read before waiting for any other export, here or on another server: a batch above
+        // it is one that an export asked for at the same moment made.
+        const std::int32_t batchesBefore = store->highestBatchNo();
+        std::lock_guard lock(writeMutex_);
         // Demo bank details must never reach a bank with real charges.
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
         for (const LogNote& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
             note_(line.level, "export: " + line.text);
-        report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
+        report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, batchesBefore,
+                           login);
     } catch (const DatabaseGone&) {
         throw;
     } catch (const DatabaseUnreachable&) {
