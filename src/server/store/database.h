@@ -149,7 +149,8 @@ private:
 
 // One connection. A SQLite file is opened in WAL mode with a busy timeout, so that a second
 // writer waits its turn instead of failing at once; a PostgreSQL URI is handed to libpq as it
-// is (sslmode and the rest included), with a connect timeout unless it names one. A SQLite file
+// is (sslmode and the rest included), with timeouts for a host that stops answering unless it
+// names its own (postgres_engine.cpp). A SQLite file
 // that cannot be opened is refused naming the folder at fault, when its folder is missing or
 // cannot be written.
 class Database {

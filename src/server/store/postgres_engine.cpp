@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 #include <type_traits>
+#include <vector>
 
 #include "server/store/database_engines.h"
 
@@ -16,9 +17,14 @@ namespace {
 constexpr Oid kInt8 = 20;
 constexpr Oid kFloat8 = 701;
 
-// Unless the URI says otherwise: a database host that drops packets must not hold a request
-// for the minutes TCP takes to give up.
-constexpr const char* kConnectTimeoutSeconds = "5";
+// Unless the URI says otherwise, a database host that stops answering (its packets dropped,
+// not refused) holds a request seconds, not the many minutes TCP takes to give up: a connection
+// is given up after 5 s; an open one after 10 s of a request unacknowledged, or of keepalive
+// probes unanswered after 30 s of silence. A Unix socket needs none of it.
+constexpr const char* kConnectionDefaults[][2] = {
+    {"connect_timeout", "5"},   {"tcp_user_timeout", "10000"}, {"keepalives_idle", "30"},
+    {"keepalives_interval", "5"}, {"keepalives_count", "2"},
+};
 
 std::string trimmed(const char* message) {
     std::string s = message != nullptr ? message : "";
@@ -53,9 +59,15 @@ Result checked(PGconn* conn, PGresult* raw, std::string_view what) {
 
 // The URI's own parameters come last, so they override the defaults before them.
 PGconn* openConnection(const std::string& uri) {
-    const char* const keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* const values[] = {kConnectTimeoutSeconds, uri.c_str(), nullptr};
-    return PQconnectdbParams(keys, values, 1);
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    for (const auto& [key, value] : kConnectionDefaults) {
+        keys.push_back(key);
+        values.push_back(value);
+    }
+    keys.insert(keys.end(), {"dbname", nullptr});
+    values.insert(values.end(), {uri.c_str(), nullptr});
+    return PQconnectdbParams(keys.data(), values.data(), 1);
 }
 
 // The shortest text that reads back as the same double, as PostgreSQL writes its own.
