@@ -74,7 +74,7 @@ public:
         if (req.path == "/health") {
             if (req.method != "GET" && req.method != "HEAD")
                 return refuse(req, 405, "The health check answers GET only", {{"Allow", "GET, HEAD"}});
-            if (!service_.healthy()) return answerOf(textReply(503, "the database does not answer"));
+            if (!service_.healthy()) return answerOf(unavailableReply("the database does not answer"));
             // A delivery in doubt waits for the administrator; the body still starts with "ok", which
             // is what a proxy's check looks for.
             std::string body = "ok";

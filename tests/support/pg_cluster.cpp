@@ -97,17 +97,32 @@ PgCluster::PgCluster(const std::string& database, const std::string& settings) :
     }
     // Durability is not what these clusters test: what the server relies on is the database's
     // locking and transactions, which fsync does not change.
-    const std::string options = "-c listen_addresses='' -k " + dir_.string() + " -p " + kPort +
-                                " -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
-                                " -c shared_buffers=16MB -c max_connections=200 " + settings;
-    if (runAsOwner({(bin_ / "pg_ctl").string(), "start", "-D", data, "-w", "-t", "60", "-l",
-                    (dir_ / "server.log").string(), "-o", options}) != 0) {
-        why_ = "pg_ctl start failed: " + log();
-        return;
-    }
-    started_ = true;
+    options_ = "-c listen_addresses='' -k " + dir_.string() + " -p " + kPort +
+               " -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
+               " -c shared_buffers=16MB -c max_connections=200 " + settings;
+    if (!start()) return;
     if (!createDatabase(database)) return;
     uri_ = uriOf(database);
+}
+
+bool PgCluster::start() {
+    if (runAsOwner({(bin_ / "pg_ctl").string(), "start", "-D", (dir_ / "data").string(), "-w", "-t", "60", "-l",
+                    (dir_ / "server.log").string(), "-o", options_}) != 0) {
+        why_ = "pg_ctl start failed: " + log();
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+bool PgCluster::stop() {
+    if (runAsOwner({(bin_ / "pg_ctl").string(), "stop", "-D", (dir_ / "data").string(), "-m", "fast", "-w", "-t",
+                    "60"}) != 0) {
+        why_ = "pg_ctl stop failed: " + log();
+        return false;
+    }
+    started_ = false;
+    return true;
 }
 
 PgCluster::~PgCluster() {

@@ -39,6 +39,11 @@ public:
     // The server's log so far, for a failing test's message.
     std::string log() const;
 
+    // Stops the server as an administrator would (its clients are told and cut off), and
+    // starts it again on the same data; each waits until done and says whether it worked.
+    bool stop();
+    bool start();
+
     // The folder of the server programs (initdb, pg_ctl), newest version first; empty when
     // no PostgreSQL server is installed.
     static std::filesystem::path binaries();
@@ -51,6 +56,7 @@ private:
     uid_t owner_ = 0;
     gid_t ownerGroup_ = 0;
     bool started_ = false;
+    std::string options_;  // the server's, for each start
     std::string uri_;
     std::string why_;
 };

@@ -320,7 +320,7 @@ CountryPlan planCountry(Store& store, int country) {
 
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
                       const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
-                      std::int16_t personType, std::string_view login) {
+                      std::int16_t personType, std::int32_t batchesBefore, std::string_view login) {
     struct Made {
         BatchFileRow row;
         std::string temp;
@@ -332,9 +332,14 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
     const std::string atText = isoText(at);
     TempGuard temps{dir, {}, false};
 
-    // The writer lock: a second export waits for this one and finds nothing saved left, so two
-    // at once make one; the batch and file numbers are counters read and raised under it.
+    // The writer lock: a second export waits for this one, and the batch and file numbers are
+    // counters read and raised under it.
     Transaction t(store.db(), Transaction::Mode::Write);
+    // Two at once make one: what the first held back for the next batch (a member's items at a
+    // second center) would otherwise make a second batch at once, with the member in both.
+    if (store.highestBatchNo() > batchesBefore)
+        return "An export asked for at the same moment, through this server or another, ran first; this one "
+               "exported nothing.\n" + lastExportText(store, dir);
     // Files the database does not know (it was restored from an older backup) keep their
     // numbers: the next batch and file numbers go on after them, and none is overwritten.
     FolderHistory history = readFolderHistory(dir);

@@ -67,10 +67,12 @@ bool isTempName(std::string_view fileName);
 // The caller serializes writers. Throws on a failure before the commit (nothing exported);
 // a failure to publish after the commit is reported, and finished at the next start.
 // Each batch settles on the first banking day of its country after `at`. The login, when there
-// is one, is recorded with the batches.
+// is one, is recorded with the batches. `batchesBefore` is the highest batch number read when
+// the export was asked for, before it waited for any other: when an export asked for at the
+// same moment made a batch meanwhile, this one makes none and names what that one made.
 std::string runExport(Store& store, const std::filesystem::path& dir, const bank::Originator& originator,
                       const bank::BankCalendar& calendar, const Timestamp& at, std::int32_t personId,
-                      std::int16_t personType, std::string_view login = {});
+                      std::int16_t personType, std::int32_t batchesBefore, std::string_view login = {});
 
 // At start-up: removes stray temporary files, publishes every committed file that is not yet
 // published and that nobody else has claimed (or whose claim is abandoned), and sets aside into

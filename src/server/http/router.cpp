@@ -14,6 +14,7 @@
 #include "server/pages/service.h"
 #include "server/pages/status_form.h"
 #include "server/pages/xml_text.h"
+#include "server/store/database.h"
 
 namespace eft::server {
 namespace {
@@ -111,6 +112,16 @@ HttpReply batchGet(Service& service, std::string_view query, std::string_view lo
 
 HttpReply post(std::string text) { return reply(200, kTextType, std::move(text)); }
 
+// The reply to a request a failure ended: the request's fault, the database's absence (which
+// passes, so the client is told to come back), or the server's.
+HttpReply failureReply(const std::exception& e) {
+    if (dynamic_cast<const RequestError*>(&e) != nullptr) return textReply(400, e.what());
+    if (dynamic_cast<const DatabaseGone*>(&e) != nullptr) return unavailableReply(e.what());
+    if (dynamic_cast<const DatabaseUnreachable*>(&e) != nullptr)
+        return unavailableReply(std::string("The database does not answer: ") + e.what());
+    return textReply(500, std::string("Server error: ") + e.what());
+}
+
 HttpReply tooLarge() { return textReply(413, "The request body is over the 16 MiB limit"); }
 
 // The body of a save or a status post, fed to its page's reader; the first fault ends it.
@@ -122,7 +133,7 @@ public:
             if (page_ == Page::Member) save_.emplace();
             else status_.emplace(service_.statusPairCap());
         } catch (const std::exception& e) {
-            refusal_ = textReply(500, std::string("Server error: ") + e.what());
+            refusal_ = failureReply(e);
         }
     }
 
@@ -147,12 +158,8 @@ public:
             return post(reasons::inLanguage(save_ ? service_.save(save_->finish(), claim_, login_)
                                                   : service_.commitStatus(status_->finish(), login_),
                                             language_));
-        } catch (const RequestError& e) {
-            return textReply(400, e.what());
-        } catch (const DatabaseGone& e) {
-            return textReply(503, e.what());
         } catch (const std::exception& e) {
-            return textReply(500, std::string("Server error: ") + e.what());
+            return failureReply(e);
         }
     }
 
@@ -241,15 +248,17 @@ HttpReply textReply(int status, std::string line) {
     return reply(status, kTextType, std::move(line));
 }
 
+HttpReply unavailableReply(std::string line) {
+    HttpReply r = textReply(503, std::move(line));
+    r.headers.emplace_back("Retry-After", std::to_string(kRetryAfterSeconds));
+    return r;
+}
+
 HttpReply route(Service& service, const HttpRequest& request) {
     try {
         return dispatch(service, request);
-    } catch (const RequestError& e) {
-        return textReply(400, e.what());
-    } catch (const DatabaseGone& e) {
-        return textReply(503, e.what());
     } catch (const std::exception& e) {
-        return textReply(500, std::string("Server error: ") + e.what());
+        return failureReply(e);
     }
 }
 

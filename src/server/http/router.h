@@ -68,6 +68,13 @@ std::unique_ptr<PostReader> postReader(Service& service, const HttpRequest& head
 // A one-line plain-text reply.
 HttpReply textReply(int status, std::string line);
 
+// How long a client is told to wait before it asks again while the database does not answer:
+// a restart of PostgreSQL takes a few seconds.
+inline constexpr int kRetryAfterSeconds = 5;
+
+// 503 with Retry-After: the database does not answer, or is no longer the file opened.
+HttpReply unavailableReply(std::string line);
+
 HttpReply route(Service& service, const HttpRequest& request);
 
 // The sweep rows of a reply whose sweepCountry is set, as one string (for tests and tools;

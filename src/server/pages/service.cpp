@@ -137,6 +137,9 @@ Service::Lease::~Lease() {
 }
 
 Service::Lease Service::borrow() {
+    // A read of a file that is no longer the database would show what nobody changes any more;
+    // a connection opened afresh would make a new, empty database at its path.
+    requireSameFile();
     {
         std::lock_guard lock(poolMutex_);
         if (!idle_.empty()) {
@@ -293,7 +296,6 @@ void Service::requireSameFile() const {
 
 bool Service::healthy() {
     try {
-        requireSameFile();
         Lease store = borrow();
         store->isEmpty();
         return true;
@@ -393,7 +395,6 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
-        requireSameFile();
         Lease store = borrow();
         // The writer lock: the sweep's counter, the charges' states and the Totals read below
         // stay as read until commit, so the save is taken or refused whole.
@@ -437,6 +438,8 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         t.commit();
         if (view != nullptr)
             for (const std::int32_t c : centers) view->ownSaves[c] = after;
+    } catch (const DatabaseUnreachable&) {
+        throw;
     } catch (const StoreError& e) {
         return reasons::text(reasons::Reason::SaveFailed, {e.what()});
     }
@@ -449,7 +452,6 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
     const std::string now = isoText(clock_());
     try {
         std::lock_guard lock(writeMutex_);
-        requireSameFile();
         Lease store = borrow();
         // The writer lock: a second commit of the batch waits for the first and then finds
         // nothing waiting, so it is refused whole.
@@ -493,6 +495,8 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
                                   std::to_string(left->centerId)});
         store->recordOutcomes(form.batchNo, now, form.personId, form.personType, login);
         t.commit();
+    } catch (const DatabaseUnreachable&) {
+        throw;
     } catch (const StoreError& e) {
         return reasons::text(reasons::Reason::StatusFailed, {e.what()});
     }
@@ -503,17 +507,22 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
     std::string report;
     bool refused = false;
     try {
-        std::lock_guard lock(writeMutex_);
-        requireSameFile();
         Lease store = borrow();
+        // Read before waiting for any other export, here or on another server: a batch above
+        // it is one that an export asked for at the same moment made.
+        const std::int32_t batchesBefore = store->highestBatchNo();
+        std::lock_guard lock(writeMutex_);
         // Demo bank details must never reach a bank with real charges.
         if (demoOriginator_ && !store->isDemo())
             throw std::runtime_error("this database is not a demo one, and the server runs with the demo originator; "
                                      "start it with --originator FILE");
         for (const LogNote& line : publishAbandoned(*store, exportDir_, isoText(clock_()), false))
             note_(line.level, "export: " + line.text);
-        report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
+        report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, batchesBefore,
+                           login);
     } catch (const DatabaseGone&) {
+        throw;
+    } catch (const DatabaseUnreachable&) {
         throw;
     } catch (const std::exception& e) {
         report = std::string("The export failed, nothing was exported: ") + e.what();

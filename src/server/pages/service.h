@@ -102,7 +102,9 @@ public:
 
     // The reply texts of the two posts: empty when done, otherwise one line saying why
     // nothing was changed. A malformed body throws RequestError naming the fault. These and
-    // the export throw DatabaseGone, changing nothing, once the file is not the one open.
+    // the export throw DatabaseGone, changing nothing, once the file is not the one open, and
+    // DatabaseUnreachable while the database does not answer; every call that borrows a
+    // connection throws the same.
     std::string save(std::string_view body);
     std::string commitStatus(std::string_view body);
     // The same for bodies decoded while they arrived.

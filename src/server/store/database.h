@@ -23,6 +23,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The database does not answer: PostgreSQL is down, restarting or refusing connections, the
+// connection to it broke, or a SQLite file cannot be opened. A passing state, unlike a failed
+// statement: what was not committed is rolled back, and the same request may be made again
+// once it answers.
+class DatabaseUnreachable : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 enum class Engine { SQLite, PostgreSQL };
 
 // A libpq connection URI ("postgresql://..." or "postgres://...") names a PostgreSQL database;
@@ -140,8 +149,10 @@ private:
 
 // One connection. A SQLite file is opened in WAL mode with a busy timeout, so that a second
 // writer waits its turn instead of failing at once; a PostgreSQL URI is handed to libpq as it
-// is (sslmode and the rest included). A SQLite file that cannot be opened is refused naming
-// the folder at fault, when its folder is missing or cannot be written.
+// is (sslmode and the rest included), with timeouts for a host that stops answering unless it
+// names its own (postgres_engine.cpp). A SQLite file
+// that cannot be opened is refused naming the folder at fault, when its folder is missing or
+// cannot be written.
 class Database {
 public:
     // `first`, when given, runs on the connection before anything is written: before a SQLite

@@ -1,10 +1,12 @@
 // PostgreSQL behind Database, through libpq. Values travel as text both ways; a bound integer
 // or real says its type, so PostgreSQL chooses the operators it would for a literal of it.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <charconv>
 #include <optional>
 #include <type_traits>
+#include <vector>
 
 #include "server/store/database_engines.h"
 
@@ -14,6 +16,15 @@ namespace {
 // The type numbers of PostgreSQL's catalogue (pg_type.oid), fixed since its first releases.
 constexpr Oid kInt8 = 20;
 constexpr Oid kFloat8 = 701;
+
+// Unless the URI says otherwise, a database host that stops answering (its packets dropped,
+// not refused) holds a request seconds, not the many minutes TCP takes to give up: a connection
+// is given up after 5 s; an open one after 10 s of a request unacknowledged, or of keepalive
+// probes unanswered after 30 s of silence. A Unix socket needs none of it.
+constexpr const char* kConnectionDefaults[][2] = {
+    {"connect_timeout", "5"},   {"tcp_user_timeout", "10000"}, {"keepalives_idle", "30"},
+    {"keepalives_interval", "5"}, {"keepalives_count", "2"},
+};
 
 std::string trimmed(const char* message) {
     std::string s = message != nullptr ? message : "";
@@ -26,12 +37,37 @@ struct ResultFree {
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
+// A failure is the database's absence rather than the statement's fault when the connection
+// broke, or the server said it is going away or cannot take connections now (a shutdown, a
+// crash of another backend, a start-up or recovery under way).
+[[noreturn]] void fail(PGconn* conn, const PGresult* result, std::string message) {
+    const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string_view code = state != nullptr ? state : "";
+    if (PQstatus(conn) != CONNECTION_OK || code.starts_with("08") || code == "57P01" || code == "57P02" ||
+        code == "57P03")
+        throw DatabaseUnreachable(std::move(message));
+    throw StoreError(std::move(message));
+}
+
 // A result that is not the success asked for throws with the server's message.
 Result checked(PGconn* conn, PGresult* raw, std::string_view what) {
     Result r(raw);
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN) return r;
-    throw StoreError(std::string(what) + ": " + trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
+    fail(conn, r.get(), std::string(what) + ": " + trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
+}
+
+// The URI's own parameters come last, so they override the defaults before them.
+PGconn* openConnection(const std::string& uri) {
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    for (const auto& [key, value] : kConnectionDefaults) {
+        keys.push_back(key);
+        values.push_back(value);
+    }
+    keys.insert(keys.end(), {"dbname", nullptr});
+    values.insert(values.end(), {uri.c_str(), nullptr});
+    return PQconnectdbParams(keys.data(), values.data(), 1);
 }
 
 // The shortest text that reads back as the same double, as PostgreSQL writes its own.
@@ -152,12 +188,12 @@ private:
 
 class PostgresConnection final : public detail::ConnectionEngine {
 public:
-    explicit PostgresConnection(const std::string& uri) : conn_(PQconnectdb(uri.c_str())) {
+    explicit PostgresConnection(const std::string& uri) : conn_(openConnection(uri)) {
         if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
             const std::string message = "cannot open database " + displayLocation(uri) + ": " +
                                         trimmed(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory");
             PQfinish(conn_);
-            throw StoreError(message);
+            throw DatabaseUnreachable(message);
         }
         quiet();
     }
@@ -178,15 +214,9 @@ public:
 
     std::int64_t changes() const override { return changes_; }
 
-    void beginRead() override {
-        reconnectIfLost();
-        exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-        inTransaction_ = true;
-    }
+    void beginRead() override { begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
     void beginWrite() override {
-        reconnectIfLost();
-        exec("BEGIN ISOLATION LEVEL READ COMMITTED");
-        inTransaction_ = true;
+        begin("BEGIN ISOLATION LEVEL READ COMMITTED");
         try {
             exec(("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLock) + ")").c_str());
         } catch (const StoreError&) {
@@ -212,10 +242,11 @@ public:
     // transaction or statement outside one, rather than failing every request after it. Never
     // inside a transaction: what followed would run outside it, and outside the writer lock.
     void reconnectIfLost() {
-        if (inTransaction_ || PQstatus(conn_) == CONNECTION_OK) return;
+        if (inTransaction_ || (PQstatus(conn_) == CONNECTION_OK && !closedByServer())) return;
         PQreset(conn_);
         ++generation_;
-        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
+        if (PQstatus(conn_) != CONNECTION_OK)
+            throw DatabaseUnreachable("database connection lost: " + trimmed(PQerrorMessage(conn_)));
         quiet();
     }
 
@@ -228,7 +259,7 @@ public:
         std::string chunk;
         const auto flush = [this, &chunk] {
             if (PQputCopyData(conn_, chunk.data(), static_cast<int>(chunk.size())) != 1)
-                throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
+                fail(conn_, nullptr, "copy: " + trimmed(PQerrorMessage(conn_)));
             chunk.clear();
         };
         for (const auto& row : rows) {
@@ -248,7 +279,7 @@ public:
             if (chunk.size() >= 64 * 1024) flush();
         }
         if (!chunk.empty()) flush();
-        if (PQputCopyEnd(conn_, nullptr) != 1) throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
+        if (PQputCopyEnd(conn_, nullptr) != 1) fail(conn_, nullptr, "copy: " + trimmed(PQerrorMessage(conn_)));
         checked(conn_, PQgetResult(conn_), "copy");
         while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
         // Fresh statistics for the planner, which otherwise plans the next requests over the
@@ -278,6 +309,33 @@ private:
                 default: out += c;
             }
         }
+    }
+
+    // A connection that waited in the pool while the server restarted still looks open: libpq
+    // learns it was closed only by reading. An idle connection is seldom sent anything but the
+    // server's parting message and the end of the stream, so one with something to read is read
+    // now, and found closed or not.
+    bool closedByServer() {
+        if (PQtransactionStatus(conn_) != PQTRANS_IDLE) return false;
+        pollfd ready{PQsocket(conn_), POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0) return false;
+        // The message first, then the end of the stream behind it.
+        for (int k = 0; k < 2 && PQstatus(conn_) == CONNECTION_OK; ++k)
+            if (PQconsumeInput(conn_) == 0) break;
+        return PQstatus(conn_) != CONNECTION_OK;
+    }
+
+    void begin(const char* sql) {
+        reconnectIfLost();
+        try {
+            exec(sql);
+        } catch (const DatabaseUnreachable&) {
+            // Closed while idle and found out only now: nothing has run, so once more on a
+            // connection opened again, which throws in turn while the database is away.
+            reconnectIfLost();
+            exec(sql);
+        }
+        inTransaction_ = true;
     }
 
     // CREATE ... IF NOT EXISTS over what exists says so as a notice; the log has no use for it.
@@ -337,7 +395,7 @@ bool PostgresStatement::step() {
         if (status == PGRES_SINGLE_TUPLE) return true;
         const std::string message = result_ ? trimmed(PQresultErrorMessage(result_.get())) : "";
         drain();
-        if (status != PGRES_TUPLES_OK) throw StoreError("statement: " + message);
+        if (status != PGRES_TUPLES_OK) fail(owner_.handle(), result_.get(), "statement: " + message);
         return false;  // the empty result that ends the rows stays, so a step after the last is false
     }
     if (!result_) {
@@ -357,7 +415,7 @@ bool PostgresStatement::step() {
             if (!send(values)) {
                 const std::string message = trimmed(PQerrorMessage(conn));
                 drain();
-                throw StoreError("statement: " + message);
+                fail(conn, nullptr, "statement: " + message);
             }
             streaming_ = true;
             owner_.streaming(this);

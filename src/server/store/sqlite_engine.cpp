@@ -93,7 +93,7 @@ public:
             std::string message = "cannot open database " + file + ": " +
                                   (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc)) + folderFault(file);
             sqlite3_close(db_);
-            throw StoreError(message);
+            throw DatabaseUnreachable(message);
         }
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -106,7 +106,7 @@ public:
             // saves and status commits.
             exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA cache_size=-65536;");
         } catch (const StoreError& e) {
-            throw StoreError("cannot open database " + file_ + ": " + e.what() + folderFault(file_));
+            throw DatabaseUnreachable("cannot open database " + file_ + ": " + e.what() + folderFault(file_));
         }
         // Reads through a map of the file: a write by any other connection empties this
         // one's page cache, and the sweep's next walk would then copy its tens of megabytes

@@ -47,8 +47,17 @@ std::vector<std::string> filesIn(const std::filesystem::path& dir) {
     return names;
 }
 
+// Member 1001's charge at a second center, held back while the member goes at center 12.
+constexpr ChargeKey kHeldBack{1001, 15, 1, 1};
+
 class ExportTest : public ServerFixture {
 protected:
+    void addSecondCenterCharge() {
+        Transaction t(inspect->db(), Transaction::Mode::Write);
+        inspect->insertCharge({kHeldBack, "Membership dues", "2011-03-01T06:00:00", 1, {1, 777.77f, 0, 0, 0, 0, 0, 0, 0}, 0});
+        t.commit();
+    }
+
     void saveAll() {
         ASSERT_EQ(service->save(bodyFor({kDues1001, kDues1001Second, kNmc1002, kDues2001, kNmc2002})), "");
     }
@@ -67,6 +76,8 @@ protected:
         EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), static_cast<std::int64_t>(names.size()));
     }
 };
+
+class SimultaneousExports : public ExportTest {};
 
 TEST_P(ExportTest, EachCountryGetsABatchAndAFileAndTheReportSaysWhat) {
     saveAll();
@@ -172,12 +183,8 @@ TEST_P(ExportTest, APlantedFileOrSymlinkIsNeverFollowedNorReplaced) {
 TEST_P(ExportTest, AMemberSavedAtTwoCentersIsInABatchUnderOneOfThem) {
     // Member 1001 has charges at centers 12 and 15, and 1003 at 15: the status post names
     // members, so 1001's item at 15 waits for the next batch.
-    {
-        Transaction t(inspect->db(), Transaction::Mode::Write);
-        inspect->insertCharge({{1001, 15, 1, 1}, "Membership dues", "2011-03-01T06:00:00", 1, {1, 777.77f, 0, 0, 0, 0, 0, 0, 0}, 0});
-        t.commit();
-    }
-    ASSERT_EQ(service->save(bodyFor({kDues1001, {1001, 15, 1, 1}, kDues1003})), "");
+    addSecondCenterCharge();
+    ASSERT_EQ(service->save(bodyFor({kDues1001, kHeldBack, kDues1003})), "");
     const std::string report = reportOf(service->exportBatches(9, 2));
     EXPECT_NE(report.find("United States: file EFT_US_0000000001.txt, batch 1, 2 entries (2 items of 2 centers)"),
               std::string::npos)
@@ -186,7 +193,7 @@ TEST_P(ExportTest, AMemberSavedAtTwoCentersIsInABatchUnderOneOfThem) {
                           "(1 items): the member is in this batch at center 0012\n"),
               std::string::npos)
         << report;
-    EXPECT_EQ(stateOf({1001, 15, 1, 1}), 14);
+    EXPECT_EQ(stateOf(kHeldBack), 14);
     EXPECT_EQ(count("SELECT COUNT(DISTINCT ch.center_id) FROM batch_items bi JOIN charges ch ON ch.id = bi.charge_id "
                     "WHERE bi.batch_no = 1 AND ch.member_id = 1001"),
               1);
@@ -197,16 +204,12 @@ TEST_P(ExportTest, AMemberSavedAtTwoCentersIsInABatchUnderOneOfThem) {
     // The held item goes with the next export, alone at its center.
     EXPECT_NE(reportOf(service->exportBatches(9, 2)).find("batch 2, 1 entries (1 items of 1 centers); debits 777.77 (1)"),
               std::string::npos);
-    EXPECT_EQ(stateOf({1001, 15, 1, 1}), 20);
+    EXPECT_EQ(stateOf(kHeldBack), 20);
 }
 
 TEST_P(ExportTest, TheMembersLongestWaitingCenterGoesFirstAndALeftOutCenterTakesNoPlace) {
-    {
-        Transaction t(inspect->db(), Transaction::Mode::Write);
-        inspect->insertCharge({{1001, 15, 1, 1}, "Membership dues", "2011-03-01T06:00:00", 1, {1, 777.77f, 0, 0, 0, 0, 0, 0, 0}, 0});
-        t.commit();
-    }
-    ASSERT_EQ(service->save(bodyFor({kDues1001, {1001, 15, 1, 1}})), "");
+    addSecondCenterCharge();
+    ASSERT_EQ(service->save(bodyFor({kDues1001, kHeldBack})), "");
     // Saved at 15 a day earlier: 15 goes, 12 waits.
     inspect->db().exec("UPDATE charges SET saved_at = '2011-03-04T10:00:00' WHERE member_id = 1001 AND center_id = 15");
     std::string report = reportOf(service->exportBatches(9, 2));
@@ -220,7 +223,7 @@ TEST_P(ExportTest, TheMembersLongestWaitingCenterGoesFirstAndALeftOutCenterTakes
     // holds nothing back at 12.
     ASSERT_EQ(service->commitStatus("BadMemb=1001&PersonID=9&PersonType=2&BatchNo=1&"), "");
     inspect->db().exec("DELETE FROM center_accounts WHERE center_id = 15");
-    ASSERT_EQ(service->save(bodyFor({{1001, 15, 1, 1}})), "");
+    ASSERT_EQ(service->save(bodyFor({kHeldBack})), "");
     report = reportOf(service->exportBatches(9, 2));
     EXPECT_EQ(report.find("held for the next batch"), std::string::npos) << report;
     EXPECT_NE(report.find("center 0015 Boise & Sons <West> left saved, not exported: no bank account"), std::string::npos);
@@ -330,21 +333,54 @@ TEST_P(ExportTest, ACrashAtAnyStepIsFinishedByTheNextStart) {
     }
 }
 
-TEST_P(ExportTest, TwoServersExportingAtOnceMakeOneExport) {
-    saveAll();
-    Service other(ServiceOptions{dbPath(), dir.path() / "other-export", fixedNow});
-    std::string first, second;
-    std::thread a([&] { first = reportOf(service->exportBatches(9, 2)); });
-    std::thread b([&] { second = reportOf(other.exportBatches(9, 2)); });
-    a.join();
-    b.join();
-    // One made both batches; the other found nothing left and said what the last export made.
-    const bool firstMade = first.find("No saved items") == std::string::npos;
-    EXPECT_NE(firstMade, second.find("No saved items") == std::string::npos) << first << " | " << second;
-    EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), 2);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM batch_files"), 2);
-    EXPECT_EQ(count("SELECT MAX(batch_no) FROM batches"), 2);
-    EXPECT_EQ(filesIn(firstMade ? exportDir() : dir.path() / "other-export").size(), 2u);
+// An export that waited for another one asked for at the same moment makes nothing: not even
+// a batch of what the first held back, which would put a member in two batches at once.
+TEST_P(ExportTest, AnExportThatWaitedForAnotherMakesNothingOfItsOwn) {
+    addSecondCenterCharge();
+    ASSERT_EQ(service->save(bodyFor({kDues1001, kHeldBack, kDues1003})), "");
+    ASSERT_NE(reportOf(service->exportBatches(9, 2)).find("held for the next batch"), std::string::npos);
+    // Asked for when no batch was made yet, run after the first.
+    const std::string report = runExport(*inspect, exportDir(), bank::loadOriginator({}), bank::BankCalendar(),
+                                         fixedNow(), 9, 2, 0);
+    EXPECT_TRUE(report.starts_with("An export asked for at the same moment, through this server or another, ran "
+                                   "first; this one exported nothing.\nThe last export, at 2011-03-05T10:20:30, "
+                                   "made:\nUnited States: file EFT_US_0000000001.txt, batch 1;"))
+        << report;
+    EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), 1);
+    EXPECT_EQ(stateOf(kHeldBack), 14);
+}
+
+// Two servers whose exports both wait on the writer lock, which this test holds until both
+// have asked: one batch, whichever goes first, several times over.
+TEST_P(SimultaneousExports, MakeOneBatchAndNoMemberWaitsInTwo) {
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        open(dir.path() / ("round" + std::to_string(round)));
+        addSecondCenterCharge();
+        ASSERT_EQ(service->save(bodyFor({kDues1001, kHeldBack, kDues1003})), "");
+        Service other(ServiceOptions{dbPath(), dir.path() / ("other" + std::to_string(round)), fixedNow});
+        std::string reports[2];
+        bool bothWaited = false;
+        {
+            Transaction hold(inspect->db(), Transaction::Mode::Write);
+            std::jthread a([&] { reports[0] = reportOf(service->exportBatches(9, 2)); });
+            std::jthread b([&] { reports[1] = reportOf(other.exportBatches(9, 2)); });
+            bothWaited = waitUntil([&] {
+                return count("SELECT COUNT(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted AND "
+                             "database = (SELECT oid FROM pg_database WHERE datname = current_database())") == 2;
+            });
+            hold.commit();  // before the threads are joined, as the block ends
+        }
+        ASSERT_TRUE(bothWaited);
+        const int made = reports[0].find("ran first") == std::string::npos;
+        EXPECT_EQ(made + (reports[1].find("ran first") == std::string::npos), 1) << reports[0] << " | " << reports[1];
+        EXPECT_EQ(count("SELECT COUNT(*) FROM batches"), 1);
+        EXPECT_EQ(stateOf(kHeldBack), 14);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM (SELECT ch.member_id FROM batch_items bi JOIN charges ch "
+                        "ON ch.id = bi.charge_id WHERE bi.outcome IS NULL GROUP BY ch.member_id "
+                        "HAVING COUNT(DISTINCT bi.batch_no) > 1) t"),
+                  0);
+    }
 }
 
 // Two servers, each with an export folder of its own: the start or the next export of one must
@@ -414,6 +450,9 @@ TEST_P(ExportTest, AStartSetsAsideItsCopyOfAFileAnotherServerPublished) {
 }
 
 INSTANTIATE_TEST_SUITE_P(On, ExportTest, kEngines, engineName);
+// The writer lock's waiters can be seen on PostgreSQL only, which is where servers on several
+// hosts share a database.
+INSTANTIATE_TEST_SUITE_P(On, SimultaneousExports, ::testing::Values(Engine::PostgreSQL), engineName);
 
 }  // namespace
 }  // namespace eft::server::testing
