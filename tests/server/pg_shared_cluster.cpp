@@ -5,7 +5,8 @@
 //   pg_shared_cluster bounce CLUSTER MODE FILE
 //                                  starts a PgBouncer in pool mode MODE in front of the cluster
 //                                  CLUSTER names, and writes its URI and folder into FILE (which
-//                                  stop stops in turn)
+//                                  stop stops in turn); without pgbouncer installed, FILE
+//                                  says why, and the cases skip
 // Without a PostgreSQL server installed, start writes nothing, and the cases skip as they
 // would alone. A case run by itself, without FILE, starts a cluster of its own.
 #include <fcntl.h>
@@ -49,6 +50,12 @@ int bounce(const std::filesystem::path& clusterFile, const std::string& mode, co
         return 0;
     }
     eft::test::PgBouncer bouncer(folder, mode);
+    if (bouncer.missing()) {
+        // No URI, and why: the cases skip, saying so.
+        std::ofstream(file) << "\n" << bouncer.why() << "\n";
+        std::cout << bouncer.why() << "\n";
+        return 0;
+    }
     if (!bouncer.ready()) {
         std::cerr << bouncer.why() << "\n";
         return 1;
@@ -62,7 +69,10 @@ int bounce(const std::filesystem::path& clusterFile, const std::string& mode, co
 int stop(const std::filesystem::path& file) {
     std::ifstream in(file);
     std::string uri, folder;
-    if (!std::getline(in, uri) || !std::getline(in, folder)) return 0;
+    if (!std::getline(in, uri) || !std::getline(in, folder) || uri.empty()) {
+        std::filesystem::remove(file);
+        return 0;
+    }
     if (std::filesystem::exists(std::filesystem::path(folder) / "pgbouncer.ini")) {
         eft::test::PgBouncer::stop(folder);
         std::filesystem::remove(file);
