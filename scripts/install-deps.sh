@@ -10,7 +10,7 @@ packages=(
   libcpp-httplib-dev libboost-dev libsqlite3-dev libcsv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
-  libpq-dev postgresql
+  libpq-dev postgresql pgbouncer
   qt6-l10n-tools qt6-translations-l10n
   at-spi2-core python3-pyatspi xvfb xauth dbus
 )
@@ -20,6 +20,8 @@ packages=(
 # would, under a virtual display with a session bus of its own.
 # postgresql: the server programs (initdb, pg_ctl) for the tests' throwaway clusters; its
 # postgres user is who runs them when the tests run as root, which PostgreSQL refuses.
+# pgbouncer: the pooler the PostgreSQL half of the suite runs through as well, one the tests
+# start on the loopback for themselves.
 # scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
@@ -47,6 +49,17 @@ if [ ${#missing[@]} -gt 0 ]; then
       $sudo_cmd pg_dropcluster --stop "${cluster%/*}" "${cluster#*/}"
     fi
   done
+  # Installing pgbouncer starts Debian's own service on port 6432 and enables it at boot; the
+  # tests start theirs on ports of their own, so that one is stopped and stays so.
+  if [[ " ${missing[*]} " == *" pgbouncer "* ]]; then
+    # systemctl disables even without systemd running (in a container); the stop is the init
+    # script's there.
+    $sudo_cmd service pgbouncer stop >/dev/null 2>&1 || true
+    if command -v systemctl >/dev/null 2>&1; then
+      $sudo_cmd systemctl disable pgbouncer.service >/dev/null 2>&1 || true
+    fi
+    $sudo_cmd update-rc.d pgbouncer disable >/dev/null 2>&1 || true
+  fi
 fi
 
 # Node runs the independent bank-file readers the server tests use; a Node that came from

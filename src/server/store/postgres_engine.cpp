@@ -5,7 +5,9 @@
 
 #include <charconv>
 #include <optional>
+#include <random>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "server/store/database_engines.h"
@@ -25,6 +27,15 @@ constexpr const char* kConnectionDefaults[][2] = {
     {"connect_timeout", "5"},   {"tcp_user_timeout", "10000"}, {"keepalives_idle", "30"},
     {"keepalives_interval", "5"}, {"keepalives_count", "2"},
 };
+
+// 64 random bits in hexadecimal.
+std::string connectionNonce() {
+    std::random_device random;
+    const std::uint64_t n = (std::uint64_t{random()} << 32) ^ random();
+    char text[17];
+    const auto end = std::to_chars(text, text + 16, n, 16).ptr;
+    return std::string(text, end);
+}
 
 std::string trimmed(const char* message) {
     std::string s = message != nullptr ? message : "";
@@ -54,7 +65,10 @@ Result checked(PGconn* conn, PGresult* raw, std::string_view what) {
     Result r(raw);
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN) return r;
-    fail(conn, r.get(), std::string(what) + ": " + trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
+    // A connection closed on us keeps the reason (a pooler's refusal of a transaction, an
+    // administrator's termination) in the connection's messages, not in the result's.
+    const bool lost = !r || PQstatus(conn) != CONNECTION_OK;
+    fail(conn, r.get(), std::string(what) + ": " + trimmed(lost ? PQerrorMessage(conn) : PQresultErrorMessage(r.get())));
 }
 
 // The URI's own parameters come last, so they override the defaults before them.
@@ -109,8 +123,11 @@ std::string postgresParameters(std::string_view sql, int& count) {
 class PostgresConnection;
 
 // A statement is parsed and planned by the server afresh each time until it runs a second time
-// (the store's own statements, reused in loops); from then on it is a prepared statement of
-// the connection, deallocated when the statement goes.
+// in one transaction (the store's own statements, reused in loops); from then on, until that
+// transaction ends, it is a prepared statement of the connection. Nothing outlives the
+// transaction that made it: behind a pooler that hands each transaction whichever server
+// session is free (PgBouncer's transaction mode), the next transaction may run in another
+// session, one that other clients use as well.
 class PostgresStatement final : public detail::StatementEngine {
 public:
     PostgresStatement(PostgresConnection& owner, std::string_view sql);
@@ -179,6 +196,7 @@ private:
     bool streaming_ = false;  // sent, and rows may still come
     std::string name_;  // of the prepared statement; empty before
     std::uint64_t generation_ = 0;
+    std::uint64_t transaction_ = 0;  // the one runs_ counts in, and the one name_ lives in
     int runs_ = 0;
     std::vector<std::optional<std::string>> values_;
     std::vector<Oid> types_;
@@ -229,13 +247,15 @@ public:
             throw;
         }
     }
+    // The transaction's prepared statements go in the same round trip as its end, while the
+    // session is still this client's: a failed transaction refuses DEALLOCATE until ROLLBACK.
     void commit() override {
         inTransaction_ = false;
-        exec("COMMIT");
+        exec(std::exchange(prepared_, false) ? "DEALLOCATE ALL; COMMIT" : "COMMIT");
     }
     void rollback() override {
         inTransaction_ = false;
-        exec("ROLLBACK");
+        exec(std::exchange(prepared_, false) ? "ROLLBACK; DEALLOCATE ALL" : "ROLLBACK");
     }
 
     // A connection the server dropped (a restart, a fail-over) is opened again before the next
@@ -296,7 +316,14 @@ public:
     // Each opening of the connection (reconnectIfLost) begins a generation: the prepared
     // statements of an earlier one are gone with it.
     std::uint64_t generation() const { return generation_; }
-    std::string nextStatementName() { return "eft_" + std::to_string(++statements_); }
+    // The transaction under way, 0 outside one; each has a number of its own.
+    std::uint64_t transaction() const { return inTransaction_ ? transaction_ : 0; }
+    // A name no other connection uses, so that a statement left behind in a pooled session by
+    // a client that went mid-transaction can never be taken for one of ours.
+    std::string nextStatementName() {
+        prepared_ = true;
+        return "eft_" + nonce_ + "_" + std::to_string(++statements_);
+    }
 
 private:
     static void appendCopyText(std::string& out, std::string_view value) {
@@ -327,6 +354,7 @@ private:
 
     void begin(const char* sql) {
         reconnectIfLost();
+        ++transaction_;
         try {
             exec(sql);
         } catch (const DatabaseUnreachable&) {
@@ -348,7 +376,10 @@ private:
     bool inTransaction_ = false;
     PostgresStatement* streaming_ = nullptr;
     std::uint64_t generation_ = 1;
+    std::uint64_t transaction_ = 0;
     std::uint64_t statements_ = 0;
+    bool prepared_ = false;  // in the transaction under way
+    std::string nonce_ = connectionNonce();
 };
 
 PostgresStatement::PostgresStatement(PostgresConnection& owner, std::string_view sql) : owner_(owner) {
@@ -385,7 +416,10 @@ PostgresStatement::~PostgresStatement() {
         PQclear(PQexec(conn, ("DEALLOCATE " + name_).c_str()));
 }
 
-bool PostgresStatement::prepared() const { return !name_.empty() && generation_ == owner_.generation(); }
+bool PostgresStatement::prepared() const {
+    return !name_.empty() && generation_ == owner_.generation() && transaction_ == owner_.transaction() &&
+           transaction_ != 0;
+}
 
 bool PostgresStatement::step() {
     if (streaming_) {
@@ -405,7 +439,12 @@ bool PostgresStatement::step() {
         const int count = static_cast<int>(values_.size());
         std::vector<const char*> values(values_.size());
         for (std::size_t k = 0; k < values_.size(); ++k) values[k] = values_[k] ? values_[k]->c_str() : nullptr;
-        if (++runs_ == 2 || (runs_ > 2 && !prepared())) {
+        if (transaction_ != owner_.transaction()) {
+            transaction_ = owner_.transaction();
+            runs_ = 0;
+            name_.clear();
+        }
+        if (++runs_ == 2 && transaction_ != 0) {
             std::string name = owner_.nextStatementName();
             checked(conn, PQprepare(conn, name.c_str(), sql_.c_str(), count, types_.data()), "prepare");
             name_ = std::move(name);

@@ -7,6 +7,8 @@
 
 #include "server/store/database.h"
 #include "server_fixture.h"
+#include "support/pg_bouncer.h"
+#include "support/pg_cluster.h"
 
 namespace eft::server::testing {
 namespace {
@@ -60,7 +62,9 @@ TEST_P(EngineValues, ReadBackAsBound) {
     EXPECT_EQ(s.integer(6), 0);
     EXPECT_EQ(s.integer(7), -7);
     EXPECT_FALSE(s.step());
-    // Run again with other values: the second run of a statement is a prepared one on PostgreSQL.
+    // Run again with other values: the second run of a statement in a transaction is a prepared
+    // one on PostgreSQL.
+    Transaction read(*database, Transaction::Mode::Read);
     for (const std::int64_t n : {std::int64_t{1}, std::int64_t{-2}, big}) {
         s.reuse().bind(1, n).bind(2, 2.5).bind(3, std::string_view("x")).bind(4, 1).bind(5, 0);
         ASSERT_TRUE(s.step());
@@ -114,6 +118,66 @@ TEST_P(EngineValues, AStreamedReadLeftPartWayLeavesTheConnectionReady) {
 }
 
 INSTANTIATE_TEST_SUITE_P(On, EngineValues, kEngines, engineName);
+
+// Behind PgBouncer, whose transaction mode hands each transaction whichever server session is
+// free: nothing a transaction leaves in its session may be needed by the next, nor met there
+// by another client. Statement mode, which allows no transaction, is refused at the first.
+struct Pooling {
+    const char* mode;
+    const char* refusal;  // the error's words when refused
+};
+
+void PrintTo(const Pooling& p, std::ostream* out) { *out << p.mode << " mode"; }
+
+class PooledDatabase : public ::testing::TestWithParam<Pooling> {};
+
+TEST_P(PooledDatabase, ATransactionLeavesNothingInItsSession) {
+    eft::test::PgCluster cluster("eft");
+    if (cluster.missing()) GTEST_SKIP() << cluster.why();
+    ASSERT_TRUE(cluster.ready()) << cluster.why();
+    eft::test::PgBouncer bouncer(cluster.folder(), GetParam().mode);
+    if (bouncer.missing()) GTEST_SKIP() << bouncer.why();
+    ASSERT_TRUE(bouncer.ready()) << bouncer.why();
+    Database a(bouncer.uri()), b(bouncer.uri());
+    a.exec("CREATE TABLE t (x bigint)");
+    Statement insert = a.prepare("INSERT INTO t (x) VALUES (?1)");
+    // Three runs in each transaction: the second and third run a prepared statement.
+    const auto fill = [&](int from) {
+        Transaction write(a, Transaction::Mode::Write);
+        for (int k = from; k < from + 3; ++k) insert.reuse().bind(1, k).run();
+        write.commit();
+    };
+    if (*GetParam().refusal != 0) {
+        try {
+            fill(0);
+            ADD_FAILURE() << "a transaction went through in " << GetParam().mode << " mode";
+        } catch (const StoreError& e) {
+            EXPECT_NE(std::string(e.what()).find(GetParam().refusal), std::string::npos) << e.what();
+        }
+        return;
+    }
+    fill(0);
+    {
+        // PgBouncer hands out the session freed last first: b's transaction takes the one a's
+        // just gave back, and a's next one runs in another.
+        Transaction held(b, Transaction::Mode::Read);
+        Statement left = b.prepare("SELECT count(*) FROM pg_prepared_statements");
+        ASSERT_TRUE(left.step());
+        EXPECT_EQ(left.integer(0), 0) << "prepared statements outlived their transaction";
+        fill(3);
+    }
+    Statement rows = a.prepare("SELECT count(*), sum(x) FROM t");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.integer(0), 6);
+    EXPECT_EQ(rows.integer(1), 15);
+}
+
+// Named PostgreSQL, for the label; each starts a pooler of its own.
+std::string onPostgres(const ::testing::TestParamInfo<Pooling>&) { return "PostgreSQL"; }
+INSTANTIATE_TEST_SUITE_P(Session, PooledDatabase, ::testing::Values(Pooling{"session", ""}), onPostgres);
+INSTANTIATE_TEST_SUITE_P(Transaction, PooledDatabase, ::testing::Values(Pooling{"transaction", ""}), onPostgres);
+INSTANTIATE_TEST_SUITE_P(Statement, PooledDatabase,
+                         ::testing::Values(Pooling{"statement", "not allowed in statement pooling mode"}), onPostgres);
 
 }  // namespace
 }  // namespace eft::server::testing
