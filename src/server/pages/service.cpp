@@ -11,6 +11,7 @@
 #include "net/pages.h"
 #include "server/export/export_file.h"
 #include "server/export/folder_history.h"
+#include "server/metrics/metrics.h"
 #include "server/returns/return_rates.h"
 #include "server/pages/form.h"
 #include "server/pages/reasons.h"
@@ -164,6 +165,7 @@ Service::Service(ServiceOptions options)
         inode_ = st.st_ino;
     }
     Store& store = *idle_.back();
+    metrics::schemaVersion(schemaVersion(store.db()));
     if (const auto& upgrade = store.upgraded())
         note_(LogLevel::Info, "database: " + upgradeText(*upgrade, dbPath_.string()));
     // What a crash left half done is finished before the first request; the operator may want to
@@ -238,8 +240,10 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     std::vector<char> headRoom;
     std::string_view head;
     ChargeKey headKey{};
+    std::uint64_t rows = 0;
     try {
         store->forEachSweepRow(country, [&](const SweepRowView& r) {
+            ++rows;
             const std::size_t rowBytes = rowRoom(r);
             if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
                 if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
@@ -250,8 +254,10 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
             if (used >= pieceBytes && !hand()) throw ReaderGone{};
         });
     } catch (const ReaderGone&) {
+        metrics::sweepRows(country, rows);
         return false;
     }
+    metrics::sweepRows(country, rows);
     append("</Sweep>\n");
     return hand();
 }
@@ -479,11 +485,13 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
             note_(line.level, "export: " + line.text);
         report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, login);
     } catch (const DatabaseGone&) {
+        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const std::exception& e) {
         report = std::string("The export failed, nothing was exported: ") + e.what();
         refused = true;
     }
+    metrics::exportRun(refused ? metrics::Outcome::Refused : metrics::Outcome::Done);
     if (exportNote_) exportNote_(refused, report);
     if (deliverer_) deliverer_->wake();
     // Marked, so the control shows it as the failure it is and a script fails on it; a reader

@@ -6,10 +6,17 @@
 #include <optional>
 #include <type_traits>
 
+#include "server/metrics/metrics.h"
 #include "server/store/database_engines.h"
 
 namespace eft::server {
 namespace {
+
+// Each failure of the engine is counted as it is thrown.
+StoreError engineFault(std::string message) {
+    metrics::databaseError("postgresql");
+    return StoreError(std::move(message));
+}
 
 // The type numbers of PostgreSQL's catalogue (pg_type.oid), fixed since its first releases.
 constexpr Oid kInt8 = 20;
@@ -31,7 +38,7 @@ Result checked(PGconn* conn, PGresult* raw, std::string_view what) {
     Result r(raw);
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN) return r;
-    throw StoreError(std::string(what) + ": " + trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
+    throw engineFault(std::string(what) + ": " + trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
 }
 
 // The shortest text that reads back as the same double, as PostgreSQL writes its own.
@@ -125,7 +132,7 @@ public:
 private:
     std::optional<std::string>& slot(int index) {
         if (index < 1 || index > static_cast<int>(values_.size()))
-            throw StoreError("statement: parameter " + std::to_string(index) + " out of range");
+            throw engineFault("statement: parameter " + std::to_string(index) + " out of range");
         return values_[static_cast<std::size_t>(index - 1)];
     }
     void set(int index, std::string value, Oid type) {
@@ -157,7 +164,7 @@ public:
             const std::string message = "cannot open database " + displayLocation(uri) + ": " +
                                         trimmed(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory");
             PQfinish(conn_);
-            throw StoreError(message);
+            throw engineFault(message);
         }
         quiet();
     }
@@ -215,7 +222,7 @@ public:
         if (inTransaction_ || PQstatus(conn_) == CONNECTION_OK) return;
         PQreset(conn_);
         ++generation_;
-        if (PQstatus(conn_) != CONNECTION_OK) throw StoreError("database connection lost: " + trimmed(PQerrorMessage(conn_)));
+        if (PQstatus(conn_) != CONNECTION_OK) throw engineFault("database connection lost: " + trimmed(PQerrorMessage(conn_)));
         quiet();
     }
 
@@ -228,7 +235,7 @@ public:
         std::string chunk;
         const auto flush = [this, &chunk] {
             if (PQputCopyData(conn_, chunk.data(), static_cast<int>(chunk.size())) != 1)
-                throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
+                throw engineFault("copy: " + trimmed(PQerrorMessage(conn_)));
             chunk.clear();
         };
         for (const auto& row : rows) {
@@ -248,7 +255,7 @@ public:
             if (chunk.size() >= 64 * 1024) flush();
         }
         if (!chunk.empty()) flush();
-        if (PQputCopyEnd(conn_, nullptr) != 1) throw StoreError("copy: " + trimmed(PQerrorMessage(conn_)));
+        if (PQputCopyEnd(conn_, nullptr) != 1) throw engineFault("copy: " + trimmed(PQerrorMessage(conn_)));
         checked(conn_, PQgetResult(conn_), "copy");
         while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
         // Fresh statistics for the planner, which otherwise plans the next requests over the
@@ -337,7 +344,7 @@ bool PostgresStatement::step() {
         if (status == PGRES_SINGLE_TUPLE) return true;
         const std::string message = result_ ? trimmed(PQresultErrorMessage(result_.get())) : "";
         drain();
-        if (status != PGRES_TUPLES_OK) throw StoreError("statement: " + message);
+        if (status != PGRES_TUPLES_OK) throw engineFault("statement: " + message);
         return false;  // the empty result that ends the rows stays, so a step after the last is false
     }
     if (!result_) {
@@ -357,7 +364,7 @@ bool PostgresStatement::step() {
             if (!send(values)) {
                 const std::string message = trimmed(PQerrorMessage(conn));
                 drain();
-                throw StoreError("statement: " + message);
+                throw engineFault("statement: " + message);
             }
             streaming_ = true;
             owner_.streaming(this);

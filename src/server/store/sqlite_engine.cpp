@@ -6,10 +6,17 @@
 #include <limits>
 #include <type_traits>
 
+#include "server/metrics/metrics.h"
 #include "server/store/database_engines.h"
 
 namespace eft::server {
 namespace {
+
+// Each failure of the engine is counted as it is thrown.
+StoreError engineFault(std::string message) {
+    metrics::databaseError("sqlite");
+    return StoreError(std::move(message));
+}
 
 constexpr int kBusyTimeoutMs = 10000;
 
@@ -31,13 +38,13 @@ std::string folderFault(const std::string& file) {
     std::string message(what);
     message += ": ";
     message += db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    throw StoreError(message);
+    throw engineFault(message);
 }
 
 class SqliteStatement final : public detail::StatementEngine {
 public:
     SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
-        if (sql.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) throw StoreError("statement too long");
+        if (sql.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) throw engineFault("statement too long");
         const int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                                           &stmt_, nullptr);
         if (rc != SQLITE_OK) raise(db_, rc, "prepare");
@@ -93,7 +100,7 @@ public:
             std::string message = "cannot open database " + file + ": " +
                                   (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc)) + folderFault(file);
             sqlite3_close(db_);
-            throw StoreError(message);
+            throw engineFault(message);
         }
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -126,7 +133,7 @@ public:
         if (rc != SQLITE_OK) {
             std::string message = error != nullptr ? error : sqlite3_errstr(rc);
             sqlite3_free(error);
-            throw StoreError(message);
+            throw engineFault(message);
         }
     }
 
