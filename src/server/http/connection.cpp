@@ -800,12 +800,13 @@ struct HttpEngine::Impl {
         if (!answer) answer = co_await onWorker([&] { return site->respond(head, user); });
 
         const int status = answer->reply.status;
+        metrics::request(pageLabel(head.path), status);
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
         const Sent sent = co_await write(stream, link, *answer, method == "HEAD", close, left);
         const auto took = Clock::now() - started;
         log.access({client, user, method, logPath(method, form.target), status, sent.bytes,
                     std::chrono::duration_cast<std::chrono::microseconds>(took)});
-        metrics::request(pageLabel(head.path), status, took);
+        metrics::requestTime(pageLabel(head.path), took);
         // A reply cut short cannot be followed by another on the same connection.
         if (!sent.whole) co_return false;
         // Closing where the client meant to go on: what it sends meanwhile is taken in for a

@@ -144,11 +144,12 @@ std::size_t index(Outcome o) { return static_cast<std::size_t>(o); }
 
 }  // namespace
 
-void request(std::string_view page, int status, std::chrono::steady_clock::duration took) {
-    All& m = all();
-    const std::string name(page);
-    m.requests.Add({{"page", name}, {"status", std::to_string(status)}}).Increment();
-    m.latency.Add({{"page", name}}, kLatencyBuckets).Observe(std::chrono::duration<double>(took).count());
+void request(std::string_view page, int status) {
+    all().requests.Add({{"page", std::string(page)}, {"status", std::to_string(status)}}).Increment();
+}
+
+void requestTime(std::string_view page, std::chrono::steady_clock::duration took) {
+    all().latency.Add({{"page", std::string(page)}}, kLatencyBuckets).Observe(std::chrono::duration<double>(took).count());
 }
 
 void save(Outcome outcome) { all().saves[index(outcome)]->Increment(); }

@@ -19,8 +19,11 @@ inline constexpr std::string_view kContentType = "text/plain; version=0.0.4; cha
 // failed (the server could not do it: a fault of its own or of the database).
 enum class Outcome { Done, Refused, Failed };
 
-// A request answered: its page ("member", "batch", "health", "metrics", "other"), status and time.
-void request(std::string_view page, int status, std::chrono::steady_clock::duration took);
+// A request answered, by its page ("member", "batch", "health", "metrics", "other") and status:
+// counted as its reply starts, so a client that has the reply finds it counted.
+void request(std::string_view page, int status);
+// The time it took, its reply sent.
+void requestTime(std::string_view page, std::chrono::steady_clock::duration took);
 
 void save(Outcome outcome);
 void statusCommit(Outcome outcome);

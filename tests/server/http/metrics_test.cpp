@@ -101,7 +101,7 @@ TEST_P(MetricsSequence, CountersAfterAKnownSequenceOfRequests) {
         {R"(eftmemb_http_requests_total{page="batch",status="200"})", 2},
         {R"(eftmemb_http_requests_total{page="batch",status="401"})", 6},
         {R"(eftmemb_http_requests_total{page="batch",status="429"})", 1},
-        // The first scrape is counted once its reply is out; the two refused, before.
+        // A scrape is counted as its reply starts, after its text is made.
         {R"(eftmemb_http_requests_total{page="metrics",status="200"})", 1},
         {R"(eftmemb_http_requests_total{page="metrics",status="401"})", 1},
         {R"(eftmemb_http_request_duration_seconds_count{page="member"})", 3},
@@ -122,12 +122,13 @@ TEST_P(MetricsSequence, CountersAfterAKnownSequenceOfRequests) {
         {R"(eftmemb_login_lockouts_total{scope="user"})", 0},
         {R"(eftmemb_database_errors_total{engine=")" + engine + R"("})", 0},
         {"eftmemb_database_up", 1},
-        {R"(eftmemb_http_connections{state="serving"})", 1},
         {"eftmemb_worker_queue_depth", 0},
         {"eftmemb_schema_version", kSchemaVersion},
         {R"(eftmemb_build_info{version=")" EFTMEMB_VERSION_STRING R"("})", 1},
     };
     for (const auto& e : expected) EXPECT_EQ(sample(scraped.body, e.series), e.value) << e.series << "\n" << scraped.body;
+    // This scrape's own connection; others may not have gone back to waiting yet.
+    EXPECT_GE(sample(scraped.body, R"(eftmemb_http_connections{state="serving"})"), 1) << scraped.body;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MetricsSequence, kEngines, engineName);
