@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
   libpq-dev postgresql pgbouncer
+  prometheus-cpp-dev prometheus
   qt6-l10n-tools qt6-translations-l10n
   at-spi2-core python3-pyatspi xvfb xauth dbus
 )
@@ -22,6 +23,8 @@ packages=(
 # postgres user is who runs them when the tests run as root, which PostgreSQL refuses.
 # pgbouncer: the pooler the PostgreSQL half of the suite runs through as well, one the tests
 # start on the loopback for themselves.
+# prometheus-cpp-dev: the registry and text format of the server's metrics (its core library
+# only); prometheus: the test that scrapes a real server, and promtool, which checks the text.
 # scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
@@ -39,6 +42,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   clusters_before=$(pg_lsclusters -h 2>/dev/null | awk '{print $1 "/" $2}' || true)
+  prometheus_before=$(dpkg-query -W -f='${Status}' prometheus 2>/dev/null || true)
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
   # Installing postgresql makes a cluster of its own on port 5432 and starts it at every boot.
@@ -59,6 +63,19 @@ if [ ${#missing[@]} -gt 0 ]; then
       $sudo_cmd systemctl disable pgbouncer.service >/dev/null 2>&1 || true
     fi
     $sudo_cmd update-rc.d pgbouncer disable >/dev/null 2>&1 || true
+  fi
+  # Installing prometheus starts its own service on port 9090, and the node exporter it
+  # recommends one on 9100, and enables them at every boot. The tests start a Prometheus of
+  # their own on a free port and never use them, so an install made here stops and disables
+  # both (through systemd, or their init scripts where systemd does not run).
+  if ! grep -q "install ok installed" <<<"$prometheus_before"; then
+    for unit in prometheus prometheus-node-exporter; do
+      $sudo_cmd systemctl disable --now "$unit" >/dev/null 2>&1 || true
+      if [ -x "/etc/init.d/$unit" ]; then
+        $sudo_cmd "/etc/init.d/$unit" stop >/dev/null 2>&1 || true
+        $sudo_cmd update-rc.d "$unit" disable >/dev/null 2>&1 || true
+      fi
+    done
   fi
 fi
 

@@ -15,7 +15,9 @@
 #include "server/http/access.h"
 #include "server/http/access_log.h"
 #include "server/http/connection.h"
+#include "server/http/metrics_page.h"
 #include "server/http/router.h"
+#include "server/metrics/metrics.h"
 #include "server/pages/service.h"
 #include "server/store/database.h"
 
@@ -103,6 +105,8 @@ public:
         const Gate::Outcome login = gate_.check(std::string(req.client), req.header("Authorization"));
         // A refused login still names who was tried, for the log; no page ever sees it.
         user = login.user;
+        if (login.verdict == Gate::Verdict::Throttled) metrics::loginRefused(metrics::Refusal::Throttled);
+        if (login.verdict == Gate::Verdict::Wrong) metrics::loginRefused(metrics::Refusal::Wrong);
         if (login.verdict == Gate::Verdict::Throttled)
             return refuse(req, 429, "Too many failed logins; try again later",
                           {{"Retry-After", std::to_string(login.retryAfterSeconds)}});
@@ -110,6 +114,11 @@ public:
             return refuse(req, 401,
                           login.verdict == Gate::Verdict::Missing ? "Authentication is required" : "Wrong name or password",
                           {{"WWW-Authenticate", "Basic realm=\"EFTMemb\", charset=\"UTF-8\""}});
+        if (req.path == kMetricsPath) {
+            if (req.method != "GET" && req.method != "HEAD")
+                return refuse(req, 405, "The metrics answer GET only", {{"Allow", "GET, HEAD"}});
+            return answerOf(metricsReply(service_));
+        }
         if (pageOf(req.path) != Page::None && !pageMethod(req.method))
             return refuse(req, 405, "The method " + std::string(req.method) + " is not allowed here",
                           {{"Allow", "GET, POST"}});

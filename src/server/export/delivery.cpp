@@ -18,6 +18,7 @@
 
 #include "server/export/file_claim.h"
 #include "server/export/own_file.h"
+#include "server/metrics/metrics.h"
 #include "server/store/store.h"
 
 extern char** environ;
@@ -354,6 +355,7 @@ bool Deliverer::deliver(std::unique_ptr<Store>& store, const PendingDelivery& p,
         try {
             const auto ran = runCommand(options_.command, exportDir_ / p.name, options_.timeout, &stop_);
             if (!ran) {
+                metrics::delivery(metrics::Delivery::InDoubt);
                 note_(LogLevel::Warning, "stopped with the server while delivering " + name +
                       ": whether the bank got the file is not known, so it is in doubt and is not delivered again "
                       "until `eft-server files --delivered " + std::to_string(p.batchNo) + "` or `--redeliver " +
@@ -366,6 +368,7 @@ bool Deliverer::deliver(std::unique_ptr<Store>& store, const PendingDelivery& p,
         }
     }
     if (!record(store, p, attempt, outcome)) return false;
+    metrics::delivery(outcome.exitStatus == 0 ? metrics::Delivery::Delivered : metrics::Delivery::Failed);
     if (outcome.exitStatus == 0) {
         delivered = true;
         note_(LogLevel::Info, "delivered " + name);
@@ -408,6 +411,7 @@ bool Deliverer::record(std::unique_ptr<Store>& store, const PendingDelivery& p, 
         }
         std::unique_lock lock(mutex_);
         if (changed_.wait_for(lock, wait, [this] { return stopping_; })) {
+            metrics::delivery(metrics::Delivery::InDoubt);
             note_(LogLevel::Warning, "stopped before the outcome of " + what +
                                          " could be recorded: it is in doubt, and is not delivered again until "
                                          "`eft-server files --delivered " + std::to_string(p.batchNo) +

@@ -23,6 +23,7 @@
 #include "server/export/file_claim.h"
 #include "server/export/folder_history.h"
 #include "server/export/own_file.h"
+#include "server/metrics/metrics.h"
 #include "server/store/clock.h"
 #include "server/store/store.h"
 #include "text/text_forms.h"
@@ -425,6 +426,7 @@ std::string runExport(Store& store, const std::filesystem::path& dir, const bank
         Transaction done(store.db(), Transaction::Mode::Write);
         for (const Made& m : made) store.markPublished(m.row.batchNo, atText, publishPlace(dir));
         done.commit();
+        metrics::filesPublished(made.size());
     } catch (const std::exception& e) {
         report += std::string("The batches are committed, but a file could not be published yet (") + e.what() +
                   "); it is published at the next export or start.\n";
@@ -491,6 +493,7 @@ std::vector<LogNote> publishAbandoned(Store& store, const std::filesystem::path&
             else if (*existing != f.content) throw std::runtime_error("a different file has its name");
             store.markPublished(f.batchNo, at, publishPlace(dir));
             any = true;
+            metrics::filesPublished(1);
             lines.push_back({LogLevel::Warning, "published " + f.name + " of batch " + std::to_string(f.batchNo)});
         } catch (const std::exception& e) {
             lines.push_back({LogLevel::Error, "could not publish " + f.name + " of batch " + std::to_string(f.batchNo) +

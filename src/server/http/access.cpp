@@ -14,6 +14,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "server/metrics/metrics.h"
+
 namespace eft::server {
 namespace {
 
@@ -172,13 +174,13 @@ std::optional<int> Gate::Tallies::full(const Key& k, Clock::time_point now) {
     return secondsUntil(entries_.find(locked_.front())->second.lockedUntil, now);
 }
 
-void Gate::Tallies::fail(const Key& k, Clock::time_point now) {
+bool Gate::Tallies::fail(const Key& k, Clock::time_point now) {
     lapse(now);
     auto e = entries_.find(k);
     if (e == entries_.end()) {
         if (entries_.size() >= cap_) {
             // Filled by locks since full() was asked: the failure has nowhere to go.
-            if (counting_.empty()) return;
+            if (counting_.empty()) return false;
             drop(entries_.find(counting_.front()));
         }
         e = entries_.emplace(k, Entry{}).first;
@@ -191,11 +193,12 @@ void Gate::Tallies::fail(const Key& k, Clock::time_point now) {
         t.first = now;
         counting_.splice(counting_.end(), counting_, t.at);
     }
-    if (++t.failures < limit_) return;
+    if (++t.failures < limit_) return false;
     t.failures = 0;
     t.lockedUntil = now + lockout_;
     locked_.splice(locked_.end(), t.locked ? locked_ : counting_, t.at);
     t.locked = true;
+    return true;
 }
 
 void Gate::Tallies::clear(const Key& k) {
@@ -309,9 +312,9 @@ Gate::Outcome Gate::check(const std::string& client, std::string_view authorizat
         return out;
     };
     const auto failed = [&](Clock::time_point now) {
-        pairs_.fail(keys.pair, now);
-        addresses_.fail(keys.address, now);
-        users_.fail(keys.user, now);
+        if (pairs_.fail(keys.pair, now)) metrics::lockout(metrics::Lock::UserAtAddress);
+        if (addresses_.fail(keys.address, now)) metrics::lockout(metrics::Lock::Address);
+        if (users_.fail(keys.user, now)) metrics::lockout(metrics::Lock::User);
     };
     const auto signedIn = [&](Clock::time_point now) {
         known_.add(keys.pair, now);

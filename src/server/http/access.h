@@ -102,7 +102,8 @@ private:
         std::optional<int> refusal(const Key& k, int running, Clock::time_point now);
         // Whether a failure of this key would find no room; then the seconds until it would.
         std::optional<int> full(const Key& k, Clock::time_point now);
-        void fail(const Key& k, Clock::time_point now);
+        // Whether the failure started a lock.
+        bool fail(const Key& k, Clock::time_point now);
         void clear(const Key& k);
         std::size_t size() const { return entries_.size(); }
 

@@ -29,6 +29,8 @@
 #include <unordered_map>
 
 #include "server/http/access_log.h"
+#include "server/http/metrics_page.h"
+#include "server/metrics/metrics.h"
 
 namespace eft::server {
 namespace {
@@ -194,6 +196,7 @@ struct Link {
     std::string client;
     bool handshaken = false;  // TLS: a close_notify is owed at the end
     bool lost = false;        // the peer is gone or the session broken: nothing more goes out
+    metrics::InState state{metrics::ConnectionState::Waiting};
 
     // After a failed read: the peer is still there to be told the end when it only fell
     // silent, when the server stops, or when it sent its own close_notify (TLS's end of
@@ -529,8 +532,14 @@ struct HttpEngine::Impl {
     template <class F>
     awaitable<std::invoke_result_t<F&>> onWorker(F f) {
         using R = std::invoke_result_t<F&>;
+        metrics::queued();
         co_return co_await asio::co_spawn(
-            workers.get_executor(), [f = std::move(f)]() mutable -> awaitable<R> { co_return f(); }, use_awaitable);
+            workers.get_executor(),
+            [f = std::move(f)]() mutable -> awaitable<R> {
+                metrics::dequeued();
+                co_return f();
+            },
+            use_awaitable);
     }
 
     void bind() {
@@ -620,6 +629,7 @@ struct HttpEngine::Impl {
         Link link(socket, std::move(client));
         ErrorCode ec;
         if constexpr (kIsTls<Stream>) {
+            link.state.move(metrics::ConnectionState::Handshake);
             // The handshake counts against the first request's header time.
             link.deadline.at(opened + limits.headers);
             co_await stream.async_handshake(asio::ssl::stream_base::server, asio::redirect_error(use_awaitable, ec));
@@ -633,6 +643,7 @@ struct HttpEngine::Impl {
         beast::flat_buffer buffer(limits.headerBytes + 4096);
         for (std::size_t served = 0; served < limits.requestsPerConnection; ++served) {
             if (stopping) break;
+            link.state.move(metrics::ConnectionState::Waiting);
             // Waiting for a request holds no parser: an idle connection costs its socket only.
             if (buffer.size() == 0) {
                 link.deadline.at(served == 0 ? opened + limits.headers : Clock::now() + limits.idle);
@@ -698,6 +709,7 @@ struct HttpEngine::Impl {
             co_return false;
         }
 
+        link.state.move(metrics::ConnectionState::Serving);
         auto& req = parser.get();
         const std::string method(view(req.method_string()));
         const std::string target(view(req.target()));
@@ -788,10 +800,13 @@ struct HttpEngine::Impl {
         if (!answer) answer = co_await onWorker([&] { return site->respond(head, user); });
 
         const int status = answer->reply.status;
+        metrics::request(pageLabel(head.path), status);
         const bool close = left == 0 || !req.keep_alive() || answer->close || bodyUnread || status == 400;
         const Sent sent = co_await write(stream, link, *answer, method == "HEAD", close, left);
+        const auto took = Clock::now() - started;
         log.access({client, user, method, logPath(method, form.target), status, sent.bytes,
-                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)});
+                    std::chrono::duration_cast<std::chrono::microseconds>(took)});
+        metrics::requestTime(pageLabel(head.path), took);
         // A reply cut short cannot be followed by another on the same connection.
         if (!sent.whole) co_return false;
         // Closing where the client meant to go on: what it sends meanwhile is taken in for a

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "net/pages.h"
+#include "server/metrics/metrics.h"
 #include "server/output/shown_text.h"
 #include "server/pages/form.h"
 #include "server/pages/reasons.h"
@@ -153,17 +154,27 @@ public:
     }
 
     HttpReply finish() override {
+        HttpReply r = answer();
+        const auto outcome = r.status >= 500 ? metrics::Outcome::Failed
+                             : r.status != 200 || !r.body.empty() ? metrics::Outcome::Refused
+                                                                   : metrics::Outcome::Done;
+        (page_ == Page::Member ? metrics::save : metrics::statusCommit)(failed_ ? metrics::Outcome::Failed : outcome);
+        return r;
+    }
+
+private:
+    HttpReply answer() {
         if (refusal_) return *refusal_;
         try {
-            return post(reasons::inLanguage(save_ ? service_.save(save_->finish(), claim_, login_)
-                                                  : service_.commitStatus(status_->finish(), login_),
-                                            language_));
+            const std::string said = save_ ? service_.save(save_->finish(), claim_, login_)
+                                           : service_.commitStatus(status_->finish(), login_);
+            failed_ = reasons::failure(said);
+            return post(reasons::inLanguage(said, language_));
         } catch (const std::exception& e) {
             return failureReply(e);
         }
     }
 
-private:
     Service& service_;
     Page page_;
     std::string login_;
@@ -173,6 +184,7 @@ private:
     std::optional<SaveBodyReader> save_;
     std::optional<StatusBodyReader> status_;
     std::optional<HttpReply> refusal_;
+    bool failed_ = false;  // the service's reason says it failed
 };
 
 // A post refused before its body is read.

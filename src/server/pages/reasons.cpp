@@ -103,6 +103,11 @@ std::string text(Reason reason, std::initializer_list<std::string_view> values) 
     return fill(rowOf(reason).english, std::vector<std::string>(values.begin(), values.end()));
 }
 
+bool failure(std::string_view reason) {
+    std::vector<std::string> v;
+    return match(rowOf(Reason::SaveFailed).english, reason, v) || match(rowOf(Reason::StatusFailed).english, reason, v);
+}
+
 bool prefersFrench(std::string_view header) {
     // The languages with their weights; the first of the highest weight wins.
     double french = -1, english = -1;

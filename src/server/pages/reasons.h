@@ -34,6 +34,10 @@ std::string text(Reason reason, std::initializer_list<std::string_view> values);
 // stays as it is.
 std::string inLanguage(std::string_view reason, std::string_view acceptLanguage);
 
+// Whether a reason the service gave (English) says the server failed (the database), rather
+// than that the request was refused.
+bool failure(std::string_view reason);
+
 // Whether an Accept-Language header prefers French to English.
 bool prefersFrench(std::string_view acceptLanguage);
 

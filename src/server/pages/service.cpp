@@ -11,6 +11,7 @@
 #include "net/pages.h"
 #include "server/export/export_file.h"
 #include "server/export/folder_history.h"
+#include "server/metrics/metrics.h"
 #include "server/returns/return_codes.h"
 #include "server/returns/return_rates.h"
 #include "server/returns/returns_command.h"
@@ -170,6 +171,7 @@ Service::Service(ServiceOptions options)
         inode_ = st.st_ino;
     }
     Store& store = *idle_.back();
+    metrics::schemaVersion(schemaVersion(store.db()));
     if (const auto& upgrade = store.upgraded())
         note_(LogLevel::Info, "database: " + upgradeText(*upgrade, dbPath_.string()));
     // What a crash left half done is finished before the first request; the operator may want to
@@ -268,8 +270,10 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     std::vector<char> headRoom;
     std::string_view head;
     ChargeKey headKey{};
+    std::uint64_t rows = 0;
     try {
         store->forEachSweepRow(country, [&](const SweepRowView& r) {
+            ++rows;
             const std::size_t rowBytes = rowRoom(r);
             if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
                 if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
@@ -280,8 +284,10 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
             if (used >= pieceBytes && !hand()) throw ReaderGone{};
         });
     } catch (const ReaderGone&) {
+        metrics::sweepRows(country, rows);
         return false;
     }
+    metrics::sweepRows(country, rows);
     append("</Sweep>\n");
     return hand();
 }
@@ -439,6 +445,7 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         if (view != nullptr)
             for (const std::int32_t c : centers) view->ownSaves[c] = after;
     } catch (const DatabaseUnreachable&) {
+        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const StoreError& e) {
         return reasons::text(reasons::Reason::SaveFailed, {e.what()});
@@ -496,6 +503,7 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         store->recordOutcomes(form.batchNo, now, form.personId, form.personType, login);
         t.commit();
     } catch (const DatabaseUnreachable&) {
+        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const StoreError& e) {
         return reasons::text(reasons::Reason::StatusFailed, {e.what()});
@@ -521,13 +529,16 @@ std::string Service::exportBatches(std::int32_t personId, std::int16_t personTyp
         report = runExport(*store, exportDir_, originator_, calendar_, clock_(), personId, personType, batchesBefore,
                            login);
     } catch (const DatabaseGone&) {
+        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const DatabaseUnreachable&) {
+        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const std::exception& e) {
         report = std::string("The export failed, nothing was exported: ") + e.what();
         refused = true;
     }
+    metrics::exportRun(refused ? metrics::Outcome::Refused : metrics::Outcome::Done);
     if (exportNote_) exportNote_(refused, report);
     if (deliverer_) deliverer_->wake();
     // Marked, so the control shows it as the failure it is and a script fails on it; a reader

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "server/bank/originator.h"
+#include "server/metrics/metrics.h"
 #include "server/returns/corrections.h"
 #include "server/returns/return_rates.h"
 #include "server/store/clock.h"
@@ -182,6 +183,7 @@ ApplyResult applyAnswers(Store& store, const std::vector<NamedAnswer>& read, con
             }
             if (applies(m.outcome)) {
                 line.effect = apply(store, r, m, f.name, options);
+                if (!options.dryRun) metrics::returnApplied(categoryName(returnCode(r.code).category));
                 // A later file of the run sees it returned.
                 context.returned.insert({m.batchNo, m.centerId});
             } else {

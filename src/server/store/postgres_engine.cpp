@@ -10,10 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "server/metrics/metrics.h"
 #include "server/store/database_engines.h"
 
 namespace eft::server {
 namespace {
+
+// Each failure of the engine is counted as it is thrown.
+template <typename Error = StoreError>
+Error engineFault(std::string message) {
+    metrics::databaseError("postgresql");
+    return Error(std::move(message));
+}
 
 // The type numbers of PostgreSQL's catalogue (pg_type.oid), fixed since its first releases.
 constexpr Oid kInt8 = 20;
@@ -56,8 +64,8 @@ using Result = std::unique_ptr<PGresult, ResultFree>;
     const std::string_view code = state != nullptr ? state : "";
     if (PQstatus(conn) != CONNECTION_OK || code.starts_with("08") || code == "57P01" || code == "57P02" ||
         code == "57P03")
-        throw DatabaseUnreachable(std::move(message));
-    throw StoreError(std::move(message));
+        throw engineFault<DatabaseUnreachable>(std::move(message));
+    throw engineFault(std::move(message));
 }
 
 // A result that is not the success asked for throws with the server's message.
@@ -178,7 +186,7 @@ public:
 private:
     std::optional<std::string>& slot(int index) {
         if (index < 1 || index > static_cast<int>(values_.size()))
-            throw StoreError("statement: parameter " + std::to_string(index) + " out of range");
+            throw engineFault("statement: parameter " + std::to_string(index) + " out of range");
         return values_[static_cast<std::size_t>(index - 1)];
     }
     void set(int index, std::string value, Oid type) {
@@ -211,7 +219,7 @@ public:
             const std::string message = "cannot open database " + displayLocation(uri) + ": " +
                                         trimmed(conn_ != nullptr ? PQerrorMessage(conn_) : "out of memory");
             PQfinish(conn_);
-            throw DatabaseUnreachable(message);
+            throw engineFault<DatabaseUnreachable>(message);
         }
         quiet();
     }
@@ -266,7 +274,7 @@ public:
         PQreset(conn_);
         ++generation_;
         if (PQstatus(conn_) != CONNECTION_OK)
-            throw DatabaseUnreachable("database connection lost: " + trimmed(PQerrorMessage(conn_)));
+            throw engineFault<DatabaseUnreachable>("database connection lost: " + trimmed(PQerrorMessage(conn_)));
         quiet();
     }
 

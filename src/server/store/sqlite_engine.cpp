@@ -6,10 +6,18 @@
 #include <limits>
 #include <type_traits>
 
+#include "server/metrics/metrics.h"
 #include "server/store/database_engines.h"
 
 namespace eft::server {
 namespace {
+
+// Each failure of the engine is counted as it is thrown.
+template <typename Error = StoreError>
+Error engineFault(std::string message) {
+    metrics::databaseError("sqlite");
+    return Error(std::move(message));
+}
 
 constexpr int kBusyTimeoutMs = 10000;
 
@@ -31,13 +39,13 @@ std::string folderFault(const std::string& file) {
     std::string message(what);
     message += ": ";
     message += db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    throw StoreError(message);
+    throw engineFault(message);
 }
 
 class SqliteStatement final : public detail::StatementEngine {
 public:
     SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
-        if (sql.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) throw StoreError("statement too long");
+        if (sql.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) throw engineFault("statement too long");
         const int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                                           &stmt_, nullptr);
         if (rc != SQLITE_OK) raise(db_, rc, "prepare");
@@ -93,7 +101,7 @@ public:
             std::string message = "cannot open database " + file + ": " +
                                   (db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc)) + folderFault(file);
             sqlite3_close(db_);
-            throw DatabaseUnreachable(message);
+            throw engineFault<DatabaseUnreachable>(message);
         }
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -106,7 +114,7 @@ public:
             // saves and status commits.
             exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON; PRAGMA cache_size=-65536;");
         } catch (const StoreError& e) {
-            throw DatabaseUnreachable("cannot open database " + file_ + ": " + e.what() + folderFault(file_));
+            throw engineFault<DatabaseUnreachable>("cannot open database " + file_ + ": " + e.what() + folderFault(file_));
         }
         // Reads through a map of the file: a write by any other connection empties this
         // one's page cache, and the sweep's next walk would then copy its tens of megabytes
@@ -126,7 +134,7 @@ public:
         if (rc != SQLITE_OK) {
             std::string message = error != nullptr ? error : sqlite3_errstr(rc);
             sqlite3_free(error);
-            throw StoreError(message);
+            throw engineFault(message);
         }
     }
 
