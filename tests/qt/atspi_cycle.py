@@ -11,6 +11,7 @@ usage: atspi_cycle.py EFT_HOST LANGUAGE
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -67,7 +68,19 @@ def start_display():
             sys.exit("Xvfb did not start")
         number += piece
     os.close(read_fd)
-    os.environ["DISPLAY"] = ":" + number.decode().strip()
+    display = number.decode().strip()
+    os.environ["DISPLAY"] = ":" + display
+    # The number comes as the server sets up; a client is only sure of it once it can connect.
+    end = time.monotonic() + 30
+    while True:
+        with socket.socket(socket.AF_UNIX) as s:
+            try:
+                s.connect("/tmp/.X11-unix/X" + display)
+                break
+            except OSError:
+                if xvfb.poll() is not None or time.monotonic() > end:
+                    sys.exit("Xvfb :%s takes no connection" % display)
+                time.sleep(0.1)
     return xvfb
 
 
@@ -135,10 +148,24 @@ env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="
 env.pop("QT_SCALE_FACTOR", None)
 host = subprocess.Popen([HOST, "--db", home + "/demo.sqlite", "--language", LANG], env=env)
 processes.append(host)
+host_starts = 1
+
+
+def host_on_the_bus():
+    # Now and then the host could not connect to the display that had just taken a connection
+    # (a fault of the virtual display's start, not of the control): it is started once more, and
+    # the run says so.
+    global host, host_starts
+    if host.poll() is not None and host_starts == 1:
+        print("eft-host ended with %d before it was on the bus; starting it once more" % host.returncode)
+        host = subprocess.Popen([HOST, "--db", home + "/demo.sqlite", "--language", LANG], env=env)
+        processes.append(host)
+        host_starts += 1
+    return next((a for a in desktop if a is not None and a.name == "eft-host"), None)
+
 
 desktop = pyatspi.Registry.getDesktop(0)
-app = wait_for("eft-host on the accessibility bus",
-               lambda: next((a for a in desktop if a is not None and a.name == "eft-host"), None))
+app = wait_for("eft-host on the accessibility bus", host_on_the_bus)
 
 
 def descendants(root, pred):
