@@ -208,7 +208,6 @@ std::vector<std::int32_t> Service::settleDue() {
     std::vector<std::int32_t> settled;
     {
         std::lock_guard lock(writeMutex_);
-        requireSameFile();
         Lease store = borrow();
         // The writer lock: a second server settling at once waits, then finds these settled.
         Transaction t(store->db(), Transaction::Mode::Write);
@@ -445,7 +444,6 @@ std::string Service::save(const std::vector<SaveRecord>& records, const SweepCla
         if (view != nullptr)
             for (const std::int32_t c : centers) view->ownSaves[c] = after;
     } catch (const DatabaseUnreachable&) {
-        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const StoreError& e) {
         return reasons::text(reasons::Reason::SaveFailed, {e.what()});
@@ -503,7 +501,6 @@ std::string Service::commitStatus(const StatusForm& form, std::string_view login
         store->recordOutcomes(form.batchNo, now, form.personId, form.personType, login);
         t.commit();
     } catch (const DatabaseUnreachable&) {
-        metrics::exportRun(metrics::Outcome::Failed);
         throw;
     } catch (const StoreError& e) {
         return reasons::text(reasons::Reason::StatusFailed, {e.what()});
