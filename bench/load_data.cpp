@@ -492,10 +492,10 @@ void print(const std::vector<Figures>& all) {
     };
     for (const Figures& f : all) {
         if (f.rows < 100'000) continue;
-        check(f.rows, "Load Data, s (wall)", f["load_s"], f.rows >= 1'000'000 ? 4.0 : 1.0);
-        check(f.rows, "control's CPU / pugixml's CPU", f["control_cpu/pugixml"], 1.0, f["read/pugixml"]);
+        check(f.rows, "Load Data, s (wall)", f["load_s"], f.rows >= 1'000'000 ? 2.0 : 0.5);
+        check(f.rows, "control's CPU / pugixml's CPU", f["control_cpu/pugixml"], 0.7, f["read/pugixml"]);
         check(f.rows, "control's peak memory / reply", f["control_peak/reply"], 0.5);
-        check(f.rows, "server's GET CPU / static CPU", f["server_cpu/static"], 2.0, f["server/static"]);
+        check(f.rows, "server's GET CPU / static CPU", f["server_cpu/static"], 1.3, f["server/static"]);
     }
 }
 
