@@ -1,6 +1,8 @@
 // The number and date text forms, checked against the exact binary value of each single.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "text/text_forms.h"
 
@@ -90,6 +93,14 @@ TEST(TextForms, ParseAmountHoldsTheTextsCentsOrRefuses) {
         {"-1e39", std::nullopt, "it is beyond single precision"},
         {"inf", std::nullopt, "it is not a finite number"},
         {"nan", std::nullopt, "it is not a finite number"},
+        {"1.", 1.0f, ""},
+        {".5", 0.5f, ""},
+        {"-.5", -0.5f, ""},
+        {"00012.50", 12.5f, ""},
+        {"0000000012.5", 12.5f, ""},
+        {"-", std::nullopt, ""},
+        {".", std::nullopt, ""},
+        {"1.2.3", std::nullopt, ""},
         {"1,5", std::nullopt, ""},
         {"", std::nullopt, ""},
         {"0x10", std::nullopt, ""},
@@ -102,6 +113,35 @@ TEST(TextForms, ParseAmountHoldsTheTextsCentsOrRefuses) {
             EXPECT_EQ(why, *c.why ? c.why : "(untouched)") << "text \"" << c.text << "\"";
         }
     }
+}
+
+// Amounts in the replies' form are read from their digits; the single must be the very one
+// the library's reader gives, bit for bit (the sign of a zero included), for every number of
+// decimals and around the largest whole number of digits read that way.
+TEST(TextForms, AmountsReadFromTheirDigitsAreTheLibrarysSingles) {
+    std::vector<std::uint64_t> numbers;
+    for (std::uint64_t n = 0; n <= 300000; ++n) numbers.push_back(n);
+    for (std::uint64_t n = (1u << 24) - 3000; n <= (1u << 24) + 3000; ++n) numbers.push_back(n);
+    for (std::uint64_t n = 1; n < 10000000000; n = n * 7 + 3) numbers.push_back(n);
+    int compared = 0;
+    for (const std::uint64_t n : numbers) {
+        const std::string digits = std::to_string(n);
+        for (std::size_t decimals = 0; decimals <= 10; ++decimals) {
+            std::string text = digits;
+            if (decimals > 0) text.insert(0, decimals + 1 > text.size() ? decimals + 1 - text.size() : 0, '0');
+            if (decimals > 0) text.insert(text.size() - decimals, ".");
+            for (const std::string& signed_ : {text, "-" + text}) {
+                float expected = 0;
+                std::from_chars(signed_.data(), signed_.data() + signed_.size(), expected);
+                if (!holdsEveryCent(expected)) continue;
+                const std::optional<float> got = parseAmount(signed_);
+                ASSERT_TRUE(got) << signed_;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(*got), std::bit_cast<std::uint32_t>(expected)) << signed_;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 5000000);
 }
 
 TEST(TextForms, CenterNumberPadsToFourDigits) {

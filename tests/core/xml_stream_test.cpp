@@ -134,6 +134,58 @@ TEST(XmlStream, ExpatTakesOverExactlyWhereThePlainFormEnds) {
     }
 }
 
+// The scanner looks at sixteen bytes a step for the end of a text run, a name and a blank run:
+// whatever stops it, at whatever place in a step or in the scalar tail at the end of the data,
+// the rows and failures are expat's, and the plain form is read without expat.
+TEST(XmlStream, EveryStopOfTheScannerAtEveryOffsetReadsAsExpat) {
+    const std::string tail = "<CenterID>7</CenterID></r>\r\n</rows>";
+    const struct {
+        const char* name;
+        std::string stop;
+        bool plain;
+    } stops[] = {
+        {"reference", "&amp;", true},  {"two-byte character", "\xC3\xA9", true}, {"line break", "\r\n", true},
+        {"tab", "\t", true},           {"delete", "\x7F", true},                {"bracket", "]", false},
+        {"control", "\x01", false},     {"cut character", "\xC3", false},         {"markup", "<x/>", true},
+    };
+    std::vector<std::pair<std::string, bool>> replies;
+    for (const auto& stop : stops) {
+        for (std::size_t before = 0; before <= 33; ++before) {
+            const std::string value = std::string(before, 'v') + stop.stop + std::string(35 - before, 'w');
+            replies.emplace_back("<rows><r><MemberName>" + value + "</MemberName>" + tail, stop.plain);
+        }
+    }
+    // Record names of every length up to past two steps, of every class of name character,
+    // ended by '>', by blanks, or by a character no name may hold.
+    const std::string nameChars = "aZ0-._:9zA_bcdefghijklmnopqrstuvwxyzBCDEFGH";
+    for (std::size_t length = 1; length <= 40; ++length) {
+        const std::string name = nameChars.substr(0, length);
+        replies.emplace_back("<rows><" + name + "><CenterID>7</CenterID></" + name + "></rows>", true);
+        replies.emplace_back("<rows><" + name + " \t><CenterID>7</CenterID></" + name + "\r\n></rows>", true);
+        replies.emplace_back("<rows><" + name + "@><CenterID>7</CenterID></" + name + "@></rows>", false);
+        replies.emplace_back("<rows><" + name + "\xC3\xA9><CenterID>7</CenterID></" + name + "\xC3\xA9></rows>", false);
+    }
+    // Blank runs of every length, ended by markup (no node) or by text (a text record).
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string blanks;
+        for (std::size_t i = 0; i < length; ++i) blanks += " \t\r\n"[i % 4];
+        replies.emplace_back("<rows><r>" + blanks + "<CenterID>7</CenterID>" + blanks + "</r>" + blanks + "</rows>", true);
+        replies.emplace_back("<rows><r>" + blanks + "x<CenterID>7</CenterID></r>" + blanks + "y</rows>", true);
+    }
+    for (const auto& [reply, plain] : replies) {
+        SCOPED_TRACE(reply);
+        const Outcome expat = readInPieces(reply, 0, XmlPath::ExpatOnly);
+        for (const std::size_t piece : {0, 5, 16, 17}) EXPECT_EQ(readInPieces(reply, piece), expat) << "pieces of " << piece;
+        Table t = makeTable("rsSweep", sweepFields());
+        bool handedOver = true;
+        try {
+            handedOver = readXmlRowsFromBuffer(t, reply, "CenterID", "memory");
+        } catch (const EftError&) {
+        }
+        EXPECT_EQ(handedOver, !plain);
+    }
+}
+
 // A fetch that offers the reply in fixed pieces and stops when the reader declines one.
 struct PieceFetch {
     std::string body;

@@ -1,8 +1,5 @@
 #include "base/calendar.h"
 
-#include <cctype>
-#include <charconv>
-
 namespace eft {
 namespace {
 
@@ -43,13 +40,15 @@ struct Scanner {
     }
     // Reads 1..maxDigits digits (exactly `exact` when given).
     std::optional<int> number(int minDigits, int maxDigits) {
+        // Every date of a reply passes here: the digits are summed as they are read (at most
+        // nine, so the sum cannot overflow).
         std::size_t start = i;
-        while (!atEnd() && i - start < static_cast<std::size_t>(maxDigits) &&
-               std::isdigit(static_cast<unsigned char>(s[i])))
-            ++i;
-        if (i - start < static_cast<std::size_t>(minDigits)) { i = start; return std::nullopt; }
         int v = 0;
-        std::from_chars(s.data() + start, s.data() + i, v);
+        while (!atEnd() && i - start < static_cast<std::size_t>(maxDigits) && s[i] >= '0' && s[i] <= '9') {
+            v = v * 10 + (s[i] - '0');
+            ++i;
+        }
+        if (i - start < static_cast<std::size_t>(minDigits)) { i = start; return std::nullopt; }
         return v;
     }
     void skipBlanks() { while (!atEnd() && s[i] == ' ') ++i; }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/short_bytes.h"
 #include "net/address.h"
 #include "net/xml_stream.h"
 #include "ui/phrases.h"
@@ -29,7 +30,9 @@ public:
     // The field of that name, or -1 when the table has none.
     int find(int position, std::string_view name) {
         const auto at = static_cast<std::size_t>(position);
-        if (at < guesses_.size() && guesses_[at].name == name) return guesses_[at].field;
+        if (at < guesses_.size() && guesses_[at].name.size() == name.size() &&
+            sameBytes(guesses_[at].name.data(), name.data(), name.size()))
+            return guesses_[at].field;
         auto found = table_.findField(name);
         if (!found) return -1;
         if (at >= guesses_.size()) guesses_.resize(at + 1);

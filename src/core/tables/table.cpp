@@ -118,6 +118,19 @@ bool iequals(std::string_view a, std::string_view b) {
 std::optional<std::int64_t> parseWhole(std::string_view s) {
     s = trim(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    // Every value of a whole-number column passes here: up to 18 digits cannot overflow, so
+    // they are read without the library's general reader.
+    const bool negative = !s.empty() && s.front() == '-';
+    const std::string_view digits = s.substr(negative ? 1 : 0);
+    if (!digits.empty() && digits.size() <= 18) {
+        std::int64_t whole = 0;
+        bool plain = true;
+        for (const char c : digits) {
+            plain = plain && c >= '0' && c <= '9';
+            whole = whole * 10 + (c - '0');
+        }
+        if (plain) return negative ? -whole : whole;
+    }
     std::int64_t v = 0;
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (s.empty() || ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
@@ -245,6 +258,14 @@ void Table::addRow() {
 }
 
 std::uint32_t Table::currentRow(int field) const {
+    // Called for every value read or written: the usual case without a call.
+    if (field >= 0 && static_cast<std::size_t>(field) < fields_.size() && where_ == Where::Row && open_ &&
+        alive_[row_]) [[likely]]
+        return row_;
+    return checkedRow(field);
+}
+
+std::uint32_t Table::checkedRow(int field) const {
     if (field < 0 || static_cast<std::size_t>(field) >= fields_.size()) fail("no such field");
     if (!open_) fail("the table is not open");
     // No view rebuild here: the current row is row_ whatever the view, and rebuilding on every
@@ -427,6 +448,12 @@ void Table::setFromText(int field, std::string_view raw) {
 }
 
 std::optional<std::int32_t> Table::integer(int field) const {
+    // The field's own type needs no Value: the amounts and the center list read every row.
+    const std::uint32_t row = currentRow(field);
+    if (!present(row, field)) return std::nullopt;
+    const FieldType type = fields_[static_cast<std::size_t>(field)].type;
+    if (type == FieldType::Int32) return load<std::int32_t>(cell(row, field));
+    if (type == FieldType::Int16) return std::int32_t{load<std::int16_t>(cell(row, field))};
     const Value v = value(field);
     auto notWhole = [&]() -> std::optional<std::int32_t> {
         fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a 32-bit whole number");
@@ -448,6 +475,9 @@ std::optional<std::int32_t> Table::integer(int field) const {
 }
 
 std::optional<float> Table::single(int field) const {
+    const std::uint32_t row = currentRow(field);
+    if (!present(row, field)) return std::nullopt;
+    if (fields_[static_cast<std::size_t>(field)].type == FieldType::Single) return load<float>(cell(row, field));
     const Value v = value(field);
     if (auto p = std::get_if<float>(&v)) return *p;
     if (auto p = std::get_if<std::int32_t>(&v)) return static_cast<float>(*p);
@@ -461,6 +491,9 @@ std::optional<float> Table::single(int field) const {
 }
 
 std::optional<bool> Table::boolean(int field) const {
+    const std::uint32_t row = currentRow(field);
+    if (!present(row, field)) return std::nullopt;
+    if (fields_[static_cast<std::size_t>(field)].type == FieldType::Boolean) return *cell(row, field) != 0;
     const Value v = value(field);
     if (auto p = std::get_if<bool>(&v)) return *p;
     if (auto p = std::get_if<std::int32_t>(&v)) return *p != 0;

@@ -118,6 +118,7 @@ private:
     static constexpr std::uint32_t kBlockRows = 1u << kBlockShift;
 
     std::uint32_t currentRow(int field) const;  // validates the field and the cursor
+    std::uint32_t checkedRow(int field) const;  // the same, naming what is wrong
     unsigned char* cell(std::uint32_t row, int field) const;
     bool present(std::uint32_t row, int field) const;
     void markPresent(std::uint32_t row, int field, bool present);

@@ -56,13 +56,11 @@ bool holdsEveryCent(float value) { return std::isfinite(value) && std::fabs(valu
 
 Cents toCents(float value) { return centsHalfAway(value); }
 
-namespace {
 Cents showable(Cents cents) {
     if (!(std::fabs(static_cast<double>(cents)) < kAmountLimit * 100.0))
         throw AmountOutOfRange("the total of " + std::to_string(cents) + " cents is too large to be shown");
     return cents;
 }
-}  // namespace
 
 std::string amount(Cents cents) { return centsText(showable(cents), false); }
 
@@ -240,6 +238,36 @@ std::optional<Cents> decimalCents(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// "123.45" read straight from its digits, the form of every amount in a reply. With at most
+// 2^24 as the digits' whole number and at most ten decimals both operands are exact singles,
+// and one division rounds as correctly as the library's reader; anything else is left to it.
+std::optional<float> plainDecimal(std::string_view text) {
+    static constexpr float kTens[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    std::uint64_t digits = 0;
+    std::size_t point = text.size();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+        } else if (c == '.' && point == text.size() && i != 0 && i + 1 != text.size()) {
+            point = i;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits > (std::uint64_t{1} << 24)) return std::nullopt;
+    const std::size_t decimals = point == text.size() ? 0 : text.size() - point - 1;
+    const float v = static_cast<float>(digits) / kTens[decimals];
+    return negative ? -v : v;
+}
+
+}  // namespace
+
 std::optional<float> parseAmount(std::string_view text, std::string* notHeld) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n'))
         text.remove_prefix(1);
@@ -251,10 +279,14 @@ std::optional<float> parseAmount(std::string_view text, std::string* notHeld) {
         return std::nullopt;
     };
     float v = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || end != text.data() + text.size()) return std::nullopt;
-    if (ec == std::errc::result_out_of_range) return refuse("it is beyond single precision");
-    if (ec != std::errc()) return std::nullopt;
+    if (const std::optional<float> plain = plainDecimal(text)) {
+        v = *plain;
+    } else {
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (text.empty() || end != text.data() + text.size()) return std::nullopt;
+        if (ec == std::errc::result_out_of_range) return refuse("it is beyond single precision");
+        if (ec != std::errc()) return std::nullopt;
+    }
     if (!std::isfinite(v)) return refuse("it is not a finite number");
     if (holdsEveryCent(v)) return v;
     if (!(std::fabs(v) < kAmountLimit)) return refuse("it is too large to be shown");

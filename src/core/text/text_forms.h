@@ -36,6 +36,8 @@ Cents toCents(float value);
 // "0.00" and "##,##0.00" of a whole number of cents; throw AmountOutOfRange past kAmountLimit.
 std::string amount(Cents cents);
 std::string money(Cents cents);
+// The cents themselves when amount() could show them; throws as amount() would otherwise.
+Cents showable(Cents cents);
 // The cents of a text in the "0.00" form, read back exactly; nothing for any other text.
 std::optional<Cents> parseCents(std::string_view text);
 
