@@ -413,6 +413,11 @@ void Table::setFromText(int field, std::string_view raw) {
         case FieldType::Single: {
             // An amount the screen would show with other cents than the server sent is refused
             // where it is read: a changed amount must never pass silently.
+            float plain = 0;
+            if (text::parsePlainAmount(t, plain)) {
+                put(p, plain);
+                break;
+            }
             std::string notHeld;
             auto f = text::parseAmount(t, &notHeld);
             if (!f && !notHeld.empty())
@@ -447,13 +452,13 @@ void Table::setFromText(int field, std::string_view raw) {
     markKeyWritten(field);
 }
 
-std::optional<std::int32_t> Table::integer(int field) const {
-    // The field's own type needs no Value: the amounts and the center list read every row.
+const unsigned char* Table::valueCell(int field, bool& absent) const {
     const std::uint32_t row = currentRow(field);
-    if (!present(row, field)) return std::nullopt;
-    const FieldType type = fields_[static_cast<std::size_t>(field)].type;
-    if (type == FieldType::Int32) return load<std::int32_t>(cell(row, field));
-    if (type == FieldType::Int16) return std::int32_t{load<std::int16_t>(cell(row, field))};
+    absent = !present(row, field);
+    return absent ? nullptr : cell(row, field);
+}
+
+std::optional<std::int32_t> Table::convertedInteger(int field) const {
     const Value v = value(field);
     auto notWhole = [&]() -> std::optional<std::int32_t> {
         fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a 32-bit whole number");
@@ -474,10 +479,7 @@ std::optional<std::int32_t> Table::integer(int field) const {
     return std::nullopt;
 }
 
-std::optional<float> Table::single(int field) const {
-    const std::uint32_t row = currentRow(field);
-    if (!present(row, field)) return std::nullopt;
-    if (fields_[static_cast<std::size_t>(field)].type == FieldType::Single) return load<float>(cell(row, field));
+std::optional<float> Table::convertedSingle(int field) const {
     const Value v = value(field);
     if (auto p = std::get_if<float>(&v)) return *p;
     if (auto p = std::get_if<std::int32_t>(&v)) return static_cast<float>(*p);
@@ -490,10 +492,7 @@ std::optional<float> Table::single(int field) const {
     return std::nullopt;
 }
 
-std::optional<bool> Table::boolean(int field) const {
-    const std::uint32_t row = currentRow(field);
-    if (!present(row, field)) return std::nullopt;
-    if (fields_[static_cast<std::size_t>(field)].type == FieldType::Boolean) return *cell(row, field) != 0;
+std::optional<bool> Table::convertedBoolean(int field) const {
     const Value v = value(field);
     if (auto p = std::get_if<bool>(&v)) return *p;
     if (auto p = std::get_if<std::int32_t>(&v)) return *p != 0;

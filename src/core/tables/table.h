@@ -12,6 +12,7 @@
 // throws EftError.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -117,6 +118,14 @@ private:
     static constexpr unsigned kBlockShift = 10;
     static constexpr std::uint32_t kBlockRows = 1u << kBlockShift;
 
+    // The current row's cell of a field that holds a value; null, with `absent` set, for one
+    // that holds none. The typed reads below are inline on top of it: an optional returned
+    // from another unit comes back through memory, a stall for each of the millions of
+    // amounts a load reads back.
+    const unsigned char* valueCell(int field, bool& absent) const;
+    std::optional<std::int32_t> convertedInteger(int field) const;  // a field of another type
+    std::optional<float> convertedSingle(int field) const;
+    std::optional<bool> convertedBoolean(int field) const;
     std::uint32_t currentRow(int field) const;  // validates the field and the cursor
     std::uint32_t checkedRow(int field) const;  // the same, naming what is wrong
     unsigned char* cell(std::uint32_t row, int field) const;
@@ -160,5 +169,41 @@ private:
     std::uint32_t row_ = 0;  // the current row when where_ == Row
     std::vector<std::uint32_t> begunInRow_;  // per field: 1 + the row whose record named it last
 };
+
+inline std::optional<std::int32_t> Table::integer(int field) const {
+    bool absent = false;
+    const unsigned char* cell = valueCell(field, absent);
+    if (absent) return std::nullopt;
+    const FieldType type = fields_[static_cast<std::size_t>(field)].type;
+    if (type == FieldType::Int32) {
+        std::int32_t v;
+        std::memcpy(&v, cell, sizeof v);
+        return v;
+    }
+    if (type == FieldType::Int16) {
+        std::int16_t v;
+        std::memcpy(&v, cell, sizeof v);
+        return std::int32_t{v};
+    }
+    return convertedInteger(field);
+}
+
+inline std::optional<float> Table::single(int field) const {
+    bool absent = false;
+    const unsigned char* cell = valueCell(field, absent);
+    if (absent) return std::nullopt;
+    if (fields_[static_cast<std::size_t>(field)].type != FieldType::Single) return convertedSingle(field);
+    float v;
+    std::memcpy(&v, cell, sizeof v);
+    return v;
+}
+
+inline std::optional<bool> Table::boolean(int field) const {
+    bool absent = false;
+    const unsigned char* cell = valueCell(field, absent);
+    if (absent) return std::nullopt;
+    if (fields_[static_cast<std::size_t>(field)].type != FieldType::Boolean) return convertedBoolean(field);
+    return *cell != 0;
+}
 
 }  // namespace eft

@@ -268,6 +268,13 @@ std::optional<float> plainDecimal(std::string_view text) {
 
 }  // namespace
 
+bool parsePlainAmount(std::string_view text, float& value) {
+    const std::optional<float> plain = plainDecimal(text);
+    if (!plain || !holdsEveryCent(*plain)) return false;
+    value = *plain;
+    return true;
+}
+
 std::optional<float> parseAmount(std::string_view text, std::string* notHeld) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n'))
         text.remove_prefix(1);

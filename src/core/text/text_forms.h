@@ -121,6 +121,11 @@ std::string wholeNumber(std::int64_t value);
 // given, says why a number is refused ("single precision reads it as 1234567.88"); it stays
 // empty for a text that is no number at all.
 std::optional<float> parseAmount(std::string_view text, std::string* notHeld = nullptr);
+// The same for the form nearly every amount of a reply has ("-123.45": sign, digits, point,
+// without blanks or exponent, below kCentExactLimit): true and the single in `value`, which
+// parseAmount() would give too. False says nothing; parseAmount() then decides. A reader of
+// millions of amounts gets its result in a register rather than through an optional.
+bool parsePlainAmount(std::string_view text, float& value);
 
 // Reads a decimal number text (optional blanks around it, optional sign, a point as decimal
 // separator, optional thousands separators) as a single; nothing when it is not a number.
