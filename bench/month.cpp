@@ -32,6 +32,7 @@
 // request's first byte to the reply's last (a sweep's reading into the table is not in it).
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,6 +60,7 @@
 #include "members/member_save.h"
 #include "net/pages.h"
 #include "net/xml_reader.h"
+#include "process_cpu.h"
 #include "server/bank/originator.h"
 #include "server/returns/bank_answer.h"
 #include "server/store/database.h"
@@ -321,9 +323,10 @@ struct EngineReport {
 
 class MonthRun {
 public:
-    MonthRun(const Options& o, const Month& month, fs::path dir, std::string name, std::string db, int instances)
+    MonthRun(const Options& o, const Month& month, fs::path dir, std::string name, std::string db, int instances,
+             const eft::test::PgCluster* cluster = nullptr)
         : o_(o), month_(month), dir_(std::move(dir)), name_(std::move(name)), db_(std::move(db)),
-          instances_(instances), rec_(Clock::now()) {
+          instances_(instances), cluster_(cluster), rec_(Clock::now()) {
         clockFile_ = dir_ / (name_ + "-clock");
         deliveryLog_ = dir_ / (name_ + "-delivered.log");
         std::ofstream(dir_ / (name_ + "-deliver.sh")) << "sha256sum \"$1\" >> " << quoted(deliveryLog_.string()) << "\n";
@@ -370,11 +373,15 @@ public:
         setClock(eft::addDays(month_.days.back(), 14), 7);
         bankAnswer(eft::addDays(month_.days.back(), 14), {});
         waitForDeliveries();
+        for (const auto& s : servers_) serverCpu_ += eft::bench::processCpu(s->pid());
+        if (cluster_) databaseCpu_ = eft::bench::cpuSince({}, eft::bench::clusterCpu(*cluster_));
         for (auto& s : servers_) s->terminate(std::chrono::seconds(20));
         return checkInvariants();
     }
 
     double importSeconds() const { return importSeconds_; }
+    double serverCpu() const { return serverCpu_; }
+    double databaseCpu() const { return databaseCpu_; }
 
 private:
     fs::path exportDir(int i) const { return dir_ / (name_ + "-export-" + std::to_string(i)); }
@@ -733,12 +740,13 @@ private:
     fs::path dir_;
     std::string name_, db_;
     int instances_;
+    const eft::test::PgCluster* cluster_;
     Recorder rec_;
     fs::path clockFile_, deliveryLog_;
     std::vector<std::string> env_;
     std::vector<std::unique_ptr<ServerProcess>> servers_;
     std::set<std::int32_t> seenUs_;
-    double importSeconds_ = 0;
+    double importSeconds_ = 0, serverCpu_ = 0, databaseCpu_ = 0;
     long returnsApplied_ = 0, settled_ = 0;
 };
 
@@ -749,9 +757,20 @@ struct Verdict {
     long refused = 0, failed = 0;
 };
 
-Verdict report(const std::string& name, const MonthRun& run, double wall, bool invariants) {
+// CPU (user + system) of this process (the operators' clients) and of the commands it ran.
+double ownCpu(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+Verdict report(const std::string& name, const MonthRun& run, double wall, double clientCpu, double commandCpu,
+               bool invariants) {
     Verdict v{name, invariants};
-    std::printf("%s: %.0f s, of which %.1f s importing\n", name.c_str(), wall, run.importSeconds());
+    std::printf("%s: %.0f s, of which %.1f s importing; CPU: servers %.1f s, PostgreSQL %.1f s, the operators' clients "
+                "%.1f s, the commands (import, returns, files) %.1f s\n",
+                name.c_str(), wall, run.importSeconds(), run.serverCpu(), run.databaseCpu(), clientCpu, commandCpu);
     std::printf("  %-14s %7s %9s %9s %9s %9s %8s %7s %6s\n", "kind", "count", "per_s", "p50_ms", "p99_ms", "max_ms",
                 "refused", "failed", "stale");
     for (int k = 0; k < KindCount; ++k) {
@@ -838,18 +857,24 @@ int main(int argc, char** argv) {
                 std::printf("PostgreSQL skipped: %s\n", cluster->why().c_str());
             } else {
                 const auto t0 = Clock::now();
-                MonthRun run(o, month, dir, "postgresql-2", cluster->uri(), 2);
+                const double self = ownCpu(RUSAGE_SELF), children = ownCpu(RUSAGE_CHILDREN);
+                MonthRun run(o, month, dir, "postgresql-2", cluster->uri(), 2, cluster.get());
                 const bool held = run.run();
-                verdicts.push_back(report("postgresql-2", run, std::chrono::duration<double>(Clock::now() - t0).count(), held));
+                verdicts.push_back(report("postgresql-2", run, std::chrono::duration<double>(Clock::now() - t0).count(),
+                                          ownCpu(RUSAGE_SELF) - self,
+                                          ownCpu(RUSAGE_CHILDREN) - children - run.serverCpu(), held));
                 std::printf("  load average %s\n", loadAverage().c_str());
             }
             cluster.reset();
         }
         if (o.only != "postgresql" && !g_interrupted) {
             const auto t0 = Clock::now();
+            const double self = ownCpu(RUSAGE_SELF), children = ownCpu(RUSAGE_CHILDREN);
             MonthRun run(o, month, dir, "sqlite-1", (dir / "month.sqlite").string(), 1);
             const bool held = run.run();
-            verdicts.push_back(report("sqlite-1", run, std::chrono::duration<double>(Clock::now() - t0).count(), held));
+            verdicts.push_back(report("sqlite-1", run, std::chrono::duration<double>(Clock::now() - t0).count(),
+                                      ownCpu(RUSAGE_SELF) - self, ownCpu(RUSAGE_CHILDREN) - children - run.serverCpu(),
+                                      held));
             std::printf("  load average %s\n", loadAverage().c_str());
         }
         std::printf("\ntargets                                   ");
