@@ -1,7 +1,8 @@
 // A franchisor's month against the real eft-server, on PostgreSQL with two instances sharing one
 // cluster (the operators split between them), then on SQLite with one instance, in one run.
 //
-//   month [--days N] [--operators N] [--charges N] [--centers N] [--only sqlite|postgresql]
+//   month [--days N] [--operators N] [--charges N] [--centers N] [--only sqlite|postgresql] [--keep yes]
+//         [--slow-ms N]
 //
 // The month (defaults): 200 centers (three quarters in the United States), 50,000 members and
 // 220,000 charges spread over 23 working days from 1 March 2011, each day's charges imported by
@@ -95,6 +96,8 @@ struct Options {
     long charges = 220000;
     int centers = 200;
     std::string only;
+    bool keep = false;  // the scratch folder (the servers' logs, the files) stays
+    int slowMs = 0;     // PostgreSQL logs statements that take this long, summed up at the end
 };
 
 std::string isoDay(const eft::Date& d) {
@@ -288,13 +291,14 @@ std::vector<BatchItem> readBatchList(const std::string& reply) {
     return items;
 }
 
-// The status body the control posts for a batch: a pair per item, one center in 7 failed, and a
-// center the bank returned failed as it is.
-std::string statusBodyOf(const std::vector<BatchItem>& items, std::int32_t batch) {
+// The status body the control posts for a batch: a pair per item, one center in 7 failed (a
+// different one each day, so a failed center's charges go out again and clear), and a center
+// the bank returned failed as it is.
+std::string statusBodyOf(const std::vector<BatchItem>& items, std::int32_t batch, std::size_t day) {
     std::vector<std::string> cleared, failed;
     for (const BatchItem& i : items) {
         if (i.batch != batch) continue;
-        const bool fails = i.returned || i.center % 7 == 3;
+        const bool fails = i.returned || (static_cast<std::size_t>(i.center) + day) % 7 == 3;
         (fails ? failed : cleared).push_back((i.sourceTwo ? "-" : "") + std::to_string(i.member));
     }
     return eft::pages::statusBody(cleared, failed, kPerson, kPersonType, batch);
@@ -582,7 +586,7 @@ private:
         std::set<std::int32_t> canada, unitedStates;
         for (const BatchItem& i : items) (i.country == 2 ? canada : unitedStates).insert(i.batch);
         for (const std::int32_t batch : canada) {
-            const std::string body = statusBodyOf(items, batch);
+            const std::string body = statusBodyOf(items, batch, day);
             const auto res = timed(rec_, StatusCommit, [&] {
                 return client.Post(pathOf(server, eft::pages::statusAddress(server.base())), body,
                                    "application/x-www-form-urlencoded");
@@ -792,6 +796,35 @@ Verdict report(const std::string& name, const MonthRun& run, double wall, double
     return v;
 }
 
+// PostgreSQL's statements logged for taking --slow-ms or more, by their first words: how many,
+// their time in all, the longest.
+void printSlowStatements(const std::string& log) {
+    struct Slow {
+        long count = 0;
+        double totalMs = 0, maxMs = 0;
+    };
+    std::map<std::string, Slow> slow;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const auto at = line.find("duration: ");
+        if (at == std::string::npos) continue;
+        const double ms = std::atof(line.c_str() + at + 10);
+        auto text = line.find(": ", line.find(" ms ", at));
+        if (text == std::string::npos) continue;
+        std::string key = line.substr(text + 2, 90);
+        Slow& s = slow[key];
+        ++s.count;
+        s.totalMs += ms;
+        s.maxMs = std::max(s.maxMs, ms);
+    }
+    std::vector<std::pair<std::string, Slow>> byTotal(slow.begin(), slow.end());
+    std::sort(byTotal.begin(), byTotal.end(), [](const auto& a, const auto& b) { return a.second.totalMs > b.second.totalMs; });
+    std::printf("  PostgreSQL's slow statements: count, total s, max ms, statement\n");
+    for (std::size_t k = 0; k < byTotal.size() && k < 12; ++k)
+        std::printf("  %6ld %8.1f %8.0f  %s\n", byTotal[k].second.count, byTotal[k].second.totalMs / 1000,
+                    byTotal[k].second.maxMs, byTotal[k].first.c_str());
+}
+
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string one, five, fifteen;
@@ -810,9 +843,11 @@ int main(int argc, char** argv) {
         else if (a == "--charges") o.charges = std::atol(argv[i + 1]);
         else if (a == "--centers") o.centers = std::atoi(argv[i + 1]);
         else if (a == "--only") o.only = argv[i + 1];
+        else if (a == "--keep") o.keep = std::string(argv[i + 1]) == "yes";
+        else if (a == "--slow-ms") o.slowMs = std::atoi(argv[i + 1]);
         else {
             std::fprintf(stderr, "usage: month [--days N] [--operators N] [--charges N] [--centers N] "
-                                 "[--only sqlite|postgresql]\n");
+                                 "[--only sqlite|postgresql] [--keep yes] [--slow-ms N]\n");
             return 2;
         }
     }
@@ -852,7 +887,9 @@ int main(int argc, char** argv) {
         std::vector<Verdict> verdicts;
         std::unique_ptr<eft::test::PgCluster> cluster;
         if (o.only != "sqlite") {
-            cluster = std::make_unique<eft::test::PgCluster>("month", "-c shared_buffers=128MB");
+            cluster = std::make_unique<eft::test::PgCluster>(
+                "month", "-c shared_buffers=128MB" +
+                             (o.slowMs > 0 ? " -c log_min_duration_statement=" + std::to_string(o.slowMs) : std::string()));
             if (!cluster->ready()) {
                 std::printf("PostgreSQL skipped: %s\n", cluster->why().c_str());
             } else {
@@ -864,6 +901,9 @@ int main(int argc, char** argv) {
                                           ownCpu(RUSAGE_SELF) - self,
                                           ownCpu(RUSAGE_CHILDREN) - children - run.serverCpu(), held));
                 std::printf("  load average %s\n", loadAverage().c_str());
+                if (o.slowMs > 0) printSlowStatements(cluster->log());
+                // Before the next server is forked, which would print what is buffered again.
+                std::fflush(stdout);
             }
             cluster.reset();
         }
@@ -905,6 +945,7 @@ int main(int argc, char** argv) {
         status = 1;
     }
     std::error_code ignored;
-    fs::remove_all(dir, ignored);
+    if (o.keep) std::printf("kept: %s\n", dir.c_str());
+    else fs::remove_all(dir, ignored);
     return status;
 }
