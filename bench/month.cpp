@@ -8,13 +8,14 @@
 // 220,000 charges spread over 23 working days from 1 March 2011, each day's charges imported by
 // `eft-server import` that morning. A day is a round of work:
 //   - the bank's returns of the last working day's United States batches (a CSV report, one entry
-//     in 20 R01 and one in 50 R09) applied by `eft-server returns`, which settles every batch
-//     past its window (or `returns --settle` on a day without a file);
+//     in 20 R01 and one in 50 R09, of centers with one entry in the file) applied by
+//     `eft-server returns`, which settles every batch past its window (or `returns --settle` on a
+//     day without a file);
 //   - every operator at once loads both countries' sweeps, then saves its own centers one by
 //     one with the control's record text and the load's sweep stamp (a stale save reloads once);
 //   - the day's export, whose files a --deliver-command records (path and SHA-256);
 //   - every operator loads the batch list; Canada's batches are committed by hand, one center
-//     in 7 failed; the United States' wait for the returns and settle by rule.
+//     in 7 failed (another each day); the United States' wait for the returns and settle by rule.
 // The servers and every command run on a clock moved to the simulated day through libfaketime
 // (its timestamp file, read again each second), so export dates, return windows and settlement
 // follow the month. The month closes two weeks after its last day with a settlement.
@@ -31,6 +32,8 @@
 // And the targets: p99 of a save <= 250 ms, p99 of a country's sweep load <= 2 s with every
 // operator loading at once, no request refused for load. A latency is the client's, from the
 // request's first byte to the reply's last (a sweep's reading into the table is not in it).
+// --slow-ms N has PostgreSQL log the statements of N ms or more and sums them up by statement;
+// --keep yes leaves the scratch folder (the servers' logs, the files) in place.
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <sys/resource.h>
@@ -310,21 +313,6 @@ httplib::Headers requestHeaders() {
 
 std::string pathOf(const ServerProcess& s, const std::string& address) { return address.substr(s.origin().size()); }
 
-std::string fileText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-struct EngineReport {
-    std::string name;
-    std::vector<std::string> lines;  // what the run printed, kept for the closing table
-    const Recorder* rec = nullptr;
-    bool invariantsHold = true;
-    double wallSeconds = 0;
-};
-
 class MonthRun {
 public:
     MonthRun(const Options& o, const Month& month, fs::path dir, std::string name, std::string db, int instances,
@@ -441,7 +429,7 @@ private:
                     if (f["batch"] != batch) continue;
                     const fs::path path = keptFile(f["file"].get<std::string>());
                     if (path.empty()) throw std::runtime_error("the file of batch " + std::to_string(batch) + " is not kept");
-                    const auto entries = eft::server::returns::sentEntries(fileText(path), batch);
+                    const auto entries = eft::server::returns::sentEntries(eft::server::testing::fileText(path), batch);
                     std::map<std::int32_t, int> perCenter;
                     for (const auto& e : entries) ++perCenter[e.centerId];
                     std::size_t n = 0;
@@ -703,7 +691,7 @@ private:
             } else {
                 std::map<std::int32_t, std::int64_t> net;
                 std::int64_t debits = 0, credits = 0;
-                for (const auto& e : eft::server::returns::sentEntries(fileText(path), batch)) {
+                for (const auto& e : eft::server::returns::sentEntries(eft::server::testing::fileText(path), batch)) {
                     const bool debit = e.direction == eft::server::returns::Direction::Debit;
                     net[e.centerId] += debit ? e.cents : -e.cents;
                     (debit ? debits : credits) += e.cents;
