@@ -505,31 +505,31 @@ private:
                 };
                 start.arrive_and_wait();
                 try {
-                Loaded countries[2] = {load(1), load(2)};
-                for (int c = 0; c < 2 && !g_interrupted; ++c) {
-                    for (const auto& [center, rows] : countries[c].centers) {
-                        const auto post = [&](const Loaded& from, const SweepCenter& what, bool& ok) {
-                            return timed(rec_, Save, [&] {
-                                return client.Post(save, {{std::string(eft::pages::kSweepStampHeader), from.stamp}},
-                                                   saveBodyOf(what), "application/x-www-form-urlencoded");
-                            }, ok);
-                        };
-                        bool ok = false;
-                        auto res = post(countries[c], rows, ok);
-                        if (!ok) continue;
-                        if (res->body.empty()) continue;
-                        // As the operator would: the center changed since the load, so load again.
-                        if (res->body.find("changed since it was loaded") != std::string::npos) {
-                            rec_.stale(Save);
-                            const Loaded again = load(static_cast<std::int16_t>(c + 1));
-                            const auto it = again.centers.find(center);
-                            if (it == again.centers.end()) continue;
-                            res = post(again, it->second, ok);
-                            if (!ok || res->body.empty()) continue;
+                    Loaded countries[2] = {load(1), load(2)};
+                    for (int c = 0; c < 2 && !g_interrupted; ++c) {
+                        for (const auto& [center, rows] : countries[c].centers) {
+                            const auto post = [&](const Loaded& from, const SweepCenter& what, bool& ok) {
+                                return timed(rec_, Save, [&] {
+                                    return client.Post(save, {{std::string(eft::pages::kSweepStampHeader), from.stamp}},
+                                                       saveBodyOf(what), "application/x-www-form-urlencoded");
+                                }, ok);
+                            };
+                            bool ok = false;
+                            auto res = post(countries[c], rows, ok);
+                            if (!ok) continue;
+                            if (res->body.empty()) continue;
+                            // As the operator would: the center changed since the load, so load again.
+                            if (res->body.find("changed since it was loaded") != std::string::npos) {
+                                rec_.stale(Save);
+                                const Loaded again = load(static_cast<std::int16_t>(c + 1));
+                                const auto it = again.centers.find(center);
+                                if (it == again.centers.end()) continue;
+                                res = post(again, it->second, ok);
+                                if (!ok || res->body.empty()) continue;
+                            }
+                            rec_.failed(Save, "center " + std::to_string(center) + ": " + res->body.substr(0, 300));
                         }
-                        rec_.failed(Save, "center " + std::to_string(center) + ": " + res->body.substr(0, 300));
                     }
-                }
                 } catch (const std::exception& e) {
                     rec_.failed(SweepLoad, std::string("operator's reading: ") + e.what());
                 }
