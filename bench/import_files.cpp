@@ -29,26 +29,46 @@ ImportCharge importCharge(const ChargeBlock& block, long n) {
     return c;
 }
 
+void writeCentersHeader(std::ostream& out) {
+    out << "CenterID,Name,Country,Routing,Institution,Transit,Account,AccountType\n";
+}
+
+void writeCenterLine(std::ostream& out, long center, int country) {
+    out << center << ",\"Center " << center << ", Main St\"," << country
+        << (country == 1 ? ",011000015,,," : ",,003,00011,") << "12345678,checking\n";
+}
+
+void writeMembersHeader(std::ostream& out) {
+    out << "MemberID,Name,CenterID,MemberType,SubscriptionMembership,SalesTaxExempt,DownPayment,ContractSigned\n";
+}
+
+void writeMemberLine(std::ostream& out, long member, long center, bool downPayment) {
+    out << member << ",Member " << member << ',' << center << ",1,0,0," << downPayment << ",2009-05-03\n";
+}
+
+void writeChargesHeader(std::ostream& out) {
+    out << "MemberID,CenterID,Source,SweepSequence,SourceDescription,SweepDate,Type,ConversionRate,Royalty,NAC,"
+           "RoyaltyReserve,FranchiseFee,FranchiseFeeReserve,GST,PST,NMCPayment,TrustID\n";
+}
+
+void writeChargeLine(std::ostream& out, const ImportCharge& c) {
+    const bool nmc = c.type == 2;
+    out << c.member << ',' << c.center << ',' << c.source << ',' << c.sequence << ','
+        << (nmc ? "NMC payment" : "Membership dues") << ',' << c.sweepDate << ',' << c.type << ",1,"
+        << amountText(c.royaltyCents) << ",0,0.95,0,0,0,0," << amountText(c.nmcPaymentCents) << ',' << c.trust << '\n';
+}
+
 void writeImportCsv(const std::filesystem::path& dir, const std::vector<ChargeBlock>& blocks) {
     std::ofstream centers(dir / "centers.csv"), members(dir / "members.csv"), rows(dir / "charges.csv");
-    centers << "CenterID,Name,Country,Routing,Institution,Transit,Account,AccountType\n";
-    members << "MemberID,Name,CenterID,MemberType,SubscriptionMembership,SalesTaxExempt,DownPayment,ContractSigned\n";
-    rows << "MemberID,CenterID,Source,SweepSequence,SourceDescription,SweepDate,Type,ConversionRate,Royalty,NAC,"
-            "RoyaltyReserve,FranchiseFee,FranchiseFeeReserve,GST,PST,NMCPayment,TrustID\n";
+    writeCentersHeader(centers);
+    writeMembersHeader(members);
+    writeChargesHeader(rows);
     for (const ChargeBlock& block : blocks) {
         for (long n = 0; n < block.charges; ++n) {
             const ImportCharge c = importCharge(block, n);
-            if (n % 1000 == 0)
-                centers << c.center << ",\"Center " << c.center << ", Main St\"," << block.country
-                        << (block.country == 1 ? ",011000015,,," : ",,003,00011,") << "12345678,checking\n";
-            if (n % 2 == 0)
-                members << c.member << ",Member " << c.member << ',' << c.center << ",1,0,0," << (n % 3 == 0)
-                        << ",2009-05-03\n";
-            const bool nmc = c.type == 2;
-            rows << c.member << ',' << c.center << ',' << c.source << ',' << c.sequence << ','
-                 << (nmc ? "NMC payment" : "Membership dues") << ",2011-03-01T06:00:00," << c.type << ",1,"
-                 << amountText(c.royaltyCents) << ",0,0.95,0,0,0,0," << amountText(c.nmcPaymentCents) << ','
-                 << c.trust << '\n';
+            if (n % 1000 == 0) writeCenterLine(centers, c.center, block.country);
+            if (n % 2 == 0) writeMemberLine(members, c.member, c.center, n % 3 == 0);
+            writeChargeLine(rows, c);
         }
     }
 }

@@ -3,6 +3,8 @@
 // blocks of synthetic charges, and each charge's values, so a benchmark can post saves of
 // exactly what it imported.
 #include <filesystem>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace eft::bench {
@@ -25,10 +27,20 @@ struct ImportCharge {
     long royaltyCents = 0;
     long nmcPaymentCents = 0;  // the royalty reserve is 0.95 throughout
     int trust = 0;
+    std::string sweepDate = "2011-03-01T06:00:00";
 };
 
 // The n-th charge of a block (n from 0).
 ImportCharge importCharge(const ChargeBlock& block, long n);
+
+// The three files' header lines and a line of each, for a benchmark that writes its own mix.
+// A center has a checking account, routed as its country's are; a member is "Member <id>".
+void writeCentersHeader(std::ostream& out);
+void writeCenterLine(std::ostream& out, long center, int country);
+void writeMembersHeader(std::ostream& out);
+void writeMemberLine(std::ostream& out, long member, long center, bool downPayment);
+void writeChargesHeader(std::ostream& out);
+void writeChargeLine(std::ostream& out, const ImportCharge& c);
 
 // centers.csv, members.csv and charges.csv in `dir`.
 void writeImportCsv(const std::filesystem::path& dir, const std::vector<ChargeBlock>& blocks);

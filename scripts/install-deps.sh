@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsodium-dev openssl curl sqlite3 dpkg-dev
   libpq-dev postgresql pgbouncer
-  prometheus-cpp-dev prometheus
+  prometheus-cpp-dev prometheus libfaketime
   qt6-l10n-tools qt6-translations-l10n
   at-spi2-core python3-pyatspi xvfb xauth dbus
 )
@@ -25,6 +25,7 @@ packages=(
 # start on the loopback for themselves.
 # prometheus-cpp-dev: the registry and text format of the server's metrics (its core library
 # only); prometheus: the test that scrapes a real server, and promtool, which checks the text.
+# libfaketime: bench/month moves its servers' clock through a simulated month.
 # scripts/fuzz.sh builds with clang and libFuzzer; nothing else needs them.
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)
