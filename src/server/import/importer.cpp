@@ -328,6 +328,15 @@ public:
         std::size_t width = 0;
         ImportCounts& counts = report_.tables[static_cast<std::size_t>(table)];
         files_.push_back(name);
+        // Room for a line of every 64 bytes at once: growing a table of a million keys step by
+        // step moves every key again at each step.
+        std::error_code sizeUnknown;
+        const auto lines = static_cast<std::size_t>(std::filesystem::file_size(file, sizeUnknown) / 64);
+        if (!sizeUnknown && table == ImportTable::Charges) chargeLines_.reserve(chargeLines_.size() + lines);
+        if (!sizeUnknown && table == ImportTable::Members) {
+            members_.reserve(members_.size() + lines);
+            memberLines_.reserve(memberLines_.size() + lines);
+        }
         readCsv(file, [&](const CsvRecord& r) {
             if (width == 0) {
                 width = r.fields.size();
