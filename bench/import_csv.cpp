@@ -8,7 +8,8 @@
 // The CSV files (1,000 charges to a center, two to a member) are written once. Each round
 // imports into a new database, then imports the same files again into it (nothing changes:
 // the re-import), and runs the anchor. Wall and CPU (user + system of the child) are printed
-// per round with the ratios; the last line holds the medians.
+// per round with the ratios; the medians follow, and the target (import CPU at most 1.5 times
+// the anchor's) is printed as met or NOT met.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -122,6 +123,9 @@ int main(int argc, char** argv) {
         std::printf("median %8.2f  %10.2f  %7.2f  %9.2f  %9.2f  %11.2f  %14.2f  %9.2f\n", median(importWall),
                     median(importCpu), median(againWall), median(againCpu), median(anchorWall), median(anchorCpu),
                     median(ratio), median(cpuRatio));
+        // Judged in CPU time, which holds on a shared machine; the wall ratio is for reference.
+        std::printf("\ntarget\n  import CPU / sqlite3 CPU  %6.2f  <= 1.5  %-8s (wall ratio %.2f)\n", median(cpuRatio),
+                    median(cpuRatio) <= 1.5 ? "met" : "NOT met", median(ratio));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "import_csv: %s\n", e.what());
         fs::remove_all(dir);

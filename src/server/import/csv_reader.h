@@ -1,7 +1,8 @@
 #pragma once
 // Records of a CSV file (RFC 4180: quoted fields may hold commas, quotes and line breaks),
 // parsed by libcsv in strict mode, each with the line it starts on so a fault can be named
-// as file:line. Blank lines are skipped; a UTF-8 byte order mark at the start is dropped.
+// as file:line. Blank lines (nothing but spaces and tabs) are skipped; a UTF-8 byte order
+// mark at the start is dropped.
 #include <cstddef>
 #include <filesystem>
 #include <functional>

@@ -132,13 +132,13 @@ public:
 // One record of a table, read field by field; every fault is noted against its column.
 class Line {
 public:
-    // `file` as notes show it; `where` is "file:line".
-    Line(const std::string& file, std::size_t number, const std::string& where, std::span<const ColumnSpec> columns,
-         const std::vector<int>& at, const std::vector<std::string>& fields, Faults& faults)
-        : file_(file), number_(number), where_(where), columns_(columns), at_(at), fields_(fields), faults_(faults) {}
+    // `file` as notes show it.
+    Line(const std::string& file, std::size_t number, std::span<const ColumnSpec> columns, const std::vector<int>& at,
+         const std::vector<std::string>& fields, Faults& faults)
+        : file_(file), number_(number), columns_(columns), at_(at), fields_(fields), faults_(faults) {}
 
     bool ok() const { return ok_; }
-    const std::string& where() const { return where_; }
+    std::size_t number() const { return number_; }
     ImportNote note(std::string column, std::string reason) const {
         return {file_, static_cast<std::int64_t>(number_), std::move(column), std::move(reason)};
     }
@@ -253,7 +253,6 @@ private:
 
     const std::string& file_;
     std::size_t number_;
-    const std::string& where_;
     std::span<const ColumnSpec> columns_;
     const std::vector<int>& at_;
     const std::vector<std::string>& fields_;
@@ -329,23 +328,29 @@ public:
         std::size_t width = 0;
         ImportCounts& counts = report_.tables[static_cast<std::size_t>(table)];
         files_.push_back(name);
-        const std::size_t fileIndex = files_.size() - 1;
-        std::string where;
+        // Room for a line of every 64 bytes at once: growing a table of a million keys step by
+        // step moves every key again at each step.
+        std::error_code sizeUnknown;
+        const auto lines = static_cast<std::size_t>(std::filesystem::file_size(file, sizeUnknown) / 64);
+        if (!sizeUnknown && table == ImportTable::Charges) chargeLines_.reserve(chargeLines_.size() + lines);
+        if (!sizeUnknown && table == ImportTable::Members) {
+            members_.reserve(members_.size() + lines);
+            memberLines_.reserve(memberLines_.size() + lines);
+        }
         readCsv(file, [&](const CsvRecord& r) {
-            where = name + ":" + std::to_string(r.line);
             if (width == 0) {
                 width = r.fields.size();
                 readHeader(name, r.line, columns, r.fields, at);
                 return;
             }
-            Line line(name, r.line, where, columns, at, r.fields, faults_);
+            Line line(name, r.line, columns, at, r.fields, faults_);
             if (r.fields.size() != width) {
                 line.rowFault(std::to_string(r.fields.size()) + " fields where the header has " + std::to_string(width));
             } else {
                 switch (table) {
                     case ImportTable::Centers: center(line, counts); break;
                     case ImportTable::Members: member(line, counts); break;
-                    case ImportTable::Charges: charge(line, counts, fileIndex, r.line); break;
+                    case ImportTable::Charges: charge(line, counts); break;
                 }
             }
             if (!line.ok()) ++counts.refused;
@@ -455,15 +460,14 @@ private:
         if (!line.ok()) return;
         if (!firstTime(memberLines_, m.id, line, mMemberId, "member")) return;
 
-        const bool stored = members_.contains(m.id);
-        auto& get = memberGet_.reuse().bind(1, m.id);
-        if (!stored || !get.step()) {
-            get.reuse();
+        // A member known to be new is not asked for.
+        if (!members_.contains(m.id) || !memberGet_.reuse().bind(1, m.id).step()) {
             members_.insert(m.id);
             newMembers_.push_back(std::move(m));
             ++counts.added;
             return;
         }
+        auto& get = memberGet_;
         const bool same = get.text(0) == m.name && get.integer(1) == m.centerId && get.integer(2) == m.memberType &&
                           (get.integer(3) != 0) == m.subscription && (get.integer(4) != 0) == m.salesTaxExempt &&
                           (get.integer(5) != 0) == m.downPayment && get.text(6) == m.contractSigned;
@@ -481,7 +485,7 @@ private:
         ++counts.changed;
     }
 
-    void charge(Line& line, ImportCounts& counts, std::size_t file, std::size_t lineNo) {
+    void charge(Line& line, ImportCounts& counts) {
         ChargeRow c;
         c.key.memberId = static_cast<std::int32_t>(line.whole(hMemberId, 1, kMaxId));
         c.key.centerId = static_cast<std::int32_t>(line.whole(hCenterId, 1, kMaxId));
@@ -508,17 +512,16 @@ private:
         if (c.key.centerId > 0 && !centers_.contains(c.key.centerId))
             line.fault(hCenterId, "no center " + std::to_string(c.key.centerId) + " in the database or the import");
         if (!line.ok()) return;
-        const std::uint64_t place = (static_cast<std::uint64_t>(file) << 40) | lineNo;
-        const auto [first, fresh] = chargeLines_.try_emplace(c.key, place);
+        const auto [first, fresh] = chargeLines_.try_emplace(c.key, placeOf(line));
         if (!fresh) {
             line.rowFault("the charge of " + chargeName(c.key) + " is already on " + placeOf(first->second));
             return;
         }
 
-        auto& get = chargeGet_.reuse();
-        get.bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source}).bind(4, int{c.key.sweepSequence});
-        if (!storedCharges_.contains(c.key) || !get.step()) {
-            get.reuse();
+        auto& get = chargeGet_;
+        if (!storedCharges_.contains(c.key) ||
+            !get.reuse().bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source})
+                 .bind(4, int{c.key.sweepSequence}).step()) {
             newCharges_.push_back(std::move(c));
             ++counts.added;
             return;
@@ -552,17 +555,21 @@ private:
         ++counts.changed;
     }
 
-    // "file:line" of a place packed as file index << 40 | line.
+    // A line of the file being read, packed as file index << 40 | line: kept for every key.
+    std::uint64_t placeOf(const Line& line) const {
+        return (static_cast<std::uint64_t>(files_.size() - 1) << 40) | line.number();
+    }
+    // "file:line" of a packed place.
     std::string placeOf(std::uint64_t place) const {
         return files_[static_cast<std::size_t>(place >> 40)] + ":" + std::to_string(place & ((1ull << 40) - 1));
     }
 
     // Whether the key is met for the first time in this import; names the earlier line if not.
-    bool firstTime(std::unordered_map<std::int32_t, std::string>& seen, std::int32_t id, Line& line, int column,
+    bool firstTime(std::unordered_map<std::int32_t, std::uint64_t>& seen, std::int32_t id, Line& line, int column,
                    const char* what) {
-        const auto [earlier, fresh] = seen.try_emplace(id, line.where());
+        const auto [earlier, fresh] = seen.try_emplace(id, placeOf(line));
         if (fresh) return true;
-        line.fault(column, std::string(what) + " " + std::to_string(id) + " is already on " + earlier->second);
+        line.fault(column, std::string(what) + " " + std::to_string(id) + " is already on " + placeOf(earlier->second));
         return false;
     }
 
@@ -585,7 +592,7 @@ private:
     ImportReport& report_;
     Faults faults_;
     std::unordered_set<std::int32_t> centers_, members_;
-    std::unordered_map<std::int32_t, std::string> centerLines_, memberLines_;
+    std::unordered_map<std::int32_t, std::uint64_t> centerLines_, memberLines_;  // where each was met
     std::unordered_map<ChargeKey, std::uint64_t, ChargeKeyHash> chargeLines_;
     std::unordered_set<ChargeKey, ChargeKeyHash> storedCharges_;
     std::vector<std::string> files_;
@@ -612,6 +619,7 @@ std::string ImportNote::text() const {
 
 ImportReport importCsv(Store& store, const std::vector<std::filesystem::path>& files, bool dryRun) {
     ImportReport report;
+    const Store::ImportSettings settings(store, !dryRun);
     Transaction t(store.db(), Transaction::Mode::Write);
     Importer importer(store, report);
     Faults& faults = importer.faults();

@@ -45,6 +45,10 @@ std::string displayLocation(std::string_view location);
 using Value = std::variant<std::nullptr_t, std::int64_t, double, std::string>;
 using Row = std::vector<Value>;
 
+// The i-th row of a load; the reference need only hold until the next call, so one Row may be
+// filled again for each and a million rows never stand in memory at once.
+using RowSource = std::function<const Row&(std::size_t)>;
+
 // Whether a load takes the table's statistics afresh for PostgreSQL's planner (SQLite keeps none).
 enum class Statistics { Refresh, Keep };
 
@@ -80,9 +84,10 @@ public:
     virtual void beginWrite() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
-    // Rows into a table in one go; SQLite inserts them one by one, PostgreSQL uses COPY.
-    virtual void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
-                      Statistics statistics) = 0;
+    // `count` rows into a table in one go, the i-th as `row(i)` hands it over; SQLite inserts
+    // them one by one, PostgreSQL uses COPY.
+    virtual void load(std::string_view table, const std::vector<std::string>& columns, std::size_t count,
+                      const RowSource& row, Statistics statistics) = 0;
 };
 
 }  // namespace detail
@@ -172,7 +177,11 @@ public:
     // another, on PostgreSQL one COPY, many times faster over a network.
     void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
               Statistics statistics = Statistics::Refresh) {
-        impl_->load(table, columns, rows, statistics);
+        impl_->load(table, columns, rows.size(), [&rows](std::size_t i) -> const Row& { return rows[i]; }, statistics);
+    }
+    void load(std::string_view table, const std::vector<std::string>& columns, std::size_t count, const RowSource& row,
+              Statistics statistics = Statistics::Refresh) {
+        impl_->load(table, columns, count, row, statistics);
     }
     detail::ConnectionEngine& connection() { return *impl_; }
 

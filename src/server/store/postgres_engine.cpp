@@ -278,8 +278,8 @@ public:
         quiet();
     }
 
-    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
-              Statistics statistics) override {
+    void load(std::string_view table, const std::vector<std::string>& columns, std::size_t count,
+              const RowSource& next, Statistics statistics) override {
         std::string sql = "COPY " + std::string(table) + " (";
         for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
         sql += ") FROM STDIN";
@@ -290,7 +290,8 @@ public:
                 fail(conn_, nullptr, "copy: " + trimmed(PQerrorMessage(conn_)));
             chunk.clear();
         };
-        for (const auto& row : rows) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const Row& row = next(i);
             for (std::size_t k = 0; k < row.size(); ++k) {
                 if (k > 0) chunk += '\t';
                 std::visit(

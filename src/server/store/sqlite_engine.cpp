@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <type_traits>
@@ -63,6 +64,10 @@ public:
     void bind(int index, double value) override { check(sqlite3_bind_double(stmt_, index, value)); }
     void bind(int index, std::string_view value) override {
         check(sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+    }
+    // The text must stay as it is until the statement is reset.
+    void bindKept(int index, std::string_view value) {
+        check(sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8));
     }
     void bindNull(int index) override { check(sqlite3_bind_null(stmt_, index)); }
     void streamRows() override {}  // SQLite steps through the rows as it finds them anyway
@@ -149,29 +154,49 @@ public:
     void commit() override { exec("COMMIT"); }
     void rollback() override { exec("ROLLBACK"); }
 
-    void load(std::string_view table, const std::vector<std::string>& columns, const std::vector<Row>& rows,
-              Statistics) override {
-        std::string sql = "INSERT INTO " + std::string(table) + " (";
-        std::string values;
-        for (std::size_t k = 0; k < columns.size(); ++k) {
-            sql += (k > 0 ? ", " : "") + columns[k];
-            values += (k > 0 ? ", ?" : "?") + std::to_string(k + 1);
-        }
-        SqliteStatement insert(db_, sql + ") VALUES (" + values + ")");
-        for (const auto& row : rows) {
-            insert.reset();
-            for (std::size_t k = 0; k < row.size(); ++k) {
-                const int index = static_cast<int>(k + 1);
-                std::visit(
-                    [&insert, index](const auto& v) {
-                        using T = std::decay_t<decltype(v)>;
-                        if constexpr (std::is_same_v<T, std::nullptr_t>) insert.bindNull(index);
-                        else if constexpr (std::is_same_v<T, std::string>) insert.bind(index, std::string_view(v));
-                        else insert.bind(index, v);
-                    },
-                    row[k]);
+    void load(std::string_view table, const std::vector<std::string>& columns, std::size_t count,
+              const RowSource& next, Statistics) override {
+        // Several rows to a statement: each run of an INSERT has a cost of its own (a CHECK's IN
+        // list, for one, builds a table for every run), which a row at a time pays per row. Not
+        // more: the pages a statement changes are kept to undo it, in memory up to 64 KiB and in
+        // a file past that, which a few hundred rows reach.
+        constexpr std::size_t kRowsPerInsert = 16;
+        const auto insertOf = [&](std::size_t rows) {
+            std::string sql = "INSERT INTO " + std::string(table) + " (";
+            for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
+            sql += ") VALUES ";
+            for (std::size_t r = 0; r < rows; ++r) {
+                sql += r > 0 ? ", (" : "(";
+                for (std::size_t k = 0; k < columns.size(); ++k) sql += k > 0 ? ", ?" : "?";
+                sql += ")";
             }
-            insert.step();
+            return std::make_unique<SqliteStatement>(db_, sql);
+        };
+        std::unique_ptr<SqliteStatement> full, rest;
+        // Each statement's rows are copied here (into strings that keep their capacity), so
+        // their texts are bound where they lie rather than copied once more by SQLite.
+        std::vector<Row> kept(std::min(kRowsPerInsert, count));
+        for (std::size_t i = 0; i < count;) {
+            const std::size_t rows = std::min(kRowsPerInsert, count - i);
+            auto& insert = rows == kRowsPerInsert ? full : rest;
+            if (!insert) insert = insertOf(rows);
+            insert->reset();
+            int index = 0;
+            for (std::size_t r = 0; r < rows; ++r, ++i) {
+                kept[r] = next(i);
+                for (const Value& value : kept[r]) {
+                    ++index;
+                    std::visit(
+                        [&insert, index](const auto& v) {
+                            using T = std::decay_t<decltype(v)>;
+                            if constexpr (std::is_same_v<T, std::nullptr_t>) insert->bindNull(index);
+                            else if constexpr (std::is_same_v<T, std::string>) insert->bindKept(index, v);
+                            else insert->bind(index, v);
+                        },
+                        value);
+                }
+            }
+            insert->step();
         }
     }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <tuple>
 #include <unordered_map>
 
 #include "server/store/schema.h"
@@ -352,6 +354,28 @@ bool Store::isEmpty() {
     return s.integer(0) != 0;
 }
 
+Store::ImportSettings::ImportSettings(Store& store, bool writes) {
+    if (store.db().engine() != Engine::SQLite) return;
+    db_ = &store.db();
+    db_->exec("PRAGMA foreign_keys=OFF");
+    if (!writes || !store.isEmpty()) return;
+    try {
+        // Refused at once while another connection has the file open: WAL it stays.
+        db_->exec("PRAGMA journal_mode=DELETE");
+        rollbackJournal_ = true;
+    } catch (const StoreError&) {
+    }
+}
+
+Store::ImportSettings::~ImportSettings() {
+    if (db_ == nullptr) return;
+    try {
+        if (rollbackJournal_) db_->exec("PRAGMA journal_mode=WAL");
+        db_->exec("PRAGMA foreign_keys=ON");
+    } catch (const StoreError&) {  // the next opening of the file sets both again
+    }
+}
+
 void Store::insertCenter(const CenterRow& c) {
     insertCenter_.reuse().bind(1, c.id).bind(2, c.name).bind(3, c.country).run();
 }
@@ -380,44 +404,127 @@ void Store::insertCharge(const ChargeRow& c) {
 void Store::insertMembers(const std::vector<MemberRow>& members) {
     static const std::vector<std::string> columns = {"id", "name", "center_id", "member_type", "subscription",
                                                      "tax_exempt", "down_payment", "contract_signed"};
-    std::vector<Row> rows;
-    rows.reserve(members.size());
-    for (const MemberRow& m : members) {
-        Value contract = nullptr;
-        if (!m.contractSigned.empty()) contract = m.contractSigned;
-        rows.push_back({std::int64_t{m.id}, m.name, std::int64_t{m.centerId}, std::int64_t{m.memberType},
-                        std::int64_t{m.subscription}, std::int64_t{m.salesTaxExempt}, std::int64_t{m.downPayment},
-                        std::move(contract)});
-    }
-    db_.load("members", columns, rows);
+    Row row(columns.size());
+    db_.load("members", columns, members.size(), [&](std::size_t i) -> const Row& {
+        const MemberRow& m = members[i];
+        row[0] = std::int64_t{m.id};
+        row[1] = m.name;
+        row[2] = std::int64_t{m.centerId};
+        row[3] = std::int64_t{m.memberType};
+        row[4] = std::int64_t{m.subscription};
+        row[5] = std::int64_t{m.salesTaxExempt};
+        row[6] = std::int64_t{m.downPayment};
+        if (m.contractSigned.empty()) row[7] = nullptr;
+        else row[7] = m.contractSigned;
+        return row;
+    });
 }
+
+namespace {
+
+// From this many charges on, a load reads every member's flags in one statement rather than
+// one member at a time, and on SQLite goes in as SqliteBulkCharges says.
+constexpr std::size_t kBulkCharges = 1000;
+
+// A large load of charges on SQLite. SQLite has no statement triggers: its trigger ticks the
+// counter for every charge added, two statements a row, half the cost of a million-row load.
+// The load sets it aside within a savepoint of its transaction (no other connection ever sees
+// it missing, and a failed load gets it back) and ticks once for all, for every center it added
+// to, as PostgreSQL's statement trigger does: the same for the stale-sweep rule. The charges'
+// one CHECK is on their state, which a load never gives (it takes its default); SQLite would
+// build a table of the CHECK's IN list for every row.
+class SqliteBulkCharges {
+public:
+    SqliteBulkCharges(Database& db, const std::vector<ChargeRow>& charges) : db_(db) {
+        Statement s = db_.prepare("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'sweep_charge_added'");
+        if (s.step()) trigger_ = s.text(0);
+        for (const ChargeRow& c : charges) centers_.push_back(c.key.centerId);
+        std::sort(centers_.begin(), centers_.end());
+        centers_.erase(std::unique(centers_.begin(), centers_.end()), centers_.end());
+        db_.exec("SAVEPOINT bulk_charges; PRAGMA ignore_check_constraints=ON;");
+        open_ = true;
+        if (!trigger_.empty()) db_.exec("DROP TRIGGER sweep_charge_added");
+    }
+    SqliteBulkCharges(const SqliteBulkCharges&) = delete;
+    SqliteBulkCharges& operator=(const SqliteBulkCharges&) = delete;
+    ~SqliteBulkCharges() {
+        if (!open_) return;
+        try {
+            db_.exec("PRAGMA ignore_check_constraints=OFF; ROLLBACK TO bulk_charges; RELEASE bulk_charges;");
+        } catch (const StoreError&) {  // the connection is gone, and the transaction with it
+        }
+    }
+    void done() {
+        db_.exec("PRAGMA ignore_check_constraints=OFF");
+        if (!trigger_.empty()) {
+            db_.exec("UPDATE sweep_clock SET value = value + 1 WHERE id = 1");
+            Statement changed = db_.prepare(
+                "INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT ?1, value FROM sweep_clock");
+            for (const std::int32_t center : centers_) changed.reuse().bind(1, center).run();
+            db_.exec(trigger_.c_str());
+        }
+        db_.exec("RELEASE bulk_charges");
+        open_ = false;
+    }
+
+private:
+    Database& db_;
+    std::string trigger_;
+    std::vector<std::int32_t> centers_;
+    bool open_ = false;
+};
+
+}  // namespace
 
 void Store::insertCharges(const std::vector<ChargeRow>& charges) {
     static const std::vector<std::string> columns = {
         "member_id", "center_id", "source", "sweep_sequence", "source_description", "sweep_date", "type",
         "conversion_rate", "royalty", "nac", "royalty_reserve", "franchise_fee", "franchise_fee_reserve", "gst", "pst",
         "nmc_payment", "trust_id"};
-    std::vector<Row> rows;
-    rows.reserve(charges.size());
-    for (const ChargeRow& c : charges) {
-        requireCents(c);
-        const Amounts& a = c.amounts;
-        rows.push_back({std::int64_t{c.key.memberId}, std::int64_t{c.key.centerId}, std::int64_t{c.key.source},
-                        std::int64_t{c.key.sweepSequence}, c.sourceDescription, c.sweepDate, std::int64_t{c.type},
-                        double{a.conversionRate}, double{a.royalty}, double{a.nac}, double{a.royaltyReserve},
-                        double{a.franchiseFee}, double{a.franchiseFeeReserve}, double{a.gst}, double{a.pst},
-                        double{a.nmcPayment}, std::int64_t{c.trustId}});
+    MemberFlags flags;
+    if (charges.size() >= kBulkCharges) {
+        Statement all = db_.prepare("SELECT id, tax_exempt, subscription FROM members");
+        while (all.step())
+            flags.emplace(static_cast<std::int32_t>(all.integer(0)),
+                          std::pair{all.integer(1) != 0, all.integer(2) != 0});
     }
-    db_.load("charges", columns, rows);
+    for (const ChargeRow& c : charges) requireCents(c, charges.size() >= kBulkCharges ? &flags : nullptr);
+    std::optional<SqliteBulkCharges> bulk;
+    if (db_.engine() == Engine::SQLite && charges.size() >= kBulkCharges) bulk.emplace(db_, charges);
+    Row row(columns.size());
+    db_.load("charges", columns, charges.size(), [&](std::size_t i) -> const Row& {
+        const ChargeRow& c = charges[i];
+        const Amounts& a = c.amounts;
+        row[0] = std::int64_t{c.key.memberId};
+        row[1] = std::int64_t{c.key.centerId};
+        row[2] = std::int64_t{c.key.source};
+        row[3] = std::int64_t{c.key.sweepSequence};
+        row[4] = c.sourceDescription;
+        row[5] = c.sweepDate;
+        row[6] = std::int64_t{c.type};
+        std::size_t k = 7;
+        for (const float v : {a.conversionRate, a.royalty, a.nac, a.royaltyReserve, a.franchiseFee,
+                              a.franchiseFeeReserve, a.gst, a.pst, a.nmcPayment})
+            row[k++] = double{v};
+        row[16] = std::int64_t{c.trustId};
+        return row;
+    });
+    if (bulk) bulk->done();
 }
 
-void Store::requireCents(const ChargeRow& c) {
+void Store::requireCents(const ChargeRow& c, const MemberFlags* known) {
     const Amounts& a = c.amounts;
-    auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
-    const bool known = flags.step();
-    const bool exempt = known && flags.integer(0) != 0;
-    const bool subscription = known && flags.integer(1) != 0;
-    flags.reuse();
+    bool exempt = false, subscription = false;
+    if (known != nullptr) {
+        if (const auto f = known->find(c.key.memberId); f != known->end()) std::tie(exempt, subscription) = f->second;
+    } else {
+        auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
+        if (flags.step()) {
+            exempt = flags.integer(0) != 0;
+            subscription = flags.integer(1) != 0;
+        }
+        flags.reuse();
+    }
     const RowTotals totals = rowTotals(c.type, a, exempt, subscription);
     const std::pair<const char*, float> amounts[] = {
         {"Royalty", a.royalty}, {"NAC", a.nac}, {"RoyaltyReserve", a.royaltyReserve},

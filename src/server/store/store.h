@@ -43,6 +43,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -348,6 +349,25 @@ public:
     void insertMembers(const std::vector<MemberRow>& members);
     void insertCharges(const std::vector<ChargeRow>& charges);
 
+    // For the length of one import: made before its transaction, since neither setting can
+    // change inside one, and undone after it. On SQLite the import's own statements skip the
+    // foreign-key checks (the importer checks every reference it writes against what its
+    // transaction sees), and a database with nothing in it yet takes a rollback journal
+    // instead of WAL, so that its pages are written once rather than to the log and again
+    // into the file; the journal keeps the import all or nothing just the same. While it
+    // lasts, another connection cannot open the file. Nothing changes on PostgreSQL.
+    class ImportSettings {
+    public:
+        explicit ImportSettings(Store& store, bool writes);
+        ~ImportSettings();
+        ImportSettings(const ImportSettings&) = delete;
+        ImportSettings& operator=(const ImportSettings&) = delete;
+
+    private:
+        Database* db_ = nullptr;  // null on PostgreSQL
+        bool rollbackJournal_ = false;
+    };
+
     // The charges of a country still in the sweep, by center, member, source, sequence.
     void forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit);
     std::int64_t countSweepRows(int country);
@@ -519,8 +539,10 @@ public:
     std::vector<WaitingBatch> waitingBatches();
 
 private:
-    // Throws as insertCharge says.
-    void requireCents(const ChargeRow& c);
+    // Each member's (tax_exempt, subscription), read at once for a large load.
+    using MemberFlags = std::unordered_map<std::int32_t, std::pair<bool, bool>>;
+    // Throws as insertCharge says; the member's flags from `known` when given, else asked.
+    void requireCents(const ChargeRow& c, const MemberFlags* known = nullptr);
     // The centers the statements of a save join: SQLite's staged table, or the array bound to
     // each of them on PostgreSQL (withCenters).
     void stageCenters(const std::vector<std::int32_t>& centers);

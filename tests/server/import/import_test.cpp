@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "server/import/csv_reader.h"
 #include "server/import/importer.h"
 #include "server_fixture.h"
 
@@ -289,7 +290,128 @@ TEST_P(ImportOnEngines, DryRunReportsTheSameAndWritesNothing) {
     EXPECT_EQ(count("SELECT COUNT(*) FROM centers WHERE name = 'Austin North (renamed)'"), 1);
 }
 
+// Large loads take the bulk path: many rows to a statement, and on SQLite the sweep's counter
+// ticked once for the load rather than by the trigger for each row.
+std::vector<ChargeRow> manyCharges(int count, std::int16_t sequenceFrom) {
+    std::vector<ChargeRow> charges;
+    for (int n = 0; n < count; ++n) {
+        const bool boise = n % 2 == 1;
+        charges.push_back({{boise ? 1003 : 1001, boise ? 15 : 12, 1, static_cast<std::int16_t>(sequenceFrom + n)},
+                           "Dues", "2011-03-01T06:00:00", 1, {1, 20, 0, 0, 0, 0, 0, 0, 0}, 0});
+    }
+    return charges;
+}
+
+TEST_P(ImportOnEngines, ALargeLoadTicksTheSweepForEachCenterAndAFailedOneLeavesNothing) {
+    const std::int64_t clock = store->sweepClock();
+    {
+        Transaction t(store->db(), Transaction::Mode::Write);
+        store->insertCharges(manyCharges(1200, 100));
+        t.commit();
+    }
+    const std::int64_t loaded = store->sweepClock();
+    EXPECT_GT(loaded, clock);
+    EXPECT_EQ(store->centersChangedAt({12, 15}), (std::vector<std::int64_t>{loaded, loaded}));
+    EXPECT_LT(store->centersChangedAt({34})[0], loaded);
+    const std::int64_t before = rows();
+
+    // Failing inside the load (a key already stored) or before it (an amount the control cannot
+    // hold): nothing of it stays, and the counter's trigger still ticks for a single charge after.
+    for (const int bad : {0, 1}) {
+        SCOPED_TRACE(bad);
+        std::vector<ChargeRow> charges = manyCharges(1200, 2000);
+        if (bad == 0) charges[700].key = testing::kDues1001;
+        else charges[700].amounts.royalty = 140000;
+        {
+            Transaction t(store->db(), Transaction::Mode::Write);
+            EXPECT_THROW(store->insertCharges(charges), StoreError);
+        }
+        EXPECT_EQ(rows(), before);
+        EXPECT_EQ(store->sweepClock(), loaded);
+    }
+    {
+        Transaction t(store->db(), Transaction::Mode::Write);
+        store->insertCharge({{2001, 34, 1, 50}, "Dues", "2011-03-01T06:00:00", 1, {1, 20, 0, 0, 0, 0, 0, 0, 0}, 0});
+        t.commit();
+    }
+    EXPECT_GT(store->centersChangedAt({34})[0], loaded);
+}
+
 INSTANTIATE_TEST_SUITE_P(On, ImportOnEngines, testing::kEngines, testing::engineName);
+
+// A first import into an empty database, whose SQLite file is written under a rollback journal
+// while the import lasts.
+class FirstImport : public ImportTest, public ::testing::WithParamInterface<Engine> {
+protected:
+    void SetUp() override {
+        std::string why;
+        const std::string location = testing::freshDatabase(GetParam(), dir.path(), why);
+        if (location.empty()) GTEST_SKIP() << why;
+        store = std::make_unique<Store>(location);
+    }
+};
+
+TEST_P(FirstImport, AFaultInTheMiddleLeavesItEmptyAndTheFileAsItWas) {
+    std::string charges = kChargeHeader, members = kMemberHeader;
+    for (int n = 0; n < 1500; ++n) {
+        if (n % 2 == 0) members += std::to_string(5000 + n / 2) + ",M,7,1,0,0,0,\n";
+        charges += std::to_string(5000 + n / 2) + ",7,1," + std::to_string(1 + n % 2) + ",Dues,2011-03-01," +
+                   (n == 800 ? "9" : "1") + ",1,20,0,0,0,0,0,0,0,0\n";
+    }
+    const std::vector<std::filesystem::path> files{write("centers.csv", std::string(kCenterHeader) + "7,Reno,1,,,,,\n"),
+                                                   write("members.csv", members), write("charges.csv", charges)};
+    const ImportReport refused = run(files);
+    ASSERT_EQ(refused.faultCount, 1);
+    EXPECT_EQ(refused.faults[0].text(), files[2].string() + ":802: Type: 9 is outside 1 to 3");
+    EXPECT_EQ(rows(), 0);
+    EXPECT_TRUE(store->isEmpty());
+
+    charges.replace(charges.find("2011-03-01,9,"), 13, "2011-03-01,1,");
+    write("charges.csv", charges);
+    const ImportReport imported = run(files);
+    ASSERT_EQ(imported.faultCount, 0) << imported.faults[0].text();
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges"), 1500);
+    EXPECT_EQ(run(files).tables[2].unchanged, 1500);
+    if (GetParam() == Engine::SQLite) {
+        Statement mode = store->db().prepare("PRAGMA journal_mode");
+        ASSERT_TRUE(mode.step());
+        EXPECT_EQ(mode.text(0), "wal");
+        EXPECT_EQ(count("PRAGMA foreign_keys"), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(On, FirstImport, testing::kEngines, testing::engineName);
+
+// The reader's records: unquoted fields lose the spaces and tabs around them, as libcsv's do,
+// whether a line goes through libcsv or is split without it.
+struct CsvCase {
+    const char* name;
+    const char* text;
+    const char* records;  // fields joined by '|', records by ';', each led by its line and ':'
+};
+
+class CsvRecordsTest : public ImportTest, public ::testing::WithParamInterface<CsvCase> {};
+
+TEST_P(CsvRecordsTest, FieldsAsLibcsvGivesThem) {
+    const auto file = write("any.csv", GetParam().text);
+    std::string got;
+    readCsv(file, [&got](const CsvRecord& r) {
+        got += (got.empty() ? "" : ";") + std::to_string(r.line) + ":";
+        for (std::size_t k = 0; k < r.fields.size(); ++k) got += (k > 0 ? "|" : "") + r.fields[k];
+    });
+    EXPECT_EQ(got, GetParam().records);
+}
+
+const CsvCase kCsvCases[] = {
+    {"SpacesAndTabsAroundFields", " a ,\tb\t, c d ,e\n", "1:a|b|c d|e"},
+    {"EmptyFieldsAndTrailingComma", "a,,b,\n,\n", "1:a||b|;2:|"},
+    {"CrLfAndNoLastNewline", "a,b\r\nc,d", "1:a|b;2:c|d"},
+    {"LineOfSpacesIsNoRecord", "a\n  \t \nb\n", "1:a;3:b"},
+    {"QuotedFieldsKeepTheirSpaces", "\" a \", b \n\"x\ny\",z\nq\n", "1: a |b;2:x\ny|z;4:q"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, CsvRecordsTest, ::testing::ValuesIn(kCsvCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace eft::server
