@@ -162,7 +162,8 @@ Service::Service(ServiceOptions options)
           std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
       }),
       calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)),
-      returnMarginDays_(options.returnMarginDays) {
+      returnMarginDays_(options.returnMarginDays),
+      sweepCache_(options.sweepCacheBytes) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     struct stat st {};
@@ -247,6 +248,8 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     // Stops the row walk from inside the store's visitor once the reader is gone.
     struct ReaderGone {};
     Lease store = borrow();
+    // The centers' change values and the rows are read in one snapshot, so rows kept are the
+    // rows of the values kept with them.
     Transaction read(store->db(), Transaction::Mode::Read);
     // Rows are written at a cursor into the string's own room, which is sized ahead, and the
     // string is cut to what was written only when it goes.
@@ -265,28 +268,67 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
     append(xml::kDeclaration);
     append("<Sweep>\n");
+    const std::uint64_t pass = sweepCache_.startPass();
     // A member's charges come one after another: their common head is written once.
     std::vector<char> headRoom;
     std::string_view head;
     ChargeKey headKey{};
-    std::uint64_t rows = 0;
+    std::uint64_t rows = 0, hits = 0, misses = 0;
+    SweepCache::Rows written;
+    std::size_t lastWritten = 0;
     try {
-        store->forEachSweepRow(country, [&](const SweepRowView& r) {
-            ++rows;
-            const std::size_t rowBytes = rowRoom(r);
-            if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
-                if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
-                head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
-                headKey = r.key;
+        for (const SweepCenter& center : store->sweepCenters(country)) {
+            if (const auto kept = sweepCache_.find(center, pass)) {
+                ++hits;
+                rows += kept->count;
+                // Copied: a sink may take a piece's memory.
+                for (std::string_view rest = kept->bytes; !rest.empty();) {
+                    const std::size_t n = std::min(rest.size(), pieceBytes > used ? pieceBytes - used : 0);
+                    append(rest.substr(0, n));
+                    rest.remove_prefix(n);
+                    if (used >= pieceBytes && !hand()) throw ReaderGone{};
+                }
+                continue;
             }
-            used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
-            if (used >= pieceBytes && !hand()) throw ReaderGone{};
-        });
+            ++misses;
+            bool keeping = sweepCache_.mayKeep(pass);
+            written.bytes.clear();
+            written.bytes.reserve(keeping ? lastWritten : 0);
+            written.count = 0;
+            store->forEachSweepRow(center, [&](const SweepRowView& r) {
+                ++rows;
+                const std::size_t rowBytes = rowRoom(r);
+                if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
+                    if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
+                    head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
+                    headKey = r.key;
+                }
+                const std::size_t start = used;
+                used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
+                if (keeping) {
+                    if (written.bytes.size() + (used - start) > sweepCache_.cap()) {
+                        keeping = false;
+                        written.bytes = std::string();
+                    } else {
+                        written.bytes.append(buffer.data() + start, used - start);
+                        ++written.count;
+                    }
+                }
+                if (used >= pieceBytes && !hand()) throw ReaderGone{};
+            });
+            if (keeping) {
+                lastWritten = written.bytes.size();
+                sweepCache_.keep(center, std::move(written), pass);
+                written = {};
+            }
+        }
     } catch (const ReaderGone&) {
         metrics::sweepRows(country, rows);
+        metrics::sweepCenters(hits, misses);
         return false;
     }
     metrics::sweepRows(country, rows);
+    metrics::sweepCenters(hits, misses);
     append("</Sweep>\n");
     return hand();
 }
