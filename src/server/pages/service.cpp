@@ -293,7 +293,8 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
             ++misses;
             bool keeping = sweepCache_.mayKeep(pass);
             written.bytes.clear();
-            written.bytes.reserve(keeping ? lastWritten : 0);
+            // Room for a center like the last, and some: a string grown by doubling copies itself.
+            written.bytes.reserve(keeping ? lastWritten + lastWritten / 8 : 0);
             written.count = 0;
             store->forEachSweepRow(center, [&](const SweepRowView& r) {
                 ++rows;

@@ -188,8 +188,8 @@ TEST(SweepCache, KeepsWholeCentersWithinItsCapAndNeverServesOtherValues) {
         {"what this pass used stays, and the newcomer is not kept",
          [](SweepCache& c) {
              const auto p = c.startPass();
-             c.keep(center(1), rows(40), p);
-             c.keep(center(2), rows(40), p);
+             c.keep(center(1), rows(50), p);
+             c.keep(center(2), rows(50), p);
              const auto q = c.startPass();
              EXPECT_NE(c.find(center(1), q), nullptr);
              EXPECT_NE(c.find(center(2), q), nullptr);
