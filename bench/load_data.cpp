@@ -16,6 +16,7 @@
 // shared with other work they hold where wall times stretch.
 //
 //   load_data [--sizes 10k,100k] [--1m] [--runs K] [--timeout SECONDS] [--driver PATH]
+//             [--sweep-cache-mb N]   (the in-process server's; 0: its first GET as a driver's)
 //
 // Figures are medians over the rounds; ratios are taken within a round, then the median.
 #include <curl/curl.h>
@@ -40,6 +41,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -106,6 +108,7 @@ struct Options {
     int runs = 3;
     double timeout = 0;  // 0: scaled with the size
     std::string driver = EFT_DRIVER_PATH;
+    std::optional<std::size_t> sweepCacheMb;  // none: the server's default
 };
 
 std::size_t parseSize(std::string s) {
@@ -138,9 +141,12 @@ Options parseOptions(int argc, char** argv) {
             o.timeout = std::atof(argv[++i]);
         } else if (a == "--driver" && hasValue) {
             o.driver = argv[++i];
+        } else if (a == "--sweep-cache-mb" && hasValue) {
+            o.sweepCacheMb = static_cast<std::size_t>(std::atoll(argv[++i]));
         } else {
             throw std::invalid_argument(
-                "usage: load_data [--sizes 10k,100k] [--1m] [--runs K] [--timeout SECONDS] [--driver PATH]");
+                "usage: load_data [--sizes 10k,100k] [--1m] [--runs K] [--timeout SECONDS] [--driver PATH] "
+                "[--sweep-cache-mb N]");
         }
     }
     return o;
@@ -377,6 +383,7 @@ Figures measure(const Options& o, std::size_t rows) {
     eft::server::EmbeddedOptions eo;
     eo.dbPath = db;
     eo.exportDir = scratch.path / "export";
+    if (o.sweepCacheMb) eo.sweepCacheBytes = *o.sweepCacheMb << 20;
     Time t;
     const std::string reply = [&] {
         auto server = eft::server::EmbeddedServer::start(eo);

@@ -280,22 +280,31 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
         for (const SweepCenter& center : store->sweepCenters(country)) {
             if (const auto kept = sweepCache_.find(center, pass)) {
                 ++hits;
-                rows += kept->count;
-                // Copied: a sink may take a piece's memory.
-                for (std::string_view rest = kept->bytes; !rest.empty();) {
-                    const std::size_t n = std::min(rest.size(), pieceBytes > used ? pieceBytes - used : 0);
-                    append(rest.substr(0, n));
-                    rest.remove_prefix(n);
-                    if (used >= pieceBytes && !hand()) throw ReaderGone{};
+                rows += kept->ends.size();
+                // Copied, since a sink may take a piece's memory, a run of rows at a time: up to
+                // the row after which the walk of the database would hand the piece on.
+                const std::string_view bytes = kept->bytes;
+                std::size_t from = 0;
+                for (auto next = kept->ends.begin(); next != kept->ends.end();) {
+                    const std::size_t missing = pieceBytes > used ? pieceBytes - used : 0;
+                    const auto last = std::lower_bound(next, kept->ends.end(), from + missing);
+                    if (last == kept->ends.end()) {
+                        append(bytes.substr(from));
+                        break;
+                    }
+                    append(bytes.substr(from, *last - from));
+                    from = *last;
+                    next = last + 1;
+                    if (!hand()) throw ReaderGone{};
                 }
                 continue;
             }
             ++misses;
             bool keeping = sweepCache_.mayKeep(pass);
             written.bytes.clear();
+            written.ends.clear();
             // Room for a center like the last, and some: a string grown by doubling copies itself.
             written.bytes.reserve(keeping ? lastWritten + lastWritten / 8 : 0);
-            written.count = 0;
             store->forEachSweepRow(center, [&](const SweepRowView& r) {
                 ++rows;
                 const std::size_t rowBytes = rowRoom(r);
@@ -307,12 +316,12 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
                 const std::size_t start = used;
                 used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
                 if (keeping) {
-                    if (written.bytes.size() + (used - start) > sweepCache_.cap()) {
+                    if (written.size() + (used - start) + sizeof(std::size_t) > sweepCache_.cap()) {
                         keeping = false;
-                        written.bytes = std::string();
+                        written = {};
                     } else {
                         written.bytes.append(buffer.data() + start, used - start);
-                        ++written.count;
+                        written.ends.push_back(written.bytes.size());
                     }
                 }
                 if (used >= pieceBytes && !hand()) throw ReaderGone{};

@@ -11,7 +11,7 @@ std::uint64_t SweepCache::startPass() {
 }
 
 void SweepCache::drop(std::unordered_map<std::int32_t, Entry>::iterator it) {
-    bytes_ -= it->second.rows->bytes.size();
+    bytes_ -= it->second.rows->size();
     entries_.erase(it);
 }
 
@@ -37,7 +37,7 @@ std::shared_ptr<const SweepCache::Rows> SweepCache::find(const SweepCenter& cent
 }
 
 void SweepCache::keep(const SweepCenter& center, Rows rows, std::uint64_t pass) {
-    const std::size_t size = rows.bytes.size();
+    const std::size_t size = rows.size();
     if (size > cap_) return;
     std::lock_guard lock(mutex_);
     if (const auto it = entries_.find(center.id); it != entries_.end()) drop(it);
@@ -47,7 +47,7 @@ void SweepCache::keep(const SweepCenter& center, Rows rows, std::uint64_t pass) 
             if (e.lastPass < pass) old.emplace_back(e.lastPass, id);
         std::sort(old.begin(), old.end());
         std::size_t freeable = 0;
-        for (const auto& [lastPass, id] : old) freeable += entries_.at(id).rows->bytes.size();
+        for (const auto& [lastPass, id] : old) freeable += entries_.at(id).rows->size();
         if (bytes_ - freeable + size > cap_) return;
         for (const auto& [lastPass, id] : old) {
             if (bytes_ + size <= cap_) break;

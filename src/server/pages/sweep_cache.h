@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "server/store/store.h"
 
@@ -17,13 +18,15 @@ namespace eft::server {
 
 class SweepCache {
 public:
-    // The rows of one center, written.
+    // The rows of one center, written, and where each row ends in them: served again, they go
+    // out in the same pieces as when read from the database.
     struct Rows {
         std::string bytes;
-        std::uint64_t count = 0;
+        std::vector<std::size_t> ends;
+        std::size_t size() const { return bytes.size() + ends.size() * sizeof(std::size_t); }
     };
 
-    // Keeps at most capBytes of rows; zero keeps none.
+    // Keeps at most capBytes of rows (Rows::size); zero keeps none.
     explicit SweepCache(std::size_t capBytes) : cap_(capBytes) {}
 
     std::size_t cap() const { return cap_; }

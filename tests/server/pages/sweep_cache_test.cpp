@@ -156,7 +156,8 @@ SweepCenter center(std::int32_t id, std::int64_t changedAt = 1, std::int64_t sho
     return {id, std::move(name), changedAt, shown};
 }
 
-SweepCache::Rows rows(std::size_t bytes) { return {std::string(bytes, 'r'), 1}; }
+// Rows of this size as the cache counts them: one row's end, and the rest its bytes.
+SweepCache::Rows rows(std::size_t size) { return {std::string(size - sizeof(std::size_t), 'r'), {size - sizeof(std::size_t)}}; }
 
 // What is kept and what goes, in a cache of 100 bytes; each step is one GET's pass.
 TEST(SweepCache, KeepsWholeCentersWithinItsCapAndNeverServesOtherValues) {
@@ -203,6 +204,7 @@ TEST(SweepCache, KeepsWholeCentersWithinItsCapAndNeverServesOtherValues) {
              c.keep(center(1, 0), rows(60), p);
              c.keep(center(1), rows(60), p);
              EXPECT_EQ(c.bytes(), 60u);
+             EXPECT_EQ(rows(60).size(), 60u);
          },
          {1}},
     };
