@@ -195,6 +195,9 @@ int main(int argc, char** argv) {
         // Empty: the server's own default, the one eft-server uses.
         options.exportDir = c.exportDir;
         options.seedDemo = c.seedDemo;
+        // A driver's run loads the sweep once or twice: keeping a copy of the rows would cost
+        // the first load time and memory for little.
+        options.sweepCacheBytes = 0;
         try {
             server = eft::server::EmbeddedServer::start(options);
         } catch (const std::exception& e) {

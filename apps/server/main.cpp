@@ -250,6 +250,13 @@ int main(int argc, char** argv) {
         ->envname("EFT_RETURN_MARGIN")
         ->capture_default_str()
         ->check(CLI::Range(0, 30));
+    std::size_t sweepCacheMb = options.sweepCacheBytes >> 20;
+    app.add_option("--sweep-cache-mb", sweepCacheMb,
+                   "megabytes of sweep rows kept in memory to answer the next loads without reading them from "
+                   "the database again; 0: none")
+        ->envname("EFT_SWEEP_CACHE_MB")
+        ->capture_default_str()
+        ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));
     auto* import = app.add_subcommand(
         "import", "load centers (with their bank accounts), members and charges from CSV files into the database, "
                   "all or nothing; see docs/administrator.md for the columns");
@@ -408,6 +415,7 @@ int main(int argc, char** argv) {
     options.deliverTimeout = std::chrono::seconds(deliverTimeout);
     options.deliverRetry = std::chrono::seconds(deliverRetry);
     options.settleEvery = std::chrono::seconds(settleEvery);
+    options.sweepCacheBytes = sweepCacheMb << 20;
     // What the program itself says goes in the same log, so a JSON log is JSON throughout.
     eft::server::EventLog log(format, options.log);
 

@@ -61,6 +61,9 @@ struct EmbeddedOptions {
     // zero: only `eft-server returns` settles.
     std::chrono::seconds settleEvery{3600};
     int returnMarginDays = 1;
+    // The most bytes of sweep rows kept in memory to answer the next loads without reading
+    // them from the database again, whole centers at a time; zero keeps none.
+    std::size_t sweepCacheBytes = std::size_t{256} << 20;
 };
 
 /// @brief A running reference server; owned by whoever started it, and stopped when destroyed.

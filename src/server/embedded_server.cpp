@@ -217,7 +217,7 @@ std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& opt
     impl->service = std::make_unique<Service>(
         ServiceOptions{options.dbPath, options.exportDir, {}, options.originatorFile, std::move(delivery),
                        [log](LogLevel level, std::string_view line) { log->event(level, "note", {{"text", line}}); },
-                       options.holidaysFile, options.settleEvery, options.returnMarginDays});
+                       options.holidaysFile, options.settleEvery, options.returnMarginDays, options.sweepCacheBytes});
     if (options.seedDemo) impl->seeded = impl->service->seedDemo();
     impl->service->onExport([log](bool failed, std::string_view report) {
         log->event(failed ? LogLevel::Error : LogLevel::Info, "export", {{"report", report}});

@@ -53,6 +53,11 @@ struct All {
                                                      .Help("Sweep rows sent to operators, by country")
                                                      .Register(registry),
                                                  "country", kCountries);
+    std::array<Counter*, 2> sweepCenters = counters(prometheus::BuildCounter()
+                                                        .Name("eftmemb_sweep_centers_total")
+                                                        .Help("Centers of the sweeps sent, by where their rows came from")
+                                                        .Register(registry),
+                                                    "source", std::array<const char*, 2>{"kept", "database"});
     std::array<Counter*, 3> saves = counters(prometheus::BuildCounter()
                                                  .Name("eftmemb_saves_total")
                                                  .Help("Saves of selected sweep rows, by outcome")
@@ -158,6 +163,11 @@ void exportRun(Outcome outcome) { all().exports[index(outcome)]->Increment(); }
 
 void sweepRows(int country, std::uint64_t rows) {
     if (country == 1 || country == 2) all().sweepRows[static_cast<std::size_t>(country - 1)]->Increment(static_cast<double>(rows));
+}
+
+void sweepCenters(std::uint64_t kept, std::uint64_t read) {
+    all().sweepCenters[0]->Increment(static_cast<double>(kept));
+    all().sweepCenters[1]->Increment(static_cast<double>(read));
 }
 
 void filesPublished(std::size_t files) { all().published.Increment(static_cast<double>(files)); }

@@ -31,6 +31,8 @@ void exportRun(Outcome outcome);
 
 // Sweep rows written out for a country (1 United States, 2 Canada).
 void sweepRows(int country, std::uint64_t rows);
+// Centers of a sweep served from the rows this process kept, and centers read from the database.
+void sweepCenters(std::uint64_t kept, std::uint64_t read);
 
 void filesPublished(std::size_t files);
 

@@ -162,7 +162,8 @@ Service::Service(ServiceOptions options)
           std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
       }),
       calendar_(options.holidaysFile.empty() ? bank::BankCalendar() : bank::BankCalendar::withClosures(options.holidaysFile)),
-      returnMarginDays_(options.returnMarginDays) {
+      returnMarginDays_(options.returnMarginDays),
+      sweepCache_(options.sweepCacheBytes) {
     // Opening one connection now creates the database and reports a bad path at once.
     idle_.push_back(std::make_unique<Store>(dbPath_));
     struct stat st {};
@@ -247,6 +248,8 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     // Stops the row walk from inside the store's visitor once the reader is gone.
     struct ReaderGone {};
     Lease store = borrow();
+    // The centers' change values and the rows are read in one snapshot, so rows kept are the
+    // rows of the values kept with them.
     Transaction read(store->db(), Transaction::Mode::Read);
     // Rows are written at a cursor into the string's own room, which is sized ahead, and the
     // string is cut to what was written only when it goes.
@@ -265,28 +268,77 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
     append(xml::kDeclaration);
     append("<Sweep>\n");
+    const std::uint64_t pass = sweepCache_.startPass();
     // A member's charges come one after another: their common head is written once.
     std::vector<char> headRoom;
     std::string_view head;
     ChargeKey headKey{};
-    std::uint64_t rows = 0;
+    std::uint64_t rows = 0, hits = 0, misses = 0;
+    SweepCache::Rows written;
+    std::size_t lastWritten = 0;
     try {
-        store->forEachSweepRow(country, [&](const SweepRowView& r) {
-            ++rows;
-            const std::size_t rowBytes = rowRoom(r);
-            if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
-                if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
-                head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
-                headKey = r.key;
+        for (const SweepCenter& center : store->sweepCenters(country)) {
+            if (const auto kept = sweepCache_.find(center, pass)) {
+                ++hits;
+                rows += kept->ends.size();
+                // Copied, since a sink may take a piece's memory, a run of rows at a time: up to
+                // the row after which the walk of the database would hand the piece on.
+                const std::string_view bytes = kept->bytes;
+                std::size_t from = 0;
+                for (auto next = kept->ends.begin(); next != kept->ends.end();) {
+                    const std::size_t missing = pieceBytes > used ? pieceBytes - used : 0;
+                    const auto last = std::lower_bound(next, kept->ends.end(), from + missing);
+                    if (last == kept->ends.end()) {
+                        append(bytes.substr(from));
+                        break;
+                    }
+                    append(bytes.substr(from, *last - from));
+                    from = *last;
+                    next = last + 1;
+                    if (!hand()) throw ReaderGone{};
+                }
+                continue;
             }
-            used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
-            if (used >= pieceBytes && !hand()) throw ReaderGone{};
-        });
+            ++misses;
+            bool keeping = sweepCache_.mayKeep(pass);
+            written.bytes.clear();
+            written.ends.clear();
+            // Room for a center like the last, and some: a string grown by doubling copies itself.
+            written.bytes.reserve(keeping ? lastWritten + lastWritten / 8 : 0);
+            store->forEachSweepRow(center, [&](const SweepRowView& r) {
+                ++rows;
+                const std::size_t rowBytes = rowRoom(r);
+                if (head.empty() || r.key.memberId != headKey.memberId || r.key.centerId != headKey.centerId) {
+                    if (headRoom.size() < rowBytes) headRoom.resize(rowBytes);
+                    head = {headRoom.data(), static_cast<std::size_t>(writeRowHead(headRoom.data(), r) - headRoom.data())};
+                    headKey = r.key;
+                }
+                const std::size_t start = used;
+                used = static_cast<std::size_t>(writeSweepRow(room(rowBytes), head, r) - buffer.data());
+                if (keeping) {
+                    if (written.size() + (used - start) + sizeof(std::size_t) > sweepCache_.cap()) {
+                        keeping = false;
+                        written = {};
+                    } else {
+                        written.bytes.append(buffer.data() + start, used - start);
+                        written.ends.push_back(written.bytes.size());
+                    }
+                }
+                if (used >= pieceBytes && !hand()) throw ReaderGone{};
+            });
+            if (keeping) {
+                lastWritten = written.bytes.size();
+                sweepCache_.keep(center, std::move(written), pass);
+                written = {};
+            }
+        }
     } catch (const ReaderGone&) {
         metrics::sweepRows(country, rows);
+        metrics::sweepCenters(hits, misses);
         return false;
     }
     metrics::sweepRows(country, rows);
+    metrics::sweepCenters(hits, misses);
     append("</Sweep>\n");
     return hand();
 }

@@ -28,6 +28,7 @@
 #include "server/pages/piece_sink.h"
 #include "server/pages/save_record.h"
 #include "server/pages/status_form.h"
+#include "server/pages/sweep_cache.h"
 #include "server/returns/settler.h"
 #include "server/store/clock.h"
 
@@ -41,6 +42,8 @@ class DatabaseGone : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+inline constexpr std::size_t kDefaultSweepCacheBytes = std::size_t{256} << 20;
 
 struct ServiceOptions {
     std::filesystem::path dbPath;     // a SQLite file, or a PostgreSQL connection URI
@@ -57,6 +60,8 @@ struct ServiceOptions {
     // settle only when asked (`eft-server returns`).
     std::chrono::milliseconds settleEvery{std::chrono::hours(1)};
     int returnMarginDays = 1;
+    // The most bytes of written sweep rows kept to serve again (sweep_cache.h); zero: none.
+    std::size_t sweepCacheBytes = kDefaultSweepCacheBytes;
 };
 
 // What a save says about the sweep its rows were chosen from: who sends it (the login, or the
@@ -189,6 +194,7 @@ private:
     // here costs no busy-timeout polling nor a database connection.
     std::mutex writeMutex_;
     int returnMarginDays_;
+    SweepCache sweepCache_;
     std::unique_ptr<Deliverer> deliverer_;  // stopped before the rest goes
     std::unique_ptr<returns::Settler> settler_;  // last: stopped first
 };

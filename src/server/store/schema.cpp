@@ -302,9 +302,28 @@ CREATE TABLE change_notices (
 
 void toVersion7(Database& db) { db.exec(kVersion7); }
 
+// Version 8: a count of the changes to a center's sweep rows that leave their Totals alone (a
+// member's name, contract date, type or down payment), which a save need not be refused for
+// but a copy of the rows kept to serve them again must see. With center_changes it tells
+// whether any part of a center's rows changed.
+constexpr const char* kVersion8 = R"sql(
+CREATE TABLE sweep_shown (
+  center_id INTEGER PRIMARY KEY,
+  changes   INTEGER NOT NULL);
+CREATE TRIGGER sweep_member_shown AFTER UPDATE OF name, contract_signed, member_type, down_payment ON members
+WHEN OLD.name IS NOT NEW.name OR OLD.contract_signed IS NOT NEW.contract_signed
+  OR OLD.member_type IS NOT NEW.member_type OR OLD.down_payment IS NOT NEW.down_payment BEGIN
+  INSERT INTO sweep_shown (center_id, changes)
+    SELECT DISTINCT ch.center_id, 1 FROM charges ch WHERE ch.member_id = NEW.id AND ch.state = 0
+  ON CONFLICT (center_id) DO UPDATE SET changes = changes + 1;
+END;
+)sql";
+
+void toVersion8(Database& db) { db.exec(kVersion8); }
+
 using Migration = void (*)(Database&);
 constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5,
-                                                   toVersion6, toVersion7};
+                                                   toVersion6, toVersion7, toVersion8};
 
 bool hasTables(Database& db) {
     Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");

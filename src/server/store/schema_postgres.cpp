@@ -240,6 +240,24 @@ CREATE TABLE change_notices (
   UNIQUE (file_sha256, own_trace, field));
 )sql";
 
+// Version 8, as on SQLite: the changes to a center's sweep rows that leave their Totals alone.
+constexpr const char* kVersion8 = R"sql(
+CREATE TABLE sweep_shown (
+  center_id integer PRIMARY KEY,
+  changes   bigint NOT NULL);
+CREATE FUNCTION sweep_members_shown() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  INSERT INTO sweep_shown (center_id, changes)
+    SELECT DISTINCT ch.center_id, 1 FROM before o JOIN after n ON n.id = o.id JOIN charges ch ON ch.member_id = n.id
+    WHERE ch.state = 0 AND (o.name IS DISTINCT FROM n.name OR o.contract_signed IS DISTINCT FROM n.contract_signed
+      OR o.member_type IS DISTINCT FROM n.member_type OR o.down_payment IS DISTINCT FROM n.down_payment)
+  ON CONFLICT (center_id) DO UPDATE SET changes = sweep_shown.changes + 1;
+  RETURN NULL;
+END $$;
+CREATE TRIGGER sweep_members_shown AFTER UPDATE ON members
+  REFERENCING OLD TABLE AS before NEW TABLE AS after FOR EACH STATEMENT EXECUTE FUNCTION sweep_members_shown();
+)sql";
+
 }  // namespace
 
 int postgresSchemaVersion(Database& db) {
@@ -277,6 +295,8 @@ int upgradePostgresSchema(Database& db) {
             db.exec(kVersion6);
         } else if (to == 7) {
             db.exec(kVersion7);
+        } else if (to == 8) {
+            db.exec(kVersion8);
         }
         Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
         version.bind(1, to).run();

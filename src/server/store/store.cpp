@@ -150,7 +150,10 @@ Store::Store(const std::filesystem::path& file, Older older)
     memberFlags_ = db_.prepare("SELECT tax_exempt, subscription FROM members WHERE id = ?1");
     // The sweep is walked center by center: a center's name is read once, not sought for each
     // of its charges, and the walk follows the sweep order's index within each center.
-    sweepCenters_ = db_.prepare("SELECT id, name FROM centers WHERE country = ?1 ORDER BY id");
+    sweepCenters_ = db_.prepare(
+        "SELECT c.id, c.name, COALESCE(cc.changed_at, 0), COALESCE(ss.changes, 0) FROM centers c "
+        "LEFT JOIN center_changes cc ON cc.center_id = c.id LEFT JOIN sweep_shown ss ON ss.center_id = c.id "
+        "WHERE c.country = ?1 ORDER BY c.id");
     sweepRows_ = db_.prepare(
         "SELECT ch.member_id, m.name, m.contract_signed, m.tax_exempt, m.member_type, m.subscription, "
         "m.down_payment, ch.conversion_rate, ch.royalty, ch.nac, ch.royalty_reserve, ch.franchise_fee, "
@@ -539,49 +542,55 @@ void Store::requireCents(const ChargeRow& c, const MemberFlags* known) {
     }
 }
 
-void Store::forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit) {
+std::vector<SweepCenter> Store::sweepCenters(int country) {
     // Read whole first: a streamed statement holds its connection until it is done.
-    std::vector<std::pair<std::int32_t, std::string>> centers;
+    std::vector<SweepCenter> centers;
     for (auto& c = sweepCenters_.reuse().bind(1, country); c.step();)
-        centers.emplace_back(static_cast<std::int32_t>(c.integer(0)), std::string(c.text(1)));
+        centers.push_back({static_cast<std::int32_t>(c.integer(0)), std::string(c.text(1)), c.integer(2), c.integer(3)});
     sweepCenters_.reuse();
+    return centers;
+}
+
+void Store::forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit) {
+    for (const SweepCenter& center : sweepCenters(country)) forEachSweepRow(center, visit);
+}
+
+void Store::forEachSweepRow(const SweepCenter& center, const std::function<void(const SweepRowView&)>& visit) {
     SweepRowView r;
     // A member's charges come one after another, and its columns are fetched for the first
     // only: the texts are kept, since a row's own go with the next step.
     std::string memberName, contractSigned;
-    for (const auto& [centerId, centerName] : centers) {
-        r.key.centerId = centerId;
-        r.centerName = centerName;
-        r.key.memberId = 0;
-        for (auto& s = sweepRows_.reuse().bind(1, centerId); s.step();) {
-            if (const auto memberId = static_cast<std::int32_t>(s.integer(0)); memberId != r.key.memberId) {
-                r.key.memberId = memberId;
-                memberName = s.text(1);
-                contractSigned = s.text(2);  // empty for NULL
-                r.memberName = memberName;
-                r.contractSigned = contractSigned;
-                r.salesTaxExempt = s.integer(3) != 0;
-                r.memberType = static_cast<std::int16_t>(s.integer(4));
-                r.subscription = s.integer(5) != 0;
-                r.downPayment = s.integer(6) != 0;
-            }
-            r.amounts.conversionRate = single(s, 7);
-            r.amounts.royalty = single(s, 8);
-            r.amounts.nac = single(s, 9);
-            r.amounts.royaltyReserve = single(s, 10);
-            r.amounts.franchiseFee = single(s, 11);
-            r.amounts.franchiseFeeReserve = single(s, 12);
-            r.amounts.gst = single(s, 13);
-            r.amounts.pst = single(s, 14);
-            r.amounts.nmcPayment = single(s, 15);
-            r.key.source = static_cast<std::int16_t>(s.integer(16));
-            r.key.sweepSequence = static_cast<std::int16_t>(s.integer(17));
-            r.sourceDescription = s.text(18);
-            r.sweepDate = s.text(19);
-            r.type = static_cast<std::int16_t>(s.integer(20));
-            r.trustId = static_cast<std::int32_t>(s.integer(21));
-            visit(r);
+    r.key.centerId = center.id;
+    r.centerName = center.name;
+    r.key.memberId = 0;
+    for (auto& s = sweepRows_.reuse().bind(1, center.id); s.step();) {
+        if (const auto memberId = static_cast<std::int32_t>(s.integer(0)); memberId != r.key.memberId) {
+            r.key.memberId = memberId;
+            memberName = s.text(1);
+            contractSigned = s.text(2);  // empty for NULL
+            r.memberName = memberName;
+            r.contractSigned = contractSigned;
+            r.salesTaxExempt = s.integer(3) != 0;
+            r.memberType = static_cast<std::int16_t>(s.integer(4));
+            r.subscription = s.integer(5) != 0;
+            r.downPayment = s.integer(6) != 0;
         }
+        r.amounts.conversionRate = single(s, 7);
+        r.amounts.royalty = single(s, 8);
+        r.amounts.nac = single(s, 9);
+        r.amounts.royaltyReserve = single(s, 10);
+        r.amounts.franchiseFee = single(s, 11);
+        r.amounts.franchiseFeeReserve = single(s, 12);
+        r.amounts.gst = single(s, 13);
+        r.amounts.pst = single(s, 14);
+        r.amounts.nmcPayment = single(s, 15);
+        r.key.source = static_cast<std::int16_t>(s.integer(16));
+        r.key.sweepSequence = static_cast<std::int16_t>(s.integer(17));
+        r.sourceDescription = s.text(18);
+        r.sweepDate = s.text(19);
+        r.type = static_cast<std::int16_t>(s.integer(20));
+        r.trustId = static_cast<std::int32_t>(s.integer(21));
+        visit(r);
     }
     sweepRows_.reuse();
 }

@@ -100,6 +100,16 @@ struct SweepRowView {
     std::int32_t trustId = 0;
 };
 
+// A center of a country's sweep, with what says whether its rows changed: the sweep counter's
+// value at their last change and the count of changes that leave their Totals alone. Rows read
+// in the same read transaction are the rows of exactly these values.
+struct SweepCenter {
+    std::int32_t id = 0;
+    std::string name;
+    std::int64_t changedAt = 0;
+    std::int64_t shownChanges = 0;
+};
+
 struct BatchItemView {
     std::int32_t batchNo = 0;
     std::int32_t centerId = 0;
@@ -370,6 +380,9 @@ public:
 
     // The charges of a country still in the sweep, by center, member, source, sequence.
     void forEachSweepRow(int country, const std::function<void(const SweepRowView&)>& visit);
+    // The same walk a center at a time: the country's centers by id, then one center's rows.
+    std::vector<SweepCenter> sweepCenters(int country);
+    void forEachSweepRow(const SweepCenter& center, const std::function<void(const SweepRowView&)>& visit);
     std::int64_t countSweepRows(int country);
 
     void setCenterAccount(std::int32_t centerId, const bank::BankAccount& account);
