@@ -258,6 +258,24 @@ CREATE TRIGGER sweep_members_shown AFTER UPDATE ON members
   REFERENCING OLD TABLE AS before NEW TABLE AS after FOR EACH STATEMENT EXECUTE FUNCTION sweep_members_shown();
 )sql";
 
+// Version 9, as on SQLite: an item keeps its charge's center, member, source and sequence.
+constexpr const char* kVersion9 = R"sql(
+ALTER TABLE batch_items
+  ADD COLUMN center_id integer,
+  ADD COLUMN member_id integer,
+  ADD COLUMN source integer,
+  ADD COLUMN sweep_sequence integer;
+UPDATE batch_items bi SET center_id = ch.center_id, member_id = ch.member_id, source = ch.source,
+  sweep_sequence = ch.sweep_sequence FROM charges ch WHERE ch.id = bi.charge_id;
+ALTER TABLE batch_items
+  ALTER COLUMN center_id SET NOT NULL,
+  ALTER COLUMN member_id SET NOT NULL,
+  ALTER COLUMN source SET NOT NULL,
+  ALTER COLUMN sweep_sequence SET NOT NULL;
+CREATE INDEX batch_items_listed ON batch_items (batch_no, center_id, member_id, source, sweep_sequence)
+  WHERE outcome IS NULL OR return_code IS NOT NULL;
+)sql";
+
 }  // namespace
 
 int postgresSchemaVersion(Database& db) {
@@ -297,6 +315,8 @@ int upgradePostgresSchema(Database& db) {
             db.exec(kVersion7);
         } else if (to == 8) {
             db.exec(kVersion8);
+        } else if (to == 9) {
+            db.exec(kVersion9);
         }
         Statement version = db.prepare("INSERT INTO schema_version (version) VALUES (?1)");
         version.bind(1, to).run();

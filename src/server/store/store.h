@@ -9,7 +9,7 @@
 //              posted converted amounts, the batch amount and who saved it when), exported
 //              (waiting for its status) or cleared. A failed charge goes back to the sweep.
 // batches      one exported batch per country and export: number, time, originator, file
-// batch_items  the charges of a batch with their amount and recorded outcome
+// batch_items  the charges of a batch with their key, amount and recorded outcome
 // center_accounts  a center's bank account: routing number (United States) or institution
 //              and transit (Canada), account number and type
 // batch_files  the bank file of a batch, byte for byte, its totals, whether it has been
@@ -121,7 +121,6 @@ struct BatchItemView {
     std::int16_t country = 0;  // the batch's: 1 United States, 2 Canada
     // A returned item's; empty while it waits for its status.
     std::string_view returnCode;
-    std::string_view returnMeaning;
     std::string_view returnDate;
 };
 

@@ -223,18 +223,23 @@ TEST_F(UpgradeTest, ADryRunRefusesAnOlderDatabaseByteForByte) {
 }
 
 // A database of version 4, the last before the sweep's index carried the charges' columns and
-// before deliveries were recorded as started (and with none of version 7's returns), opens at this version with the same sweep and
-// its deliveries on either engine.
+// before deliveries were recorded as started (and with none of the returns, shown-change counts
+// and item keys of versions 7 to 9), opens at this version with the same sweep, deliveries and
+// batch list on either engine.
 class LastVersionTest : public ServerFixture {};
 
 TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweepAndDeliveries) {
     ASSERT_EQ(service->save(bodyFor({kDues1001})), "");
     service->exportBatches(9, 2);
-    const std::string us = service->sweepXml(1), canada = service->sweepXml(2);
+    const std::string us = service->sweepXml(1), canada = service->sweepXml(2), list = service->batchListXml();
+    ASSERT_NE(list.find("<MemberID>1001</MemberID>"), std::string::npos) << list;
     service.reset();
     Database& db = inspect->db();
-    // Back past version 8's count of the changes shown, and version 7's returns: their tables
-    // and columns go.
+    // Back past version 9's keys of an item, version 8's count of the changes shown and version
+    // 7's returns: their tables and columns go.
+    db.exec("DROP INDEX batch_items_listed");
+    for (const char* column : {"center_id", "member_id", "source", "sweep_sequence"})
+        db.exec(("ALTER TABLE batch_items DROP COLUMN " + std::string(column)).c_str());
     db.exec(db.engine() == Engine::SQLite
                 ? "DROP TRIGGER sweep_member_shown; DROP TABLE sweep_shown"
                 : "DROP TRIGGER sweep_members_shown ON members; DROP FUNCTION sweep_members_shown(); DROP TABLE sweep_shown");
@@ -286,10 +291,14 @@ TEST_P(LastVersionTest, OpensAtThisVersionWithTheSameSweepAndDeliveries) {
     EXPECT_EQ(returned.integer(1), 0);
     EXPECT_EQ(returned.integer(2), 0);
     EXPECT_EQ(returned.integer(3), 0);
+    // The waiting batch lists as it did, its items' keys filled from their charges.
+    EXPECT_EQ(Service({dbPath(), exportDir(), fixedNow}).batchListXml(), list);
     // A batch without its file, as one exported before files were kept, is listed from its items.
     upgraded.db().exec("INSERT INTO batches (batch_no, country, exported_at, person_id, person_type, file_name) "
                        "VALUES (7, 2, '2011-03-01T09:00:00', 9, 2, 'EFT_CA_0000000007.txt'); "
-                       "INSERT INTO batch_items (batch_no, charge_id, amount) SELECT 7, MIN(id), -19.75 FROM charges");
+                       "INSERT INTO batch_items (batch_no, charge_id, amount, center_id, member_id, source, "
+                       "sweep_sequence) SELECT 7, id, -19.75, center_id, member_id, source, sweep_sequence "
+                       "FROM charges ORDER BY id LIMIT 1");
     const std::vector<FileListing> files = upgraded.listFiles();
     ASSERT_EQ(files.size(), 2u);
     EXPECT_TRUE(files[0].kept);
