@@ -72,7 +72,8 @@ const std::vector<Phrase>& phrases() {
             }
             pattern += QRegularExpression::escape(source.mid(at)) + QStringLiteral("$");
             // The last blank takes the rest: a reason may hold the phrase's own words.
-            if (blanks) pattern.replace(pattern.lastIndexOf(QStringLiteral("(.*?)")), 5, QStringLiteral("(.*)"));
+            if (const qsizetype last = pattern.lastIndexOf(QStringLiteral("(.*?)")); blanks && last >= 0)
+                pattern.replace(last, 5, QStringLiteral("(.*)"));
             out.push_back({source, QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), data});
         }
         return out;
