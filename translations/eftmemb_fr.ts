@@ -803,6 +803,18 @@
         <source>the total of %1 cents is too large to be shown</source>
         <translation>le total de %1 cents est trop grand pour être affiché</translation>
     </message>
+    <message>
+        <source>%1 has the CenterID 0</source>
+        <translation>%1 a le CenterID 0</translation>
+    </message>
+    <message>
+        <source>%1 has the batch number 0, which is no batch</source>
+        <translation>%1 a le numéro de lot 0, qui n&apos;est pas un lot</translation>
+    </message>
+    <message>
+        <source>a batch item has no BatchControl</source>
+        <translation>un élément de lot n&apos;a pas de BatchControl</translation>
+    </message>
 </context>
 <context>
     <name>eft::host::HostWindow</name>

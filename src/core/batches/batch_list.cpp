@@ -90,10 +90,10 @@ void FillBatchCombo(Context& ctx) {
             t.moveFirst();
             while (!t.eof()) {
                 const auto batch = t.integer(F::BatchControl);
-                if (!batch) throw EftError("a batch item has no BatchControl");
+                if (!batch) throw EftError(std::string(ui::phrase::kNoBatchControl));
                 // 0 is where the grouping starts, so its items would stand in no entry: a batch
                 // shown without them would be committed without them.
-                if (*batch == 0) throw EftError(batchItemName(t, false) + " has the batch number 0, which is no batch");
+                if (*batch == 0) throw EftError(ui::fill(ui::phrase::kBatchZero, {batchItemName(t, false)}));
                 if (*batch != lastBatch) {
                     lastBatch = *batch;
                     const auto exported = t.timestamp(F::ExportedDate);

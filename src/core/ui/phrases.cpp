@@ -32,7 +32,7 @@ std::vector<std::string_view> collectFillable() {
         kRedirectedElsewhere, kRedirectedTooOften, kTooLarge, kNothingFor, kNotValidInt32, kNotValidInt16,
         kNotValidSingle, kNotValidBoolean, kNotValidTimestamp, kNotHeldToCent, kSingleReadsAs, kCentsNotHeldFrom,
         kValueTooLong, kFieldTwice, kSweepRow, kBatchItem, kMemberId, kCenterId, kSourceId, kSequenceId, kBatchId,
-        kRowHasNo, kLoginRefused, kRefusedWait, kNoSuchPage, kServerFailed, kSentElsewhere, kRefused, kTooLargeTell,
+        kRowHasNo, kCenterIdZero, kBatchZero, kLoginRefused, kRefusedWait, kNoSuchPage, kServerFailed, kSentElsewhere, kRefused, kTooLargeTell,
         kEncodedUnreadable, kGatewayGaveUp, kAnswerTooLarge, kNothingCame, kAnswerLate, kAnswerEncoded,
         kReturnedCenter};
     for (const PostWords& w : kPostWords) all.insert(all.end(), {w.refused, w.notTaken, w.failed, w.mayBeRecorded});

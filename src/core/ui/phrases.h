@@ -147,6 +147,9 @@ inline constexpr std::string_view kSourceId = EFT_TR_NOOP("EFTMemb", "source %1"
 inline constexpr std::string_view kSequenceId = EFT_TR_NOOP("EFTMemb", "sweep sequence %1");
 inline constexpr std::string_view kBatchId = EFT_TR_NOOP("EFTMemb", "batch %1");
 inline constexpr std::string_view kRowHasNo = EFT_TR_NOOP("EFTMemb", "%1 has no %2");
+inline constexpr std::string_view kCenterIdZero = EFT_TR_NOOP("EFTMemb", "%1 has the CenterID 0");
+inline constexpr std::string_view kBatchZero = EFT_TR_NOOP("EFTMemb", "%1 has the batch number 0, which is no batch");
+inline constexpr std::string_view kNoBatchControl = EFT_TR_NOOP("EFTMemb", "a batch item has no BatchControl");
 inline constexpr std::string_view kSentWholeUnanswered =
     EFT_TR_NOOP("EFTMemb", "The request was sent whole; no answer was read.");
 
