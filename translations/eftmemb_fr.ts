@@ -276,16 +276,8 @@
         <translation>L&apos;exportation du lot a échoué : %1</translation>
     </message>
     <message>
-        <source>Batch %1 could not be listed</source>
-        <translation>Le lot %1 n&apos;a pas pu être affiché</translation>
-    </message>
-    <message>
         <source>Returned by the bank: %1 %2, on %3. It is recorded as failed and cannot be ticked.</source>
         <translation>Retourné par la banque : %1 %2, le %3. Il est enregistré comme échoué et ne peut pas être coché.</translation>
-    </message>
-    <message>
-        <source>%1: %2</source>
-        <translation>%1 : %2</translation>
     </message>
     <message>
         <source>Information Validation</source>
@@ -318,10 +310,6 @@
     <message>
         <source>No batch is chosen. Choose a batch number in the list first, then tick the centers that cleared.</source>
         <translation>Aucun lot n&apos;est choisi. Choisissez d&apos;abord un numéro de lot dans la liste, puis cochez les centres compensés.</translation>
-    </message>
-    <message>
-        <source>The batch list could not be read</source>
-        <translation>La liste des lots n&apos;a pas pu être lue</translation>
     </message>
     <message>
         <source>Reading the batch list</source>
@@ -690,6 +678,142 @@
     <message>
         <source>its answer came encoded (%1), which was not asked for, and could not be read</source>
         <translation>sa réponse est arrivée encodée (%1), ce qui n&apos;a pas été demandé, et n&apos;a pas pu être lue</translation>
+    </message>
+    <message>
+        <source>The batch list could not be read: %1</source>
+        <translation>La liste des lots n&apos;a pas pu être lue : %1</translation>
+    </message>
+    <message>
+        <source>Batch %1 could not be listed: %2</source>
+        <translation>Le lot %1 n&apos;a pas pu être affiché : %2</translation>
+    </message>
+    <message>
+        <source>The server refused the export: %1</source>
+        <translation>Le serveur a refusé l&apos;exportation : %1</translation>
+    </message>
+    <message>
+        <source>The server refused the export.</source>
+        <translation>Le serveur a refusé l&apos;exportation.</translation>
+    </message>
+    <message>
+        <source>The selected total cannot be shown: %1.</source>
+        <translation>Le total sélectionné ne peut pas être affiché : %1.</translation>
+    </message>
+    <message>
+        <source>Nothing was saved: one save carries at most %1 rows, and this one has %2. Choose fewer members and save again.</source>
+        <translation>Rien n&apos;a été enregistré : un enregistrement porte au plus %1 lignes, et celui-ci en a %2. Choisissez moins de membres et enregistrez de nouveau.</translation>
+    </message>
+    <message>
+        <source>… (%1 more line)</source>
+        <translation>… (%1 ligne de plus)</translation>
+    </message>
+    <message>
+        <source>… (%1 more lines)</source>
+        <translation>… (%1 lignes de plus)</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 is not a valid 32-bit integer for the field %3</source>
+        <translation>%1 : la valeur %2 n&apos;est pas un entier 32 bits valide pour le champ %3</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 is not a valid 16-bit integer for the field %3</source>
+        <translation>%1 : la valeur %2 n&apos;est pas un entier 16 bits valide pour le champ %3</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 is not a valid single for the field %3</source>
+        <translation>%1 : la valeur %2 n&apos;est pas un nombre simple précision valide pour le champ %3</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 is not a valid Boolean for the field %3</source>
+        <translation>%1 : la valeur %2 n&apos;est pas un booléen valide pour le champ %3</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 is not a valid timestamp for the field %3</source>
+        <translation>%1 : la valeur %2 n&apos;est pas un horodatage valide pour le champ %3</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 of the field %3 cannot be held to the cent (%4)</source>
+        <translation>%1 : la valeur %2 du champ %3 ne peut pas être tenue au cent près (%4)</translation>
+    </message>
+    <message>
+        <source>it is beyond single precision</source>
+        <translation>elle dépasse la simple précision</translation>
+    </message>
+    <message>
+        <source>it is not a finite number</source>
+        <translation>ce n&apos;est pas un nombre fini</translation>
+    </message>
+    <message>
+        <source>it is too large to be shown</source>
+        <translation>elle est trop grande pour être affichée</translation>
+    </message>
+    <message>
+        <source>single precision reads it as %1</source>
+        <translation>la simple précision la lit comme %1</translation>
+    </message>
+    <message>
+        <source>from %1 on, single precision does not hold every cent</source>
+        <translation>à partir de %1, la simple précision ne tient pas chaque cent</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 is longer than %3 bytes, too long for the field %4</source>
+        <translation>%1 : la valeur %2 dépasse %3 octets, trop longue pour le champ %4</translation>
+    </message>
+    <message>
+        <source>%1: the field %2 appears twice</source>
+        <translation>%1 : le champ %2 apparaît deux fois</translation>
+    </message>
+    <message>
+        <source>the sweep row of %1</source>
+        <translation>la ligne de prélèvement du %1</translation>
+    </message>
+    <message>
+        <source>the batch item of %1</source>
+        <translation>l&apos;élément de lot du %1</translation>
+    </message>
+    <message>
+        <source>member %1</source>
+        <translation>membre %1</translation>
+    </message>
+    <message>
+        <source>center %1</source>
+        <translation>centre %1</translation>
+    </message>
+    <message>
+        <source>source %1</source>
+        <translation>source %1</translation>
+    </message>
+    <message>
+        <source>sweep sequence %1</source>
+        <translation>séquence %1</translation>
+    </message>
+    <message>
+        <source>batch %1</source>
+        <translation>lot %1</translation>
+    </message>
+    <message>
+        <source>%1 has no %2</source>
+        <translation>%1 n&apos;a pas de %2</translation>
+    </message>
+    <message>
+        <source>the amount %1 is too large to be shown</source>
+        <translation>le montant %1 est trop grand pour être affiché</translation>
+    </message>
+    <message>
+        <source>the total of %1 cents is too large to be shown</source>
+        <translation>le total de %1 cents est trop grand pour être affiché</translation>
+    </message>
+    <message>
+        <source>%1 has the CenterID 0</source>
+        <translation>%1 a le CenterID 0</translation>
+    </message>
+    <message>
+        <source>%1 has the batch number 0, which is no batch</source>
+        <translation>%1 a le numéro de lot 0, qui n&apos;est pas un lot</translation>
+    </message>
+    <message>
+        <source>a batch item has no BatchControl</source>
+        <translation>un élément de lot n&apos;a pas de BatchControl</translation>
     </message>
 </context>
 <context>

@@ -45,7 +45,7 @@ QString lookup(const QString& text) {
 struct Phrase {
     QString source;
     QRegularExpression pattern;
-    bool wordy;  // its own words hold a letter: "%1: %2" has none and would take any text
+    unsigned data;  // the blanks shown as they came (bit 0: %1)
 };
 
 // Each fillable phrase as a pattern: its words literally, each blank a group.
@@ -55,6 +55,7 @@ const std::vector<Phrase>& phrases() {
         static const QRegularExpression blank(QStringLiteral("%[1-9]"));
         for (std::string_view p : ui::fillablePhrases()) {
             const QString source = toQString(p);
+            const unsigned data = ui::dataBlanks(p);
             QString pattern = QStringLiteral("^");
             qsizetype at = 0;
             auto it = blank.globalMatch(source);
@@ -62,17 +63,18 @@ const std::vector<Phrase>& phrases() {
             while (it.hasNext()) {
                 const auto m = it.next();
                 pattern += QRegularExpression::escape(source.mid(at, m.capturedStart() - at));
-                pattern += QStringLiteral("(.*?)");
+                // A name that opens a phrase ("rsSweep: the value ...") is one word: the phrase
+                // must not take the words of ours that stand before it in the line.
+                const bool leadingName = m.capturedStart() == 0 && (data & 1u);
+                pattern += leadingName ? QStringLiteral("(\\S+?)") : QStringLiteral("(.*?)");
                 at = m.capturedEnd();
                 ++blanks;
             }
             pattern += QRegularExpression::escape(source.mid(at)) + QStringLiteral("$");
             // The last blank takes the rest: a reason may hold the phrase's own words.
-            if (blanks) pattern.replace(pattern.lastIndexOf(QStringLiteral("(.*?)")), 5, QStringLiteral("(.*)"));
-            QString words = source;
-            words.remove(blank);
-            const bool wordy = words.contains(QRegularExpression(QStringLiteral("[A-Za-z]")));
-            out.push_back({source, QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), wordy});
+            if (const qsizetype last = pattern.lastIndexOf(QStringLiteral("(.*?)")); blanks && last >= 0)
+                pattern.replace(last, 5, QStringLiteral("(.*)"));
+            out.push_back({source, QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), data});
         }
         return out;
     }();
@@ -96,26 +98,51 @@ QString fillIn(const QString& phrase, const QStringList& values) {
     return out;
 }
 
-QString translateLine(const QString& line, int depth) {
+bool hasLetters(const QString& text) {
+    static const QRegularExpression letter(QStringLiteral("[A-Za-z]"));
+    return text.contains(letter);
+}
+
+// `line` in the operator's language; `ours` tells whether it was found among the core's texts
+// at all (a phrase may read the same in both languages: "source %1").
+QString translateLine(const QString& line, int depth, bool* ours = nullptr) {
+    if (ours) *ours = false;
     if (line.isEmpty()) return line;
-    if (QString t = lookup(line); !t.isNull()) return t;
-    if (depth > 3) return line;
+    if (QString t = lookup(line); !t.isNull()) {
+        if (ours) *ours = true;
+        return t;
+    }
+    if (depth > 6) return line;
+    // Ids listed one after another ("member 1001, center 0012"), each ours or a bare number;
+    // a list with anything else in it is someone else's text.
+    if (depth > 0 && line.contains(QStringLiteral(", "))) {
+        QStringList items = line.split(QStringLiteral(", "));
+        bool all = true;
+        for (qsizetype i = 0; all && i < items.size(); ++i)
+            if (hasLetters(items[i])) items[i] = translateLine(items[i], depth + 1, &all);
+        if (all) {
+            if (ours) *ours = true;
+            return items.join(QStringLiteral(", "));
+        }
+    }
     for (const Phrase& p : phrases()) {
-        // A value (a server's reason, a name) is translated only where it is the control's own.
-        if (depth > 0 && !p.wordy) continue;
         const QRegularExpressionMatch m = p.pattern.match(line);
         if (!m.hasMatch()) continue;
+        if (ours) *ours = true;
         const QString phrase = lookup(p.source);
-        if (phrase.isNull()) return line;
         QStringList values;
         for (int i = 1; i <= m.lastCapturedIndex(); ++i) {
-            // A caption of ours loses its access key inside a sentence; any other value (an
-            // address with "&", the server's words) stays exactly as it came.
+            // A caption of ours loses its access key inside a sentence; data (a value, a name,
+            // the server's words, an address with "&") stays exactly as it came.
             const QString value = m.captured(i);
+            if (p.data & (1u << (i - 1))) {
+                values << value;
+                continue;
+            }
             const QString t = translateLine(value, depth + 1);
             values << (t == value ? value : withoutAccessKeys(t));
         }
-        return fillIn(phrase, values);
+        return fillIn(phrase.isNull() ? p.source : phrase, values);
     }
     return line;
 }
@@ -183,10 +210,19 @@ QString translated(const QString& english) {
     if (QString t = lookup(english); !t.isNull()) return t;
     if (!english.contains(QLatin1Char('\n'))) return translateLine(english, 0);
     QStringList lines = english.split(QLatin1Char('\n'));
+    bool afterPost = false;
     for (QString& line : lines) {
         const bool cr = line.endsWith(QLatin1Char('\r'));
         if (cr) line.chop(1);
-        line = translateLine(line, 0);
+        bool ours = false;
+        const QString t = translateLine(line, 0, &ours);
+        // Under a post's request line the transfer's failure: libcurl's own words, when they
+        // are not ours, read as a fetch's do.
+        if (afterPost && !ours && hasLetters(line))
+            line = fillIn(translated(ui::phrase::kPageNotFetched), {line});
+        else
+            line = t;
+        afterPost = line.startsWith(QStringLiteral("POST "));
         if (cr) line += QLatin1Char('\r');
     }
     return lines.join(QLatin1Char('\n'));

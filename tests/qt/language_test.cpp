@@ -1,6 +1,8 @@
 // The control in French and in English: every text of every page has its French, the access
 // keys of a page never clash in either language, amounts and dates keep their one form, the
 // boxes of a whole cycle read in French, and the requests name the language to the server.
+#include <functional>
+
 #include <QAction>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -172,6 +174,10 @@ TEST(LanguageCatalogue, EveryCaptionAndPhraseOfTheCoreHasItsFrench) {
     texts.insert(texts.end(), phrases.begin(), phrases.end());
     for (std::string_view t : texts)
         EXPECT_TRUE(hasFrench(QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size())))) << t;
+    // A phrase of blanks and punctuation alone ("%1: %2") would take any text, a server's too.
+    static const QRegularExpression blank(QStringLiteral("%[1-9]"));
+    for (std::string_view p : phrases)
+        EXPECT_TRUE(hasWords(QString::fromUtf8(p.data(), static_cast<qsizetype>(p.size())).remove(blank))) << p;
 }
 
 // The phrases are found again in filled texts, their values translated in turn, the figures
@@ -191,6 +197,18 @@ TEST(LanguageCatalogue, FilledPhrasesTranslateAroundTheirValues) {
          " Erreur !  \r\nLe serveur a refusé l'enregistrement (HTTP 409) : the sweep changed: 12"},
         {"Loading the United States sweep", "Chargement : le prélèvement (États-Unis)"},
         {"Version: 2.0.7", "Version : 2.0.7"},
+        // The server's words stay as they came, colons and all; only ours around them change.
+        {"Error: the disk is full", "Error: the disk is full"},
+        {"The server refused the save (HTTP 500): record 3: the reply is empty",
+         "Le serveur a refusé l'enregistrement (HTTP 500) : record 3: the reply is empty"},
+        {"The batch list could not be read: the server's reply could not be read. Tell the server's administrator.",
+         "La liste des lots n'a pas pu être lue : la réponse du serveur est illisible. Prévenez l'administrateur du "
+         "serveur."},
+        {"the sweep row of member 1001, center 0012, source 1, sweep sequence 3 has no Royalty",
+         "la ligne de prélèvement du membre 1001, centre 0012, source 1, séquence 3 n'a pas de Royalty"},
+        {"Reading x: record 2, Jane Doe, member 5: the reply is empty",
+         "Lecture de x : enregistrement 2, Jane Doe, member 5 : la réponse est vide"},
+        {"first\r\n… (3 more lines)", "first\r\n… (3 lignes de plus)"},
         {"a text of nobody's", "a text of nobody's"},
         {"", ""},
     };
@@ -227,13 +245,25 @@ public:
         widget.setVariables(QStringLiteral("http://127.0.0.1:1/eft/"), 9, 2);
         click("cmdLoadData");
     }
-    void saveRefused() {
+    // A sweep whose first row has `field` at `value`.
+    void loadRowWith(const char* field, const char* value) {
+        load({eft::test::sweepReply({sweepRow(1001, 12, "10.5", "0", {{field, value}})})});
+    }
+    void saveRefused(const char* body = "Database down\r\nstale rows") {
         serveDemo();
-        server.on("EFTMember.asp", {"Database down\r\nstale rows", 500});
+        server.on("EFTMember.asp", {body, 500});
+        save();
+    }
+    void saveUnreachable() {
+        serveDemo();
+        save([this] { widget.setVariables(QStringLiteral("http://127.0.0.1:1/eft/"), 9, 2); });
+    }
+    void save(const std::function<void()>& beforeSave = {}) {
         click("cmdLoadData");
         tick("lstEFTCenter", 0);
         click("cmdViewCenterDetails");
         tick("lstEFTMember", 0);
+        if (beforeSave) beforeSave();
         answers = {MsgAnswer::Yes};
         click("cmdSaveMerchandise");
     }
@@ -276,6 +306,30 @@ const DetailsCase kDetailsCases[] = {
     {"SaveRefused", [](FailureDetailsTest& t) { t.saveRefused(); },
      R"(POST (\S+)\r\nthe server answered HTTP 500\r\n\r\n(Database down\r\nstale rows))",
      "POST %1\r\nle serveur a répondu HTTP 500\r\n\r\n%2"},
+    {"SaveRefusedWithColons", [](FailureDetailsTest& t) { t.saveRefused("Error: the disk is full\r\nTotal: 3"); },
+     R"(POST (\S+)\r\nthe server answered HTTP 500\r\n\r\n(Error: the disk is full\r\nTotal: 3))",
+     "POST %1\r\nle serveur a répondu HTTP 500\r\n\r\n%2"},
+    // libcurl's words alone under the request line, with a colon of their own.
+    {"SaveUnreachable", [](FailureDetailsTest& t) { t.saveUnreachable(); }, R"(POST (\S+)\r\n([^\r\n]*:[^\r\n]*))",
+     "POST %1\r\nla page n'a pas pu être obtenue (%2)"},
+    // A value its field cannot take: the field's name (GST has a French caption) and the value
+    // stay as they came, the row and the type are said in French.
+    {"NotASingle", [](FailureDetailsTest& t) { t.loadRowWith("GST", "1.2.3"); },
+     R"(GET (\S+)\r\nReading \1: record 1, the sweep row of member 1001, center 0012, source 1, sweep sequence 1: )"
+     R"(rsSweep: the value "1\.2\.3" is not a valid single for the field GST)",
+     "GET %1\r\nLecture de %1 : enregistrement 1, la ligne de prélèvement du membre 1001, centre 0012, source 1, "
+     "séquence 1 : rsSweep : la valeur \"1.2.3\" n'est pas un nombre simple précision valide pour le champ GST"},
+    {"NotABoolean", [](FailureDetailsTest& t) { t.loadRowWith("SalesTaxExempt", "maybe"); },
+     R"(GET (\S+)\r\nReading \1: record 1, .*: rsSweep: the value "maybe" is not a valid Boolean for the field )"
+     R"(SalesTaxExempt)",
+     "GET %1\r\nLecture de %1 : enregistrement 1, la ligne de prélèvement du membre 1001, centre 0012, source 1, "
+     "séquence 1 : rsSweep : la valeur \"maybe\" n'est pas un booléen valide pour le champ SalesTaxExempt"},
+    {"CentsNotHeld", [](FailureDetailsTest& t) { t.loadRowWith("NAC", "1e39"); },
+     R"(GET (\S+)\r\nReading \1: record 1, .*: rsSweep: the value "1e39" of the field NAC cannot be held to )"
+     R"(the cent \(it is beyond single precision\))",
+     "GET %1\r\nLecture de %1 : enregistrement 1, la ligne de prélèvement du membre 1001, centre 0012, source 1, "
+     "séquence 1 : rsSweep : la valeur \"1e39\" du champ NAC ne peut pas être tenue au cent près (elle dépasse la "
+     "simple précision)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Failures, FailureDetailsTest, ::testing::ValuesIn(kDetailsCases),

@@ -68,8 +68,8 @@ bool ExportBatchFiles(Context& ctx) {
     const std::string request = "GET " + redactedAddress(address);
     if (refused) {
         const std::string reason = firstLine(refusal);
-        ctx.showFailure({failureText(kFixedErrorText, "The server refused the export" +
-                                                          (reason.empty() ? std::string(".") : ": " + reason)),
+        ctx.showFailure({failureText(kFixedErrorText, reason.empty() ? std::string(ui::phrase::kExportRefusedBare)
+                                                                     : ui::fill(ui::phrase::kExportRefused, {reason})),
                          std::string(kFailureTitle), MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok,
                          request + "\r\n\r\n" + refusal});
         return false;

@@ -19,9 +19,10 @@ namespace {
 // table, leaving out what the row lacks (and the batch, when it is not wanted).
 std::string batchItemName(const Table& t, bool withBatch = true) {
     namespace F = batch_field;
-    return rowName("the batch item", {{"member ", t.integer(F::MemberID)},
-                                      {"center ", t.integer(F::CenterID), true},
-                                      {"batch ", withBatch ? t.integer(F::BatchControl) : std::nullopt}});
+    return rowName(ui::phrase::kBatchItem,
+                   {{ui::phrase::kMemberId, t.integer(F::MemberID)},
+                    {ui::phrase::kCenterId, t.integer(F::CenterID), true},
+                    {ui::phrase::kBatchId, withBatch ? t.integer(F::BatchControl) : std::nullopt}});
 }
 
 // The batch's country by the caption of its option button, so the two never read differently;
@@ -31,8 +32,6 @@ std::string countryTip(std::optional<std::int32_t> country) {
     const ui::ElementLayout* option = ui::findLayout("optCountry", *country);
     return option ? std::string(option->caption) : std::string();
 }
-
-constexpr std::string_view kListUnread = ui::phrase::kBatchListUnread;
 
 // The technical side of a failed read: the request, then the reader's words.
 std::string readDetails(const std::string& address, std::string_view what) {
@@ -54,13 +53,13 @@ void LoadBatchList(Context& ctx) {
         ReadXmlRows(ctx.rsBatch, address, "BatchControl", ctx.fetch(std::string(ui::phrase::kReadingBatchList), &outcome),
                     XmlPath::FastFirst, [](const Table& t) { return batchItemName(t); });
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, std::string(kListUnread), outcome.cause, readDetails(address, e.what()));
+        failedBatchRead(ctx, {}, outcome.cause, readDetails(address, e.what()));
         return;
     }
     FillBatchCombo(ctx);
 }
 
-void failedBatchRead(Context& ctx, const std::string& what, const std::string& cause, const std::string& details) {
+void failedBatchRead(Context& ctx, const std::string& batch, const std::string& cause, const std::string& details) {
     Table& t = ctx.rsBatch;
     if (t.isOpen() && !t.filter().empty()) t.setFilter("");
     t.emptyAndSort("BatchControl");
@@ -73,7 +72,9 @@ void failedBatchRead(Context& ctx, const std::string& what, const std::string& c
     // either is the same failure.
     if (ctx.batchListFailureTold) return;
     const std::string why = cause.empty() ? std::string(ui::phrase::kReplyUnread) : cause;
-    ctx.showFailure({failureText(kFixedErrorText, ui::fill(ui::phrase::kWhatAndWhy, {what, why})), std::string(kFailureTitle), MsgIcon::Exclamation,
+    const std::string line = batch.empty() ? ui::fill(ui::phrase::kBatchListUnreadWhy, {why})
+                                           : ui::fill(ui::phrase::kBatchNotListedWhy, {batch, why});
+    ctx.showFailure({failureText(kFixedErrorText, line), std::string(kFailureTitle), MsgIcon::Exclamation,
                      MsgButtons::Ok, MsgAnswer::Ok, details});
 }
 
@@ -89,10 +90,10 @@ void FillBatchCombo(Context& ctx) {
             t.moveFirst();
             while (!t.eof()) {
                 const auto batch = t.integer(F::BatchControl);
-                if (!batch) throw EftError("a batch item has no BatchControl");
+                if (!batch) throw EftError(std::string(ui::phrase::kNoBatchControl));
                 // 0 is where the grouping starts, so its items would stand in no entry: a batch
                 // shown without them would be committed without them.
-                if (*batch == 0) throw EftError(batchItemName(t, false) + " has the batch number 0, which is no batch");
+                if (*batch == 0) throw EftError(ui::fill(ui::phrase::kBatchZero, {batchItemName(t, false)}));
                 if (*batch != lastBatch) {
                     lastBatch = *batch;
                     const auto exported = t.timestamp(F::ExportedDate);
@@ -109,7 +110,7 @@ void FillBatchCombo(Context& ctx) {
         }
         box.select(0);
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, std::string(kListUnread), {}, redactedText(e.what()));
+        failedBatchRead(ctx, {}, {}, redactedText(e.what()));
     }
 }
 

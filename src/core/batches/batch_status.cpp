@@ -99,7 +99,7 @@ void cmbBatches_Click(Context& ctx) {
         t.setFilter("");
         t.setSort("BatchControl");
     } catch (const std::exception& e) {
-        failedBatchRead(ctx, ui::fill(ui::phrase::kBatchNotListed, {text::wholeNumber(s.cmbBatches.itemData(selected))}), {},
+        failedBatchRead(ctx, text::wholeNumber(s.cmbBatches.itemData(selected)), {},
                         redactedText(e.what()));
     }
 }

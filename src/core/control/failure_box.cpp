@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ui/phrases.h"
+
 namespace eft {
 namespace {
 
@@ -35,7 +37,8 @@ std::string boxExcerpt(std::string_view text) {
     const auto more = 1 + std::count(rest.begin(), rest.end(), '\n') - (rest.ends_with('\n') ? 1 : 0);
     std::string shown(text.substr(0, cut));
     while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
-    return shown + "\r\n… (" + std::to_string(more) + (more == 1 ? " more line)" : " more lines)");
+    return shown + "\r\n" +
+           ui::fill(more == 1 ? ui::phrase::kMoreLine : ui::phrase::kMoreLines, {std::to_string(more)});
 }
 
 MessageBoxRequest fittedForBox(MessageBoxRequest request) {

@@ -56,9 +56,8 @@ void cmdSaveMerchandise_Click(Context& ctx) {
         // One buffer for the whole body, whatever the rows.
         pages::SaveBodyWriter body;
         if (t.rowCount() > kMaxSaveRecords) {
-            ctx.showFailure({"Nothing was saved: one save carries at most " + text::wholeNumber(kMaxSaveRecords) +
-                                 " rows, and this one has " + text::wholeNumber(t.rowCount()) +
-                                 ". Choose fewer members and save again.",
+            ctx.showFailure({ui::fill(ui::phrase::kSaveTooLarge,
+                                      {text::wholeNumber(kMaxSaveRecords), text::wholeNumber(t.rowCount())}),
                              "ERROR", MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
             throw EftError("too many rows for one save");
         }

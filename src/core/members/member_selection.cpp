@@ -16,7 +16,7 @@ void showSelected(Context& ctx, text::Cents amount) {
     try {
         ctx.screen.lblMerchandiseSelected.setCaption(ui::fill(ui::phrase::kSelected, {text::money(amount)}));
     } catch (const text::AmountOutOfRange& e) {
-        ctx.showFailure({"The selected total cannot be shown: " + std::string(e.description()) + ".", "",
+        ctx.showFailure({ui::fill(ui::phrase::kSelectedNotShown, {e.description()}), "",
                         MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }
 }

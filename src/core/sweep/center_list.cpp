@@ -64,7 +64,7 @@ void FillCenterList(Context& ctx) {
                 list.setSubItem(line, 1, text::centerNumber(center));
                 list.setSubItem(line, 2, t.text(F::CenterName).value_or(""));
             }
-            if (line < 0) throw EftError(sweepRowName(t) + " has the CenterID 0");
+            if (line < 0) throw EftError(ui::fill(ui::phrase::kCenterIdZero, {sweepRowName(t)}));
             list.setChecked(line, false);
 
             // The IN amount is counted and shown before the OUT amount is looked at, so a row

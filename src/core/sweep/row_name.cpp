@@ -4,27 +4,28 @@
 
 #include "tables/field_lists.h"
 #include "text/text_forms.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
-std::string rowName(std::string thing, std::initializer_list<RowNamePart> parts) {
-    const char* joint = " of ";
+std::string rowName(std::string_view thing, std::initializer_list<RowNamePart> parts) {
+    std::string ids;
     for (const RowNamePart& p : parts) {
         if (!p.value) continue;
-        thing += joint;
-        thing += p.what;
-        thing += p.center ? text::centerNumber(*p.value) : text::wholeNumber(*p.value);
-        joint = ", ";
+        if (!ids.empty()) ids += ", ";
+        ids += ui::fill(p.what, {p.center ? text::centerNumber(*p.value) : text::wholeNumber(*p.value)});
     }
-    return thing;
+    // A row without any id is named by what it is alone.
+    if (ids.empty()) return std::string(thing.substr(0, thing.find(" of %1")));
+    return ui::fill(thing, {ids});
 }
 
 std::string sweepRowName(const Table& t) {
     namespace F = sweep_field;
-    return rowName("the sweep row", {{"member ", t.integer(F::MemberID)},
-                                     {"center ", t.integer(F::CenterID), true},
-                                     {"source ", t.integer(F::Source)},
-                                     {"sweep sequence ", t.integer(F::SweepSequence)}});
+    return rowName(ui::phrase::kSweepRow, {{ui::phrase::kMemberId, t.integer(F::MemberID)},
+                                           {ui::phrase::kCenterId, t.integer(F::CenterID), true},
+                                           {ui::phrase::kSourceId, t.integer(F::Source)},
+                                           {ui::phrase::kSequenceId, t.integer(F::SweepSequence)}});
 }
 
 std::string shownRowName(const Table& t, const Date& today) {

@@ -4,21 +4,24 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/calendar.h"
 #include "tables/table.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
-// One id in a row's name ("member 1001", "center 0012"); left out when the row lacks it.
+// One id in a row's name ("member %1", "center %1"); left out when the row lacks it.
 struct RowNamePart {
-    const char* what;
+    std::string_view what;
     std::optional<std::int32_t> value;
     bool center = false;  // written as a center number
 };
 
-// `thing` followed by the ids the row has: "the batch item of member 1001, center 0012".
-std::string rowName(std::string thing, std::initializer_list<RowNamePart> parts);
+// `thing` ("the batch item of %1") filled with the ids the row has: "the batch item of member
+// 1001, center 0012".
+std::string rowName(std::string_view thing, std::initializer_list<RowNamePart> parts);
 
 // "the sweep row of member 1001, center 0012, source 1, sweep sequence 3" for the current
 // row of the sweep table, leaving out what the row lacks.
@@ -34,7 +37,8 @@ std::string shownRowName(const Table& sweep, const Date& today);
 template <typename T>
 T requiredValue(const Table& sweep, std::optional<T> value, int field) {
     if (!value)
-        throw EftError(sweepRowName(sweep) + " has no " + sweep.fields()[static_cast<std::size_t>(field)].name);
+        throw EftError(ui::fill(ui::phrase::kRowHasNo,
+                                {sweepRowName(sweep), sweep.fields()[static_cast<std::size_t>(field)].name}));
     return *value;
 }
 

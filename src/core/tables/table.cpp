@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "text/text_forms.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -135,6 +136,19 @@ std::optional<std::int64_t> parseWhole(std::string_view s) {
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (s.empty() || ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
     return v;
+}
+
+// A reply's value its field cannot take, said in the words of the field's type.
+std::string_view notValidPhrase(FieldType type) {
+    switch (type) {
+        case FieldType::Int32: return ui::phrase::kNotValidInt32;
+        case FieldType::Int16: return ui::phrase::kNotValidInt16;
+        case FieldType::Single: return ui::phrase::kNotValidSingle;
+        case FieldType::Boolean: return ui::phrase::kNotValidBoolean;
+        case FieldType::Timestamp:
+        case FieldType::Text: break;  // every text is a valid text
+    }
+    return ui::phrase::kNotValidTimestamp;
 }
 
 std::string quoted(std::string_view s) {
@@ -384,7 +398,8 @@ void Table::beginField(int field) {
     if (begunInRow_.size() != fields_.size()) begunInRow_.assign(fields_.size(), 0);
     auto& begun = begunInRow_[static_cast<std::size_t>(field)];
     // A later value would silently replace the first, and a row could move to another center.
-    if (begun == row + 1) fail("the field " + fields_[static_cast<std::size_t>(field)].name + " appears twice");
+    if (begun == row + 1)
+        throw EftError(ui::fill(ui::phrase::kFieldTwice, {name_, fields_[static_cast<std::size_t>(field)].name}));
     begun = row + 1;
 }
 
@@ -393,13 +408,12 @@ void Table::setFromText(int field, std::string_view raw) {
     unsigned char* p = cell(row, field);
     const FieldDef& def = fields_[static_cast<std::size_t>(field)];
     const std::string_view t = def.type == FieldType::Text ? raw : trim(raw);
-    auto refuse = [&](const std::string& why) { throw ValueRefused(name_ + ": " + why); };
     auto badValue = [&]() {
-        refuse("the value " + quoted(raw) + " is not a valid " + typeName(def.type) + " for the field " + def.name);
+        throw ValueRefused(ui::fill(notValidPhrase(def.type), {name_, quoted(raw), def.name}));
     };
     if (raw.size() > kMaxValueBytes)
-        fail("the value " + quoted(raw) + " is longer than " + std::to_string(kMaxValueBytes) +
-             " bytes, too long for the field " + def.name);
+        throw EftError(
+            ui::fill(ui::phrase::kValueTooLong, {name_, quoted(raw), std::to_string(kMaxValueBytes), def.name}));
     switch (def.type) {
         case FieldType::Int32:
         case FieldType::Int16: {
@@ -421,8 +435,7 @@ void Table::setFromText(int field, std::string_view raw) {
             std::string notHeld;
             auto f = text::parseAmount(t, &notHeld);
             if (!f && !notHeld.empty())
-                refuse("the value " + quoted(raw) + " of the field " + def.name + " cannot be held to the cent (" +
-                       notHeld + ")");
+                throw ValueRefused(ui::fill(ui::phrase::kNotHeldToCent, {name_, quoted(raw), def.name, notHeld}));
             if (!f) badValue();
             put(p, *f);
             break;

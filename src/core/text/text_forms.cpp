@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ui/phrases.h"
+
 namespace eft::text {
 namespace {
 
@@ -14,7 +16,7 @@ namespace {
 // double (24 + 7 bits fit its 64-bit mantissa), so the tie test sees the true binary value.
 long long centsHalfAway(float value) {
     if (!(std::fabs(static_cast<double>(value)) < kAmountLimit))
-        throw AmountOutOfRange("the amount " + singleText(value) + " is too large to be shown");
+        throw AmountOutOfRange(ui::fill(ui::phrase::kAmountTooLarge, {singleText(value)}));
     return std::llroundl(static_cast<long double>(value) * 100.0L);
 }
 
@@ -58,7 +60,7 @@ Cents toCents(float value) { return centsHalfAway(value); }
 
 Cents showable(Cents cents) {
     if (!(std::fabs(static_cast<double>(cents)) < kAmountLimit * 100.0))
-        throw AmountOutOfRange("the total of " + std::to_string(cents) + " cents is too large to be shown");
+        throw AmountOutOfRange(ui::fill(ui::phrase::kTotalTooLarge, {std::to_string(cents)}));
     return cents;
 }
 
@@ -291,18 +293,18 @@ std::optional<float> parseAmount(std::string_view text, std::string* notHeld) {
     } else {
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
         if (text.empty() || end != text.data() + text.size()) return std::nullopt;
-        if (ec == std::errc::result_out_of_range) return refuse("it is beyond single precision");
+        if (ec == std::errc::result_out_of_range) return refuse(std::string(ui::phrase::kBeyondSingle));
         if (ec != std::errc()) return std::nullopt;
     }
-    if (!std::isfinite(v)) return refuse("it is not a finite number");
+    if (!std::isfinite(v)) return refuse(std::string(ui::phrase::kNotFinite));
     if (holdsEveryCent(v)) return v;
-    if (!(std::fabs(v) < kAmountLimit)) return refuse("it is too large to be shown");
+    if (!(std::fabs(v) < kAmountLimit)) return refuse(std::string(ui::phrase::kTooLargeToShow));
     // From here on singles lie a cent or more apart: only a whole amount that is itself a
     // single comes through unchanged.
     const std::optional<Cents> cents = decimalCents(text);
     if (cents && *cents % 100 == 0 && static_cast<double>(v) * 100.0 == static_cast<double>(*cents)) return v;
-    if (!cents || toCents(v) != *cents) return refuse("single precision reads it as " + amount(v));
-    return refuse("from " + money(kCentExactLimit) + " on, single precision does not hold every cent");
+    if (!cents || toCents(v) != *cents) return refuse(ui::fill(ui::phrase::kSingleReadsAs, {amount(v)}));
+    return refuse(ui::fill(ui::phrase::kCentsNotHeldFrom, {money(kCentExactLimit)}));
 }
 
 std::optional<float> parseSingle(std::string_view text) {

@@ -23,20 +23,20 @@ constexpr PostWords kPostWords[] = {
 
 std::vector<std::string_view> collectFillable() {
     using namespace phrase;
-    std::vector<std::string_view> all = {kVersion,        kEligible,          kSelected,          kSweepTab,
-                                         kBatchEntry,     kBatchEntryOf,      kSweepOf,           kLoading,
-                                         kCouldNotLoad,   kSweepNotLoaded, kReplyUnreadWhy,           kCentersIncomplete, kMembersIncomplete,
-                                         kNothingSaved,   kExportFailed,      kBatchNotListed,    kWhatAndWhy,
-                                         kReadingWhere,   kPageNotFetched,    kWhyAndStatus,      kAnsweredStatus,
-                                         kRecordWhy,      kRecordTooLong,     kNotAField,         kWebPage,
-                                         kWebPageXhtml,   kTooDeep,           kNotXmlAt,          kTookLonger,
-                                         kEncoded,        kRedirectedElsewhere, kRedirectedTooOften, kTooLarge,
-                                         kNothingFor,     kLoginRefused,      kRefusedWait,       kNoSuchPage,
-                                         kServerFailed,   kSentElsewhere,     kRefused,           kTooLargeTell,
-                                         kEncodedUnreadable, kGatewayGaveUp,  kAnswerTooLarge,    kNothingCame,
-                                         kAnswerLate,     kAnswerEncoded,     kReturnedCenter};
+    std::vector<std::string_view> all = {
+        kVersion, kEligible, kSelected, kSweepTab, kBatchEntry, kBatchEntryOf, kSweepOf, kLoading, kCouldNotLoad,
+        kSweepNotLoaded, kReplyUnreadWhy, kCentersIncomplete, kMembersIncomplete, kNothingSaved, kExportFailed,
+        kBatchListUnreadWhy, kBatchNotListedWhy, kExportRefused, kSelectedNotShown, kSaveTooLarge, kAmountTooLarge,
+        kTotalTooLarge, kMoreLine, kMoreLines, kReadingWhere, kPageNotFetched, kWhyAndStatus, kAnsweredStatus,
+        kRecordWhy, kRecordTooLong, kNotAField, kWebPage, kWebPageXhtml, kTooDeep, kNotXmlAt, kTookLonger, kEncoded,
+        kRedirectedElsewhere, kRedirectedTooOften, kTooLarge, kNothingFor, kNotValidInt32, kNotValidInt16,
+        kNotValidSingle, kNotValidBoolean, kNotValidTimestamp, kNotHeldToCent, kSingleReadsAs, kCentsNotHeldFrom,
+        kValueTooLong, kFieldTwice, kSweepRow, kBatchItem, kMemberId, kCenterId, kSourceId, kSequenceId, kBatchId,
+        kRowHasNo, kCenterIdZero, kBatchZero, kLoginRefused, kRefusedWait, kNoSuchPage, kServerFailed, kSentElsewhere, kRefused, kTooLargeTell,
+        kEncodedUnreadable, kGatewayGaveUp, kAnswerTooLarge, kNothingCame, kAnswerLate, kAnswerEncoded,
+        kReturnedCenter};
     for (const PostWords& w : kPostWords) all.insert(all.end(), {w.refused, w.notTaken, w.failed, w.mayBeRecorded});
-    // The most specific first: "%1: %2" would take any text with a colon.
+    // The most specific first: "record %1: %2" would take the start of a longer phrase's text.
     std::stable_sort(all.begin(), all.end(), [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
     return all;
 }
@@ -47,6 +47,28 @@ const PostWords& postWords(std::string_view what) {
     for (const PostWords& w : kPostWords)
         if (w.what == what) return w;
     return kPostWords[std::size(kPostWords) - 1];
+}
+
+unsigned dataBlanks(std::string_view phrase) {
+    using namespace phrase;
+    constexpr unsigned k1 = 1, k2 = 2, k3 = 4, k4 = 8;
+    struct Data {
+        std::string_view phrase;
+        unsigned blanks;
+    };
+    static constexpr Data kData[] = {
+        {kReadingWhere, k1},      {kNotAField, k1 | k2},          {kWebPage, k1},
+        {kWebPageXhtml, k1},      {kRedirectedElsewhere, k1},     {kExportRefused, k1},
+        {kNotValidInt32, k1 | k2 | k3}, {kNotValidInt16, k1 | k2 | k3}, {kNotValidSingle, k1 | k2 | k3},
+        {kNotValidBoolean, k1 | k2 | k3}, {kNotValidTimestamp, k1 | k2 | k3}, {kNotHeldToCent, k1 | k2 | k3},
+        {kValueTooLong, k1 | k2 | k4}, {kFieldTwice, k1 | k2},       {kRowHasNo, k2},
+    };
+    for (const Data& d : kData)
+        if (d.phrase == phrase) return d.blanks;
+    // The server's reason for refusing a post.
+    for (const PostWords& w : kPostWords)
+        if (w.refused == phrase) return k2;
+    return 0;
 }
 
 std::span<const std::string_view> fillablePhrases() {

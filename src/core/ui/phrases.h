@@ -35,11 +35,24 @@ inline constexpr std::string_view kCentersIncomplete = EFT_TR_NOOP("EFTMemb", "T
 inline constexpr std::string_view kMembersIncomplete = EFT_TR_NOOP("EFTMemb", "The member list is not complete: %1.");
 inline constexpr std::string_view kNothingSaved = EFT_TR_NOOP("EFTMemb", "Nothing was saved: %1.");
 inline constexpr std::string_view kExportFailed = EFT_TR_NOOP("EFTMemb", "The batch export failed: %1");
-inline constexpr std::string_view kBatchNotListed = EFT_TR_NOOP("EFTMemb", "Batch %1 could not be listed");
 // A center of the batch the bank returned: %1 the return code, %2 its meaning, %3 the return date.
 inline constexpr std::string_view kReturnedCenter =
     EFT_TR_NOOP("EFTMemb", "Returned by the bank: %1 %2, on %3. It is recorded as failed and cannot be ticked.");
-inline constexpr std::string_view kWhatAndWhy = EFT_TR_NOOP("EFTMemb", "%1: %2");
+inline constexpr std::string_view kBatchListUnreadWhy = EFT_TR_NOOP("EFTMemb", "The batch list could not be read: %1");
+inline constexpr std::string_view kBatchNotListedWhy = EFT_TR_NOOP("EFTMemb", "Batch %1 could not be listed: %2");
+// %1 the server's own reason, as it came.
+inline constexpr std::string_view kExportRefused = EFT_TR_NOOP("EFTMemb", "The server refused the export: %1");
+inline constexpr std::string_view kExportRefusedBare = EFT_TR_NOOP("EFTMemb", "The server refused the export.");
+inline constexpr std::string_view kSelectedNotShown = EFT_TR_NOOP("EFTMemb", "The selected total cannot be shown: %1.");
+inline constexpr std::string_view kAmountTooLarge = EFT_TR_NOOP("EFTMemb", "the amount %1 is too large to be shown");
+inline constexpr std::string_view kTotalTooLarge =
+    EFT_TR_NOOP("EFTMemb", "the total of %1 cents is too large to be shown");
+inline constexpr std::string_view kSaveTooLarge =
+    EFT_TR_NOOP("EFTMemb", "Nothing was saved: one save carries at most %1 rows, and this one has %2. Choose fewer "
+                           "members and save again.");
+// The end of a box's text cut short.
+inline constexpr std::string_view kMoreLine = EFT_TR_NOOP("EFTMemb", "… (%1 more line)");
+inline constexpr std::string_view kMoreLines = EFT_TR_NOOP("EFTMemb", "… (%1 more lines)");
 
 inline constexpr std::string_view kValidationTitle = EFT_TR_NOOP("EFTMemb", "Information Validation");
 inline constexpr std::string_view kBatchTitle = EFT_TR_NOOP("EFTMemb", "EFT Batch Generation");
@@ -55,7 +68,6 @@ inline constexpr std::string_view kAskCommit =
 inline constexpr std::string_view kNoBatchChosen =
     EFT_TR_NOOP("EFTMemb", "No batch is chosen. Choose a batch number in the list first, then tick the centers that "
                            "cleared.");
-inline constexpr std::string_view kBatchListUnread = EFT_TR_NOOP("EFTMemb", "The batch list could not be read");
 inline constexpr std::string_view kReadingBatchList = EFT_TR_NOOP("EFTMemb", "Reading the batch list");
 inline constexpr std::string_view kExporting = EFT_TR_NOOP("EFTMemb", "Exporting the batch");
 inline constexpr std::string_view kSaving = EFT_TR_NOOP("EFTMemb", "Saving the chosen rows");
@@ -102,6 +114,42 @@ inline constexpr std::string_view kRedirectedTooOften = EFT_TR_NOOP("EFTMemb", "
 inline constexpr std::string_view kAbandoned = EFT_TR_NOOP("EFTMemb", "the request was abandoned");
 inline constexpr std::string_view kTooLarge = EFT_TR_NOOP("EFTMemb", "the reply is larger than %1 bytes");
 inline constexpr std::string_view kNothingFor = EFT_TR_NOOP("EFTMemb", "nothing was received for %1 s");
+// A reply's value its field cannot take: %1 the table, %2 the value as it came, %3 the field.
+// One sentence for each type, so a translation can give each its own grammar.
+inline constexpr std::string_view kNotValidInt32 =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 is not a valid 32-bit integer for the field %3");
+inline constexpr std::string_view kNotValidInt16 =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 is not a valid 16-bit integer for the field %3");
+inline constexpr std::string_view kNotValidSingle =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 is not a valid single for the field %3");
+inline constexpr std::string_view kNotValidBoolean =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 is not a valid Boolean for the field %3");
+inline constexpr std::string_view kNotValidTimestamp =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 is not a valid timestamp for the field %3");
+// %4 why the amount's cents would change.
+inline constexpr std::string_view kNotHeldToCent =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 of the field %3 cannot be held to the cent (%4)");
+inline constexpr std::string_view kBeyondSingle = EFT_TR_NOOP("EFTMemb", "it is beyond single precision");
+inline constexpr std::string_view kNotFinite = EFT_TR_NOOP("EFTMemb", "it is not a finite number");
+inline constexpr std::string_view kTooLargeToShow = EFT_TR_NOOP("EFTMemb", "it is too large to be shown");
+inline constexpr std::string_view kSingleReadsAs = EFT_TR_NOOP("EFTMemb", "single precision reads it as %1");
+inline constexpr std::string_view kCentsNotHeldFrom =
+    EFT_TR_NOOP("EFTMemb", "from %1 on, single precision does not hold every cent");
+inline constexpr std::string_view kValueTooLong =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 is longer than %3 bytes, too long for the field %4");
+inline constexpr std::string_view kFieldTwice = EFT_TR_NOOP("EFTMemb", "%1: the field %2 appears twice");
+// A row by the ids it has, joined by ", ": "the sweep row of member 1001, center 0012".
+inline constexpr std::string_view kSweepRow = EFT_TR_NOOP("EFTMemb", "the sweep row of %1");
+inline constexpr std::string_view kBatchItem = EFT_TR_NOOP("EFTMemb", "the batch item of %1");
+inline constexpr std::string_view kMemberId = EFT_TR_NOOP("EFTMemb", "member %1");
+inline constexpr std::string_view kCenterId = EFT_TR_NOOP("EFTMemb", "center %1");
+inline constexpr std::string_view kSourceId = EFT_TR_NOOP("EFTMemb", "source %1");
+inline constexpr std::string_view kSequenceId = EFT_TR_NOOP("EFTMemb", "sweep sequence %1");
+inline constexpr std::string_view kBatchId = EFT_TR_NOOP("EFTMemb", "batch %1");
+inline constexpr std::string_view kRowHasNo = EFT_TR_NOOP("EFTMemb", "%1 has no %2");
+inline constexpr std::string_view kCenterIdZero = EFT_TR_NOOP("EFTMemb", "%1 has the CenterID 0");
+inline constexpr std::string_view kBatchZero = EFT_TR_NOOP("EFTMemb", "%1 has the batch number 0, which is no batch");
+inline constexpr std::string_view kNoBatchControl = EFT_TR_NOOP("EFTMemb", "a batch item has no BatchControl");
 inline constexpr std::string_view kSentWholeUnanswered =
     EFT_TR_NOOP("EFTMemb", "The request was sent whole; no answer was read.");
 
@@ -159,6 +207,10 @@ const PostWords& postWords(std::string_view what);
 
 // Every phrase with blanks, longest first, for a view to find their blanks in a filled text.
 std::span<const std::string_view> fillablePhrases();
+
+// The blanks of `phrase` that hold data (a value as it came, a name of the server's, an
+// address): a view shows them as they are, whatever its language. Bit 0 is %1.
+unsigned dataBlanks(std::string_view phrase);
 
 // `phrase` with %1, %2, ... replaced by `values` in order; other text is left as it is.
 std::string fill(std::string_view phrase, std::initializer_list<std::string_view> values);
