@@ -190,7 +190,9 @@ bool RawClient::answered() {
     return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
-std::string RawClient::readAll(std::chrono::milliseconds limit) {
+std::string RawClient::readAll(std::chrono::milliseconds limit) { return readUntil({}, limit); }
+
+std::string RawClient::readUntil(std::string_view end, std::chrono::milliseconds limit) {
     std::string got;
     const auto until = std::chrono::steady_clock::now() + limit;
     char buf[16384];
@@ -202,6 +204,7 @@ std::string RawClient::readAll(std::chrono::milliseconds limit) {
         const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n <= 0) break;
         got.append(buf, static_cast<std::size_t>(n));
+        if (!end.empty() && got.find(end) != std::string::npos) break;
     }
     return got;
 }

@@ -82,6 +82,9 @@ public:
     bool answered();
     // Everything received until the server closes or `limit` passes.
     std::string readAll(std::chrono::milliseconds limit);
+    // What is received until it contains `end`, the server closes or `limit` passes: a reply's
+    // head on a connection kept open, without waiting out the limit.
+    std::string readUntil(std::string_view end, std::chrono::milliseconds limit);
 
 private:
     int fd_;
