@@ -815,6 +815,122 @@
         <source>a batch item has no BatchControl</source>
         <translation>un élément de lot n&apos;a pas de BatchControl</translation>
     </message>
+    <message>
+        <source>the sweep row</source>
+        <translation>la ligne de prélèvement</translation>
+    </message>
+    <message>
+        <source>the batch item</source>
+        <translation>l&apos;élément de lot</translation>
+    </message>
+    <message>
+        <source>the chosen row of %1 has no %2</source>
+        <translation>la ligne choisie (%1) n&apos;a pas de %2</translation>
+    </message>
+    <message>
+        <source>amount %1</source>
+        <translation>montant %1</translation>
+    </message>
+    <message>
+        <source>a row without center, name, date or amount</source>
+        <translation>une ligne sans centre, nom, date ni montant</translation>
+    </message>
+    <message>
+        <source>member %1 of %2</source>
+        <translation>membre %1 du %2</translation>
+    </message>
+    <message>
+        <source>center (none)</source>
+        <translation>centre (aucun)</translation>
+    </message>
+    <message>
+        <source>%1 (sweep sequence %2)</source>
+        <translation>%1, séquence %2</translation>
+    </message>
+    <message>
+        <source>%1: a field cannot be added once the table is open</source>
+        <translation>%1 : aucun champ ne peut être ajouté une fois la table ouverte</translation>
+    </message>
+    <message>
+        <source>%1: the field %2 is defined twice</source>
+        <translation>%1 : le champ %2 est défini deux fois</translation>
+    </message>
+    <message>
+        <source>%1: there is no field named %2</source>
+        <translation>%1 : aucun champ ne s&apos;appelle %2</translation>
+    </message>
+    <message>
+        <source>%1: the table is already open</source>
+        <translation>%1 : la table est déjà ouverte</translation>
+    </message>
+    <message>
+        <source>%1: the table is not open</source>
+        <translation>%1 : la table n&apos;est pas ouverte</translation>
+    </message>
+    <message>
+        <source>%1: too many rows</source>
+        <translation>%1 : trop de lignes</translation>
+    </message>
+    <message>
+        <source>%1: no such field</source>
+        <translation>%1 : ce champ n&apos;existe pas</translation>
+    </message>
+    <message>
+        <source>%1: no current row: the cursor stands before the first row (BOF)</source>
+        <translation>%1 : pas de ligne courante : le curseur est avant la première ligne (BOF)</translation>
+    </message>
+    <message>
+        <source>%1: no current row: the cursor stands after the last row (EOF)</source>
+        <translation>%1 : pas de ligne courante : le curseur est après la dernière ligne (EOF)</translation>
+    </message>
+    <message>
+        <source>%1: the current row has been deleted</source>
+        <translation>%1 : la ligne courante a été supprimée</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 cannot be stored in the %3 field %4</source>
+        <translation>%1 : la valeur %2 ne peut pas être rangée dans le champ %3 %4</translation>
+    </message>
+    <message>
+        <source>%1: a timestamp cannot be stored in the %2 field %3</source>
+        <translation>%1 : une date ne peut pas être rangée dans le champ %2 %3</translation>
+    </message>
+    <message>
+        <source>%1: the field %2 does not hold a 32-bit whole number</source>
+        <translation>%1 : le champ %2 ne contient pas un entier de 32 bits</translation>
+    </message>
+    <message>
+        <source>%1: the field %2 does not hold a number</source>
+        <translation>%1 : le champ %2 ne contient pas un nombre</translation>
+    </message>
+    <message>
+        <source>%1: the field %2 does not hold true or false</source>
+        <translation>%1 : le champ %2 ne contient pas vrai ou faux</translation>
+    </message>
+    <message>
+        <source>%1: the field %2 does not hold a date</source>
+        <translation>%1 : le champ %2 ne contient pas une date</translation>
+    </message>
+    <message>
+        <source>%1: the filter term %2 has no &quot;=&quot;</source>
+        <translation>%1 : le terme de filtre %2 n&apos;a pas de « = »</translation>
+    </message>
+    <message>
+        <source>%1: the filter term %2 does not compare with a whole number</source>
+        <translation>%1 : le terme de filtre %2 ne compare pas avec un nombre entier</translation>
+    </message>
+    <message>
+        <source>%1: the value %2 of the field %3 cannot be compared with a whole number</source>
+        <translation>%1 : la valeur %2 du champ %3 ne peut pas être comparée à un nombre entier</translation>
+    </message>
+    <message>
+        <source>%1: no row is visible, so there is no first row to move to</source>
+        <translation>%1 : aucune ligne n&apos;est visible, il n&apos;y a donc pas de première ligne où aller</translation>
+    </message>
+    <message>
+        <source>%1: the cursor already stands after the last row (EOF)</source>
+        <translation>%1 : le curseur est déjà après la dernière ligne (EOF)</translation>
+    </message>
 </context>
 <context>
     <name>eft::host::HostWindow</name>

@@ -45,7 +45,8 @@ QString lookup(const QString& text) {
 struct Phrase {
     QString source;
     QRegularExpression pattern;
-    unsigned data;  // the blanks shown as they came (bit 0: %1)
+    unsigned data;   // the blanks shown as they came (bit 0: %1)
+    unsigned mixed;  // the blanks listing ids of ours around data
 };
 
 // Each fillable phrase as a pattern: its words literally, each blank a group.
@@ -56,6 +57,7 @@ const std::vector<Phrase>& phrases() {
         for (std::string_view p : ui::fillablePhrases()) {
             const QString source = toQString(p);
             const unsigned data = ui::dataBlanks(p);
+            const unsigned mixed = ui::mixedBlanks(p);
             QString pattern = QStringLiteral("^");
             qsizetype at = 0;
             auto it = blank.globalMatch(source);
@@ -74,7 +76,7 @@ const std::vector<Phrase>& phrases() {
             // The last blank takes the rest: a reason may hold the phrase's own words.
             if (const qsizetype last = pattern.lastIndexOf(QStringLiteral("(.*?)")); blanks && last >= 0)
                 pattern.replace(last, 5, QStringLiteral("(.*)"));
-            out.push_back({source, QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), data});
+            out.push_back({source, QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), data, mixed});
         }
         return out;
     }();
@@ -105,7 +107,23 @@ bool hasLetters(const QString& text) {
 
 // `line` in the operator's language; `ours` tells whether it was found among the core's texts
 // at all (a phrase may read the same in both languages: "source %1").
-QString translateLine(const QString& line, int depth, bool* ours = nullptr) {
+QString translateLine(const QString& line, int depth, bool* ours = nullptr);
+
+// A row's name of ids of ours around data ("center 0007, Tremblay, Marie, amount 10.00"): each
+// item of ours is translated, any other, a name's own ", " included, stays as it came.
+QString translateMixed(const QString& value, int depth) {
+    if (QString t = lookup(value); !t.isNull()) return t;
+    QStringList items = value.split(QStringLiteral(", "));
+    for (QString& item : items) {
+        if (!hasLetters(item)) continue;
+        bool ours = false;
+        const QString t = translateLine(item, depth + 1, &ours);
+        if (ours) item = t;
+    }
+    return items.join(QStringLiteral(", "));
+}
+
+QString translateLine(const QString& line, int depth, bool* ours) {
     if (ours) *ours = false;
     if (line.isEmpty()) return line;
     if (QString t = lookup(line); !t.isNull()) {
@@ -137,6 +155,10 @@ QString translateLine(const QString& line, int depth, bool* ours = nullptr) {
             const QString value = m.captured(i);
             if (p.data & (1u << (i - 1))) {
                 values << value;
+                continue;
+            }
+            if (p.mixed & (1u << (i - 1))) {
+                values << translateMixed(value, depth + 1);
                 continue;
             }
             const QString t = translateLine(value, depth + 1);

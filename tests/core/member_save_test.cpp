@@ -289,6 +289,36 @@ TEST_F(SaveTest, AnUnsavableRowIsNamedAndNothingIsSent) {
     }
 }
 
+// A record the row cannot make names the row by the ids it has.
+TEST(SaveRecord, AnUnsavableRowIsNamedByItsIds) {
+    struct Case {
+        const char* name;
+        std::optional<std::int32_t> member, center, sequence;
+        Amount rate;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"no rate", 1001, 12, 3, std::nullopt,
+         "the chosen row of member 1001 of center 0012 (sweep sequence 3) has no ConversionRate"},
+        {"no member", std::nullopt, 12, 3, 1.0f, "the chosen row of center 0012 (sweep sequence 3) has no MemberID"},
+        {"no center, no sequence", 5, std::nullopt, std::nullopt, std::nullopt,
+         "the chosen row of member 5 of center (none) has no ConversionRate"},
+    };
+    for (const Case& c : cases) {
+        SaveRow r;
+        r.MemberID = c.member;
+        r.CenterID = c.center;
+        r.SweepSequence = c.sequence;
+        r.ConversionRate = c.rate;
+        try {
+            (void)saveRecord(r, 7, 2);
+            ADD_FAILURE() << c.name << ": a record was made";
+        } catch (const UnsavableRow& e) {
+            EXPECT_STREQ(e.what(), c.said) << c.name;
+        }
+    }
+}
+
 TEST_F(SaveTest, TheTabCannotBeLeftWhileTheSaveWaits) {
     // A cancel during the wait would make the accepted reply look like one to ignore, and the
     // saved rows would stay in the sweep to be saved twice.

@@ -208,6 +208,20 @@ TEST(LanguageCatalogue, FilledPhrasesTranslateAroundTheirValues) {
          "la ligne de prélèvement du membre 1001, centre 0012, source 1, séquence 3 n'a pas de Royalty"},
         {"Reading x: record 2, Jane Doe, member 5: the reply is empty",
          "Lecture de x : enregistrement 2, Jane Doe, member 5 : la réponse est vide"},
+        // A chosen row: the ids and words are ours, the member's name (its ", " too) is data.
+        {"Nothing was saved: the chosen row of center 0007, Tremblay, Marie-Ève, 12/06/2026, amount 10.00 has no "
+         "ConversionRate.",
+         "Rien n'a été enregistré : la ligne choisie (centre 0007, Tremblay, Marie-Ève, 12/06/2026, montant 10.00) "
+         "n'a pas de ConversionRate."},
+        {"the chosen row of member 1001 of center 0012 (sweep sequence 3) has no MemberID",
+         "la ligne choisie (membre 1001 du centre 0012, séquence 3) n'a pas de MemberID"},
+        {"the chosen row of member 5 of center (none) has no ConversionRate",
+         "la ligne choisie (membre 5 du centre (aucun)) n'a pas de ConversionRate"},
+        {"The member list is not complete: the sweep row has no CenterID.",
+         "La liste des membres n'est pas complète : la ligne de prélèvement n'a pas de CenterID."},
+        {"Nothing was saved: rsSweep: the table is not open.",
+         "Rien n'a été enregistré : rsSweep : la table n'est pas ouverte."},
+        {"rsBatch: there is no field named \"Due In\"", "rsBatch : aucun champ ne s'appelle \"Due In\""},
         {"first\r\n… (3 more lines)", "first\r\n… (3 lignes de plus)"},
         {"a text of nobody's", "a text of nobody's"},
         {"", ""},
@@ -218,7 +232,7 @@ TEST(LanguageCatalogue, FilledPhrasesTranslateAroundTheirValues) {
         installLanguage(kEnglish);
         EXPECT_EQ(translated(en), en);
         installLanguage(kFrench);
-        EXPECT_EQ(translated(en), QString::fromUtf8(c.french)) << c.english;
+        EXPECT_EQ(translated(en).toStdString(), c.french) << c.english;
     }
     installLanguage(kEnglish);
 }

@@ -19,7 +19,7 @@ namespace {
 // table, leaving out what the row lacks (and the batch, when it is not wanted).
 std::string batchItemName(const Table& t, bool withBatch = true) {
     namespace F = batch_field;
-    return rowName(ui::phrase::kBatchItem,
+    return rowName(ui::phrase::kBatchItem, ui::phrase::kBatchItemBare,
                    {{ui::phrase::kMemberId, t.integer(F::MemberID)},
                     {ui::phrase::kCenterId, t.integer(F::CenterID), true},
                     {ui::phrase::kBatchId, withBatch ? t.integer(F::BatchControl) : std::nullopt}});

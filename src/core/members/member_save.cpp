@@ -68,8 +68,7 @@ void cmdSaveMerchandise_Click(Context& ctx) {
             } catch (const UnsavableRow& e) {
                 // Named as the member list shows it: the operator finds it there, and no other
                 // member's row at the same center reads the same.
-                throw UnsavableRow("the chosen row of " + shownRowName(t, ctx.host.today()) + " has no " + e.missing(),
-                                   e.missing());
+                throw UnsavableRow(shownRowName(t, ctx.host.today()), e.missing());
             }
             t.moveNext();
         }

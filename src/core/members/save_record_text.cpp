@@ -80,17 +80,17 @@ Amount times(Amount v, float rate) {
 
 // "member 1001 of center 0012 (sweep sequence 3)", or without the member when it is missing.
 std::string rowName(const SaveRow& row) {
-    std::string name = row.MemberID ? "member " + text::wholeNumber(*row.MemberID) + " of " : std::string();
-    name += "center " + (row.CenterID ? text::centerNumber(*row.CenterID) : std::string("(none)"));
-    if (row.SweepSequence) name += " (sweep sequence " + text::wholeNumber(*row.SweepSequence) + ")";
+    std::string name = row.CenterID ? ui::fill(ui::phrase::kCenterId, {text::centerNumber(*row.CenterID)})
+                                    : std::string(ui::phrase::kNoCenter);
+    if (row.MemberID) name = ui::fill(ui::phrase::kMemberOfCenter, {text::wholeNumber(*row.MemberID), name});
+    if (row.SweepSequence) name = ui::fill(ui::phrase::kWithSequence, {name, text::wholeNumber(*row.SweepSequence)});
     return name;
 }
 
 template <class Marks>
 std::string_view writeSaveRecord(char* buffer, const SaveRow& row, std::int32_t personId, std::int16_t personType) {
-    if (!row.MemberID) throw UnsavableRow("the chosen row of " + rowName(row) + " has no MemberID", "MemberID");
-    if (!row.ConversionRate)
-        throw UnsavableRow("the chosen row of " + rowName(row) + " has no ConversionRate", "ConversionRate");
+    if (!row.MemberID) throw UnsavableRow(rowName(row), "MemberID");
+    if (!row.ConversionRate) throw UnsavableRow(rowName(row), "ConversionRate");
     const float rate = *row.ConversionRate;
     RecordWriter<Marks> r(buffer);
     r.whole("MemberID", *row.MemberID);

@@ -7,6 +7,7 @@
 
 #include "base/error.h"
 #include "sweep/row_amounts.h"
+#include "ui/phrases.h"
 
 namespace eft {
 
@@ -25,8 +26,9 @@ struct SaveRow {
 // save sends nothing.
 class UnsavableRow : public EftError {
 public:
-    UnsavableRow(std::string description, std::string missing)
-        : EftError(std::move(description)), missing_(std::move(missing)) {}
+    // `row` named as the operator knows it; its ids are the control's words, a member's name is data.
+    UnsavableRow(std::string_view row, std::string missing)
+        : EftError(ui::fill(ui::phrase::kChosenRowHasNo, {row, missing})), missing_(std::move(missing)) {}
     // The field the row lacks ("MemberID").
     const std::string& missing() const { return missing_; }
 

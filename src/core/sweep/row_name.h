@@ -20,8 +20,8 @@ struct RowNamePart {
 };
 
 // `thing` ("the batch item of %1") filled with the ids the row has: "the batch item of member
-// 1001, center 0012".
-std::string rowName(std::string_view thing, std::initializer_list<RowNamePart> parts);
+// 1001, center 0012"; `bare` ("the batch item") when it has none.
+std::string rowName(std::string_view thing, std::string_view bare, std::initializer_list<RowNamePart> parts);
 
 // "the sweep row of member 1001, center 0012, source 1, sweep sequence 3" for the current
 // row of the sweep table, leaving out what the row lacks.

@@ -165,11 +165,13 @@ Table::~Table() = default;
 Table::Table(Table&&) noexcept = default;
 Table& Table::operator=(Table&&) noexcept = default;
 
-void Table::fail(const std::string& what) const { throw EftError(name_ + ": " + what); }
+void Table::fail(std::string_view phrase, std::string_view a, std::string_view b, std::string_view c) const {
+    throw EftError(ui::fill(phrase, {name_, a, b, c}));
+}
 
 void Table::defineField(std::string fieldName, FieldType type, int size) {
-    if (open_) fail("a field cannot be added once the table is open");
-    if (findField(fieldName)) fail("the field " + fieldName + " is defined twice");
+    if (open_) fail(ui::phrase::kFieldAfterOpen);
+    if (findField(fieldName)) fail(ui::phrase::kFieldDefinedTwice, fieldName);
     lowerNames_.push_back(lower(fieldName));
     fields_.push_back(FieldDef{std::move(fieldName), type, size});
 }
@@ -182,7 +184,7 @@ std::optional<int> Table::findField(std::string_view fieldName) const {
 
 int Table::fieldIndex(std::string_view fieldName) const {
     if (auto f = findField(fieldName)) return *f;
-    fail("there is no field named " + quoted(fieldName));
+    fail(ui::phrase::kNoFieldNamed, quoted(fieldName));
 }
 
 namespace {
@@ -241,7 +243,7 @@ void Table::layOut() {
 }
 
 void Table::open() {
-    if (open_) fail("the table is already open");
+    if (open_) fail(ui::phrase::kTableAlreadyOpen);
     layOut();
     open_ = true;
     orderDirty_ = viewDirty_ = true;
@@ -249,7 +251,7 @@ void Table::open() {
 }
 
 void Table::addRow() {
-    if (!open_) fail("the table is not open");
+    if (!open_) fail(ui::phrase::kTableNotOpen);
     if (liveRows_ == 0 && !alive_.empty()) {
         // Every earlier row is gone: start the storage afresh instead of keeping dead rows.
         blocks_.clear();
@@ -257,7 +259,7 @@ void Table::addRow() {
         for (auto& pool : pools_) pool->clear();
         begunInRow_.clear();  // row numbers start again
     }
-    if (alive_.size() >= std::numeric_limits<std::uint32_t>::max() - kBlockRows) fail("too many rows");
+    if (alive_.size() >= std::numeric_limits<std::uint32_t>::max() - kBlockRows) fail(ui::phrase::kTooManyRows);
     const auto row = static_cast<std::uint32_t>(alive_.size());
     if ((row & (kBlockRows - 1)) == 0) {
         // Only the presence bits need clearing: a value is read only where its bit is set.
@@ -280,13 +282,13 @@ std::uint32_t Table::currentRow(int field) const {
 }
 
 std::uint32_t Table::checkedRow(int field) const {
-    if (field < 0 || static_cast<std::size_t>(field) >= fields_.size()) fail("no such field");
-    if (!open_) fail("the table is not open");
+    if (field < 0 || static_cast<std::size_t>(field) >= fields_.size()) fail(ui::phrase::kNoSuchField);
+    if (!open_) fail(ui::phrase::kTableNotOpen);
     // No view rebuild here: the current row is row_ whatever the view, and rebuilding on every
     // write after addRow made filling a table quadratic (and lost a row added under a filter).
-    if (where_ == Where::Bof) fail("no current row: the cursor stands before the first row (BOF)");
-    if (where_ == Where::Eof) fail("no current row: the cursor stands after the last row (EOF)");
-    if (!alive_[row_]) fail("the current row has been deleted");
+    if (where_ == Where::Bof) fail(ui::phrase::kBeforeFirstRow);
+    if (where_ == Where::Eof) fail(ui::phrase::kAfterLastRow);
+    if (!alive_[row_]) fail(ui::phrase::kRowDeleted);
     return row_;
 }
 
@@ -358,13 +360,13 @@ void Table::set(int field, const Value& v) {
     unsigned char* p = cell(row, field);
     const FieldDef& def = fields_[static_cast<std::size_t>(field)];
     auto badValue = [&](const std::string& shown) {
-        fail("the value " + shown + " cannot be stored in the " + typeName(def.type) + " field " + def.name);
+        fail(ui::phrase::kCannotStore, shown, typeName(def.type), def.name);
     };
     auto number = [&]() -> double {
         if (auto q = std::get_if<std::int32_t>(&v)) return *q;
         if (auto q = std::get_if<float>(&v)) return *q;
         if (auto q = std::get_if<bool>(&v)) return *q ? -1 : 0;
-        fail("a timestamp cannot be stored in the " + std::string(typeName(def.type)) + " field " + def.name);
+        fail(ui::phrase::kTimestampCannotStore, typeName(def.type), def.name);
     };
     switch (def.type) {
         case FieldType::Int32:
@@ -474,7 +476,7 @@ const unsigned char* Table::valueCell(int field, bool& absent) const {
 std::optional<std::int32_t> Table::convertedInteger(int field) const {
     const Value v = value(field);
     auto notWhole = [&]() -> std::optional<std::int32_t> {
-        fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a 32-bit whole number");
+        fail(ui::phrase::kNotWhole32, fields_[static_cast<std::size_t>(field)].name);
     };
     if (auto p = std::get_if<std::int32_t>(&v)) return *p;
     if (auto p = std::get_if<float>(&v)) {
@@ -499,9 +501,9 @@ std::optional<float> Table::convertedSingle(int field) const {
     if (auto p = std::get_if<bool>(&v)) return *p ? -1.0f : 0.0f;
     if (auto p = std::get_if<std::string>(&v)) {
         if (auto f = text::parseSingle(*p)) return *f;
-        fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a number");
+        fail(ui::phrase::kNotANumber, fields_[static_cast<std::size_t>(field)].name);
     }
-    if (hasValue(v)) fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a number");
+    if (hasValue(v)) fail(ui::phrase::kNotANumber, fields_[static_cast<std::size_t>(field)].name);
     return std::nullopt;
 }
 
@@ -510,14 +512,14 @@ std::optional<bool> Table::convertedBoolean(int field) const {
     if (auto p = std::get_if<bool>(&v)) return *p;
     if (auto p = std::get_if<std::int32_t>(&v)) return *p != 0;
     if (auto p = std::get_if<float>(&v)) return *p != 0;
-    if (hasValue(v)) fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold true or false");
+    if (hasValue(v)) fail(ui::phrase::kNotTrueFalse, fields_[static_cast<std::size_t>(field)].name);
     return std::nullopt;
 }
 
 std::optional<Timestamp> Table::timestamp(int field) const {
     const Value v = value(field);
     if (auto p = std::get_if<Timestamp>(&v)) return *p;
-    if (hasValue(v)) fail("the field " + fields_[static_cast<std::size_t>(field)].name + " does not hold a date");
+    if (hasValue(v)) fail(ui::phrase::kNotADate, fields_[static_cast<std::size_t>(field)].name);
     return std::nullopt;
 }
 
@@ -532,7 +534,7 @@ std::optional<std::string> Table::text(int field) const {
 }
 
 void Table::setFilter(std::string_view expression) {
-    if (!open_) fail("the table is not open");
+    if (!open_) fail(ui::phrase::kTableNotOpen);
     const std::string_view expr = trim(expression);
     std::unique_ptr<FilterTerms> terms;
     if (!expr.empty()) {
@@ -548,10 +550,10 @@ void Table::setFilter(std::string_view expression) {
                 const std::size_t orAt = rest.find(" OR ");
                 const std::string_view term = trim(rest.substr(0, orAt));
                 const std::size_t eq = term.find('=');
-                if (eq == std::string_view::npos) fail("the filter term " + quoted(term) + " has no \"=\"");
+                if (eq == std::string_view::npos) fail(ui::phrase::kTermWithoutEquals, quoted(term));
                 const int field = fieldIndex(trim(term.substr(0, eq)));
                 auto number = parseWhole(term.substr(eq + 1));
-                if (!number) fail("the filter term " + quoted(term) + " does not compare with a whole number");
+                if (!number) fail(ui::phrase::kTermNotWhole, quoted(term));
                 auto [it, fresh] = slot.try_emplace(field, clause.size());
                 if (fresh) clause.emplace_back(field, std::unordered_set<std::int64_t>{});
                 clause[it->second].second.insert(*number);
@@ -607,8 +609,7 @@ bool Table::passesClause(std::uint32_t row, std::size_t clause) const {
             case FieldType::Single: {
                 const float f = load<float>(p);
                 if (!(std::fabs(f) < 9.0e18f))
-                    fail("the value " + text::singleText(f) + " of the field " +
-                         fields_[static_cast<std::size_t>(field)].name + " cannot be compared with a whole number");
+                    fail(ui::phrase::kValueNotComparable, text::singleText(f), fields_[static_cast<std::size_t>(field)].name);
                 if (f != std::floor(f)) continue;
                 key = static_cast<std::int64_t>(f);
                 break;
@@ -673,9 +674,9 @@ void Table::ensureView() const {
 }
 
 void Table::moveFirst() {
-    if (!open_) fail("the table is not open");
+    if (!open_) fail(ui::phrase::kTableNotOpen);
     ensureView();
-    if (visibleLive_ == 0) fail("no row is visible, so there is no first row to move to");
+    if (visibleLive_ == 0) fail(ui::phrase::kNoFirstRow);
     pos_ = 0;
     while (!alive_[view_[pos_]]) ++pos_;
     row_ = view_[pos_];
@@ -683,9 +684,9 @@ void Table::moveFirst() {
 }
 
 void Table::moveNext() {
-    if (!open_) fail("the table is not open");
+    if (!open_) fail(ui::phrase::kTableNotOpen);
     ensureView();
-    if (where_ == Where::Eof) fail("the cursor already stands after the last row (EOF)");
+    if (where_ == Where::Eof) fail(ui::phrase::kAlreadyAfterLast);
     std::size_t p = where_ == Where::Bof ? 0 : pos_ + 1;
     while (p < view_.size() && !alive_[view_[p]]) ++p;
     pos_ = p;

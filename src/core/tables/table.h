@@ -139,7 +139,9 @@ private:
     bool passesFilter(std::uint32_t row) const;
     bool passesClause(std::uint32_t row, std::size_t clause) const;
     int compareRows(std::uint32_t a, std::uint32_t b) const;
-    [[noreturn]] void fail(const std::string& what) const;
+    // Throws `phrase` filled with the table's name, then `a`, `b`, `c`.
+    [[noreturn]] void fail(std::string_view phrase, std::string_view a = {}, std::string_view b = {},
+                           std::string_view c = {}) const;
 
     enum class Where { Bof, Row, Eof };
 

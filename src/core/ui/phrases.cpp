@@ -34,7 +34,11 @@ std::vector<std::string_view> collectFillable() {
         kValueTooLong, kFieldTwice, kSweepRow, kBatchItem, kMemberId, kCenterId, kSourceId, kSequenceId, kBatchId,
         kRowHasNo, kCenterIdZero, kBatchZero, kLoginRefused, kRefusedWait, kNoSuchPage, kServerFailed, kSentElsewhere, kRefused, kTooLargeTell,
         kEncodedUnreadable, kGatewayGaveUp, kAnswerTooLarge, kNothingCame, kAnswerLate, kAnswerEncoded,
-        kReturnedCenter};
+        kReturnedCenter, kChosenRowHasNo, kAmountOf, kMemberOfCenter, kWithSequence, kFieldAfterOpen,
+        kFieldDefinedTwice, kNoFieldNamed, kTableAlreadyOpen, kTableNotOpen, kTooManyRows, kNoSuchField,
+        kBeforeFirstRow, kAfterLastRow, kRowDeleted, kCannotStore, kTimestampCannotStore, kNotWhole32, kNotANumber,
+        kNotTrueFalse, kNotADate, kTermWithoutEquals, kTermNotWhole, kValueNotComparable, kNoFirstRow,
+        kAlreadyAfterLast};
     for (const PostWords& w : kPostWords) all.insert(all.end(), {w.refused, w.notTaken, w.failed, w.mayBeRecorded});
     // The most specific first: "record %1: %2" would take the start of a longer phrase's text.
     std::stable_sort(all.begin(), all.end(), [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
@@ -62,6 +66,13 @@ unsigned dataBlanks(std::string_view phrase) {
         {kNotValidInt32, k1 | k2 | k3}, {kNotValidInt16, k1 | k2 | k3}, {kNotValidSingle, k1 | k2 | k3},
         {kNotValidBoolean, k1 | k2 | k3}, {kNotValidTimestamp, k1 | k2 | k3}, {kNotHeldToCent, k1 | k2 | k3},
         {kValueTooLong, k1 | k2 | k4}, {kFieldTwice, k1 | k2},       {kRowHasNo, k2},
+        {kChosenRowHasNo, k2},
+        {kFieldAfterOpen, k1}, {kFieldDefinedTwice, k1 | k2}, {kNoFieldNamed, k1 | k2}, {kTableAlreadyOpen, k1},
+        {kTableNotOpen, k1}, {kTooManyRows, k1}, {kNoSuchField, k1}, {kBeforeFirstRow, k1}, {kAfterLastRow, k1},
+        {kRowDeleted, k1}, {kCannotStore, k1 | k2 | k3 | k4}, {kTimestampCannotStore, k1 | k2 | k3},
+        {kNotWhole32, k1 | k2}, {kNotANumber, k1 | k2}, {kNotTrueFalse, k1 | k2}, {kNotADate, k1 | k2},
+        {kTermWithoutEquals, k1 | k2}, {kTermNotWhole, k1 | k2}, {kValueNotComparable, k1 | k2 | k3},
+        {kNoFirstRow, k1}, {kAlreadyAfterLast, k1},
     };
     for (const Data& d : kData)
         if (d.phrase == phrase) return d.blanks;
@@ -70,6 +81,8 @@ unsigned dataBlanks(std::string_view phrase) {
         if (w.refused == phrase) return k2;
     return 0;
 }
+
+unsigned mixedBlanks(std::string_view phrase) { return phrase == phrase::kChosenRowHasNo ? 1u : 0u; }
 
 std::span<const std::string_view> fillablePhrases() {
     static const std::vector<std::string_view> all = collectFillable();

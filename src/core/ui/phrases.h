@@ -146,12 +146,59 @@ inline constexpr std::string_view kCenterId = EFT_TR_NOOP("EFTMemb", "center %1"
 inline constexpr std::string_view kSourceId = EFT_TR_NOOP("EFTMemb", "source %1");
 inline constexpr std::string_view kSequenceId = EFT_TR_NOOP("EFTMemb", "sweep sequence %1");
 inline constexpr std::string_view kBatchId = EFT_TR_NOOP("EFTMemb", "batch %1");
+// A row without any id, named by what it is alone.
+inline constexpr std::string_view kSweepRowBare = EFT_TR_NOOP("EFTMemb", "the sweep row");
+inline constexpr std::string_view kBatchItemBare = EFT_TR_NOOP("EFTMemb", "the batch item");
 inline constexpr std::string_view kRowHasNo = EFT_TR_NOOP("EFTMemb", "%1 has no %2");
+// A chosen row the save cannot send: %1 the row as the operator knows it (its ids of ours
+// around a member's name, kept as it came), %2 the field it lacks.
+inline constexpr std::string_view kChosenRowHasNo = EFT_TR_NOOP("EFTMemb", "the chosen row of %1 has no %2");
+inline constexpr std::string_view kAmountOf = EFT_TR_NOOP("EFTMemb", "amount %1");
+inline constexpr std::string_view kRowWithoutAny = EFT_TR_NOOP("EFTMemb", "a row without center, name, date or amount");
+// A save record's row: %2 its center ("center 0012" or kNoCenter).
+inline constexpr std::string_view kMemberOfCenter = EFT_TR_NOOP("EFTMemb", "member %1 of %2");
+inline constexpr std::string_view kNoCenter = EFT_TR_NOOP("EFTMemb", "center (none)");
+inline constexpr std::string_view kWithSequence = EFT_TR_NOOP("EFTMemb", "%1 (sweep sequence %2)");
 inline constexpr std::string_view kCenterIdZero = EFT_TR_NOOP("EFTMemb", "%1 has the CenterID 0");
 inline constexpr std::string_view kBatchZero = EFT_TR_NOOP("EFTMemb", "%1 has the batch number 0, which is no batch");
 inline constexpr std::string_view kNoBatchControl = EFT_TR_NOOP("EFTMemb", "a batch item has no BatchControl");
 inline constexpr std::string_view kSentWholeUnanswered =
     EFT_TR_NOOP("EFTMemb", "The request was sent whole; no answer was read.");
+
+// A table used against its rules: only a fault of the program's own raises these, but they
+// still reach a box. %1 the table's name; a field's name, a value and a type stay as they are.
+inline constexpr std::string_view kFieldAfterOpen =
+    EFT_TR_NOOP("EFTMemb", "%1: a field cannot be added once the table is open");
+inline constexpr std::string_view kFieldDefinedTwice = EFT_TR_NOOP("EFTMemb", "%1: the field %2 is defined twice");
+inline constexpr std::string_view kNoFieldNamed = EFT_TR_NOOP("EFTMemb", "%1: there is no field named %2");
+inline constexpr std::string_view kTableAlreadyOpen = EFT_TR_NOOP("EFTMemb", "%1: the table is already open");
+inline constexpr std::string_view kTableNotOpen = EFT_TR_NOOP("EFTMemb", "%1: the table is not open");
+inline constexpr std::string_view kTooManyRows = EFT_TR_NOOP("EFTMemb", "%1: too many rows");
+inline constexpr std::string_view kNoSuchField = EFT_TR_NOOP("EFTMemb", "%1: no such field");
+inline constexpr std::string_view kBeforeFirstRow =
+    EFT_TR_NOOP("EFTMemb", "%1: no current row: the cursor stands before the first row (BOF)");
+inline constexpr std::string_view kAfterLastRow =
+    EFT_TR_NOOP("EFTMemb", "%1: no current row: the cursor stands after the last row (EOF)");
+inline constexpr std::string_view kRowDeleted = EFT_TR_NOOP("EFTMemb", "%1: the current row has been deleted");
+inline constexpr std::string_view kCannotStore =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 cannot be stored in the %3 field %4");
+inline constexpr std::string_view kTimestampCannotStore =
+    EFT_TR_NOOP("EFTMemb", "%1: a timestamp cannot be stored in the %2 field %3");
+inline constexpr std::string_view kNotWhole32 =
+    EFT_TR_NOOP("EFTMemb", "%1: the field %2 does not hold a 32-bit whole number");
+inline constexpr std::string_view kNotANumber = EFT_TR_NOOP("EFTMemb", "%1: the field %2 does not hold a number");
+inline constexpr std::string_view kNotTrueFalse =
+    EFT_TR_NOOP("EFTMemb", "%1: the field %2 does not hold true or false");
+inline constexpr std::string_view kNotADate = EFT_TR_NOOP("EFTMemb", "%1: the field %2 does not hold a date");
+inline constexpr std::string_view kTermWithoutEquals = EFT_TR_NOOP("EFTMemb", "%1: the filter term %2 has no \"=\"");
+inline constexpr std::string_view kTermNotWhole =
+    EFT_TR_NOOP("EFTMemb", "%1: the filter term %2 does not compare with a whole number");
+inline constexpr std::string_view kValueNotComparable =
+    EFT_TR_NOOP("EFTMemb", "%1: the value %2 of the field %3 cannot be compared with a whole number");
+inline constexpr std::string_view kNoFirstRow =
+    EFT_TR_NOOP("EFTMemb", "%1: no row is visible, so there is no first row to move to");
+inline constexpr std::string_view kAlreadyAfterLast =
+    EFT_TR_NOOP("EFTMemb", "%1: the cursor already stands after the last row (EOF)");
 
 // Why a transfer failed, in the operator's words, for the box's plain line.
 inline constexpr std::string_view kLoginRefused =
@@ -211,6 +258,10 @@ std::span<const std::string_view> fillablePhrases();
 // The blanks of `phrase` that hold data (a value as it came, a name of the server's, an
 // address): a view shows them as they are, whatever its language. Bit 0 is %1.
 unsigned dataBlanks(std::string_view phrase);
+
+// The blanks of `phrase` that list ids of ours around data (a member's name): a view
+// translates each id of ours and shows any other part as it is. Bit 0 is %1.
+unsigned mixedBlanks(std::string_view phrase);
 
 // `phrase` with %1, %2, ... replaced by `values` in order; other text is left as it is.
 std::string fill(std::string_view phrase, std::initializer_list<std::string_view> values);
