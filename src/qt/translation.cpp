@@ -110,12 +110,13 @@ bool hasLetters(const QString& text) {
 QString translateLine(const QString& line, int depth, bool* ours = nullptr);
 
 // A row's name of ids of ours around data ("center 0007, Tremblay, Marie, amount 10.00"): each
-// item of ours is translated, any other, a name's own ", " included, stays as it came.
+// item of ours is translated, any other, a name's own ", " included, stays as it came. An id
+// always has a blank, so a name that reads as a whole text of ours ("Royalty") is a name.
 QString translateMixed(const QString& value, int depth) {
     if (QString t = lookup(value); !t.isNull()) return t;
     QStringList items = value.split(QStringLiteral(", "));
     for (QString& item : items) {
-        if (!hasLetters(item)) continue;
+        if (!hasLetters(item) || !lookup(item).isNull()) continue;
         bool ours = false;
         const QString t = translateLine(item, depth + 1, &ours);
         if (ours) item = t;

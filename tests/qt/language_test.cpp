@@ -213,6 +213,8 @@ TEST(LanguageCatalogue, FilledPhrasesTranslateAroundTheirValues) {
          "ConversionRate.",
          "Rien n'a été enregistré : la ligne choisie (centre 0007, Tremblay, Marie-Ève, 12/06/2026, montant 10.00) "
          "n'a pas de ConversionRate."},
+        {"the chosen row of center 0007, Royalty, Ann has no MemberID",
+         "la ligne choisie (centre 0007, Royalty, Ann) n'a pas de MemberID"},
         {"the chosen row of member 1001 of center 0012 (sweep sequence 3) has no MemberID",
          "la ligne choisie (membre 1001 du centre 0012, séquence 3) n'a pas de MemberID"},
         {"the chosen row of member 5 of center (none) has no ConversionRate",
