@@ -65,7 +65,7 @@
 #include "net/pages.h"
 #include "net/xml_reader.h"
 #include "process_cpu.h"
-#include "server/bank/originator.h"
+#include "demo_originator.h"
 #include "server/returns/bank_answer.h"
 #include "server/store/database.h"
 #include "server_process.h"
@@ -857,16 +857,7 @@ int main(int argc, char** argv) {
     try {
         Month month;
         month.write(dir, o);
-        {
-            const eft::server::bank::Originator demo;
-            std::ofstream originator(dir / "originator.json");
-            const char* comma = "{";
-            for (const auto& [name, field] : eft::server::bank::originatorFields()) {
-                originator << comma << "\"" << name << "\": \"" << demo.*field << "\"";
-                comma = ", ";
-            }
-            originator << "}\n";
-        }
+        eft::bench::writeDemoOriginator(dir / "originator.json");
         std::printf("month: %ld charges, %ld members, %d centers (%d in the United States), %zu working days from %s, "
                     "%d operators; load average %s\n",
                     month.charges, month.members, month.centers, month.usCenters, month.days.size(),

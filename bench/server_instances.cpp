@@ -42,7 +42,7 @@
 #include "import_files.h"
 #include "process_cpu.h"
 #include "net/pages.h"
-#include "server/bank/originator.h"
+#include "demo_originator.h"
 #include "server/pages/save_record.h"
 #include "server_process.h"
 #include "support/pg_cluster.h"
@@ -143,16 +143,7 @@ public:
             saves_.push_back(std::move(bodies));
         }
         pendingSave_ = saveBodyOfMember(kPending, 0, kPending.charges);
-        // An imported database is not a demo one, so its exports need an originator of their
-        // own; the demo's values serve.
-        const eft::server::bank::Originator demo;
-        std::ofstream originator(dir_ / "originator.json");
-        const char* comma = "{";
-        for (const auto& [name, field] : eft::server::bank::originatorFields()) {
-            originator << comma << "\"" << name << "\": \"" << demo.*field << "\"";
-            comma = ", ";
-        }
-        originator << "}\n";
+        eft::bench::writeDemoOriginator(dir_ / "originator.json");
     }
     ~Bench() {
         cluster_.reset();
