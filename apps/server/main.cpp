@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
     std::size_t sweepCacheMb = options.sweepCacheBytes >> 20;
     app.add_option("--sweep-cache-mb", sweepCacheMb,
                    "megabytes of sweep rows kept in memory to answer the next loads without reading them from "
-                   "the database again; 0: none")
+                   "the database again (default: an eighth of the memory, at most 1024); 0: none")
         ->envname("EFT_SWEEP_CACHE_MB")
         ->capture_default_str()
         ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 20));

@@ -43,7 +43,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-inline constexpr std::size_t kDefaultSweepCacheBytes = std::size_t{256} << 20;
 
 struct ServiceOptions {
     std::filesystem::path dbPath;     // a SQLite file, or a PostgreSQL connection URI
@@ -61,7 +60,7 @@ struct ServiceOptions {
     std::chrono::milliseconds settleEvery{std::chrono::hours(1)};
     int returnMarginDays = 1;
     // The most bytes of written sweep rows kept to serve again (sweep_cache.h); zero: none.
-    std::size_t sweepCacheBytes = kDefaultSweepCacheBytes;
+    std::size_t sweepCacheBytes = SweepCache::defaultCap();
 };
 
 // What a save says about the sweep its rows were chosen from: who sends it (the login, or the

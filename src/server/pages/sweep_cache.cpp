@@ -1,9 +1,21 @@
 #include "server/pages/sweep_cache.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <vector>
 
 namespace eft::server {
+
+std::size_t SweepCache::defaultCap() {
+    constexpr std::size_t kMost = std::size_t{1} << 30;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageBytes = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageBytes <= 0) return std::size_t{256} << 20;
+    const std::size_t eighth = static_cast<std::size_t>(pages) / 8 * static_cast<std::size_t>(pageBytes);
+    // Whole megabytes, as the option counts them.
+    return std::min(kMost, eighth) >> 20 << 20;
+}
 
 std::uint64_t SweepCache::startPass() {
     std::lock_guard lock(mutex_);

@@ -28,6 +28,9 @@ public:
 
     // Keeps at most capBytes of rows (Rows::size); zero keeps none.
     explicit SweepCache(std::size_t capBytes) : cap_(capBytes) {}
+    // An eighth of the machine's memory, at most 1 GiB: a sweep of a million rows (some 820 MB)
+    // fits on a server of 8 GiB or more, and a small machine is not asked for more than it has.
+    static std::size_t defaultCap();
 
     std::size_t cap() const { return cap_; }
     // One GET's walk: entries it used are not evicted for the rows it writes later, so a sweep
