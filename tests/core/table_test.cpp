@@ -492,6 +492,27 @@ TEST(TableSort, EqualKeysKeepTheirInsertionOrder) {
     }
 }
 
+// A reply mostly comes in sort order already; one row out of place anywhere still reorders.
+TEST(TableSort, RowsNearlyInOrderAreSortedAndRowsInOrderStayAsAdded) {
+    const struct {
+        const char* name;
+        std::vector<std::optional<int>> centers;  // the rows' keys, member i + 1 for the i-th
+        std::vector<int> members;                 // the members in visiting order
+    } cases[] = {
+        {"inOrderWithRuns", {1, 1, 2, 2, 2, 3}, {1, 2, 3, 4, 5, 6}},
+        {"lastOutOfPlace", {1, 2, 3, 4, 0}, {5, 1, 2, 3, 4}},
+        {"firstOutOfPlace", {2, 1, 3, 3}, {2, 1, 3, 4}},
+        {"noValueLast", {1, 2, std::nullopt}, {3, 1, 2}},
+        {"equalKeysAfterAnOutOfPlaceOne", {5, 5, 1, 5}, {3, 1, 2, 4}},
+    };
+    for (const auto& c : cases) {
+        Table t = openSweep();
+        t.setSort("CenterID");
+        for (std::size_t i = 0; i < c.centers.size(); ++i) addRow(t, c.centers[i], static_cast<int>(i) + 1);
+        EXPECT_EQ(visit(t, "MemberID"), c.members) << c.name;
+    }
+}
+
 TEST(TableDelete, CursorStaysOnTheRemovedPositionUntilMoved) {
     Table t = openSweep();
     t.setSort("CenterID");

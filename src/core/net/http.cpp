@@ -3,9 +3,15 @@
 #include <curl/curl.h>
 #include <curl/header.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "net/address.h"
 #include "net/curl_common.h"
@@ -21,37 +27,111 @@ void ensureCurlReady() {
 
 namespace {
 
+// The pieces of a 2xx body on their way from the receiving thread to the reader. Small pieces
+// are gathered into buffers of the read size, and the buffers are used again: fresh ones would
+// fault their pages in for every piece. At most kQueuedBuffers wait, so a reply that comes
+// faster than it is read waits in the socket, as it would for a reader on the same thread.
+class PieceQueue {
+public:
+    explicit PieceQueue(std::size_t bufferBytes) : bufferBytes_(bufferBytes) {}
+
+    // Receiving thread: false once the reader has stopped.
+    bool push(std::string_view piece) {
+        std::unique_lock lock(mutex_);
+        while (!piece.empty()) {
+            if (stopped_) return false;
+            if (queued_.empty() || queued_.back().size() >= bufferBytes_) {
+                if (queued_.size() >= kQueuedBuffers) {
+                    room_.wait(lock, [&] { return stopped_ || queued_.size() < kQueuedBuffers; });
+                    continue;
+                }
+                queued_.push_back(freshBuffer());
+            }
+            std::string& tail = queued_.back();
+            const std::size_t n = std::min(piece.size(), bufferBytes_ - tail.size());
+            tail.append(piece.data(), n);
+            piece.remove_prefix(n);
+            bytes_.notify_one();
+        }
+        return true;
+    }
+
+    // Receiving thread: no more pieces will come.
+    void close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        bytes_.notify_one();
+    }
+
+    // Reader: stops the receiver's pushes and wakes it.
+    void stop() {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        room_.notify_one();
+    }
+
+    // Reader: the next buffer into `out` (whose old one goes back to the pool), waiting at most
+    // until `until`. False when none came: the queue is empty and, if `ended`, closed.
+    bool pop(std::string& out, std::chrono::steady_clock::time_point until, bool& ended) {
+        std::unique_lock lock(mutex_);
+        bytes_.wait_until(lock, until, [&] { return closed_ || !queued_.empty(); });
+        if (out.capacity() >= bufferBytes_) {
+            out.clear();
+            pool_.push_back(std::move(out));
+        }
+        ended = closed_ && queued_.empty();
+        if (queued_.empty()) return false;
+        out = std::move(queued_.front());
+        queued_.pop_front();
+        room_.notify_one();
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kQueuedBuffers = 4;
+
+    std::string freshBuffer() {
+        if (pool_.empty()) {
+            std::string b;
+            b.reserve(bufferBytes_);
+            return b;
+        }
+        std::string b = std::move(pool_.back());
+        pool_.pop_back();
+        return b;
+    }
+
+    const std::size_t bufferBytes_;
+    std::mutex mutex_;
+    std::condition_variable bytes_, room_;
+    std::deque<std::string> queued_;
+    std::vector<std::string> pool_;
+    bool closed_ = false;
+    bool stopped_ = false;
+};
+
 // What one hop of a GET received. The status is judged at the first body byte: only a 2xx
-// body goes to the consumer, and nothing leaves this callback by exception (curl is C).
+// body goes on to the reader, and nothing leaves this callback by exception (curl is C).
+// Everything here but `queue` belongs to the receiving thread until it has ended.
 struct HopSink {
     CURL* curl = nullptr;
-    const BodyConsumer* consume = nullptr;
+    PieceQueue* queue = nullptr;
     std::size_t maxBytes = 0;
     bool judged = false;
     bool passOn = false;
-    std::size_t bytes = 0;  // all body bytes of the hop, consumed or not, against the cap
-    long long consumed = 0;
+    std::size_t bytes = 0;  // all body bytes of the hop, passed on or not, against the cap
     bool overflow = false;
-    bool stopped = false;
-    std::exception_ptr thrown;
-    // A reply that comes faster than it is read must not keep the host's events waiting:
-    // past this time since they last ran the hop pauses, to go on once they have.
-    bool yields = false;
-    std::chrono::steady_clock::time_point turnDue{};
-    bool paused = false;
+    bool stopped = false;  // the reader stopped taking the body
+    std::atomic<long long> total{-1};  // the announced length, once the body starts
     std::string encoding;  // a 2xx body's encoding that was not asked for
 };
 
 constexpr std::chrono::milliseconds kTurnEvery{20};
-constexpr long kReadBufferBytes = 512L * 1024;
+constexpr std::size_t kReadBufferBytes = 512 * 1024;
 
 std::size_t writeHop(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<HopSink*>(user);
     const std::size_t n = size * count;
-    if (sink->yields && std::chrono::steady_clock::now() >= sink->turnDue) {
-        sink->paused = true;
-        return CURL_WRITEFUNC_PAUSE;  // libcurl keeps the piece and hands it over again
-    }
     if (!sink->judged) {
         long status = 0;
         curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
@@ -63,6 +143,7 @@ std::size_t writeHop(char* data, std::size_t size, std::size_t count, void* user
             } catch (...) {
                 sink->encoding = "unknown";
             }
+            sink->total = announcedLength(sink->curl);
         }
     }
     if (!sink->encoding.empty()) return 0;  // bytes nobody can read: the reader never sees them
@@ -73,15 +154,14 @@ std::size_t writeHop(char* data, std::size_t size, std::size_t count, void* user
     sink->bytes += n;
     if (!sink->passOn) return n;  // a redirect's or a refusal's body: nobody reads it
     try {
-        if (!(*sink->consume)(std::string_view(data, n))) {
+        if (!sink->queue->push(std::string_view(data, n))) {
             sink->stopped = true;
             return 0;
         }
     } catch (...) {
-        sink->thrown = std::current_exception();
+        sink->stopped = true;
         return 0;
     }
-    sink->consumed += static_cast<long long>(n);
     return n;
 }
 
@@ -89,41 +169,70 @@ using MultiHandle = std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)>;
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
-// Runs the one transfer on `multi` to its end, spending the wait as `wait` says.
-CURLcode drive(CURLM* multi, const TransferWait& wait, HopSink& sink) {
-    long long reported = -1;
-    auto report = [&] {
-        if (!wait.progress || !sink.passOn || sink.consumed == reported) return;
-        reported = sink.consumed;
-        wait.progress(sink.consumed, announcedLength(sink.curl));
-    };
-    sink.yields = static_cast<bool>(wait.turn);
-    sink.turnDue = std::chrono::steady_clock::now() + kTurnEvery;
-    int running = 1;
-    while (running > 0) {
-        if (curl_multi_perform(multi, &running) != CURLM_OK) break;
-        report();
-        if (running == 0) break;
-        if (wait.turn) {
-            wait.turn();
-            sink.turnDue = std::chrono::steady_clock::now() + kTurnEvery;
-        }
-        if (wait.cancelled && wait.cancelled()) {
-            sink.stopped = true;
-            return CURLE_ABORTED_BY_CALLBACK;
-        }
-        if (sink.paused) {
-            // What the pause held back is read at once, without waiting on the socket.
-            sink.paused = false;
-            curl_easy_pause(sink.curl, CURLPAUSE_CONT);
-            continue;
-        }
-        curl_multi_poll(multi, nullptr, 0, wait.turn ? 50 : 1000, nullptr);
-    }
+// Runs the one transfer on `multi` to its end: libcurl on a thread of its own, receiving while
+// the reader reads the piece before (the kernel's copy of the reply and libcurl's work are off
+// the reader's thread), and `consume`, the turns and the progress on the calling thread.
+CURLcode drive(CURLM* multi, const BodyConsumer& consume, const TransferWait& wait, HopSink& sink,
+               bool& readerStopped, std::exception_ptr& thrown) {
+    PieceQueue queue(kReadBufferBytes);
+    sink.queue = &queue;
+    std::atomic<bool> quit{false};
     CURLcode code = CURLE_FAILED_INIT;
-    int queued = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
-        if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+    std::thread receiver([&] {
+        int running = 1;
+        while (running > 0 && !quit.load(std::memory_order_relaxed)) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK || running == 0) break;
+            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
+            if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+        if (code == CURLE_FAILED_INIT && quit.load()) code = CURLE_ABORTED_BY_CALLBACK;
+        queue.close();
+    });
+    const auto stop = [&] {
+        readerStopped = true;
+        quit = true;
+        queue.stop();
+        curl_multi_wakeup(multi);
+    };
+    long long consumed = 0, reported = -1;
+    auto turnDue = std::chrono::steady_clock::now() + kTurnEvery;
+    std::string piece;
+    bool cancelled = false;
+    try {
+        for (bool ended = false; !ended;) {
+            // Without a turn to run the wait blocks until the body comes or ends.
+            const auto until = wait.turn ? turnDue : std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            if (queue.pop(piece, until, ended)) {
+                if (!consume(piece)) {
+                    stop();
+                    break;
+                }
+                consumed += static_cast<long long>(piece.size());
+                if (wait.progress && consumed != reported) {
+                    reported = consumed;
+                    wait.progress(consumed, sink.total.load());
+                }
+            }
+            if (wait.turn && std::chrono::steady_clock::now() >= turnDue) {
+                wait.turn();
+                turnDue = std::chrono::steady_clock::now() + kTurnEvery;
+            }
+            if (wait.cancelled && wait.cancelled()) {
+                cancelled = true;
+                stop();
+                break;
+            }
+        }
+    } catch (...) {
+        thrown = std::current_exception();
+        stop();
+    }
+    receiver.join();
+    if (cancelled) return CURLE_ABORTED_BY_CALLBACK;
+    // A reader that stopped after the last byte came still stopped the transfer.
+    if (readerStopped && code == CURLE_OK) code = CURLE_WRITE_ERROR;
     return code;
 }
 
@@ -165,11 +274,10 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
         curl_easy_setopt(easy.get(), CURLOPT_HTTPHEADER, headers.get());
         HopSink sink;
         sink.curl = easy.get();
-        sink.consume = &consume;
         sink.maxBytes = limits.maxReplyBytes;
         // A sweep reply runs to hundreds of megabytes: libcurl's default of 16 KB a read costs a
         // system call and a pass through the reader's piece handling every 16 KB.
-        curl_easy_setopt(easy.get(), CURLOPT_BUFFERSIZE, kReadBufferBytes);
+        curl_easy_setopt(easy.get(), CURLOPT_BUFFERSIZE, static_cast<long>(kReadBufferBytes));
         curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &writeHop);
         curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
         IdleWatch idle;
@@ -178,9 +286,12 @@ FetchResult httpGet(const std::string& address, const HttpLimits& limits, const 
             result.error = ui::phrase::kNotStarted;
             return result;
         }
-        const CURLcode code = drive(multi.get(), wait, sink);
+        bool readerStopped = false;
+        std::exception_ptr thrown;
+        const CURLcode code = drive(multi.get(), consume, wait, sink, readerStopped, thrown);
         curl_multi_remove_handle(multi.get(), easy.get());
-        if (sink.thrown) std::rethrow_exception(sink.thrown);
+        if (thrown) std::rethrow_exception(thrown);
+        sink.stopped = sink.stopped || readerStopped;
         curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &result.status);
         if (!sink.encoding.empty()) {
             result.error = ui::fill(ui::phrase::kEncoded, {sink.encoding});
