@@ -35,8 +35,8 @@ struct TransferWait {
 
 // One GET, the body of a 2xx reply handed to `consume` as it arrives, in pieces of up to
 // 512 KB however it came off the network. The bodies of other replies reach no consumer: a
-// 3xx to the same server is followed, anything else fails with a description naming the status. An exception thrown by `consume` ends the transfer and is
-// rethrown here.
+// 3xx to the same server is followed, anything else fails with a description naming the
+// status. An exception thrown by `consume` ends the transfer and is rethrown here.
 FetchResult httpGet(const std::string& address, const HttpLimits& limits, const BodyConsumer& consume,
                     const TransferWait& wait = {});
 // A blocking GET collected whole, for tools and tests.
