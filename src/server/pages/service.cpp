@@ -390,7 +390,7 @@ std::size_t Service::statusPairCap() {
     return std::max<std::size_t>(items, kStatusPairFloor) + 3;
 }
 
-std::int64_t Service::listClock(Store& store) {
+std::int64_t Service::listClock() {
     std::unique_lock lock(clockMutex_);
     // Reads numbered from here on begin after this list was asked for.
     const std::uint64_t first = clockReadsBegun_ + 1;
@@ -404,7 +404,7 @@ std::int64_t Service::listClock(Store& store) {
     lock.unlock();
     std::int64_t value = 0;
     try {
-        value = store.listClock();
+        value = borrow()->listClock();
     } catch (...) {
         lock.lock();
         clockReading_ = false;
@@ -423,11 +423,11 @@ std::int64_t Service::listClock(Store& store) {
 
 std::string Service::batchListXml(std::string_view acceptLanguage) {
     const bool french = reasons::prefersFrench(acceptLanguage);
-    Lease store = borrow();
+    requireSameFile();
     // Read before the rows, each in a snapshot of its own: rows read after it are at least as
     // new as the value they are kept with, so a change between the two only costs a list
     // written again.
-    const std::int64_t clock = listClock(*store);
+    const std::int64_t clock = listClock();
     KeptList& kept = keptLists_[french ? 1 : 0];
     {
         std::shared_ptr<const std::string> text;
@@ -437,6 +437,7 @@ std::string Service::batchListXml(std::string_view acceptLanguage) {
         }
         if (text) return *text;
     }
+    Lease store = borrow();
     std::string out;
     out.reserve(4096);
     out += xml::kDeclaration;

@@ -208,8 +208,9 @@ private:
     // The counter's value for a list asked for now. Lists asked for while a read of it is under
     // way share the next read, which begins after they asked and so sees every change committed
     // before: on PostgreSQL a read is a round trip that costs the database more than serving
-    // the kept list costs the server.
-    std::int64_t listClock(Store& store);
+    // the kept list costs the server. Only the reader borrows a connection, so lists served
+    // from what was kept open none.
+    std::int64_t listClock();
     std::mutex clockMutex_;
     std::condition_variable clockRead_;
     std::uint64_t clockReadsBegun_ = 0;
