@@ -390,8 +390,53 @@ std::size_t Service::statusPairCap() {
     return std::max<std::size_t>(items, kStatusPairFloor) + 3;
 }
 
+std::int64_t Service::listClock() {
+    std::unique_lock lock(clockMutex_);
+    // Reads numbered from here on begin after this list was asked for.
+    const std::uint64_t first = clockReadsBegun_ + 1;
+    for (;;) {
+        if (clockReadDone_ >= first) return clockValue_;
+        if (!clockReading_) break;
+        clockRead_.wait(lock);
+    }
+    clockReading_ = true;
+    const std::uint64_t read = ++clockReadsBegun_;
+    lock.unlock();
+    std::int64_t value = 0;
+    try {
+        value = borrow()->listClock();
+    } catch (...) {
+        lock.lock();
+        clockReading_ = false;
+        lock.unlock();
+        clockRead_.notify_all();  // each waiter reads for itself
+        throw;
+    }
+    lock.lock();
+    clockReading_ = false;
+    clockReadDone_ = read;
+    clockValue_ = value;
+    lock.unlock();
+    clockRead_.notify_all();
+    return value;
+}
+
 std::string Service::batchListXml(std::string_view acceptLanguage) {
     const bool french = reasons::prefersFrench(acceptLanguage);
+    requireSameFile();
+    // Read before the rows, each in a snapshot of its own: rows read after it are at least as
+    // new as the value they are kept with, so a change between the two only costs a list
+    // written again.
+    const std::int64_t clock = listClock();
+    KeptList& kept = keptLists_[french ? 1 : 0];
+    {
+        std::shared_ptr<const std::string> text;
+        {
+            std::lock_guard lock(listMutex_);
+            if (kept.text && kept.clock == clock) text = kept.text;
+        }
+        if (text) return *text;
+    }
     Lease store = borrow();
     std::string out;
     out.reserve(4096);
@@ -417,6 +462,9 @@ std::string Service::batchListXml(std::string_view acceptLanguage) {
         out += "</Item>\n";
     });
     out += "</BatchList>\n";
+    auto text = std::make_shared<const std::string>(out);
+    std::lock_guard lock(listMutex_);
+    kept = {clock, std::move(text)};
     return out;
 }
 

@@ -9,6 +9,7 @@
 // SERIALIZABLE retries, since each rule reads what the others write (a save's Totals, the
 // charges an export takes, the failed charges a status returns to the sweep).
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <filesystem>
@@ -194,6 +195,27 @@ private:
     std::mutex writeMutex_;
     int returnMarginDays_;
     SweepCache sweepCache_;
+    // The batch list as last written, in English and in French, with the value of the list's
+    // change counter read before its rows (store.h: listClock): served again while the counter
+    // still reads that value, through whichever server or command the writes come.
+    struct KeptList {
+        std::int64_t clock = 0;
+        std::shared_ptr<const std::string> text;
+    };
+    std::mutex listMutex_;
+    KeptList keptLists_[2];
+    // The counter's value for a list asked for now. Lists asked for while a read of it is under
+    // way share the next read, which begins after they asked and so sees every change committed
+    // before: on PostgreSQL a read is a round trip that costs the database more than serving
+    // the kept list costs the server. Only the reader borrows a connection, so lists served
+    // from what was kept open none.
+    std::int64_t listClock();
+    std::mutex clockMutex_;
+    std::condition_variable clockRead_;
+    std::uint64_t clockReadsBegun_ = 0;
+    std::uint64_t clockReadDone_ = 0;  // the latest read to end, by its number
+    std::int64_t clockValue_ = 0;      // what it read
+    bool clockReading_ = false;
     std::unique_ptr<Deliverer> deliverer_;  // stopped before the rest goes
     std::unique_ptr<returns::Settler> settler_;  // last: stopped first
 };

@@ -469,10 +469,14 @@ bool PostgresStatement::step() {
             owner_.streaming(this);
             return step();
         }
+        // Without parameters a statement goes as one simple query, which the server takes in
+        // one message rather than the five of a parse, bind and execute: the batch list asks
+        // for its counter so on every request.
         result_ = checked(conn,
-                          prepared() ? PQexecPrepared(conn, name_.c_str(), count, values.data(), nullptr, nullptr, 0)
-                                     : PQexecParams(conn, sql_.c_str(), count, types_.data(), values.data(), nullptr,
-                                                    nullptr, 0),
+                          prepared()   ? PQexecPrepared(conn, name_.c_str(), count, values.data(), nullptr, nullptr, 0)
+                          : count == 0 ? PQexec(conn, sql_.c_str())
+                                       : PQexecParams(conn, sql_.c_str(), count, types_.data(), values.data(), nullptr,
+                                                      nullptr, 0),
                           "statement");
         const char* changed = PQcmdTuples(result_.get());
         owner_.setChanges(*changed != 0 ? std::strtoll(changed, nullptr, 10) : 0);

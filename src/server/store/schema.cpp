@@ -337,9 +337,41 @@ CREATE INDEX batch_items_listed ON batch_items (batch_no, center_id, member_id, 
 
 void toVersion9(Database& db) { db.exec(kVersion9); }
 
+// Version 10: the batch list's change counter, moved by every change of what the list shows
+// (the items, their batches, their centers' names) in the change's own transaction, so a server
+// keeping a list it wrote can tell with one read whether any writer, in any process, changed it.
+// Kept by triggers, so no writer can forget it. The value only has to differ from every value
+// it had before.
+constexpr const char* kVersion10 = R"sql(
+CREATE TABLE list_clock (
+  id    INTEGER PRIMARY KEY CHECK (id = 1),
+  value INTEGER NOT NULL);
+INSERT INTO list_clock (id, value) VALUES (1, 0);
+CREATE TRIGGER list_item_added AFTER INSERT ON batch_items BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_item_changed AFTER UPDATE ON batch_items BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_item_removed AFTER DELETE ON batch_items BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_batch_added AFTER INSERT ON batches BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_batch_changed AFTER UPDATE ON batches BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_batch_removed AFTER DELETE ON batches BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_center_added AFTER INSERT ON centers BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_center_changed AFTER UPDATE ON centers BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+CREATE TRIGGER list_center_removed AFTER DELETE ON centers BEGIN
+  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
+)sql";
+
+void toVersion10(Database& db) { db.exec(kVersion10); }
+
 using Migration = void (*)(Database&);
 constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5,
-                                                   toVersion6, toVersion7, toVersion8, toVersion9};
+                                                   toVersion6, toVersion7, toVersion8, toVersion9, toVersion10};
 
 bool hasTables(Database& db) {
     Statement s = db.prepare("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'table')");

@@ -13,7 +13,7 @@ namespace eft::server {
 class Database;
 
 // The version this program writes.
-inline constexpr int kSchemaVersion = 9;
+inline constexpr int kSchemaVersion = 10;
 
 // What opening an older database did: the version it had, the version it has now, and on
 // SQLite the copy taken first.

@@ -255,6 +255,7 @@ Store::Store(const std::filesystem::path& file, Older older)
         "FROM batch_items bi JOIN batches b ON b.batch_no = bi.batch_no JOIN centers ce ON ce.id = bi.center_id WHERE " +
         std::string(kListedItem) + " ORDER BY bi.batch_no, bi.center_id, bi.member_id, bi.source, bi.sweep_sequence");
     countPending_ = db_.prepare("SELECT COUNT(*) FROM batch_items bi WHERE " + std::string(kListedItem));
+    listClock_ = db_.prepare("SELECT value FROM list_clock WHERE id = 1");
     batchExists_ = db_.prepare("SELECT 1 FROM batches WHERE batch_no = ?1");
     // The batch's items are read once, here; every later statement of the commit joins this
     // copy and the posted references, both the commit's own, rather than the batch's items
@@ -1009,6 +1010,13 @@ void Store::forEachPendingItem(const std::function<void(const BatchItemView&)>& 
         v.returnDate = s.text(9);
         visit(v);
     }
+}
+
+std::int64_t Store::listClock() {
+    auto& s = listClock_.reuse();
+    const std::int64_t value = s.step() ? s.integer(0) : 0;
+    s.reuse();
+    return value;
 }
 
 bool Store::batchExists(std::int32_t batchNo) {

@@ -35,6 +35,8 @@
 // beside the person id and type the control sends.
 // sweep_clock  the sweep's change counter; center_changes  the counter's value at the last
 //              change of each center's sweep rows (both kept by triggers, on both engines)
+// list_clock   the batch list's change counter: a new value at every change of the items, their
+//              batches or the centers (kept by triggers, on both engines)
 //
 // Methods that change data expect the caller to hold a write transaction.
 #include <cstdint>
@@ -462,6 +464,10 @@ public:
     // One kept file as listFiles() has it.
     std::optional<FileListing> fileListing(std::int32_t batchNo);
 
+    // The batch list's change counter: a value that every committed change of what the list
+    // shows replaces with one it never had before. One statement, needing no transaction: read
+    // before the list's rows, a list kept with it is stale only once the value read differs.
+    std::int64_t listClock();
     // Every exported item still waiting for its status, with the items the bank returned in
     // the batches still waiting, by batch and center; and how many.
     void forEachPendingItem(const std::function<void(const BatchItemView&)>& visit);
@@ -569,7 +575,7 @@ private:
     Statement chargeState_, stagedChanges_, stagedSweep_, streamedSweep_, centerSaved_, saveStaged_;
     Statement nextBatch_, savedCharges_, insertBatch_, insertItem_, markExported_;
     Statement pendingItems_, countPending_, batchExists_, stageWaiting_, outcomeWithoutItem_, unnamedItem_;
-    Statement recordItems_, clearCharges_, failCharges_;
+    Statement recordItems_, clearCharges_, failCharges_, listClock_;
 };
 
 }  // namespace eft::server
