@@ -157,12 +157,16 @@ public:
     void load(std::string_view table, const std::vector<std::string>& columns, std::size_t count,
               const RowSource& next, Statistics) override {
         // Several rows to a statement: each run of an INSERT has a cost of its own (a CHECK's IN
-        // list, for one, builds a table for every run), which a row at a time pays per row. Not
-        // more: the pages a statement changes are kept to undo it, in memory up to 64 KiB and in
-        // a file past that, which a few hundred rows reach.
+        // list, for one, builds a table for every run), which a row at a time pays per row.
+        // OR FAIL: a statement that may stop halfway with ABORT has SQLite copy every page it
+        // changes that was there before it began (the right edge of the table and of each
+        // index) to the statement journal, to undo it; once that journal spilled to a
+        // temporary file it stays one, and a million charges wrote 1.4 GB to it. A load is
+        // all or nothing only with its transaction anyway (its rows go in many statements),
+        // and a failed load fails the caller's transaction on either engine.
         constexpr std::size_t kRowsPerInsert = 16;
         const auto insertOf = [&](std::size_t rows) {
-            std::string sql = "INSERT INTO " + std::string(table) + " (";
+            std::string sql = "INSERT OR FAIL INTO " + std::string(table) + " (";
             for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
             sql += ") VALUES ";
             for (std::size_t r = 0; r < rows; ++r) {
