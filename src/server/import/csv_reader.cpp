@@ -72,6 +72,8 @@ void readCsv(const std::filesystem::path& file, const std::function<void(const C
     const std::string name = file.string();
     std::unique_ptr<std::FILE, FileCloser> in(std::fopen(name.c_str(), "rb"));
     if (!in) throw CsvError(name, 0, "cannot be read");
+    // A read of the file every MiB rather than every 4 KiB.
+    std::setvbuf(in.get(), nullptr, _IOFBF, std::size_t{1} << 20);
     csv_parser parser{};
     if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw CsvError(name, 0, "out of memory");
     const std::unique_ptr<csv_parser, void (*)(csv_parser*)> owner(&parser, csv_free);

@@ -279,13 +279,19 @@ private:
     bool ok_ = true;
 };
 
+// A member's charges, and those of the next few members, in one block of slots (key_table.h):
+// the block is told by the rest of the member's id, the center and the upper bits of the
+// source and sequence.
 struct ChargeKeyHash {
     std::uint64_t operator()(const ChargeKey& k) const {
-        const std::uint64_t ids = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.memberId)) << 32) |
-                                  static_cast<std::uint32_t>(k.centerId);
-        const std::uint64_t rest = (static_cast<std::uint64_t>(static_cast<std::uint16_t>(k.source)) << 16) |
-                                   static_cast<std::uint16_t>(k.sweepSequence);
-        return ids * 0xC2B2AE3D27D4EB4Full ^ rest;
+        const auto member = static_cast<std::uint32_t>(k.memberId);
+        const auto source = static_cast<std::uint16_t>(k.source);
+        const auto sequence = static_cast<std::uint16_t>(k.sweepSequence);
+        const std::uint64_t block =
+            ((static_cast<std::uint64_t>(member >> 4) << 32 | static_cast<std::uint32_t>(k.centerId)) *
+             0xC2B2AE3D27D4EB4Full) ^
+            (static_cast<std::uint64_t>(source >> 2) << 16 | sequence >> 2);
+        return block << kBlockBits | (member & 15) << 2 | ((source + sequence) & 3);
     }
 };
 
