@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string_view>
 
@@ -18,6 +19,8 @@ struct Parse {
     std::size_t used = 0;  // fields of the record so far; the strings keep their capacity
     std::size_t line = 0;  // the line being fed
     std::size_t start = 0;  // the line the record under way started on; 0 between records
+    // What `visit` threw, held while libcsv's C code is on the stack, and thrown once it is not.
+    std::exception_ptr thrown;
 };
 
 void onField(void* text, std::size_t length, void* data) {
@@ -29,7 +32,13 @@ void onField(void* text, std::size_t length, void* data) {
 void onRecord(int, void* data) {
     auto& p = *static_cast<Parse*>(data);
     p.fields.resize(p.used);
-    (*p.visit)(CsvRecord{p.start, p.fields});
+    if (!p.thrown) {
+        try {
+            (*p.visit)(CsvRecord{p.start, p.fields});
+        } catch (...) {
+            p.thrown = std::current_exception();
+        }
+    }
     p.used = 0;
     p.start = 0;
 }
@@ -91,15 +100,21 @@ void readCsv(const std::filesystem::path& file, const std::function<void(const C
         if (p.start == 0) {
             if (blank(line)) continue;
             p.start = p.line;
-            if (splitPlain(line, p)) continue;
+            if (splitPlain(line, p)) {
+                if (p.thrown) std::rethrow_exception(p.thrown);
+                continue;
+            }
         }
-        if (csv_parse(&parser, line.data(), line.size(), onField, onRecord, &p) != line.size())
+        const std::size_t parsed = csv_parse(&parser, line.data(), line.size(), onField, onRecord, &p);
+        if (p.thrown) std::rethrow_exception(p.thrown);
+        if (parsed != line.size())
             throw CsvError(name, p.start,
                            std::string("not well-formed CSV (") + csv_strerror(csv_error(&parser)) + ")");
     }
     if (std::ferror(in.get())) throw CsvError(name, 0, "cannot be read");
-    if (csv_fini(&parser, onField, onRecord, &p) != 0)
-        throw CsvError(name, p.start, "a quoted field is never closed");
+    const int unfinished = csv_fini(&parser, onField, onRecord, &p);
+    if (p.thrown) std::rethrow_exception(p.thrown);
+    if (unfinished != 0) throw CsvError(name, p.start, "a quoted field is never closed");
 }
 
 }  // namespace eft::server
