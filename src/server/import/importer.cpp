@@ -64,6 +64,7 @@ constexpr std::int64_t kMaxId = 2147483647;
 constexpr std::int64_t kMaxShort = 32767;
 constexpr std::size_t kMaxTextBytes = 255;
 constexpr double kMaxConversionRate = 1000;
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 bool sameName(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -184,13 +185,17 @@ public:
         if (s.empty()) return missing(column) ? 0 : fallback;
         std::size_t i = s.front() == '-' ? 1 : 0;
         const std::size_t digitsFrom = i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        std::uint64_t digits = 0;  // every digit, the point left out; exact up to 19 of them
+        const auto digitRun = [&] {
+            for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) digits = digits * 10 + static_cast<unsigned>(s[i] - '0');
+        };
+        digitRun();
         bool plain = i > digitsFrom;
         int places = 0;
         if (plain && i < s.size() && s[i] == '.') {
             ++i;
             const std::size_t from = i;
-            while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+            digitRun();
             places = static_cast<int>(i - from);
             plain = places > 0;
         }
@@ -203,7 +208,14 @@ public:
             return 0;
         }
         double value = 0;
-        std::from_chars(s.data(), s.data() + s.size(), value);
+        // Up to 15 digits the number and each power of ten are exact doubles, and one division
+        // rounds as reading the text does: to the double nearest the decimal.
+        if (i - digitsFrom - (places > 0 ? 1 : 0) <= 15) {
+            value = static_cast<double>(digits) / kPowersOfTen[places];
+            if (digitsFrom == 1) value = -value;
+        } else {
+            std::from_chars(s.data(), s.data() + s.size(), value);
+        }
         const auto single = static_cast<float>(value);
         if (!text::holdsEveryCent(single)) {
             fault(column, shownValue(s) + " is beyond " + centsText(text::kCentExactLimit) +
