@@ -60,6 +60,8 @@ public:
         sqlite3_reset(stmt_);
         sqlite3_clear_bindings(stmt_);
     }
+    // For a statement whose every parameter is bound again before its next step.
+    void rewind() { sqlite3_reset(stmt_); }
     void bind(int index, std::int64_t value) override { check(sqlite3_bind_int64(stmt_, index, value)); }
     void bind(int index, double value) override { check(sqlite3_bind_double(stmt_, index, value)); }
     void bind(int index, std::string_view value) override {
@@ -184,7 +186,7 @@ public:
             const std::size_t rows = std::min(kRowsPerInsert, count - i);
             auto& insert = rows == kRowsPerInsert ? full : rest;
             if (!insert) insert = insertOf(rows);
-            insert->reset();
+            insert->rewind();
             int index = 0;
             for (std::size_t r = 0; r < rows; ++r, ++i) {
                 kept[r] = next(i);
