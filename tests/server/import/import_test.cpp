@@ -439,9 +439,11 @@ TEST_P(FirstImport, ChargesInSeveralPartsReadAsTheSameChargesAddedOneByOne) {
     const ImportReport report = run(files);
     ASSERT_EQ(report.faultCount, 0) << report.faults[0].text();
     EXPECT_EQ(report.tables[2].added, ManyCharges::kCount);
+    // PostgreSQL ticks for each part, SQLite once for the whole load; either way the last tick
+    // is for the center of the last charges, and every center's sweep is marked changed.
     const std::vector<std::int64_t> changed = store->centersChangedAt({7, 8});
-    EXPECT_EQ(changed, (std::vector<std::int64_t>(2, store->sweepClock())));
     EXPECT_GT(changed[0], 0);
+    EXPECT_EQ(changed[1], store->sweepClock());
 
     const std::filesystem::path other = dir.path() / "one-by-one";
     std::filesystem::create_directories(other);
