@@ -165,10 +165,13 @@ public:
         // index) to the statement journal, to undo it; once that journal spilled to a
         // temporary file it stays one, and a million charges wrote 1.4 GB to it. A load is
         // all or nothing only with its transaction anyway (its rows go in many statements),
-        // and a failed load fails the caller's transaction on either engine.
+        // and a failed load fails the caller's transaction on either engine. Not into a table
+        // with a trigger on INSERT: the outer statement's OR would override the trigger's own
+        // (its INSERT OR REPLACE of a counter would fail on the counter's row).
         constexpr std::size_t kRowsPerInsert = 16;
+        const char* insert = hasInsertTrigger(table) ? "INSERT INTO " : "INSERT OR FAIL INTO ";
         const auto insertOf = [&](std::size_t rows) {
-            std::string sql = "INSERT OR FAIL INTO " + std::string(table) + " (";
+            std::string sql = insert + std::string(table) + " (";
             for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
             sql += ") VALUES ";
             for (std::size_t r = 0; r < rows; ++r) {
@@ -207,6 +210,17 @@ public:
     }
 
 private:
+    // Whether a trigger fires on an INSERT into the table (our schema writes "... INSERT ON
+    // table"); an INSERT fires no UPDATE or DELETE trigger.
+    bool hasInsertTrigger(std::string_view table) {
+        SqliteStatement s(db_,
+                          "SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 "
+                          "AND sql LIKE '% INSERT ON %') OR EXISTS (SELECT 1 FROM sqlite_temp_master "
+                          "WHERE type = 'trigger' AND tbl_name = ?1 AND sql LIKE '% INSERT ON %')");
+        s.bind(1, table);
+        return s.step() && s.integer(0) != 0;
+    }
+
     std::string file_;
     sqlite3* db_ = nullptr;
 };

@@ -412,7 +412,7 @@ struct ManyCharges {
             text += std::to_string(c.key.memberId) + "," + std::to_string(c.key.centerId) + ",1," +
                     std::to_string(c.key.sweepSequence) + ",\"" + c.sourceDescription + "\"," + c.sweepDate + "," +
                     std::to_string(c.type) + ",1," + text::amount(royaltyCents(n)) +
-                    (n == bad ? ",100000" : ",0") + ",0,0,0,0,0,0," + std::to_string(c.trustId) + "\n";
+                    (n == bad ? ",131071" : ",0") + ",0,0,0,0,0,0," + std::to_string(c.trustId) + "\n";
         }
         return text;
     }
