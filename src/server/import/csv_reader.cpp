@@ -79,10 +79,13 @@ bool splitPlain(std::string_view line, Parse& p) {
 
 void readCsv(const std::filesystem::path& file, const std::function<void(const CsvRecord&)>& visit) {
     const std::string name = file.string();
+    // A read of the file every MiB rather than every 4 KiB; glibc takes the size only with a
+    // buffer given, which must outlive the stream.
+    constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+    const std::unique_ptr<char[]> readBuffer(new char[kReadBytes]);
     std::unique_ptr<std::FILE, FileCloser> in(std::fopen(name.c_str(), "rb"));
     if (!in) throw CsvError(name, 0, "cannot be read");
-    // A read of the file every MiB rather than every 4 KiB.
-    std::setvbuf(in.get(), nullptr, _IOFBF, std::size_t{1} << 20);
+    std::setvbuf(in.get(), readBuffer.get(), _IOFBF, kReadBytes);
     csv_parser parser{};
     if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw CsvError(name, 0, "out of memory");
     const std::unique_ptr<csv_parser, void (*)(csv_parser*)> owner(&parser, csv_free);
