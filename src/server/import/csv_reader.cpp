@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string_view>
 
@@ -18,6 +19,8 @@ struct Parse {
     std::size_t used = 0;  // fields of the record so far; the strings keep their capacity
     std::size_t line = 0;  // the line being fed
     std::size_t start = 0;  // the line the record under way started on; 0 between records
+    // What `visit` threw, held while libcsv's C code is on the stack, and thrown once it is not.
+    std::exception_ptr thrown;
 };
 
 void onField(void* text, std::size_t length, void* data) {
@@ -29,7 +32,13 @@ void onField(void* text, std::size_t length, void* data) {
 void onRecord(int, void* data) {
     auto& p = *static_cast<Parse*>(data);
     p.fields.resize(p.used);
-    (*p.visit)(CsvRecord{p.start, p.fields});
+    if (!p.thrown) {
+        try {
+            (*p.visit)(CsvRecord{p.start, p.fields});
+        } catch (...) {
+            p.thrown = std::current_exception();
+        }
+    }
     p.used = 0;
     p.start = 0;
 }
@@ -70,8 +79,13 @@ bool splitPlain(std::string_view line, Parse& p) {
 
 void readCsv(const std::filesystem::path& file, const std::function<void(const CsvRecord&)>& visit) {
     const std::string name = file.string();
+    // A read of the file every MiB rather than every 4 KiB; glibc takes the size only with a
+    // buffer given, which must outlive the stream.
+    constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+    const std::unique_ptr<char[]> readBuffer(new char[kReadBytes]);
     std::unique_ptr<std::FILE, FileCloser> in(std::fopen(name.c_str(), "rb"));
     if (!in) throw CsvError(name, 0, "cannot be read");
+    std::setvbuf(in.get(), readBuffer.get(), _IOFBF, kReadBytes);
     csv_parser parser{};
     if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw CsvError(name, 0, "out of memory");
     const std::unique_ptr<csv_parser, void (*)(csv_parser*)> owner(&parser, csv_free);
@@ -89,15 +103,21 @@ void readCsv(const std::filesystem::path& file, const std::function<void(const C
         if (p.start == 0) {
             if (blank(line)) continue;
             p.start = p.line;
-            if (splitPlain(line, p)) continue;
+            if (splitPlain(line, p)) {
+                if (p.thrown) std::rethrow_exception(p.thrown);
+                continue;
+            }
         }
-        if (csv_parse(&parser, line.data(), line.size(), onField, onRecord, &p) != line.size())
+        const std::size_t parsed = csv_parse(&parser, line.data(), line.size(), onField, onRecord, &p);
+        if (p.thrown) std::rethrow_exception(p.thrown);
+        if (parsed != line.size())
             throw CsvError(name, p.start,
                            std::string("not well-formed CSV (") + csv_strerror(csv_error(&parser)) + ")");
     }
     if (std::ferror(in.get())) throw CsvError(name, 0, "cannot be read");
-    if (csv_fini(&parser, onField, onRecord, &p) != 0)
-        throw CsvError(name, p.start, "a quoted field is never closed");
+    const int unfinished = csv_fini(&parser, onField, onRecord, &p);
+    if (p.thrown) std::rethrow_exception(p.thrown);
+    if (unfinished != 0) throw CsvError(name, p.start, "a quoted field is never closed");
 }
 
 }  // namespace eft::server

@@ -30,7 +30,8 @@ struct CsvRecord {
     const std::vector<std::string>& fields;
 };
 
-// Calls `visit` for each record, the header included. Throws CsvError.
+// Calls `visit` for each record, the header included. Throws CsvError, or what `visit` threw
+// (held while libcsv is on the stack, and thrown from here).
 void readCsv(const std::filesystem::path& file, const std::function<void(const CsvRecord&)>& visit);
 
 }  // namespace eft::server

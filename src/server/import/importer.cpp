@@ -6,14 +6,13 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "server/bank/bank_text.h"
 #include "server/bank/payment.h"
 #include "server/import/csv_reader.h"
 #include "server/output/shown_text.h"
 #include "server/store/clock.h"
+#include "server/store/key_table.h"
 #include "server/store/store.h"
 #include "text/text_forms.h"
 
@@ -65,6 +64,7 @@ constexpr std::int64_t kMaxId = 2147483647;
 constexpr std::int64_t kMaxShort = 32767;
 constexpr std::size_t kMaxTextBytes = 255;
 constexpr double kMaxConversionRate = 1000;
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 bool sameName(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -129,6 +129,11 @@ public:
     std::int64_t count = 0;
 };
 
+// The last date read, as read and as stored.
+struct DateMemo {
+    std::string read, stored;
+};
+
 // One record of a table, read field by field; every fault is noted against its column.
 class Line {
 public:
@@ -180,13 +185,17 @@ public:
         if (s.empty()) return missing(column) ? 0 : fallback;
         std::size_t i = s.front() == '-' ? 1 : 0;
         const std::size_t digitsFrom = i;
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        std::uint64_t digits = 0;  // every digit, the point left out; exact up to 19 of them
+        const auto digitRun = [&] {
+            for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) digits = digits * 10 + static_cast<unsigned>(s[i] - '0');
+        };
+        digitRun();
         bool plain = i > digitsFrom;
         int places = 0;
         if (plain && i < s.size() && s[i] == '.') {
             ++i;
             const std::size_t from = i;
-            while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+            digitRun();
             places = static_cast<int>(i - from);
             plain = places > 0;
         }
@@ -199,7 +208,14 @@ public:
             return 0;
         }
         double value = 0;
-        std::from_chars(s.data(), s.data() + s.size(), value);
+        // Up to 15 digits the number and each power of ten are exact doubles, and one division
+        // rounds as reading the text does: to the double nearest the decimal.
+        if (i - digitsFrom - (places > 0 ? 1 : 0) <= 15) {
+            value = static_cast<double>(digits) / kPowersOfTen[places];
+            if (digitsFrom == 1) value = -value;
+        } else {
+            std::from_chars(s.data(), s.data() + s.size(), value);
+        }
         const auto single = static_cast<float>(value);
         if (!text::holdsEveryCent(single)) {
             fault(column, shownValue(s) + " is beyond " + centsText(text::kCentExactLimit) +
@@ -217,7 +233,8 @@ public:
         return false;
     }
 
-    std::string text(int column) {
+    std::string text(int column) { return std::string(textView(column)); }
+    std::string_view textView(int column) {
         const std::string_view s = raw(column);
         if (s.empty()) {
             missing(column);
@@ -225,7 +242,7 @@ public:
         }
         if (s.size() > kMaxTextBytes) fault(column, "longer than " + std::to_string(kMaxTextBytes) + " bytes");
         else if (!cleanText(s)) fault(column, "not UTF-8 text, or holds a control character");
-        return std::string(s);
+        return s;
     }
 
     // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS", stored in the second form; empty when not given.
@@ -241,6 +258,20 @@ public:
             return {};
         }
         return isoText(*t);
+    }
+
+    // The same into `out`, the last date read kept in `memo`: a file's dates are mostly the same
+    // few, and a charge's field keeps its room from one line to the next.
+    void date(int column, std::string& out, DateMemo& memo) {
+        const std::string_view s = raw(column);
+        if (!s.empty() && s == memo.read) {
+            out = memo.stored;
+            return;
+        }
+        out = date(column);
+        if (out.empty()) return;
+        memo.read = s;
+        memo.stored = out;
     }
 
 private:
@@ -260,13 +291,19 @@ private:
     bool ok_ = true;
 };
 
+// A member's charges, and those of the next few members, in one block of slots (key_table.h):
+// the block is told by the rest of the member's id, the center and the upper bits of the
+// source and sequence.
 struct ChargeKeyHash {
-    std::size_t operator()(const ChargeKey& k) const {
-        const std::uint64_t ids = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.memberId)) << 32) |
-                                  static_cast<std::uint32_t>(k.centerId);
-        const std::uint64_t rest = (static_cast<std::uint64_t>(static_cast<std::uint16_t>(k.source)) << 16) |
-                                   static_cast<std::uint16_t>(k.sweepSequence);
-        return std::hash<std::uint64_t>{}(ids * 0x9E3779B97F4A7C15ull ^ rest);
+    std::uint64_t operator()(const ChargeKey& k) const {
+        const auto member = static_cast<std::uint32_t>(k.memberId);
+        const auto source = static_cast<std::uint16_t>(k.source);
+        const auto sequence = static_cast<std::uint16_t>(k.sweepSequence);
+        const std::uint64_t block =
+            ((static_cast<std::uint64_t>(member >> 4) << 32 | static_cast<std::uint32_t>(k.centerId)) *
+             0xC2B2AE3D27D4EB4Full) ^
+            (static_cast<std::uint64_t>(source >> 2) << 16 | sequence >> 2);
+        return block << kBlockBits | (member & 15) << 2 | ((source + sequence) & 3);
     }
 };
 
@@ -290,14 +327,15 @@ class Importer {
 public:
     Importer(Store& store, ImportReport& report) : store_(store), db_(store.db()), report_(report) {
         Statement ids = db_.prepare("SELECT id FROM centers");
-        while (ids.step()) centers_.insert(static_cast<std::int32_t>(ids.integer(0)));
+        while (ids.step()) centers_.tryEmplace(static_cast<std::int32_t>(ids.integer(0)), {});
         ids = db_.prepare("SELECT id FROM members");
-        while (ids.step()) members_.insert(static_cast<std::int32_t>(ids.integer(0)));
+        while (ids.step()) members_.tryEmplace(static_cast<std::int32_t>(ids.integer(0)), {});
         // What is known to be new is not looked up line by line: a round trip each on PostgreSQL.
         ids = db_.prepare("SELECT member_id, center_id, source, sweep_sequence FROM charges");
         while (ids.step())
-            storedCharges_.insert({static_cast<std::int32_t>(ids.integer(0)), static_cast<std::int32_t>(ids.integer(1)),
-                                   static_cast<std::int16_t>(ids.integer(2)), static_cast<std::int16_t>(ids.integer(3))});
+            storedCharges_.tryEmplace({static_cast<std::int32_t>(ids.integer(0)), static_cast<std::int32_t>(ids.integer(1)),
+                                       static_cast<std::int16_t>(ids.integer(2)), static_cast<std::int16_t>(ids.integer(3))},
+                                      {});
         centerGet_ = db_.prepare(
             "SELECT c.name, c.country, a.routing, a.institution, a.transit, a.account, a.account_type "
             "FROM centers c LEFT JOIN center_accounts a ON a.center_id = c.id WHERE c.id = ?1");
@@ -334,8 +372,10 @@ public:
         const auto lines = static_cast<std::size_t>(std::filesystem::file_size(file, sizeUnknown) / 64);
         if (!sizeUnknown && table == ImportTable::Charges) chargeLines_.reserve(chargeLines_.size() + lines);
         if (!sizeUnknown && table == ImportTable::Members) {
-            members_.reserve(members_.size() + lines);
-            memberLines_.reserve(memberLines_.size() + lines);
+            // A member's line is shorter: room for one of every 32 bytes.
+            members_.reserve(members_.size() + 2 * lines);
+            memberLines_.reserve(memberLines_.size() + 2 * lines);
+            newMembers_.reserve(newMembers_.size() + 2 * lines);
         }
         readCsv(file, [&](const CsvRecord& r) {
             if (width == 0) {
@@ -416,7 +456,7 @@ private:
             get.reuse();
             store_.insertCenter({id, name, country});
             if (account) store_.setCenterAccount(id, *account);
-            centers_.insert(id);
+            centers_.tryEmplace(id, {});
             ++counts.added;
             return;
         }
@@ -462,7 +502,7 @@ private:
 
         // A member known to be new is not asked for.
         if (!members_.contains(m.id) || !memberGet_.reuse().bind(1, m.id).step()) {
-            members_.insert(m.id);
+            members_.tryEmplace(m.id, {});
             newMembers_.push_back(std::move(m));
             ++counts.added;
             return;
@@ -486,13 +526,13 @@ private:
     }
 
     void charge(Line& line, ImportCounts& counts) {
-        ChargeRow c;
+        ChargeRow& c = nextCharge();
         c.key.memberId = static_cast<std::int32_t>(line.whole(hMemberId, 1, kMaxId));
         c.key.centerId = static_cast<std::int32_t>(line.whole(hCenterId, 1, kMaxId));
         c.key.source = static_cast<std::int16_t>(line.whole(hSource, 1, kMaxShort));
         c.key.sweepSequence = static_cast<std::int16_t>(line.whole(hSequence, 1, kMaxShort));
-        c.sourceDescription = line.text(hDescription);
-        c.sweepDate = line.date(hSweepDate);
+        c.sourceDescription = line.textView(hDescription);
+        line.date(hSweepDate, c.sweepDate, dates_);
         c.type = static_cast<std::int16_t>(line.whole(hType, 1, 3));
         Amounts& a = c.amounts;
         a.conversionRate = line.amount(hRate, -1, 1.0f);
@@ -512,9 +552,9 @@ private:
         if (c.key.centerId > 0 && !centers_.contains(c.key.centerId))
             line.fault(hCenterId, "no center " + std::to_string(c.key.centerId) + " in the database or the import");
         if (!line.ok()) return;
-        const auto [first, fresh] = chargeLines_.try_emplace(c.key, placeOf(line));
+        const auto [first, fresh] = chargeLines_.tryEmplace(c.key, placeOf(line));
         if (!fresh) {
-            line.rowFault("the charge of " + chargeName(c.key) + " is already on " + placeOf(first->second));
+            line.rowFault("the charge of " + chargeName(c.key) + " is already on " + placeOf(*first));
             return;
         }
 
@@ -522,7 +562,7 @@ private:
         if (!storedCharges_.contains(c.key) ||
             !get.reuse().bind(1, c.key.memberId).bind(2, c.key.centerId).bind(3, int{c.key.source})
                  .bind(4, int{c.key.sweepSequence}).step()) {
-            newCharges_.push_back(std::move(c));
+            keepCharge();
             ++counts.added;
             return;
         }
@@ -565,11 +605,11 @@ private:
     }
 
     // Whether the key is met for the first time in this import; names the earlier line if not.
-    bool firstTime(std::unordered_map<std::int32_t, std::uint64_t>& seen, std::int32_t id, Line& line, int column,
+    bool firstTime(IdTable<std::uint64_t>& seen, std::int32_t id, Line& line, int column,
                    const char* what) {
-        const auto [earlier, fresh] = seen.try_emplace(id, placeOf(line));
+        const auto [earlier, fresh] = seen.tryEmplace(id, placeOf(line));
         if (fresh) return true;
-        line.fault(column, std::string(what) + " " + std::to_string(id) + " is already on " + placeOf(earlier->second));
+        line.fault(column, std::string(what) + " " + std::to_string(id) + " is already on " + placeOf(*earlier));
         return false;
     }
 
@@ -578,23 +618,56 @@ public:
     // was read: the centers went in as they came, and nothing read later looks a new member or
     // charge up in the database.
     void finish() {
-        if (!newMembers_.empty()) store_.insertMembers(newMembers_);
-        if (!newCharges_.empty()) store_.insertCharges(newCharges_);
-        newMembers_.clear();
+        insertNewMembers();
+        newCharges_.resize(pendingCharges_);
+        if (chargeLoad_) {
+            chargeLoad_->add(newCharges_, pendingCharges_);
+            chargeLoad_->finish();
+        } else if (!newCharges_.empty()) {
+            store_.insertCharges(newCharges_);
+        }
         newCharges_.clear();
+        pendingCharges_ = 0;
     }
 
 private:
+    // The new charges go in a part at a time, each part's rows read into the room the last
+    // one left: a million never stand in memory at once, nor allocate a field each.
+    static constexpr std::size_t kChargePart = 4096;
+
+    // Where the next charge is read into; kept by keepCharge.
+    ChargeRow& nextCharge() {
+        if (pendingCharges_ == newCharges_.size()) newCharges_.emplace_back();
+        return newCharges_[pendingCharges_];
+    }
+    void keepCharge() {
+        if (++pendingCharges_ < kChargePart) return;
+        if (!chargeLoad_) {
+            // Every members file is read before the first of charges: the members are all known.
+            insertNewMembers();
+            chargeLoad_.emplace(store_);
+        }
+        chargeLoad_->add(newCharges_, pendingCharges_);
+        pendingCharges_ = 0;
+    }
+    void insertNewMembers() {
+        if (!newMembers_.empty()) store_.insertMembers(newMembers_);
+        newMembers_.clear();
+    }
+
     std::vector<MemberRow> newMembers_;
     std::vector<ChargeRow> newCharges_;
+    std::size_t pendingCharges_ = 0;
+    std::optional<Store::ChargeLoad> chargeLoad_;
+    DateMemo dates_;
     Store& store_;
     Database& db_;
     ImportReport& report_;
     Faults faults_;
-    std::unordered_set<std::int32_t> centers_, members_;
-    std::unordered_map<std::int32_t, std::uint64_t> centerLines_, memberLines_;  // where each was met
-    std::unordered_map<ChargeKey, std::uint64_t, ChargeKeyHash> chargeLines_;
-    std::unordered_set<ChargeKey, ChargeKeyHash> storedCharges_;
+    IdTable<char> centers_, members_;
+    IdTable<std::uint64_t> centerLines_, memberLines_;  // where each was met
+    KeyTable<ChargeKey, std::uint64_t, ChargeKeyHash> chargeLines_;
+    KeyTable<ChargeKey, char, ChargeKeyHash> storedCharges_;
     std::vector<std::string> files_;
     bool inUse(std::int32_t center) {
         auto& s = centerInUse_.reuse().bind(1, center);

@@ -60,6 +60,8 @@ public:
         sqlite3_reset(stmt_);
         sqlite3_clear_bindings(stmt_);
     }
+    // For a statement whose every parameter is bound again before its next step.
+    void rewind() { sqlite3_reset(stmt_); }
     void bind(int index, std::int64_t value) override { check(sqlite3_bind_int64(stmt_, index, value)); }
     void bind(int index, double value) override { check(sqlite3_bind_double(stmt_, index, value)); }
     void bind(int index, std::string_view value) override {
@@ -157,12 +159,19 @@ public:
     void load(std::string_view table, const std::vector<std::string>& columns, std::size_t count,
               const RowSource& next, Statistics) override {
         // Several rows to a statement: each run of an INSERT has a cost of its own (a CHECK's IN
-        // list, for one, builds a table for every run), which a row at a time pays per row. Not
-        // more: the pages a statement changes are kept to undo it, in memory up to 64 KiB and in
-        // a file past that, which a few hundred rows reach.
+        // list, for one, builds a table for every run), which a row at a time pays per row.
+        // OR FAIL: a statement that may stop halfway with ABORT has SQLite copy every page it
+        // changes that was there before it began (the right edge of the table and of each
+        // index) to the statement journal, to undo it; once that journal spilled to a
+        // temporary file it stays one, and a million charges wrote 1.4 GB to it. A load is
+        // all or nothing only with its transaction anyway (its rows go in many statements),
+        // and a failed load fails the caller's transaction on either engine. Not into a table
+        // with a trigger on INSERT: the outer statement's OR would override the trigger's own
+        // (its INSERT OR REPLACE of a counter would fail on the counter's row).
         constexpr std::size_t kRowsPerInsert = 16;
+        const char* insert = hasInsertTrigger(table) ? "INSERT INTO " : "INSERT OR FAIL INTO ";
         const auto insertOf = [&](std::size_t rows) {
-            std::string sql = "INSERT INTO " + std::string(table) + " (";
+            std::string sql = insert + std::string(table) + " (";
             for (std::size_t k = 0; k < columns.size(); ++k) sql += (k > 0 ? ", " : "") + columns[k];
             sql += ") VALUES ";
             for (std::size_t r = 0; r < rows; ++r) {
@@ -180,7 +189,7 @@ public:
             const std::size_t rows = std::min(kRowsPerInsert, count - i);
             auto& insert = rows == kRowsPerInsert ? full : rest;
             if (!insert) insert = insertOf(rows);
-            insert->reset();
+            insert->rewind();
             int index = 0;
             for (std::size_t r = 0; r < rows; ++r, ++i) {
                 kept[r] = next(i);
@@ -201,6 +210,17 @@ public:
     }
 
 private:
+    // Whether a trigger fires on an INSERT into the table (our schema writes "... INSERT ON
+    // table"); an INSERT fires no UPDATE or DELETE trigger.
+    bool hasInsertTrigger(std::string_view table) {
+        SqliteStatement s(db_,
+                          "SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 "
+                          "AND sql LIKE '% INSERT ON %') OR EXISTS (SELECT 1 FROM sqlite_temp_master "
+                          "WHERE type = 'trigger' AND tbl_name = ?1 AND sql LIKE '% INSERT ON %')");
+        s.bind(1, table);
+        return s.step() && s.integer(0) != 0;
+    }
+
     std::string file_;
     sqlite3* db_ = nullptr;
 };

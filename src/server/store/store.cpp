@@ -428,8 +428,10 @@ void Store::insertMembers(const std::vector<MemberRow>& members) {
 namespace {
 
 // From this many charges on, a load reads every member's flags in one statement rather than
-// one member at a time, and on SQLite goes in as SqliteBulkCharges says.
+// one member at a time, and on SQLite goes in as Store::ChargeLoad says.
 constexpr std::size_t kBulkCharges = 1000;
+
+}  // namespace
 
 // A large load of charges on SQLite. SQLite has no statement triggers: its trigger ticks the
 // counter for every charge added, two statements a row, half the cost of a million-row load.
@@ -438,90 +440,107 @@ constexpr std::size_t kBulkCharges = 1000;
 // to, as PostgreSQL's statement trigger does: the same for the stale-sweep rule. The charges'
 // one CHECK is on their state, which a load never gives (it takes its default); SQLite would
 // build a table of the CHECK's IN list for every row.
-class SqliteBulkCharges {
-public:
-    SqliteBulkCharges(Database& db, const std::vector<ChargeRow>& charges) : db_(db) {
-        Statement s = db_.prepare("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'sweep_charge_added'");
-        if (s.step()) trigger_ = s.text(0);
-        for (const ChargeRow& c : charges) centers_.push_back(c.key.centerId);
+Store::ChargeLoad::ChargeLoad(Store& store) : store_(store) {
+    Database& db = store_.db_;
+    Statement count = db.prepare("SELECT COUNT(*) FROM members");
+    if (count.step()) flags_.reserve(static_cast<std::size_t>(count.integer(0)));
+    Statement all = db.prepare("SELECT id, tax_exempt, subscription FROM members");
+    while (all.step())
+        flags_.tryEmplace(static_cast<std::int32_t>(all.integer(0)), std::pair{all.integer(1) != 0, all.integer(2) != 0});
+    if (db.engine() != Engine::SQLite) return;
+    Statement s = db.prepare("SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'sweep_charge_added'");
+    if (s.step()) trigger_ = s.text(0);
+    db.exec("SAVEPOINT bulk_charges");
+    open_ = true;
+    if (!trigger_.empty()) db.exec("DROP TRIGGER sweep_charge_added");
+}
+
+Store::ChargeLoad::~ChargeLoad() {
+    if (!open_) return;
+    try {
+        store_.db_.exec("PRAGMA ignore_check_constraints=OFF; ROLLBACK TO bulk_charges; RELEASE bulk_charges;");
+    } catch (const StoreError&) {  // the connection is gone, and the transaction with it
+    }
+}
+
+void Store::ChargeLoad::add(const std::vector<ChargeRow>& charges, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) store_.requireCents(charges[i], &flags_);
+    Database& db = store_.db_;
+    if (db.engine() != Engine::SQLite) {
+        store_.loadCharges(charges, count, Statistics::Keep);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        if (centers_.empty() || centers_.back() != charges[i].key.centerId) centers_.push_back(charges[i].key.centerId);
+    db.exec("PRAGMA ignore_check_constraints=ON");
+    store_.loadCharges(charges, count, Statistics::Keep);
+    db.exec("PRAGMA ignore_check_constraints=OFF");
+}
+
+void Store::ChargeLoad::finish() {
+    Database& db = store_.db_;
+    if (db.engine() != Engine::SQLite) {
+        // Fresh statistics for the planner, as a load of one part takes them.
+        db.exec("ANALYZE charges");
+        return;
+    }
+    if (!trigger_.empty()) {
         std::sort(centers_.begin(), centers_.end());
         centers_.erase(std::unique(centers_.begin(), centers_.end()), centers_.end());
-        db_.exec("SAVEPOINT bulk_charges; PRAGMA ignore_check_constraints=ON;");
-        open_ = true;
-        if (!trigger_.empty()) db_.exec("DROP TRIGGER sweep_charge_added");
+        db.exec("UPDATE sweep_clock SET value = value + 1 WHERE id = 1");
+        Statement changed = db.prepare(
+            "INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT ?1, value FROM sweep_clock");
+        for (const std::int32_t center : centers_) changed.reuse().bind(1, center).run();
+        db.exec(trigger_.c_str());
     }
-    SqliteBulkCharges(const SqliteBulkCharges&) = delete;
-    SqliteBulkCharges& operator=(const SqliteBulkCharges&) = delete;
-    ~SqliteBulkCharges() {
-        if (!open_) return;
-        try {
-            db_.exec("PRAGMA ignore_check_constraints=OFF; ROLLBACK TO bulk_charges; RELEASE bulk_charges;");
-        } catch (const StoreError&) {  // the connection is gone, and the transaction with it
-        }
-    }
-    void done() {
-        db_.exec("PRAGMA ignore_check_constraints=OFF");
-        if (!trigger_.empty()) {
-            db_.exec("UPDATE sweep_clock SET value = value + 1 WHERE id = 1");
-            Statement changed = db_.prepare(
-                "INSERT OR REPLACE INTO center_changes (center_id, changed_at) SELECT ?1, value FROM sweep_clock");
-            for (const std::int32_t center : centers_) changed.reuse().bind(1, center).run();
-            db_.exec(trigger_.c_str());
-        }
-        db_.exec("RELEASE bulk_charges");
-        open_ = false;
-    }
-
-private:
-    Database& db_;
-    std::string trigger_;
-    std::vector<std::int32_t> centers_;
-    bool open_ = false;
-};
-
-}  // namespace
+    db.exec("RELEASE bulk_charges");
+    open_ = false;
+}
 
 void Store::insertCharges(const std::vector<ChargeRow>& charges) {
+    if (charges.size() >= kBulkCharges) {
+        ChargeLoad load(*this);
+        load.add(charges, charges.size());
+        load.finish();
+        return;
+    }
+    for (const ChargeRow& c : charges) requireCents(c);
+    loadCharges(charges, charges.size(), Statistics::Refresh);
+}
+
+void Store::loadCharges(const std::vector<ChargeRow>& charges, std::size_t count, Statistics statistics) {
     static const std::vector<std::string> columns = {
         "member_id", "center_id", "source", "sweep_sequence", "source_description", "sweep_date", "type",
         "conversion_rate", "royalty", "nac", "royalty_reserve", "franchise_fee", "franchise_fee_reserve", "gst", "pst",
         "nmc_payment", "trust_id"};
-    MemberFlags flags;
-    if (charges.size() >= kBulkCharges) {
-        Statement all = db_.prepare("SELECT id, tax_exempt, subscription FROM members");
-        while (all.step())
-            flags.emplace(static_cast<std::int32_t>(all.integer(0)),
-                          std::pair{all.integer(1) != 0, all.integer(2) != 0});
-    }
-    for (const ChargeRow& c : charges) requireCents(c, charges.size() >= kBulkCharges ? &flags : nullptr);
-    std::optional<SqliteBulkCharges> bulk;
-    if (db_.engine() == Engine::SQLite && charges.size() >= kBulkCharges) bulk.emplace(db_, charges);
     Row row(columns.size());
-    db_.load("charges", columns, charges.size(), [&](std::size_t i) -> const Row& {
-        const ChargeRow& c = charges[i];
-        const Amounts& a = c.amounts;
-        row[0] = std::int64_t{c.key.memberId};
-        row[1] = std::int64_t{c.key.centerId};
-        row[2] = std::int64_t{c.key.source};
-        row[3] = std::int64_t{c.key.sweepSequence};
-        row[4] = c.sourceDescription;
-        row[5] = c.sweepDate;
-        row[6] = std::int64_t{c.type};
-        std::size_t k = 7;
-        for (const float v : {a.conversionRate, a.royalty, a.nac, a.royaltyReserve, a.franchiseFee,
-                              a.franchiseFeeReserve, a.gst, a.pst, a.nmcPayment})
-            row[k++] = double{v};
-        row[16] = std::int64_t{c.trustId};
-        return row;
-    });
-    if (bulk) bulk->done();
+    db_.load(
+        "charges", columns, count,
+        [&](std::size_t i) -> const Row& {
+            const ChargeRow& c = charges[i];
+            const Amounts& a = c.amounts;
+            row[0] = std::int64_t{c.key.memberId};
+            row[1] = std::int64_t{c.key.centerId};
+            row[2] = std::int64_t{c.key.source};
+            row[3] = std::int64_t{c.key.sweepSequence};
+            row[4] = c.sourceDescription;
+            row[5] = c.sweepDate;
+            row[6] = std::int64_t{c.type};
+            std::size_t k = 7;
+            for (const float v : {a.conversionRate, a.royalty, a.nac, a.royaltyReserve, a.franchiseFee,
+                                  a.franchiseFeeReserve, a.gst, a.pst, a.nmcPayment})
+                row[k++] = double{v};
+            row[16] = std::int64_t{c.trustId};
+            return row;
+        },
+        statistics);
 }
 
 void Store::requireCents(const ChargeRow& c, const MemberFlags* known) {
     const Amounts& a = c.amounts;
     bool exempt = false, subscription = false;
     if (known != nullptr) {
-        if (const auto f = known->find(c.key.memberId); f != known->end()) std::tie(exempt, subscription) = f->second;
+        if (const auto* f = known->find(c.key.memberId)) std::tie(exempt, subscription) = *f;
     } else {
         auto& flags = memberFlags_.reuse().bind(1, c.key.memberId);
         if (flags.step()) {

@@ -53,6 +53,7 @@
 #include "server/bank/payment.h"
 #include "server/store/charge.h"
 #include "server/store/database.h"
+#include "server/store/key_table.h"
 #include "server/store/schema.h"
 
 namespace eft::server {
@@ -360,6 +361,34 @@ public:
     void insertMembers(const std::vector<MemberRow>& members);
     void insertCharges(const std::vector<ChargeRow>& charges);
 
+private:
+    // Each member's (tax_exempt, subscription), read at once for a large load.
+    using MemberFlags = IdTable<std::pair<bool, bool>>;
+
+public:
+    // A large load of new charges in parts, within the caller's transaction: the same checks
+    // and the same end as insertCharges, for an import that keeps a part of them at a time
+    // rather than a million. The charges' members must be in before it begins. On SQLite a
+    // load not finished leaves none of its charges.
+    class ChargeLoad {
+    public:
+        explicit ChargeLoad(Store& store);
+        ~ChargeLoad();
+        ChargeLoad(const ChargeLoad&) = delete;
+        ChargeLoad& operator=(const ChargeLoad&) = delete;
+        // The first `count` of `charges`.
+        void add(const std::vector<ChargeRow>& charges, std::size_t count);
+        // Marks the sweep of every center added to as changed.
+        void finish();
+
+    private:
+        Store& store_;
+        MemberFlags flags_;
+        std::string trigger_;  // SQLite's per-row trigger, set aside while the load lasts
+        std::vector<std::int32_t> centers_;
+        bool open_ = false;  // SQLite's savepoint
+    };
+
     // For the length of one import: made before its transaction, since neither setting can
     // change inside one, and undone after it. On SQLite the import's own statements skip the
     // foreign-key checks (the importer checks every reference it writes against what its
@@ -557,10 +586,10 @@ public:
     std::vector<WaitingBatch> waitingBatches();
 
 private:
-    // Each member's (tax_exempt, subscription), read at once for a large load.
-    using MemberFlags = std::unordered_map<std::int32_t, std::pair<bool, bool>>;
     // Throws as insertCharge says; the member's flags from `known` when given, else asked.
     void requireCents(const ChargeRow& c, const MemberFlags* known = nullptr);
+    // The first `count` of `charges` into the table, as they are.
+    void loadCharges(const std::vector<ChargeRow>& charges, std::size_t count, Statistics statistics);
     // The centers the statements of a save join: SQLite's staged table, or the array bound to
     // each of them on PostgreSQL (withCenters).
     void stageCenters(const std::vector<std::int32_t>& centers);

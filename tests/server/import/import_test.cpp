@@ -4,12 +4,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
 #include "server/import/csv_reader.h"
 #include "server/import/importer.h"
 #include "server_fixture.h"
+#include "text/text_forms.h"
 
 namespace eft::server {
 namespace {
@@ -377,6 +379,116 @@ TEST_P(FirstImport, AFaultInTheMiddleLeavesItEmptyAndTheFileAsItWas) {
         ASSERT_TRUE(mode.step());
         EXPECT_EQ(mode.text(0), "wal");
         EXPECT_EQ(count("PRAGMA foreign_keys"), 1);
+    }
+}
+
+// More charges than the importer keeps at once (4,096 to a part), with their amounts, dates
+// and descriptions changing from line to line.
+struct ManyCharges {
+    static constexpr int kCount = 2 * 4096 + 5;
+    static text::Cents royaltyCents(int n) { return (20 + n % 97) * 100 + n % 100; }
+    static ChargeRow row(int n) {
+        return {{5000 + n / 2, n < kCount / 2 ? 7 : 8, 1, static_cast<std::int16_t>(1 + n % 2)},
+                n % 3 == 0 ? "Dues, monthly" : "Dues",
+                "2011-03-0" + std::to_string(1 + n / 1000 % 9) + "T06:00:00",
+                static_cast<std::int16_t>(n % 7 == 0 ? 3 : 1),
+                {1, static_cast<float>(static_cast<double>(royaltyCents(n)) / 100), 0, 0, 0, 0, 0, 0, 0},
+                n % 4 == 0 ? 57 : 0};
+    }
+    // The files, with the charge at `bad` (-1: none) above what the control can hold in its
+    // Totals, though each of its amounts alone is not.
+    static std::string centers() { return std::string(kCenterHeader) + "7,Reno,1,,,,,\n8,Elko,1,,,,,\n"; }
+    static std::string members() {
+        std::string text = kMemberHeader;
+        for (int n = 0; n < kCount; n += 2)
+            text += std::to_string(row(n).key.memberId) + ",M" + std::to_string(n) + "," +
+                    std::to_string(row(n).key.centerId) + ",1,0,0,0,\n";
+        return text;
+    }
+    static std::string charges(int bad) {
+        std::string text = kChargeHeader;
+        for (int n = 0; n < kCount; ++n) {
+            const ChargeRow c = row(n);
+            text += std::to_string(c.key.memberId) + "," + std::to_string(c.key.centerId) + ",1," +
+                    std::to_string(c.key.sweepSequence) + ",\"" + c.sourceDescription + "\"," + c.sweepDate + "," +
+                    std::to_string(c.type) + ",1," + text::amount(royaltyCents(n)) +
+                    (n == bad ? ",131071" : ",0") + ",0,0,0,0,0,0," + std::to_string(c.trustId) + "\n";
+        }
+        return text;
+    }
+};
+
+// The sweep as it reads a country's rows, one line a row.
+std::string sweepText(Store& store) {
+    std::string out;
+    store.forEachSweepRow(1, [&out](const SweepRowView& r) {
+        const Amounts& a = r.amounts;
+        out += std::to_string(r.key.memberId) + "," + std::to_string(r.key.centerId) + "," +
+               std::to_string(r.key.source) + "," + std::to_string(r.key.sweepSequence) + "," +
+               std::string(r.sourceDescription) + "," + std::string(r.sweepDate) + "," + std::to_string(r.type) + "," +
+               std::to_string(a.royalty) + "," + std::to_string(a.nac) + "," + std::to_string(r.trustId) + "," +
+               std::string(r.memberName) + "\n";
+    });
+    return out;
+}
+
+TEST_P(FirstImport, ChargesInSeveralPartsReadAsTheSameChargesAddedOneByOne) {
+    const std::vector<std::filesystem::path> files{write("centers.csv", ManyCharges::centers()),
+                                                   write("members.csv", ManyCharges::members()),
+                                                   write("charges.csv", ManyCharges::charges(-1))};
+    const ImportReport report = run(files);
+    ASSERT_EQ(report.faultCount, 0) << report.faults[0].text();
+    EXPECT_EQ(report.tables[2].added, ManyCharges::kCount);
+    // PostgreSQL ticks for each part, SQLite once for the whole load; either way the last tick
+    // is for the center of the last charges, and every center's sweep is marked changed.
+    const std::vector<std::int64_t> changed = store->centersChangedAt({7, 8});
+    EXPECT_GT(changed[0], 0);
+    EXPECT_EQ(changed[1], store->sweepClock());
+
+    const std::filesystem::path other = dir.path() / "one-by-one";
+    std::filesystem::create_directories(other);
+    std::string why;
+    Store byOne(testing::freshDatabase(GetParam(), other, why));
+    {
+        Transaction t(byOne.db(), Transaction::Mode::Write);
+        byOne.insertCenter({7, "Reno", 1});
+        byOne.insertCenter({8, "Elko", 1});
+        for (int n = 0; n < ManyCharges::kCount; n += 2) {
+            const ChargeKey k = ManyCharges::row(n).key;
+            MemberRow m;
+            m.id = k.memberId;
+            m.name = "M" + std::to_string(n);
+            m.centerId = k.centerId;
+            byOne.insertMember(m);
+        }
+        for (int n = 0; n < ManyCharges::kCount; ++n) byOne.insertCharge(ManyCharges::row(n));
+        t.commit();
+    }
+    const std::string imported = sweepText(*store);
+    EXPECT_EQ(std::count(imported.begin(), imported.end(), '\n'), ManyCharges::kCount);
+    EXPECT_EQ(imported, sweepText(byOne));
+}
+
+// A charge the store refuses while the import is under way, in the first part, a middle one
+// or the last: the import throws, and leaves the file as it was, able to take the next one.
+TEST_P(FirstImport, AChargeRefusedInAnyPartLeavesTheFileAsItWas) {
+    const auto centers = write("centers.csv", ManyCharges::centers());
+    const auto members = write("members.csv", ManyCharges::members());
+    for (const int bad : {10, 4096 + 10, ManyCharges::kCount - 1}) {
+        SCOPED_TRACE(bad);
+        const auto charges = write("charges.csv", ManyCharges::charges(bad));
+        EXPECT_THROW(run({centers, members, charges}), StoreError);
+        EXPECT_TRUE(store->isEmpty());
+        EXPECT_EQ(rows(), 0);
+        EXPECT_EQ(store->sweepClock(), 0);
+    }
+    const ImportReport report = run({centers, members, write("charges.csv", ManyCharges::charges(-1))});
+    ASSERT_EQ(report.faultCount, 0) << report.faults[0].text();
+    EXPECT_EQ(count("SELECT COUNT(*) FROM charges"), ManyCharges::kCount);
+    if (GetParam() == Engine::SQLite) {
+        Statement mode = store->db().prepare("PRAGMA journal_mode");
+        ASSERT_TRUE(mode.step());
+        EXPECT_EQ(mode.text(0), "wal");
     }
 }
 
