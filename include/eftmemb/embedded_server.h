@@ -26,6 +26,10 @@ enum class LogFormat { Text, Json };
 /// warning (something to look at), or information.
 enum class LogLevel { Error, Warning, Info };
 
+/// @brief The sweep rows a server keeps in memory unless told otherwise: an eighth of the
+/// machine's memory, at most 1 GiB (a sweep of a million rows takes some 820 MB).
+EFTMEMB_SERVER_EXPORT std::size_t defaultSweepCacheBytes();
+
 /// @brief Where the embedded server keeps its data and how it serves.
 struct EmbeddedOptions {
     std::filesystem::path dbPath;     // created when missing
@@ -63,7 +67,7 @@ struct EmbeddedOptions {
     int returnMarginDays = 1;
     // The most bytes of sweep rows kept in memory to answer the next loads without reading
     // them from the database again, whole centers at a time; zero keeps none.
-    std::size_t sweepCacheBytes = std::size_t{256} << 20;
+    std::size_t sweepCacheBytes = defaultSweepCacheBytes();
 };
 
 /// @brief A running reference server; owned by whoever started it, and stopped when destroyed.

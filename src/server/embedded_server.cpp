@@ -189,6 +189,8 @@ struct EmbeddedServer::Impl {
     bool stopped = false;
 };
 
+std::size_t defaultSweepCacheBytes() { return SweepCache::defaultCap(); }
+
 std::unique_ptr<EmbeddedServer> EmbeddedServer::start(const EmbeddedOptions& options) {
     auto impl = std::make_unique<Impl>();
     impl->log = std::make_unique<EventLog>(options.logFormat, options.log);
