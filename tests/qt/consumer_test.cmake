@@ -43,7 +43,7 @@ endforeach()
 # lacks or any symbol beyond it fails.
 set(installed_api
   "libeftmemb_qt.so.2=eft::qt::EftMembWidget,eft::EFTMemb,eft::HostServices,eft::libraryVersion"
-  "libeftmemb_server.so.2=eft::server::EmbeddedServer"
+  "libeftmemb_server.so.2=eft::server::EmbeddedServer,eft::server::defaultSweepCacheBytes"
   "libeftmemb_designer.so=qt_plugin_instance,qt_plugin_query_metadata_v2")
 file(GLOB_RECURSE installed_libs LIST_DIRECTORIES false ${prefix}/*.so ${prefix}/*.so.*)
 set(checked "")
