@@ -11,7 +11,10 @@
 #include <unistd.h>
 
 #include "net/pages.h"
+#include "server/import/importer.h"
 #include "server/pages/save_record.h"
+#include "server/returns/bank_answer.h"
+#include "server/returns/returns_command.h"
 #include "support/pg_cluster.h"
 
 namespace eft::server::testing {
@@ -79,6 +82,40 @@ std::string freshDatabase(Engine engine, const std::filesystem::path& dir, std::
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
         throw std::runtime_error(std::string("CREATE DATABASE failed: ") + PQresultErrorMessage(r.get()));
     return withDatabase(c.server, name);
+}
+
+void ServerFixture::sql(const std::string& statement) {
+    Transaction t(inspect->db(), Transaction::Mode::Write);
+    inspect->db().exec(statement.c_str());
+    t.commit();
+}
+
+void ServerFixture::import(const std::string& name, const std::string& text) {
+    const std::filesystem::path file = dir.path() / name;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    const ImportReport report = importCsv(*inspect, {file}, false);
+    ASSERT_TRUE(report.written) << importReportText(report, false);
+}
+
+void ServerFixture::returnCenter12() {
+    returns::ReturnedEntry r;
+    for (const SentFile& f : inspect->sentFiles())
+        for (const returns::SentEntry& e : returns::sentEntries(f.content, f.batchNo))
+            if (e.centerId == 12) r.originalTrace = e.trace, r.cents = e.cents, r.direction = e.direction;
+    ASSERT_FALSE(r.originalTrace.empty());
+    r.country = 1;
+    r.code = "R01";
+    r.centerId = 12;
+    r.returnDate = "2011-03-08";
+    r.ownTrace = "t1";
+    r.line = 1;
+    returns::BankAnswer a;
+    a.sha256 = "a1";
+    a.returns = {r};
+    returns::ApplyOptions o;
+    o.by = "ann";
+    o.at = Timestamp::from(Date{2011, 3, 8}, 9);
+    ASSERT_EQ(returns::applyAnswers(*inspect, {{"returns-a1", a}}, o).lines.size(), 1u);
 }
 
 std::string ServerFixture::bodyFor(std::initializer_list<ChargeKey> keys, std::int32_t personId,

@@ -181,6 +181,13 @@ protected:
     // The save body of these charges exactly as the control would post it.
     std::string bodyFor(std::initializer_list<ChargeKey> keys, std::int32_t personId = 7, std::int16_t personType = 2);
 
+    // The writes a server did not make itself, as they reach the database: a statement by hand,
+    // `eft-server import` of one CSV file, and `eft-server returns` of an R01 for what the first
+    // export sent center 12.
+    void sql(const std::string& statement);
+    void import(const std::string& name, const std::string& text);
+    void returnCenter12();
+
     TempDir dir;
     std::unique_ptr<Store> inspect;
     std::unique_ptr<Service> service;

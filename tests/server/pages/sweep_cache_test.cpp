@@ -2,13 +2,9 @@
 // is in the next GET, which reads byte for byte as a server keeping nothing would send it.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
 
-#include "server/import/importer.h"
 #include "server/pages/sweep_cache.h"
-#include "server/returns/bank_answer.h"
-#include "server/returns/returns_command.h"
 #include "server_fixture.h"
 
 namespace eft::server::testing {
@@ -16,6 +12,11 @@ namespace {
 
 class SweepKept : public ServerFixture {
 public:
+    // For the write cases' tables.
+    using ServerFixture::import;
+    using ServerFixture::returnCenter12;
+    using ServerFixture::sql;
+
     // The sweep as a server that keeps nothing, and settles nothing at its start, sends it.
     std::string unkept(int country) {
         ServiceOptions o{dbPath(), dir.path() / "unkept-export", fixedNow};
@@ -28,40 +29,6 @@ public:
     void exportSaved() { ASSERT_NE(service->exportBatches(9, 2).find("batch 1"), std::string::npos); }
     void failBack1001() { ASSERT_EQ(service->commitStatus("BadMemb=1001&PersonID=9&PersonType=2&BatchNo=1&"), ""); }
 
-    void sql(const std::string& statement) {
-        Transaction t(inspect->db(), Transaction::Mode::Write);
-        inspect->db().exec(statement.c_str());
-        t.commit();
-    }
-
-    void import(const std::string& name, const std::string& text) {
-        const std::filesystem::path file = dir.path() / name;
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-        const ImportReport report = importCsv(*inspect, {file}, false);
-        ASSERT_TRUE(report.written) << importReportText(report, false);
-    }
-
-    // A return of what the first export sent center 12.
-    void returnCenter12() {
-        returns::ReturnedEntry r;
-        for (const SentFile& f : inspect->sentFiles())
-            for (const returns::SentEntry& e : returns::sentEntries(f.content, f.batchNo))
-                if (e.centerId == 12) r.originalTrace = e.trace, r.cents = e.cents, r.direction = e.direction;
-        ASSERT_FALSE(r.originalTrace.empty());
-        r.country = 1;
-        r.code = "R01";
-        r.centerId = 12;
-        r.returnDate = "2011-03-08";
-        r.ownTrace = "t1";
-        r.line = 1;
-        returns::BankAnswer a;
-        a.sha256 = "a1";
-        a.returns = {r};
-        returns::ApplyOptions o;
-        o.by = "ann";
-        o.at = Timestamp::from(Date{2011, 3, 8}, 9);
-        ASSERT_EQ(returns::applyAnswers(*inspect, {{"returns-a1", a}}, o).lines.size(), 1u);
-    }
 };
 
 struct WriteCase {
