@@ -112,8 +112,10 @@ protected:
     void reopenInspect() { inspect = std::make_unique<Store>(dbPath()); }
 
     std::unique_ptr<Service> deliveringService(Notes& notes) {
-        return std::make_unique<Service>(ServiceOptions{
-            dbPath(), exportDir(), fixedNow, {}, {gate->command(), 60s, 1s, 1s}, notes.sink()});
+        ServiceOptions o{dbPath(), exportDir(), fixedNow};
+        o.delivery = {gate->command(), 60s, 1s, 1s};
+        o.note = notes.sink();
+        return std::make_unique<Service>(std::move(o));
     }
 
     // The deliverer's first pass under way, with the US file's command started and held.

@@ -131,9 +131,10 @@ protected:
     // A service over the fixture's database that delivers with `command`, first try again after 1 s.
     void deliverWith(const std::string& command) {
         service.reset();
-        service = std::make_unique<Service>(ServiceOptions{
-            dbPath(), dir.path() / "export", fixedNow, {},
-            {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)}, notes.sink()});
+        ServiceOptions o{dbPath(), dir.path() / "export", fixedNow};
+        o.delivery = {command, std::chrono::seconds(20), std::chrono::seconds(1), std::chrono::seconds(1)};
+        o.note = notes.sink();
+        service = std::make_unique<Service>(std::move(o));
     }
 
     std::filesystem::path script;
