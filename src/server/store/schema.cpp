@@ -1,6 +1,7 @@
 #include "server/store/schema.h"
 
 #include <string>
+#include <utility>
 
 #include "server/store/database.h"
 #include "server/store/seed.h"
@@ -342,32 +343,20 @@ void toVersion9(Database& db) { db.exec(kVersion9); }
 // keeping a list it wrote can tell with one read whether any writer, in any process, changed it.
 // Kept by triggers, so no writer can forget it. The value only has to differ from every value
 // it had before.
-constexpr const char* kVersion10 = R"sql(
-CREATE TABLE list_clock (
-  id    INTEGER PRIMARY KEY CHECK (id = 1),
-  value INTEGER NOT NULL);
-INSERT INTO list_clock (id, value) VALUES (1, 0);
-CREATE TRIGGER list_item_added AFTER INSERT ON batch_items BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_item_changed AFTER UPDATE ON batch_items BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_item_removed AFTER DELETE ON batch_items BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_batch_added AFTER INSERT ON batches BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_batch_changed AFTER UPDATE ON batches BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_batch_removed AFTER DELETE ON batches BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_center_added AFTER INSERT ON centers BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_center_changed AFTER UPDATE ON centers BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-CREATE TRIGGER list_center_removed AFTER DELETE ON centers BEGIN
-  UPDATE list_clock SET value = value + 1 WHERE id = 1; END;
-)sql";
-
-void toVersion10(Database& db) { db.exec(kVersion10); }
+void toVersion10(Database& db) {
+    db.exec("CREATE TABLE list_clock (id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL);"
+            "INSERT INTO list_clock (id, value) VALUES (1, 0);");
+    // A SQLite trigger answers one kind of change of one table: one for each of the nine.
+    constexpr std::pair<const char*, const char*> kTables[] = {
+        {"item", "batch_items"}, {"batch", "batches"}, {"center", "centers"}};
+    constexpr std::pair<const char*, const char*> kChanges[] = {
+        {"added", "INSERT"}, {"changed", "UPDATE"}, {"removed", "DELETE"}};
+    for (const auto& [name, table] : kTables)
+        for (const auto& [change, event] : kChanges)
+            db.exec(("CREATE TRIGGER list_" + std::string(name) + "_" + change + " AFTER " + event + " ON " + table +
+                     " BEGIN UPDATE list_clock SET value = value + 1 WHERE id = 1; END;")
+                        .c_str());
+}
 
 using Migration = void (*)(Database&);
 constexpr Migration kMigrations[kSchemaVersion] = {toVersion1, toVersion2, toVersion3, toVersion4, toVersion5,
