@@ -133,8 +133,8 @@ public:
         Answer a = answerOf(std::move(reply));
         // The sweep is written while its rows are read: no whole document is ever held.
         if (country)
-            a.body = [&service = service_, country = *country](const PieceSink& sink) {
-                return service.writeSweep(country, sink, kSweepPieceBytes);
+            a.body = [&service = service_, country = *country](const PieceSink& sink, const LentSink& lend) {
+                return service.writeSweep(country, sink, kSweepPieceBytes, lend);
             };
         return a;
     }

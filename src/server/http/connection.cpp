@@ -19,10 +19,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <initializer_list>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
@@ -286,7 +286,7 @@ public:
         writer_ = std::thread([this, &body] {
             bool whole = false;
             try {
-                whole = body([this](std::string& piece) { return push(piece); });
+                whole = body([this](std::string& piece) { return push(piece); }, {});
             } catch (const std::exception&) {
                 whole = false;
             }
@@ -378,8 +378,8 @@ private:
 };
 
 // A streamed body over plain TCP, written and sent on the calling worker: each piece goes out
-// as a chunk as soon as it is made, from the cache it was written in, with no hand-over
-// between threads. A wait for the client to take more ends after `stall`; `stopping` ends
+// as a chunk as soon as it is made, from the cache it was written in, and lent bytes from
+// where they stand, with no hand-over between threads. A wait for the client to take more ends after `stall`; `stopping` ends
 // the body at the next piece.
 class DirectChunks {
 public:
@@ -390,29 +390,43 @@ public:
     bool send(const BodyWriter& body) {
         bool whole = false;
         try {
-            whole = body([this](std::string& piece) { return chunk(piece); });
+            const auto lend = [this](std::span<const std::string_view> parts) { return chunk(parts); };
+            const auto take = [&lend](std::string& piece) {
+                const std::string_view text(piece);
+                return lend({&text, 1});
+            };
+            whole = body(take, lend);
         } catch (const std::exception&) {
             whole = false;
         }
-        return whole && !gone_ && sendAll({"0\r\n\r\n"});
+        const std::string_view last = "0\r\n\r\n";
+        return whole && !gone_ && sendAll({&last, 1});
     }
 
     std::size_t bytes() const { return bytes_; }
 
 private:
-    bool chunk(const std::string& piece) {
+    // The parts as one chunk, in one system call while the socket takes them.
+    bool chunk(std::span<const std::string_view> parts) {
         if (stopping_.load() || gone_) return false;
-        if (piece.empty()) return true;
-        char size[24];
-        const int n = std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        return sendAll({std::string_view(size, static_cast<std::size_t>(n)), piece, "\r\n"});
+        std::size_t size = 0;
+        for (const std::string_view part : parts) size += part.size();
+        if (size == 0) return true;
+        char head[24];
+        const int n = std::snprintf(head, sizeof head, "%zx\r\n", size);
+        chunk_.clear();
+        chunk_.push_back({head, static_cast<std::size_t>(n)});
+        chunk_.insert(chunk_.end(), parts.begin(), parts.end());
+        chunk_.push_back("\r\n");
+        return sendAll(chunk_);
     }
 
-    bool sendAll(std::initializer_list<std::string_view> parts) {
-        iovec vec[3];
-        std::size_t count = 0;
-        for (const std::string_view part : parts) vec[count++] = {const_cast<char*>(part.data()), part.size()};
-        iovec* at = vec;
+    bool sendAll(std::span<const std::string_view> parts) {
+        vec_.clear();
+        for (const std::string_view part : parts)
+            if (!part.empty()) vec_.push_back({const_cast<char*>(part.data()), part.size()});
+        iovec* at = vec_.data();
+        std::size_t count = vec_.size();
         while (count > 0) {
             msghdr message{};
             message.msg_iov = at;
@@ -454,6 +468,8 @@ private:
     const std::atomic<bool>& stopping_;
     std::size_t bytes_ = 0;
     bool gone_ = false;
+    std::vector<std::string_view> chunk_;  // a chunk's parts, its head and end around the body's
+    std::vector<iovec> vec_;
 };
 
 }  // namespace

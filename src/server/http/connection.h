@@ -59,10 +59,11 @@ struct RequestHead {
     bool has(std::string_view name) const;
 };
 
-// Writes a reply's body piece by piece as it is made, handing each to the sink; the engine
-// sends them chunked. Runs once, on a worker, and may block. Returns whether the whole body
-// came out (false: the reply ends without its last chunk, and the connection closes).
-using BodyWriter = std::function<bool(const PieceSink& sink)>;
+// Writes a reply's body piece by piece as it is made, handing each to the sink, or to `lend`
+// when it is set and the bytes outlive the call; the engine sends them chunked. Runs once, on a
+// worker, and may block. Returns whether the whole body came out (false: the reply ends without
+// its last chunk, and the connection closes).
+using BodyWriter = std::function<bool(const PieceSink& sink, const LentSink& lend)>;
 
 struct Answer {
     HttpReply reply;

@@ -30,6 +30,9 @@ namespace {
 
 // A sweep row is some 800 characters of XML.
 constexpr std::size_t kSweepRowReserve = 1100;
+// Kept centers lent in one piece at most: a piece goes out in one system call, whose list of
+// parts the kernel bounds (1,024).
+constexpr std::size_t kLentParts = 64;
 constexpr std::size_t kStatusPairFloor = 4096;
 // Loads remembered per operator and country: a few windows of one login, each naming its own.
 constexpr std::size_t kViewsKept = 16;
@@ -244,7 +247,7 @@ std::string Service::sweepXml(int country) {
     return out;
 }
 
-bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes) {
+bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes, const LentSink& lend) {
     // Stops the row walk from inside the store's visitor once the reader is gone.
     struct ReaderGone {};
     Lease store = borrow();
@@ -266,6 +269,21 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
         return taken;
     };
     const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
+    // Kept rows waiting to be lent, after what the buffer holds; the buffer is not written
+    // again until they go.
+    std::vector<std::string_view> lent;
+    std::vector<std::shared_ptr<const SweepCache::Rows>> lentRows;
+    std::size_t lentBytes = 0;
+    const auto lendKept = [&] {
+        if (lent.empty()) return true;
+        if (used > 0) lent.insert(lent.begin(), std::string_view(buffer.data(), used));
+        const bool taken = lend(lent);
+        used = 0;
+        lent.clear();
+        lentRows.clear();
+        lentBytes = 0;
+        return taken;
+    };
     append(xml::kDeclaration);
     append("<Sweep>\n");
     const std::uint64_t pass = sweepCache_.startPass();
@@ -281,6 +299,13 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
             if (const auto kept = sweepCache_.find(center, pass)) {
                 ++hits;
                 rows += kept->ends.size();
+                if (lend) {
+                    lent.push_back(kept->bytes);
+                    lentRows.push_back(kept);
+                    lentBytes += kept->bytes.size();
+                    if ((lentBytes + used >= pieceBytes || lent.size() >= kLentParts) && !lendKept()) throw ReaderGone{};
+                    continue;
+                }
                 // Copied, since a sink may take a piece's memory, a run of rows at a time: up to
                 // the row after which the walk of the database would hand the piece on.
                 const std::string_view bytes = kept->bytes;
@@ -300,6 +325,7 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
                 continue;
             }
             ++misses;
+            if (!lendKept()) throw ReaderGone{};
             bool keeping = sweepCache_.mayKeep(pass);
             written.bytes.clear();
             written.ends.clear();
@@ -339,6 +365,7 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
     }
     metrics::sweepRows(country, rows);
     metrics::sweepCenters(hits, misses);
+    if (!lendKept()) return false;
     append("</Sweep>\n");
     return hand();
 }

@@ -98,8 +98,9 @@ public:
     // The XML document of the country's charges still in the sweep (1 or 2).
     std::string sweepXml(int country);
     // The same bytes handed on while the rows are read, in pieces of about pieceBytes; false
-    // when the sink gave up part-way.
-    bool writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes = 64 * 1024);
+    // when the sink gave up part-way. Rows kept from an earlier GET go to `lend`, when given,
+    // several centers at a time, rather than copied into a piece.
+    bool writeSweep(int country, const PieceSink& sink, std::size_t pieceBytes = 64 * 1024, const LentSink& lend = {});
     // The XML document of every exported item still waiting for its status, and of the items
     // the bank returned in the batches still waiting, each with its return's code, meaning (in
     // French when Accept-Language prefers it) and date.
