@@ -18,8 +18,8 @@ namespace eft::server {
 
 class SweepCache {
 public:
-    // The rows of one center, written, and where each row ends in them: served again, they go
-    // out in the same pieces as when read from the database.
+    // The rows of one center, written, and where each row ends in them: served again to a
+    // sender that takes pieces of its own, they are cut as when read from the database.
     struct Rows {
         std::string bytes;
         std::vector<std::size_t> ends;
