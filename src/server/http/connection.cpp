@@ -379,8 +379,8 @@ private:
 
 // A streamed body over plain TCP, written and sent on the calling worker: each piece goes out
 // as a chunk as soon as it is made, from the cache it was written in, and lent bytes from
-// where they stand, with no hand-over between threads. A wait for the client to take more ends after `stall`; `stopping` ends
-// the body at the next piece.
+// where they stand, with no hand-over between threads. A wait for the client to take more
+// ends after `stall`; `stopping` ends the body at the next piece.
 class DirectChunks {
 public:
     DirectChunks(int fd, std::chrono::milliseconds stall, const std::atomic<bool>& stopping)

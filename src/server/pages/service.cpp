@@ -269,18 +269,19 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
         return taken;
     };
     const auto append = [&](std::string_view s) { used = static_cast<std::size_t>(put(room(s.size()), s) - buffer.data()); };
-    // Kept rows waiting to be lent, after what the buffer holds; the buffer is not written
-    // again until they go.
-    std::vector<std::string_view> lent;
-    std::vector<std::shared_ptr<const SweepCache::Rows>> lentRows;
+    // Kept centers waiting to be lent, after what the buffer holds; the buffer is not written
+    // again until they go. Held here, they outlive an eviction by another GET meanwhile.
+    std::vector<std::shared_ptr<const SweepCache::Rows>> lent;
+    std::vector<std::string_view> parts;
     std::size_t lentBytes = 0;
     const auto lendKept = [&] {
         if (lent.empty()) return true;
-        if (used > 0) lent.insert(lent.begin(), std::string_view(buffer.data(), used));
-        const bool taken = lend(lent);
+        parts.clear();
+        if (used > 0) parts.emplace_back(buffer.data(), used);
+        for (const auto& rows : lent) parts.emplace_back(rows->bytes);
+        const bool taken = lend(parts);
         used = 0;
         lent.clear();
-        lentRows.clear();
         lentBytes = 0;
         return taken;
     };
@@ -300,8 +301,7 @@ bool Service::writeSweep(int country, const PieceSink& sink, std::size_t pieceBy
                 ++hits;
                 rows += kept->ends.size();
                 if (lend) {
-                    lent.push_back(kept->bytes);
-                    lentRows.push_back(kept);
+                    lent.push_back(kept);
                     lentBytes += kept->bytes.size();
                     if ((lentBytes + used >= pieceBytes || lent.size() >= kLentParts) && !lendKept()) throw ReaderGone{};
                     continue;
