@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "sweep/row_amounts.h"
+#include "tables/field_lists.h"
 
 namespace eft {
 namespace {
@@ -91,6 +92,57 @@ TEST(RowAmounts, ProductsAreSinglePrecision) {
     ASSERT_TRUE(out->NACShow);
     EXPECT_EQ(*out->NACShow, 0.1f * 3.0f);
     EXPECT_NE(static_cast<double>(*out->NACShow), 0.1 * 3.0);
+}
+
+// A sweep of tens of thousands of rows is worked out by number, on two threads: every live row
+// must get what the rule gives it through the cursor, the rows where the halves meet included,
+// and a deleted row nothing.
+TEST(RowAmounts, EveryRowOfALargeSweepGetsWhatTheCursorGivesIt) {
+    namespace F = sweep_field;
+    constexpr int kRows = 40'000;
+    const auto fill = [](Table& t) {
+        t.emptyAndSort("CenterID");
+        for (int i = 0; i < kRows; ++i) {
+            t.addRow();
+            t.set(F::CenterID, 1 + i / 1000);
+            if (i % 11 != 0) t.set(F::Type, i % 13 == 0 ? 4 : 1 + i % 3);  // 4 has no rule, nor a row without a type
+            if (i % 7 != 0) t.set(F::ConversionRate, 1.0f + static_cast<float>(i % 13) / 8);
+            t.set(F::Royalty, static_cast<float>(i % 997) + 0.25f);
+            if (i % 3 != 0) t.set(F::RoyaltyReserve, static_cast<float>(i % 17));
+            t.set(F::NAC, static_cast<float>(i % 31));
+            t.set(F::FranchiseFee, static_cast<float>(i % 41));
+            t.set(F::FranchiseFeeReserve, 1.5f);
+            t.set(F::GST, 0.05f);
+            if (i % 2 == 0) t.set(F::PST, 0.07f);
+            t.set(F::NMCPayment, static_cast<float>(i % 53));
+            t.set(F::SalesTaxExempt, i % 9 == 0);
+            t.set(F::SubscriptionMembership, i % 6 == 0);
+            t.set(F::RoyShow, -1.0f);  // what a row without a rule keeps
+        }
+        // Deleted rows in either half and at the end.
+        t.moveFirst();
+        for (int i = 0; !t.eof(); ++i) {
+            if (i == 7 || i == 20'470 || i == 39'999) t.deleteCurrent();
+            t.moveNext();
+        }
+    };
+    Table byCursor = makeTable("rsSweep", sweepFields());
+    fill(byCursor);
+    for (byCursor.moveFirst(); !byCursor.eof(); byCursor.moveNext()) applyRowAmounts(byCursor);
+    Table byNumber = makeTable("rsSweep", sweepFields());
+    fill(byNumber);
+    applySweepAmounts(byNumber);
+
+    ASSERT_EQ(byNumber.rowCount(), byCursor.rowCount());
+    ASSERT_EQ(byNumber.rowCount(), static_cast<std::size_t>(kRows - 3));
+    byCursor.moveFirst();
+    byNumber.moveFirst();
+    int differing = 0;
+    for (int row = 0; !byCursor.eof(); ++row, byCursor.moveNext(), byNumber.moveNext())
+        for (const int f : {F::ConversionRate, F::RoyShow, F::NACShow, F::FranShow, F::GSTshow, F::PSTshow, F::NMCshow})
+            if (byNumber.single(f) != byCursor.single(f) && ++differing <= 5)
+                ADD_FAILURE() << "row " << row << ", " << byNumber.fields()[static_cast<std::size_t>(f)].name;
+    EXPECT_EQ(differing, 0);
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ void FillCenterList(Context& ctx) {
             shown[1] = text::showable(subscription ? outSum : std::abs(outSum));
             shownCount = std::max(shownCount, 2);
             const float rowTotal = sweepRowTotal(in, out, subscription, outSum < 0);
-            t.set(F::RowTotal, rowTotal);
+            t.setSingle(F::RowTotal, rowTotal);
 
             const text::Cents net = inSum + outSum;
             if (subscription) {

@@ -25,5 +25,7 @@ std::optional<RowAmounts> rowAmounts(std::optional<int> type, const RowInputs& i
 
 // Applies the rule to the sweep table's current row.
 void applyRowAmounts(Table& sweep);
+// Applies it to every row, on two threads for a large table; the cursor may move.
+void applySweepAmounts(Table& sweep);
 
 }  // namespace eft

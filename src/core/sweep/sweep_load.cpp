@@ -61,11 +61,7 @@ void LoadSweepData(Context& ctx) {
         // The load's stamp, kept for a save of these rows.
         if (st.CountryID == 1 || st.CountryID == 2) st.SweepStamp[st.CountryID] = outcome.sweepStamp;
         if (sweep.rowCount() != 0) {
-            sweep.moveFirst();
-            while (!sweep.eof()) {
-                applyRowAmounts(sweep);
-                sweep.moveNext();
-            }
+            applySweepAmounts(sweep);
             sweep.moveFirst();
             FillCenterList(ctx);
         } else {

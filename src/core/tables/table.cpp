@@ -26,13 +26,6 @@ const char* typeName(FieldType type) {
     return "?";
 }
 
-// Where a field lives in a block: its array starts `offset` bytes in, `width` bytes a row.
-struct Table::Column {
-    std::size_t offset = 0;
-    std::uint32_t width = 0;
-    int pool = -1;  // text fields: their pool
-};
-
 // Each distinct text of one column once: the characters one after another, a span (offset and
 // length) per text, and an open-addressing index of the spans for interning.
 struct Table::TextPool {
@@ -273,14 +266,6 @@ void Table::addRow() {
     orderDirty_ = viewDirty_ = true;
 }
 
-std::uint32_t Table::currentRow(int field) const {
-    // Called for every value read or written: the usual case without a call.
-    if (field >= 0 && static_cast<std::size_t>(field) < fields_.size() && where_ == Where::Row && open_ &&
-        alive_[row_]) [[likely]]
-        return row_;
-    return checkedRow(field);
-}
-
 std::uint32_t Table::checkedRow(int field) const {
     if (field < 0 || static_cast<std::size_t>(field) >= fields_.size()) fail(ui::phrase::kNoSuchField);
     if (!open_) fail(ui::phrase::kTableNotOpen);
@@ -290,25 +275,6 @@ std::uint32_t Table::checkedRow(int field) const {
     if (where_ == Where::Eof) fail(ui::phrase::kAfterLastRow);
     if (!alive_[row_]) fail(ui::phrase::kRowDeleted);
     return row_;
-}
-
-unsigned char* Table::cell(std::uint32_t row, int field) const {
-    const Column& c = columns_[static_cast<std::size_t>(field)];
-    auto* block = reinterpret_cast<unsigned char*>(blocks_[row >> kBlockShift].get());
-    return block + c.offset + std::size_t{row & (kBlockRows - 1)} * c.width;
-}
-
-bool Table::present(std::uint32_t row, int field) const {
-    const std::uint64_t* bits = blocks_[row >> kBlockShift].get() + static_cast<std::size_t>(field) * (kBlockRows / 64);
-    const std::uint32_t at = row & (kBlockRows - 1);
-    return (bits[at / 64] >> (at % 64)) & 1u;
-}
-
-void Table::markPresent(std::uint32_t row, int field, bool isPresent) {
-    std::uint64_t* bits = blocks_[row >> kBlockShift].get() + static_cast<std::size_t>(field) * (kBlockRows / 64);
-    const std::uint32_t at = row & (kBlockRows - 1);
-    const std::uint64_t bit = std::uint64_t{1} << (at % 64);
-    bits[at / 64] = isPresent ? (bits[at / 64] | bit) : (bits[at / 64] & ~bit);
 }
 
 std::string_view Table::textAt(std::uint32_t row, int field) const {
@@ -465,12 +431,6 @@ void Table::setFromText(int field, std::string_view raw) {
     }
     markPresent(row, field, true);
     markKeyWritten(field);
-}
-
-const unsigned char* Table::valueCell(int field, bool& absent) const {
-    const std::uint32_t row = currentRow(field);
-    absent = !present(row, field);
-    return absent ? nullptr : cell(row, field);
 }
 
 std::optional<std::int32_t> Table::convertedInteger(int field) const {
