@@ -82,15 +82,20 @@ void XmlStream::guarded(F&& body) {
     }
 }
 
+bool XmlStream::enterElement() {
+    if (depth_ >= kMaxDepth) {
+        stop(ui::fill(ui::phrase::kTooDeep, {std::to_string(kMaxDepth)}));
+        return false;
+    }
+    ++depth_;
+    rootSeen_ = true;
+    return true;
+}
+
 void XmlStream::onStart(std::string_view name, const char** attributes) {
     guarded([&] {
         flushText();
-        if (depth_ >= kMaxDepth) {
-            stop(ui::fill(ui::phrase::kTooDeep, {std::to_string(kMaxDepth)}));
-            return;
-        }
-        ++depth_;
-        rootSeen_ = true;
+        if (!enterElement()) return;
         elementStart(depth_, name);
         for (const char** a = attributes; a && a[0] && a[1]; a += 2) attribute(depth_, a[0], a[1]);
     });
@@ -102,6 +107,24 @@ void XmlStream::onEnd() {
         elementEnd(depth_);
         --depth_;
     });
+}
+
+void XmlStream::onLeaf(std::string_view name, std::string_view text) {
+    guarded([&] {
+        flushText();
+        if (!enterElement()) return;
+        std::optional<std::string_view> node;
+        if (hasNonBlank(text.data(), text.size()))
+            node = depth_ + 1 >= keptTextLevel_ ? text : std::string_view();
+        leafElement(depth_, name, node);
+        --depth_;
+    });
+}
+
+void XmlStream::leafElement(int level, std::string_view name, std::optional<std::string_view> text) {
+    elementStart(level, name);
+    if (text) textNode(level + 1, *text);
+    elementEnd(level);
 }
 
 void XmlStream::onCharacters(const char* chars, std::size_t n) {
@@ -352,6 +375,7 @@ private:
         if (s_.rootSeen_ && s_.depth_ == 0) return giveUp(), false;   // a second document element
         const std::string_view tag(q, static_cast<std::size_t>(nameEnd - q));
         deliverHeld();
+        if (!empty && s_.depth_ > 0 && leaf(tag, r + 1)) return true;
         if (s_.openCount_ == s_.open_.size()) s_.open_.emplace_back();
         std::string& slot = s_.open_[s_.openCount_++];
         // A record's slot keeps its name from the record before.
@@ -360,6 +384,21 @@ private:
         s_.onStart(slot);
         if (empty) closeElement();
         p_ = r + (empty ? 2 : 1);
+        return true;
+    }
+
+    // An element with nothing but a plain text, or nothing, up to its own end tag, read in one
+    // go: the field elements of a reply, millions of them. Anything else, or data that ends
+    // first, is read tag by tag.
+    bool leaf(std::string_view tag, const char* text) {
+        const char* q = plainEnd(text, end_);
+        const auto n = static_cast<std::size_t>(q - text);
+        if (static_cast<std::size_t>(end_ - q) < tag.size() + 3 || q[0] != '<' || q[1] != '/' ||
+            !sameBytes(q + 2, tag.data(), tag.size()) || q[2 + tag.size()] != '>')
+            return false;
+        if (s_.maxText_ != 0 && n > s_.maxText_) return false;
+        s_.onLeaf(tag, std::string_view(text, n));
+        p_ = q + tag.size() + 3;
         return true;
     }
 

@@ -22,6 +22,7 @@
 // decoded with the project's code-page table; everything reaches the handlers as UTF-8.
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,10 @@ protected:
     virtual void markupNode(int level, std::string_view content) = 0;
     // Called with the text so far when a kept text node outgrows the limit; must throw.
     virtual void textTooLong(int level, std::string_view text) = 0;
+    // An element that holds one text node at most and nothing else, which the fast path reads
+    // in one go: the same as elementStart(level, name), then textNode(level + 1, *text) when
+    // there is a text node, then elementEnd(level). A reader may take it in one step.
+    virtual void leafElement(int level, std::string_view name, std::optional<std::string_view> text);
 
 private:
     struct Handlers;
@@ -85,12 +90,15 @@ private:
     void guarded(F&& body);
     void onStart(std::string_view name, const char** attributes = nullptr);
     void onEnd();
+    void onLeaf(std::string_view name, std::string_view text);
     void onCharacters(const char* chars, std::size_t n);
     void onMarkup(const char* content);
     void onCdataStart();
     void onCdataEnd();
 
     void flushText();
+    // One level down for an element that starts; false, with the parse stopped, past kMaxDepth.
+    bool enterElement();
     void stop(std::string why);
     void describeParserError();
     bool feedExpat(std::string_view piece, bool now = false);
