@@ -120,7 +120,11 @@ std::optional<std::int64_t> parseWhole(std::string_view s) {
         std::int64_t whole = 0;
         bool plain = true;
         for (const char c : digits) {
-            plain = plain && c >= '0' && c <= '9';
+            // A byte that is no digit ends the sum: it would make it overflow.
+            if (c < '0' || c > '9') {
+                plain = false;
+                break;
+            }
             whole = whole * 10 + (c - '0');
         }
         if (plain) return negative ? -whole : whole;
