@@ -97,7 +97,7 @@ private:
     }
 
     // A field element's value in one step: no virtual call for each of its three events.
-    void leafElement(int level, std::string_view name, std::optional<std::string_view> text) override {
+    void leafElement(int level, std::string_view name, const std::string_view* text) override {
         elementStart(level, name);
         if (text) textNode(level + 1, *text);
         elementEnd(level);

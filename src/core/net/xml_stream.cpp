@@ -113,15 +113,15 @@ void XmlStream::onLeaf(std::string_view name, std::string_view text) {
     guarded([&] {
         flushText();
         if (!enterElement()) return;
-        std::optional<std::string_view> node;
-        if (hasNonBlank(text.data(), text.size()))
-            node = depth_ + 1 >= keptTextLevel_ ? text : std::string_view();
-        leafElement(depth_, name, node);
+        // A node above the kept level is told without its content. Not an optional: it would
+        // be zeroed and read back whole for each of millions of fields.
+        const std::string_view node = depth_ + 1 >= keptTextLevel_ ? text : std::string_view();
+        leafElement(depth_, name, hasNonBlank(text.data(), text.size()) ? &node : nullptr);
         --depth_;
     });
 }
 
-void XmlStream::leafElement(int level, std::string_view name, std::optional<std::string_view> text) {
+void XmlStream::leafElement(int level, std::string_view name, const std::string_view* text) {
     elementStart(level, name);
     if (text) textNode(level + 1, *text);
     elementEnd(level);

@@ -22,7 +22,6 @@
 // decoded with the project's code-page table; everything reaches the handlers as UTF-8.
 #include <cstddef>
 #include <exception>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,8 +76,9 @@ protected:
     virtual void textTooLong(int level, std::string_view text) = 0;
     // An element that holds one text node at most and nothing else, which the fast path reads
     // in one go: the same as elementStart(level, name), then textNode(level + 1, *text) when
-    // there is a text node, then elementEnd(level). A reader may take it in one step.
-    virtual void leafElement(int level, std::string_view name, std::optional<std::string_view> text);
+    // there is a text node (text not null), then elementEnd(level). A reader may take it in
+    // one step.
+    virtual void leafElement(int level, std::string_view name, const std::string_view* text);
 
 private:
     struct Handlers;
