@@ -73,6 +73,9 @@ public:
             if (!fetched.ok) throw EftError(where_ + ui::fill(ui::phrase::kPageNotFetched, {fetched.error}));
             finish();
         }
+        // A value refused in the last bytes, which expat is handed only at the end, still came
+        // before the fault that ends the reply.
+        if (!refused_.empty()) refusal();
         if (!failed()) return;
         if (handlerError()) std::rethrow_exception(handlerError());
         std::string why = failure();
