@@ -25,7 +25,8 @@ std::optional<RowAmounts> rowAmounts(std::optional<int> type, const RowInputs& i
 
 // Applies the rule to the sweep table's current row.
 void applyRowAmounts(Table& sweep);
-// Applies it to every row, on two threads for a large table; the cursor may move.
+// Applies it to every row of a table no filter hides any of (a load's), on two threads for a
+// large table; the cursor may move.
 void applySweepAmounts(Table& sweep);
 
 }  // namespace eft

@@ -153,12 +153,9 @@ private:
     struct TextPool;
     struct FilterTerms;
 
-
-    // The current row's cell of a field that holds a value; null, with `absent` set, for one
-    // that holds none. The typed reads below are inline on top of it: an optional returned
-    // from another unit comes back through memory, a stall for each of the millions of
-    // amounts a load reads back.
-    // The value at a row of a field of the type asked for.
+    // The value at a row of a field of the type asked for. These and the typed reads are
+    // inline: an optional returned from another unit comes back through memory, a stall for
+    // each of the millions of amounts a load reads back.
     std::optional<std::int32_t> nativeInteger(std::uint32_t row, int field) const;
     std::optional<float> nativeSingle(std::uint32_t row, int field) const;
     std::optional<bool> nativeBoolean(std::uint32_t row, int field) const;
